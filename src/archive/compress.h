@@ -1,0 +1,67 @@
+#pragma once
+// The archive engine object. One exists per open briefcase; the update engine
+// (adding, replacing and deleting entries) and the extraction engine (listing
+// and unloading) both work on it. It carries the container's path, the
+// compression level, the end record with the configuration comment, and the
+// callbacks through which a run talks to the window or the terminal.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "archive/layout.h"
+
+namespace archive {
+
+// Callbacks of a run; each is skipped when not set.
+struct TCompressCallbacks {
+  // Progress texts ("Starting...", "Adding %s...") and some warnings.
+  std::function<void(const std::string&)> message;
+  // Warnings and error reports.
+  std::function<void(const std::string&)> configMessage;
+  // Percent 0-100 of the whole run, and of the current entry or copy.
+  std::function<void(int)> totalProgress;
+  std::function<void(int)> fileProgress;
+  // Called before each entry; setting the flag cancels the run.
+  std::function<void(bool& cancel)> cancelCheck;
+  // Called just before the end record is written, so that the comment holds
+  // the current configuration.
+  std::function<void()> configRefresh;
+  // The container cannot be written / opened; setting abort ends the run.
+  std::function<void(const std::string& path, bool& abort)> writeProtected;
+  std::function<void(bool& abort)> openFailed;
+};
+
+class TCompress {
+ public:
+  TCompress();
+  virtual ~TCompress();
+
+  // ---- parameters ----
+  std::string archivePath;  // the container file
+  int level = 6;            // 0 stores every entry; 1-9 deflate
+  TCompressCallbacks callbacks;
+
+  // ---- the end record and its comment (the configuration text) ----
+  TEndCentralRecord endRecord;
+  std::vector<uint8_t> comment;
+
+  // Creates the 22-byte empty container at archivePath (replacing a file
+  // there) and resets the end record to the empty one. False when the file
+  // cannot be created.
+  bool createEmpty();
+
+  // Opens the container for reading and loads its end record and comment.
+  // Result: an engine code (0, 13, 23 when it cannot be opened, 30, 12 ...).
+  int readEndRecord();
+
+  // Writes the current comment into the container's end record in place.
+  int rewriteComment();
+
+  // Sends a text to the message or the configuration-message callback.
+  void sendMessage(const std::string& text) const;
+  void sendConfigMessage(const std::string& text) const;
+};
+
+}  // namespace archive

@@ -1,0 +1,546 @@
+#include "archive/layout.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#include "archive/errors.h"
+#include "platform/errors.h"
+#include "platform/paths.h"
+
+namespace archive {
+
+// ---- records ----
+
+void TLocalFileHeader::read(ByteReader& r) {
+  signature = r.u32();
+  versionNeeded = r.u8();
+  versionNeededHost = r.u8();
+  flags = r.u16();
+  method = r.u16();
+  time = r.u16();
+  date = r.u16();
+  crc = r.u32();
+  compressedSize = r.u32();
+  uncompressedSize = r.u32();
+  nameLength = r.u16();
+  extraLength = r.u16();
+}
+
+void TLocalFileHeader::write(ByteWriter& w) const {
+  w.u32(signature);
+  w.u8(versionNeeded);
+  w.u8(versionNeededHost);
+  w.u16(flags);
+  w.u16(method);
+  w.u16(time);
+  w.u16(date);
+  w.u32(crc);
+  w.u32(compressedSize);
+  w.u32(uncompressedSize);
+  w.u16(nameLength);
+  w.u16(extraLength);
+}
+
+void TExtendedLocalHeader::read(ByteReader& r) {
+  signature = r.u32();
+  crc = r.u32();
+  compressedSize = r.u32();
+  uncompressedSize = r.u32();
+}
+
+void TExtendedLocalHeader::write(ByteWriter& w) const {
+  w.u32(signature);
+  w.u32(crc);
+  w.u32(compressedSize);
+  w.u32(uncompressedSize);
+}
+
+void TCentralFileHeader::read(ByteReader& r) {
+  signature = r.u32();
+  versionMadeBy = r.u8();
+  hostSystem = r.u8();
+  versionNeeded = r.u8();
+  versionNeededHost = r.u8();
+  flags = r.u16();
+  method = r.u16();
+  time = r.u16();
+  date = r.u16();
+  crc = r.u32();
+  compressedSize = r.u32();
+  uncompressedSize = r.u32();
+  nameLength = r.u16();
+  extraLength = r.u16();
+  commentLength = r.u16();
+  diskNumberStart = r.u16();
+  internalAttributes = r.u16();
+  externalAttributes = r.u32();
+  localHeaderOffset = r.u32();
+}
+
+void TCentralFileHeader::write(ByteWriter& w) const {
+  w.u32(signature);
+  w.u8(versionMadeBy);
+  w.u8(hostSystem);
+  w.u8(versionNeeded);
+  w.u8(versionNeededHost);
+  w.u16(flags);
+  w.u16(method);
+  w.u16(time);
+  w.u16(date);
+  w.u32(crc);
+  w.u32(compressedSize);
+  w.u32(uncompressedSize);
+  w.u16(nameLength);
+  w.u16(extraLength);
+  w.u16(commentLength);
+  w.u16(diskNumberStart);
+  w.u16(internalAttributes);
+  w.u32(externalAttributes);
+  w.u32(localHeaderOffset);
+}
+
+void TEndCentralRecord::read(ByteReader& r) {
+  signature = r.u32();
+  diskNumber = r.u16();
+  centralDisk = r.u16();
+  entriesOnDisk = r.u16();
+  entriesTotal = r.u16();
+  centralSize = r.u32();
+  centralOffset = r.u32();
+  commentLength = r.u16();
+}
+
+void TEndCentralRecord::write(ByteWriter& w) const {
+  w.u32(signature);
+  w.u16(diskNumber);
+  w.u16(centralDisk);
+  w.u16(entriesOnDisk);
+  w.u16(entriesTotal);
+  w.u32(centralSize);
+  w.u32(centralOffset);
+  w.u16(commentLength);
+}
+
+// ---- JNormFile ----
+
+JNormFile::JNormFile(const std::string& path, plat::Access access, plat::Disposition disposition) {
+  open(path, access, disposition);
+}
+
+JNormFile::JNormFile(std::unique_ptr<plat::File> file, std::string path)
+    : file_(std::move(file)), path_(std::move(path)) {}
+
+JNormFile::~JNormFile() { close(); }
+
+bool JNormFile::open(const std::string& path, plat::Access access, plat::Disposition disposition) {
+  close();
+  path_ = path;
+  position_ = 0;
+  lastTransfer_ = 0;
+  file_ = plat::fileSystem().open(path, access, disposition);
+  return file_ != nullptr;
+}
+
+int JNormFile::read(void* buf, uint32_t count) {
+  lastTransfer_ = 0;
+  if (!file_) return kReadSeekFailure;
+  size_t got = 0;
+  bool ok = file_->read(buf, count, &got);
+  lastTransfer_ = static_cast<uint32_t>(got);
+  position_ += lastTransfer_;
+  if (!ok) return got < count ? kUnexpectedEnd : kOk;
+  return got < count ? kUnexpectedEnd : kOk;
+}
+
+int JNormFile::write(const void* buf, uint32_t count) {
+  lastTransfer_ = 0;
+  if (!file_) return kWriteFailure;
+  size_t put = 0;
+  bool ok = file_->write(buf, count, &put);
+  lastTransfer_ = static_cast<uint32_t>(put);
+  position_ += lastTransfer_;
+  if (!ok) {
+    // Nothing written and a failure other than a full disk: the write failed.
+    if (put == 0 && !plat::isDiskFull(plat::lastError())) return kWriteFailure;
+    return kDiskMayBeFull;
+  }
+  return put < count ? kDiskMayBeFull : kOk;
+}
+
+int JNormFile::seek(int64_t distance, SeekOrigin origin) {
+  if (!file_) return kReadSeekFailure;
+  plat::Origin o = origin == SeekOrigin::Begin     ? plat::Origin::Begin
+                   : origin == SeekOrigin::Current ? plat::Origin::Current
+                                                   : plat::Origin::End;
+  uint64_t pos = 0;
+  if (!file_->seek(distance, o, &pos)) {
+    return plat::lastError() == EINVAL ? kUnexpectedEnd : kReadSeekFailure;
+  }
+  if (pos > 0xffffffffULL) return kReadSeekFailure;
+  position_ = static_cast<uint32_t>(pos);
+  return kOk;
+}
+
+int JNormFile::size(uint32_t* out) {
+  if (!file_) return kSystemError;
+  uint64_t s = 0;
+  if (!file_->size(&s)) return kSystemError;
+  if (s > 0xffffffffULL) return kTooLarge;
+  *out = static_cast<uint32_t>(s);
+  return kOk;
+}
+
+int64_t JNormFile::search(uint32_t rangeStart, uint32_t rangeEnd, const uint8_t* pattern,
+                          uint32_t patternLength, bool backwards) {
+  if (!file_ || patternLength == 0 || rangeEnd < rangeStart ||
+      rangeEnd - rangeStart < patternLength)
+    return -1;
+  const uint32_t overlap = patternLength - 1;
+  std::vector<uint8_t> block(kEndSearchBlock + overlap);
+  auto scan = [&](uint32_t start, uint32_t len, bool last) -> int64_t {
+    if (seek(start, SeekOrigin::Begin) != kOk) return -2;
+    if (read(block.data(), len) != kOk) return -2;
+    if (len < patternLength) return -1;
+    if (last) {
+      for (uint32_t i = len - patternLength + 1; i-- > 0;)
+        if (std::equal(pattern, pattern + patternLength, block.data() + i)) return start + i;
+    } else {
+      for (uint32_t i = 0; i + patternLength <= len; ++i)
+        if (std::equal(pattern, pattern + patternLength, block.data() + i)) return start + i;
+    }
+    return -1;
+  };
+  if (backwards) {
+    // Blocks from the end towards the start; each block reaches `overlap`
+    // bytes into the one read before, so a pattern across a boundary is seen.
+    uint32_t end = rangeEnd;
+    while (end > rangeStart) {
+      uint32_t blockStart = end - rangeStart > kEndSearchBlock ? end - kEndSearchBlock : rangeStart;
+      uint32_t len = std::min<uint32_t>(end + overlap, rangeEnd) - blockStart;
+      int64_t hit = scan(blockStart, len, true);
+      if (hit >= 0) return hit;
+      if (hit == -2) return -1;
+      end = blockStart;
+    }
+  } else {
+    uint32_t start = rangeStart;
+    while (start < rangeEnd) {
+      uint32_t len = std::min<uint32_t>(rangeEnd - start, kEndSearchBlock + overlap);
+      int64_t hit = scan(start, len, false);
+      if (hit >= 0) return hit;
+      if (hit == -2) return -1;
+      if (start + len >= rangeEnd) break;
+      start += kEndSearchBlock;
+    }
+  }
+  return -1;
+}
+
+bool JNormFile::truncateHere() { return file_ && file_->truncateHere(); }
+bool JNormFile::sync() { return file_ && file_->sync(); }
+bool JNormFile::lockExclusive() { return file_ && file_->lockExclusive(); }
+
+bool JNormFile::close() {
+  if (!file_) return true;
+  bool ok = file_->close();
+  file_.reset();
+  return ok;
+}
+
+// ---- entry list ----
+
+void TZList::append(zlitem item) {
+  totalUncompressed += item.central.uncompressedSize;
+  centralSize += static_cast<uint32_t>(TCentralFileHeader::kSize + item.central.nameLength +
+                                       item.central.extraLength + item.central.commentLength);
+  items.push_back(std::move(item));
+}
+
+int compareFolded(const std::string& a, const std::string& b) {
+  size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char ca = static_cast<unsigned char>(a[i]);
+    unsigned char cb = static_cast<unsigned char>(b[i]);
+    if (ca >= 'a' && ca <= 'z') ca = static_cast<unsigned char>(ca - 32);
+    if (cb >= 'a' && cb <= 'z') cb = static_cast<unsigned char>(cb - 32);
+    if (ca != cb) return ca < cb ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+void NameIndex::build(const TZList& list) {
+  order.resize(list.items.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) {
+    return compareFolded(list.items[x].name, list.items[y].name) < 0;
+  });
+}
+
+long NameIndex::find(const TZList& list, const std::string& name) const {
+  auto it = std::lower_bound(order.begin(), order.end(), name, [&](size_t i, const std::string& n) {
+    return compareFolded(list.items[i].name, n) < 0;
+  });
+  if (it == order.end() || compareFolded(list.items[*it].name, name) != 0) return -1;
+  return static_cast<long>(*it);
+}
+
+// ---- procedures ----
+
+int findEndRecord(JFile& f, EndRecordInfo* out, const MessageSink& configMessage) {
+  uint32_t fileSize = 0;
+  if (int rc = f.size(&fileSize)) return rc;
+  out->fileSize = fileSize;
+  const uint32_t rangeStart = fileSize > kEndSearchRange ? fileSize - kEndSearchRange : 0;
+  static const uint8_t sig[4] = {'P', 'K', 5, 6};
+
+  // Collect the candidates from the end backwards, then choose: a configuration
+  // text may itself hold the signature bytes, so the last occurrence alone can
+  // lie inside the comment.
+  std::vector<uint32_t> candidates;
+  uint32_t end = fileSize;
+  while (end >= rangeStart + 4) {
+    int64_t hit = f.search(rangeStart, end, sig, 4, true);
+    if (hit < 0) break;
+    candidates.push_back(static_cast<uint32_t>(hit));
+    end = static_cast<uint32_t>(hit) + 3;  // the next search ends before this match
+    if (candidates.size() > 64) break;     // a pathological file: enough to choose from
+  }
+  if (candidates.empty()) {
+    if (configMessage) {
+      configMessage("Reached end of file before finding configuration");
+      configMessage(plat::lastErrorText());
+    }
+    return kStructureInvalid;
+  }
+
+  auto commentLengthAt = [&](uint32_t pos, uint16_t* len) -> bool {
+    if (fileSize - pos < TEndCentralRecord::kSize) return false;
+    uint8_t b[2];
+    if (f.seek(pos + 20, SeekOrigin::Begin) != kOk || f.read(b, 2) != kOk) return false;
+    *len = static_cast<uint16_t>(b[0] | (b[1] << 8));
+    return true;
+  };
+  uint32_t chosen = candidates.front();
+  bool exact = false;
+  for (uint32_t pos : candidates) {
+    uint16_t len;
+    if (commentLengthAt(pos, &len) && uint64_t(pos) + 22 + len == fileSize) {
+      chosen = pos;
+      exact = true;
+      break;
+    }
+  }
+  if (!exact) {
+    for (uint32_t pos : candidates) {
+      uint16_t len;
+      if (commentLengthAt(pos, &len) && uint64_t(pos) + 22 + len <= fileSize) {
+        chosen = pos;
+        break;
+      }
+    }
+  }
+
+  uint8_t raw[TEndCentralRecord::kSize];
+  if (int rc = f.seek(chosen, SeekOrigin::Begin)) return rc;
+  if (int rc = f.read(raw, sizeof raw)) return rc;
+  ByteReader r(raw, sizeof raw);
+  out->record.read(r);
+  if (out->record.signature != kEndSig) return kWrongSignature;
+  out->position = chosen;
+  out->comment.clear();
+  if (out->record.commentLength > 0) {
+    if (uint64_t(chosen) + 22 + out->record.commentLength > fileSize) return kUnexpectedEnd;
+    out->comment.resize(out->record.commentLength);
+    if (int rc = f.read(out->comment.data(), out->record.commentLength)) return rc;
+  }
+  out->centralEnd = out->record.centralOffset + out->record.centralSize;
+  return kOk;
+}
+
+int readCentralDirectory(JFile& f, uint32_t offset, uint32_t count, uint32_t limit, TZList* list,
+                         uint32_t* preamble) {
+  list->clear();
+  *preamble = 0;
+  if (offset > limit || uint64_t(count) * TCentralFileHeader::kSize > limit - offset)
+    return kStructureInvalid;
+  if (f.seek(offset, SeekOrigin::Begin) != kOk) return kStructureInvalid;
+  uint64_t pos = offset;
+  uint32_t lowest = 0xffffffffu;
+  list->items.reserve(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    uint8_t raw[TCentralFileHeader::kSize];
+    if (int rc = f.read(raw, sizeof raw)) return rc;
+    ByteReader r(raw, sizeof raw);
+    zlitem item;
+    item.central.read(r);
+    if (item.central.signature != kCentralSig) return kWrongSignature;
+    pos += TCentralFileHeader::kSize;
+    uint64_t var = uint64_t(item.central.nameLength) + item.central.extraLength +
+                   item.central.commentLength;
+    if (pos + var > limit) return kStructureInvalid;
+    std::vector<uint8_t> name(item.central.nameLength);
+    if (!name.empty())
+      if (int rc = f.read(name.data(), static_cast<uint32_t>(name.size()))) return rc;
+    item.name.assign(name.begin(), name.end());
+    item.centralExtra.resize(item.central.extraLength);
+    if (!item.centralExtra.empty())
+      if (int rc = f.read(item.centralExtra.data(), item.central.extraLength)) return rc;
+    item.comment.resize(item.central.commentLength);
+    if (!item.comment.empty())
+      if (int rc = f.read(item.comment.data(), item.central.commentLength)) return rc;
+    pos += var;
+    lowest = std::min(lowest, item.central.localHeaderOffset);
+    list->append(std::move(item));
+  }
+  *preamble = count ? lowest : 0;
+  return kOk;
+}
+
+int checkEntries(JFile& f, TZList& list, uint32_t limit) {
+  for (zlitem& item : list.items) {
+    const TCentralFileHeader& c = item.central;
+    if (uint64_t(c.localHeaderOffset) + TLocalFileHeader::kSize > limit) return kStructureInvalid;
+    if (f.seek(c.localHeaderOffset, SeekOrigin::Begin) != kOk) return kStructureInvalid;
+    uint8_t raw[TLocalFileHeader::kSize];
+    if (f.read(raw, sizeof raw) != kOk) return kStructureInvalid;
+    ByteReader r(raw, sizeof raw);
+    item.local.read(r);
+    const TLocalFileHeader& l = item.local;
+    if (l.signature != kLocalSig) return kStructureInvalid;
+    uint64_t dataStart = uint64_t(c.localHeaderOffset) + TLocalFileHeader::kSize + l.nameLength +
+                         l.extraLength;
+    if (dataStart > limit) return kStructureInvalid;
+    item.localName.resize(l.nameLength);
+    if (!item.localName.empty() &&
+        f.read(item.localName.data(), l.nameLength) != kOk)
+      return kStructureInvalid;
+    item.localExtra.resize(l.extraLength);
+    if (!item.localExtra.empty() && f.read(item.localExtra.data(), l.extraLength) != kOk)
+      return kStructureInvalid;
+
+    uint32_t crc = l.crc, csize = l.compressedSize, usize = l.uncompressedSize;
+    if (l.flags & kFlagDescriptor) {
+      uint32_t dataSize = l.compressedSize ? l.compressedSize : c.compressedSize;
+      uint64_t descPos = dataStart + dataSize;
+      if (descPos + TExtendedLocalHeader::kSize > limit) return kStructureInvalid;
+      if (f.seek(static_cast<int64_t>(descPos), SeekOrigin::Begin) != kOk) return kStructureInvalid;
+      uint8_t d[TExtendedLocalHeader::kSize];
+      if (f.read(d, sizeof d) != kOk) return kStructureInvalid;
+      ByteReader dr(d, sizeof d);
+      item.descriptor.read(dr);
+      if (item.descriptor.signature != kDescriptorSig) return kStructureInvalid;
+      crc = item.descriptor.crc;
+      csize = item.descriptor.compressedSize;
+      usize = item.descriptor.uncompressedSize;
+    }
+    if (l.nameLength != c.nameLength ||
+        !std::equal(item.localName.begin(), item.localName.end(), item.name.begin()) ||
+        l.versionNeeded != c.versionNeeded || l.versionNeededHost != c.versionNeededHost ||
+        (l.flags & 0x1f) != (c.flags & 0x1f))
+      return kStructureInvalid;
+    if (l.method != c.method || l.time != c.time || l.date != c.date || crc != c.crc ||
+        csize != c.compressedSize || usize != c.uncompressedSize)
+      return kStructureInvalid;
+    if (dataStart + c.compressedSize + ((l.flags & kFlagDescriptor) ? 16 : 0) > limit)
+      return kStructureInvalid;
+  }
+  return kOk;
+}
+
+int writeCentralDirectory(JFile& out, const TZList& list, const MessageSink& message) {
+  for (const zlitem& item : list.items) {
+    ByteWriter w;
+    item.central.write(w);
+    w.bytes(item.name.data(), item.name.size());
+    w.bytes(item.centralExtra);
+    w.bytes(item.comment);
+    int rc = out.write(w.data().data(), static_cast<uint32_t>(w.size()));
+    if (rc) {
+      if (message) message("Error writing central list");
+      return rc;
+    }
+  }
+  return kOk;
+}
+
+int writeEndRecord(JFile& out, TEndCentralRecord record, const std::vector<uint8_t>& comment) {
+  record.signature = kEndSig;
+  record.commentLength = static_cast<uint16_t>(comment.size());
+  ByteWriter w;
+  record.write(w);
+  w.bytes(comment);
+  return out.write(w.data().data(), static_cast<uint32_t>(w.size()));
+}
+
+bool createEmptyContainer(const std::string& path) {
+  JNormFile f(path, plat::Access::Write, plat::Disposition::CreateAlways);
+  if (!f.isOpen()) return false;
+  static const uint8_t pk[2] = {'P', 'K'};
+  uint8_t rest[20] = {5, 6};
+  f.write(pk, 2);
+  f.write(rest, sizeof rest);
+  f.sync();
+  f.close();
+  return true;
+}
+
+int createContainerAtomically(const std::string& path, const std::vector<uint8_t>& comment,
+                              const plat::FileTime* writeTime, bool replace) {
+  if (comment.size() > 0xffff) return kInvalidComment;
+  std::string folder = plat::parentFolder(path);
+  if (folder.empty()) folder = ".";
+  std::string tempPath;
+  std::unique_ptr<plat::File> tf = plat::fileSystem().createTemp(folder, "brc", &tempPath);
+  if (!tf) return kCreateFailed;
+  JNormFile out(std::move(tf), tempPath);
+  out.platformFile()->setMode(plat::defaultFileMode());
+  int rc = writeEndRecord(out, TEndCentralRecord(), comment);
+  if (rc == kOk && !out.sync()) rc = kWriteFailure;
+  if (rc == kOk && writeTime && !out.platformFile()->setTimes(nullptr, writeTime, writeTime))
+    rc = kWriteFailure;
+  if (!out.close() && rc == kOk) rc = kWriteFailure;
+  if (rc == kOk) {
+    bool moved = replace ? plat::fileSystem().rename(tempPath, path)
+                         : plat::fileSystem().renameNoReplace(tempPath, path);
+    if (!moved) rc = kMoveFailed;
+  }
+  if (rc != kOk) {
+    int err = plat::lastError();
+    plat::fileSystem().remove(tempPath);
+    plat::setLastError(err);
+    return rc;
+  }
+  plat::fileSystem().syncDir(folder);
+  return kOk;
+}
+
+int rewriteComment(const std::string& path, const std::vector<uint8_t>& comment,
+                   const MessageSink& configMessage) {
+  if (comment.size() > 0xffff) return kInvalidComment;
+  JNormFile f(path, plat::Access::ReadWrite, plat::Disposition::OpenExisting);
+  if (!f.isOpen()) return kMissingOrEmpty;
+  if (!f.lockExclusive()) return kMissingOrEmpty;
+  EndRecordInfo end;
+  if (int rc = findEndRecord(f, &end, nullptr)) {
+    if (configMessage) configMessage("Configuration not found");
+    return rc;
+  }
+  ByteWriter w;
+  w.u16(static_cast<uint16_t>(comment.size()));
+  w.bytes(comment);
+  if (f.seek(end.position + 20, SeekOrigin::Begin) != kOk) return kWriteFailure;
+  if (f.write(w.data().data(), static_cast<uint32_t>(w.size())) != kOk) return kWriteFailure;
+  if (!f.truncateHere()) return kWriteFailure;
+  if (!f.sync()) return kWriteFailure;
+  if (!f.close()) return kWriteFailure;
+  return kOk;
+}
+
+uint32_t externalAttributesFor(bool attributesKnown, uint32_t attributes) {
+  uint32_t a = attributesKnown ? attributes : plat::kAttrArchive;
+  a &= plat::kAttrReadOnly | plat::kAttrHidden | plat::kAttrSystem | plat::kAttrDirectory |
+       plat::kAttrArchive;
+  return a | 0x81000000u;
+}
+
+}  // namespace archive

@@ -1,0 +1,279 @@
+#pragma once
+// The container's records and the file access layer through which every
+// archive byte is read and written.
+//
+// The container is a ZIP archive without encryption, spanning or ZIP64:
+// optional preamble, then per entry a local header, name, local extra field
+// and data; then the central directory; then the end record, whose archive
+// comment holds the briefcase configuration. All integers are little-endian.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/bytes.h"
+#include "platform/files.h"
+
+namespace archive {
+
+constexpr uint32_t kLocalSig = 0x04034b50;    // "PK" 3 4
+constexpr uint32_t kCentralSig = 0x02014b50;  // "PK" 1 2
+constexpr uint32_t kEndSig = 0x06054b50;      // "PK" 5 6
+constexpr uint32_t kDescriptorSig = 0x08074b50;  // "PK" 7 8
+
+// 22 bytes of the end record plus the longest comment.
+constexpr uint32_t kEndSearchRange = 22 + 65535;
+constexpr size_t kEndSearchBlock = 4096;
+
+// General-purpose flag bits.
+constexpr uint16_t kFlagEncrypted = 0x0001;
+constexpr uint16_t kFlagDescriptor = 0x0008;
+constexpr uint16_t kFlagUtf8 = 0x0800;
+
+struct TLocalFileHeader {
+  static constexpr size_t kSize = 30;
+  uint32_t signature = kLocalSig;
+  uint8_t versionNeeded = 20;
+  uint8_t versionNeededHost = 0;
+  uint16_t flags = 0;
+  uint16_t method = 0;
+  uint16_t time = 0;
+  uint16_t date = 0;
+  uint32_t crc = 0;
+  uint32_t compressedSize = 0;
+  uint32_t uncompressedSize = 0;
+  uint16_t nameLength = 0;
+  uint16_t extraLength = 0;
+
+  void read(ByteReader& r);
+  void write(ByteWriter& w) const;
+};
+
+struct TExtendedLocalHeader {
+  static constexpr size_t kSize = 16;
+  uint32_t signature = kDescriptorSig;
+  uint32_t crc = 0;
+  uint32_t compressedSize = 0;
+  uint32_t uncompressedSize = 0;
+
+  void read(ByteReader& r);
+  void write(ByteWriter& w) const;
+};
+
+struct TCentralFileHeader {
+  static constexpr size_t kSize = 46;
+  uint32_t signature = kCentralSig;
+  uint8_t versionMadeBy = 22;
+  uint8_t hostSystem = 11;
+  uint8_t versionNeeded = 20;
+  uint8_t versionNeededHost = 0;
+  uint16_t flags = 0;
+  uint16_t method = 0;
+  uint16_t time = 0;
+  uint16_t date = 0;
+  uint32_t crc = 0;
+  uint32_t compressedSize = 0;
+  uint32_t uncompressedSize = 0;
+  uint16_t nameLength = 0;
+  uint16_t extraLength = 0;
+  uint16_t commentLength = 0;
+  uint16_t diskNumberStart = 0;
+  uint16_t internalAttributes = 0;
+  uint32_t externalAttributes = 0;
+  uint32_t localHeaderOffset = 0;
+
+  void read(ByteReader& r);
+  void write(ByteWriter& w) const;
+};
+
+struct TEndCentralRecord {
+  static constexpr size_t kSize = 22;
+  uint32_t signature = kEndSig;
+  uint16_t diskNumber = 0;
+  uint16_t centralDisk = 0;
+  uint16_t entriesOnDisk = 0;
+  uint16_t entriesTotal = 0;
+  uint32_t centralSize = 0;
+  uint32_t centralOffset = 0;
+  uint16_t commentLength = 0;
+
+  void read(ByteReader& r);
+  void write(ByteWriter& w) const;
+};
+
+// ---- file access layer ----
+
+enum class SeekOrigin { Begin, Current, End };
+
+// The abstract stream. Every operation returns a result code of the engine's
+// table: 0 is success.
+class JFile {
+ public:
+  virtual ~JFile() = default;
+  virtual bool isOpen() const = 0;
+  // 12 when fewer bytes than asked were read (or none at end of file).
+  virtual int read(void* buf, uint32_t count) = 0;
+  // 29 when fewer bytes were written; 24 when the write failed.
+  virtual int write(const void* buf, uint32_t count) = 0;
+  // 12 past the end of the file; 21 for any other failure. 32-bit positions.
+  virtual int seek(int64_t distance, SeekOrigin origin) = 0;
+  // The 32-bit size; 31 ("Files larger than 4 GB are not supported") for a
+  // file of 4 GB or more; 88 when the size cannot be had.
+  virtual int size(uint32_t* out) = 0;
+  virtual bool canSeek() const = 0;
+  // The position of the pattern within [rangeStart, rangeEnd), or -1.
+  // Backwards: the last occurrence, searched in blocks from the end.
+  virtual int64_t search(uint32_t rangeStart, uint32_t rangeEnd, const uint8_t* pattern,
+                         uint32_t patternLength, bool backwards) = 0;
+
+  uint32_t position() const { return position_; }
+  uint32_t lastTransfer() const { return lastTransfer_; }
+
+ protected:
+  uint32_t position_ = 0;
+  uint32_t lastTransfer_ = 0;
+};
+
+// A disk file, opened through the platform's file system (which tests replace).
+class JNormFile : public JFile {
+ public:
+  JNormFile() = default;
+  JNormFile(const std::string& path, plat::Access access, plat::Disposition disposition);
+  // Takes an already open platform file (e.g. a new temporary file).
+  JNormFile(std::unique_ptr<plat::File> file, std::string path);
+  ~JNormFile() override;
+
+  bool open(const std::string& path, plat::Access access, plat::Disposition disposition);
+  bool isOpen() const override { return file_ != nullptr; }
+  int read(void* buf, uint32_t count) override;
+  int write(const void* buf, uint32_t count) override;
+  int seek(int64_t distance, SeekOrigin origin) override;
+  int size(uint32_t* out) override;
+  bool canSeek() const override { return true; }
+  int64_t search(uint32_t rangeStart, uint32_t rangeEnd, const uint8_t* pattern,
+                 uint32_t patternLength, bool backwards) override;
+
+  // Cuts the file at the current position; false on failure.
+  bool truncateHere();
+  bool sync();
+  bool lockExclusive();
+  bool close();
+  plat::File* platformFile() { return file_.get(); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::unique_ptr<plat::File> file_;
+  std::string path_;
+};
+
+// ---- the entry list ----
+
+// Marks of an entry during an update run.
+enum : uint8_t { kMarkNone = 0, kMarkReplace = 1, kMarkDelete = 2, kMarkAdded = 3 };
+
+struct zlitem {
+  TCentralFileHeader central;
+  TLocalFileHeader local;          // kept apart: the local extra field differs
+  std::string name;                // as stored (the central header's name bytes)
+  std::vector<uint8_t> localName;  // the local header's name bytes
+  std::vector<uint8_t> centralExtra;
+  std::vector<uint8_t> localExtra;
+  std::vector<uint8_t> comment;
+  TExtendedLocalHeader descriptor;  // when the local flags have bit 3
+  uint8_t mark = kMarkNone;
+};
+
+struct TZList {
+  std::vector<zlitem> items;  // in directory order
+  uint64_t totalUncompressed = 0;
+  uint32_t centralSize = 0;   // 46 + name + extra + comment per entry
+
+  void clear() {
+    items.clear();
+    totalUncompressed = 0;
+    centralSize = 0;
+  }
+  void append(zlitem item);
+};
+
+// ---- procedures on a container ----
+
+// Where found end records and messages go.
+using MessageSink = std::function<void(const std::string&)>;
+
+struct EndRecordInfo {
+  TEndCentralRecord record;
+  std::vector<uint8_t> comment;
+  uint32_t position = 0;      // file offset of the end record
+  uint32_t fileSize = 0;
+  uint32_t centralEnd = 0;    // central directory offset + size, as the record states
+};
+
+// Finds the end record within the last 65,557 bytes of the file and reads it
+// with its comment. Among the "PK" 5 6 signatures in range, the last one whose
+// comment ends exactly at the end of the file wins; when none does, the last
+// one whose comment fits in the file; when none fits, the last one (whose
+// comment then cannot be read). Results: 0; 13 when no signature is in range
+// (the sink then receives "Reached end of file before finding configuration"
+// and the platform's text for the last error); 30, 12, 21, 31, 88 as read.
+int findEndRecord(JFile& f, EndRecordInfo* out, const MessageSink& configMessage);
+
+// Reads the central directory at `offset` with `count` headers (each name,
+// extra field and comment of its stated length). Results: 0; 13 when the
+// offset cannot be reached or the headers cannot fit before `limit` (the end
+// record's position); 30 for a header without its signature; 12 for a short
+// read. *preamble receives the lowest local header offset.
+int readCentralDirectory(JFile& f, uint32_t offset, uint32_t count, uint32_t limit, TZList* list,
+                         uint32_t* preamble);
+
+// Checks every entry against its local header (and data descriptor), keeping
+// the local header, name and extra field in the entry. Any disagreement, a
+// wrong local signature or a header beyond `limit` gives 13.
+int checkEntries(JFile& f, TZList& list, uint32_t limit);
+
+// The entry list sorted by folded name (a-z folded to A-Z), for lookup.
+struct NameIndex {
+  std::vector<size_t> order;  // indices into the list, in folded-name order
+  void build(const TZList& list);
+  // The index of the entry with this folded name, or -1.
+  long find(const TZList& list, const std::string& name) const;
+};
+// Byte-wise comparison with a-z folded to A-Z.
+int compareFolded(const std::string& a, const std::string& b);
+
+// Writes the central directory of the list at the output's current position.
+// A write failure gives that write's code (message "Error writing central list"
+// through the sink).
+int writeCentralDirectory(JFile& out, const TZList& list, const MessageSink& message);
+
+// Writes the end record with the comment.
+int writeEndRecord(JFile& out, TEndCentralRecord record, const std::vector<uint8_t>& comment);
+
+// Creates the 22-byte empty container at `path` (replacing a file there).
+// False when the file cannot be created.
+bool createEmptyContainer(const std::string& path);
+
+// Writes an empty container holding `comment` as its configuration under a
+// temporary name in the container's own folder, syncs it, gives it the write
+// time (when not null), and moves it to `path` in one step: over an existing
+// file when `replace` is true, else only when nothing is there. A failure at
+// any point leaves `path` as it was and no temporary file behind. Results: 0;
+// 25 when the file cannot be created; 29 or 24 when it cannot be written;
+// 57 when it cannot be moved into place (for !replace: also when `path` exists).
+int createContainerAtomically(const std::string& path, const std::vector<uint8_t>& comment,
+                              const plat::FileTime* writeTime, bool replace);
+
+// Rewrites the configuration comment of the container in place and cuts the
+// file after it. Results: 0; 23 when the container cannot be opened; the
+// end-record search's code (the sink receives "Configuration not found");
+// 24 when the write or the cut fails.
+int rewriteComment(const std::string& path, const std::vector<uint8_t>& comment,
+                   const MessageSink& configMessage);
+
+// The external attributes stored for a file: read-only, hidden, system,
+// directory and archive kept from its attributes, combined with 0x81000000.
+uint32_t externalAttributesFor(bool attributesKnown, uint32_t attributes);
+
+}  // namespace archive

@@ -1,0 +1,165 @@
+#include "brc/cli.h"
+
+#include <cctype>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+
+#include "archive/errors.h"
+#include "platform/ask.h"
+#include "platform/paths.h"
+#include "platform/terminal.h"
+
+namespace brc {
+namespace {
+
+std::vector<Command>& registry() {
+  static std::vector<Command> r;
+  return r;
+}
+
+std::string lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// Questions on the terminal. A message box prints its text and, when it has
+// more than one button and standard input is a terminal, asks for a choice.
+class TerminalAsker final : public plat::Asker {
+ public:
+  int message(const plat::MessageQuestion& q) override {
+    std::string caption = q.caption.empty() ? "Error" : q.caption;
+    std::cerr << caption << ": " << q.text << "\n";
+    struct Choice {
+      unsigned button;
+      const char* word;
+      int result;
+    };
+    static const Choice all[] = {
+        {plat::btnOk, "ok", plat::mrOk},           {plat::btnYes, "yes", plat::mrYes},
+        {plat::btnYesToAll, "all", plat::mrYesToAll}, {plat::btnNo, "no", plat::mrNo},
+        {plat::btnNoToAll, "none", plat::mrNoToAll}, {plat::btnRetry, "retry", plat::mrRetry},
+        {plat::btnAbort, "abort", plat::mrAbort},  {plat::btnIgnore, "ignore", plat::mrIgnore},
+        {plat::btnCancel, "cancel", plat::mrCancel}};
+    std::vector<Choice> offered;
+    for (const Choice& c : all)
+      if (q.buttons & c.button) offered.push_back(c);
+    if (offered.size() <= 1 || !plat::stdinIsTerminal()) return plat::defaultAnswer(q);
+    for (;;) {
+      std::cerr << "[";
+      for (size_t i = 0; i < offered.size(); ++i) std::cerr << (i ? "/" : "") << offered[i].word;
+      std::cerr << "] ";
+      std::string line;
+      if (!plat::readLine(&line)) return plat::defaultAnswer(q);
+      line = lower(line);
+      for (const Choice& c : offered)
+        if (line == c.word || (line.size() == 1 && line[0] == c.word[0])) return c.result;
+    }
+  }
+
+  int confirmReplace(const plat::ReplaceQuestion& q, std::string* newPath) override {
+    std::cerr << "Replace " << q.existingPath << "?\n";
+    if (!q.existingDetails.empty()) std::cerr << "  existing: " << q.existingDetails << "\n";
+    if (!q.newDetails.empty()) std::cerr << "  with:     " << q.newDetails << "\n";
+    if (!plat::stdinIsTerminal()) return plat::mrNo;
+    for (;;) {
+      std::cerr << "[y]es, yes to [a]ll, [n]o, n[o] to all, [r]ename, [c]ancel: ";
+      std::string line;
+      if (!plat::readLine(&line)) return plat::mrCancel;
+      line = lower(line);
+      if (line == "y" || line == "yes") return plat::mrYes;
+      if (line == "a" || line == "all") return plat::mrYesToAll;
+      if (line == "n" || line == "no") return plat::mrNo;
+      if (line == "o" || line == "none") return plat::mrNoToAll;
+      if (line == "c" || line == "cancel") return plat::mrCancel;
+      if ((line == "r" || line == "rename") && q.allowRename) {
+        std::cerr << "New path: ";
+        std::string p;
+        if (!plat::readLine(&p) || p.empty()) continue;
+        *newPath = p;
+        return plat::mrRename;
+      }
+    }
+  }
+
+  std::optional<std::string> browseFolder(const std::string& caption,
+                                          const std::string&) override {
+    return askPath(caption);
+  }
+  std::optional<std::string> saveFile(const std::string& caption, const std::string&,
+                                      const std::string&, const std::string&) override {
+    return askPath(caption);
+  }
+  std::optional<std::string> openFile(const std::string& caption, const std::string&,
+                                      const std::string&, const std::string&) override {
+    return askPath(caption);
+  }
+
+ private:
+  std::optional<std::string> askPath(const std::string& caption) {
+    if (!plat::stdinIsTerminal()) return std::nullopt;
+    std::cerr << caption << ": ";
+    std::string line;
+    if (!plat::readLine(&line) || line.empty()) return std::nullopt;
+    return line;
+  }
+};
+
+}  // namespace
+
+Registrar::Registrar(Command c) { registry().push_back(std::move(c)); }
+
+const std::vector<Command>& commands() { return registry(); }
+
+void error(const std::string& text) { std::cerr << text << "\n"; }
+
+void errorCode(int code, const std::string& context) {
+  std::string text = archive::errorText(code);
+  if (text.empty()) text = "Error " + std::to_string(code);
+  if (!context.empty()) text += ": " + context;
+  error(text);
+}
+
+std::string absolutePath(const std::string& path) {
+  if (path.empty()) return path;
+  std::string p = path;
+  if (p[0] != '/') {
+    p = plat::joinPath(plat::currentFolder(), p);
+  }
+  return plat::stripTrailingSlash(p);
+}
+
+std::string withBriefcaseExtension(const std::string& path) {
+  std::string name = plat::fileNamePart(path);
+  if (name.size() >= 4 && lower(name.substr(name.size() - 4)) == ".brc") return path;
+  return path + ".brc";
+}
+
+std::string jsonString(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+void installTerminalAsker() {
+  static TerminalAsker asker;
+  plat::setAsker(&asker);
+}
+
+}  // namespace brc

@@ -1,0 +1,93 @@
+// brc info: what a briefcase holds in its configuration.
+
+#include <cstring>
+#include <iostream>
+
+#include "archive/compress.h"
+#include "archive/errors.h"
+#include "briefcase/comment.h"
+#include "brc/cli.h"
+#include "platform/computerid.h"
+#include "platform/files.h"
+#include "platform/strtable.h"
+
+namespace {
+
+int runInfo(const brc::Args& args) {
+  if (args.positional.size() != 1) {
+    brc::error("brc info: give exactly one briefcase path.");
+    return archive::kBadParameters;
+  }
+  const bool json = args.has("--json");
+  archive::TCompress engine;
+  engine.archivePath = brc::absolutePath(args.positional[0]);
+  engine.callbacks.configMessage = [](const std::string& s) { brc::error(s); };
+  int rc = engine.readEndRecord();
+  if (rc) {
+    brc::errorCode(rc, engine.archivePath);
+    return rc;
+  }
+  briefcase::TBriefcaseComment record;
+  if (engine.comment.empty()) {
+    brc::error(plat::loadStr(712));
+    return archive::kInvalidComment;
+  }
+  if (!record.Parse(engine)) {
+    // A newer record was already reported by Parse itself.
+    if (std::strcmp(record.version.c_str(), briefcase::kRecordVersion) <= 0)
+      brc::error(plat::loadStr(712));
+    return archive::kInvalidComment;
+  }
+  plat::FileInfo fi;
+  plat::fileSystem().stat(engine.archivePath, &fi, true);
+  const std::string id = plat::computerId();
+  const std::string local = record.FolderForThisComputer();
+
+  if (json) {
+    std::cout << "{\"version\": " << brc::jsonString(record.version)
+              << ", \"include\": " << brc::jsonString(record.include)
+              << ", \"exclude\": " << brc::jsonString(record.exclude)
+              << ", \"level\": " << engine.level
+              << ", \"subfolders\": " << (record.subfolders ? "true" : "false") << ", \"folders\": [";
+    for (size_t i = 0; i < record.folders.entries.size(); ++i) {
+      const auto& v = record.folders.entries[i];
+      std::cout << (i ? ", " : "") << "{\"computer\": " << brc::jsonString(v.computerId)
+                << ", \"folder\": " << brc::jsonString(v.folder) << "}";
+    }
+    std::cout << "], \"computer\": " << brc::jsonString(id)
+              << ", \"local_folder\": " << brc::jsonString(local)
+              << ", \"entries\": " << engine.endRecord.entriesTotal
+              << ", \"date\": " << brc::jsonString(plat::isoUtc(fi.writeTime)) << "}\n";
+    return 0;
+  }
+  std::cout << "Briefcase:      " << engine.archivePath << "\n"
+            << "Version:        " << record.version << "\n"
+            << "Include:        " << record.include << "\n"
+            << "Exclude:        " << record.exclude << "\n"
+            << "Compression:    level " << engine.level << (engine.level ? "" : " (stored)") << "\n"
+            << "Subfolders:     " << (record.subfolders ? "yes" : "no") << "\n"
+            << "Local folders:\n";
+  if (record.folders.entries.empty()) std::cout << "  (none)\n";
+  bool marked = false;
+  for (const auto& v : record.folders.entries) {
+    bool mine = !marked && v.computerId == id;
+    marked = marked || mine;
+    std::cout << (mine ? "* " : "  ") << v.computerId << "  " << v.folder << "\n";
+  }
+  std::cout << "This computer:  " << id << "\n"
+            << "Local folder:   " << (local.empty() ? "(none on this computer)" : local) << "\n"
+            << "Entries:        " << engine.endRecord.entriesTotal << "\n"
+            << "Briefcase date: " << plat::isoUtc(fi.writeTime) << "\n";
+  return 0;
+}
+
+brc::Registrar reg{brc::Command{
+    "info",
+    "BRIEFCASE [--json]",
+    "Show a briefcase's configuration, its entry count and its date.",
+    "The entry marked '*' in the folder table is this computer's. A configuration this program\n"
+    "cannot read ends the command with status 17.",
+    {{"--json", false, "", "print one JSON object instead of text"}},
+    runInfo}};
+
+}  // namespace

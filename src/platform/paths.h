@@ -1,0 +1,41 @@
+#pragma once
+// Where things live on this system: the user's folders, the temporary folder,
+// the executable. All paths use '/' as the separator.
+
+#include <string>
+
+namespace plat {
+
+// $HOME, else the password database's home folder.
+std::string homeDir();
+
+// $XDG_CONFIG_HOME (default ~/.config), $XDG_STATE_HOME (default ~/.local/state),
+// $XDG_DATA_HOME (default ~/.local/share); without a trailing '/'.
+std::string configHome();
+std::string stateHome();
+std::string dataHome();
+
+// $TMPDIR, else /tmp; without a trailing '/'.
+std::string tempDir();
+
+// The running executable's full path (from /proc/self/exe), or empty.
+std::string executablePath();
+
+// The diagnostic log file: the executable's path with its extension replaced by
+// ".log" (or ".log" appended), unless that folder is not writable; then
+// $XDG_STATE_HOME/carryvale/carryvale.log.
+std::string logFilePath();
+
+// Path helpers (pure text, no file-system access).
+std::string joinPath(const std::string& folder, const std::string& name);
+std::string parentFolder(const std::string& path);  // "" when there is no '/'
+std::string fileNamePart(const std::string& path);  // after the last '/'
+std::string stripTrailingSlash(const std::string& path);  // keeps a lone "/"
+
+// The process's current folder.
+std::string currentFolder();
+
+// Creates a folder and its parents; true when it exists afterwards.
+bool makePath(const std::string& folder);
+
+}  // namespace plat

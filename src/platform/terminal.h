@@ -1,0 +1,18 @@
+#pragma once
+#include <string>
+
+namespace plat {
+
+bool stdinIsTerminal();
+bool stderrIsTerminal();
+// The terminal's width in columns (80 when unknown).
+int terminalColumns();
+// Reads one line from standard input without its line end; false at end of input.
+bool readLine(std::string* out);
+
+// Ctrl+C (SIGINT) and SIGTERM set a flag instead of ending the process.
+void installInterruptFlag();
+bool interruptRequested();
+void clearInterrupt();
+
+}  // namespace plat
