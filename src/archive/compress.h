@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "archive/extract/state.h"
 #include "archive/layout.h"
+#include "archive/update/state.h"
 
 namespace archive {
 
@@ -38,10 +40,24 @@ class TCompress {
   TCompress();
   virtual ~TCompress();
 
-  // ---- parameters ----
-  std::string archivePath;  // the container file
-  int level = 6;            // 0 stores every entry; 1-9 deflate
+  // ---- parameters shared by both engines ----
+  std::string archivePath;         // the container file
+  int level = 6;                   // 0 stores every entry; 1-9 deflate
+  std::vector<std::string> names;  // the names to add, replace, delete or unload
+  bool cancelled = false;          // the cancel flag, set through cancelCheck
   TCompressCallbacks callbacks;
+
+  void ClearNames() { names.clear(); }
+  // Appends a name; returns the new count.
+  size_t AddName(const std::string& name) {
+    names.push_back(name);
+    return names.size();
+  }
+  void ClearCancel() { cancelled = false; }
+
+  // ---- each engine's own parameters and run state ----
+  TUpdateState update;
+  TExtractState extract;
 
   // ---- the end record and its comment (the configuration text) ----
   TEndCentralRecord endRecord;
