@@ -1,0 +1,119 @@
+#include "components/foldermonitor.h"
+
+#include <atomic>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "platform/treewatch.h"
+
+namespace {
+std::atomic<int> runningWorkers{0};
+}
+
+// What a worker shares with its monitor. The worker keeps its own reference,
+// so the state outlives a monitor that is destroyed while the worker still
+// waits; the monitor never touches a worker after stopping it, other than
+// through this state.
+struct TFolderMonitor::Shared {
+  std::string folder;
+  plat::TreeWatch watch;  // its wake-up descriptor exists from construction on
+  // Held while the handler runs; `stopped`, `handler` and `sender` change only under it.
+  // Recursive, so that a handler may stop its own monitor.
+  std::recursive_mutex mu;
+  bool stopped = false;
+  TChangeEvent handler;
+  TFolderMonitor* sender = nullptr;
+
+  static void run(std::shared_ptr<Shared> s);
+};
+
+void TFolderMonitor::Shared::run(std::shared_ptr<Shared> s) {
+  struct Leave {
+    ~Leave() { --runningWorkers; }
+  } leave;
+  if (!s->watch.open(s->folder)) return;  // cannot be watched: end silently
+  for (;;) {
+    {
+      std::lock_guard<std::recursive_mutex> g(s->mu);
+      if (s->stopped) return;
+    }
+    plat::TreeWatch::Result r = s->watch.wait();
+    if (r == plat::TreeWatch::Result::Failed) return;
+    if (r == plat::TreeWatch::Result::Woken) continue;
+    {
+      std::lock_guard<std::recursive_mutex> g(s->mu);
+      if (s->stopped) return;
+      // A copy: the handler may replace the monitor's handler while it runs.
+      TChangeEvent handler = s->handler;
+      if (handler) {
+        try {
+          handler(s->sender);
+        } catch (...) {
+          return;  // an error in the handler ends the watch; nobody is told
+        }
+      }
+    }
+    if (s->watch.folderGone()) return;
+  }
+}
+
+TFolderMonitor::TFolderMonitor() = default;
+
+TFolderMonitor::~TFolderMonitor() { StopMonitoring(); }
+
+void TFolderMonitor::SetFolder(const std::string& folder) {
+  if (!monitoring_) {
+    folder_ = folder;
+    return;
+  }
+  StopMonitoring();
+  folder_ = folder;
+  SetEnabled(true);
+}
+
+void TFolderMonitor::SetOnChangeInFolder(TChangeEvent handler) {
+  onChange_ = std::move(handler);
+  if (worker_) {
+    std::lock_guard<std::recursive_mutex> g(worker_->mu);
+    worker_->handler = onChange_;
+  }
+}
+
+void TFolderMonitor::SetEnabled(bool enabled) {
+  if (!enabled) {
+    StopMonitoring();
+    return;
+  }
+  if (folder_.empty()) return;
+  if (monitoring_) StopMonitoring();
+  auto s = std::make_shared<Shared>();
+  s->folder = folder_;
+  s->handler = onChange_;
+  s->sender = this;
+  ++runningWorkers;
+  try {
+    std::thread(&Shared::run, s).detach();
+  } catch (const std::system_error&) {
+    --runningWorkers;  // no thread: as if the folder could not be watched
+  }
+  worker_ = std::move(s);
+  monitoring_ = true;
+}
+
+void TFolderMonitor::StopMonitoring() {
+  if (!monitoring_) return;
+  monitoring_ = false;
+  std::shared_ptr<Shared> s = std::move(worker_);
+  if (!s) return;
+  {
+    // Waits only for a handler call in progress.
+    std::lock_guard<std::recursive_mutex> g(s->mu);
+    s->stopped = true;
+    s->sender = nullptr;
+    s->handler = nullptr;
+  }
+  s->watch.wake();
+}
+
+int TFolderMonitor::RunningWorkers() { return runningWorkers.load(); }
