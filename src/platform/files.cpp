@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -37,7 +38,7 @@ void fillInfo(const struct statx& sx, const std::string& name, FileInfo* out) {
   out->isDirectory = S_ISDIR(sx.stx_mode);
   out->isSymlink = S_ISLNK(sx.stx_mode);
   out->isRegular = S_ISREG(sx.stx_mode);
-  out->device = (static_cast<uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
+  out->device = static_cast<uint64_t>(makedev(sx.stx_dev_major, sx.stx_dev_minor));
   out->inode = sx.stx_ino;
   uint32_t a = 0;
   if (!(sx.stx_mode & S_IWUSR)) a |= kAttrReadOnly;

@@ -10,9 +10,12 @@
 
 namespace plat {
 
+enum class EntryKind { Unknown, File, Directory, Link, Other };
+
 struct FindData {
   std::string name;  // the entry's name within its folder
-  FileInfo info;     // from lstat: a link is reported as a link
+  EntryKind kind = EntryKind::Unknown;  // from the folder itself, without a stat
+  FileInfo info;     // from lstat: a link is reported as a link (see FolderEnum::next)
 };
 
 class FolderEnum {
@@ -24,8 +27,12 @@ class FolderEnum {
 
   // Starts enumerating a folder; false (last error set) when it cannot be read.
   bool open(const std::string& folder);
-  // The next entry; false at the end (or on failure, last error set).
-  bool next(FindData* out);
+  // The next entry; false at the end (or on failure, last error set). With
+  // withInfo false only the name and kind are filled (kind may be Unknown on
+  // some file systems); readInfo fills the rest later.
+  bool next(FindData* out, bool withInfo = true);
+  // Fills out->info (and a known kind) for an entry of this folder.
+  bool readInfo(FindData* out);
   void close();
 
  private:

@@ -1,0 +1,73 @@
+#include "app/localscan.h"
+
+#include "platform/findfile.h"
+
+namespace app {
+
+bool PassesNameTest(const ScanRules& rules, const std::string& name) {
+  return briefcase::IsIncluded(rules.include, name) && !briefcase::IsExcluded(rules.exclude, name);
+}
+
+bool IsLoadCandidate(const ScanRules& rules, const std::string& name, plat::FileTime writeTime) {
+  return writeTime > rules.briefcaseDate && PassesNameTest(rules, name);
+}
+
+std::string RelativeFolder(const std::string& localFolder, const std::string& folder) {
+  if (folder.size() <= localFolder.size()) return std::string();
+  std::string rel = folder.substr(localFolder.size());
+  if (!rel.empty() && rel[0] == '/') rel.erase(0, 1);
+  return rel;
+}
+
+namespace {
+
+std::string childPath(const std::string& folder, const std::string& name) {
+  if (!folder.empty() && folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
+void scanFolder(const ScanRules& rules, const std::string& folder,
+                const std::function<void(const LoadCandidate&)>& found, int depth) {
+  // Deeper than any real tree: a guard against a loop of bind mounts.
+  if (depth > 256) return;
+  plat::FolderEnum en;
+  if (!en.open(folder)) return;
+  plat::FindData fd;
+  while (en.next(&fd, false)) {
+    if (fd.name == "." || fd.name == "..") continue;
+    if (fd.kind == plat::EntryKind::Link || fd.kind == plat::EntryKind::Other) continue;
+    // The name test comes first: it alone needs no look at the file.
+    if (!PassesNameTest(rules, fd.name)) continue;
+    if (fd.kind == plat::EntryKind::Directory) {
+      if (rules.subfolders && fd.name[0] != '.')
+        scanFolder(rules, childPath(folder, fd.name), found, depth + 1);
+      continue;
+    }
+    if (!en.readInfo(&fd)) continue;
+    if (fd.kind == plat::EntryKind::Directory) {
+      // Only now known to be a folder (a file system without entry kinds).
+      if (rules.subfolders && fd.name[0] != '.')
+        scanFolder(rules, childPath(folder, fd.name), found, depth + 1);
+      continue;
+    }
+    if (fd.kind != plat::EntryKind::File) continue;
+    if (fd.info.writeTime <= rules.briefcaseDate) continue;
+    LoadCandidate c;
+    c.name = fd.name;
+    c.relativeFolder = RelativeFolder(rules.localFolder, folder);
+    c.path = childPath(folder, fd.name);
+    c.size = fd.info.size;
+    c.writeTime = fd.info.writeTime;
+    c.attributes = fd.info.attributes;
+    found(c);
+  }
+}
+
+}  // namespace
+
+void ScanLocalFolder(const ScanRules& rules, const std::function<void(const LoadCandidate&)>& found) {
+  if (rules.localFolder.empty()) return;
+  scanFolder(rules, rules.localFolder, found, 0);
+}
+
+}  // namespace app

@@ -1,0 +1,50 @@
+#pragma once
+// Which local files a load would take: the files of the local folder (and,
+// with subfolders on, below it) that pass the include and exclude patterns
+// and were modified after the briefcase date. The scan holds no state between
+// calls; it reports candidates in the order the folders list them.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "briefcase/patterns.h"
+#include "platform/filetime.h"
+
+namespace app {
+
+struct ScanRules {
+  std::string localFolder;  // as stored, with or without a trailing '/'
+  bool subfolders = true;
+  briefcase::TPatternList include;
+  briefcase::TPatternList exclude;
+  plat::FileTime briefcaseDate = 0;
+};
+
+struct LoadCandidate {
+  std::string name;            // the file's name
+  std::string relativeFolder;  // '/'-separated, empty for the local folder itself
+  std::string path;            // the full local path
+  uint64_t size = 0;
+  plat::FileTime writeTime = 0;
+  uint32_t attributes = 0;
+};
+
+// The name test: included and not excluded (the bare name, never the folder).
+bool PassesNameTest(const ScanRules& rules, const std::string& name);
+
+// The candidate rule for a file: strictly newer than the briefcase date, and
+// the name test.
+bool IsLoadCandidate(const ScanRules& rules, const std::string& name, plat::FileTime writeTime);
+
+// The folder of a candidate relative to the local folder: D without the local
+// folder text's length, then without one leading '/'.
+std::string RelativeFolder(const std::string& localFolder, const std::string& folder);
+
+// Walks the local folder and calls `found` for each load candidate. With
+// subfolders on, a folder is entered when its own name passes the name test
+// and does not begin with '.'; symbolic links are neither reported nor
+// followed. A folder that cannot be read contributes nothing.
+void ScanLocalFolder(const ScanRules& rules, const std::function<void(const LoadCandidate&)>& found);
+
+}  // namespace app
