@@ -1,9 +1,116 @@
 #pragma once
 // The extraction side's parameters and per-run state of the engine object,
 // with the callbacks only an unload or a listing uses.
+//
+// A run (listing, unload or test, archive/extract/extract.h) rebuilds the
+// entry list from the container's central directory; the caller reads the
+// entry list, the totals and the not-all-unloaded flag afterwards.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "archive/layout.h"
+#include "platform/filetime.h"
 
 namespace archive {
 
-struct TExtractState {};
+// One entry of the central directory, as a run reads it.
+struct TExtractEntry {
+  TCentralFileHeader central;
+  std::string name;            // the stored name bytes of the central header
+  std::vector<uint8_t> extra;  // the central extra field
+  uint8_t host = 0;            // host system; above 17 stored as 18 (unknown); 0 is MS-DOS
+  bool selected = false;       // set by the unload pass for the entries it handles
+  uint8_t attributes = 0;      // attributes to restore: low byte of the external ones, 0x20 added
+  // Read by the unload pass from the entry's local header.
+  TLocalFileHeader local;
+  std::string localName;
+  std::vector<uint8_t> localExtra;
+
+  // The stored name as text ('/' separators): UTF-8 as stored when the UTF-8
+  // flag is set or the bytes are valid UTF-8, otherwise decoded as Windows-1252.
+  std::string displayName() const;
+  // A folder entry: its name ends with '/'.
+  bool isFolder() const { return !name.empty() && name.back() == '/'; }
+};
+
+// Answers of the replace-query callback (the answer byte).
+enum : uint8_t {
+  kAnswerRename = 0,    // the callback put a new full path into the target path
+  kAnswerYes = 1,       // replace this file
+  kAnswerYesToAll = 2,  // replace this and every later file
+  kAnswerNoToAll = 3,   // replace neither this nor any later existing file
+  kAnswerNo = 4,        // do not replace this file
+};
+
+// Listing modes of a run.
+enum : int {
+  kModeUnload = 0,
+  kModeTest = 1,  // reads and checks every entry, writes nothing
+  kModeList = 2,
+};
+
+struct TExtractCallbacks {
+  // Each selected entry of a listing run.
+  std::function<void(const TExtractEntry&)> listEntry;
+  // An existing file would be replaced and the policies say ask. The callback
+  // sets the answer (it keeps its previous value when it does not); for
+  // kAnswerRename it puts the new full path into targetPath. Times are UTC
+  // file times; sizes are the low 32 bits. Not set: every such file is
+  // declined (answer No).
+  std::function<void(std::string& targetPath, plat::FileTime existingTime,
+                     plat::FileTime entryTime, uint32_t existingSize, uint32_t entrySize,
+                     uint8_t& answer)>
+      replaceQuery;
+  // Each selected entry of a test run, with its result (0: sound).
+  std::function<void(const TExtractEntry&, int result)> entryTested;
+};
+
+// Totals of a listing run.
+struct TListTotals {
+  uint32_t count = 0;
+  uint32_t compressed = 0;
+  uint32_t uncompressed = 0;
+};
+
+struct TExtractState {
+  // ---- parameters ----
+  std::string targetFolder;  // the local folder an unload writes into
+  int listingMode = kModeUnload;
+  TExtractCallbacks callbacks;
+
+  // ---- read by the caller after a run ----
+  std::vector<TExtractEntry> entries;  // the central directory in stored order
+  TListTotals totals;                  // listing run
+  bool notAllUnloaded = false;         // an existing file was declined
+  uint32_t filesWritten = 0;           // files put in place by the last unload
+  // The answer byte: written by the replace-query callback, kept from one
+  // question to the next (and from one run to the next).
+  uint8_t answer = 0;
+
+  // ---- per-run state ----
+  bool allEntries = false;
+  int64_t realEnd = 0;          // where the end record was found
+  int64_t expectedEnd = 0;      // directory offset + size as the record states them
+  int64_t startAdjustment = 0;  // bytes to add to every stored offset
+  uint32_t centralOffset = 0;   // the directory offset in use (repaired when it was 0)
+  std::string targetPrefix;     // the prepared target folder with a trailing '/'
+  std::string targetPath;       // the path of the file being written
+  bool renamed = false;         // the current entry is handled under a path the user gave
+  bool createFolders = true;    // always on in an unload run
+  bool created = false;         // the current mapping created a folder
+  std::unordered_set<std::string> checkedFolders;  // folders found sound in this run
+  plat::FileTime existingTime = 0;
+  plat::FileTime entryTime = 0;
+  uint32_t existingSize = 0;
+  uint32_t entrySize = 0;
+  uint32_t remainingInput = 0;
+  uint32_t runningCrc = 0;
+  uint32_t bytesWritten = 0;
+  int diskFullLevel = 0;
+};
 
 }  // namespace archive

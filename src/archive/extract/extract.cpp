@@ -1,0 +1,796 @@
+#include "archive/extract/extract.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "archive/compress.h"
+#include "archive/errors.h"
+#include "archive/extract/names.h"
+#include "archive/extract/restore.h"
+#include "platform/errors.h"
+#include "platform/findfile.h"
+#include "platform/paths.h"
+#include "platform/strtable.h"
+
+namespace archive {
+namespace {
+
+constexpr size_t kWorkBufferSize = 65537;
+constexpr size_t kOutputChunk = 32768;
+constexpr const char* kTempPrefix = ".brc";
+
+// Thrown when the briefcase cannot be read (other than its end): the run ends.
+struct ReadFailure {};
+
+// The briefcase read through the run's work buffer. Positions are file
+// offsets; reading past the end of the file yields nothing.
+class ArchiveInput {
+ public:
+  ArchiveInput(plat::File* f, uint8_t* buf, size_t cap) : f_(f), buf_(buf), cap_(cap) {}
+
+  void seek(int64_t pos) { pos_ = pos; }
+  int64_t position() const { return pos_; }
+
+  // Up to `max` bytes at the current position: a pointer into the buffer and
+  // their count, 0 at the end of the file. Throws ReadFailure.
+  size_t peek(size_t max, const uint8_t** data) {
+    if (pos_ < bufStart_ || pos_ >= bufStart_ + static_cast<int64_t>(bufLen_)) fill();
+    size_t avail = bufLen_ - static_cast<size_t>(pos_ - bufStart_);
+    if (pos_ < bufStart_ || bufLen_ == 0) avail = 0;
+    *data = buf_ + (pos_ - bufStart_);
+    return std::min(avail, max);
+  }
+  void consume(size_t n) { pos_ += static_cast<int64_t>(n); }
+
+  // Exactly n bytes: 0, or 12 when the file ends first. Throws ReadFailure.
+  int read(void* out, size_t n) {
+    uint8_t* o = static_cast<uint8_t*>(out);
+    while (n > 0) {
+      const uint8_t* p;
+      size_t got = peek(n, &p);
+      if (got == 0) return kUnexpectedEnd;
+      std::memcpy(o, p, got);
+      consume(got);
+      o += got;
+      n -= got;
+    }
+    return kOk;
+  }
+  int skip(size_t n) {
+    while (n > 0) {
+      const uint8_t* p;
+      size_t got = peek(n, &p);
+      if (got == 0) return kUnexpectedEnd;
+      consume(got);
+      n -= got;
+    }
+    return kOk;
+  }
+
+ private:
+  void fill() {
+    bufStart_ = pos_;
+    bufLen_ = 0;
+    if (pos_ < 0) return;
+    if (!f_->seek(pos_, plat::Origin::Begin, nullptr)) throw ReadFailure();
+    size_t got = 0;
+    if (!f_->read(buf_, cap_, &got)) throw ReadFailure();
+    bufLen_ = got;
+  }
+
+  plat::File* f_;
+  uint8_t* buf_;
+  size_t cap_;
+  int64_t pos_ = 0;
+  int64_t bufStart_ = 0;
+  size_t bufLen_ = 0;
+};
+
+bool methodSupported(uint16_t m) { return m == 0 || m == 6 || m == 8; }
+
+int raise(int result, int code) { return std::max(result, code); }
+
+enum class Policy { Never, Ask, Always };
+
+class Run {
+ public:
+  explicit Run(TCompress& c) : c_(c), s_(c.extract) {}
+  ~Run() {
+    if (inflateReady_) inflateEnd(&zs_);
+  }
+
+  int go() {
+    int result = 0;
+    try {
+      result = steps();
+    } catch (const TXCompress&) {
+      // An imploded entry or a read failure of the briefcase ends the run.
+      result = kSevereError;
+    } catch (const std::bad_alloc&) {
+      c_.sendMessage(plat::loadStr(8014));
+      result = kOutOfMemory;
+    }
+    discardTemp();
+    file_.close();
+    if (inflateReady_) {
+      inflateEnd(&zs_);
+      inflateReady_ = false;
+    }
+    s_.targetPrefix.clear();
+    s_.checkedFolders.clear();
+    work_.reset();
+    if (c_.cancelled) result = kInterrupted;
+    return result;
+  }
+
+ private:
+  void msg(const std::string& text) { c_.sendMessage(text); }
+  std::string path() const { return c_.archivePath; }
+
+  int steps() {
+    // 1. The target folder, and which entries count.
+    s_.targetPrefix.clear();
+    s_.checkedFolders.clear();
+    if (s_.listingMode == kModeUnload && !s_.targetFolder.empty())
+      prepareTargetFolder(c_, s_.targetFolder);
+    s_.allEntries = c_.names.empty();
+
+    // 2. The work buffer.
+    work_.reset(new (std::nothrow) uint8_t[kWorkBufferSize]);
+    if (!work_) {
+      msg(plat::loadStr(8014));
+      return kOutOfMemory;
+    }
+
+    // 3. The briefcase, read-only.
+    if (!file_.open(c_.archivePath, plat::Access::Read, plat::Disposition::OpenExisting)) {
+      msg(plat::loadStrFmt(8024, c_.archivePath.c_str()));
+      return kNotFound;
+    }
+    input_ = std::make_unique<ArchiveInput>(file_.platformFile(), work_.get(), kWorkBufferSize - 1);
+
+    int result = 0;
+    bool stop = false;
+    try {
+      result = directory(&stop);
+    } catch (const ReadFailure&) {
+      result = kUnexpectedEof;
+      stop = true;
+    }
+    if (stop) return result;
+
+    int pass = 0;
+    try {
+      pass = s_.listingMode == kModeList ? listingPass() : unloadPass(s_.listingMode == kModeTest);
+    } catch (const ReadFailure&) {
+      msg(plat::loadStr(8026));
+      throw TXCompress(kCompressedError, plat::loadStr(8026));
+    }
+    return std::max(result, pass);
+  }
+
+  // Steps 4-9: the end record, the repairs, the central directory.
+  int directory(bool* stop) {
+    *stop = true;
+    EndRecordInfo end;
+    if (findEndRecord(file_, &end, [this](const std::string& t) { c_.sendConfigMessage(t); }))
+      return kNotFound;
+    c_.endRecord = end.record;
+    c_.comment = end.comment;
+    s_.realEnd = end.position;
+    s_.expectedEnd = int64_t(end.record.centralOffset) + end.record.centralSize;
+    int64_t offset = end.record.centralOffset;
+    const uint32_t size = end.record.centralSize;
+    int result = 0;
+
+    if (end.record.diskNumber != 0) {
+      msg(plat::strFormat(
+          "warning [%s]:  File claims to be last disk of a multi-part archive;\n"
+          "  attempting to process anyway, assuming all parts have been concatenated\n"
+          "  together in order.  Expect \"errors\" and warnings...true multi-part support\n"
+          "  doesn't exist yet (coming soon).\n",
+          path().c_str()));
+      result = raise(result, kWarning);
+    }
+
+    s_.startAdjustment = s_.realEnd - s_.expectedEnd;
+    if (s_.startAdjustment < 0) {
+      msg(plat::strFormat("error [%s]:  missing %ld bytes in compressed file\n"
+                          "  (attempting to process anyway)\n",
+                          path().c_str(), static_cast<long>(-s_.startAdjustment)));
+      result = raise(result, kCompressedError);
+    } else if (s_.startAdjustment > 0) {
+      if (offset != 0 || size == 0) {
+        msg(plat::strFormat("warning [%s]:  %ld extra byte%s at beginning or within compressed "
+                            "file\n  (attempting to process anyway)\n",
+                            path().c_str(), static_cast<long>(s_.startAdjustment),
+                            s_.startAdjustment == 1 ? "" : "s"));
+        result = raise(result, kWarning);
+      } else {
+        msg(plat::strFormat("error [%s]:  NULL central directory offset\n"
+                            "  (attempting to process anyway)\n",
+                            path().c_str()));
+        offset = s_.startAdjustment;
+        s_.startAdjustment = 0;
+        result = raise(result, kCompressedError);
+      }
+    }
+    s_.centralOffset = static_cast<uint32_t>(offset);
+
+    // 7. An end record alone: nothing to read.
+    if (s_.expectedEnd == 0 && size == 0) {
+      msg(plat::loadStrFmt(8022, path().c_str()));
+      s_.entries.clear();
+      return raise(result, kWarning);
+    }
+
+    // 8. The directory must start where the record says, or where it says
+    // without the adjustment (a directory size that was too large).
+    if (!centralSignatureAt(offset + s_.startAdjustment)) {
+      const int64_t aside = s_.startAdjustment;
+      s_.startAdjustment = 0;
+      if (!centralSignatureAt(offset)) {
+        msg(plat::strFormat("error [%s]:  start of central directory not found;\n"
+                            "  compressed file corrupt.\n%s",
+                            path().c_str(), plat::loadStr(8006).c_str()));
+        return kSevereError;
+      }
+      msg(plat::strFormat("error [%s]:  reported length of central directory is\n"
+                          "  %ld bytes too long.  Compensating...\n",
+                          path().c_str(), static_cast<long>(-aside)));
+      result = raise(result, kCompressedError);
+    }
+
+    // 9. The central directory.
+    s_.entries.clear();
+    input_->seek(offset + s_.startAdjustment);
+    const uint32_t count = end.record.entriesTotal;
+    for (uint32_t i = 0; i < count; ++i) {
+      uint8_t raw[TCentralFileHeader::kSize];
+      if (input_->read(raw, sizeof raw)) return kUnexpectedEof;
+      ByteReader r(raw, sizeof raw);
+      TExtractEntry e;
+      e.central.read(r);
+      if (e.central.signature != kCentralSig) {
+        msg(plat::loadStrFmt(8002, std::to_string(i).c_str()));
+        msg(plat::loadStr(8006));
+        return kSevereError;
+      }
+      e.name.resize(e.central.nameLength);
+      if (!e.name.empty() && input_->read(e.name.data(), e.name.size())) return kUnexpectedEof;
+      e.extra.resize(e.central.extraLength);
+      if (!e.extra.empty() && input_->read(e.extra.data(), e.extra.size())) return kUnexpectedEof;
+      if (input_->skip(e.central.commentLength)) return kUnexpectedEof;
+      e.host = e.central.hostSystem > 17 ? 18 : e.central.hostSystem;
+      s_.entries.push_back(std::move(e));
+    }
+    uint8_t sig[4];
+    if (input_->read(sig, 4)) return kUnexpectedEof;
+    if (ByteReader(sig, 4).u32() != kEndSig) {
+      msg(plat::loadStr(8001));
+      result = raise(result, kWarning);
+    }
+    *stop = false;
+    return result;
+  }
+
+  bool centralSignatureAt(int64_t pos) {
+    if (pos < 0) return false;
+    input_->seek(pos);
+    uint8_t sig[4];
+    if (input_->read(sig, 4)) return false;
+    return ByteReader(sig, 4).u32() == kCentralSig;
+  }
+
+  // Whether the names list selects the entry; marks the first name that does.
+  bool matchesNames(const TExtractEntry& e, std::vector<char>* used) {
+    const std::string name = e.displayName();
+    for (size_t k = 0; k < c_.names.size(); ++k) {
+      if (nameSelects(name, c_.names[k])) {
+        if (used) (*used)[k] = 1;
+        return true;
+      }
+    }
+    return false;
+  }
+
+  int listingPass() {
+    s_.totals = TListTotals();
+    for (const TExtractEntry& e : s_.entries) {
+      if (!s_.allEntries && !matchesNames(e, nullptr)) continue;
+      if (s_.callbacks.listEntry) s_.callbacks.listEntry(e);
+      s_.totals.count++;
+      s_.totals.compressed += e.central.compressedSize;
+      s_.totals.uncompressed += e.central.uncompressedSize;
+    }
+    return s_.totals.count == 0 ? kNoFiles : 0;
+  }
+
+  // ---- the unload pass ----
+
+  int unloadPass(bool test) {
+    std::vector<char> used(c_.names.size(), 0);
+    uint32_t unsupported = 0;
+    uint64_t total = 0;
+    size_t selectedCount = 0;
+    for (TExtractEntry& e : s_.entries) {
+      e.selected = false;
+      if (!s_.allEntries && !matchesNames(e, &used)) continue;
+      if (e.central.versionNeeded > 20 || !methodSupported(e.central.method) ||
+          (e.central.flags & kFlagEncrypted)) {
+        ++unsupported;
+        continue;
+      }
+      e.selected = true;
+      e.attributes = static_cast<uint8_t>((e.central.externalAttributes & 0xFF) | 0x20);
+      total += e.central.uncompressedSize;
+      ++selectedCount;
+    }
+    totalProgress(0);
+
+    int result = 0;
+    uint64_t running = 0;
+    entryNumber_ = 0;
+    existingPolicy_ = newerPolicy_ = Policy::Ask;
+    aside_ = 0;
+    for (TExtractEntry& e : s_.entries) {
+      if (c_.cancelled) break;
+      if (c_.callbacks.cancelCheck) c_.callbacks.cancelCheck(c_.cancelled);
+      if (!e.selected) continue;
+      running += e.central.uncompressedSize;
+      if (total) totalProgress(static_cast<int>(running * 100 / total));
+      ++entryNumber_;
+      bool stopPass = false;
+      int r = handleEntry(e, test, &stopPass);
+      result = raise(result, r);
+      if (test && s_.callbacks.entryTested) s_.callbacks.entryTested(e, r);
+      if (stopPass) return result;
+    }
+
+    for (char u : used)
+      if (!u && result <= 1) result = kNoFiles;
+    if (selectedCount == 0) {
+      if (result <= 1) result = unsupported ? kSkippedEntries : kNoFiles;
+    } else if (unsupported && result <= 1) {
+      result = kSkippedEntries;
+    }
+    return result;
+  }
+
+  void totalProgress(int p) {
+    if (c_.callbacks.totalProgress) c_.callbacks.totalProgress(p);
+  }
+  void fileProgress(int p) {
+    if (c_.callbacks.fileProgress) c_.callbacks.fileProgress(p);
+  }
+
+  // Reads the local header at the entry's offset (with the start adjustment
+  // and its re-compensation). Returns 0 and the header in e.local, or the
+  // result with which the entry is skipped.
+  int readLocalHeader(TExtractEntry& e, int* result) {
+    const bool first = entryNumber_ == 1;
+    int64_t pos = int64_t(e.central.localHeaderOffset) + s_.startAdjustment;
+    if (pos < 0) {
+      msg(plat::loadStrFmt(8003, path().c_str(), plat::loadStr(8006).c_str()));
+      *result = raise(*result, kCompressedError);
+      if (!first || s_.startAdjustment == 0) return kSevereError;
+      msg("  (attempting to re-compensate)\n");
+      aside_ = s_.startAdjustment;
+      s_.startAdjustment = 0;
+      pos = e.central.localHeaderOffset;
+    }
+    uint8_t sig[4];
+    input_->seek(pos);
+    if (input_->read(sig, 4)) {
+      msg(plat::loadStrFmt(8013, entryNumber_, "EOF", static_cast<long>(pos)));
+      return kSevereError;
+    }
+    if (ByteReader(sig, 4).u32() != kLocalSig) {
+      msg(plat::loadStrFmt(8013, entryNumber_, "local header sig", static_cast<long>(pos)));
+      *result = raise(*result, kCompressedError);
+      if ((first && s_.startAdjustment != 0) || (s_.startAdjustment == 0 && aside_ != 0)) {
+        msg("  (attempting to re-compensate)\n");
+        std::swap(s_.startAdjustment, aside_);
+        pos = int64_t(e.central.localHeaderOffset) + s_.startAdjustment;
+        input_->seek(pos);
+        if (pos < 0 || input_->read(sig, 4)) {
+          msg(plat::loadStrFmt(8013, entryNumber_, "EOF", static_cast<long>(pos)));
+          return kSevereError;
+        }
+        if (ByteReader(sig, 4).u32() != kLocalSig) {
+          msg(plat::loadStrFmt(8013, entryNumber_, "local header sig", static_cast<long>(pos)));
+          return kSevereError;
+        }
+      } else {
+        return kCompressedError;
+      }
+    }
+
+    input_->seek(pos);
+    uint8_t raw[TLocalFileHeader::kSize];
+    int rc = input_->read(raw, sizeof raw);
+    if (rc == kOk) {
+      ByteReader r(raw, sizeof raw);
+      e.local.read(r);
+      e.localName.resize(e.local.nameLength);
+      if (!e.localName.empty()) rc = input_->read(e.localName.data(), e.localName.size());
+      e.localExtra.resize(e.local.extraLength);
+      if (rc == kOk && !e.localExtra.empty())
+        rc = input_->read(e.localExtra.data(), e.localExtra.size());
+    }
+    if (rc != kOk) {
+      msg(plat::strFormat("file #%d:  bad local header\n", entryNumber_));
+      return kUnexpectedEof;
+    }
+    return kOk;
+  }
+
+  int handleEntry(TExtractEntry& e, bool test, bool* stopPass) {
+    int result = 0;
+    if (int skip = readLocalHeader(e, &result)) return raise(result, skip);
+    if (e.local.flags & kFlagDescriptor) {
+      crc_ = e.central.crc;
+      s_.remainingInput = e.central.compressedSize;
+    } else {
+      crc_ = e.local.crc;
+      s_.remainingInput = e.local.compressedSize;
+    }
+    s_.entrySize = e.central.uncompressedSize;
+    const std::string shown = printableName(e.displayName());
+
+    if (test) {
+      s_.diskFullLevel = 0;
+      int r = extract(e, nullptr, shown);
+      return raise(result, r);
+    }
+
+    // The name loop, repeated after a Rename.
+    const std::string localName = nameToUtf8(e.localName, e.local.flags & kFlagUtf8);
+    s_.renamed = false;
+    s_.targetPath = localName;
+    for (;;) {
+      msg(plat::loadStrFmt(8033, printableName(localName).c_str()));
+      if (!s_.renamed && e.host == 0 && localName.find('/') == std::string::npos)
+        std::replace(s_.targetPath.begin(), s_.targetPath.end(), '\\', '/');
+      int m = mapName(c_, e, s_.renamed);
+      if (m == kMapFolderCreated) return result;
+      if (m == kMapSkip) return result;
+      if (m != kMapOk && m != 1) return raise(result, kCompressedError);
+
+      plat::FindData found;
+      if (!plat::findFirst(s_.targetPath, &found)) break;  // nothing there: write it
+      if (found.info.isDirectory) {
+        msg(plat::loadStrFmt(8025, printableName(s_.targetPath).c_str()));
+        return raise(result, kWriteFailure);
+      }
+      s_.existingTime = found.info.writeTime;
+      s_.existingSize = static_cast<uint32_t>(found.info.size);
+      s_.entryTime = entryTimes(e.localExtra, e.local.date, e.local.time).modification;
+      const bool newer = s_.existingTime > s_.entryTime;
+      if (!newer) {
+        if (existingPolicy_ == Policy::Never) {
+          msg(plat::loadStrFmt(8011, shown.c_str()));
+          return result;
+        }
+        if (existingPolicy_ == Policy::Always) break;
+      } else {
+        if (existingPolicy_ == Policy::Never || newerPolicy_ == Policy::Never) {
+          msg(plat::loadStrFmt(8012, shown.c_str()));
+          return result;
+        }
+        if (existingPolicy_ == Policy::Always && newerPolicy_ == Policy::Always) break;
+      }
+
+      // Ask. Without a handler every such file is declined.
+      if (s_.callbacks.replaceQuery)
+        s_.callbacks.replaceQuery(s_.targetPath, s_.existingTime, s_.entryTime, s_.existingSize,
+                                  s_.entrySize, s_.answer);
+      else
+        s_.answer = kAnswerNo;
+      bool write = false;
+      switch (s_.answer) {
+        case kAnswerRename:
+          s_.renamed = true;
+          continue;
+        case kAnswerYes:
+          write = true;
+          break;
+        case kAnswerYesToAll:
+          if (existingPolicy_ == Policy::Always)
+            newerPolicy_ = Policy::Always;
+          else
+            existingPolicy_ = Policy::Always;
+          write = true;
+          break;
+        case kAnswerNoToAll:
+          if (existingPolicy_ == Policy::Always)
+            newerPolicy_ = Policy::Never;
+          else
+            existingPolicy_ = Policy::Never;
+          break;
+        default:
+          break;
+      }
+      if (write) break;
+      s_.notAllUnloaded = true;
+      msg(plat::strFormat("Target file is newer. Skipping %s\n", shown.c_str()));
+      return result;
+    }
+
+    s_.diskFullLevel = 0;
+    int r = writeEntry(e, shown);
+    result = raise(result, r);
+    if (s_.diskFullLevel > 1) {
+      *stopPass = true;
+      return result;
+    }
+    fileProgress(100);
+    return result;
+  }
+
+  // The result for a file that cannot be created or put in place.
+  static int createFailure(int err) {
+    if (plat::isSharingViolation(err)) return kInUse;
+    if (plat::isAccessDenied(err)) return kReadOnly;
+    return kWriteFailure;
+  }
+
+  int writeEntry(TExtractEntry& e, const std::string& shown) {
+    const std::string target = s_.targetPath;
+    const std::string shownTarget = printableName(target);
+
+    // What is there now: a file is replaced only when it may be written
+    // (a read-only file stays, as the platform refuses to overwrite it); a
+    // symbolic link is replaced itself, never written through.
+    plat::FileInfo old;
+    const bool exists = plat::fileSystem().stat(target, &old, false);
+    const bool replacing = exists && old.isRegular;
+    if (replacing && (old.attributes & plat::kAttrReadOnly)) {
+      msg(plat::loadStrFmt(8025, shownTarget.c_str()));
+      return kReadOnly;
+    }
+    const uint32_t mode = replacing ? (old.mode & 0777) : plat::defaultFileMode();
+
+    std::string folder = plat::parentFolder(target);
+    if (folder.empty()) folder = (!target.empty() && target[0] == '/') ? std::string("/") : std::string(".");
+    static const std::string prefix(kTempPrefix);
+    std::unique_ptr<plat::File> out = plat::fileSystem().createTemp(folder, prefix, &tempPath_);
+    if (!out) {
+      tempPath_.clear();
+      const int err = plat::lastError();
+      msg(plat::loadStrFmt(8025, shownTarget.c_str()));
+      return createFailure(err);
+    }
+    out_ = std::move(out);
+
+    int result = extract(e, out_.get(), shown);
+    if (s_.diskFullLevel > 1 || result > 1) {
+      discardTemp();
+      return result;
+    }
+
+    restoreAttributes(c_, *out_, e, mode);
+    bool ok = !replacing || out_->sync();
+    ok = out_->close() && ok;
+    out_.reset();
+    if (!ok) {
+      msg(plat::loadStrFmt(8029, shown.c_str()));
+      s_.diskFullLevel = 2;
+      discardTemp();
+      return kDiskFull;
+    }
+    restoreTimes(c_, tempPath_, e);
+    if (!plat::fileSystem().rename(tempPath_, target)) {
+      const int err = plat::lastError();
+      msg(plat::loadStrFmt(8025, shownTarget.c_str()));
+      discardTemp();
+      return createFailure(err);
+    }
+    tempPath_.clear();
+    s_.filesWritten++;
+    return result;
+  }
+
+  // Removes the temporary file of the entry being written, if any.
+  void discardTemp() {
+    if (out_) {
+      out_->close();
+      out_.reset();
+    }
+    if (!tempPath_.empty()) {
+      plat::fileSystem().remove(tempPath_);
+      tempPath_.clear();
+    }
+  }
+
+  // Writes a chunk of the entry's data (none in a test run); false after a
+  // write failure, which ends the entry and the pass.
+  bool emit(plat::File* out, const uint8_t* data, size_t n, const std::string& shown) {
+    if (n == 0) return true;
+    if (out) {
+      size_t put = 0;
+      if (!out->write(data, n, &put) || put != n) {
+        msg(plat::loadStrFmt(8029, shown.c_str()));
+        s_.diskFullLevel = 2;
+        return false;
+      }
+    }
+    s_.runningCrc = static_cast<uint32_t>(crc32(s_.runningCrc, data, static_cast<uInt>(n)));
+    s_.bytesWritten += static_cast<uint32_t>(n);
+    return true;
+  }
+
+  // Extracts the entry's data into `out` (nothing written when null) and
+  // checks it. Returns the entry's result.
+  int extract(TExtractEntry& e, plat::File* out, const std::string& shown) {
+    s_.runningCrc = static_cast<uint32_t>(crc32(0, nullptr, 0));
+    s_.bytesWritten = 0;
+    int result = 0;
+    const uint32_t declared = s_.entrySize;
+    switch (e.local.method) {
+      case 8:
+        result = inflateData(out, shown);
+        break;
+      case 0:
+        while (s_.remainingInput > 0 && s_.diskFullLevel == 0) {
+          const uint8_t* p;
+          size_t got = input_->peek(std::min<size_t>(s_.remainingInput, kOutputChunk), &p);
+          if (got == 0) break;  // the end of the file ends the input
+          // Never more than the entry declares.
+          size_t n = std::min<size_t>(got, declared - s_.bytesWritten);
+          if (!emit(out, p, n, shown)) break;
+          input_->consume(got);
+          s_.remainingInput -= static_cast<uint32_t>(got);
+          if (n < got) break;
+        }
+        break;
+      case 6:
+        throw TXCompress(kExplodeUnsupported, "IMPLODE method not supported here.");
+      default:
+        msg(plat::strFormat("%s:  unknown compression method\n", shown.c_str()));
+        return kWarning;
+    }
+    if (s_.diskFullLevel > 1) return kDiskFull;
+    if (result <= 1 && s_.runningCrc != crc_) {
+      msg(plat::strFormat("%-22s ", shown.c_str()));
+      msg(plat::strFormat(" bad CRC %08lx  (should be %08lx)\n",
+                          static_cast<unsigned long>(s_.runningCrc),
+                          static_cast<unsigned long>(crc_)));
+      result = kCompressedError;
+    } else if (result <= 1 && s_.bytesWritten != declared) {
+      msg(plat::strFormat("%-22s ", shown.c_str()));
+      msg(plat::strFormat(" bad size %lu  (should be %lu)\n",
+                          static_cast<unsigned long>(s_.bytesWritten),
+                          static_cast<unsigned long>(declared)));
+      result = kCompressedError;
+    }
+    return result;
+  }
+
+  int inflateFailure(const std::string& shown, bool memory) {
+    msg(plat::strFormat("  error:  %s%s %s\n",
+                        memory ? "not enough memory to " : "invalid compressed data to ",
+                        "inflate", shown.c_str()));
+    return memory ? 6 : kCompressedError;
+  }
+
+  int inflateData(plat::File* out, const std::string& shown) {
+    if (!inflateReady_) {
+      std::memset(&zs_, 0, sizeof zs_);
+      if (inflateInit2(&zs_, -MAX_WBITS) != Z_OK) return inflateFailure(shown, true);
+      inflateReady_ = true;
+    } else if (inflateReset(&zs_) != Z_OK) {
+      return inflateFailure(shown, false);
+    }
+    if (!outBuf_) outBuf_.reset(new uint8_t[kOutputChunk]);
+    const uint32_t declared = s_.entrySize;
+    for (;;) {
+      const uint8_t* p = nullptr;
+      size_t got = 0;
+      if (s_.remainingInput > 0) got = input_->peek(s_.remainingInput, &p);
+      zs_.next_in = const_cast<Bytef*>(p);
+      zs_.avail_in = static_cast<uInt>(got);
+      zs_.next_out = outBuf_.get();
+      zs_.avail_out = static_cast<uInt>(kOutputChunk);
+      const int ret = inflate(&zs_, Z_NO_FLUSH);
+      const size_t used = got - zs_.avail_in;
+      input_->consume(used);
+      s_.remainingInput -= static_cast<uint32_t>(used);
+      const size_t produced = kOutputChunk - zs_.avail_out;
+      if (produced > declared - s_.bytesWritten) return inflateFailure(shown, false);
+      if (!emit(out, outBuf_.get(), produced, shown)) return kDiskFull;
+      if (declared) fileProgress(static_cast<int>(uint64_t(s_.bytesWritten) * 100 / declared));
+      if (ret == Z_STREAM_END) return 0;
+      if (ret == Z_MEM_ERROR) return inflateFailure(shown, true);
+      if (ret != Z_OK && ret != Z_BUF_ERROR) return inflateFailure(shown, false);
+      // No progress possible: the input has ended before the stream did.
+      if (produced == 0 && used == 0) return inflateFailure(shown, false);
+    }
+  }
+
+  TCompress& c_;
+  TExtractState& s_;
+  JNormFile file_;
+  std::unique_ptr<uint8_t[]> work_;
+  std::unique_ptr<uint8_t[]> outBuf_;
+  std::unique_ptr<ArchiveInput> input_;
+  std::unique_ptr<plat::File> out_;
+  std::string tempPath_;
+  z_stream zs_{};
+  bool inflateReady_ = false;
+  uint32_t crc_ = 0;
+  int entryNumber_ = 0;
+  int64_t aside_ = 0;
+  Policy existingPolicy_ = Policy::Ask;
+  Policy newerPolicy_ = Policy::Ask;
+};
+
+}  // namespace
+
+std::string TExtractEntry::displayName() const { return nameToUtf8(name, central.flags & kFlagUtf8); }
+
+int ListRun(TCompress& c) {
+  c.cancelled = false;
+  c.extract.listingMode = kModeList;
+  c.extract.targetFolder.clear();
+  c.names.clear();
+  return Run(c).go();
+}
+
+int UnloadRun(TCompress& c) {
+  c.cancelled = false;
+  c.extract.listingMode = kModeUnload;
+  c.extract.notAllUnloaded = false;
+  c.extract.filesWritten = 0;
+  return Run(c).go();
+}
+
+int TestRun(TCompress& c) {
+  c.cancelled = false;
+  c.extract.listingMode = kModeTest;
+  return Run(c).go();
+}
+
+bool answerForModalResult(int modalResult, uint8_t* answer) {
+  switch (modalResult) {
+    case plat::mrRename: *answer = kAnswerRename; return true;
+    case plat::mrYes: *answer = kAnswerYes; return true;
+    case plat::mrYesToAll: *answer = kAnswerYesToAll; return true;
+    case plat::mrNoToAll: *answer = kAnswerNoToAll; return true;
+    case plat::mrNo: *answer = kAnswerNo; return true;
+    default: return false;
+  }
+}
+
+std::string replaceDetails(uint32_t size, plat::FileTime time) {
+  plat::SystemTime lt;
+  std::string date = "error with date";
+  if (plat::fileTimeToLocal(time, &lt))
+    date = plat::strFormat("%04d-%02d-%02d %02d:%02d", lt.year, lt.month, lt.day, lt.hour,
+                           lt.minute);
+  return plat::loadStrFmt(8070, static_cast<int>(size), date.c_str());
+}
+
+void askReplaceThroughAsker(std::string& targetPath, plat::FileTime existingTime,
+                            plat::FileTime entryTime, uint32_t existingSize, uint32_t entrySize,
+                            uint8_t& answer, bool* cancel) {
+  plat::ReplaceQuestion q;
+  q.existingPath = targetPath;
+  q.existingDetails = replaceDetails(existingSize, existingTime);
+  q.newDetails = replaceDetails(entrySize, entryTime);
+  std::string newPath;
+  const int r = plat::asker().confirmReplace(q, &newPath);
+  if (r == plat::mrCancel) {
+    if (cancel) *cancel = true;
+    answer = kAnswerNo;
+    return;
+  }
+  if (answerForModalResult(r, &answer) && r == plat::mrRename)
+    targetPath = newPath.substr(0, kMaxPath);
+}
+
+}  // namespace archive

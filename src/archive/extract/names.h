@@ -1,0 +1,40 @@
+#pragma once
+// Entry names as the extraction engine shows, selects and maps them.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace archive {
+
+// True when the bytes are well-formed UTF-8 (plain ASCII included).
+bool isValidUtf8(const std::string& s);
+
+// A stored name as text: kept as it is when the UTF-8 flag is set or the
+// bytes are valid UTF-8; otherwise each byte is decoded as Windows-1252, the
+// code page of briefcases written on the Windows platform.
+std::string nameToUtf8(const std::string& stored, bool utf8Flag);
+
+// The printable form of a name for messages: each character below 32 is
+// shown as '^' followed by the character plus 64.
+std::string printableName(const std::string& name);
+
+// Wildcard match of a pattern against a text: '*' any run of characters,
+// '?' exactly one character, '\' takes the next pattern character literally;
+// letters A-Z and the Latin-1 capitals U+00C0-U+00DE (but U+00D7) match their
+// small forms. Characters are UTF-8 code points (a byte that is not part of a
+// well-formed sequence counts as one character).
+bool wildcardMatch(const std::string& pattern, const std::string& text);
+
+// Whether an entry with this name (already decoded to text) is selected by a
+// name of the list: the entry's name, read as a wildcard pattern, matches the
+// name, or equals it without regard to case (so a name holding '\', an
+// ordinary character of a Linux name, still selects its own entry).
+bool nameSelects(const std::string& entryName, const std::string& listName);
+
+// Code points in a UTF-8 text, and the longest prefix of at most n code points.
+size_t utf8Length(const std::string& s);
+std::string utf8Prefix(const std::string& s, size_t n);
+
+}  // namespace archive

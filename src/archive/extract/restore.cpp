@@ -1,0 +1,253 @@
+#include "archive/extract/restore.h"
+
+#include <cerrno>
+
+#include "archive/compress.h"
+#include "archive/extract/names.h"
+#include "platform/errors.h"
+#include "platform/paths.h"
+#include "platform/strtable.h"
+
+namespace archive {
+namespace {
+
+bool isForbiddenCharacter(char ch) {
+  switch (ch) {
+    case '"': case '*': case ':': case '<': case '>': case '?': case '|':
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool allDigits(const std::string& s, size_t from) {
+  for (size_t i = from; i < s.size(); ++i)
+    if (s[i] < '0' || s[i] > '9') return false;
+  return true;
+}
+
+void conversionFailed(TCompress& c, const TExtractEntry& e) {
+  c.sendMessage(plat::strFormat("mapname:  conversion of %s failed\n",
+                                printableName(e.displayName()).c_str()));
+}
+
+// Checks one folder of the output path (without its trailing '/'), creating
+// it when it is missing. Below the target folder a symbolic link is not a
+// folder; in a path the user typed (after a Rename) links are followed.
+int checkFolder(TCompress& c, const std::string& path, const TExtractEntry& e, bool followLinks) {
+  TExtractState& s = c.extract;
+  if (!followLinks && s.checkedFolders.count(path)) return 0;
+  const std::string shown = printableName(e.displayName());
+  plat::FileInfo fi;
+  bool exists = plat::fileSystem().stat(path, &fi, followLinks);
+  if (!exists) {
+    if (!s.createFolders) return kMapSkip;
+    if (utf8Length(path) > kMaxFolderPath) {
+      c.sendMessage(plat::strFormat("checkdir error:  path too long: %s\n",
+                                    printableName(path).c_str()));
+      return kMapTooLong;
+    }
+    if (!plat::fileSystem().makeDir(path)) {
+      c.sendMessage(plat::strFormat(
+          "checkdir error:  cannot create %s\n             unable to process %s.\n",
+          printableName(path).c_str(), shown.c_str()));
+      return kMapFailed;
+    }
+    s.created = true;
+  } else if (!fi.isDirectory || fi.isSymlink) {
+    c.sendMessage(plat::strFormat(
+        "checkdir error:  %s exists but is not directory\n             unable to process %s.\n",
+        printableName(path).c_str(), shown.c_str()));
+    return kMapFailed;
+  }
+  if (utf8Length(path) > kMaxFolderPath) {
+    c.sendMessage(
+        plat::strFormat("checkdir error:  path too long: %s\n", printableName(path).c_str()));
+    return kMapTooLong;
+  }
+  if (!followLinks) s.checkedFolders.insert(path);
+  return kMapOk;
+}
+
+uint32_t le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+plat::FileTime fromUnix(uint32_t t) {
+  return plat::fileTimeFromUnixTime(static_cast<int64_t>(static_cast<int32_t>(t)));
+}
+
+}  // namespace
+
+int prepareTargetFolder(TCompress& c, const std::string& folder) {
+  std::string f = folder;
+  if (!f.empty() && (f.back() == '/' || f.back() == '\\')) f.pop_back();
+  if (f.empty()) {
+    // The root folder itself.
+    c.extract.targetPrefix = folder.empty() ? std::string() : std::string("/");
+    return 0;
+  }
+  plat::fileSystem().makeDir(f);  // only the last level; it may well exist
+  c.extract.targetPrefix = f + "/";
+  return 0;
+}
+
+int mapName(TCompress& c, const TExtractEntry& e, bool renamed) {
+  TExtractState& s = c.extract;
+  s.createFolders = true;
+  s.created = false;
+  const std::string name = s.targetPath;
+
+  std::string out;
+  size_t i = 0;
+  if (renamed && !name.empty() && name[0] == '/') {
+    out = "/";
+    i = 1;
+  } else {
+    if (!renamed) {
+      // A name that would leave the target folder is not written.
+      const bool absolute = !name.empty() && (name[0] == '/' || name[0] == '\\');
+      const bool drive = name.size() >= 2 && name[1] == ':' &&
+                         ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'));
+      if (absolute || drive) {
+        conversionFailed(c, e);
+        return kMapFailed;
+      }
+    }
+    out = s.targetPrefix;
+  }
+
+  std::string part;  // the current folder or file name
+  size_t semicolon = std::string::npos;
+  for (; i < name.size(); ++i) {
+    const char ch = name[i];
+    if (ch == '/') {
+      if (part.empty()) continue;  // "a//b" is "a/b"
+      if (part == ".." && !renamed) {
+        conversionFailed(c, e);
+        return kMapFailed;
+      }
+      out += part;
+      int rc = checkFolder(c, out, e, renamed);
+      if (rc > 1) return rc;
+      out += '/';
+      part.clear();
+      semicolon = std::string::npos;
+    } else if (isForbiddenCharacter(ch)) {
+      part += '_';
+    } else if (ch == ';') {
+      semicolon = part.size();
+      part += ';';
+    } else if (static_cast<unsigned char>(ch) < 32) {
+      // dropped
+    } else {
+      part += ch;
+    }
+  }
+  // A version suffix such as ";1" is removed.
+  if (semicolon != std::string::npos && allDigits(part, semicolon + 1)) part.resize(semicolon);
+
+  if (!name.empty() && name.back() == '/') return s.created ? kMapFolderCreated : kMapSkip;
+  if (part.empty() || part == "." || part == "..") {
+    conversionFailed(c, e);
+    return kMapFailed;
+  }
+  out += part;
+  out = utf8Prefix(out, kMaxPath);
+  const std::string last = plat::fileNamePart(out);
+  if (last == "." || last == "..") {
+    conversionFailed(c, e);
+    return kMapFailed;
+  }
+  s.targetPath = out;
+  return kMapOk;
+}
+
+EntryTimes entryTimes(const std::vector<uint8_t>& extra, uint16_t dosDate, uint16_t dosTime,
+                      const std::function<void(const std::string&)>& message) {
+  EntryTimes t;
+  // Negative (pre-1970) Unix times are believed only when the DOS stamp was
+  // clamped to its first day, 1980-01-01.
+  const bool clampedDos = dosDate == 0x21;
+  bool sawExtended = false, sawOwner = false;
+  size_t pos = 0;
+  while (extra.size() - pos >= 4) {
+    const uint16_t id = static_cast<uint16_t>(extra[pos] | (extra[pos + 1] << 8));
+    const uint16_t len = static_cast<uint16_t>(extra[pos + 2] | (extra[pos + 3] << 8));
+    if (len > extra.size() - pos - 4) break;
+    const uint8_t* d = extra.data() + pos + 4;
+    if (id == 0x5455 && len >= 1) {
+      sawExtended = true;
+      EntryTimes b;
+      const uint8_t flags = d[0];
+      size_t off = 1;
+      plat::FileTime* slots[3] = {&b.modification, &b.access, &b.creation};
+      bool dropAll = false;
+      for (unsigned bit = 0; bit < 3; ++bit) {
+        if (!(flags & (1u << bit))) continue;
+        if (off + 4 > len) break;  // beyond the block: dropped, and so are later ones
+        const uint32_t v = le32(d + off);
+        off += 4;
+        if ((v & 0x80000000u) && !clampedDos) {
+          if (bit == 0) dropAll = true;
+          continue;
+        }
+        *slots[bit] = fromUnix(v);
+        b.known |= 1u << bit;
+      }
+      t = dropAll ? EntryTimes() : b;
+    } else if (id == 0x7855) {
+      sawOwner = true;
+    } else if (id == 0x5855 && len >= 8 && !sawExtended && !sawOwner) {
+      const uint32_t at = le32(d), mt = le32(d + 4);
+      EntryTimes b;
+      if (!(mt & 0x80000000u) || clampedDos) {
+        b.modification = fromUnix(mt);
+        b.known |= kTimeModification;
+        if (!(at & 0x80000000u) || clampedDos) {
+          b.access = fromUnix(at);
+          b.known |= kTimeAccess;
+        }
+      }
+      t = b;
+    }
+    pos += 4 + len;
+  }
+  if (t.known & kTimeModification) return t;
+
+  t = EntryTimes();
+  plat::FileTime ft = 0;
+  if (!plat::fileTimeFromDosDateTime((static_cast<uint32_t>(dosDate) << 16) | dosTime, &ft)) {
+    if (message) message(plat::strFormat("DosDateTime failed: %d\n", EINVAL));
+    return t;
+  }
+  t.modification = t.access = ft;
+  t.known = kTimeModification | kTimeAccess;
+  return t;
+}
+
+plat::FileTime entryTime(const TExtractEntry& entry) {
+  return entryTimes(entry.extra, entry.central.date, entry.central.time).modification;
+}
+
+void restoreAttributes(TCompress& c, plat::File& file, const TExtractEntry& entry, uint32_t mode) {
+  uint32_t m = mode & 0777;
+  const uint32_t a = entry.attributes;
+  if ((a & 0x5F) && ((a & 0x7F) & plat::kAttrReadOnly)) m &= ~0222u;
+  if (!file.setMode(m))
+    c.sendMessage(plat::strFormat("\nwarning (%d): could not set file attributes\n",
+                                  plat::lastError()));
+}
+
+void restoreTimes(TCompress& c, const std::string& path, const TExtractEntry& entry) {
+  EntryTimes t = entryTimes(entry.localExtra, entry.local.date, entry.local.time,
+                            [&c](const std::string& m) { c.sendMessage(m); });
+  if (!(t.known & (kTimeModification | kTimeAccess))) return;
+  const plat::FileTime* access = (t.known & kTimeAccess) ? &t.access : nullptr;
+  const plat::FileTime* write = (t.known & kTimeModification) ? &t.modification : nullptr;
+  if (!plat::fileSystem().setTimes(path, nullptr, access, write))
+    c.sendMessage(plat::strFormat("\nSetFileTime failed: %d\n", plat::lastError()));
+}
+
+}  // namespace archive

@@ -1,0 +1,76 @@
+#pragma once
+// The platform-facing half of the extraction engine: turning an entry's
+// stored name into a path under the target folder (creating the folders on
+// the way), working out the entry's times, and restoring the attributes and
+// times of a file just written. Messages go to the engine's message callback.
+//
+// Paths below the target folder are never followed through a symbolic link:
+// a folder on the way that is a link counts as "exists but is not directory".
+// The target folder itself is taken as the user configured it.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "archive/extract/state.h"
+#include "platform/files.h"
+
+namespace archive {
+
+class TCompress;
+
+// The longest path written, and the longest folder path checked.
+constexpr size_t kMaxPath = 259;
+constexpr size_t kMaxFolderPath = 257;
+
+// Results of mapName.
+enum : int {
+  kMapOk = 0,
+  kMapSkip = 2,          // a folder entry whose folder existed, or a folder that may not be made
+  kMapFailed = 3,
+  kMapTooLong = 4,
+  kMapNoMemory = 10,
+  kMapFolderCreated = 77,  // a folder entry whose folder was created
+};
+
+// Sets the target-folder prefix: the folder without a trailing '/', whose
+// last level is created (failure ignored), followed by '/'. Returns 0.
+int prepareTargetFolder(TCompress& c, const std::string& folder);
+
+// Maps the name in c.extract.targetPath (the entry's name, or after a Rename
+// the full path the user gave) to the path to write, folders created as
+// needed; the result goes back into c.extract.targetPath. `entry` names the
+// entry in messages. A stored name that is absolute, has a drive prefix or
+// a ".." component is refused ("mapname:  conversion of %s failed").
+int mapName(TCompress& c, const TExtractEntry& entry, bool renamed);
+
+// The times an entry carries, as UTC file times.
+enum : unsigned { kTimeModification = 1, kTimeAccess = 2, kTimeCreation = 4 };
+struct EntryTimes {
+  unsigned known = 0;
+  plat::FileTime modification = 0, access = 0, creation = 0;
+};
+
+// The times of an entry from its extra field ("UT" extended timestamp, the
+// old Unix block) and its DOS stamp: the extra field's times when they hold a
+// modification time, else the DOS stamp read as local time, as modification
+// and access time. `message`, when set, receives the conversion failures.
+EntryTimes entryTimes(const std::vector<uint8_t>& extra, uint16_t dosDate, uint16_t dosTime,
+                      const std::function<void(const std::string&)>& message = nullptr);
+
+// The modification time of an entry as the lists show it and as an unload
+// compares it with an existing file (0 when the DOS stamp is not a date):
+// from the central header's extra field and stamp.
+plat::FileTime entryTime(const TExtractEntry& entry);
+
+// Restores the attributes of a file just written (on its open stream, before
+// it is closed): `mode` is the permission the file should have; read-only
+// among the entry's attributes clears its write bits.
+void restoreAttributes(TCompress& c, plat::File& file, const TExtractEntry& entry, uint32_t mode);
+
+// Restores the times of a file just written and closed (a creation time
+// cannot be set on Linux and is skipped).
+void restoreTimes(TCompress& c, const std::string& path, const TExtractEntry& entry);
+
+}  // namespace archive
