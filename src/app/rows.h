@@ -1,0 +1,46 @@
+#pragma once
+// The rows of the two lists, as the window and `brc status` show them: the
+// load candidates (local rows) and the briefcase's entries (briefcase rows),
+// each compared with its counterpart on the other side.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "app/compare.h"
+#include "app/localscan.h"
+#include "platform/filetime.h"
+
+namespace archive {
+struct TExtractEntry;
+}
+
+namespace app {
+
+struct ListRow {
+  std::string name;    // the file name / the last component of the entry name
+  std::string folder;  // relative folder, '/'-separated, empty for the top
+  uint64_t size = 0;   // bytes
+  plat::FileTime time = 0;  // last-write time / entry time (UTC)
+  RowIcon icon = kIconOnly;
+};
+
+// "%d kB": the size divided by 1024, truncated, taken as 32 bits.
+std::string SizeText(uint64_t size);
+
+// The local path of a row: local folder + '/' + folder + '/' + name.
+std::string RowLocalPath(const std::string& localFolder, const ListRow& row);
+// The entry name of a row: folder + '/' + name ('/' separators).
+std::string RowEntryName(const ListRow& row);
+
+// A local row for a load candidate (icon "only" until compared).
+ListRow LocalRowFor(const LoadCandidate& c);
+
+// The briefcase row for an entry, compared with the local file of the same
+// relative path below `localFolder`; nothing for a folder entry. When a local
+// file is found, *localIcon receives the icon its local row gets.
+std::optional<ListRow> BriefcaseRowFor(const archive::TExtractEntry& entry,
+                                       const std::string& localFolder,
+                                       std::optional<RowIcon>* localIcon);
+
+}  // namespace app

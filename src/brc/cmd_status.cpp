@@ -1,0 +1,144 @@
+// brc status: the two lists of the main window, as text or JSON.
+
+#include <iostream>
+#include <map>
+
+#include "app/localscan.h"
+#include "app/rows.h"
+#include "archive/errors.h"
+#include "archive/extract/extract.h"
+#include "archive/extract/state.h"
+#include "brc/briefcase_open.h"
+#include "brc/cli.h"
+#include "briefcase/brdate.h"
+#include "briefcase/patterns.h"
+#include "platform/datefmt.h"
+#include "platform/strtable.h"
+
+namespace {
+
+std::string dateText(plat::FileTime t) {
+  std::string d = plat::formatShortDate(t), h = plat::formatTimeNoSeconds(t);
+  if (d.empty() || h.empty()) return "error with date";
+  return d + " " + h;
+}
+
+void printRows(const char* title, const std::vector<app::ListRow>& rows) {
+  std::cout << title << " (" << rows.size() << ")\n";
+  if (rows.empty()) {
+    std::cout << "  (none)\n";
+    return;
+  }
+  size_t nameW = 4, folderW = 6;
+  for (const auto& r : rows) {
+    nameW = std::max(nameW, r.name.size());
+    folderW = std::max(folderW, r.folder.size());
+  }
+  auto pad = [](std::string s, size_t w) {
+    if (s.size() < w) s.resize(w, ' ');
+    return s;
+  };
+  std::cout << "  " << pad("State", 6) << " " << pad("Name", nameW) << "  " << pad("Folder", folderW)
+            << "  " << pad("Size", 12) << "  Date\n";
+  for (const auto& r : rows) {
+    std::string size = app::SizeText(r.size);
+    std::cout << "  " << pad(app::RowStateName(r.icon), 6) << " " << pad(r.name, nameW) << "  "
+              << pad(r.folder, folderW) << "  " << pad(std::string(12 - std::min<size_t>(12, size.size()), ' ') + size, 12)
+              << "  " << dateText(r.time) << "\n";
+  }
+}
+
+void printJsonRows(const std::vector<app::ListRow>& rows) {
+  std::cout << "[";
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const auto& r = rows[i];
+    std::cout << (i ? ", " : "") << "{\"name\": " << brc::jsonString(r.name)
+              << ", \"folder\": " << brc::jsonString(r.folder) << ", \"size\": " << r.size
+              << ", \"time\": " << brc::jsonString(plat::isoUtc(r.time))
+              << ", \"state\": " << brc::jsonString(app::RowStateName(r.icon)) << "}";
+  }
+  std::cout << "]";
+}
+
+int runStatus(const brc::Args& args) {
+  if (args.positional.size() != 1) {
+    brc::error("brc status: give exactly one briefcase path.");
+    return archive::kBadParameters;
+  }
+  plat::useUserTimeLocale();
+  brc::OpenBriefcase b;
+  if (int rc = brc::openBriefcase(brc::absolutePath(args.positional[0]), &b)) return rc;
+  // --folder only points this command at another folder; it changes nothing.
+  std::string local = b.localFolder;
+  if (args.has("--folder")) local = brc::absolutePath(args.value("--folder"));
+
+  plat::FileTime date = 0;
+  const bool found = briefcase::ReadBriefcaseDate(b.engine.archivePath, &date);
+
+  // The local rows: the load candidates in scan order.
+  std::vector<app::ListRow> localRows;
+  std::map<std::string, size_t> byPath;  // entry name -> local row (exact comparison)
+  if (!local.empty()) {
+    app::ScanRules rules;
+    rules.localFolder = local;
+    rules.subfolders = b.record.subfolders;
+    rules.include = briefcase::SplitPatterns(b.record.include, briefcase::PatternKind::Include);
+    rules.exclude = briefcase::SplitPatterns(b.record.exclude, briefcase::PatternKind::Exclude);
+    rules.briefcaseDate = date;
+    app::ScanLocalFolder(rules, [&](const app::LoadCandidate& c) {
+      localRows.push_back(app::LocalRowFor(c));
+      byPath.emplace(app::RowEntryName(localRows.back()), localRows.size() - 1);
+    });
+  }
+
+  // The briefcase rows, each compared with its local file.
+  std::vector<app::ListRow> entryRows;
+  b.engine.extract.callbacks.listEntry = [&](const archive::TExtractEntry& e) {
+    std::optional<app::RowIcon> localIcon;
+    std::optional<app::ListRow> row = app::BriefcaseRowFor(e, local, &localIcon);
+    if (!row) return;
+    entryRows.push_back(*row);
+    auto it = byPath.find(app::RowEntryName(*row));
+    if (localIcon && it != byPath.end()) localRows[it->second].icon = *localIcon;
+  };
+  b.engine.callbacks.message = nullptr;  // a listing's progress texts are not shown here
+  int rc = archive::ListRun(b.engine);
+  if (rc != archive::kOk && rc != archive::kWarning && rc != archive::kNoFiles) {
+    brc::errorCode(rc, b.engine.archivePath);
+    return rc;
+  }
+
+  if (args.has("--json")) {
+    std::cout << "{\"briefcase_date\": " << brc::jsonString(plat::isoUtc(date))
+              << ", \"local\": ";
+    printJsonRows(localRows);
+    std::cout << ", \"briefcase\": ";
+    printJsonRows(entryRows);
+    std::cout << "}\n";
+    return 0;
+  }
+  if (found)
+    std::cout << plat::loadStrFmt(704, plat::formatLongDate(date).c_str(),
+                                  plat::formatTimeNoSeconds(date).c_str())
+              << "\n";
+  else
+    std::cout << "Briefcase date not found\n";
+  std::cout << "Local folder: " << (local.empty() ? "(none on this computer)" : local) << "\n\n";
+  printRows("Local files to load", localRows);
+  std::cout << "\n";
+  printRows("Briefcase contents", entryRows);
+  return 0;
+}
+
+brc::Registrar reg{brc::Command{
+    "status",
+    "BRIEFCASE [--json] [--folder DIR]",
+    "Show the local files a load would take and the briefcase's entries, each compared with "
+    "its counterpart.",
+    "State: 'same' (the times differ by less than 2 seconds), 'newer' or 'older' (this side's\n"
+    "copy against the other side's), 'only' (no counterpart). Nothing is changed.",
+    {{"--json", false, "", "print one JSON object instead of text"},
+     {"--folder", true, "DIR", "compare with DIR instead of this computer's local folder"}},
+    runStatus}};
+
+}  // namespace
