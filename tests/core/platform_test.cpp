@@ -1,0 +1,80 @@
+// The platform layer: attributes as the archive stores them, the computer id,
+// the last error and the error object.
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "archive/errors.h"
+#include "platform/computerid.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/findfile.h"
+#include "testenv.h"
+
+TEST(Platform, AttributesFollowTheModeAndTheName) {
+  testenv::Env env;
+  const std::string f = env.work() + "/plain.txt", hidden = env.work() + "/.hidden";
+  testenv::writeFile(f, "x");
+  testenv::writeFile(hidden, "y");
+  uint32_t a = 0;
+  ASSERT_TRUE(plat::fileAttributes(f, &a));
+  EXPECT_EQ(a, static_cast<uint32_t>(plat::kAttrArchive));
+  ASSERT_TRUE(plat::fileAttributes(hidden, &a));
+  EXPECT_EQ(a, static_cast<uint32_t>(plat::kAttrArchive | plat::kAttrHidden));
+  ASSERT_TRUE(plat::fileAttributes(env.work(), &a));
+  EXPECT_EQ(a, static_cast<uint32_t>(plat::kAttrDirectory));
+
+  // Read-only clears every write bit; clearing it gives the owner's back.
+  ASSERT_TRUE(plat::fileSystem().setAttributes(f, plat::kAttrReadOnly));
+  struct stat st;
+  ASSERT_EQ(stat(f.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0222, 0u);
+  ASSERT_TRUE(plat::fileAttributes(f, &a));
+  EXPECT_TRUE(a & plat::kAttrReadOnly);
+  ASSERT_TRUE(plat::fileSystem().setAttributes(f, plat::kAttrNormal));
+  ASSERT_EQ(stat(f.c_str(), &st), 0);
+  EXPECT_TRUE(st.st_mode & S_IWUSR);
+
+  // find-first reports a link as a link.
+  std::filesystem::create_symlink(f, env.work() + "/link");
+  plat::FindData fd;
+  ASSERT_TRUE(plat::findFirst(env.work() + "/link", &fd));
+  EXPECT_TRUE(fd.info.isSymlink);
+  EXPECT_EQ(fd.name, "link");
+  EXPECT_FALSE(plat::findFirst(env.work() + "/none", &fd));
+  EXPECT_TRUE(plat::isPathNotFound(plat::lastError()));
+
+  // The folder enumeration reports "." and "..".
+  plat::FolderEnum en;
+  ASSERT_TRUE(en.open(env.work()));
+  int dots = 0;
+  while (en.next(&fd)) dots += fd.name == "." || fd.name == "..";
+  EXPECT_EQ(dots, 2);
+}
+
+TEST(Platform, ComputerIdFromTheEnvironmentOrTheMachine) {
+  testenv::Env env("ABC123");
+  EXPECT_EQ(plat::computerId(), "ABC123");
+  unsetenv("CARRYVALE_COMPUTER_ID");
+  std::string id = plat::computerId();
+  EXPECT_FALSE(id.empty());
+  EXPECT_LE(id.size(), 8u);
+  for (char c : id) EXPECT_TRUE((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')) << id;
+  EXPECT_TRUE(id == "0" || id[0] != '0') << id;  // no leading zeros
+}
+
+TEST(Platform, TheErrorObjectCarriesItsCodeAndText) {
+  archive::TXCompress e(archive::kDiskMayBeFull, "/tmp/x");
+  EXPECT_EQ(e.code(), 29);
+  EXPECT_EQ(e.message(), "/tmp/x");
+  EXPECT_EQ(archive::errorText(29), "Disk may be full");
+  EXPECT_EQ(archive::errorText(19), "Interrupted");
+  EXPECT_EQ(archive::errorText(14), "");
+  plat::setLastError(ENOENT);
+  archive::TXCompress sys(archive::kSystemError, "ignored");
+  EXPECT_EQ(sys.message(), plat::errorText(ENOENT));
+  EXPECT_EQ(archive::errorText(88), plat::errorText(ENOENT));
+}
