@@ -1,0 +1,195 @@
+#include "dialogs/qtasker.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStringList>
+
+#include "platform/strtable.h"
+
+namespace {
+
+QString qs(const std::string& s) { return QString::fromStdString(s); }
+
+struct ButtonMap {
+  unsigned flag;
+  QMessageBox::StandardButton button;
+  int result;
+};
+
+// In the order the buttons of a box read from left to right.
+const ButtonMap kButtons[] = {
+    {plat::btnYes, QMessageBox::Yes, plat::mrYes},
+    {plat::btnYesToAll, QMessageBox::YesToAll, plat::mrYesToAll},
+    {plat::btnNo, QMessageBox::No, plat::mrNo},
+    {plat::btnNoToAll, QMessageBox::NoToAll, plat::mrNoToAll},
+    {plat::btnOk, QMessageBox::Ok, plat::mrOk},
+    {plat::btnAbort, QMessageBox::Abort, plat::mrAbort},
+    {plat::btnRetry, QMessageBox::Retry, plat::mrRetry},
+    {plat::btnIgnore, QMessageBox::Ignore, plat::mrIgnore},
+    {plat::btnCancel, QMessageBox::Cancel, plat::mrCancel},
+    {plat::btnHelp, QMessageBox::Help, plat::mrNone},
+};
+
+QMessageBox::Icon qtIcon(plat::Icon icon) {
+  switch (icon) {
+    case plat::Icon::Information: return QMessageBox::Information;
+    case plat::Icon::Warning: return QMessageBox::Warning;
+    case plat::Icon::Error: return QMessageBox::Critical;
+    case plat::Icon::Question: return QMessageBox::Question;
+    case plat::Icon::None: break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+QString errorCaption() {
+  const std::string text = plat::loadStr(687);
+  return text.empty() ? QStringLiteral("Error") : qs(text);
+}
+
+}  // namespace
+
+QWidget* TQtAsker::dialogParent() const {
+  if (parent_) return parent_;
+  if (QWidget* w = QApplication::activeModalWidget()) return w;
+  return QApplication::activeWindow();
+}
+
+int TQtAsker::message(const plat::MessageQuestion& q) {
+  unsigned buttons = q.buttons;
+  if ((buttons & ~unsigned(plat::btnHelp)) == 0) buttons |= plat::btnOk;
+  if (!help_) buttons &= ~unsigned(plat::btnHelp);  // no help viewer: no Help button
+
+  QMessageBox box(dialogParent());
+  box.setWindowTitle(q.caption.empty() ? errorCaption() : qs(q.caption));
+  box.setText(qs(q.text));
+  box.setTextFormat(Qt::PlainText);
+  box.setIcon(qtIcon(q.icon));
+  QMessageBox::StandardButtons set;
+  for (const auto& b : kButtons)
+    if (buttons & b.flag) set |= b.button;
+  box.setStandardButtons(set);
+
+  // Enter presses the asked-for button, else the first one.
+  QMessageBox::StandardButton def = QMessageBox::NoButton;
+  for (const auto& b : kButtons) {
+    if (!(buttons & b.flag) || b.flag == plat::btnHelp) continue;
+    if (def == QMessageBox::NoButton) def = b.button;
+    if (q.defaultResult != plat::mrNone && b.result == q.defaultResult) {
+      def = b.button;
+      break;
+    }
+  }
+  if (def != QMessageBox::NoButton) box.setDefaultButton(def);
+  // Escape answers Cancel when there is one; else (one button alone, or
+  // Yes/No) the toolkit's own choice.
+  if (buttons & plat::btnCancel) box.setEscapeButton(QMessageBox::Cancel);
+
+  for (;;) {
+    box.exec();
+    const QMessageBox::StandardButton pressed = box.standardButton(box.clickedButton());
+    if (pressed == QMessageBox::Help) {
+      if (help_) help_(q.helpContext);
+      continue;
+    }
+    for (const auto& b : kButtons)
+      if (b.button == pressed && pressed != QMessageBox::NoButton) return b.result;
+    return plat::mrCancel;
+  }
+}
+
+int TQtAsker::confirmReplace(const plat::ReplaceQuestion& q, std::string* newPath) {
+  // A plain question until the program has its own replace dialog.
+  const QFileInfo info(qs(q.existingPath));
+  const std::string folder = info.dir().dirName().toStdString();
+  const std::string file = info.fileName().toStdString();
+  const QString text = qs(plat::loadStrFmt(8069, folder.c_str(), file.c_str())) + QStringLiteral("\n\nWould you like to replace the existing file\n") +
+                 qs(q.existingDetails) + QStringLiteral("\n\nwith this one?\n") +
+                 qs(q.newDetails);
+
+  QMessageBox box(dialogParent());
+  box.setWindowTitle(QStringLiteral("Confirm File Replace"));
+  box.setTextFormat(Qt::PlainText);
+  box.setText(text);
+  box.setIcon(QMessageBox::Question);
+  box.setStandardButtons(QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No |
+                         QMessageBox::NoToAll | QMessageBox::Cancel);
+  box.setDefaultButton(QMessageBox::Yes);
+  box.setEscapeButton(QMessageBox::Cancel);
+  box.exec();
+  if (newPath) *newPath = q.existingPath;
+  switch (box.standardButton(box.clickedButton())) {
+    case QMessageBox::Yes: return plat::mrYes;
+    case QMessageBox::YesToAll: return plat::mrYesToAll;
+    case QMessageBox::No: return plat::mrNo;
+    case QMessageBox::NoToAll: return plat::mrNoToAll;
+    default: return plat::mrCancel;
+  }
+}
+
+std::optional<std::string> TQtAsker::browseFolder(const std::string& caption,
+                                                  const std::string& startFolder) {
+  QFileDialog dialog(dialogParent(), qs(caption), qs(startFolder));
+  dialog.setFileMode(QFileDialog::Directory);
+  dialog.setOption(QFileDialog::ShowDirsOnly, true);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList chosen = dialog.selectedFiles();
+  if (chosen.isEmpty() || chosen.front().isEmpty()) return std::nullopt;
+  return chosen.front().toStdString();
+}
+
+QString TQtAsker::qtFilter(const std::string& filter) {
+  const QStringList parts = qs(filter).split(QLatin1Char('|'));
+  QStringList out;
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+    QString patterns = parts[i + 1];
+    patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+    patterns = patterns.simplified();
+    if (patterns.isEmpty()) continue;
+    out << QStringLiteral("%1 (%2)").arg(parts[i].trimmed(), patterns);
+  }
+  return out.join(QStringLiteral(";;"));
+}
+
+std::optional<std::string> TQtAsker::fileDialog(bool save, const std::string& caption,
+                                                const std::string& startPath,
+                                                const std::string& filter,
+                                                const std::string& defaultExt) {
+  QFileDialog dialog(dialogParent(), qs(caption));
+  dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  const QString filters = qtFilter(filter);
+  if (!filters.isEmpty()) dialog.setNameFilter(filters);
+  if (!defaultExt.empty()) dialog.setDefaultSuffix(qs(defaultExt));
+  if (!startPath.empty()) {
+    const QFileInfo start(qs(startPath));
+    if (start.isDir()) {
+      dialog.setDirectory(start.absoluteFilePath());
+    } else {
+      dialog.setDirectory(start.absolutePath());
+      dialog.selectFile(start.fileName());
+    }
+  }
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList chosen = dialog.selectedFiles();
+  if (chosen.isEmpty() || chosen.front().isEmpty()) return std::nullopt;
+  return chosen.front().toStdString();
+}
+
+std::optional<std::string> TQtAsker::saveFile(const std::string& caption,
+                                              const std::string& startPath,
+                                              const std::string& filter,
+                                              const std::string& defaultExt) {
+  return fileDialog(true, caption, startPath, filter, defaultExt);
+}
+
+std::optional<std::string> TQtAsker::openFile(const std::string& caption,
+                                              const std::string& startPath,
+                                              const std::string& filter,
+                                              const std::string& defaultExt) {
+  return fileDialog(false, caption, startPath, filter, defaultExt);
+}
