@@ -1,0 +1,215 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include "dialogs/qtasker.h"
+#include "gui_helpers.h"
+
+namespace {
+
+// Types a path into a file dialog's name field and accepts it (the dialog's
+// folder view fills itself in the background, so selecting there is not reliable).
+void typeAndAccept(QFileDialog* dialog, const QString& path) {
+  auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
+  ASSERT_NE(edit, nullptr);
+  edit->setText(path);
+  static_cast<QDialog*>(dialog)->accept();
+}
+
+// Shows the question through the Qt asker; `act` works on the real box.
+int ask(TQtAsker& asker, const plat::MessageQuestion& q, std::function<void(QMessageBox*)> act) {
+  onNextModal([act](QWidget* w) {
+    auto* box = qobject_cast<QMessageBox*>(w);
+    ASSERT_NE(box, nullptr);
+    act(box);
+  });
+  return asker.message(q);
+}
+
+plat::MessageQuestion question(unsigned buttons, plat::Icon icon = plat::Icon::None,
+                               const std::string& caption = "Warning") {
+  plat::MessageQuestion q;
+  q.text = "Something to say";
+  q.caption = caption;
+  q.buttons = buttons;
+  q.icon = icon;
+  return q;
+}
+
+}  // namespace
+
+TEST(QtAsker, ShowsCaptionTextIconAndButtons) {
+  TQtAsker asker;
+  plat::MessageQuestion q = question(plat::btnRetryCancel, plat::Icon::Warning);
+  q.text = "The disk is write-protected.";
+  const int r = ask(asker, q, [](QMessageBox* box) {
+    EXPECT_EQ(box->windowTitle(), "Warning");
+    EXPECT_EQ(box->text(), "The disk is write-protected.");
+    EXPECT_EQ(box->icon(), QMessageBox::Warning);
+    EXPECT_EQ(box->standardButtons(), QMessageBox::Retry | QMessageBox::Cancel);
+    EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::Retry));  // the first button
+    box->button(QMessageBox::Cancel)->click();
+  });
+  EXPECT_EQ(r, plat::mrCancel);
+
+  // No caption of its own: "Error".
+  ask(asker, question(plat::btnOk, plat::Icon::Error, ""), [](QMessageBox* box) {
+    EXPECT_EQ(box->windowTitle(), "Error");
+    EXPECT_EQ(box->icon(), QMessageBox::Critical);
+    box->button(QMessageBox::Ok)->click();
+  });
+}
+
+TEST(QtAsker, EveryButtonGivesItsModalResult) {
+  TQtAsker asker;
+  const struct {
+    unsigned flag;
+    QMessageBox::StandardButton button;
+    int result;
+  } cases[] = {
+      {plat::btnOk, QMessageBox::Ok, 1},          {plat::btnCancel, QMessageBox::Cancel, 2},
+      {plat::btnAbort, QMessageBox::Abort, 3},    {plat::btnRetry, QMessageBox::Retry, 4},
+      {plat::btnIgnore, QMessageBox::Ignore, 5},  {plat::btnYes, QMessageBox::Yes, 6},
+      {plat::btnNo, QMessageBox::No, 7},          {plat::btnNoToAll, QMessageBox::NoToAll, 9},
+      {plat::btnYesToAll, QMessageBox::YesToAll, 10},
+  };
+  const unsigned all = plat::btnOk | plat::btnCancel | plat::btnAbort | plat::btnRetry |
+                       plat::btnIgnore | plat::btnYes | plat::btnNo | plat::btnNoToAll |
+                       plat::btnYesToAll;
+  for (const auto& c : cases) {
+    const int r = ask(asker, question(all), [&](QMessageBox* box) {
+      ASSERT_NE(box->button(c.button), nullptr);
+      box->button(c.button)->click();
+    });
+    EXPECT_EQ(r, c.result) << "button flag " << c.flag;
+  }
+}
+
+TEST(QtAsker, DefaultButtonAndEscape) {
+  TQtAsker asker;
+  plat::MessageQuestion q = question(plat::btnYesNoCancel, plat::Icon::Question);
+  q.defaultResult = plat::mrNo;
+  int r = ask(asker, q, [](QMessageBox* box) {
+    EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(box, &enter);
+  });
+  EXPECT_EQ(r, plat::mrNo);
+
+  r = ask(asker, question(plat::btnYesNoCancel), [](QMessageBox* box) {
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(box, &esc);
+  });
+  EXPECT_EQ(r, plat::mrCancel);
+
+  // A box closed without any button counts as Cancel.
+  r = ask(asker, question(plat::btnYesNo), [](QMessageBox* box) { box->reject(); });
+  EXPECT_TRUE(r == plat::mrCancel || r == plat::mrNo);
+}
+
+TEST(QtAsker, HelpButtonCallsTheHelpAndAsksAgain) {
+  TQtAsker asker;
+  plat::MessageQuestion q = question(plat::btnOk | plat::btnHelp, plat::Icon::Error);
+  q.helpContext = 2011;
+  // Without a help viewer there is no Help button.
+  ask(asker, q, [](QMessageBox* box) {
+    EXPECT_EQ(box->button(QMessageBox::Help), nullptr);
+    box->button(QMessageBox::Ok)->click();
+  });
+
+  std::vector<int> helped;
+  asker.setHelpHandler([&](int context) {
+    helped.push_back(context);
+    onNextModal([](QWidget* w) {  // the box is shown again; answer OK this time
+      qobject_cast<QMessageBox*>(w)->button(QMessageBox::Ok)->click();
+    });
+  });
+  const int r = ask(asker, q, [](QMessageBox* box) {
+    ASSERT_NE(box->button(QMessageBox::Help), nullptr);
+    box->button(QMessageBox::Help)->click();
+  });
+  EXPECT_EQ(r, plat::mrOk);
+  EXPECT_EQ(helped, std::vector<int>{2011});
+}
+
+TEST(QtAsker, ConfirmReplaceOffersTheFiveAnswers) {
+  TQtAsker asker;
+  plat::ReplaceQuestion q;
+  q.existingPath = "/home/user/Letters/a.doc";
+  q.existingDetails = "1234 bytes";
+  q.newDetails = "2345 bytes";
+  const struct {
+    QMessageBox::StandardButton button;
+    int result;
+  } cases[] = {{QMessageBox::Yes, plat::mrYes},
+               {QMessageBox::YesToAll, plat::mrYesToAll},
+               {QMessageBox::No, plat::mrNo},
+               {QMessageBox::NoToAll, plat::mrNoToAll},
+               {QMessageBox::Cancel, plat::mrCancel}};
+  for (const auto& c : cases) {
+    onNextModal([&](QWidget* w) {
+      auto* box = qobject_cast<QMessageBox*>(w);
+      ASSERT_NE(box, nullptr);
+      EXPECT_EQ(box->windowTitle(), "Confirm File Replace");
+      EXPECT_TRUE(box->text().contains("1234 bytes"));
+      EXPECT_TRUE(box->text().contains("2345 bytes"));
+      EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::Yes));
+      box->button(c.button)->click();
+    });
+    std::string path;
+    EXPECT_EQ(asker.confirmReplace(q, &path), c.result);
+  }
+}
+
+TEST(QtAsker, FileDialogs) {
+  EXPECT_EQ(TQtAsker::qtFilter("Briefcase containers|*.brc"), "Briefcase containers (*.brc)");
+  EXPECT_EQ(TQtAsker::qtFilter("Texts|*.txt;*.doc|All|*.*"), "Texts (*.txt *.doc);;All (*.*)");
+  EXPECT_EQ(TQtAsker::qtFilter(""), "");
+
+  TQtAsker asker;
+  const QString dir = QDir::tempPath() + "/asker-dialogs";
+  QDir().mkpath(dir);
+  QFile f(dir + "/work.brc");
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.close();
+
+  onNextModal([&](QWidget* w) {
+    auto* dialog = qobject_cast<QFileDialog*>(w);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->windowTitle(), "Open");
+    EXPECT_EQ(dialog->nameFilters(), QStringList{"Briefcase containers (*.brc)"});
+    typeAndAccept(dialog, dir + "/work.brc");
+  });
+  auto chosen = asker.openFile("Open", dir.toStdString(), "Briefcase containers|*.brc", "brc");
+  ASSERT_TRUE(chosen.has_value());
+  EXPECT_EQ(*chosen, (dir + "/work.brc").toStdString());
+
+  onNextModal([](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });
+  EXPECT_FALSE(asker.saveFile("Save As", dir.toStdString(), "Briefcase containers|*.brc", "brc"));
+
+  onNextModal([&](QWidget* w) {
+    auto* dialog = qobject_cast<QFileDialog*>(w);
+    ASSERT_NE(dialog, nullptr);
+    typeAndAccept(dialog, dir + "/new");
+  });
+  chosen = asker.saveFile("Save As", dir.toStdString(), "Briefcase containers|*.brc", "brc");
+  ASSERT_TRUE(chosen.has_value());
+  EXPECT_EQ(*chosen, (dir + "/new.brc").toStdString());  // the default extension is added
+
+  onNextModal([&](QWidget* w) {
+    auto* dialog = qobject_cast<QFileDialog*>(w);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->fileMode(), QFileDialog::Directory);
+    typeAndAccept(dialog, dir);
+  });
+  chosen = asker.browseFolder("Choose the local folder", QDir::tempPath().toStdString());
+  ASSERT_TRUE(chosen.has_value());
+  EXPECT_EQ(*chosen, dir.toStdString());
+}

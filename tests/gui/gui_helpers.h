@@ -1,0 +1,92 @@
+#pragma once
+// Helpers of the window tests: the scripted question interface, a way to act
+// on the next modal window, and a private settings folder per test.
+
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "../core/scriptedasker.h"
+#include "platform/ask.h"
+
+// Calls `act` with the next modal window once it is shown (the caller then
+// enters the window's own event loop). A window that `act` leaves open is
+// rejected after a few seconds, so that a failing test cannot hang.
+inline void onNextModal(std::function<void(QWidget*)> act) {
+  auto* timer = new QTimer;
+  auto* clock = new QElapsedTimer;
+  clock->start();
+  auto acted = std::make_shared<QPointer<QWidget>>();
+  auto done = std::make_shared<bool>(false);
+  timer->setInterval(10);
+  QObject::connect(timer, &QTimer::timeout, [=] {
+    if (!*done) {
+      QWidget* w = QApplication::activeModalWidget();
+      if (w && w->isVisible()) {
+        *done = true;
+        *acted = w;
+        clock->restart();
+        act(w);
+      } else if (clock->elapsed() > 5000) {
+        timer->stop();
+        timer->deleteLater();
+        delete clock;
+      }
+      return;
+    }
+    QWidget* w = acted->data();
+    if (!w || !w->isVisible()) {
+      timer->stop();
+      timer->deleteLater();
+      delete clock;
+      return;
+    }
+    if (clock->elapsed() > 3000) {
+      if (auto* d = qobject_cast<QDialog*>(w)) d->reject();
+      else w->close();
+    }
+  });
+  timer->start();
+}
+
+// A private settings folder for one test: XDG_CONFIG_HOME points into a
+// fresh folder, and back to the run's own folder afterwards.
+class PrivateSettings {
+ public:
+  PrivateSettings() {
+    old_ = std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
+    std::string templ = (std::filesystem::temp_directory_path() / "cvgui-cfg-XXXXXX").string();
+    if (!mkdtemp(templ.data())) std::abort();
+    dir_ = templ;
+    setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+  }
+  ~PrivateSettings() {
+    setenv("XDG_CONFIG_HOME", old_.c_str(), 1);
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  PrivateSettings(const PrivateSettings&) = delete;
+  PrivateSettings& operator=(const PrivateSettings&) = delete;
+  const std::string& dir() const { return dir_; }
+
+ private:
+  std::string old_;
+  std::string dir_;
+};
+
+// Lets the event loop run for about `ms` milliseconds.
+inline void spinEvents(int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 10);
+}

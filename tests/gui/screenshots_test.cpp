@@ -1,0 +1,137 @@
+// Renders every window to a PNG in "screenshots" next to the test binary, so
+// that each can be looked at; checks that nothing is cut off on the way.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QProgressBar>
+
+#include "app/mainform.h"
+#include "components/artwork.h"
+#include "dialogs/about.h"
+#include "dialogs/anim.h"
+#include "dialogs/inputdia.h"
+#include "dialogs/msgform.h"
+#include "gui_helpers.h"
+#include "platform/strtable.h"
+
+namespace {
+
+QString shotDir() {
+  const QString dir = QCoreApplication::applicationDirPath() + "/screenshots";
+  QDir().mkpath(dir);
+  return dir;
+}
+
+void shoot(QWidget* w, const QString& name) {
+  w->show();
+  spinEvents(30);
+  const QPixmap pm = w->grab();
+  ASSERT_FALSE(pm.isNull());
+  EXPECT_TRUE(pm.save(shotDir() + "/" + name + ".png")) << name.toStdString();
+}
+
+// A label shows all of its text: each line fits its width, and the lines fit its height.
+void expectWhole(const QLabel* label) {
+  const QFontMetrics fm(label->font());
+  if (label->wordWrap()) {
+    const QRect need = fm.boundingRect(QRect(0, 0, label->contentsRect().width(), 10000),
+                                       Qt::TextWordWrap | int(label->alignment()), label->text());
+    EXPECT_LE(need.height(), label->contentsRect().height()) << label->text().toStdString();
+  } else {
+    for (const QString& line : label->text().split('\n'))
+      EXPECT_LE(fm.horizontalAdvance(line), label->contentsRect().width()) << line.toStdString();
+  }
+}
+
+QString str(int id) { return QString::fromStdString(plat::loadStr(id)); }
+
+}  // namespace
+
+TEST(Screenshots, MainWindow) {
+  TMainForm form;
+  shoot(&form, "mainform");
+  form.HelpAbout->showStatusText(&form);
+  shoot(&form, "mainform-hint");
+  form.hide();
+}
+
+TEST(Screenshots, CommandImages) {
+  // Every command image, enabled and disabled, at twice and at normal size.
+  const int n = int(art::Image::About) + 1;
+  QPixmap strip(n * 48, 48 + 24);
+  strip.fill(QColor(0xef, 0xef, 0xef));
+  QPainter p(&strip);
+  for (int i = 0; i < n; ++i) {
+    const QIcon icon = art::icon(art::Image(i));
+    ASSERT_FALSE(icon.isNull());
+    p.drawPixmap(i * 48 + 4, 4, icon.pixmap(QSize(20, 20), 2.0).scaled(40, 40));
+    p.drawPixmap(i * 48 + 4, 48, icon.pixmap(QSize(20, 20), 1.0));
+    p.drawPixmap(i * 48 + 26, 48, icon.pixmap(QSize(20, 20), 1.0, QIcon::Disabled));
+  }
+  p.end();
+  EXPECT_TRUE(strip.save(shotDir() + "/command-images.png"));
+}
+
+TEST(Screenshots, AboutBox) {
+  TAboutBox box;
+  shoot(&box, "about");
+  for (QLabel* l : box.findChildren<QLabel*>()) expectWhole(l);
+  box.hide();
+}
+
+TEST(Screenshots, ProgressDialogInEachKind) {
+  TAnimatedForm form;
+  const struct {
+    int clip;
+    const char* name;
+    const char* status;
+  } kinds[] = {
+      {TAnimate::clipLoad, "progress-load", "Adding Letters/2024/january-report.doc"},
+      {TAnimate::clipUnload, "progress-unload",
+       "Extracting Projects/Carryvale/very/long/path/to/a/file/that/does/not/fit/the/line.txt"},
+      {TAnimate::clipDelete, "progress-delete", "Deleting old-notes.txt"},
+  };
+  for (const auto& k : kinds) {
+    form.Animate1->setClip(k.clip);
+    form.Animate1->setFrame(8);
+    form.show();
+    form.setInfoText(k.status);
+    form.OverallProgressBar->setValue(45);
+    form.FileProgressBar->setValue(70);
+    shoot(&form, k.name);
+    expectWhole(form.Label1);
+    expectWhole(form.InfoLabel);
+    form.hide();
+  }
+}
+
+TEST(Screenshots, InputForm) {
+  TInputForm form;
+  form.setWindowTitle(str(705));
+  form.Prompt->setText(str(706));
+  form.Edit->setText("*.doc, *.txt");
+  shoot(&form, "input-include");
+  expectWhole(form.Prompt);
+  form.hide();
+  form.setWindowTitle(str(707));
+  form.Prompt->setText(str(708));
+  shoot(&form, "input-exclude");
+  expectWhole(form.Prompt);
+  form.hide();
+}
+
+TEST(Screenshots, MessageForm) {
+  PrivateSettings settings;
+  TMessageForm form;
+  shoot(&form, "message-design");
+  form.hide();
+  form.SetMessage(QString::fromStdString(plat::loadStrFmt(8312, "2.1.0.0")));
+  shoot(&form, "message");
+  expectWhole(form.Label1);
+  form.hide();
+}
