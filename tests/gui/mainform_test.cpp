@@ -193,6 +193,17 @@ TEST(Startup, ClosingTheMainWindowIsAnnounced) {
   EXPECT_FALSE(form.isVisible());
 }
 
+TEST(Startup, TheRunEndsWhenTheMainWindowCloses) {
+  QTimer::singleShot(50, [] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* m = qobject_cast<TMainForm*>(w); m && m->isVisible()) m->close();
+  });
+  auto* app = static_cast<TApplication*>(QCoreApplication::instance());
+  EXPECT_EQ(RunCarryvale(*app), 0);
+  EXPECT_EQ(app->Title(), "Carryvale");
+  EXPECT_EQ(AboutBox, nullptr);  // the windows went with the main window
+}
+
 namespace {
 
 class Thrower : public QObject {
