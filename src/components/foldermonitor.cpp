@@ -9,6 +9,8 @@
 
 namespace {
 std::atomic<int> runningWorkers{0};
+// The state whose handler runs on this thread at the moment, if any.
+thread_local void* delivering = nullptr;
 }
 
 // What a worker shares with its monitor. The worker keeps its own reference,
@@ -21,7 +23,7 @@ struct TFolderMonitor::Shared {
   // Held while the handler runs; `stopped`, `handler` and `sender` change only under it.
   // Recursive, so that a handler may stop its own monitor.
   std::recursive_mutex mu;
-  bool stopped = false;
+  std::atomic<bool> stopped{false};  // also read without the lock, by Monitoring()
   TChangeEvent handler;
   TFolderMonitor* sender = nullptr;
 
@@ -47,11 +49,14 @@ void TFolderMonitor::Shared::run(std::shared_ptr<Shared> s) {
       // A copy: the handler may replace the monitor's handler while it runs.
       TChangeEvent handler = s->handler;
       if (handler) {
+        delivering = s.get();
         try {
           handler(s->sender);
         } catch (...) {
+          delivering = nullptr;
           return;  // an error in the handler ends the watch; nobody is told
         }
+        delivering = nullptr;
       }
     }
     if (s->watch.folderGone()) return;
@@ -63,7 +68,7 @@ TFolderMonitor::TFolderMonitor() = default;
 TFolderMonitor::~TFolderMonitor() { StopMonitoring(); }
 
 void TFolderMonitor::SetFolder(const std::string& folder) {
-  if (!monitoring_) {
+  if (!Monitoring()) {
     folder_ = folder;
     return;
   }
@@ -86,29 +91,41 @@ void TFolderMonitor::SetEnabled(bool enabled) {
     return;
   }
   if (folder_.empty()) return;
-  if (monitoring_) StopMonitoring();
+  StopMonitoring();
   auto s = std::make_shared<Shared>();
   s->folder = folder_;
   s->handler = onChange_;
   s->sender = this;
+  worker_ = s;
   ++runningWorkers;
   try {
-    std::thread(&Shared::run, s).detach();
+    std::thread(&Shared::run, std::move(s)).detach();
   } catch (const std::system_error&) {
     --runningWorkers;  // no thread: as if the folder could not be watched
   }
-  worker_ = std::move(s);
-  monitoring_ = true;
 }
 
+bool TFolderMonitor::Monitoring() const { return worker_ && !worker_->stopped; }
+
 void TFolderMonitor::StopMonitoring() {
-  if (!monitoring_) return;
-  monitoring_ = false;
+  if (delivering) {
+    // Called by a handler on its worker thread: the monitor's own fields
+    // belong to the user-interface thread, so only the worker is stopped
+    // here (its lock is held already); Monitoring() reads false from now on.
+    Shared* d = static_cast<Shared*>(delivering);
+    std::lock_guard<std::recursive_mutex> g(d->mu);
+    if (d->sender == this) {
+      d->stopped = true;
+      d->sender = nullptr;
+      return;
+    }
+  }
   std::shared_ptr<Shared> s = std::move(worker_);
   if (!s) return;
   {
     // Waits only for a handler call in progress.
     std::lock_guard<std::recursive_mutex> g(s->mu);
+    if (s->stopped) return;
     s->stopped = true;
     s->sender = nullptr;
     s->handler = nullptr;

@@ -10,8 +10,11 @@
 // Stopping never waits for the worker: the worker is woken and ends by
 // itself. Once StopMonitoring (or SetEnabled, SetFolder, the destructor)
 // has returned, the stopped worker never calls the handler again; the only
-// wait is for a handler call running at that very moment to finish. A handler
-// may stop its own monitor.
+// wait is for a handler call running at that very moment to finish.
+//
+// Apart from the handler, the monitor is used on one thread (the user-interface
+// thread). The handler may call StopMonitoring() or SetEnabled(false) on its
+// own monitor; everything else belongs on that one thread.
 
 #include <functional>
 #include <memory>
@@ -39,7 +42,7 @@ class TFolderMonitor {
   void StopMonitoring();
   // From a start until StopMonitoring, also when the worker ended because the
   // folder could not be watched.
-  bool Monitoring() const { return monitoring_; }
+  bool Monitoring() const;
 
   // Workers of all monitors that have not yet ended (for tests and diagnostics).
   static int RunningWorkers();
@@ -49,6 +52,5 @@ class TFolderMonitor {
 
   std::string folder_;
   TChangeEvent onChange_;
-  bool monitoring_ = false;
   std::shared_ptr<Shared> worker_;  // the current worker's state, while monitoring
 };
