@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -15,6 +16,7 @@
 #include "platform/findfile.h"
 #include "platform/paths.h"
 #include "platform/strtable.h"
+#include "platform/unnamed.h"
 
 namespace archive {
 namespace {
@@ -555,17 +557,25 @@ class Run {
     }
     const uint32_t mode = replacing ? (old.mode & 0777) : plat::defaultFileMode();
 
+    // The data goes into a file of its own in the target's folder: unnamed
+    // where the file system allows (nothing is left behind when the program
+    // dies), else under a temporary name.
     std::string folder = plat::parentFolder(target);
-    if (folder.empty()) folder = (!target.empty() && target[0] == '/') ? std::string("/") : std::string(".");
+    if (folder.empty())
+      folder = (!target.empty() && target[0] == '/') ? std::string("/") : std::string(".");
     static const std::string prefix(kTempPrefix);
-    std::unique_ptr<plat::File> out = plat::fileSystem().createTemp(folder, prefix, &tempPath_);
-    if (!out) {
-      tempPath_.clear();
-      const int err = plat::lastError();
-      msg(plat::loadStrFmt(8025, shownTarget.c_str()));
-      return createFailure(err);
+    bool unnamed = true;
+    out_ = plat::createUnnamed(folder);
+    if (!out_) {
+      unnamed = false;
+      out_ = plat::fileSystem().createTemp(folder, prefix, &tempPath_);
+      if (!out_) {
+        tempPath_.clear();
+        const int err = plat::lastError();
+        msg(plat::loadStrFmt(8025, shownTarget.c_str()));
+        return createFailure(err);
+      }
     }
-    out_ = std::move(out);
 
     int result = extract(e, out_.get(), shown);
     if (s_.diskFullLevel > 1 || result > 1) {
@@ -573,24 +583,53 @@ class Run {
       return result;
     }
 
+    // Only a sound file is put in place: attributes and times first.
     restoreAttributes(c_, *out_, e, mode);
+    if (unnamed) restoreTimes(c_, *out_, e);
     bool ok = !replacing || out_->sync();
-    ok = out_->close() && ok;
-    out_.reset();
+    if (!unnamed) {
+      ok = out_->close() && ok;
+      out_.reset();
+    }
     if (!ok) {
       msg(plat::loadStrFmt(8029, shown.c_str()));
       s_.diskFullLevel = 2;
       discardTemp();
       return kDiskFull;
     }
-    restoreTimes(c_, tempPath_, e);
-    if (!plat::fileSystem().rename(tempPath_, target)) {
-      const int err = plat::lastError();
-      msg(plat::loadStrFmt(8025, shownTarget.c_str()));
-      discardTemp();
-      return createFailure(err);
+    if (!unnamed) restoreTimes(c_, tempPath_, e);
+
+    bool placed = false;
+    if (unnamed) {
+      // A new file takes its name in one step; a file to be replaced gets a
+      // temporary name first and is then renamed over it.
+      if (!exists && plat::linkUnnamed(*out_, target)) {
+        placed = true;
+      } else if (exists || plat::lastError() == EEXIST) {
+        if (!plat::linkUnnamedUnique(*out_, folder, prefix, &tempPath_)) tempPath_.clear();
+      }
+    }
+    if (!placed) {
+      int err = plat::lastError();
+      bool renamed = !tempPath_.empty() && plat::fileSystem().rename(tempPath_, target);
+      if (!renamed) {
+        if (!tempPath_.empty()) err = plat::lastError();
+        msg(plat::loadStrFmt(8025, shownTarget.c_str()));
+        discardTemp();
+        return createFailure(err);
+      }
     }
     tempPath_.clear();
+    if (out_) {
+      ok = out_->close();
+      out_.reset();
+      if (!ok) {
+        if (!replacing) plat::fileSystem().remove(target);
+        msg(plat::loadStrFmt(8029, shown.c_str()));
+        s_.diskFullLevel = 2;
+        return kDiskFull;
+      }
+    }
     s_.filesWritten++;
     return result;
   }

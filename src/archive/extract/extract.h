@@ -8,6 +8,8 @@
 //
 //   ListRun   - reports every entry to c.extract.callbacks.listEntry and
 //               sums c.extract.totals; 11 when the briefcase lists nothing.
+//               It clears c.names and c.extract.targetFolder first, so an
+//               unload sets both again.
 //   UnloadRun - writes the entries named in c.names (all when it is empty)
 //               into c.extract.targetFolder, asking through
 //               c.extract.callbacks.replaceQuery before an existing file is

@@ -108,7 +108,9 @@ int mapName(TCompress& c, const TExtractEntry& e, bool renamed) {
     if (!renamed) {
       // A name that would leave the target folder is not written.
       const bool absolute = !name.empty() && (name[0] == '/' || name[0] == '\\');
-      const bool drive = name.size() >= 2 && name[1] == ':' &&
+      // A drive letter with a colon and a separator ("C:/x"); "x:y" is an
+      // ordinary name whose colon becomes '_'.
+      const bool drive = name.size() >= 3 && name[1] == ':' && (name[2] == '/' || name[2] == '\\') &&
                          ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'));
       if (absolute || drive) {
         conversionFailed(c, e);
@@ -240,14 +242,31 @@ void restoreAttributes(TCompress& c, plat::File& file, const TExtractEntry& entr
                                   plat::lastError()));
 }
 
-void restoreTimes(TCompress& c, const std::string& path, const TExtractEntry& entry) {
+namespace {
+
+template <typename SetTimes>
+void restoreTimesWith(TCompress& c, const TExtractEntry& entry, SetTimes set) {
   EntryTimes t = entryTimes(entry.localExtra, entry.local.date, entry.local.time,
                             [&c](const std::string& m) { c.sendMessage(m); });
   if (!(t.known & (kTimeModification | kTimeAccess))) return;
   const plat::FileTime* access = (t.known & kTimeAccess) ? &t.access : nullptr;
   const plat::FileTime* write = (t.known & kTimeModification) ? &t.modification : nullptr;
-  if (!plat::fileSystem().setTimes(path, nullptr, access, write))
+  if (!set(access, write))
     c.sendMessage(plat::strFormat("\nSetFileTime failed: %d\n", plat::lastError()));
+}
+
+}  // namespace
+
+void restoreTimes(TCompress& c, const std::string& path, const TExtractEntry& entry) {
+  restoreTimesWith(c, entry, [&](const plat::FileTime* a, const plat::FileTime* w) {
+    return plat::fileSystem().setTimes(path, nullptr, a, w);
+  });
+}
+
+void restoreTimes(TCompress& c, plat::File& file, const TExtractEntry& entry) {
+  restoreTimesWith(c, entry, [&](const plat::FileTime* a, const plat::FileTime* w) {
+    return file.setTimes(nullptr, a, w);
+  });
 }
 
 }  // namespace archive
