@@ -37,7 +37,7 @@ std::string baseName(const std::string& path) {
 }
 
 // A stored "Count" beyond this is taken as damage, not as a list to read.
-constexpr int32_t kMostStoredEntries = 4096;
+constexpr int32_t kMostStoredEntries = 1024;
 
 // Takes an action out of every menu it stands in.
 void detachFromMenus(QAction* item) {
@@ -243,6 +243,13 @@ void TJMostRecentlyUsedList::DoChange() {
     if (!separator_) {
       separator_ = new QAction(QStringLiteral("-"), this);
       separator_->setSeparator(true);
+      // A separator destroyed elsewhere hands the anchor back to the item it replaced.
+      connect(separator_, &QObject::destroyed, this, [this] {
+        if (!root_ && !separator_) {
+          root_ = replacedRoot_;
+          replacedRoot_ = nullptr;
+        }
+      });
     }
     root_ = separator_;
     AddAfter(separator_, replacedRoot_);

@@ -1,0 +1,363 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QMenu>
+
+#include <memory>
+
+#include "docframe_helpers.h"
+
+namespace {
+
+// A menu laid out like a File menu, with the list anchored at "&Close".
+struct MruMenu {
+  QMenu menu;
+  QAction* close;
+  std::unique_ptr<TJMostRecentlyUsedList> list;
+  int changes = 0;
+
+  explicit MruMenu(TJMRUMenuKind kind = mkInsertWithSeparator) {
+    menu.addAction(QStringLiteral("&Open..."));
+    close = menu.addAction(QStringLiteral("&Close"));
+    menu.addSeparator()->setObjectName(QStringLiteral("ExitSeparator"));
+    menu.addAction(QStringLiteral("E&xit"));
+    list = std::make_unique<TJMostRecentlyUsedList>();
+    list->SetAutoSave(false);
+    list->SetMenuKind(kind);
+    list->SetRootMenuItem(close);
+    list->SetOnChange([this](TJMostRecentlyUsedList*) { ++changes; });
+  }
+  QStringList texts() const {
+    QStringList out;
+    for (QAction* a : menu.actions()) out << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    return out;
+  }
+  std::vector<std::string> items() const {
+    std::vector<std::string> v;
+    list->CopyItems(v);
+    return v;
+  }
+};
+
+std::string path(int i) { return "/media/stick/case" + std::to_string(i) + ".brc"; }
+
+}  // namespace
+
+TEST(MruList, DefaultsAndTheEleventhName) {
+  MruMenu m;
+  TJMostRecentlyUsedList fresh;
+  EXPECT_TRUE(fresh.AutoSave());
+  EXPECT_TRUE(fresh.HideInUse());
+  EXPECT_TRUE(fresh.NumberAccelerators());
+  EXPECT_EQ(fresh.NumberOffset(), 0);
+  EXPECT_EQ(fresh.SortBy(), skMostRecent);
+  EXPECT_EQ(fresh.MaxItems(), 10u);
+  EXPECT_EQ(fresh.MenuKind(), mkSubMenu);
+  EXPECT_EQ(fresh.RootMenuItem(), nullptr);
+
+  for (int i = 1; i <= 10; ++i) m.list->Add(path(i));
+  ASSERT_EQ(m.list->GetCount(), 10);
+  EXPECT_EQ(m.list->GetItem(0), path(10));
+  EXPECT_EQ(m.list->GetItem(9), path(1));
+
+  QPointer<QAction> oldest = m.list->GetMenuItem(path(1));
+  ASSERT_TRUE(oldest);
+  m.list->Add(path(11));
+  EXPECT_EQ(m.list->GetCount(), 10);
+  EXPECT_EQ(m.list->GetItem(0), path(11));
+  EXPECT_EQ(m.list->IndexOf(path(1)), -1);  // the oldest is gone, with its menu item
+  EXPECT_FALSE(m.menu.actions().contains(oldest.data()));
+
+  // A name that differs only in case is the same entry: it goes to the top.
+  const int before = m.changes;
+  m.list->Add("/MEDIA/Stick/CASE5.brc");
+  EXPECT_EQ(m.list->GetCount(), 10);
+  EXPECT_EQ(m.list->GetItem(0), path(5));  // keeps its own spelling
+  EXPECT_EQ(m.list->IndexOf("/media/STICK/case5.BRC"), 0);
+  EXPECT_EQ(m.changes, before + 1);
+  EXPECT_TRUE(m.list->Used("/Media/stick/case7.brc"));
+  EXPECT_EQ(m.list->GetItem(0), path(7));
+  EXPECT_FALSE(m.list->Used(path(12)));
+  EXPECT_EQ(m.list->GetItem(0), path(12));
+
+  m.list->Add("");  // ignored
+  EXPECT_EQ(m.list->GetCount(), 10);
+  EXPECT_THROW(m.list->GetItem(10), std::out_of_range);
+}
+
+TEST(MruList, SeparatorComesWithTheFirstEntryAndGoesWithTheLast) {
+  MruMenu m;
+  m.list->Init();  // empty: nothing added to the menu
+  EXPECT_EQ(m.texts(), (QStringList{"&Open...", "&Close", "-", "E&xit"}));
+  EXPECT_EQ(m.list->Separator(), nullptr);
+
+  m.list->Add("/home/u/work.brc");
+  EXPECT_EQ(m.texts(), (QStringList{"&Open...", "&Close", "-", "&0 work.brc", "-", "E&xit"}));
+  ASSERT_NE(m.list->Separator(), nullptr);
+  EXPECT_EQ(m.menu.actions()[2], m.list->Separator());
+  EXPECT_EQ(m.list->RootMenuItem(), m.list->Separator());
+  EXPECT_EQ(m.list->ReplacedRoot(), m.close);
+
+  m.list->Add("/home/u/R&D notes.brc");
+  m.list->Add("/home/u/old.brc");
+  EXPECT_EQ(m.texts(), (QStringList{"&Open...", "&Close", "-", "&0 old.brc", "&1 R&&D notes.brc",
+                                    "&2 work.brc", "-", "E&xit"}));
+  m.list->BringToTop("/home/u/work.brc");
+  EXPECT_EQ(m.texts(), (QStringList{"&Open...", "&Close", "-", "&0 work.brc", "&1 old.brc",
+                                    "&2 R&&D notes.brc", "-", "E&xit"}));
+
+  m.list->Delete("/home/u/old.brc");
+  m.list->Delete("/home/u/work.brc");
+  EXPECT_NE(m.list->Separator(), nullptr);
+  m.list->Delete("/home/u/R&D notes.brc");
+  EXPECT_EQ(m.texts(), (QStringList{"&Open...", "&Close", "-", "E&xit"}));
+  EXPECT_EQ(m.list->Separator(), nullptr);
+  EXPECT_EQ(m.list->RootMenuItem(), m.close);
+
+  // Again, and away with Clear; then a change of kind takes the separator away.
+  m.list->Add("/a/one.brc");
+  m.list->Clear();
+  EXPECT_EQ(m.texts(), (QStringList{"&Open...", "&Close", "-", "E&xit"}));
+  m.list->Add("/a/one.brc");
+  m.list->SetMenuKind(mkInsertAfter);
+  EXPECT_EQ(m.texts(), (QStringList{"&Open...", "&Close", "&0 one.brc", "-", "E&xit"}));
+  m.list->SetMenuKind(mkInsertBefore);
+  m.list->Add("/a/two.brc");
+  EXPECT_EQ(m.texts(), (QStringList{"&Open...", "&0 two.brc", "&1 one.brc", "&Close", "-", "E&xit"}));
+}
+
+TEST(MruList, CaptionsPastTheThirtySixthPositionShowTheFullPath) {
+  MruMenu m(mkInsertAfter);
+  m.list->SetMaxItems(40);
+  for (int i = 38; i >= 1; --i) m.list->Add("/d/f" + std::to_string(i));
+  ASSERT_EQ(m.list->GetCount(), 38);
+  EXPECT_EQ(m.list->GetMenuItem("/d/f1")->text(), "&0 f1");
+  EXPECT_EQ(m.list->GetMenuItem("/d/f11")->text(), "&A f11");
+  EXPECT_EQ(m.list->GetMenuItem("/d/f36")->text(), "&Z f36");
+  EXPECT_EQ(m.list->GetMenuItem("/d/f37")->text(), "/d/f37");
+  EXPECT_EQ(m.list->GetMenuItem("/d/f38")->text(), "/d/f38");
+  // The menu shows them in list order right after the root.
+  EXPECT_EQ(m.menu.actions()[2], m.list->GetMenuItem("/d/f1"));
+  EXPECT_EQ(m.menu.actions()[39], m.list->GetMenuItem("/d/f38"));
+
+  m.list->SetNumberOffset(30);
+  m.list->RefreshMenu();
+  EXPECT_EQ(m.list->GetMenuItem("/d/f1")->text(), "&U f1");
+  EXPECT_EQ(m.list->GetMenuItem("/d/f6")->text(), "&Z f6");
+  EXPECT_EQ(m.list->GetMenuItem("/d/f7")->text(), "/d/f7");
+
+  m.list->SetNumberAccelerators(false);
+  m.list->RefreshMenu();
+  EXPECT_EQ(m.list->GetMenuItem("/d/f1")->text(), "/d/f1");
+}
+
+TEST(MruList, StoredListWithAGapAndSaving) {
+  PrivateSettings settings;
+  {
+    TJStorage s;
+    s.SetKey(cvreg::kMruKey);
+    s.Open();
+    s.WriteInteger("Count", 4);
+    s.WriteString("0", "/m/first.brc");
+    s.WriteString("2", "/m/third.brc");  // "1" is missing
+    s.WriteString("3", "");              // and "3" empty
+    s.Close();
+  }
+  TJMostRecentlyUsedList list;
+  list.Storage().SetKey(cvreg::kMruKey);
+  int changes = 0;
+  list.SetOnChange([&](TJMostRecentlyUsedList*) { ++changes; });
+  list.Init();
+  std::vector<std::string> items;
+  list.CopyItems(items);
+  EXPECT_EQ(items, (std::vector<std::string>{"/m/first.brc", "/m/third.brc"}));
+  EXPECT_GT(changes, 0);
+  EXPECT_FALSE(list.Storage().IsOpen());
+
+  // Saving writes the list as it is; values of a longer earlier list stay.
+  list.Add("/m/new.brc");
+  list.Delete("/m/third.brc");
+  list.Save();
+  EXPECT_EQ(storedMru(), (std::vector<std::string>{"/m/new.brc", "/m/first.brc"}));
+  {
+    TJStorage s;
+    s.SetKey(cvreg::kMruKey);
+    s.Open();
+    EXPECT_EQ(s.ReadString("2", "?"), "/m/third.brc");
+    s.Close();
+  }
+
+  // A storage left open by its owner stays open.
+  list.Storage().Open();
+  list.Load();
+  EXPECT_TRUE(list.Storage().IsOpen());
+  EXPECT_EQ(list.GetCount(), 2);
+  list.Storage().Close();
+
+  // A damaged count does not keep the program reading.
+  {
+    TJStorage s;
+    s.SetKey(cvreg::kMruKey);
+    s.Open();
+    s.WriteInteger("Count", 2147483647);
+    s.Close();
+  }
+  list.Load();
+  EXPECT_EQ(list.GetCount(), 3);  // "0", "1" (new, first) and the "2" left over
+
+  // No key: nothing read, nothing written.
+  TJMostRecentlyUsedList keyless;
+  keyless.Add("/x.brc");
+  keyless.Load();
+  EXPECT_EQ(keyless.GetCount(), 0);
+  keyless.Save();
+}
+
+TEST(MruList, SavedWhenDestroyedAndLoadedInOrder) {
+  PrivateSettings settings;
+  {
+    TJMostRecentlyUsedList list;
+    list.Storage().SetKey(cvreg::kMruKey);
+    list.Add("/a/1.brc");
+    list.Add("/a/2.brc");
+    list.Add("/a/3.brc");
+  }
+  EXPECT_EQ(storedMru(), (std::vector<std::string>{"/a/3.brc", "/a/2.brc", "/a/1.brc"}));
+  TJMostRecentlyUsedList again;
+  again.Storage().SetKey(cvreg::kMruKey);
+  again.SetAutoSave(false);
+  again.Init();  // without AutoSave nothing is loaded
+  EXPECT_EQ(again.GetCount(), 0);
+  again.Load();
+  std::vector<std::string> items;
+  again.CopyItems(items);
+  EXPECT_EQ(items, (std::vector<std::string>{"/a/3.brc", "/a/2.brc", "/a/1.brc"}));
+}
+
+TEST(MruList, SortedByName) {
+  MruMenu m(mkInsertAfter);
+  m.list->SetSortBy(skName);
+  m.list->Add("/x/b.brc");
+  m.list->Add("/x/C.brc");
+  m.list->Add("/x/a.brc");
+  EXPECT_EQ(m.items(), (std::vector<std::string>{"/x/a.brc", "/x/b.brc", "/x/C.brc"}));
+  // Moving to the top only applies to the most-recent order.
+  EXPECT_NO_THROW(m.list->BringToTop("/x/absent.brc"));
+  EXPECT_TRUE(m.list->Used("/x/C.brc"));
+  EXPECT_EQ(m.list->GetItem(2), "/x/C.brc");
+  EXPECT_EQ(m.texts(), (QStringList{"&Open...", "&Close", "&0 a.brc", "&1 b.brc", "&2 C.brc", "-",
+                                    "E&xit"}));
+}
+
+TEST(MruList, SubMenuIsDisabledWhileEmpty) {
+  QMenu file;
+  QMenu* recent = file.addMenu(QStringLiteral("&Recent"));
+  TJMostRecentlyUsedList list;
+  list.SetAutoSave(false);
+  list.SetRootMenuItem(recent->menuAction());
+  list.Init();
+  EXPECT_FALSE(recent->menuAction()->isEnabled());
+  list.Add("/p/one.brc");
+  list.Add("/p/two.brc");
+  EXPECT_TRUE(recent->menuAction()->isEnabled());
+  ASSERT_EQ(recent->actions().size(), 2);
+  EXPECT_EQ(recent->actions()[0]->text(), "&0 two.brc");
+  EXPECT_EQ(recent->actions()[1]->text(), "&1 one.brc");
+  list.Clear();
+  EXPECT_FALSE(recent->menuAction()->isEnabled());
+  EXPECT_TRUE(recent->actions().isEmpty());
+
+  // A root that someone else disabled is not enabled by the list.
+  QMenu other;
+  QMenu* sub = other.addMenu(QStringLiteral("&More"));
+  sub->menuAction()->setEnabled(false);
+  TJMostRecentlyUsedList list2;
+  list2.SetAutoSave(false);
+  list2.SetRootMenuItem(sub->menuAction());
+  list2.Add("/p/x.brc");
+  EXPECT_FALSE(sub->menuAction()->isEnabled());
+}
+
+TEST(MruList, ClickingAnEntry) {
+  MruMenu m;
+  m.list->Add("/w/a.brc");
+  m.list->Add("/w/b.brc");
+  std::vector<std::string> selected;
+  bool keepOpened = true;
+  m.list->SetOnSelect([&](TJMostRecentlyUsedList* sender, const std::string& item, bool& opened) {
+    EXPECT_EQ(sender, m.list.get());
+    EXPECT_TRUE(opened);
+    selected.push_back(item);
+    opened = keepOpened;
+  });
+  keepOpened = false;
+  m.list->GetMenuItem("/w/a.brc")->trigger();
+  EXPECT_EQ(selected, (std::vector<std::string>{"/w/a.brc"}));
+  EXPECT_EQ(m.list->GetCount(), 2);  // not opened: stays
+
+  keepOpened = true;
+  m.list->GetMenuItem("/w/a.brc")->trigger();
+  EXPECT_EQ(m.items(), (std::vector<std::string>{"/w/b.brc"}));  // in use: hidden
+
+  m.list->SetHideInUse(false);
+  m.list->GetMenuItem("/w/b.brc")->trigger();
+  EXPECT_EQ(m.list->GetCount(), 1);
+  spinEvents(1);  // freed items go
+}
+
+TEST(MruList, MisuseAndDestroyedItems) {
+  MruMenu m;
+  try {
+    m.list->BringToTop("/nowhere.brc");
+    FAIL();
+  } catch (const EJMRUError& e) {
+    EXPECT_STREQ(e.what(), "Cannot move /nowhere.brc to top of MRU - it is not in the MRU");
+  }
+  QAction a(nullptr);
+  try {
+    m.list->AddAt(0, nullptr, &a, false);
+    FAIL();
+  } catch (const EJMRUError& e) {
+    EXPECT_STREQ(e.what(), "AddAt: src or dest is nil");
+  }
+  try {
+    m.list->AddAfter(&a, nullptr);
+    FAIL();
+  } catch (const EJMRUError& e) {
+    EXPECT_STREQ(e.what(), "AddAfter: src or dest is nil");
+  }
+
+  // AddAt moves an item that is in the menu already; AddAfter places after.
+  QMenu menu;
+  QAction* one = menu.addAction(QStringLiteral("one"));
+  QAction* two = menu.addAction(QStringLiteral("two"));
+  QAction* three = menu.addAction(QStringLiteral("three"));
+  m.list->AddAt(0, three, one, false);
+  EXPECT_EQ(menu.actions(), (QList<QAction*>{three, one, two}));
+  m.list->AddAfter(three, two);
+  EXPECT_EQ(menu.actions(), (QList<QAction*>{one, two, three}));
+  auto* four = new QAction(QStringLiteral("four"), &menu);
+  m.list->AddAt(1, four, three, false);
+  EXPECT_EQ(menu.actions(), (QList<QAction*>{one, four, two, three}));
+
+  // Menu items destroyed elsewhere are forgotten.
+  m.list->Add("/w/a.brc");
+  m.list->Add("/w/b.brc");
+  delete m.list->GetMenuItem("/w/a.brc");
+  EXPECT_EQ(m.list->GetMenuItem("/w/a.brc"), nullptr);
+  EXPECT_EQ(m.list->ItemByMenu(nullptr), "");
+  m.list->Add("/w/c.brc");
+  EXPECT_EQ(m.texts(), (QStringList{"&Open...", "&Close", "-", "&0 c.brc", "&1 b.brc", "-", "E&xit"}));
+  delete m.list->Separator();
+  EXPECT_EQ(m.list->Separator(), nullptr);
+  m.list->Delete("/w/b.brc");
+  m.list->Delete("/w/c.brc");
+  m.list->Delete("/w/a.brc");
+  EXPECT_EQ(m.list->GetCount(), 0);
+  EXPECT_EQ(m.list->RootMenuItem(), m.close);
+  delete m.close;
+  m.close = nullptr;
+  EXPECT_EQ(m.list->RootMenuItem(), nullptr);
+  m.list->Add("/w/d.brc");  // no root: no menu item
+  EXPECT_EQ(m.list->GetMenuItem("/w/d.brc"), nullptr);
+}
