@@ -1,0 +1,126 @@
+#include "platform/unnamed.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <random>
+
+#include "platform/errors.h"
+#include "platform/paths.h"
+
+namespace plat {
+namespace {
+
+// The file as the rest of the program sees it (a regular file of the real
+// file system, reopened through /proc), plus the descriptor that linkat needs.
+class UnnamedFile final : public File {
+ public:
+  UnnamedFile(std::unique_ptr<File> inner, int fd) : inner_(std::move(inner)), fd_(fd) {}
+  ~UnnamedFile() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool read(void* b, size_t n, size_t* got) override { return inner_->read(b, n, got); }
+  bool write(const void* b, size_t n, size_t* put) override { return inner_->write(b, n, put); }
+  bool seek(int64_t d, Origin o, uint64_t* p) override { return inner_->seek(d, o, p); }
+  bool size(uint64_t* out) override { return inner_->size(out); }
+  bool truncateHere() override { return inner_->truncateHere(); }
+  bool sync() override { return inner_->sync(); }
+  bool lockExclusive() override { return inner_->lockExclusive(); }
+  bool info(FileInfo* out) override { return inner_->info(out); }
+  bool setTimes(const FileTime* c, const FileTime* a, const FileTime* w) override {
+    return inner_->setTimes(c, a, w);
+  }
+  bool setMode(uint32_t mode) override { return inner_->setMode(mode); }
+  bool close() override {
+    bool ok = inner_->close();
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    return ok;
+  }
+
+  bool link(const std::string& path) {
+    if (fd_ < 0) {
+      setLastError(EBADF);
+      return false;
+    }
+    std::string proc = "/proc/self/fd/" + std::to_string(fd_);
+    if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)
+      return true;
+    int err = errno;
+    if (err == ENOENT && ::linkat(fd_, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return true;
+    setLastError(err);
+    return false;
+  }
+
+ private:
+  std::unique_ptr<File> inner_;
+  int fd_;
+};
+
+}  // namespace
+
+std::unique_ptr<File> realCreateUnnamed(const std::string& folder) {
+  int fd = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    setLastError(errno);
+    return nullptr;
+  }
+  // The same file through the ordinary file layer: the /proc link of an
+  // unnamed file opens it like any other.
+  std::unique_ptr<File> inner = realFileSystem().open(
+      "/proc/self/fd/" + std::to_string(fd), Access::ReadWrite, Disposition::OpenExisting);
+  if (!inner) {
+    int err = lastError();
+    ::close(fd);
+    setLastError(err);
+    return nullptr;
+  }
+  return std::make_unique<UnnamedFile>(std::move(inner), fd);
+}
+
+bool realLinkUnnamed(File& file, const std::string& path) {
+  auto* u = dynamic_cast<UnnamedFile*>(&file);
+  if (!u) {
+    setLastError(EINVAL);
+    return false;
+  }
+  return u->link(path);
+}
+
+std::unique_ptr<File> createUnnamed(const std::string& folder) {
+  FileSystem& fs = fileSystem();
+  if (auto* s = dynamic_cast<UnnamedFileSupport*>(&fs)) return s->createUnnamed(folder);
+  if (&fs == &realFileSystem()) return realCreateUnnamed(folder);
+  setLastError(EOPNOTSUPP);
+  return nullptr;
+}
+
+bool linkUnnamed(File& file, const std::string& path) {
+  FileSystem& fs = fileSystem();
+  if (auto* s = dynamic_cast<UnnamedFileSupport*>(&fs)) return s->linkUnnamed(file, path);
+  if (&fs == &realFileSystem()) return realLinkUnnamed(file, path);
+  setLastError(EOPNOTSUPP);
+  return false;
+}
+
+bool linkUnnamedUnique(File& file, const std::string& folder, const std::string& prefix,
+                       std::string* path) {
+  static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device rd;
+  std::mt19937 gen(rd());
+  std::uniform_int_distribution<int> pick(0, sizeof kChars - 2);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = prefix;
+    for (int i = 0; i < 6; ++i) name += kChars[pick(gen)];
+    std::string candidate = joinPath(folder, name);
+    if (linkUnnamed(file, candidate)) {
+      *path = candidate;
+      return true;
+    }
+    if (lastError() != EEXIST) return false;
+  }
+  return false;
+}
+
+}  // namespace plat

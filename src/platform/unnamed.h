@@ -1,0 +1,44 @@
+#pragma once
+// Unnamed files: a file created in a folder without a name (it disappears by
+// itself when the process ends before it is named), and the step that gives
+// it a name once its content is complete. The update engine builds a new
+// container this way, so that a run that is killed leaves no stray file in
+// the user's folder.
+//
+// The real file system provides them where the kernel and the file system
+// can (ext4, xfs, btrfs, tmpfs...); on others (FAT) createUnnamed fails and
+// callers fall back to a named temporary file. A FileSystem installed by a
+// test offers them by also deriving from UnnamedFileSupport; one that does
+// not behaves like a file system without unnamed files.
+
+#include <memory>
+#include <string>
+
+#include "platform/files.h"
+
+namespace plat {
+
+class UnnamedFileSupport {
+ public:
+  virtual ~UnnamedFileSupport() = default;
+  virtual std::unique_ptr<File> createUnnamed(const std::string& folder) = 0;
+  virtual bool linkUnnamed(File& file, const std::string& path) = 0;
+};
+
+// A new unnamed file in `folder`, open for reading and writing, through the
+// current file system; null (last error set) when none can be made there.
+std::unique_ptr<File> createUnnamed(const std::string& folder);
+
+// Names a file made by createUnnamed; fails with EEXIST when `path` exists.
+bool linkUnnamed(File& file, const std::string& path);
+
+// Names it "<folder>/<prefix>XXXXXX" with a fresh unique suffix; *path
+// receives the name.
+bool linkUnnamedUnique(File& file, const std::string& folder, const std::string& prefix,
+                       std::string* path);
+
+// The real file system's versions, for test wrappers.
+std::unique_ptr<File> realCreateUnnamed(const std::string& folder);
+bool realLinkUnnamed(File& file, const std::string& path);
+
+}  // namespace plat
