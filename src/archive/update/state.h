@@ -1,8 +1,64 @@
 #pragma once
 // The update side's parameters and per-run state of the engine object.
 
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/layout.h"
+
 namespace archive {
 
-struct TUpdateState {};
+// Modes of an update run.
+enum : uint8_t { kModeAdd = 0, kModeDelete = 1 };
+
+// A local file that is not yet in the container.
+struct TFItem {
+  std::string localPath;   // as given in the names list
+  std::string storedName;  // the entry name it gets
+  uint64_t size = 0;       // from the lookup before the run
+};
+using TFList = std::vector<TFItem>;
+
+struct TUpdateState {
+  // ---- parameters ----
+  uint8_t mode = kModeAdd;   // 0 add/replace (load), 1 delete
+  std::string baseFolder;    // a name that starts with it has it removed before it is stored
+  int extraFieldsOn = 1;     // the "UT" block is always written
+
+  // Bounds of the container format: at most 65,535 entries and 4 GB. A run
+  // whose new container would pass them is refused and the old one stays.
+  // (Tests lower them.)
+  uint32_t maxEntries = 0xffff;
+  uint64_t maxArchiveSize = 0xffffffffULL;
+
+  // ---- per-run state ----
+  int8_t method = -1;               // -1 deflate (level 1-9), 0 store (level 0)
+  std::string noCompressSuffixes;   // ".z:.zip:.arj:.zoo:.arc:.lzh", none at level 9
+  TZList entries;                   // the container's entries, then the new ones
+  std::vector<std::string> sources;  // per entry: the local file a replaced entry is read from
+  TFList newFiles;                  // local files not yet in the container
+  std::unique_ptr<JNormFile> input;   // the container, open (and locked) for the whole run
+  std::unique_ptr<JNormFile> output;  // the new archive being written
+  std::string tempPath;             // the output's name ("" while it has none)
+  std::string tempFolder;           // where the output lives
+  uint64_t outputOffset = 0;        // bytes written to the output so far
+  bool skippedFiles = false;        // a file could not be opened (result 28)
+  std::vector<std::string> unmatched;  // delete mode: names without an entry
+
+  // After a run whose replacement of the container did not complete: the
+  // path of the new archive, kept so that nothing is lost ("" otherwise).
+  std::string keptArchivePath;
+
+  void releaseRun() {
+    entries.clear();
+    entries.items.shrink_to_fit();
+    sources.clear();
+    newFiles.clear();
+    input.reset();
+    output.reset();
+  }
+};
 
 }  // namespace archive
