@@ -1,0 +1,52 @@
+#include "brc/briefcase_cmd.h"
+
+#include <cstring>
+#include <vector>
+
+#include "brc/cli.h"
+#include "platform/paths.h"
+#include "platform/strtable.h"
+
+namespace brc {
+
+int openBriefcase(const std::string& command, const std::string& path,
+                  archive::TCompress& engine, briefcase::TBriefcaseComment& record) {
+  engine.archivePath = path;
+  engine.callbacks.configMessage = [](const std::string& s) { error(s); };
+  int rc = engine.readEndRecord();
+  engine.callbacks.configMessage = nullptr;
+  if (rc) {
+    errorCode(rc, path);
+    return rc;
+  }
+  if (engine.comment.empty()) return 0;
+  if (!record.Parse(engine)) {
+    // A newer record was already reported by Parse itself.
+    if (std::strcmp(record.version.c_str(), briefcase::kRecordVersion) <= 0)
+      error("brc " + command + ": " + plat::loadStr(712));
+    return 17;
+  }
+  return 0;
+}
+
+std::string normalPath(const std::string& path) {
+  std::string abs = absolutePath(path);
+  std::vector<std::string> parts;
+  size_t i = 0;
+  while (i <= abs.size()) {
+    size_t j = abs.find('/', i);
+    if (j == std::string::npos) j = abs.size();
+    std::string part = abs.substr(i, j - i);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    i = j + 1;
+  }
+  std::string out;
+  for (const std::string& p : parts) out += "/" + p;
+  return out.empty() ? "/" : out;
+}
+
+}  // namespace brc

@@ -1,0 +1,47 @@
+// brc clear: empties a briefcase and keeps its configuration.
+
+#include "archive/errors.h"
+#include "archive/update/update.h"
+#include "brc/briefcase_cmd.h"
+#include "brc/cli.h"
+#include "platform/ask.h"
+#include "platform/strtable.h"
+
+namespace {
+
+int runClear(const brc::Args& args) {
+  if (args.positional.size() != 1) {
+    brc::error("brc clear: give exactly one briefcase path.");
+    return archive::kBadParameters;
+  }
+  archive::TCompress engine;
+  const std::string path = brc::normalPath(args.positional[0]);
+  engine.archivePath = path;
+  engine.callbacks.configMessage = [](const std::string& s) { brc::error(s); };
+  // The configuration is kept exactly as stored.
+  if (int rc = engine.readEndRecord()) {
+    brc::errorCode(rc, path);
+    return rc;
+  }
+  if (!args.has("--yes") &&
+      plat::messageBox(plat::loadStrFmt(694, path.c_str()), plat::loadStr(695), plat::btnYesNo,
+                       plat::Icon::Question) != plat::mrYes)
+    return archive::kInterrupted;
+  int rc = archive::ClearBriefcase(engine);
+  if (rc) {
+    brc::errorCode(rc, path);
+    return rc;
+  }
+  return 0;
+}
+
+brc::Registrar reg{brc::Command{
+    "clear",
+    "BRIEFCASE [--yes]",
+    "Remove every entry from a briefcase, keeping its configuration.",
+    "The briefcase date becomes the time of the clear. On a terminal the command asks first;\n"
+    "otherwise, or with --yes, it clears without asking. Answering no ends with status 19.",
+    {{"--yes", false, "", "do not ask"}},
+    runClear}};
+
+}  // namespace

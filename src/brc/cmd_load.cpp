@@ -1,0 +1,104 @@
+// brc load: puts local files into a briefcase.
+
+#include <iostream>
+
+#include "archive/errors.h"
+#include "archive/update/update.h"
+#include "brc/briefcase_cmd.h"
+#include "brc/cli.h"
+#include "brc/progress.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+
+namespace {
+
+int runLoad(const brc::Args& args) {
+  if (args.positional.empty()) {
+    brc::error("brc load: give the briefcase and the files to load. 'brc load --help' shows how.");
+    return archive::kBadParameters;
+  }
+  if (args.positional.size() < 2) {
+    brc::error("brc load: give the files to load after the briefcase.");
+    return archive::kBadParameters;
+  }
+  archive::TCompress engine;
+  briefcase::TBriefcaseComment record;
+  const std::string path = brc::normalPath(args.positional[0]);
+  if (int rc = brc::openBriefcase("load", path, engine, record)) return rc;
+
+  if (args.has("--folder")) {
+    const std::string folder = brc::normalPath(args.value("--folder"));
+    if (!plat::folderExists(folder)) {
+      brc::error("brc load: the local folder " + folder + " does not exist or is not a folder.");
+      return archive::kBadParameters;
+    }
+    if (record.FolderForThisComputer().empty())
+      record.AddEntry(folder);
+    else
+      record.SetFolderForThisComputer(folder);
+    if (record.FolderForThisComputer().empty()) {
+      brc::error("brc load: the briefcase's folder table is full (30 computers); no folder can be "
+                 "added for this computer.");
+      return archive::kBadParameters;
+    }
+  }
+  const std::string base = record.FolderForThisComputer();
+  if (base.empty()) {
+    brc::error("brc load: the briefcase has no local folder for this computer; give it with "
+               "--folder DIR.");
+    return archive::kBadParameters;
+  }
+  try {
+    record.Build(engine);
+  } catch (const briefcase::RecordTooLarge& e) {
+    brc::error(std::string("brc load: ") + e.what());
+    return archive::kInvalidComment;
+  }
+
+  engine.update.baseFolder = plat::stripTrailingSlash(base);
+  engine.ClearCancel();
+  engine.ClearNames();
+  bool tooLarge = false;
+  for (size_t i = 1; i < args.positional.size(); ++i) {
+    const std::string file = brc::normalPath(args.positional[i]);
+    plat::FileInfo fi;
+    if (plat::fileSystem().stat(file, &fi, true) && fi.isRegular && fi.size > 0xffffffffULL) {
+      brc::error("brc load: " + file + " is 4 GB or larger and is not loaded.");
+      tooLarge = true;
+      continue;
+    }
+    engine.AddName(file);
+  }
+  if (tooLarge) brc::error("One or more files are larger than 4 GB.\nThese files will not be loaded.");
+  if (engine.names.empty()) return archive::kTooLarge;
+
+  engine.callbacks.configRefresh = [&] { record.Build(engine); };
+  brc::Progress progress;
+  progress.attach(engine);
+  int rc = archive::Update(engine);
+  progress.finish();
+  engine.update.baseFolder.clear();
+  engine.ClearNames();
+  if (!engine.update.keptArchivePath.empty())
+    brc::error("brc load: the new briefcase is in " + engine.update.keptArchivePath +
+               "; copy it over " + path + ".");
+  if (rc) {
+    brc::errorCode(rc, rc == archive::kFileNotReadable ? "some files were not loaded" : path);
+    return rc;
+  }
+  return tooLarge ? archive::kTooLarge : 0;
+}
+
+brc::Registrar reg{brc::Command{
+    "load",
+    "BRIEFCASE FILE... [--folder DIR]",
+    "Put local files into a briefcase, adding them or refreshing their entries.",
+    "Each FILE is stored under its path relative to this computer's local folder (the briefcase's\n"
+    "configuration gives it; --folder DIR sets it first, for every entry of this computer, and\n"
+    "adds one when there is none). The compression level is the briefcase's. Files of 4 GB or\n"
+    "more are not loaded (status 31 when nothing else failed). Ctrl+C stops the load and leaves\n"
+    "the briefcase as it was (status 19). A file that cannot be read is skipped (status 28).",
+    {{"--folder", true, "DIR", "set this computer's local folder in the briefcase first"}},
+    runLoad}};
+
+}  // namespace
