@@ -1,0 +1,225 @@
+// The update engine under injected failures: a container that cannot be
+// written or opened, a disk that fills up, a rename that fails, the copy
+// over the container and its free-space refusal.
+
+#include <gtest/gtest.h>
+
+#include "platform/strtable.h"
+#include "update_support.h"
+
+using namespace utest;
+
+namespace {
+
+struct Loaded {
+  Env e;
+  std::string bytes;
+  std::vector<std::string> names;
+  Loaded() {
+    Recorder r(e);
+    if (r.load({e.file("a.txt", textBytes(30000, 1)), e.file("b.bin", randomBytes(50000, 2))}))
+      throw std::runtime_error("first load failed");
+    bytes = readAll(e.container);
+    names = {e.file("c.txt", textBytes(200000, 3)), e.file("a.txt", textBytes(31000, 4))};
+  }
+  std::string box() const { return e.env.root() + "/box"; }
+  void expectUnchanged() const {
+    EXPECT_TRUE(readAll(e.container) == bytes) << "the container changed";
+    EXPECT_EQ(listFolder(box()), std::set<std::string>{"b.brc"});
+    EXPECT_TRUE(listFolder(e.temp).empty());
+  }
+};
+
+TEST(UpdateFaults, AReadOnlyContainerAsksTheWriteProtectedQuestion) {
+  Loaded l;
+  FaultFs faults;
+  faults.openError = [&](const std::string& p, plat::Access a) {
+    return p == l.e.container && a != plat::Access::Read ? EACCES : 0;
+  };
+  plat::ScopedFileSystem scoped(&faults);
+  Recorder r(l.e);
+  std::vector<std::string> asked;
+  r.engine.callbacks.writeProtected = [&](const std::string& path, bool& abort) {
+    asked.push_back(path);
+    abort = asked.size() == 2;  // Retry once, then Cancel
+  };
+  EXPECT_EQ(r.load(l.names), archive::kWriteProtected);
+  EXPECT_EQ(asked, (std::vector<std::string>{l.e.container, l.e.container}));
+  EXPECT_EQ(faults.tempsCreated, 0);
+  l.expectUnchanged();
+
+  // Without the callback the run fails at once.
+  r.engine.callbacks.writeProtected = nullptr;
+  EXPECT_EQ(r.load(l.names), archive::kWriteProtected);
+}
+
+TEST(UpdateFaults, AContainerThatCannotBeOpenedAsksTheOpenFailedQuestion) {
+  Loaded l;
+  FaultFs faults;
+  int failures = 1;
+  faults.openError = [&](const std::string& p, plat::Access a) {
+    return p == l.e.container && a == plat::Access::ReadWrite && failures-- > 0 ? EIO : 0;
+  };
+  plat::ScopedFileSystem scoped(&faults);
+  Recorder r(l.e);
+  int openAsked = 0, protectedAsked = 0;
+  r.engine.callbacks.openFailed = [&](bool& abort) {
+    ++openAsked;
+    abort = false;
+  };
+  r.engine.callbacks.writeProtected = [&](const std::string&, bool& abort) {
+    ++protectedAsked;
+    abort = false;  // Retry: the second attempt opens it
+  };
+  EXPECT_EQ(r.load(l.names), 0);
+  EXPECT_EQ(openAsked, 1);
+  EXPECT_EQ(protectedAsked, 1);
+
+  failures = 1;
+  r.engine.callbacks.openFailed = nullptr;
+  std::string now = readAll(l.e.container);
+  EXPECT_EQ(r.load(l.names), archive::kCreateFailed);
+  EXPECT_TRUE(r.saw(plat::loadStr(8034)));
+  EXPECT_TRUE(readAll(l.e.container) == now);
+}
+
+TEST(UpdateFaults, ASecondRunFindsTheContainerLocked) {
+  Loaded l;
+  // Another run holds the lock for the whole of its run.
+  auto other = plat::fileSystem().open(l.e.container, plat::Access::ReadWrite,
+                                       plat::Disposition::OpenExisting);
+  ASSERT_TRUE(other && other->lockExclusive());
+  Recorder r(l.e);
+  int asked = 0;
+  r.engine.callbacks.openFailed = [&](bool& abort) {
+    ++asked;
+    abort = true;
+  };
+  EXPECT_EQ(r.load(l.names), archive::kCreateFailed);
+  EXPECT_EQ(asked, 1);
+  l.expectUnchanged();
+  other.reset();
+  EXPECT_EQ(r.load(l.names), 0);
+}
+
+TEST(UpdateFaults, ADiskThatFillsUpMidRunLeavesTheOldContainer) {
+  int64_t full = 0;
+  {
+    Loaded l;
+    Recorder r(l.e);
+    ASSERT_EQ(r.load(l.names), 0);
+    full = static_cast<int64_t>(fs::file_size(l.e.container));
+  }
+  // The disk fills up in the first header, in the copied entries, in a new
+  // entry's data and in the central directory.
+  for (int64_t budget : {int64_t(10), full / 4, full * 3 / 4, full - 60}) {
+    SCOPED_TRACE(budget);
+    Loaded l;
+    FaultFs faults;
+    faults.writeBudget = budget;
+    plat::ScopedFileSystem scoped(&faults);
+    Recorder r(l.e);
+    EXPECT_EQ(r.load(l.names), archive::kDiskMayBeFull);
+    EXPECT_TRUE(r.sawPart(archive::errorText(archive::kDiskMayBeFull)));
+    l.expectUnchanged();
+  }
+}
+
+TEST(UpdateFaults, AFailedRenameLeavesTheOldContainerAndNoTemporaryFile) {
+  for (bool unnamed : {true, false}) {
+    SCOPED_TRACE(unnamed);
+    Loaded l;
+    FaultFs faults;
+    faults.unnamedSupported = unnamed;
+    faults.failRename = true;
+    plat::ScopedFileSystem scoped(&faults);
+    Recorder r(l.e);
+    EXPECT_EQ(r.load(l.names), archive::kMoveFailed);
+    EXPECT_TRUE(r.sawPart(plat::loadStr(8039)));
+    l.expectUnchanged();
+  }
+}
+
+TEST(UpdateFaults, NamedTemporaryFilesWorkWhereUnnamedOnesCannot) {
+  Loaded l;
+  FaultFs faults;
+  faults.unnamedSupported = false;
+  std::string renamedFrom;
+  faults.beforeRename = [&](const std::string& from, const std::string&) { renamedFrom = from; };
+  plat::ScopedFileSystem scoped(&faults);
+  Recorder r(l.e);
+  ASSERT_EQ(r.load(l.names), 0);
+  EXPECT_EQ(plat::parentFolder(renamedFrom), l.box());
+  EXPECT_EQ(plat::fileNamePart(renamedFrom).substr(0, 3), "brc");
+  EXPECT_TRUE(ztest::read(l.e.container).ok);
+  EXPECT_EQ(listFolder(l.box()), std::set<std::string>{"b.brc"});
+}
+
+TEST(UpdateFaults, WithoutRoomNearTheContainerTheNewArchiveIsCopiedOverIt) {
+  Loaded l;
+  FaultFs faults;
+  // Too little room for a second container, enough once the old one's room counts.
+  faults.freeFor[l.box()] = 150000;
+  plat::ScopedFileSystem scoped(&faults);
+  Recorder r(l.e);
+  ASSERT_EQ(r.load(l.names), 0);
+  ztest::Archive a = ztest::read(l.e.container);
+  ASSERT_TRUE(a.ok) << a.error;
+  EXPECT_EQ(a.names(), (std::vector<std::string>{"a.txt", "b.bin", "c.txt"}));
+  EXPECT_EQ(a.find("a.txt")->text(), textBytes(31000, 4));
+  EXPECT_EQ(listFolder(l.box()), std::set<std::string>{"b.brc"});
+  EXPECT_TRUE(listFolder(l.e.temp).empty());
+}
+
+TEST(UpdateFaults, WithRoomForTheExactSizeTheCopyIsMadeNextToTheContainer) {
+  Loaded l;
+  FaultFs faults;
+  // Less than the worst case of the new archive, more than its real size.
+  faults.freeFor[l.box()] = (1u << 20) + 250000;
+  std::vector<std::string> renamed;
+  faults.beforeRename = [&](const std::string& from, const std::string&) { renamed.push_back(from); };
+  plat::ScopedFileSystem scoped(&faults);
+  Recorder r(l.e);
+  ASSERT_EQ(r.load(l.names), 0);
+  ASSERT_EQ(renamed.size(), 1u);
+  EXPECT_EQ(plat::parentFolder(renamed[0]), l.box());
+  EXPECT_TRUE(ztest::read(l.e.container).ok);
+  EXPECT_EQ(listFolder(l.box()), std::set<std::string>{"b.brc"});
+  EXPECT_TRUE(listFolder(l.e.temp).empty());
+}
+
+TEST(UpdateFaults, TheCopyIsRefusedWith29WhenEvenTheOldRoomIsNotEnough) {
+  Loaded l;
+  FaultFs faults;
+  faults.freeFor[l.box()] = 100;
+  plat::ScopedFileSystem scoped(&faults);
+  Recorder r(l.e);
+  EXPECT_EQ(r.load(l.names), archive::kDiskMayBeFull);
+  l.expectUnchanged();
+}
+
+TEST(UpdateFaults, AnIncompleteCopyKeepsTheNewArchiveAndSaysWhere) {
+  Loaded l;
+  l.names.push_back(l.e.file("d.bin", randomBytes(400000, 9)));
+  FaultFs faults;
+  faults.freeFor[l.box()] = 600000;
+  faults.budgetPath = l.e.container;  // writes into the container stop after 20,000 bytes
+  faults.writeBudget = -1;
+  plat::ScopedFileSystem scoped(&faults);
+  Recorder r(l.e);
+  r.onFileProgress = [&] {
+    // The budget starts once the new archive is complete (the copy's turn).
+    if (faults.writeBudget < 0 && r.sawPart(plat::loadStr(8068))) faults.writeBudget = 20000;
+  };
+  EXPECT_EQ(r.load(l.names), archive::kMoveFailed);
+  const std::string kept = r.engine.update.keptArchivePath;
+  ASSERT_FALSE(kept.empty());
+  EXPECT_EQ(plat::parentFolder(kept), l.e.temp);
+  EXPECT_TRUE(r.sawPart("Not all bytes were copied"));
+  EXPECT_TRUE(r.sawPart(kept));
+  ztest::Archive a = ztest::read(kept);
+  ASSERT_TRUE(a.ok) << a.error;
+  EXPECT_EQ(a.names(), (std::vector<std::string>{"a.txt", "b.bin", "c.txt", "d.bin"}));
+}
+
+}  // namespace
