@@ -1,0 +1,73 @@
+// brc test: reads every entry of a briefcase and checks it, writing nothing.
+
+#include <iostream>
+#include <string>
+
+#include "archive/compress.h"
+#include "archive/errors.h"
+#include "archive/extract/extract.h"
+#include "brc/briefcase_cmd.h"
+#include "brc/cli.h"
+#include "brc/progress.h"
+
+namespace {
+
+int runTest(const brc::Args& args) {
+  if (args.positional.size() != 1) {
+    brc::error("brc test: give exactly one briefcase path.");
+    return archive::kBadParameters;
+  }
+  archive::TCompress engine;
+  engine.archivePath = brc::normalPath(args.positional[0]);
+  brc::Progress progress;
+  progress.attach(engine);
+  // Every message of a test run reports a problem: a line of its own.
+  engine.callbacks.message = [&](const std::string& s) { progress.warning(s); };
+
+  unsigned checked = 0;
+  std::string damaged;
+  unsigned damagedCount = 0;
+  engine.extract.callbacks.entryTested = [&](const archive::TExtractEntry& e, int r) {
+    ++checked;
+    if (r == 0) return;
+    ++damagedCount;
+    std::string why = archive::errorText(r);
+    damaged += "damaged: " + e.displayName() + (why.empty() ? "" : " (" + why + ")") + "\n";
+  };
+  int rc = archive::TestRun(engine);
+  progress.finish();
+
+  unsigned unchecked = 0;
+  for (const archive::TExtractEntry& e : engine.extract.entries) {
+    if (e.selected) continue;
+    ++unchecked;
+    damaged += "not checked: " + e.displayName() + " (encrypted or of an unsupported kind)\n";
+  }
+  std::cout << damaged;
+  if (rc == archive::kNotFound || rc == archive::kInterrupted || rc == archive::kOutOfMemory) {
+    brc::errorCode(rc, engine.archivePath);
+    return rc;
+  }
+  std::cout << checked << " entr" << (checked == 1 ? "y" : "ies") << " checked, " << damagedCount
+            << " damaged";
+  if (unchecked) std::cout << ", " << unchecked << " not checked";
+  std::cout << "\n";
+  // Warnings about the directory (bytes in front of it, an empty briefcase)
+  // do not make an entry unsound.
+  const bool sound = damagedCount == 0 && unchecked == 0 &&
+                     (rc == 0 || rc == archive::kWarning || rc == archive::kNoFiles);
+  if (!sound) brc::error("brc test: " + engine.archivePath + " is damaged.");
+  return sound ? 0 : archive::kCompressedError;
+}
+
+brc::Registrar reg{brc::Command{
+    "test",
+    "BRIEFCASE",
+    "Check every entry of a briefcase: read and decompress it, compare CRC-32 and size.",
+    "Nothing is written. Each damaged entry is printed; the status is 0 when every entry is\n"
+    "sound and 2 otherwise (an encrypted entry, or one of a kind this program cannot read, counts\n"
+    "as not sound since it cannot be checked). A briefcase that cannot be read ends with 9.",
+    {},
+    runTest}};
+
+}  // namespace
