@@ -16,6 +16,8 @@
 #include "components/debug.h"
 #include "dialogs/about.h"
 #include "dialogs/anim.h"
+#include "docframe/docmanager.h"
+#include "docframe/document.h"
 #include "platform/strtable.h"
 
 namespace {
@@ -37,6 +39,7 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent)
   createActions();
   createMenus();
   createToolBar();
+  createDocumentFramework();
 
   auto* central = new QWidget(this);
   auto* centralLayout = new QVBoxLayout(central);
@@ -72,6 +75,11 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent)
 }
 
 TMainForm::~TMainForm() {
+  // The manager closes the document while the window is whole, then goes.
+  delete DocManager1;
+  DocManager1 = nullptr;
+  delete Document1;
+  Document1 = nullptr;
   destroying_ = true;
   debugHelper_->RemoveAsDiagReceiver();
 }
@@ -304,7 +312,74 @@ void TMainForm::RefreshTimerTimer() {
   // The local list's refresh arrives with the briefcase views.
 }
 
-bool TMainForm::FormCloseQuery() { return true; }
+bool TMainForm::FormCloseQuery() { return !Document1 || Document1->CloseQuery(); }
+
+// ---- document framework ----
+
+void TMainForm::createDocumentFramework() {
+  // The names the document manager finds the File commands and the
+  // separator before Exit by; the recently used entries go before that separator.
+  FileNew->setObjectName(QStringLiteral("FileNew"));
+  FileOpen->setObjectName(QStringLiteral("FileOpen"));
+  FileSave->setObjectName(QStringLiteral("FileSave"));
+  FileSaveAs->setObjectName(QStringLiteral("FileSaveAs"));
+  FileClose->setObjectName(QStringLiteral("FileClose"));
+  FileExit->setObjectName(QStringLiteral("FileExit"));
+  const QList<QAction*> items = FileMenu->actions();
+  const qsizetype exitAt = items.indexOf(FileExit);
+  if (exitAt > 0 && items[exitAt - 1]->isSeparator())
+    items[exitAt - 1]->setObjectName(QStringLiteral("ExitSeparator"));
+
+  DocManager1 = new TDocManager(this);
+  DocManager1->setObjectName(QStringLiteral("DocManager1"));
+  DocManager1->SetActionList(this);
+  DocManager1->Storage().SetKey(cvreg::kMruKey);
+  DocManager1->Storage().SetRegistryRootKey(atrkCurrentUser);
+  DocManager1->SetFileMenuItem(FileMenu);
+  DocManager1->SetDefaultExt("brc");
+  DocManager1->SetFilter("Briefcase containers|*.brc");
+  DocManager1->SetRegisteredExtension(true);
+  DocManager1->SetImages({art::icon(art::Image::New), art::icon(art::Image::Open),
+                          art::icon(art::Image::Save)});
+  DocManager1->SetImageIndexNew(0);
+  DocManager1->SetImageIndexOpen(1);
+  DocManager1->SetImageIndexSave(2);
+  DocManager1->SetHintNew(QStringLiteral("New|Create a new briefcase container"));
+  DocManager1->SetHintOpen(QStringLiteral("Open|Open an existing briefcase container"));
+  DocManager1->SetHintSave(QStringLiteral("Save|Save the settings for this briefcase"));
+  DocManager1->SetHintSaveAs(QStringLiteral("Save As|Save this briefcase with another name"));
+  DocManager1->SetHintClose(QStringLiteral("Close|Close this briefcase"));
+  DocManager1->SetHintExit(QStringLiteral("Exit|Exit the Carryvale program"));
+  DocManager1->SetOnNewDocument(
+      [this](TDocManager* sender, TDocument*& document) { DocManager1NewDocument(sender, document); });
+
+  Document1 = new TDocument(this);
+  Document1->setObjectName(QStringLiteral("Document1"));
+  Document1->SetOnNew([this](TDocument* sender, bool& success) { Document1New(sender, success); });
+  Document1->SetOnOpen([this](TDocument* sender, bool& success) { Document1Open(sender, success); });
+  Document1->SetOnCommit(
+      [this](TDocument* sender, bool& success) { Document1Commit(sender, success); });
+  Document1->SetOnClose([this](TDocument* sender) { Document1Close(sender); });
+
+  DocManager1->Loaded();
+
+  // Nothing can create or open a briefcase yet: New and Open stay off until
+  // the briefcase document answers Document1New and Document1Open.
+  FileNew->setEnabled(false);
+  FileOpen->setEnabled(false);
+}
+
+void TMainForm::DocManager1NewDocument(TDocManager*, TDocument*& document) {
+  document = Document1;
+}
+
+void TMainForm::Document1New(TDocument*, bool& success) { success = false; }
+
+void TMainForm::Document1Open(TDocument*, bool& success) { success = false; }
+
+void TMainForm::Document1Commit(TDocument*, bool& success) { success = false; }
+
+void TMainForm::Document1Close(TDocument*) {}
 
 void TMainForm::closeEvent(QCloseEvent* event) {
   if (!FormCloseQuery()) {

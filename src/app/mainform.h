@@ -23,6 +23,8 @@ class QMenu;
 class QTimer;
 class QToolBar;
 class TDebugHelper;
+class TDocManager;
+class TDocument;
 
 class TMainForm : public QMainWindow {
   Q_OBJECT
@@ -103,6 +105,11 @@ class TMainForm : public QMainWindow {
   QTimer* RefreshTimer;       // deferred refresh after a folder change; one-shot
   QTimer* StartupDelayTimer;  // runs the command line once the event loop runs
 
+  // The document framework: the File commands, the recently used entries of
+  // the File menu and the caption "Carryvale - <briefcase>" (both owned).
+  TDocManager* DocManager1 = nullptr;
+  TDocument* Document1 = nullptr;
+
  signals:
   // The window closed (after FormCloseQuery allowed it).
   void closed();
@@ -112,8 +119,17 @@ class TMainForm : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
-  // May the window close now? (Later: the document's save question.)
+  // May the window close now? Document1's close query decides (it may ask
+  // whether to save the briefcase).
   virtual bool FormCloseQuery();
+
+  // The document framework's events. Until the briefcase document exists,
+  // New, Open and Commit report failure and Close has nothing to close.
+  virtual void DocManager1NewDocument(TDocManager* sender, TDocument*& document);
+  virtual void Document1New(TDocument* sender, bool& success);
+  virtual void Document1Open(TDocument* sender, bool& success);
+  virtual void Document1Commit(TDocument* sender, bool& success);
+  virtual void Document1Close(TDocument* sender);
 
  private slots:
   void StartupDelayTimerTimer();
@@ -124,6 +140,7 @@ class TMainForm : public QMainWindow {
   void createActions();
   void createMenus();
   void createToolBar();
+  void createDocumentFramework();
   void FormCreate();
 
   QStringList arguments_;

@@ -241,7 +241,8 @@ void TJMostRecentlyUsedList::DoChange() {
   } else if (menuKind_ == mkInsertWithSeparator && root_ && root_ != separator_) {
     replacedRoot_ = root_;
     if (!separator_) {
-      separator_ = new QAction(QStringLiteral("-"), this);
+      // A plain separator: the toolkit would show a separator's text as a heading.
+      separator_ = new QAction(this);
       separator_->setSeparator(true);
       // A separator destroyed elsewhere hands the anchor back to the item it replaced.
       connect(separator_, &QObject::destroyed, this, [this] {

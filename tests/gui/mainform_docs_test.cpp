@@ -1,0 +1,144 @@
+// The main window's File menu through the document manager. The briefcase
+// document does not exist yet: a window with its own document handlers
+// stands in for it.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QToolBar>
+
+#include "app/mainform.h"
+#include "docframe_helpers.h"
+
+namespace {
+
+class HandlerForm : public TMainForm {
+ public:
+  HandlerForm() {
+    FileNew->setEnabled(true);
+    FileOpen->setEnabled(true);
+  }
+  bool commitOk = true;
+  std::vector<std::string> events;
+
+ protected:
+  void Document1New(TDocument*, bool& success) override {
+    events.push_back("new");
+    success = true;
+  }
+  void Document1Open(TDocument* d, bool& success) override {
+    events.push_back("open " + d->FileName());
+    success = true;
+  }
+  void Document1Commit(TDocument* d, bool& success) override {
+    events.push_back("commit " + d->FileName());
+    success = commitOk;
+  }
+  void Document1Close(TDocument* d) override { events.push_back("close " + d->FileName()); }
+};
+
+QStringList captions(QMenu* m) {
+  QStringList out;
+  for (QAction* a : m->actions()) out << (a->isSeparator() ? QStringLiteral("-") : a->text());
+  return out;
+}
+
+}  // namespace
+
+TEST(MainFormDocuments, FileMenuBelongsToTheDocumentManager) {
+  PrivateSettings settings;
+  TMainForm form;
+  ASSERT_NE(form.DocManager1, nullptr);
+  ASSERT_NE(form.Document1, nullptr);
+  EXPECT_EQ(form.DocManager1->NewAction(), form.FileNew);
+  EXPECT_EQ(form.DocManager1->OpenAction(), form.FileOpen);
+  EXPECT_EQ(form.DocManager1->SaveAction(), form.FileSave);
+  EXPECT_EQ(form.DocManager1->SaveAsAction(), form.FileSaveAs);
+  EXPECT_EQ(form.DocManager1->CloseAction(), form.FileClose);
+  EXPECT_EQ(form.DocManager1->ExitAction(), form.FileExit);
+  EXPECT_EQ(form.DocManager1->RootItem(), form.FileClose);
+  EXPECT_EQ(form.DocManager1->SavedTitle(), "Carryvale");
+  EXPECT_EQ(form.DocManager1->RecentlyUsed()->Storage().Key(), cvreg::kMruKey);
+  EXPECT_EQ(form.DocManager1->SaveDialog()->filter, "Briefcase containers|*.brc");
+  EXPECT_EQ(form.DocManager1->SaveDialog()->defaultExt, "brc");
+  EXPECT_EQ(form.FileNew->shortcut(), QKeySequence("Ctrl+N"));
+  EXPECT_EQ(form.FileOpen->shortcut(), QKeySequence("Ctrl+O"));
+  EXPECT_EQ(form.FileSave->shortcut(), QKeySequence("Ctrl+S"));
+  EXPECT_EQ(form.FileExit->shortcut(), QKeySequence("Alt+F4"));
+  EXPECT_EQ(form.FileOpen->statusTip(), "Open an existing briefcase container");
+
+  // Nothing can open a briefcase yet, and the menu does not pretend it can.
+  EXPECT_FALSE(form.FileNew->isEnabled());
+  EXPECT_FALSE(form.FileOpen->isEnabled());
+  EXPECT_FALSE(form.FileSave->isEnabled());
+  EXPECT_TRUE(form.FileExit->isEnabled());
+  EXPECT_FALSE(form.DocManager1->Open("/nowhere/else.brc"));  // the not-found message
+  EXPECT_EQ(form.windowTitle(), "Carryvale");
+}
+
+TEST(MainFormDocuments, CaptionQuestionsAndRecentlyUsedEntries) {
+  PrivateSettings settings;
+  DocAsker asker;
+  plat::ScopedAsker use(&asker);
+  QTemporaryDir dir;
+  const std::string real = QDir(dir.path()).canonicalPath().toStdString();
+  const std::string work = real + "/work.brc";
+  const std::string trip = real + "/trip.brc";
+  touchFile(work);
+  touchFile(trip);
+  storeMru({trip});
+  {
+    HandlerForm form;
+    form.show();
+    EXPECT_EQ(captions(form.FileMenu),
+              (QStringList{"&New", "&Open...", "&Save", "S&ave As...", "&Close", "-",
+                           "&0 trip.brc", "-", "E&xit"}));
+
+    asker.files = {work};
+    form.FileOpen->trigger();
+    EXPECT_EQ(form.events, (std::vector<std::string>{"open " + work}));
+    EXPECT_EQ(form.windowTitle(), "Carryvale - work.brc");
+    EXPECT_TRUE(form.FileClose->isEnabled());
+    EXPECT_TRUE(form.FileSaveAs->isEnabled());
+    EXPECT_FALSE(form.FileSave->isEnabled());
+    form.Document1->SetDirty(true);
+    EXPECT_TRUE(form.FileSave->isEnabled());
+
+    // Closing the window asks first; Cancel keeps window and briefcase.
+    asker.answers = {plat::mrCancel};
+    EXPECT_FALSE(form.close());
+    EXPECT_TRUE(form.isVisible());
+    ASSERT_EQ(asker.messages.size(), 1u);
+    EXPECT_EQ(asker.messages[0].text,
+              "Changes to work.brc have not been saved.\nDo you want to save?");
+    EXPECT_EQ(asker.messages[0].caption, "Warning");
+
+    // Save commits; Close puts the briefcase at the top of the entries.
+    form.FileSave->trigger();
+    EXPECT_EQ(form.events.back(), "commit " + work);
+    EXPECT_FALSE(form.Document1->Dirty());
+    form.FileClose->trigger();
+    EXPECT_EQ(form.events.back(), "close " + work);
+    EXPECT_EQ(form.windowTitle(), "Carryvale");
+    EXPECT_EQ(captions(form.FileMenu),
+              (QStringList{"&New", "&Open...", "&Save", "S&ave As...", "&Close", "-",
+                           "&0 work.brc", "&1 trip.brc", "-", "E&xit"}));
+
+    // The File menu as the user sees it, for looking at.
+    form.FileMenu->popup(form.mapToGlobal(QPoint(0, 0)));
+    spinEvents(50);
+    const QString shots = QCoreApplication::applicationDirPath() + "/screenshots";
+    QDir().mkpath(shots);
+    EXPECT_TRUE(form.FileMenu->grab().save(shots + "/file_menu_recent.png"));
+    form.FileMenu->hide();
+
+    // An entry opens its briefcase.
+    form.DocManager1->RecentlyUsed()->GetMenuItem(trip)->trigger();
+    EXPECT_EQ(form.events.back(), "open " + trip);
+    EXPECT_EQ(form.windowTitle(), "Carryvale - trip.brc");
+    spinEvents(1);
+  }
+  // The window went with the briefcase open: it was closed and recorded.
+  EXPECT_EQ(storedMru(), (std::vector<std::string>{trip, work}));
+}
