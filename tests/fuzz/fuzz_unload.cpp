@@ -1,0 +1,87 @@
+// Unloading a container made of arbitrary bytes into a scratch folder: the run
+// ends with a result, writes nothing outside the target folder, never through
+// the link planted in it, and leaves no temporary file behind; a test run and
+// a listing of the same bytes end too.
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "archive/compress.h"
+#include "archive/extract/extract.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Scratch {
+  fs::path root;
+  ~Scratch() {
+    std::error_code ec;
+    fs::remove_all(root, ec);
+  }
+};
+
+const fs::path& scratch() {
+  static const Scratch s{[] {
+    const char* t = std::getenv("TMPDIR");
+    fs::path p = fs::path(t && *t ? t : "/tmp") / ("fuzz_unload." + std::to_string(::getpid()));
+    fs::remove_all(p);
+    fs::create_directories(p);
+    return p;
+  }()};
+  return s.root;
+}
+
+void check(bool ok, const char* what) {
+  if (!ok) {
+    std::fprintf(stderr, "fuzz_unload: %s\n", what);
+    std::abort();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const fs::path root = scratch();
+  const fs::path zip = root / "in.zip";
+  const fs::path target = root / "out";
+  const fs::path outside = root / "outside";
+  fs::remove_all(target);
+  fs::remove_all(outside);
+  fs::create_directories(target);
+  fs::create_directories(outside);
+  fs::create_directory_symlink(outside, target / "link");
+  {
+    std::ofstream f(zip, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  }
+
+  archive::TCompress c;
+  c.archivePath = zip.string();
+  c.extract.callbacks.replaceQuery = [](std::string&, plat::FileTime, plat::FileTime, uint32_t,
+                                        uint32_t, uint8_t& answer) { answer = archive::kAnswerYes; };
+  archive::ListRun(c);
+  archive::TestRun(c);
+  c.extract.targetFolder = target.string();
+  int rc = archive::UnloadRun(c);
+  check(rc >= 0 && rc <= 88, "result out of range");
+
+  // Only the container, the target folder and the empty outside folder.
+  for (const auto& e : fs::directory_iterator(root)) {
+    const fs::path p = e.path();
+    check(p == zip || p == target || p == outside, "a file was written beside the target folder");
+  }
+  check(fs::is_empty(outside), "a file was written through the link");
+  std::error_code ec;
+  for (const auto& e : fs::recursive_directory_iterator(target, ec)) {
+    const std::string name = e.path().filename().string();
+    check(name.rfind(".brc", 0) != 0, "a temporary file was left behind");
+  }
+  return 0;
+}
