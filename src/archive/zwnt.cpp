@@ -6,7 +6,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/strtable.h"
-#include "platform/volume.h"
+#include "platform/mountinfo.h"
 
 namespace archive {
 namespace {

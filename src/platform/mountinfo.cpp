@@ -1,4 +1,4 @@
-#include "platform/volume.h"
+#include "platform/mountinfo.h"
 
 #include <sys/stat.h>
 #include <sys/vfs.h>
