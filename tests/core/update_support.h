@@ -214,7 +214,7 @@ class FaultFs final : public plat::FileSystem, public plat::UnnamedFileSupport {
   std::map<std::string, std::string> growBy;
   std::map<std::string, uint64_t> shrinkTo;
   bool failRename = false;
-  std::function<void(const std::string& from, const std::string& to)> beforeRename;
+  std::function<void(const std::string& from, const std::string& to)> beforeRename, afterRename;
   bool unnamedSupported = true;
   int tempsCreated = 0;
 
@@ -262,7 +262,9 @@ class FaultFs final : public plat::FileSystem, public plat::UnnamedFileSupport {
       plat::setLastError(EIO);
       return false;
     }
-    return real.rename(from, to);
+    bool ok = real.rename(from, to);
+    if (ok && afterRename) afterRename(from, to);
+    return ok;
   }
   bool renameNoReplace(const std::string& from, const std::string& to) override {
     return real.renameNoReplace(from, to);

@@ -1,0 +1,139 @@
+// brc load, delete and clear, run as the built program.
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "testenv.h"
+#include "zip_reader.h"
+
+using testenv::quote;
+namespace fs = std::filesystem;
+
+namespace {
+
+class BrcUpdate : public ::testing::Test {
+ protected:
+  testenv::Env env{"5EED0001"};
+  std::string brc = CARRYVALE_BRC;
+  std::string docs = env.work() + "/docs";
+  std::string bc = env.work() + "/box/b.brc";
+
+  void SetUp() override {
+    fs::create_directories(docs);
+    fs::create_directories(env.work() + "/box");
+  }
+  int run(const std::string& args, std::string* out = nullptr) {
+    fs::remove(env.path("stderr"));
+    return testenv::run(brc + " " + args + " 2>" + quote(env.path("stderr")) + " </dev/null", out);
+  }
+  std::string err() {
+    auto b = testenv::readBytes(env.path("stderr"));
+    return std::string(b.begin(), b.end());
+  }
+  std::string file(const std::string& rel, const std::string& content) {
+    testenv::writeFile(docs + "/" + rel, content);
+    return docs + "/" + rel;
+  }
+  void makeBriefcase(const std::string& folder) {
+    ASSERT_EQ(run("new " + quote(bc) + " --folder " + quote(folder)), 0) << err();
+  }
+};
+
+TEST_F(BrcUpdate, LoadNeedsALocalFolderAndThenStoresFilesRelativeToIt) {
+  // A briefcase made on another computer has no folder for this one.
+  ASSERT_EQ(testenv::run("CARRYVALE_COMPUTER_ID=OTHER1 " + brc + " new " + quote(bc) + " --folder " +
+                         quote(docs)),
+            0);
+  std::string a = file("a.txt", "alpha\n"), b = file("sub/b.txt", std::string(50000, 'b'));
+  EXPECT_EQ(run("load " + quote(bc) + " " + quote(a)), 10);
+  EXPECT_NE(err().find("--folder"), std::string::npos) << err();
+
+  ASSERT_EQ(run("load " + quote(bc) + " " + quote(a) + " " + quote(b) + " --folder " + quote(docs)), 0)
+      << err();
+  EXPECT_NE(err().find("Adding sub/b.txt..."), std::string::npos) << err();
+  ztest::Archive z = ztest::read(bc);
+  ASSERT_TRUE(z.ok) << z.error;
+  EXPECT_EQ(z.names(), (std::vector<std::string>{"a.txt", "sub/b.txt"}));
+  EXPECT_EQ(z.find("sub/b.txt")->method, 8);
+  // The configuration went in with the entries: this computer's folder is in it.
+  std::string comment(z.comment.begin(), z.comment.end());
+  EXPECT_NE(comment.find(std::string("5EED0001") + '\0' + docs), std::string::npos);
+  std::string out;
+  ASSERT_EQ(run("info " + quote(bc) + " --json", &out), 0);
+  EXPECT_NE(out.find("\"entries\": 2"), std::string::npos) << out;
+
+  // Relative paths are taken from the current folder; a missing file is 28.
+  EXPECT_EQ(testenv::run("cd " + quote(docs) + " && " + brc + " load " + quote(bc) +
+                         " ./sub/../a.txt gone.txt 2>/dev/null"),
+            28);
+  EXPECT_EQ(ztest::read(bc).names(), (std::vector<std::string>{"a.txt", "sub/b.txt"}));
+}
+
+TEST_F(BrcUpdate, DeleteAndClear) {
+  makeBriefcase(docs);
+  ASSERT_EQ(run("load " + quote(bc) + " " + quote(file("a.txt", "a")) + " " + quote(file("d/b.txt", "b")) +
+                " " + quote(file("c.txt", "c"))),
+            0)
+      << err();
+  std::vector<uint8_t> comment = ztest::read(bc).comment;
+
+  EXPECT_EQ(run("delete " + quote(bc) + " D/B.TXT"), 0) << err();
+  EXPECT_EQ(ztest::read(bc).names(), (std::vector<std::string>{"a.txt", "c.txt"}));
+  EXPECT_EQ(run("delete " + quote(bc) + " nothing.txt"), 11);
+  EXPECT_NE(err().find("nothing.txt is not in the briefcase"), std::string::npos) << err();
+
+  auto before = std::chrono::system_clock::now() - std::chrono::seconds(2);
+  fs::last_write_time(bc, fs::file_time_type::clock::now() - std::chrono::hours(48));
+  EXPECT_EQ(run("clear " + quote(bc)), 0) << err();
+  ztest::Archive z = ztest::read(bc);
+  ASSERT_TRUE(z.ok) << z.error;
+  EXPECT_TRUE(z.entries.empty());
+  EXPECT_EQ(z.comment, comment);
+  auto date = std::chrono::file_clock::to_sys(fs::last_write_time(bc));
+  EXPECT_GT(date, before);
+  EXPECT_EQ(fs::directory_iterator(env.work() + "/box")->path().filename(), "b.brc");
+
+  EXPECT_EQ(run("delete " + quote(bc) + " a.txt"), 23);
+  EXPECT_EQ(run("clear " + quote(env.work() + "/missing.brc")), 23);
+}
+
+TEST_F(BrcUpdate, CtrlCLeavesTheBriefcaseAsItWas) {
+  makeBriefcase(docs);
+  // Enough random data that the load is still running when the signal comes.
+  {
+    std::ofstream out(docs + "/big.bin", std::ios::binary);
+    std::vector<char> block(1 << 20);
+    unsigned x = 12345;
+    for (int i = 0; i < 120; ++i) {
+      for (auto& c : block) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+      out.write(block.data(), block.size());
+    }
+  }
+  std::vector<uint8_t> before = testenv::readBytes(bc);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int fd = ::open("/dev/null", O_WRONLY);
+    dup2(fd, 2);
+    execl(brc.c_str(), brc.c_str(), "load", bc.c_str(), (docs + "/big.bin").c_str(), (char*)nullptr);
+    _exit(127);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  kill(pid, SIGINT);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 19);
+  EXPECT_TRUE(testenv::readBytes(bc) == before);
+  std::vector<std::string> box;
+  for (const auto& e : fs::directory_iterator(env.work() + "/box")) box.push_back(e.path().filename());
+  EXPECT_EQ(box, std::vector<std::string>{"b.brc"});
+  EXPECT_TRUE(fs::is_empty(env.tmp()));
+}
+
+}  // namespace

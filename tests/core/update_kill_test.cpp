@@ -1,0 +1,101 @@
+// A run killed at any moment leaves the old container or the new one, both
+// readable, and nothing else where the user works.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include "update_support.h"
+
+using namespace utest;
+
+namespace {
+
+enum class Stage { Callback, BeforeRename, AfterRename };
+
+// Runs a load in a child process that kills itself at the n-th callback (or
+// at a rename); returns true when the child was killed (false: it finished).
+bool runKilled(Env& e, const std::vector<std::string>& names, Stage stage, int n) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    FaultFs faults;
+    if (stage == Stage::BeforeRename)
+      faults.beforeRename = [](const std::string&, const std::string&) { raise(SIGKILL); };
+    if (stage == Stage::AfterRename)
+      faults.afterRename = [](const std::string&, const std::string&) { raise(SIGKILL); };
+    plat::ScopedFileSystem scoped(&faults);
+    Recorder r(e);
+    int events = 0;
+    auto tick = [&] {
+      if (stage == Stage::Callback && events++ == n) raise(SIGKILL);
+    };
+    r.engine.callbacks.message = [&](const std::string&) { tick(); };
+    r.engine.callbacks.fileProgress = [&](int) { tick(); };
+    r.engine.callbacks.totalProgress = [&](int) { tick(); };
+    _exit(r.load(names) == 0 ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) {
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    return false;
+  }
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+  return true;
+}
+
+TEST(UpdateKill, AKilledRunLeavesTheOldOrTheNewContainer) {
+  std::vector<std::string> oldNames = {"a.txt", "b.bin"};
+  std::vector<std::string> newNames = {"a.txt", "b.bin", "c.txt", "d.bin"};
+  int killed = 0, sawNew = 0;
+  for (int n = 0; n < 400; ++n) {
+    SCOPED_TRACE(n);
+    Env e;
+    {
+      Recorder first(e);
+      ASSERT_EQ(first.load({e.file("a.txt", textBytes(40000, 1)), e.file("b.bin", randomBytes(300000, 2))}), 0);
+    }
+    std::vector<std::string> names = {e.file("c.txt", textBytes(300000, 3)),
+                                      e.file("d.bin", randomBytes(400000, 4)),
+                                      e.file("a.txt", textBytes(50000, 5))};
+    bool wasKilled = runKilled(e, names, Stage::Callback, n);
+    ztest::Archive a = ztest::read(e.container);
+    ASSERT_TRUE(a.ok) << a.error;
+    EXPECT_TRUE(a.names() == oldNames || a.names() == newNames);
+    if (a.names() == newNames) ++sawNew;
+    EXPECT_EQ(listFolder(e.env.root() + "/box"), std::set<std::string>{"b.brc"});
+    EXPECT_TRUE(listFolder(e.temp).empty());
+    if (!wasKilled) break;
+    ++killed;
+  }
+  EXPECT_GT(killed, 20);
+  EXPECT_GE(sawNew, 1);
+}
+
+TEST(UpdateKill, KilledAroundTheRename) {
+  for (Stage stage : {Stage::BeforeRename, Stage::AfterRename}) {
+    Env e;
+    {
+      Recorder first(e);
+      ASSERT_EQ(first.load({e.file("a.txt", "old\n")}), 0);
+    }
+    ASSERT_TRUE(runKilled(e, {e.file("a.txt", "new\n"), e.file("b.txt", "b\n")}, stage, 0));
+    ztest::Archive a = ztest::read(e.container);
+    ASSERT_TRUE(a.ok) << a.error;
+    if (stage == Stage::AfterRename) {
+      EXPECT_EQ(a.find("a.txt")->text(), "new\n");
+      EXPECT_EQ(listFolder(e.env.root() + "/box"), std::set<std::string>{"b.brc"});
+    } else {
+      EXPECT_EQ(a.find("a.txt")->text(), "old\n");
+      // Between naming the complete new archive and the rename there is one
+      // step in which a kill leaves it behind, named "brc...", complete.
+      std::set<std::string> box = listFolder(e.env.root() + "/box");
+      box.erase("b.brc");
+      ASSERT_EQ(box.size(), 1u);
+      EXPECT_EQ(box.begin()->substr(0, 3), "brc");
+      EXPECT_TRUE(ztest::read(e.env.root() + "/box/" + *box.begin()).ok);
+    }
+  }
+}
+
+}  // namespace
