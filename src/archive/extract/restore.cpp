@@ -102,7 +102,7 @@ int mapName(TCompress& c, const TExtractEntry& e, bool renamed) {
   std::string out;
   size_t i = 0;
   if (renamed && !name.empty() && name[0] == '/') {
-    out = "/";
+    out.assign(1, '/');
     i = 1;
   } else {
     if (!renamed) {
