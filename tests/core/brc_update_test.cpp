@@ -116,14 +116,21 @@ TEST_F(BrcUpdate, CtrlCLeavesTheBriefcaseAsItWas) {
     }
   }
   std::vector<uint8_t> before = testenv::readBytes(bc);
+  const std::string errPath = env.path("load-stderr");
   pid_t pid = fork();
   if (pid == 0) {
-    int fd = ::open("/dev/null", O_WRONLY);
+    int fd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(fd, 2);
     execl(brc.c_str(), brc.c_str(), "load", bc.c_str(), (docs + "/big.bin").c_str(), (char*)nullptr);
     _exit(127);
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // The signal comes once the data is being written.
+  for (int i = 0; i < 1000; ++i) {
+    auto b = testenv::readBytes(errPath);
+    if (std::string(b.begin(), b.end()).find("Adding big.bin...") != std::string::npos) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
   kill(pid, SIGINT);
   int status = 0;
   waitpid(pid, &status, 0);
