@@ -585,7 +585,9 @@ int Run::execute() {
         item.mark = kMarkNone;
         kept.append(std::move(item));
       } else if (rc == kFileNotReadable) {
-        c_.sendMessage(text(8050, f.localPath));
+        // A warning, so it goes where warnings go (the window shows both
+        // kinds of text alike; the terminal keeps warnings on their own line).
+        c_.sendConfigMessage(text(8050, f.localPath));
         u_.skippedFiles = true;
       } else if (rc == kInterrupted) {
         stop = true;
