@@ -5,8 +5,9 @@
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
 void TApplication::SetTitle(const QString& title) {
+  // The display name is left alone: the window system would append it to
+  // every caption, which already reads "Carryvale - name".
   setApplicationName(title);
-  setApplicationDisplayName(title);
 }
 
 void TApplication::ShowException(const QString& text) {

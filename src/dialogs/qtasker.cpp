@@ -162,6 +162,8 @@ std::optional<std::string> TQtAsker::fileDialog(bool save, const std::string& ca
   QFileDialog dialog(dialogParent(), qs(caption));
   dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  // The document asks "The file already exists. Overwrite?" itself.
+  if (save) dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
   const QString filters = qtFilter(filter);
   if (!filters.isEmpty()) dialog.setNameFilter(filters);
   if (!defaultExt.empty()) dialog.setDefaultSuffix(qs(defaultExt));
