@@ -78,10 +78,14 @@ class ArchiveInput {
     bufStart_ = pos_;
     bufLen_ = 0;
     if (pos_ < 0) return;
-    if (!f_->seek(pos_, plat::Origin::Begin, nullptr)) throw ReadFailure();
+    if (pos_ != filePos_) {
+      filePos_ = -1;
+      if (!f_->seek(pos_, plat::Origin::Begin, nullptr)) throw ReadFailure();
+    }
     size_t got = 0;
     if (!f_->read(buf_, cap_, &got)) throw ReadFailure();
     bufLen_ = got;
+    filePos_ = pos_ + static_cast<int64_t>(got);
   }
 
   plat::File* f_;
@@ -90,6 +94,7 @@ class ArchiveInput {
   int64_t pos_ = 0;
   int64_t bufStart_ = 0;
   size_t bufLen_ = 0;
+  int64_t filePos_ = -1;  // where the file's own position is, when known
 };
 
 bool methodSupported(uint16_t m) { return m == 0 || m == 6 || m == 8; }
@@ -140,6 +145,7 @@ class Run {
     if (s_.listingMode == kModeUnload && !s_.targetFolder.empty())
       prepareTargetFolder(c_, s_.targetFolder);
     s_.allEntries = c_.names.empty();
+    defaultMode_ = plat::defaultFileMode();
 
     // 2. The work buffer.
     work_.reset(new (std::nothrow) uint8_t[kWorkBufferSize]);
@@ -451,6 +457,7 @@ class Run {
     }
 
     // The name loop, repeated after a Rename.
+    plat::FindData found;
     const std::string localName = nameToUtf8(e.localName, e.local.flags & kFlagUtf8);
     s_.renamed = false;
     s_.targetPath = localName;
@@ -463,8 +470,11 @@ class Run {
       if (m == kMapSkip) return result;
       if (m != kMapOk && m != 1) return raise(result, kCompressedError);
 
-      plat::FindData found;
-      if (!plat::findFirst(s_.targetPath, &found)) break;  // nothing there: write it
+      if (!plat::findFirst(s_.targetPath, &found)) {
+        found.info = plat::FileInfo();
+        found.name.clear();
+        break;  // nothing there: write it
+      }
       if (found.info.isDirectory) {
         msg(plat::loadStrFmt(8025, printableName(s_.targetPath).c_str()));
         return raise(result, kWriteFailure);
@@ -524,7 +534,7 @@ class Run {
     }
 
     s_.diskFullLevel = 0;
-    int r = writeEntry(e, shown);
+    int r = writeEntry(e, shown, found.name.empty() ? nullptr : &found.info);
     result = raise(result, r);
     if (s_.diskFullLevel > 1) {
       *stopPass = true;
@@ -541,21 +551,21 @@ class Run {
     return kWriteFailure;
   }
 
-  int writeEntry(TExtractEntry& e, const std::string& shown) {
+  // `existing`: what findFirst found at the target path, or null.
+  int writeEntry(TExtractEntry& e, const std::string& shown, const plat::FileInfo* existing) {
     const std::string target = s_.targetPath;
     const std::string shownTarget = printableName(target);
 
     // What is there now: a file is replaced only when it may be written
     // (a read-only file stays, as the platform refuses to overwrite it); a
     // symbolic link is replaced itself, never written through.
-    plat::FileInfo old;
-    const bool exists = plat::fileSystem().stat(target, &old, false);
-    const bool replacing = exists && old.isRegular;
-    if (replacing && (old.attributes & plat::kAttrReadOnly)) {
+    const bool exists = existing != nullptr;
+    const bool replacing = exists && existing->isRegular;
+    if (replacing && (existing->attributes & plat::kAttrReadOnly)) {
       msg(plat::loadStrFmt(8025, shownTarget.c_str()));
       return kReadOnly;
     }
-    const uint32_t mode = replacing ? (old.mode & 0777) : plat::defaultFileMode();
+    const uint32_t mode = replacing ? (existing->mode & 0777) : defaultMode_;
 
     // The data goes into a file of its own in the target's folder: unnamed
     // where the file system allows (nothing is left behind when the program
@@ -727,22 +737,30 @@ class Run {
     }
     if (!outBuf_) outBuf_.reset(new uint8_t[kOutputChunk]);
     const uint32_t declared = s_.entrySize;
+    // Output is written in whole chunks of 32,768 bytes (the last one shorter).
+    zs_.next_out = outBuf_.get();
+    zs_.avail_out = static_cast<uInt>(kOutputChunk);
     for (;;) {
       const uint8_t* p = nullptr;
       size_t got = 0;
       if (s_.remainingInput > 0) got = input_->peek(s_.remainingInput, &p);
       zs_.next_in = const_cast<Bytef*>(p);
       zs_.avail_in = static_cast<uInt>(got);
-      zs_.next_out = outBuf_.get();
-      zs_.avail_out = static_cast<uInt>(kOutputChunk);
+      const uInt roomBefore = zs_.avail_out;
       const int ret = inflate(&zs_, Z_NO_FLUSH);
       const size_t used = got - zs_.avail_in;
       input_->consume(used);
       s_.remainingInput -= static_cast<uint32_t>(used);
-      const size_t produced = kOutputChunk - zs_.avail_out;
-      if (produced > declared - s_.bytesWritten) return inflateFailure(shown, false);
-      if (!emit(out, outBuf_.get(), produced, shown)) return kDiskFull;
-      if (declared) fileProgress(static_cast<int>(uint64_t(s_.bytesWritten) * 100 / declared));
+      const size_t produced = roomBefore - zs_.avail_out;
+      const size_t pending = kOutputChunk - zs_.avail_out;
+      // Never more than the entry declares.
+      if (pending > declared - s_.bytesWritten) return inflateFailure(shown, false);
+      if (zs_.avail_out == 0 || ret == Z_STREAM_END) {
+        if (!emit(out, outBuf_.get(), pending, shown)) return kDiskFull;
+        if (declared) fileProgress(static_cast<int>(uint64_t(s_.bytesWritten) * 100 / declared));
+        zs_.next_out = outBuf_.get();
+        zs_.avail_out = static_cast<uInt>(kOutputChunk);
+      }
       if (ret == Z_STREAM_END) return 0;
       if (ret == Z_MEM_ERROR) return inflateFailure(shown, true);
       if (ret != Z_OK && ret != Z_BUF_ERROR) return inflateFailure(shown, false);
@@ -763,6 +781,7 @@ class Run {
   bool inflateReady_ = false;
   uint32_t crc_ = 0;
   int entryNumber_ = 0;
+  uint32_t defaultMode_ = 0666;
   int64_t aside_ = 0;
   Policy existingPolicy_ = Policy::Ask;
   Policy newerPolicy_ = Policy::Ask;
