@@ -37,7 +37,7 @@ void Progress::status(const std::string& text) {
   if (terminal_) {
     draw();
   } else if (!status_.empty()) {
-    std::cerr << status_ << "\n";
+    std::cerr << (status_ + "\n");
   }
 }
 
@@ -45,7 +45,7 @@ void Progress::warning(const std::string& text) {
   std::string t = trimLineEnds(text);
   if (t.empty()) return;
   if (terminal_) clearLine();
-  std::cerr << t << "\n";
+  std::cerr << (t + "\n");
   if (terminal_ && drawn_) {
     shownPercent_ = -1;
     draw();

@@ -1,6 +1,8 @@
 #include "platform/unnamed.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -37,6 +39,26 @@ class UnnamedFile final : public File {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     return ok;
+  }
+
+  uint64_t copyFrom(int in, uint64_t fromOffset, uint64_t length) {
+    uint64_t pos = 0;
+    if (fd_ < 0 || !inner_->seek(0, Origin::Current, &pos)) return 0;
+    loff_t inOff = static_cast<loff_t>(fromOffset), outOff = static_cast<loff_t>(pos);
+    uint64_t done = 0;
+    while (done < length) {
+      ssize_t n = ::copy_file_range(in, &inOff, fd_, &outOff, length - done, 0);
+      if (n <= 0) break;
+      done += static_cast<uint64_t>(n);
+    }
+    inner_->seek(static_cast<int64_t>(pos + done), Origin::Begin, nullptr);
+    return done;
+  }
+
+  void writeback(uint64_t offset, uint64_t length) {
+    if (fd_ >= 0)
+      ::sync_file_range(fd_, static_cast<off64_t>(offset), static_cast<off64_t>(length),
+                        SYNC_FILE_RANGE_WRITE);
   }
 
   bool link(const std::string& path) {
@@ -102,6 +124,30 @@ bool linkUnnamed(File& file, const std::string& path) {
   if (&fs == &realFileSystem()) return realLinkUnnamed(file, path);
   setLastError(EOPNOTSUPP);
   return false;
+}
+
+void startWriteback(File& file, uint64_t offset, uint64_t length) {
+  if (auto* u = dynamic_cast<UnnamedFile*>(&file)) u->writeback(offset, length);
+}
+
+uint64_t copyIntoUnnamed(File& to, const std::string& fromPath, const FileInfo& expected,
+                         uint64_t fromOffset, uint64_t length) {
+  auto* u = dynamic_cast<UnnamedFile*>(&to);
+  if (!u) return 0;
+  int in = ::open(fromPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return 0;
+  struct stat st;
+  uint64_t done = 0;
+  if (::fstat(in, &st) == 0 && S_ISREG(st.st_mode) &&
+      static_cast<uint64_t>(st.st_ino) == expected.inode) {
+    // The device number as the file layer states it (either packing).
+    const uint64_t dev = static_cast<uint64_t>(st.st_dev);
+    const uint64_t split = (static_cast<uint64_t>(major(st.st_dev)) << 32) | minor(st.st_dev);
+    if (expected.device == dev || expected.device == split)
+      done = u->copyFrom(in, fromOffset, length);
+  }
+  ::close(in);
+  return done;
 }
 
 bool linkUnnamedUnique(File& file, const std::string& folder, const std::string& prefix,

@@ -11,6 +11,7 @@
 // test offers them by also deriving from UnnamedFileSupport; one that does
 // not behaves like a file system without unnamed files.
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -36,6 +37,20 @@ bool linkUnnamed(File& file, const std::string& path);
 // receives the name.
 bool linkUnnamedUnique(File& file, const std::string& folder, const std::string& prefix,
                        std::string* path);
+
+// Starts writing the given range of a file made by createUnnamed to the disk
+// without waiting, so that the sync at the end has less left to do. Does
+// nothing for other files.
+void startWriteback(File& file, uint64_t offset, uint64_t length);
+
+// Copies `length` bytes of the regular file at `fromPath`, from `fromOffset`,
+// into a file made by createUnnamed at its current position (which moves on),
+// inside the kernel. `fromPath` must still be the file `expected` describes
+// (same device and inode). The count copied, which is 0 when `to` is another
+// kind of file or the kernel cannot copy between them: the caller copies the
+// rest itself.
+uint64_t copyIntoUnnamed(File& to, const std::string& fromPath, const FileInfo& expected,
+                         uint64_t fromOffset, uint64_t length);
 
 // The real file system's versions, for test wrappers.
 std::unique_ptr<File> realCreateUnnamed(const std::string& folder);

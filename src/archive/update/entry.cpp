@@ -7,6 +7,7 @@
 #include "archive/zwnt.h"
 #include "platform/files.h"
 #include "platform/filetime.h"
+#include "platform/unnamed.h"
 
 namespace archive {
 namespace {
@@ -30,14 +31,9 @@ uint32_t unixTime32(plat::FileTime ft) { return static_cast<uint32_t>(UnixTime(f
 // Text when the printable-range bytes (7-127), divided by 4, are at least as
 // many as the others.
 bool looksLikeText(const uint8_t* p, size_t n) {
-  size_t ascii = 0, binary = 0;
-  for (size_t i = 0; i < n; ++i) {
-    if (p[i] >= 7 && p[i] <= 127)
-      ++ascii;
-    else
-      ++binary;
-  }
-  return ascii / 4 >= binary;
+  size_t ascii = 0;
+  for (size_t i = 0; i < n; ++i) ascii += static_cast<uint8_t>(p[i] - 7) <= 120;
+  return ascii / 4 >= n - ascii;
 }
 
 }  // namespace
@@ -69,11 +65,25 @@ EntryWriter::~EntryWriter() {
 
 int EntryWriter::put(const void* data, size_t size) {
   TUpdateState& u = engine_.update;
-  if (u.outputOffset + size > u.maxArchiveSize)
-    throw TXCompress(kTooLarge, "The briefcase would be larger than 4 GB; it was left as it was");
+  reserve(size);
   int rc = u.output->write(data, static_cast<uint32_t>(size));
-  u.outputOffset += u.output->lastTransfer();
+  advanced(u.output->lastTransfer());
   return rc;
+}
+
+void EntryWriter::reserve(uint64_t size) {
+  if (engine_.update.outputOffset + size > engine_.update.maxArchiveSize)
+    throw TXCompress(kTooLarge, "The briefcase would be larger than 4 GB; it was left as it was");
+}
+
+void EntryWriter::advanced(uint64_t size) {
+  TUpdateState& u = engine_.update;
+  u.outputOffset += size;
+  // Start the disk writing early, so that the sync at the end waits little.
+  if (u.outputOffset - writtenBack_ >= kWritebackStep) {
+    plat::startWriteback(*u.output->platformFile(), writtenBack_, u.outputOffset - writtenBack_);
+    writtenBack_ = u.outputOffset;
+  }
 }
 
 bool EntryWriter::cancelled() {
@@ -154,49 +164,81 @@ int EntryWriter::write(zlitem& item, const std::string& localPath) {
     l.nameLength = c.nameLength;
     l.extraLength = static_cast<uint16_t>(item.localExtra.size());
   };
-  syncLocal();
-  item.localName.assign(item.name.begin(), item.name.end());
-
-  {
+  auto writeHeader = [&]() -> int {
+    syncLocal();
     ByteWriter w;
     l.write(w);
     w.bytes(item.name.data(), item.name.size());
     w.bytes(item.localExtra);
-    if (int rc = put(w.data().data(), w.size())) return rc;
-  }
-  const uint64_t dataStart = u.outputOffset;
+    return put(w.data().data(), w.size());
+  };
+  // The final values: the method as used, bit 3 cleared, the local flags
+  // equal to the central ones.
+  auto finish = [&](uint32_t crc, uint64_t read, uint64_t written, bool stored) {
+    c.crc = crc;
+    c.compressedSize = static_cast<uint32_t>(written);
+    c.uncompressedSize = static_cast<uint32_t>(read);
+    if (stored) {
+      c.method = kMethodStore;
+      c.versionNeeded = kVersionStore;
+      c.flags &= static_cast<uint16_t>(~(kFlagFast | kFlagMaximum));
+    }
+    c.flags &= static_cast<uint16_t>(~kFlagDescriptor);
+    syncLocal();
+  };
+  item.localName.assign(item.name.begin(), item.name.end());
 
-  uint32_t crc = 0;
-  uint64_t read = 0, written = 0;
-  bool storedInstead = false;
-  int rc;
   if (!store) {
     if (engine_.level < 1 || engine_.level > 9) throw TXCompress(kInternalError, "bad pack level");
     if (engine_.level <= 2) c.flags |= kFlagFast;
     if (engine_.level >= 8) c.flags |= kFlagMaximum;
-    rc = deflateData(item, in, size, &crc, &read, &written, &storedInstead);
-  } else {
-    rc = storeData(in, size, &crc, &read, &written);
   }
+
+  // The first block.
+  plat::File& src = *in.platformFile();
+  const size_t first = store ? kStoreBlock : kInputBlock;
+  size_t got = 0;
+  if (!src.read(in_.data(), first, &got)) return kReadSeekFailure;
+  uint32_t crc = static_cast<uint32_t>(crc32(0L, in_.data(), static_cast<uInt>(got)));
+  if (!store && looksLikeText(in_.data(), got)) c.internalAttributes |= 1;
+
+  if (got < first) {
+    // The whole file is in the first block, so its headers are final before
+    // anything is written: deflated in memory, and stored instead when that
+    // is not smaller than the raw bytes.
+    const uint8_t* data = in_.data();
+    size_t length = got;
+    bool stored = store;
+    if (!store) {
+      if (int rc = deflateWhole(got, &length)) return rc;
+      if (length < got)
+        data = out_.data();
+      else
+        stored = true, length = got;
+    }
+    in.close();
+    finish(crc, got, length, stored);
+    if (int rc = writeHeader()) return rc;
+    if (int rc = put(data, length)) return store ? kDiskMayBeFull : rc;
+    progress(got, size);
+    return kOk;
+  }
+
+  // A larger file: a provisional header, the data streamed as it is read,
+  // then the header again in place with the sizes actually written.
+  if (int rc = writeHeader()) return rc;
+  const uint64_t dataStart = u.outputOffset;
+  uint64_t read = got, written = 0;
+  int rc = store ? storeData(in, got, size, &crc, &read, &written)
+                 : deflateData(in, got, size, &crc, &read, &written);
   in.close();
   if (rc) return rc;
   if (read > 0xffffffffULL || written > 0xffffffffULL)
     throw TXCompress(kTooLarge, "Files larger than 4 GB are not supported: " + localPath);
-
-  c.crc = crc;
-  c.compressedSize = static_cast<uint32_t>(written);
-  c.uncompressedSize = static_cast<uint32_t>(read);
+  finish(crc, read, written, store);
   if (u.outputOffset - dataStart != c.compressedSize)
     throw TXCompress(kInternalError, "incorrect compressed size");
-  if (store || storedInstead) {
-    c.method = kMethodStore;
-    c.versionNeeded = kVersionStore;
-    c.flags &= static_cast<uint16_t>(~(kFlagFast | kFlagMaximum));
-  }
-  c.flags &= static_cast<uint16_t>(~kFlagDescriptor);
-  syncLocal();
 
-  // The local header again, in place, now that the sizes are known.
   ByteWriter w;
   l.write(w);
   if (u.output->seek(c.localHeaderOffset, SeekOrigin::Begin) != kOk) return kReadSeekFailure;
@@ -207,48 +249,33 @@ int EntryWriter::write(zlitem& item, const std::string& localPath) {
   return kOk;
 }
 
-int EntryWriter::deflateData(zlitem& item, JNormFile& in, uint64_t expected, uint32_t* crc,
-                             uint64_t* read, uint64_t* written, bool* storedInstead) {
+int EntryWriter::prepareCompressor() {
   if (!zsReady_ || zsLevel_ != engine_.level) {
     if (zsReady_) deflateEnd(&zs_);
     zs_ = z_stream{};
     zsReady_ = deflateInit2(&zs_, engine_.level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
     if (!zsReady_) return kOutOfMemory;
     zsLevel_ = engine_.level;
-  } else if (deflateReset(&zs_) != Z_OK) {
-    return kInternalError;
-  }
-  plat::File& src = *in.platformFile();
-  *crc = static_cast<uint32_t>(crc32(0L, Z_NULL, 0));
-  size_t got = 0;
-  if (!src.read(in_.data(), in_.size(), &got)) return kReadSeekFailure;
-  *crc = static_cast<uint32_t>(crc32(*crc, in_.data(), static_cast<uInt>(got)));
-  *read = got;
-  if (looksLikeText(in_.data(), got)) item.central.internalAttributes |= 1;
-
-  if (got < in_.size()) {
-    // The whole file is in the first block: compress it in memory and keep
-    // whichever form is smaller.
-    zs_.next_in = in_.data();
-    zs_.avail_in = static_cast<uInt>(got);
-    zs_.next_out = out_.data();
-    zs_.avail_out = static_cast<uInt>(out_.size());
-    if (deflate(&zs_, Z_FINISH) != Z_STREAM_END) return kInternalError;
-    size_t produced = out_.size() - zs_.avail_out;
-    int rc;
-    if (produced >= got) {
-      *storedInstead = true;
-      rc = put(in_.data(), got);
-      *written = got;
-    } else {
-      rc = put(out_.data(), produced);
-      *written = produced;
-    }
-    if (rc) return rc;
-    progress(got, expected);
     return kOk;
   }
+  return deflateReset(&zs_) == Z_OK ? kOk : kInternalError;
+}
 
+int EntryWriter::deflateWhole(size_t got, size_t* produced) {
+  if (int rc = prepareCompressor()) return rc;
+  zs_.next_in = in_.data();
+  zs_.avail_in = static_cast<uInt>(got);
+  zs_.next_out = out_.data();
+  zs_.avail_out = static_cast<uInt>(out_.size());
+  if (deflate(&zs_, Z_FINISH) != Z_STREAM_END) return kInternalError;
+  *produced = out_.size() - zs_.avail_out;
+  return kOk;
+}
+
+int EntryWriter::deflateData(JNormFile& in, size_t got, uint64_t expected, uint32_t* crc,
+                             uint64_t* read, uint64_t* written) {
+  if (int rc = prepareCompressor()) return rc;
+  plat::File& src = *in.platformFile();
   bool last = false;
   for (;;) {
     zs_.next_in = in_.data();
@@ -257,8 +284,7 @@ int EntryWriter::deflateData(zlitem& item, JNormFile& in, uint64_t expected, uin
     do {
       zs_.next_out = out_.data();
       zs_.avail_out = static_cast<uInt>(out_.size());
-      int zr = deflate(&zs_, flush);
-      if (zr == Z_STREAM_ERROR) return kInternalError;
+      if (deflate(&zs_, flush) == Z_STREAM_ERROR) return kInternalError;
       size_t have = out_.size() - zs_.avail_out;
       if (have) {
         if (int rc = put(out_.data(), have)) return rc;
@@ -278,24 +304,21 @@ int EntryWriter::deflateData(zlitem& item, JNormFile& in, uint64_t expected, uin
   return kOk;
 }
 
-int EntryWriter::storeData(JNormFile& in, uint64_t expected, uint32_t* crc, uint64_t* read,
-                           uint64_t* written) {
+int EntryWriter::storeData(JNormFile& in, size_t got, uint64_t expected, uint32_t* crc,
+                           uint64_t* read, uint64_t* written) {
   plat::File& src = *in.platformFile();
-  *crc = static_cast<uint32_t>(crc32(0L, Z_NULL, 0));
   for (;;) {
-    size_t got = 0;
-    if (!src.read(in_.data(), kStoreBlock, &got)) return kReadSeekFailure;
-    if (got == 0) break;
-    *crc = static_cast<uint32_t>(crc32(*crc, in_.data(), static_cast<uInt>(got)));
-    *read += got;
-    if (*read > 0xffffffffULL) return kTooLarge;
     if (put(in_.data(), got) != kOk) return kDiskMayBeFull;
     *written += got;
     progress(*read, expected);
     if (got < kStoreBlock) break;
     if (cancelled()) return kInterrupted;
+    if (!src.read(in_.data(), kStoreBlock, &got)) return kReadSeekFailure;
+    if (got == 0) break;
+    *crc = static_cast<uint32_t>(crc32(*crc, in_.data(), static_cast<uInt>(got)));
+    *read += got;
+    if (*read > 0xffffffffULL) return kTooLarge;
   }
-  if (*read == 0) progress(0, expected);
   return kOk;
 }
 

@@ -7,6 +7,7 @@
 
 #include "archive/errors.h"
 #include "archive/update/entry.h"
+#include "archive/update/readbuffer.h"
 #include "archive/update/update.h"
 #include "platform/diag.h"
 #include "platform/errors.h"
@@ -64,6 +65,7 @@ class Run {
   void checkLimits();
   void createOutput();
   void copyEntry(zlitem& item);
+  void flushCopy();
   int blockCopy(JFile& from, uint64_t length, bool toOutput, JFile* to);
   void writeTail();
   void replaceContainer();
@@ -85,10 +87,14 @@ class Run {
   uint32_t containerMode_ = 0;
   bool haveContainerMode_ = false;
   uint64_t containerSize_ = 0;
+  plat::FileInfo containerInfo_;
   bool outputUnnamed_ = false;
   bool outputInContainerFolder_ = false;
   bool containerTouched_ = false;  // overwritten in place: the output must be kept
   uint64_t total_ = 0, done_ = 0;
+  // Unchanged entries that follow each other are copied as one range.
+  uint64_t pendingFrom_ = 0, pendingLength_ = 0;
+  std::string pendingWhat_;
 };
 
 bool Run::cancelCheck() {
@@ -130,6 +136,7 @@ void Run::writeTest() {
         containerMode_ = fi.mode;
         haveContainerMode_ = true;
         containerSize_ = fi.size;
+        containerInfo_ = fi;
       }
       u_.input = std::move(f);
       return;
@@ -152,7 +159,7 @@ void Run::writeTest() {
 }
 
 void Run::readDirectory() {
-  JNormFile& in = *u_.input;
+  ReadBuffer in(*u_.input);
   EndRecordInfo end;
   auto sink = [this](const std::string& s) { c_.sendConfigMessage(s); };
   if (int rc = findEndRecord(in, &end, sink)) fail(rc, c_.archivePath);
@@ -329,13 +336,36 @@ int Run::blockCopy(JFile& from, uint64_t length, bool toOutput, JFile* to) {
   return copied == length ? kOk : kUnexpectedEnd;
 }
 
+// Queues an unchanged entry for copying; its new offset is where it will land.
 void Run::copyEntry(zlitem& item) {
-  const std::string what = text(8065, item.name);
-  uint64_t length = entryLength(item);
-  if (u_.input->seek(item.central.localHeaderOffset, SeekOrigin::Begin) != kOk)
-    fail(kReadSeekFailure, what);
-  item.central.localHeaderOffset = static_cast<uint32_t>(u_.outputOffset);
-  if (int rc = blockCopy(*u_.input, length, true, nullptr)) fail(rc, what);
+  constexpr uint64_t kRangeLimit = 4u << 20;
+  const uint64_t from = item.central.localHeaderOffset;
+  const uint64_t length = entryLength(item);
+  if (pendingLength_ && (from != pendingFrom_ + pendingLength_ || pendingLength_ >= kRangeLimit))
+    flushCopy();
+  if (!pendingLength_) {
+    pendingFrom_ = from;
+    pendingWhat_ = text(8065, item.name);
+  }
+  item.central.localHeaderOffset = static_cast<uint32_t>(u_.outputOffset + pendingLength_);
+  pendingLength_ += length;
+}
+
+void Run::flushCopy() {
+  if (!pendingLength_) return;
+  const uint64_t length = pendingLength_;
+  pendingLength_ = 0;
+  // Inside the kernel where it can, else through the copy buffer.
+  writer_.reserve(length);
+  uint64_t copied = plat::copyIntoUnnamed(*u_.output->platformFile(), c_.archivePath, containerInfo_,
+                                          pendingFrom_, length);
+  writer_.advanced(copied);
+  if (copied && c_.callbacks.fileProgress)
+    c_.callbacks.fileProgress(static_cast<int>(copied * 100 / length));
+  if (copied == length) return;
+  if (u_.input->seek(static_cast<int64_t>(pendingFrom_ + copied), SeekOrigin::Begin) != kOk)
+    fail(kReadSeekFailure, pendingWhat_);
+  if (int rc = blockCopy(*u_.input, length - copied, true, nullptr)) fail(rc, pendingWhat_);
 }
 
 void Run::writeTail() {
@@ -348,10 +378,28 @@ void Run::writeTail() {
   if (centralOffset + centralSize + TEndCentralRecord::kSize + c_.comment.size() >
       u_.maxArchiveSize)
     fail(kTooLarge, "The briefcase would be larger than 4 GB; it was left as it was");
-  if (int rc = writeCentralDirectory(*u_.output, u_.entries,
-                                     [this](const std::string& s) { c_.sendMessage(s); }))
-    fail(rc, u_.output->path());
-  u_.outputOffset += centralSize;
+  // The central headers go out in blocks rather than one write each.
+  {
+    std::vector<uint8_t> block;
+    block.reserve(kCopyBlock + 4096);
+    ByteWriter w(&block);
+    auto flush = [&] {
+      if (block.empty()) return;
+      if (int rc = writer_.put(block.data(), block.size())) {
+        c_.sendMessage("Error writing central list");
+        fail(rc, u_.output->path());
+      }
+      block.clear();
+    };
+    for (const zlitem& item : u_.entries.items) {
+      item.central.write(w);
+      w.bytes(item.name.data(), item.name.size());
+      w.bytes(item.centralExtra);
+      w.bytes(item.comment);
+      if (block.size() >= kCopyBlock) flush();
+    }
+    flush();
+  }
 
   if (c_.callbacks.configRefresh) c_.callbacks.configRefresh();
   if (c_.comment.size() > 0xffff) fail(kInvalidComment, u_.output->path());
@@ -550,6 +598,7 @@ int Run::execute() {
         continue;
       }
       c_.sendMessage(text(8063, item.name));
+      flushCopy();
       zlitem original = item;
       int rc = writer_.write(item, u_.sources[i]);
       if (rc == kOk) {
@@ -580,6 +629,7 @@ int Run::execute() {
         fail(kOutOfMemory, plat::loadStr(8038));
       }
       c_.sendMessage(text(8066, f.storedName));
+      flushCopy();
       int rc = writer_.write(item, f.localPath);
       if (rc == kOk) {
         item.mark = kMarkNone;
@@ -595,6 +645,7 @@ int Run::execute() {
         fail(rc, text(8037, f.storedName));
       }
     }
+    if (!c_.cancelled) flushCopy();
     u_.entries = std::move(kept);
 
     if (c_.cancelled) {
