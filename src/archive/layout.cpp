@@ -434,7 +434,8 @@ int checkEntries(JFile& f, TZList& list, uint32_t limit) {
       usize = item.descriptor.uncompressedSize;
     }
     if (l.nameLength != c.nameLength ||
-        !std::equal(item.localName.begin(), item.localName.end(), item.name.begin()) ||
+        !std::equal(item.localName.begin(), item.localName.end(), item.name.begin(),
+                    [](uint8_t a, char b) { return a == static_cast<uint8_t>(b); }) ||
         l.versionNeeded != c.versionNeeded || l.versionNeededHost != c.versionNeededHost ||
         (l.flags & 0x1f) != (c.flags & 0x1f))
       return kStructureInvalid;
