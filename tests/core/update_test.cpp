@@ -126,8 +126,9 @@ TEST(UpdateEngine, ReplaceCopiesOtherEntriesByteForByteAndKeepsOneEntry) {
   Env e;
   std::string a = e.file("a.txt", "first version\n");
   std::string b = e.file("dir/b.txt", textBytes(70000, 9));
+  std::string u = e.file("\xc3\xa9t\xc3\xa9/Caf\xc3\xa9.txt", "utf-8\n");
   Recorder r(e);
-  ASSERT_EQ(r.load({a, b}), 0);
+  ASSERT_EQ(r.load({a, b, u}), 0);
   ztest::Archive before = ztest::read(e.container);
   ASSERT_TRUE(before.ok);
 
@@ -138,15 +139,30 @@ TEST(UpdateEngine, ReplaceCopiesOtherEntriesByteForByteAndKeepsOneEntry) {
   EXPECT_TRUE(r2.saw("Copying dir/b.txt..."));
   ztest::Archive after = ztest::read(e.container);
   ASSERT_TRUE(after.ok) << after.error;
-  ASSERT_EQ(after.names(), (std::vector<std::string>{"a.txt", "dir/b.txt"}));
+  const std::string utf = "\xc3\xa9t\xc3\xa9/Caf\xc3\xa9.txt";
+  ASSERT_EQ(after.names(), (std::vector<std::string>{"a.txt", "dir/b.txt", utf}));
   EXPECT_EQ(after.find("a.txt")->text(), "second version, longer than the first\n");
   EXPECT_EQ(after.find("dir/b.txt")->raw, before.find("dir/b.txt")->raw);
+  EXPECT_EQ(after.find(utf)->raw, before.find(utf)->raw);
+  EXPECT_EQ(after.find(utf)->flags, 0x0800);
+
+  // A name that is not plain ASCII still matches its entry, letters a-z
+  // folded: this one finds the entry, and as no such local file exists the
+  // entry stays as it was.
+  writeFile(u, "utf-8, changed\n");
+  Recorder ru(e);
+  ASSERT_EQ(ru.load({e.local + "/\xc3\xa9T\xc3\xa9/CAF\xc3\xa9.TXT"}), 0);
+  EXPECT_TRUE(ru.saw("Copying " + utf + "..."));
+  EXPECT_EQ(ztest::read(e.container).find(utf)->raw, before.find(utf)->raw);
+  ASSERT_EQ(ru.load({u}), 0);
+  EXPECT_TRUE(ru.saw("Updating " + utf + "..."));
+  EXPECT_EQ(ztest::read(e.container).entries.size(), 3u);
 
   // The stored name is matched without regard to case, and a name given
   // twice is loaded once.
   Recorder r3(e);
   ASSERT_EQ(r3.load({a, a}), 0);
-  EXPECT_EQ(ztest::read(e.container).entries.size(), 2u);
+  EXPECT_EQ(ztest::read(e.container).entries.size(), 3u);
 }
 
 TEST(UpdateEngine, DeleteRemovesEntriesAndKeepsTheConfiguration) {
