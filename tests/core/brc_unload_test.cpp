@@ -49,12 +49,14 @@ class BrcUnloadTest : public ::testing::Test {
     testenv::writeFile(home + "/letter.txt", "Dear Anna");
     testenv::writeFile(home + "/reports/q3.txt", std::string(50000, 'q'));
     testenv::writeFile(home + "/ro.txt", "read only");
+    testenv::writeFile(home + "/\xc3\x9c" "bersicht.txt", "");
     fs::last_write_time(home + "/letter.txt", fs::file_time_type::clock::now() - std::chrono::hours(3));
     fs::permissions(home + "/ro.txt", fs::perms::owner_write | fs::perms::group_write |
                                           fs::perms::others_write, fs::perm_options::remove);
     ASSERT_EQ(brc("AAAA1111", "new " + quote(bc) + " --folder " + quote(home) + " --days 1"), 0) << err();
     ASSERT_EQ(brc("AAAA1111", "load " + quote(bc) + " " + quote(home + "/letter.txt") + " " +
-                                  quote(home + "/reports/q3.txt") + " " + quote(home + "/ro.txt")),
+                                  quote(home + "/reports/q3.txt") + " " + quote(home + "/ro.txt") +
+                                  " " + quote(home + "/\xc3\x9c" "bersicht.txt")),
               0)
         << err();
   }
@@ -75,6 +77,7 @@ TEST_F(BrcUnloadTest, UnloadOnTheOtherComputerThenRemove) {
       << err();
   EXPECT_EQ(read(office + "/letter.txt"), "Dear Anna");
   EXPECT_EQ(read(office + "/reports/q3.txt"), std::string(50000, 'q'));
+  EXPECT_TRUE(fs::exists(office + "/\xc3\x9c" "bersicht.txt"));
   EXPECT_EQ(mtime(office + "/letter.txt"), mtime(home + "/letter.txt"));
   EXPECT_EQ(mtime(office + "/reports/q3.txt"), mtime(home + "/reports/q3.txt"));
   EXPECT_EQ(fs::status(office + "/ro.txt").permissions() & fs::perms::owner_write, fs::perms::none);

@@ -241,6 +241,9 @@ TEST_F(ExtractTest, DirectoryRepairs) {
       {"multi-disk", "",
        [](auto& b, auto& z) { craftzip::put16(b, z.endOffset + craftzip::kEndDisk, 1); }, 1,
        "File claims to be last disk of a multi-part archive", true},
+      {"bad local header", "",
+       [](auto& b, auto&) { b[0] = 'X'; }, 2,
+       "file #1:  bad briefcase file offset (local header sig):  0\n", false},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
@@ -252,6 +255,9 @@ TEST_F(ExtractTest, DirectoryRepairs) {
     EXPECT_EQ(archive::UnloadRun(c), k.result) << allMessages();
     EXPECT_TRUE(said(k.message)) << allMessages();
     EXPECT_EQ(exists("one.txt") && local("two/t.txt") == "second", k.written);
+    if (!k.written && k.result == 2) {
+      EXPECT_EQ(local("two/t.txt"), "second");  // only the damaged entry is skipped
+    }
     if (k.result == 3) {
       EXPECT_TRUE(said("appropriate BINARY mode"));
     }
