@@ -9,6 +9,7 @@ the ratios the targets are stated in, and peak memory (/usr/bin/time -v).
 import argparse
 import os
 import re
+import resource
 import shutil
 import statistics
 import subprocess
@@ -25,13 +26,20 @@ with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED, compresslevel=6) as z:
 """
 
 
+CPU = {}
+
+
 def timed(cmd, env, memory=False):
-    """Wall seconds (and peak RSS in KB when asked) of one command."""
+    """Wall seconds (and peak RSS in KB when asked) of one command; its CPU
+    seconds (user + system) go to CPU["last"]."""
     if memory:
         cmd = ["/usr/bin/time", "-v"] + cmd
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
     start = time.perf_counter()
     r = subprocess.run(cmd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     wall = time.perf_counter() - start
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    CPU["last"] = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
     if r.returncode != 0:
         sys.exit("failed (%d): %s\n%s" % (r.returncode, " ".join(cmd[:6]), r.stderr[-2000:]))
     rss = None
@@ -113,12 +121,14 @@ def main():
              ("bsdtar zip -6", run_bsdtar), ("python zipfile -6", run_pyzip),
              ("brc load (one file)", run_one), ("cp container", run_cp), ("cp+sync container", run_cp_sync)]
     times = {name: [] for name, _ in tasks}
+    cpu = {name: [] for name, _ in tasks}
     rss = {name: [] for name, _ in tasks}
     for r in range(a.rounds):
         order = tasks[r % len(tasks):] + tasks[:r % len(tasks)]
         for name, fn in order:
             wall, peak = fn()
             times[name].append(wall)
+            cpu[name].append(CPU["last"])
             if peak:
                 rss[name].append(peak)
         print("round %d done" % (r + 1), file=sys.stderr)
@@ -136,14 +146,18 @@ def main():
     big_wall, big_rss = timed([brc, "load", bigbc, big], env, memory=True)
 
     med = {k: statistics.median(v) for k, v in times.items()}
+    cmed = {k: statistics.median(v) for k, v in cpu.items()}
     print("corpus: %d files, %.1f MB; rounds: %d" % (len(files), total / 1e6, a.rounds))
-    print("| command | median s | all runs s | peak RSS MB |")
-    print("|---|---|---|---|")
+    print("| command | median wall s | median CPU s | all runs, wall s | peak RSS MB |")
+    print("|---|---|---|---|---|")
     for name, _ in tasks:
         peak = "%.1f" % (max(rss[name]) / 1024) if rss[name] else ""
-        print("| %s | %.2f | %s | %s |" % (name, med[name], " ".join("%.2f" % t for t in times[name]), peak))
-    print("| brc load (one 1 GiB file) | %.2f | | %.1f |" % (big_wall, big_rss / 1024))
+        print("| %s | %.2f | %.2f | %s | %s |" % (name, med[name], cmed[name],
+                                                 " ".join("%.2f" % t for t in times[name]), peak))
+    print("| brc load (one 1 GiB file) | %.2f | | | %.1f |" % (big_wall, big_rss / 1024))
     print()
+    for label, cmp in (("floor", "floor"), ("bsdtar", "bsdtar zip -6"), ("python zipfile", "python zipfile -6")):
+        print("fresh load / %s, CPU: %.3f" % (label, cmed["brc load (fresh)"] / cmed[cmp]))
     print("fresh load / floor: %.3f" % (med["brc load (fresh)"] / med["floor"]))
     print("fresh load / floor+fsync: %.3f" % (med["brc load (fresh)"] / med["floor+fsync"]))
     print("fresh load / bsdtar: %.3f" % (med["brc load (fresh)"] / med["bsdtar zip -6"]))
