@@ -98,6 +98,9 @@ TEST(UpdateFaults, ASecondRunFindsTheContainerLocked) {
   EXPECT_EQ(r.load(l.names), archive::kCreateFailed);
   EXPECT_EQ(asked, 1);
   l.expectUnchanged();
+  // Nor does a clear replace it meanwhile.
+  EXPECT_EQ(archive::ClearBriefcase(r.engine), archive::kCreateFailed);
+  l.expectUnchanged();
   other.reset();
   EXPECT_EQ(r.load(l.names), 0);
 }
