@@ -2,11 +2,14 @@
 
 #include <iostream>
 
+#include "app/localscan.h"
 #include "archive/errors.h"
 #include "archive/update/update.h"
 #include "brc/briefcase_cmd.h"
 #include "brc/cli.h"
 #include "brc/progress.h"
+#include "briefcase/brdate.h"
+#include "briefcase/patterns.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 
@@ -15,10 +18,6 @@ namespace {
 int runLoad(const brc::Args& args) {
   if (args.positional.empty()) {
     brc::error("brc load: give the briefcase and the files to load. 'brc load --help' shows how.");
-    return archive::kBadParameters;
-  }
-  if (args.positional.size() < 2) {
-    brc::error("brc load: give the files to load after the briefcase.");
     return archive::kBadParameters;
   }
   archive::TCompress engine;
@@ -58,9 +57,28 @@ int runLoad(const brc::Args& args) {
   engine.update.baseFolder = plat::stripTrailingSlash(base);
   engine.ClearCancel();
   engine.ClearNames();
+  // The files given, or else every load candidate, as a load of all rows does.
+  std::vector<std::string> files;
+  if (args.positional.size() > 1) {
+    for (size_t i = 1; i < args.positional.size(); ++i)
+      files.push_back(brc::normalPath(args.positional[i]));
+  } else {
+    plat::FileTime date = 0;
+    briefcase::ReadBriefcaseDate(path, &date);
+    app::ScanRules rules;
+    rules.localFolder = base;
+    rules.subfolders = record.subfolders;
+    rules.include = briefcase::SplitPatterns(record.include, briefcase::PatternKind::Include);
+    rules.exclude = briefcase::SplitPatterns(record.exclude, briefcase::PatternKind::Exclude);
+    rules.briefcaseDate = date;
+    app::ScanLocalFolder(rules, [&](const app::LoadCandidate& c) { files.push_back(c.path); });
+    if (files.empty()) {
+      std::cerr << "Nothing to load: no local file changed since the briefcase date.\n";
+      return 0;
+    }
+  }
   bool tooLarge = false;
-  for (size_t i = 1; i < args.positional.size(); ++i) {
-    const std::string file = brc::normalPath(args.positional[i]);
+  for (const std::string& file : files) {
     plat::FileInfo fi;
     if (plat::fileSystem().stat(file, &fi, true) && fi.isRegular && fi.size > 0xffffffffULL) {
       brc::error("brc load: " + file + " is 4 GB or larger and is not loaded.");
@@ -91,8 +109,11 @@ int runLoad(const brc::Args& args) {
 
 brc::Registrar reg{brc::Command{
     "load",
-    "BRIEFCASE FILE... [--folder DIR]",
+    "BRIEFCASE [FILE...] [--folder DIR]",
     "Put local files into a briefcase, adding them or refreshing their entries.",
+    "Without FILE, every load candidate is loaded: each file of the local folder (and, when the\n"
+    "briefcase counts subfolders, below it) that passes the include and exclude patterns and was\n"
+    "changed after the briefcase date ('brc status' lists them).\n"
     "Each FILE is stored under its path relative to this computer's local folder (the briefcase's\n"
     "configuration gives it; --folder DIR sets it first, for every entry of this computer, and\n"
     "adds one when there is none). The compression level is the briefcase's. Files of 4 GB or\n"
