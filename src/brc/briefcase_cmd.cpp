@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "brc/cli.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/strtable.h"
 
@@ -25,6 +26,37 @@ int openBriefcase(const std::string& command, const std::string& path,
     if (std::strcmp(record.version.c_str(), briefcase::kRecordVersion) <= 0)
       error("brc " + command + ": " + plat::loadStr(712));
     return 17;
+  }
+  return 0;
+}
+
+int localFolderFor(const std::string& command, const Args& args,
+                   briefcase::TBriefcaseComment& record, std::string* folder, bool* changed) {
+  *changed = false;
+  if (args.has("--folder")) {
+    const std::string wanted = normalPath(args.value("--folder"));
+    if (!plat::folderExists(wanted)) {
+      error("brc " + command + ": the local folder " + wanted + " does not exist or is not a folder.");
+      return 10;
+    }
+    if (record.FolderForThisComputer() != wanted) {
+      if (record.FolderForThisComputer().empty())
+        record.AddEntry(wanted);
+      else
+        record.SetFolderForThisComputer(wanted);
+      if (record.FolderForThisComputer().empty()) {
+        error("brc " + command + ": the briefcase's folder table is full (30 computers); no "
+              "folder can be added for this computer.");
+        return 10;
+      }
+      *changed = true;
+    }
+  }
+  *folder = record.FolderForThisComputer();
+  if (folder->empty()) {
+    error("brc " + command + ": the briefcase has no local folder for this computer; give it "
+          "with --folder DIR.");
+    return 10;
   }
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "archive/compress.h"
+#include "brc/cli.h"
 #include "briefcase/comment.h"
 
 namespace brc {
@@ -16,6 +17,14 @@ namespace brc {
 // read).
 int openBriefcase(const std::string& command, const std::string& path,
                   archive::TCompress& engine, briefcase::TBriefcaseComment& record);
+
+// The local folder a command works in. With --folder DIR (which must exist),
+// DIR becomes this computer's folder in the record (every entry of this
+// computer, or a new entry when it has none; the caller stores the record);
+// *changed tells whether the record changed. Without it, this computer's
+// folder from the record. Errors are printed; the result is 0 or 10.
+int localFolderFor(const std::string& command, const Args& args,
+                   briefcase::TBriefcaseComment& record, std::string* folder, bool* changed);
 
 // An absolute path with "." and ".." resolved and no repeated or trailing '/'
 // (text only: links are not resolved).

@@ -1,11 +1,11 @@
 // brc info: what a briefcase holds in its configuration.
 
-#include <cstring>
 #include <iostream>
 
 #include "archive/compress.h"
 #include "archive/errors.h"
 #include "briefcase/comment.h"
+#include "brc/briefcase_cmd.h"
 #include "brc/cli.h"
 #include "platform/computerid.h"
 #include "platform/files.h"
@@ -20,22 +20,11 @@ int runInfo(const brc::Args& args) {
   }
   const bool json = args.has("--json");
   archive::TCompress engine;
-  engine.archivePath = brc::absolutePath(args.positional[0]);
-  engine.callbacks.configMessage = [](const std::string& s) { brc::error(s); };
-  int rc = engine.readEndRecord();
-  if (rc) {
-    brc::errorCode(rc, engine.archivePath);
-    return rc;
-  }
   briefcase::TBriefcaseComment record;
+  if (int rc = brc::openBriefcase("info", brc::normalPath(args.positional[0]), engine, record))
+    return rc;
   if (engine.comment.empty()) {
-    brc::error(plat::loadStr(712));
-    return archive::kInvalidComment;
-  }
-  if (!record.Parse(engine)) {
-    // A newer record was already reported by Parse itself.
-    if (std::strcmp(record.version.c_str(), briefcase::kRecordVersion) <= 0)
-      brc::error(plat::loadStr(712));
+    brc::error("brc info: " + plat::loadStr(712));
     return archive::kInvalidComment;
   }
   plat::FileInfo fi;

@@ -25,28 +25,9 @@ int runLoad(const brc::Args& args) {
   const std::string path = brc::normalPath(args.positional[0]);
   if (int rc = brc::openBriefcase("load", path, engine, record)) return rc;
 
-  if (args.has("--folder")) {
-    const std::string folder = brc::normalPath(args.value("--folder"));
-    if (!plat::folderExists(folder)) {
-      brc::error("brc load: the local folder " + folder + " does not exist or is not a folder.");
-      return archive::kBadParameters;
-    }
-    if (record.FolderForThisComputer().empty())
-      record.AddEntry(folder);
-    else
-      record.SetFolderForThisComputer(folder);
-    if (record.FolderForThisComputer().empty()) {
-      brc::error("brc load: the briefcase's folder table is full (30 computers); no folder can be "
-                 "added for this computer.");
-      return archive::kBadParameters;
-    }
-  }
-  const std::string base = record.FolderForThisComputer();
-  if (base.empty()) {
-    brc::error("brc load: the briefcase has no local folder for this computer; give it with "
-               "--folder DIR.");
-    return archive::kBadParameters;
-  }
+  std::string base;
+  bool changed = false;
+  if (int rc = brc::localFolderFor("load", args, record, &base, &changed)) return rc;
   try {
     record.Build(engine);
   } catch (const briefcase::RecordTooLarge& e) {

@@ -8,7 +8,7 @@
 #include "archive/errors.h"
 #include "archive/extract/extract.h"
 #include "archive/extract/state.h"
-#include "brc/briefcase_open.h"
+#include "brc/briefcase_cmd.h"
 #include "brc/cli.h"
 #include "briefcase/brdate.h"
 #include "briefcase/patterns.h"
@@ -66,14 +66,16 @@ int runStatus(const brc::Args& args) {
     return archive::kBadParameters;
   }
   plat::useUserTimeLocale();
-  brc::OpenBriefcase b;
-  if (int rc = brc::openBriefcase(brc::absolutePath(args.positional[0]), &b)) return rc;
+  archive::TCompress engine;
+  briefcase::TBriefcaseComment record;
+  if (int rc = brc::openBriefcase("status", brc::normalPath(args.positional[0]), engine, record))
+    return rc;
   // --folder only points this command at another folder; it changes nothing.
-  std::string local = b.localFolder;
-  if (args.has("--folder")) local = brc::absolutePath(args.value("--folder"));
+  std::string local = record.FolderForThisComputer();
+  if (args.has("--folder")) local = brc::normalPath(args.value("--folder"));
 
   plat::FileTime date = 0;
-  const bool found = briefcase::ReadBriefcaseDate(b.engine.archivePath, &date);
+  const bool found = briefcase::ReadBriefcaseDate(engine.archivePath, &date);
 
   // The local rows: the load candidates in scan order.
   std::vector<app::ListRow> localRows;
@@ -81,9 +83,9 @@ int runStatus(const brc::Args& args) {
   if (!local.empty()) {
     app::ScanRules rules;
     rules.localFolder = local;
-    rules.subfolders = b.record.subfolders;
-    rules.include = briefcase::SplitPatterns(b.record.include, briefcase::PatternKind::Include);
-    rules.exclude = briefcase::SplitPatterns(b.record.exclude, briefcase::PatternKind::Exclude);
+    rules.subfolders = record.subfolders;
+    rules.include = briefcase::SplitPatterns(record.include, briefcase::PatternKind::Include);
+    rules.exclude = briefcase::SplitPatterns(record.exclude, briefcase::PatternKind::Exclude);
     rules.briefcaseDate = date;
     app::ScanLocalFolder(rules, [&](const app::LoadCandidate& c) {
       localRows.push_back(app::LocalRowFor(c));
@@ -93,7 +95,7 @@ int runStatus(const brc::Args& args) {
 
   // The briefcase rows, each compared with its local file.
   std::vector<app::ListRow> entryRows;
-  b.engine.extract.callbacks.listEntry = [&](const archive::TExtractEntry& e) {
+  engine.extract.callbacks.listEntry = [&](const archive::TExtractEntry& e) {
     std::optional<app::RowIcon> localIcon;
     std::optional<app::ListRow> row = app::BriefcaseRowFor(e, local, &localIcon);
     if (!row) return;
@@ -101,10 +103,10 @@ int runStatus(const brc::Args& args) {
     auto it = byPath.find(app::RowEntryName(*row));
     if (localIcon && it != byPath.end()) localRows[it->second].icon = *localIcon;
   };
-  b.engine.callbacks.message = nullptr;  // a listing's progress texts are not shown here
-  int rc = archive::ListRun(b.engine);
+  engine.callbacks.message = nullptr;  // a listing's progress texts are not shown here
+  int rc = archive::ListRun(engine);
   if (rc != archive::kOk && rc != archive::kWarning && rc != archive::kNoFiles) {
-    brc::errorCode(rc, b.engine.archivePath);
+    brc::errorCode(rc, engine.archivePath);
     return rc;
   }
 

@@ -104,31 +104,8 @@ int runUnload(const brc::Args& args) {
 
   // The local folder: --folder sets this computer's folder in the record.
   bool recordChanged = false;
-  if (args.has("--folder")) {
-    const std::string folder = brc::normalPath(args.value("--folder"));
-    if (!plat::folderExists(folder)) {
-      brc::error("brc unload: the local folder " + folder + " does not exist or is not a folder.");
-      return archive::kBadParameters;
-    }
-    if (record.FolderForThisComputer() != folder) {
-      if (record.FolderForThisComputer().empty())
-        record.AddEntry(folder);
-      else
-        record.SetFolderForThisComputer(folder);
-      if (record.FolderForThisComputer().empty()) {
-        brc::error("brc unload: the briefcase's folder table is full (30 computers); no folder "
-                   "can be added for this computer.");
-        return archive::kBadParameters;
-      }
-      recordChanged = true;
-    }
-  }
-  const std::string folder = record.FolderForThisComputer();
-  if (folder.empty()) {
-    brc::error("brc unload: the briefcase has no local folder for this computer; give it with "
-               "--folder DIR.");
-    return archive::kBadParameters;
-  }
+  std::string folder;
+  if (int rc = brc::localFolderFor("unload", args, record, &folder, &recordChanged)) return rc;
   if (!plat::folderExists(folder) && !plat::folderExists(plat::parentFolder(folder))) {
     brc::error("brc unload: the local folder " + folder + " cannot be made: " +
                plat::parentFolder(folder) + " does not exist.");
