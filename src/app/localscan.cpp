@@ -4,6 +4,17 @@
 
 namespace app {
 
+ScanRules RulesFor(const briefcase::TBriefcaseComment& record, const std::string& localFolder,
+                   plat::FileTime briefcaseDate) {
+  ScanRules rules;
+  rules.localFolder = localFolder;
+  rules.subfolders = record.subfolders;
+  rules.include = briefcase::SplitPatterns(record.include, briefcase::PatternKind::Include);
+  rules.exclude = briefcase::SplitPatterns(record.exclude, briefcase::PatternKind::Exclude);
+  rules.briefcaseDate = briefcaseDate;
+  return rules;
+}
+
 bool PassesNameTest(const ScanRules& rules, const std::string& name) {
   return briefcase::IsIncluded(rules.include, name) && !briefcase::IsExcluded(rules.exclude, name);
 }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "briefcase/comment.h"
 #include "briefcase/patterns.h"
 #include "platform/filetime.h"
 
@@ -29,6 +30,11 @@ struct LoadCandidate {
   plat::FileTime writeTime = 0;
   uint32_t attributes = 0;
 };
+
+// The rules of a briefcase's configuration for a local folder and a date
+// (the patterns split from the record's texts).
+ScanRules RulesFor(const briefcase::TBriefcaseComment& record, const std::string& localFolder,
+                   plat::FileTime briefcaseDate);
 
 // The name test: included and not excluded (the bare name, never the folder).
 bool PassesNameTest(const ScanRules& rules, const std::string& name);

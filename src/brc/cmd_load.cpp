@@ -9,7 +9,6 @@
 #include "brc/cli.h"
 #include "brc/progress.h"
 #include "briefcase/brdate.h"
-#include "briefcase/patterns.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 
@@ -46,12 +45,7 @@ int runLoad(const brc::Args& args) {
   } else {
     plat::FileTime date = 0;
     briefcase::ReadBriefcaseDate(path, &date);
-    app::ScanRules rules;
-    rules.localFolder = base;
-    rules.subfolders = record.subfolders;
-    rules.include = briefcase::SplitPatterns(record.include, briefcase::PatternKind::Include);
-    rules.exclude = briefcase::SplitPatterns(record.exclude, briefcase::PatternKind::Exclude);
-    rules.briefcaseDate = date;
+    const app::ScanRules rules = app::RulesFor(record, base, date);
     app::ScanLocalFolder(rules, [&](const app::LoadCandidate& c) { files.push_back(c.path); });
     if (files.empty()) {
       std::cerr << "Nothing to load: no local file changed since the briefcase date.\n";

@@ -11,7 +11,6 @@
 #include "brc/briefcase_cmd.h"
 #include "brc/cli.h"
 #include "briefcase/brdate.h"
-#include "briefcase/patterns.h"
 #include "platform/datefmt.h"
 #include "platform/strtable.h"
 
@@ -81,12 +80,7 @@ int runStatus(const brc::Args& args) {
   std::vector<app::ListRow> localRows;
   std::map<std::string, size_t> byPath;  // entry name -> local row (exact comparison)
   if (!local.empty()) {
-    app::ScanRules rules;
-    rules.localFolder = local;
-    rules.subfolders = record.subfolders;
-    rules.include = briefcase::SplitPatterns(record.include, briefcase::PatternKind::Include);
-    rules.exclude = briefcase::SplitPatterns(record.exclude, briefcase::PatternKind::Exclude);
-    rules.briefcaseDate = date;
+    const app::ScanRules rules = app::RulesFor(record, local, date);
     app::ScanLocalFolder(rules, [&](const app::LoadCandidate& c) {
       localRows.push_back(app::LocalRowFor(c));
       byPath.emplace(app::RowEntryName(localRows.back()), localRows.size() - 1);
