@@ -80,18 +80,18 @@ int main(int argc, char** argv) {
       a = a.substr(0, eq);
       inlineValue = true;
     }
-    const brc::OptionSpec* spec = nullptr;
+    const brc::OptionSpec* option = nullptr;
     for (const brc::OptionSpec& o : cmd->options)
-      if (o.name == a) spec = &o;
-    if (!spec) {
+      if (o.name == a) option = &o;
+    if (!option) {
       brc::error("brc " + name + ": unknown option '" + a + "'. 'brc " + name +
                  " --help' lists the options.");
       return 10;
     }
-    if (spec->takesValue) {
+    if (option->takesValue) {
       if (!inlineValue) {
         if (i + 1 >= argc) {
-          brc::error("brc " + name + ": option " + a + " needs a value (" + spec->valueName + ").");
+          brc::error("brc " + name + ": option " + a + " needs a value (" + option->valueName + ").");
           return 10;
         }
         value = argv[++i];

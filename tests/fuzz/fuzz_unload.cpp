@@ -13,30 +13,14 @@
 #include <string>
 
 #include "archive/compress.h"
+#include "scratch.h"
 #include "archive/extract/extract.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Scratch {
-  fs::path root;
-  ~Scratch() {
-    std::error_code ec;
-    fs::remove_all(root, ec);
-  }
-};
-
-const fs::path& scratch() {
-  static const Scratch s{[] {
-    const char* t = std::getenv("TMPDIR");
-    fs::path p = fs::path(t && *t ? t : "/tmp") / ("fuzz_unload." + std::to_string(::getpid()));
-    fs::remove_all(p);
-    fs::create_directories(p);
-    return p;
-  }()};
-  return s.root;
-}
+const fs::path& scratch() { return fuzzscratch::folder("fuzz_unload", nullptr); }
 
 void check(bool ok, const char* what) {
   if (!ok) {

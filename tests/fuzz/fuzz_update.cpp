@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "archive/compress.h"
+#include "scratch.h"
 #include "archive/errors.h"
 #include "archive/layout.h"
 #include "archive/update/update.h"
@@ -23,24 +24,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Scratch {
-  fs::path root;
-  ~Scratch() {
-    std::error_code ec;
-    fs::remove_all(root, ec);
-  }
-};
-
 const fs::path& scratch() {
-  static const Scratch s{[] {
-    const char* t = std::getenv("TMPDIR");
-    fs::path p = fs::path(t && *t ? t : "/tmp") / ("fuzz_update." + std::to_string(::getpid()));
-    fs::remove_all(p);
+  return fuzzscratch::folder("fuzz_update", [](const fs::path& p) {
     fs::create_directories(p / "docs");
     std::ofstream(p / "docs" / "a.txt") << "a small text file, loaded into the damaged container\n";
-    return p;
-  }()};
-  return s.root;
+  });
 }
 
 std::vector<uint8_t> readAll(const fs::path& p) {
