@@ -82,12 +82,12 @@ void TDocManager::enable(Command c, bool on) {
 
 void TDocManager::CreateActions() {
   if (!actionList_) return;
-  struct Spec {
+  struct CommandDefaults {
     const char* caption;
     QKeySequence shortcut;
     bool enabled;
   };
-  const Spec specs[kCommands] = {
+  const CommandDefaults defaults[kCommands] = {
       {"&New", QKeySequence(QStringLiteral("Ctrl+N")), true},
       {"&Open...", QKeySequence(QStringLiteral("Ctrl+O")), true},
       {"&Save", QKeySequence(QStringLiteral("Ctrl+S")), false},
@@ -97,13 +97,13 @@ void TDocManager::CreateActions() {
       {"E&xit", QKeySequence(QStringLiteral("Alt+F4")), true},
   };
   for (int c = 0; c < kCommands; ++c) {
-    auto* a = new QAction(QString::fromLatin1(specs[c].caption), actionList_);
+    auto* a = new QAction(QString::fromLatin1(defaults[c].caption), actionList_);
     a->setObjectName(QString::fromLatin1(kActionNames[c]));
     a->setProperty("category", QStringLiteral("File"));
-    a->setShortcut(specs[c].shortcut);
+    a->setShortcut(defaults[c].shortcut);
     if (!hint_[c].isEmpty()) setHint(a, hint_[c]);
     a->setIcon(imageAt(imageIndex_[c]));
-    a->setEnabled(specs[c].enabled);
+    a->setEnabled(defaults[c].enabled);
     // Shortcuts work while the action belongs to a widget of the window.
     if (auto* w = qobject_cast<QWidget*>(actionList_.data())) w->addAction(a);
     actions_[c] = a;
