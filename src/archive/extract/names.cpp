@@ -60,7 +60,7 @@ std::vector<uint32_t> codePoints(const std::string& s) {
     uint32_t cp;
     size_t n = sequenceLength(s, i, &cp);
     if (n == 0) {
-      out.push_back(0x110000u + static_cast<unsigned char>(s[i]));
+      out.push_back(static_cast<unsigned char>(s[i]));  // read as Latin-1
       ++i;
     } else {
       out.push_back(cp);

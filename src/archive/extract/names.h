@@ -24,7 +24,8 @@ std::string printableName(const std::string& name);
 // '?' exactly one character, '\' takes the next pattern character literally;
 // letters A-Z and the Latin-1 capitals U+00C0-U+00DE (but U+00D7) match their
 // small forms. Characters are UTF-8 code points (a byte that is not part of a
-// well-formed sequence counts as one character).
+// well-formed sequence counts as the Latin-1 character of its value). Linear
+// in practice: a pattern full of '*' cannot make it take exponential time.
 bool wildcardMatch(const std::string& pattern, const std::string& text);
 
 // Whether an entry with this name (already decoded to text) is selected by a
