@@ -3,7 +3,9 @@
 #include <cstring>
 #include <vector>
 
+#include "archive/update/update.h"
 #include "brc/cli.h"
+#include "brc/progress.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/strtable.h"
@@ -59,6 +61,23 @@ int localFolderFor(const std::string& command, const Args& args,
     return 10;
   }
   return 0;
+}
+
+int removeEntries(archive::TCompress& engine, briefcase::TBriefcaseComment& record,
+                  bool storeRecord, const std::vector<std::string>& names) {
+  engine.ClearNames();
+  for (const std::string& n : names) engine.AddName(n);
+  archive::PrepareDelete(engine, false);
+  if (storeRecord) engine.callbacks.configRefresh = [&] { record.Build(engine); };
+  Progress progress;
+  progress.attach(engine);
+  progress.status(plat::loadStr(801));
+  int rc = archive::Update(engine);
+  progress.finish();
+  engine.update.mode = archive::kModeAdd;
+  engine.ClearNames();
+  engine.callbacks.configRefresh = nullptr;
+  return rc;
 }
 
 std::string normalPath(const std::string& path) {

@@ -3,6 +3,7 @@
 // configuration, and local paths as the engine wants them.
 
 #include <string>
+#include <vector>
 
 #include "archive/compress.h"
 #include "brc/cli.h"
@@ -25,6 +26,12 @@ int openBriefcase(const std::string& command, const std::string& path,
 // folder from the record. Errors are printed; the result is 0 or 10.
 int localFolderFor(const std::string& command, const Args& args,
                    briefcase::TBriefcaseComment& record, std::string* folder, bool* changed);
+
+// Removes entries from the briefcase (an update run in delete mode, with the
+// progress line and 801), storing the record again when `storeRecord`; the
+// engine is back in add mode afterwards. Result: the run's.
+int removeEntries(archive::TCompress& engine, briefcase::TBriefcaseComment& record,
+                  bool storeRecord, const std::vector<std::string>& names);
 
 // An absolute path with "." and ".." resolved and no repeated or trailing '/'
 // (text only: links are not resolved).

@@ -20,16 +20,8 @@ int runDelete(const brc::Args& args) {
   if (int rc = brc::openBriefcase("delete", path, engine, record)) return rc;
   const bool hasRecord = !engine.comment.empty();
 
-  engine.ClearNames();
-  for (size_t i = 1; i < args.positional.size(); ++i) engine.AddName(args.positional[i]);
-  archive::PrepareDelete(engine, false);
-  if (hasRecord) engine.callbacks.configRefresh = [&] { record.Build(engine); };
-  brc::Progress progress;
-  progress.attach(engine);
-  progress.status(plat::loadStr(801));
-  int rc = archive::Update(engine);
-  progress.finish();
-  engine.update.mode = archive::kModeAdd;
+  const std::vector<std::string> names(args.positional.begin() + 1, args.positional.end());
+  int rc = brc::removeEntries(engine, record, hasRecord, names);
   for (const std::string& name : engine.update.unmatched)
     brc::error("brc delete: " + name + " is not in the briefcase.");
   if (rc) {

@@ -190,17 +190,7 @@ int runUnload(const brc::Args& args) {
   if (remove) {
     // The files written must be on the disk before their entries go.
     plat::syncFileSystemOf(folder);
-    engine.ClearNames();
-    for (const std::string& n : selected) engine.AddName(n);
-    archive::PrepareDelete(engine, false);
-    if (hasRecord || recordChanged) engine.callbacks.configRefresh = [&] { record.Build(engine); };
-    brc::Progress removal;
-    removal.attach(engine);
-    removal.status(plat::loadStr(801));
-    int del = archive::Update(engine);
-    removal.finish();
-    engine.update.mode = archive::kModeAdd;
-    engine.ClearNames();
+    int del = brc::removeEntries(engine, record, hasRecord || recordChanged, selected);
     if (del) {
       brc::error(plat::loadStr(693));
       brc::errorCode(del, path);
