@@ -28,14 +28,8 @@ class BrcCycleTest : public ::testing::Test {
                             quote(env.path("stderr")) + " </dev/null",
                         out);
   }
-  std::string err() {
-    auto b = testenv::readBytes(env.path("stderr"));
-    return std::string(b.begin(), b.end());
-  }
-  std::string read(const std::string& path) {
-    auto b = testenv::readBytes(path);
-    return std::string(b.begin(), b.end());
-  }
+  std::string err() { return testenv::readText(env.path("stderr")); }
+  std::string read(const std::string& path) { return testenv::readText(path); }
   std::string status(const std::string& computer, const std::string& extra = "") {
     std::string out;
     EXPECT_EQ(run(computer, "status " + quote(bc) + " --json" + extra, &out), 0) << err();

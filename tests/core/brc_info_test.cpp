@@ -20,10 +20,7 @@ class BrcInfoTest : public ::testing::Test {
   int run(const std::string& args, std::string* out = nullptr) {
     return testenv::run(brc + " " + args + " 2>" + quote(env.path("stderr")), out);
   }
-  std::string err() {
-    auto b = testenv::readBytes(env.path("stderr"));
-    return std::string(b.begin(), b.end());
-  }
+  std::string err() { return testenv::readText(env.path("stderr")); }
 };
 
 }  // namespace

@@ -36,10 +36,7 @@ class BrcUnloadTest : public ::testing::Test {
                         out);
   }
   std::string err() { return read(env.path("stderr")); }
-  static std::string read(const std::string& p) {
-    auto b = testenv::readBytes(p);
-    return std::string(b.begin(), b.end());
-  }
+  static std::string read(const std::string& p) { return testenv::readText(p); }
   static int64_t mtime(const std::string& p) {
     struct stat st;
     return ::stat(p.c_str(), &st) == 0 ? st.st_mtim.tv_sec : -1;

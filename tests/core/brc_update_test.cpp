@@ -32,10 +32,7 @@ class BrcUpdate : public ::testing::Test {
     fs::remove(env.path("stderr"));
     return testenv::run(brc + " " + args + " 2>" + quote(env.path("stderr")) + " </dev/null", out);
   }
-  std::string err() {
-    auto b = testenv::readBytes(env.path("stderr"));
-    return std::string(b.begin(), b.end());
-  }
+  std::string err() { return testenv::readText(env.path("stderr")); }
   std::string file(const std::string& rel, const std::string& content) {
     testenv::writeFile(docs + "/" + rel, content);
     return docs + "/" + rel;

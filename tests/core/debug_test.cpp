@@ -15,12 +15,6 @@
 
 namespace {
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 class DebugHelper : public ::testing::Test {
  protected:
@@ -60,7 +54,7 @@ TEST_F(DebugHelper, LineFormatWithFixedClock) {
   h->Output("at once");
   now = 5000 + 98765432;
   h->Output("");
-  EXPECT_EQ(readFile(logPath),
+  EXPECT_EQ(testenv::readText(logPath),
             "      1234ms :Opening briefcase\n"
             "         0ms :at once\n"
             "  98765432ms :\n");
@@ -72,7 +66,7 @@ TEST_F(DebugHelper, ElapsedTimeWrapsAt32Bits) {
   auto h = make();
   now = 0x100;
   h->Output("x");
-  EXPECT_EQ(readFile(logPath), "       512ms :x\n");
+  EXPECT_EQ(testenv::readText(logPath), "       512ms :x\n");
 }
 
 TEST_F(DebugHelper, FirstRunCreatesDebugSwitchOff) {
@@ -98,12 +92,12 @@ TEST_F(DebugHelper, SwitchingDebugWhileRunning) {
   setDebug(7);                // any non-zero value is on
   now = 5020;
   h->Output("again");
-  EXPECT_EQ(readFile(logPath), "        10ms :first\n        20ms :again\n");
+  EXPECT_EQ(testenv::readText(logPath), "        10ms :first\n        20ms :again\n");
   h.reset();
   // A new run starts a fresh log with its first line.
   auto h2 = make();
   h2->Output("new run");
-  EXPECT_EQ(readFile(logPath), "         0ms :new run\n");
+  EXPECT_EQ(testenv::readText(logPath), "         0ms :new run\n");
 }
 
 TEST_F(DebugHelper, SetActiveWritesTheSwitchAndRestoresStorageState) {
@@ -128,7 +122,7 @@ TEST_F(DebugHelper, FixedStateLeavesRegistryAlone) {
   h->SetActive(false);
   h->Output("off");
   EXPECT_FALSE(storedDebug().has_value());
-  EXPECT_EQ(readFile(logPath), "         0ms :forced on\n"
+  EXPECT_EQ(testenv::readText(logPath), "         0ms :forced on\n"
                                "         0ms :no more: the state is kept while the log is open\n");
 }
 
@@ -164,7 +158,7 @@ TEST_F(DebugHelper, ReceivesCoreDiagnosticsUntilDestroyed) {
   t.join();
   h.reset();
   plat::diag("after the helper is gone");  // dropped, no crash
-  std::string log = readFile(logPath);
+  std::string log = testenv::readText(logPath);
   EXPECT_EQ(log.rfind("         0ms :from the core\n", 0), 0u);
   size_t lines = 0;
   for (char c : log) lines += c == '\n';

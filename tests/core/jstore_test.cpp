@@ -16,12 +16,6 @@
 
 namespace {
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 std::string errorOf(const std::function<void()>& f) {
   try {
@@ -179,7 +173,7 @@ TEST_F(JStorage, TextsAndNamesSurviveTheFileFormat) {
   EXPECT_EQ(s.ReadInteger("max", 0), INT32_MAX);
 
   // The file is the documented line format.
-  std::string text = readFile(env.configDir() + "/settings");
+  std::string text = testenv::readText(env.configDir() + "/settings");
   EXPECT_EQ(text.rfind("carryvale-settings 1\nkey\tHKEY_CURRENT_USER\n"
                        "key\tHKEY_CURRENT_USER\\Software\n"
                        "key\tHKEY_CURRENT_USER\\Software\\Odd Key\n",
@@ -198,7 +192,7 @@ TEST_F(JStorage, UnreadableStoreIsKeptAsideNotLost) {
   EXPECT_EQ(s.ReadInteger("debug", 7), 7);
   s.WriteInteger("debug", 1);
   EXPECT_EQ(s.ReadInteger("debug", 7), 1);
-  EXPECT_EQ(readFile(env.configDir() + "/settings.corrupt"), "garbage that is not a store\n");
+  EXPECT_EQ(testenv::readText(env.configDir() + "/settings.corrupt"), "garbage that is not a store\n");
 }
 
 TEST_F(JStorage, FailedOrCrashedWriteLeavesOldValues) {

@@ -80,6 +80,11 @@ inline std::vector<uint8_t> readBytes(const std::string& path) {
   return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+inline std::string readText(const std::string& path) {
+  std::vector<uint8_t> b = readBytes(path);
+  return std::string(b.begin(), b.end());
+}
+
 // Runs a shell command; returns its exit status, with standard output in *out.
 inline int run(const std::string& command, std::string* out = nullptr) {
   std::string cmd = command + (out ? "" : " > /dev/null");

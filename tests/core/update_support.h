@@ -33,11 +33,7 @@ namespace utest {
 
 namespace fs = std::filesystem;
 
-inline void writeFile(const std::string& path, const std::string& content) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-}
+using testenv::writeFile;
 
 inline std::string randomBytes(size_t n, unsigned seed) {
   std::mt19937 gen(seed);
@@ -56,10 +52,7 @@ inline std::string textBytes(size_t n, unsigned seed) {
   return s;
 }
 
-inline std::string readAll(const std::string& path) {
-  auto b = ztest::readBytes(path);
-  return std::string(b.begin(), b.end());
-}
+inline std::string readAll(const std::string& path) { return testenv::readText(path); }
 
 inline struct timespec mtimeOf(const std::string& path) {
   struct stat st {};
