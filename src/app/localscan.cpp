@@ -19,10 +19,6 @@ bool PassesNameTest(const ScanRules& rules, const std::string& name) {
   return briefcase::IsIncluded(rules.include, name) && !briefcase::IsExcluded(rules.exclude, name);
 }
 
-bool IsLoadCandidate(const ScanRules& rules, const std::string& name, plat::FileTime writeTime) {
-  return writeTime > rules.briefcaseDate && PassesNameTest(rules, name);
-}
-
 std::string RelativeFolder(const std::string& localFolder, const std::string& folder) {
   if (folder.size() <= localFolder.size()) return std::string();
   std::string rel = folder.substr(localFolder.size());
@@ -62,6 +58,7 @@ void scanFolder(const ScanRules& rules, const std::string& folder,
       continue;
     }
     if (fd.kind != plat::EntryKind::File) continue;
+    // A candidate is strictly newer than the briefcase date.
     if (fd.info.writeTime <= rules.briefcaseDate) continue;
     LoadCandidate c;
     c.name = fd.name;

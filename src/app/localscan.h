@@ -39,10 +39,6 @@ ScanRules RulesFor(const briefcase::TBriefcaseComment& record, const std::string
 // The name test: included and not excluded (the bare name, never the folder).
 bool PassesNameTest(const ScanRules& rules, const std::string& name);
 
-// The candidate rule for a file: strictly newer than the briefcase date, and
-// the name test.
-bool IsLoadCandidate(const ScanRules& rules, const std::string& name, plat::FileTime writeTime);
-
 // The folder of a candidate relative to the local folder: D without the local
 // folder text's length, then without one leading '/'.
 std::string RelativeFolder(const std::string& localFolder, const std::string& folder);
