@@ -9,9 +9,12 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QProgressBar>
+#include <QPushButton>
 
 #include "app/mainform.h"
 #include "components/artwork.h"
+#include "components/urlstatic.h"
+#include "components/versionlabel.h"
 #include "dialogs/about.h"
 #include "dialogs/anim.h"
 #include "dialogs/inputdia.h"
@@ -27,10 +30,16 @@ QString shotDir() {
   return dir;
 }
 
-void shoot(QWidget* w, const QString& name) {
+// At `scale` 2 the window is drawn as on a screen scaled to 200 %.
+void shoot(QWidget* w, const QString& name, qreal scale = 1) {
   w->show();
   spinEvents(30);
-  const QPixmap pm = w->grab();
+  QPixmap pm = w->grab();
+  if (scale != 1) {
+    pm = QPixmap(w->size() * scale);
+    pm.setDevicePixelRatio(scale);
+    w->render(&pm);
+  }
   ASSERT_FALSE(pm.isNull());
   EXPECT_TRUE(pm.save(shotDir() + "/" + name + ".png")) << name.toStdString();
 }
@@ -77,11 +86,32 @@ TEST(Screenshots, CommandImages) {
   EXPECT_TRUE(strip.save(shotDir() + "/command-images.png"));
 }
 
-TEST(Screenshots, AboutBox) {
-  TAboutBox box;
-  shoot(&box, "about");
-  for (QLabel* l : box.findChildren<QLabel*>()) expectWhole(l);
-  box.hide();
+TEST(Screenshots, AboutBoxStaysWholeAtLargerFontsAndScaling) {
+  const QFont desktopFont = QApplication::font();
+  const struct {
+    double points;  // 0: the desktop's font
+    qreal scale;
+    const char* name;
+  } cases[] = {{0, 1, "about"}, {13, 1, "about-13pt"}, {13, 2, "about-13pt-200"}};
+  for (const auto& c : cases) {
+    QFont font = desktopFont;
+    if (c.points > 0) font.setPointSizeF(c.points);
+    QApplication::setFont(font);
+    TAboutBox box;
+    shoot(&box, c.name, c.scale);
+    for (QLabel* l : box.findChildren<QLabel*>()) expectWhole(l);
+    EXPECT_GE(box.width(), TAboutBox::kDesignWidth) << c.name;
+    EXPECT_GE(box.height(), TAboutBox::kDesignHeight) << c.name;
+    for (QWidget* w : box.findChildren<QWidget*>())
+      EXPECT_TRUE(box.rect().contains(w->geometry())) << c.name << " " << w->objectName().toStdString();
+    // The texts keep clear of the artwork band.
+    for (QWidget* w : std::initializer_list<QWidget*>{box.Label1, box.VersionLabel, box.NoticeLabel})
+      EXPECT_LE(w->geometry().bottom(), TAboutBox::kArtworkTop * box.height()) << c.name;
+    for (QWidget* w : std::initializer_list<QWidget*>{box.URLStatic1, box.URLStatic2, box.OKButton})
+      EXPECT_GE(w->geometry().top(), TAboutBox::kArtworkBottom * box.height()) << c.name;
+    box.hide();
+  }
+  QApplication::setFont(desktopFont);
 }
 
 TEST(Screenshots, ProgressDialogInEachKind) {
