@@ -21,6 +21,10 @@ companion brc.")
 set(CPACK_PACKAGE_HOMEPAGE_URL "https://carryvale.example.org/")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# Stripped programs, as Debian ships them; a quick compression keeps the
+# package test short.
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_COMPRESSION_TYPE "gzip")
 set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 # The libraries' packages, as Debian's dpkg-shlibdeps finds them; without that
