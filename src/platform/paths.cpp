@@ -1,11 +1,15 @@
 #include "platform/paths.h"
 
+#include <dirent.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 namespace plat {
@@ -65,6 +69,32 @@ std::string manualFolder() {
   for (const std::string& c : candidates)
     if (access(joinPath(c, "index.html").c_str(), R_OK) == 0) return c;
   return std::string();
+}
+
+std::string helpTopicPath(int context) {
+  const std::string folder = manualFolder();
+  if (folder.empty()) return std::string();
+  const std::string index = joinPath(folder, "index.html");
+  if (context == 0) return index;
+  const std::string anchor = "ctx-" + std::to_string(context);
+  const std::string id = "id=\"" + anchor + "\"";
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return index;
+  std::vector<std::string> pages;
+  while (const dirent* e = readdir(dir)) {
+    const std::string name = e->d_name;
+    // manual.html only points at the topics; the topics themselves count.
+    if (name.size() > 5 && name.compare(name.size() - 5, 5, ".html") == 0 && name != "manual.html")
+      pages.push_back(name);
+  }
+  closedir(dir);
+  std::sort(pages.begin(), pages.end());
+  for (const std::string& page : pages) {
+    std::ifstream in(joinPath(folder, page), std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (text.find(id) != std::string::npos) return joinPath(folder, page) + "#" + anchor;
+  }
+  return index;
 }
 
 std::string joinPath(const std::string& folder, const std::string& name) {

@@ -33,6 +33,11 @@ std::string logFilePath();
 // of a page there.
 std::string manualFolder();
 
+// The manual's page for a help context: "<folder>/<page>.html#ctx-N" for the
+// page that holds the anchor, "<folder>/index.html" when none does, empty
+// when there is no manual. Context 0 is the contents.
+std::string helpTopicPath(int context);
+
 // Path helpers (pure text, no file-system access).
 std::string joinPath(const std::string& folder, const std::string& name);
 std::string parentFolder(const std::string& path);  // "" when there is no '/'

@@ -105,3 +105,22 @@ TEST(Platform, TheManualIsFoundByTheVariableOrBesideTheProgram) {
     EXPECT_EQ(plat::manualFolder(), c.expected) << c.variable << c.withIndex;
   }
 }
+
+TEST(Platform, HelpContextsLeadToTheirTopics) {
+  testenv::Env env;
+  testenv::writeFile(env.path("m/index.html"), "<h1>Contents</h1>");
+  testenv::writeFile(env.path("m/manual.html"), "<li id=\"ctx-2011\">see problems</li>");
+  testenv::writeFile(env.path("m/problems.html"), "<h2 id=\"ctx-2011\">Disk full</h2>");
+  testenv::writeFile(env.path("m/settings.html"), "<h2 id=\"ctx-801\">Local</h2><h2 id=\"ctx-8010\">");
+  env.set("CARRYVALE_MANUAL_DIR", env.path("m"));
+  const struct {
+    int context;
+    std::string expected;
+  } cases[] = {
+      {0, env.path("m/index.html")},
+      {2011, env.path("m/problems.html#ctx-2011")},
+      {801, env.path("m/settings.html#ctx-801")},
+      {80, env.path("m/index.html")},  // no topic: the contents
+  };
+  for (const auto& c : cases) EXPECT_EQ(plat::helpTopicPath(c.context), c.expected) << c.context;
+}

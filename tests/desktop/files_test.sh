@@ -27,11 +27,12 @@ check "MIME type registered" grep -q '^application/x-carryvale-briefcase$' "$scr
 check "MIME glob" grep -q '^application/x-carryvale-briefcase:\*\.brc$' "$scratch/mime/globs"
 
 # Help contexts: numbers given to helpContext / HelpContext / kHelp... in the
-# sources, and ctx-N references, each need id="ctx-N" in the manual.
+# sources, and ctx-N references, each need id="ctx-N" in a topic of the
+# manual (manual.html only lists them).
 contexts=$(grep -rhoE '([Hh]elp[A-Za-z]*(Context|Ctx)[A-Za-z]*\s*(=|\(|\{)\s*[0-9]{3,5})|ctx-[0-9]{3,5}' \
              "$src/src" | grep -oE '[0-9]{3,5}$' | sort -u)
 for n in $contexts 2011 801 802 803 807 808 809; do
-  if ! grep -qE "id=\"ctx-$n\"" "$src"/docs/manual/*.html; then
+  if ! grep -lE "id=\"ctx-$n\"" "$src"/docs/manual/*.html | grep -qv '/manual\.html$'; then
     echo "FAIL: help context $n has no anchor ctx-$n in the manual"
     fail=1
   fi
@@ -46,6 +47,10 @@ for f in "$src"/docs/manual/*.html; do
       fail=1
     fi
   done
+done
+
+for img in $(grep -ohE 'src="images/[a-z0-9-]+\.png"' "$src"/docs/manual/*.html | sed 's/src="//; s/"$//' | sort -u); do
+  [[ -f $src/docs/manual/$img ]] || { echo "FAIL: the manual shows $img, which does not exist"; fail=1; }
 done
 
 # Bash completion, with the two helpers of the bash-completion package stubbed.
