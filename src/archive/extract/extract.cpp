@@ -458,14 +458,17 @@ class Run {
   }
 
   int handleEntry(TExtractEntry& e, bool test, bool* stopPass) {
+    if (test) return handleEntryData(e, test, stopPass);
     s_.entryFolders.clear();
     e.outcome = UnloadOutcome::Failed;
     const int result = handleEntryData(e, test, stopPass);
-    // Folders made for an entry that was not written go again.
-    if (e.outcome == UnloadOutcome::Unloaded)
+    if (e.outcome == UnloadOutcome::Unloaded) {
       s_.entryFolders.clear();
-    else
+    } else {
+      // It stays in the briefcase; folders made for it go again.
+      s_.notAllUnloaded = true;
       removeEntryFolders(c_);
+    }
     return result;
   }
 
@@ -476,10 +479,9 @@ class Run {
     if (file) s_.claimedFiles.insert({file->device, file->inode});
   }
 
-  // An entry that is not written here: it stays in the briefcase.
-  int notWritten(TExtractEntry& e, UnloadOutcome outcome, int result) {
+  // An entry that is not written here.
+  static int notWritten(TExtractEntry& e, UnloadOutcome outcome, int result) {
     e.outcome = outcome;
-    s_.notAllUnloaded = true;
     return result;
   }
 
