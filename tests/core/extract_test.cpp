@@ -326,6 +326,13 @@ TEST_F(ExtractTest, RenameWritesIntoANewFolderAndLeavesTheExistingFile) {
   EXPECT_EQ(asker.replaces.size(), 2u);
   EXPECT_EQ(local("a.txt"), "mine");
   EXPECT_EQ(local("copies/new/a?.txt"), "from briefcase");
+  // A path beyond the bound is refused, not cut to fit.
+  fs::remove_all(target + "/copies");
+  asker.replaceAnswers = {plat::mrRename};
+  asker.renamePaths = {target + "/" + std::string(250, 'r') + "/a.txt"};
+  EXPECT_EQ(archive::UnloadRun(c), 2);
+  EXPECT_TRUE(said("checkdir error:  path too long: "));
+  EXPECT_EQ(std::distance(fs::directory_iterator(target), fs::directory_iterator()), 1);
   // Without a replace handler an existing file is declined.
   c.extract.callbacks.replaceQuery = nullptr;
   ASSERT_EQ(archive::UnloadRun(c), 0);

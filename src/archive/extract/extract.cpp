@@ -860,8 +860,8 @@ void askReplaceThroughAsker(std::string& targetPath, plat::FileTime existingTime
     answer = kAnswerNo;
     return;
   }
-  if (answerForModalResult(r, &answer) && r == plat::mrRename)
-    targetPath = newPath.substr(0, kMaxPath);
+  // A path beyond the bound is refused by the unload, never cut.
+  if (answerForModalResult(r, &answer) && r == plat::mrRename) targetPath = newPath;
 }
 
 }  // namespace archive

@@ -265,31 +265,14 @@ void restoreAttributes(TCompress& c, plat::File& file, const TExtractEntry& entr
                                   plat::lastError()));
 }
 
-namespace {
-
-template <typename SetTimes>
-void restoreTimesWith(TCompress& c, const TExtractEntry& entry, SetTimes set) {
+void restoreTimes(TCompress& c, plat::File& file, const TExtractEntry& entry) {
   EntryTimes t = entryTimes(entry.localExtra, entry.local.date, entry.local.time,
                             [&c](const std::string& m) { c.sendMessage(m); });
   if (!(t.known & (kTimeModification | kTimeAccess))) return;
   const plat::FileTime* access = (t.known & kTimeAccess) ? &t.access : nullptr;
   const plat::FileTime* write = (t.known & kTimeModification) ? &t.modification : nullptr;
-  if (!set(access, write))
+  if (!file.setTimes(nullptr, access, write))
     c.sendMessage(plat::strFormat("\nSetFileTime failed: %d\n", plat::lastError()));
-}
-
-}  // namespace
-
-void restoreTimes(TCompress& c, const std::string& path, const TExtractEntry& entry) {
-  restoreTimesWith(c, entry, [&](const plat::FileTime* a, const plat::FileTime* w) {
-    return plat::fileSystem().setTimes(path, nullptr, a, w);
-  });
-}
-
-void restoreTimes(TCompress& c, plat::File& file, const TExtractEntry& entry) {
-  restoreTimesWith(c, entry, [&](const plat::FileTime* a, const plat::FileTime* w) {
-    return file.setTimes(nullptr, a, w);
-  });
 }
 
 }  // namespace archive

@@ -101,10 +101,8 @@ plat::FileTime entryTime(const TExtractEntry& entry);
 // among the entry's attributes clears its write bits.
 void restoreAttributes(TCompress& c, plat::File& file, const TExtractEntry& entry, uint32_t mode);
 
-// Restores the times of a file just written, after it was closed (by path),
-// or on its open stream after its last write (a creation time cannot be set
-// on Linux and is skipped).
-void restoreTimes(TCompress& c, const std::string& path, const TExtractEntry& entry);
+// Restores the times of a file just written, on its open stream after its
+// last write (a creation time cannot be set on Linux and is skipped).
 void restoreTimes(TCompress& c, plat::File& file, const TExtractEntry& entry);
 
 }  // namespace archive
