@@ -65,6 +65,12 @@ struct Case {
 };
 
 const std::string kLongLevel(250, 'f');
+std::string deepChain() {
+  std::string s;
+  for (int i = 0; i < 130; ++i) s += "d/";
+  return s;
+}
+const std::string kDeepChain = deepChain();
 
 std::vector<Case> cases() {
   return {
@@ -107,11 +113,11 @@ std::vector<Case> cases() {
        "mapname:  conversion of a/../../esc.txt failed\n"},
       {"paths beyond the bound are refused whole, never cut",
        {entry("keep/" + kLongLevel + "/y.txt", "x"), entry("keep2/" + kLongLevel, "x"),
-        entry("fits.txt", "f")},
+        entry(kDeepChain + "x.txt", "x"), entry("fits.txt", "f")},
        {},
        2,
        {{"fits.txt", "f"}},
-       "KKU",
+       "KKKU",
        "checkdir error:  path too long: "},
       {"folders made for an entry that was not written go again",
        {entry("n1/ok.txt", "ok"), badCrc("n1/n2/n3/bad.txt"), badCrc("m1/m2/bad.txt")},
