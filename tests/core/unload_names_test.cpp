@@ -36,12 +36,14 @@ Entry badCrc(const std::string& name) {
   return e;
 }
 
-// The local tree: files with their bytes, folders as "name/" with "".
+// The local tree: files with their bytes (through links), folders as
+// "name/" with "", and each link also as "name@".
 std::map<std::string, std::string> tree(const std::string& root, const std::string& skip) {
   std::map<std::string, std::string> out;
   std::error_code ec;
   for (const auto& e : fs::recursive_directory_iterator(root, ec)) {
     if (e.path() == skip) continue;
+    if (e.is_symlink()) out[e.path().lexically_relative(root).string() + "@"] = "";
     std::string rel = e.path().lexically_relative(root).string();
     if (e.is_directory())
       out[rel + "/"] = "";
@@ -51,7 +53,7 @@ std::map<std::string, std::string> tree(const std::string& root, const std::stri
   return out;
 }
 
-enum class Briefcase { Beside, Inside, HardLinked };
+enum class Briefcase { Beside, Inside, HardLinked, SymLinked };
 
 struct Case {
   const char* what;
@@ -149,6 +151,14 @@ std::vector<Case> cases() {
        "K",
        "is the briefcase itself",
        Briefcase::HardLinked},
+      {"a link to the briefcase",
+       {entry("alias.brc", "fifteen bytes!!")},
+       {},
+       1,
+       {},
+       "K",
+       "is the briefcase itself",
+       Briefcase::SymLinked},
   };
 }
 
@@ -169,6 +179,7 @@ TEST(UnloadNamesTest, HostileNamesWriteOneFileEachOrStayInTheBriefcase) {
     const std::vector<uint8_t> bytes = craftzip::build(k.entries, recordFor(target)).bytes;
     testenv::writeBytes(bc, bytes);
     if (k.briefcase == Briefcase::HardLinked) fs::create_hard_link(bc, target + "/alias.brc");
+    if (k.briefcase == Briefcase::SymLinked) fs::create_symlink(bc, target + "/alias.brc");
     for (const auto& [rel, data] : k.before) {
       fs::create_directories(fs::path(target + "/" + rel).parent_path());
       testenv::writeFile(target + "/" + rel, data);
@@ -184,7 +195,9 @@ TEST(UnloadNamesTest, HostileNamesWriteOneFileEachOrStayInTheBriefcase) {
     EXPECT_EQ(archive::UnloadRun(c), k.rc) << messages;
 
     std::map<std::string, std::string> after = k.after;
-    if (k.briefcase == Briefcase::HardLinked) after["alias.brc"] = std::string(bytes.begin(), bytes.end());
+    if (k.briefcase == Briefcase::HardLinked || k.briefcase == Briefcase::SymLinked)
+      after["alias.brc"] = std::string(bytes.begin(), bytes.end());
+    if (k.briefcase == Briefcase::SymLinked) after["alias.brc@"] = "";  // still a link
     EXPECT_EQ(tree(target, bc), after);
     EXPECT_EQ(testenv::readBytes(bc), bytes) << "the briefcase was changed";
     std::string unloaded;

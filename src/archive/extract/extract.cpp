@@ -479,6 +479,14 @@ class Run {
     if (file) s_.claimedFiles.insert({file->device, file->inode});
   }
 
+  // Whether the file at a target path is the briefcase, or a link to it.
+  bool isContainer(const std::string& path, const plat::FileInfo& info) const {
+    plat::FileInfo linked;
+    if (info.isSymlink && plat::fileSystem().stat(path, &linked, true))
+      return std::make_pair(linked.device, linked.inode) == s_.container;
+    return std::make_pair(info.device, info.inode) == s_.container;
+  }
+
   // An entry that is not written here.
   static int notWritten(TExtractEntry& e, UnloadOutcome outcome, int result) {
     e.outcome = outcome;
@@ -531,7 +539,7 @@ class Run {
                             shown.c_str(), shownTarget.c_str()));
         return notWritten(e, UnloadOutcome::Skipped, raise(result, kCompressedError));
       }
-      if (there && std::make_pair(found.info.device, found.info.inode) == s_.container) {
+      if (there && isContainer(s_.targetPath, found.info)) {
         msg(plat::strFormat("Skipping %s:  %s is the briefcase itself\n", shown.c_str(),
                             shownTarget.c_str()));
         return notWritten(e, UnloadOutcome::Skipped, raise(result, kWarning));
