@@ -11,6 +11,7 @@
 #include "archive/compress.h"
 #include "archive/errors.h"
 #include "archive/extract/extract.h"
+#include "archive/extract/names.h"
 #include "archive/extract/restore.h"
 #include "briefcase/comment.h"
 #include "craftzip.h"
@@ -208,6 +209,26 @@ TEST(UnloadNamesTest, HostileNamesWriteOneFileEachOrStayInTheBriefcase) {
     if (!k.said.empty()) {
       EXPECT_NE(messages.find(k.said), std::string::npos) << messages;
     }
+  }
+}
+
+TEST(UnloadNamesTest, ANameBorneExactlySelectsOnlyItsOwnEntry) {
+  const std::vector<std::string> entries = {"Report.txt", "report.txt", "notes.txt", "a*", "x\\y"};
+  struct Selection {
+    std::vector<std::string> names;
+    std::vector<long> chosen;  // per entry: the position of the name that selects it
+  } selections[] = {
+      {{"report.txt"}, {-1, 0, -1, -1, -1}},
+      {{"REPORT.TXT"}, {0, 0, -1, -1, -1}},  // no entry bears it: letter case aside
+      {{"NOTES.txt", "Report.txt"}, {1, -1, 0, -1, -1}},
+      {{"abc", "a*"}, {-1, -1, -1, 0, -1}},  // an entry's name is a pattern
+      {{"x\\y", "X\\Y"}, {-1, -1, -1, -1, 0}},
+  };
+  for (const Selection& s : selections) {
+    archive::NameSelector selector(s.names, entries);
+    std::vector<long> chosen;
+    for (const std::string& e : entries) chosen.push_back(selector.select(e));
+    EXPECT_EQ(chosen, s.chosen) << s.names[0];
   }
 }
 

@@ -309,14 +309,16 @@ class Run {
 
   // Whether the names list selects the entry; marks the first name that does.
   bool matchesNames(const TExtractEntry& e, std::vector<char>* used) {
-    const std::string name = e.displayName();
-    for (size_t k = 0; k < c_.names.size(); ++k) {
-      if (nameSelects(name, c_.names[k])) {
-        if (used) (*used)[k] = 1;
-        return true;
-      }
+    if (!selector_) {
+      std::vector<std::string> entryNames;
+      entryNames.reserve(s_.entries.size());
+      for (const TExtractEntry& x : s_.entries) entryNames.push_back(x.displayName());
+      selector_ = std::make_unique<NameSelector>(c_.names, entryNames);
     }
-    return false;
+    const long k = selector_->select(e.displayName());
+    if (k < 0) return false;
+    if (used) (*used)[static_cast<size_t>(k)] = 1;
+    return true;
   }
 
   int listingPass() {
@@ -798,6 +800,7 @@ class Run {
   std::unique_ptr<uint8_t[]> outBuf_;
   std::unique_ptr<ArchiveInput> input_;
   LocalFileWriter writer_;
+  std::unique_ptr<NameSelector> selector_;
   z_stream zs_{};
   bool inflateReady_ = false;
   uint32_t crc_ = 0;
