@@ -205,7 +205,9 @@ long NameSelector::select(const std::string& entryName) const {
   size_t best = SIZE_MAX;
   auto it = exact_.find(entryName);
   if (it != exact_.end()) best = it->second;
-  if (entryName.find_first_of("*?\\") == std::string::npos) {
+  if (others_.empty()) {
+    // Every name is some entry's own (the window's selection): nothing else to try.
+  } else if (entryName.find_first_of("*?\\") == std::string::npos) {
     // Without wildcards a name matches only a text equal to it, letter case aside.
     auto f = folded_.find(foldedKey(entryName));
     if (f != folded_.end()) best = std::min(best, f->second);
