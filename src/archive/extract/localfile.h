@@ -12,6 +12,9 @@
 //              that replaces another (or a link) is named as a temporary file
 //              first and then renamed over the old one;
 //   rollback - removes the new file; the old one stays as it was.
+// A step that keeps the old file (a copy in the trash) belongs in commit,
+// just before the rename: a kill there must still leave the old file under
+// its name, so such a step copies or links it, never moves it.
 //
 // Temporary names are ".brc-unload-<process id>-XXXXXX". Before a folder is
 // first written in a run, what a killed run left there under such a name is
