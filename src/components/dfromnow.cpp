@@ -62,7 +62,11 @@ void TDFromNow::CreateParts() {
   DatePart = new QDateEdit(this);
   DatePart->setObjectName(QStringLiteral("DatePart"));
   DatePart->setCalendarPopup(true);
-  DatePart->setDisplayFormat(QLocale().dateFormat(QLocale::ShortFormat));
+  // The user's short date, always with the full year (a two-digit year
+  // would read back in the wrong century).
+  QString format = QLocale().dateFormat(QLocale::ShortFormat);
+  if (!format.contains(QLatin1String("yyyy"))) format.replace(QLatin1String("yy"), QLatin1String("yyyy"));
+  DatePart->setDisplayFormat(format);
   // Only dates that a packed date and time can carry.
   DatePart->setDateRange(QDate(1980, 1, 1), QDate(2107, 12, 31));
   HourEdit = new QLineEdit(QStringLiteral("0"), this);

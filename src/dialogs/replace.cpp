@@ -15,6 +15,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "components/artwork.h"
 #include "platform/strtable.h"
 
@@ -110,6 +112,10 @@ void TRenameForm::reject() { done(plat::mrCancel); }
 
 void TRenameForm::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) {
+    // Wide enough for the path, within reason.
+    const int widest = Memo->fontMetrics().horizontalAdvance(Memo->text()) + 24;
+    Memo->setMinimumWidth(std::clamp(widest, 380, 760));
+    Label->setMinimumWidth(Memo->minimumWidth());
     adjustSize();
     centreOnScreen(this);
     Memo->setFocus();
