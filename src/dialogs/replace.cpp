@@ -18,6 +18,7 @@
 #include <algorithm>
 
 #include "components/artwork.h"
+#include "dialogs/placement.h"
 #include "platform/strtable.h"
 
 TReplaceForm* ReplaceForm = nullptr;
@@ -65,14 +66,6 @@ QPixmap replacePicture() {
   return pm;
 }
 
-void centreOnScreen(QWidget* w) {
-  if (const QScreen* screen = w->screen()) {
-    QRect frame = w->frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    w->move(frame.topLeft());
-  }
-}
-
 }  // namespace
 
 // ---- TRenameForm ----
@@ -117,7 +110,7 @@ void TRenameForm::showEvent(QShowEvent* event) {
     Memo->setMinimumWidth(std::clamp(widest, 380, 760));
     Label->setMinimumWidth(Memo->minimumWidth());
     adjustSize();
-    centreOnScreen(this);
+    CentreOnScreen(this);
     Memo->setFocus();
   }
   QDialog::showEvent(event);
@@ -251,7 +244,7 @@ void TReplaceForm::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) {
     FormShow();
     adjustSize();
-    centreOnScreen(this);
+    CentreOnScreen(this);
     YesButton->setFocus();
   }
   QDialog::showEvent(event);

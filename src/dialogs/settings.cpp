@@ -16,6 +16,7 @@
 
 #include "app/application.h"
 #include "components/dfromnow.h"
+#include "dialogs/placement.h"
 #include "platform/ask.h"
 #include "platform/files.h"
 
@@ -214,11 +215,7 @@ void TSettingsForm::keyPressEvent(QKeyEvent* event) {
 void TSettingsForm::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) {
     adjustSize();
-    if (const QScreen* s = screen()) {
-      QRect frame = frameGeometry();
-      frame.moveCenter(s->availableGeometry().center());
-      move(frame.topLeft());
-    }
+    CentreOnScreen(this);
   }
   QDialog::showEvent(event);
 }

@@ -21,6 +21,7 @@
 
 #include "components/artwork.h"
 #include "components/dfromnow.h"
+#include "dialogs/placement.h"
 #include "platform/ask.h"
 #include "platform/files.h"
 #include "platform/findfile.h"
@@ -266,11 +267,7 @@ void TWizardForm::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) {
     FormActivate();
     adjustSize();
-    if (const QScreen* s = screen()) {
-      QRect frame = frameGeometry();
-      frame.moveCenter(s->availableGeometry().center());
-      move(frame.topLeft());
-    }
+    CentreOnScreen(this);
   }
   QDialog::showEvent(event);
 }
