@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "app/localscan.h"
 #include "archive/compress.h"
 #include "briefcase/newbrief.h"
 #include "component_env.h"
@@ -74,6 +75,37 @@ TEST_F(NewBriefcaseTest, CreatesTheContainerWithItsRecordAndDate) {
     EXPECT_EQ(engine.level, compress ? 6 : 0);
     EXPECT_EQ(nb.includeList.patterns.size(), 2u);
   }
+}
+
+// The first scan after New takes exactly the files changed after the date.
+TEST_F(NewBriefcaseTest, FilesNewerThanTheDateAreTheCandidates) {
+  const auto a = answers();
+  const uint64_t day = 86400ULL * plat::kTicksPerSecond;
+  const struct {
+    const char* name;
+    plat::FileTime written;
+    bool candidate;
+  } files[] = {{"new.doc", a.date + day, true},
+               {"new.txt", a.date + 2 * plat::kTicksPerSecond, true},
+               {"old.doc", a.date - day, false},
+               {"same.doc", a.date, false},
+               {"new.bak", a.date + day, false}};
+  for (const auto& f : files) {
+    const std::string path = env.work() + "/" + f.name;
+    testenv::writeFile(path, "x");
+    ASSERT_TRUE(plat::fileSystem().setTimes(path, nullptr, &f.written, &f.written));
+  }
+  briefcase::NewBriefcase nb;
+  ASSERT_TRUE(briefcase::CreateNewBriefcase(a, &nb));
+  std::vector<std::string> found;
+  app::ScanLocalFolder(app::RulesFor(nb.record, nb.localFolder, nb.date),
+                       [&](const app::LoadCandidate& c) { found.push_back(c.path); });
+  std::sort(found.begin(), found.end());
+  std::vector<std::string> expected;
+  for (const auto& f : files)
+    if (f.candidate) expected.push_back(env.work() + "/" + f.name);
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(found, expected);
 }
 
 TEST_F(NewBriefcaseTest, RefusesWithoutTouchingAnything) {
