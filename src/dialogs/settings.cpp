@@ -13,6 +13,7 @@
 #include <QShowEvent>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWhatsThis>
 
 #include "app/application.h"
 #include "components/dfromnow.h"
@@ -207,6 +208,10 @@ void TSettingsForm::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
     const int context = HelpContextOf(focusWidget());
     ShowHelp(context ? context : int(hcDialog));
+    return;
+  }
+  if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::ShiftModifier) {
+    QWhatsThis::enterWhatsThisMode();
     return;
   }
   QDialog::keyPressEvent(event);

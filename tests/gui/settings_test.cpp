@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QWhatsThis>
 #include <QDateEdit>
 #include <QHelpEvent>
 
@@ -118,6 +119,10 @@ TEST(SettingsForm, HintsAndHelpTopics) {
   QKeyEvent f1(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);
   QApplication::sendEvent(&form, &f1);
   EXPECT_EQ(opened, std::vector<int>{802});
+  QKeyEvent shiftF1(QEvent::KeyPress, Qt::Key_F1, Qt::ShiftModifier);
+  QApplication::sendEvent(&form, &shiftF1);
+  EXPECT_TRUE(QWhatsThis::inWhatsThisMode());
+  QWhatsThis::leaveWhatsThisMode();
   form.hide();
 }
 
