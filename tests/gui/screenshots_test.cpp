@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QProgressBar>
+#include <QApplication>
 #include <QPushButton>
 
 #include "app/mainform.h"
@@ -19,6 +20,9 @@
 #include "dialogs/anim.h"
 #include "dialogs/inputdia.h"
 #include "dialogs/msgform.h"
+#include "dialogs/replace.h"
+#include "dialogs/settings.h"
+#include "dialogs/wizard.h"
 #include "gui_helpers.h"
 #include "platform/strtable.h"
 
@@ -164,4 +168,67 @@ TEST(Screenshots, MessageForm) {
   shoot(&form, "message");
   expectWhole(form.Label1);
   form.hide();
+}
+
+namespace {
+
+// The new-briefcase wizard, the settings, replace and rename dialogs, at the
+// desktop's font and at 13 points; "-200" marks a run with QT_SCALE_FACTOR=2.
+void shootDialogs(const QString& suffix) {
+  const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR") == "2" ? "-200" : "";
+  const QString tag = suffix + scale;
+  ScriptedAsker asker;
+  plat::ScopedAsker scope(&asker);
+  {
+    TWizardForm w;
+    w.show();
+    for (int page = 1; page <= TWizardForm::kPages; ++page) {
+      w.ShowPage(page);
+      shoot(&w, QString("wizard-page%1%2").arg(page).arg(tag));
+      for (QLabel* l : w.Page[page - 1]->findChildren<QLabel*>()) expectWhole(l);
+    }
+    w.hide();
+  }
+  {
+    TSettingsForm form;
+    TSettingsForm::Values v;
+    v.localFolder = "/home/user/Documents/";
+    v.include = "*.doc;*.txt";
+    v.exclude = "*.bak;*.tmp";
+    v.date = plat::nowFileTime();
+    form.SetValues(v);
+    shoot(&form, "settings" + tag);
+    for (QLabel* l : form.findChildren<QLabel*>()) expectWhole(l);
+    form.hide();
+  }
+  {
+    TReplaceForm form;
+    form.TargetPath = "/home/user/Documents/Letters/january-report.doc";
+    form.ExistingSize = 1234;
+    form.ExistingTime = plat::nowFileTime();
+    form.ReplacementSize = 56789;
+    form.ReplacementTime = plat::nowFileTime() - 86400ULL * plat::kTicksPerSecond;
+    shoot(&form, "replace" + tag);
+    for (QLabel* l : form.findChildren<QLabel*>()) expectWhole(l);
+    form.hide();
+    TRenameForm& rename = *form.RenameForm;
+    rename.Label->setText("Rename " + form.TargetPath);
+    rename.Memo->setText(form.TargetPath);
+    shoot(&rename, "rename" + tag);
+    expectWhole(rename.Label);
+    rename.hide();
+  }
+}
+
+}  // namespace
+
+TEST(Screenshots, NewBriefcaseAndSettingsDialogs) { shootDialogs(""); }
+
+TEST(Screenshots, NewBriefcaseAndSettingsDialogsAt13Points) {
+  const QFont before = QApplication::font();
+  QFont big = before;
+  big.setPointSize(13);
+  QApplication::setFont(big);
+  shootDialogs("-13pt");
+  QApplication::setFont(before);
 }
