@@ -13,6 +13,7 @@ trap 'rm -rf "$scratch"' EXIT
 export HOME=$scratch/home XDG_CONFIG_HOME=$scratch/config XDG_STATE_HOME=$scratch/state
 export XDG_DATA_HOME=$scratch/data XDG_RUNTIME_DIR=$scratch/runtime TMPDIR=$scratch/tmp
 export CARRYVALE_COMPUTER_ID=D0C5A11E QT_QPA_PLATFORM=offscreen LANG=C.UTF-8
+export CARRYVALE_REMOVABLE_ROOTS=$scratch/no-removable-disks
 mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_STATE_HOME" "$XDG_DATA_HOME" "$TMPDIR"
 mkdir -m 700 -p "$XDG_RUNTIME_DIR"
 

@@ -4,6 +4,7 @@
 // the demo briefcase and a private home first.
 //
 // Usage: carryvale_screenshots OUTPUT_FOLDER BRIEFCASE
+// (the briefcase's local folder is "Documents" beside it)
 //
 // Adding a picture: add a row to `shots` below: its file name and a function
 // that prepares the window and returns it (the window is shown and grabbed
@@ -12,6 +13,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -28,6 +30,9 @@
 #include "dialogs/anim.h"
 #include "dialogs/animate.h"
 #include "dialogs/inputdia.h"
+#include "dialogs/replace.h"
+#include "dialogs/wizard.h"
+#include "platform/filetime.h"
 #include "platform/strtable.h"
 
 namespace {
@@ -41,7 +46,7 @@ void settle(int ms) {
 QString str(int id) { return QString::fromStdString(plat::loadStr(id)); }
 
 struct Shot {
-  const char* file;
+  const char* file;  // nullptr: the next page of the wizard
   std::function<QWidget*()> prepare;
 };
 
@@ -61,7 +66,11 @@ int main(int argc, char** argv) {
   std::unique_ptr<TMainForm> main =
       CreateApplicationWindows(QStringList{QString::fromLocal8Bit(argv[2])});
 
-  const std::vector<Shot> shots = {
+  // The dialogs that the start-up does not create.
+  auto* wizard = new TWizardForm(main.get());
+  auto* replace = new TReplaceForm(main.get());
+
+  std::vector<Shot> shots = {
       {"main-window.png",
        [&] {
          main->resize(760, 520);
@@ -86,16 +95,34 @@ int main(int argc, char** argv) {
          InputForm->Edit->setText(QStringLiteral("*.doc, *.txt"));
          return static_cast<QWidget*>(InputForm);
        }},
-      // The wizard's pages and the replace dialog join here once they exist:
-      // {"wizard-1.png", ...}, {"replace.png", ...}.
+      {"replace.png",
+       [&] {
+         replace->TargetPath = QFileInfo(QString::fromLocal8Bit(argv[2])).absolutePath() +
+                               QStringLiteral("/Documents/Reports/q3.txt");
+         replace->ExistingSize = 18 * 1024;
+         replace->ReplacementSize = 21 * 1024;
+         replace->ExistingTime = plat::nowFileTime() - 3 * 86400 * plat::kTicksPerSecond;
+         replace->ReplacementTime = plat::nowFileTime();
+         return static_cast<QWidget*>(replace);
+       }},
   };
+  // Each page of the new-briefcase wizard.
+  for (int page = 1; page <= 7; ++page)
+    shots.push_back({nullptr, [&, page] {
+                       wizard->show();
+                       wizard->ShowPage(page);
+                       return static_cast<QWidget*>(wizard);
+                     }});
 
   int failed = 0;
+  int wizardPage = 0;
   for (const Shot& s : shots) {
     QWidget* w = s.prepare();
     w->show();
     settle(200);
-    const QString path = out + QLatin1Char('/') + QLatin1String(s.file);
+    const QString file = s.file ? QLatin1String(s.file)
+                                : QStringLiteral("wizard-%1.png").arg(++wizardPage);
+    const QString path = out + QLatin1Char('/') + file;
     if (!w->grab().save(path)) {
       std::fprintf(stderr, "could not write %s\n", qPrintable(path));
       ++failed;

@@ -7,6 +7,7 @@
 #include "dialogs/inputdia.h"
 #include "dialogs/msgform.h"
 #include "dialogs/qtasker.h"
+#include "platform/paths.h"
 
 std::unique_ptr<TMainForm> CreateApplicationWindows(const QStringList& arguments) {
   auto main = std::make_unique<TMainForm>(arguments);
@@ -19,7 +20,11 @@ std::unique_ptr<TMainForm> CreateApplicationWindows(const QStringList& arguments
 
 int RunCarryvale(TApplication& app) {
   app.SetTitle(QStringLiteral("Carryvale"));
-  app.SetHelpFile(QStringLiteral("carryval.hlp"));
+  // The help file is the HTML manual; manual.html leads each help context
+  // ("#ctx-N") to its topic.
+  const std::string manual = plat::manualFolder();
+  app.SetHelpFile(manual.empty() ? QStringLiteral("carryval.hlp")
+                                 : QString::fromStdString(manual + "/manual.html"));
   app.setQuitOnLastWindowClosed(false);
 
   TQtAsker asker;

@@ -26,10 +26,10 @@ check "MIME package" update-mime-database "$scratch/mime"
 check "MIME type registered" grep -q '^application/x-carryvale-briefcase$' "$scratch/mime/types"
 check "MIME glob" grep -q '^application/x-carryvale-briefcase:\*\.brc$' "$scratch/mime/globs"
 
-# Help contexts: numbers given to helpContext / HelpContext / kHelp... in the
+# Help contexts: numbers given to helpContext / HelpContext / hc... in the
 # sources, and ctx-N references, each need id="ctx-N" in a topic of the
 # manual (manual.html only lists them).
-contexts=$(grep -rhoE '([Hh]elp[A-Za-z]*(Context|Ctx)[A-Za-z]*\s*(=|\(|\{)\s*[0-9]{3,5})|ctx-[0-9]{3,5}' \
+contexts=$(grep -rhoE '([Hh]elp[A-Za-z]*(Context|Ctx)[A-Za-z]*\s*(=|\(|\{)\s*[0-9]{3,5})|\bhc[A-Z][A-Za-z]*\s*=\s*[0-9]{3,5}|ctx-[0-9]{3,5}' \
              "$src/src" | grep -oE '[0-9]{3,5}$' | sort -u)
 for n in $contexts 2011 801 802 803 807 808 809; do
   if ! grep -lE "id=\"ctx-$n\"" "$src"/docs/manual/*.html | grep -qv '/manual\.html$'; then
