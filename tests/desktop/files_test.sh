@@ -66,9 +66,11 @@ completion() { # words of the line, the last one being completed
 want() { # expected line, words...
   local line=$1
   shift
-  if ! completion "$@" | grep -qxF -- "$line"; then
+  local offered
+  offered=$(completion "$@")  # whole, before grep looks (no early close of the pipe)
+  if ! grep -qxF -- "$line" <<<"$offered"; then
     echo "FAIL: completing '$*' does not offer '$line':"
-    completion "$@"
+    echo "$offered"
     fail=1
   fi
 }
