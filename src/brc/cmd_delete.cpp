@@ -25,7 +25,7 @@ int runDelete(const brc::Args& args) {
   for (const std::string& name : engine.update.unmatched)
     brc::error("brc delete: " + name + " is not in the briefcase.");
   if (rc) {
-    brc::errorCode(rc, path);
+    brc::reportFailure(rc, path);
     return rc;
   }
   if (!engine.update.unmatched.empty()) return archive::kNoFiles;

@@ -1,8 +1,11 @@
 // brc load: puts local files into a briefcase.
 
+#include <functional>
 #include <iostream>
 
 #include "app/localscan.h"
+#include "app/operations.h"
+#include "archive/extract/names.h"
 #include "archive/errors.h"
 #include "archive/update/update.h"
 #include "brc/briefcase_cmd.h"
@@ -28,15 +31,13 @@ int runLoad(const brc::Args& args) {
   bool changed = false;
   if (int rc = brc::localFolderFor("load", args, record, &base, &changed)) return rc;
   try {
-    record.Build(engine);
+    record.Build(engine);  // a record too large is told before anything runs
   } catch (const briefcase::RecordTooLarge& e) {
     brc::error(std::string("brc load: ") + e.what());
     return archive::kInvalidComment;
   }
 
-  engine.update.baseFolder = plat::stripTrailingSlash(base);
-  engine.ClearCancel();
-  engine.ClearNames();
+  const std::function<void()> store = [&] { record.Build(engine); };
   // The files given, or else every load candidate, as a load of all rows does.
   std::vector<std::string> files;
   if (args.positional.size() > 1) {
@@ -48,38 +49,36 @@ int runLoad(const brc::Args& args) {
     const app::ScanRules rules = app::RulesFor(record, base, date);
     app::ScanLocalFolder(rules, [&](const app::LoadCandidate& c) { files.push_back(c.path); });
     if (files.empty()) {
+      // A folder given with --folder is kept all the same.
+      if (changed) {
+        if (int rc = app::StoreConfigurationKeepingDate(engine, store)) {
+          brc::reportFailure(rc, path);
+          return rc;
+        }
+      }
       std::cerr << "Nothing to load: no local file changed since the briefcase date.\n";
       return 0;
     }
   }
-  bool tooLarge = false;
-  for (const std::string& file : files) {
-    plat::FileInfo fi;
-    if (plat::fileSystem().stat(file, &fi, true) && fi.isRegular && fi.size > 0xffffffffULL) {
-      brc::error("brc load: " + file + " is 4 GB or larger and is not loaded.");
-      tooLarge = true;
-      continue;
-    }
-    engine.AddName(file);
-  }
-  if (tooLarge) brc::error("One or more files are larger than 4 GB.\nThese files will not be loaded.");
-  if (engine.names.empty()) return archive::kTooLarge;
 
-  engine.callbacks.configRefresh = [&] { record.Build(engine); };
   brc::Progress progress;
   progress.attach(engine);
-  int rc = archive::Update(engine);
+  const app::LoadResult r = app::Load(engine, app::LoadRequest{files, base, store});
   progress.finish();
-  engine.update.baseFolder.clear();
-  engine.ClearNames();
-  if (!engine.update.keptArchivePath.empty())
-    brc::error("brc load: the new briefcase is in " + engine.update.keptArchivePath +
-               "; copy it over " + path + ".");
-  if (rc) {
-    brc::errorCode(rc, rc == archive::kFileNotReadable ? "some files were not loaded" : path);
-    return rc;
+  for (const std::string& file : r.tooLarge)
+    brc::error("brc load: " + archive::printableName(file) + " is 4 GB or larger and is not loaded.");
+  if (!r.keptArchivePath.empty())
+    brc::error("brc load: the new briefcase is in " + r.keptArchivePath + "; copy it over " + path +
+               ".");
+  if (!r.ran) return r.tooLarge.empty() ? 0 : archive::kTooLarge;
+  if (r.code) {
+    if (r.outcome == app::LoadOutcome::BriefcaseBusy)
+      brc::error(app::noticeFor(r.outcome, path).message());
+    else
+      brc::errorCode(r.code, r.code == archive::kFileNotReadable ? "some files were not loaded" : path);
+    return r.code;
   }
-  return tooLarge ? archive::kTooLarge : 0;
+  return r.tooLarge.empty() ? 0 : archive::kTooLarge;
 }
 
 brc::Registrar reg{brc::Command{
@@ -93,7 +92,8 @@ brc::Registrar reg{brc::Command{
     "configuration gives it; --folder DIR sets it first, for every entry of this computer, and\n"
     "adds one when there is none). The compression level is the briefcase's. Files of 4 GB or\n"
     "more are not loaded (status 31 when nothing else failed). Ctrl+C stops the load and leaves\n"
-    "the briefcase as it was (status 19). A file that cannot be read is skipped (status 28).",
+    "the briefcase as it was (status 19), as does a closed terminal. A file that cannot be read is\n"
+    "skipped (status 28). A briefcase another run is using is left alone (status 25).",
     {{"--folder", true, "DIR", "set this computer's local folder in the briefcase first"}},
     runLoad}};
 

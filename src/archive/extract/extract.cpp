@@ -476,7 +476,8 @@ class Run {
         break;  // nothing there: write it
       }
       if (found.info.isDirectory) {
-        msg(plat::loadStrFmt(8025, printableName(s_.targetPath).c_str()));
+        msg(plat::strFormat("error:  a folder is in the way of %s\n",
+                            printableName(s_.targetPath).c_str()));
         return raise(result, kWriteFailure);
       }
       s_.existingTime = found.info.writeTime;
@@ -529,7 +530,7 @@ class Run {
       }
       if (write) break;
       s_.notAllUnloaded = true;
-      msg(plat::strFormat("Target file is newer. Skipping %s\n", shown.c_str()));
+      msg(plat::strFormat("Not replaced: %s (the local file was kept)\n", shown.c_str()));
       return result;
     }
 
@@ -620,6 +621,8 @@ class Run {
       }
     }
     if (!placed) {
+      if (replacing && !tempPath_.empty() && s_.callbacks.beforeReplace)
+        s_.callbacks.beforeReplace(target);
       int err = plat::lastError();
       bool renamed = !tempPath_.empty() && plat::fileSystem().rename(tempPath_, target);
       if (!renamed) {
@@ -641,6 +644,7 @@ class Run {
       }
     }
     s_.filesWritten++;
+    if (s_.callbacks.entryWritten) s_.callbacks.entryWritten(e, target);
     return result;
   }
 

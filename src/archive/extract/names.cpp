@@ -104,18 +104,33 @@ std::string nameToUtf8(const std::string& stored, bool utf8Flag) {
 }
 
 std::string printableName(const std::string& name) {
+  static const char hex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(name.size());
-  for (unsigned char c : name) {
-    if (c < 32) {
+  for (size_t i = 0; i < name.size();) {
+    uint32_t cp = 0;
+    const size_t n = sequenceLength(name, i, &cp);
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (n == 1 && c < 32) {
       out += '^';
       out += static_cast<char>(c + 64);
+    } else if (n == 1 && c == 0x7F) {
+      out += "^?";
+    } else if (n == 0 || (cp >= 0x80 && cp <= 0x9F)) {
+      // A C1 control, or a byte that is no UTF-8: its value, as \xNN.
+      const uint32_t v = n == 0 ? c : cp;
+      out += "\\x";
+      out += hex[v >> 4];
+      out += hex[v & 15];
     } else {
-      out += static_cast<char>(c);
+      out.append(name, i, n);
     }
+    i += n == 0 ? 1 : n;
   }
   return out;
 }
+
+size_t utf8Sequence(const std::string& s, size_t i, uint32_t* cp) { return sequenceLength(s, i, cp); }
 
 bool wildcardMatch(const std::string& patternText, const std::string& textText) {
   const std::vector<uint32_t> p = codePoints(patternText);

@@ -67,6 +67,11 @@ struct TExtractCallbacks {
       replaceQuery;
   // Each selected entry of a test run, with its result (0: sound).
   std::function<void(const TExtractEntry&, int result)> entryTested;
+  // An existing regular file at targetPath is about to be replaced: the new
+  // file is complete and checked, and the rename over it follows at once.
+  std::function<void(const std::string& targetPath)> beforeReplace;
+  // A file was put in place for this entry (under the path given).
+  std::function<void(const TExtractEntry&, const std::string& path)> entryWritten;
 };
 
 // Totals of a listing run.
