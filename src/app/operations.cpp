@@ -220,7 +220,10 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
     }
   };
   if (request.trash) {
-    engine.extract.callbacks.beforeReplace = [&](const std::string& target) {
+    engine.extract.callbacks.beforeReplace = [&](const archive::TExtractEntry& e,
+                                                 const std::string& target) {
+      // A file that already holds the entry's bytes loses nothing.
+      if (sameBytes(target, e.central.uncompressedSize, e.central.crc)) return;
       plat::TrashedFile t;
       switch (plat::linkIntoTrash(target, &t)) {
         case plat::TrashResult::Done:

@@ -622,7 +622,7 @@ class Run {
     }
     if (!placed) {
       if (replacing && !tempPath_.empty() && s_.callbacks.beforeReplace)
-        s_.callbacks.beforeReplace(target);
+        s_.callbacks.beforeReplace(e, target);
       int err = plat::lastError();
       bool renamed = !tempPath_.empty() && plat::fileSystem().rename(tempPath_, target);
       if (!renamed) {
