@@ -1,6 +1,7 @@
 // brc delete: removes entries from a briefcase.
 
 #include "archive/errors.h"
+#include "archive/extract/names.h"
 #include "archive/update/update.h"
 #include "brc/briefcase_cmd.h"
 #include "brc/cli.h"
@@ -23,7 +24,7 @@ int runDelete(const brc::Args& args) {
   const std::vector<std::string> names(args.positional.begin() + 1, args.positional.end());
   int rc = brc::removeEntries(engine, record, hasRecord, names);
   for (const std::string& name : engine.update.unmatched)
-    brc::error("brc delete: " + name + " is not in the briefcase.");
+    brc::error("brc delete: " + archive::printableName(name) + " is not in the briefcase.");
   if (rc) {
     brc::reportFailure(rc, path);
     return rc;

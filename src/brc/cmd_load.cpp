@@ -5,8 +5,8 @@
 
 #include "app/localscan.h"
 #include "app/operations.h"
-#include "archive/extract/names.h"
 #include "archive/errors.h"
+#include "archive/extract/names.h"
 #include "archive/update/update.h"
 #include "brc/briefcase_cmd.h"
 #include "brc/cli.h"

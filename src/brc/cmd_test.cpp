@@ -6,6 +6,7 @@
 #include "archive/compress.h"
 #include "archive/errors.h"
 #include "archive/extract/extract.h"
+#include "archive/extract/names.h"
 #include "brc/briefcase_cmd.h"
 #include "brc/cli.h"
 #include "brc/progress.h"
@@ -32,7 +33,7 @@ int runTest(const brc::Args& args) {
     if (r == 0) return;
     ++damagedCount;
     std::string why = archive::errorText(r);
-    damaged += "damaged: " + e.displayName() + (why.empty() ? "" : " (" + why + ")") + "\n";
+    damaged += "damaged: " + archive::printableName(e.displayName()) + (why.empty() ? "" : " (" + why + ")") + "\n";
   };
   int rc = archive::TestRun(engine);
   progress.finish();
@@ -41,7 +42,7 @@ int runTest(const brc::Args& args) {
   for (const archive::TExtractEntry& e : engine.extract.entries) {
     if (e.selected) continue;
     ++unchecked;
-    damaged += "not checked: " + e.displayName() + " (encrypted or of an unsupported kind)\n";
+    damaged += "not checked: " + archive::printableName(e.displayName()) + " (encrypted or of an unsupported kind)\n";
   }
   std::cout << damaged;
   if (rc == archive::kNotFound || rc == archive::kInterrupted || rc == archive::kOutOfMemory) {
