@@ -256,6 +256,9 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
   }
   if (hooks.runFinished) hooks.runFinished();
   engine.ClearNames();
+  // An old file put into the trash whose replacement then failed is still
+  // in place: its copy leaves the trash again.
+  std::erase_if(result.trashed, [](const plat::TrashedFile& t) { return plat::withdrawFromTrash(t); });
   result.notAllUnloaded = engine.extract.notAllUnloaded;
 
   // What became of each selected entry.

@@ -99,7 +99,7 @@ TrashResult intoTrash(const std::string& path, TrashedFile* out, Put put) {
     ok = ::close(fd) == 0 && ok;
     const std::string target = trash + "/files/" + name;
     if (ok && put(target)) {
-      if (out) *out = TrashedFile{target, infoPath};
+      if (out) *out = TrashedFile{path, target, infoPath};
       return TrashResult::Done;
     }
     const int err = errno;
@@ -164,6 +164,16 @@ TrashResult linkIntoTrash(const std::string& path, TrashedFile* out) {
   return intoTrash(path, out, [&](const std::string& target) {
     return ::link(path.c_str(), target.c_str()) == 0;
   });
+}
+
+bool withdrawFromTrash(const TrashedFile& trashed) {
+  struct stat a, b;
+  if (!lstatOf(trashed.trashedPath, &a) || !lstatOf(trashed.originalPath, &b) ||
+      a.st_dev != b.st_dev || a.st_ino != b.st_ino)
+    return false;
+  ::unlink(trashed.trashedPath.c_str());
+  ::unlink(trashed.infoPath.c_str());
+  return true;
 }
 
 TrashResult moveToTrash(const std::string& path, TrashedFile* out) {

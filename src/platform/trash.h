@@ -16,8 +16,9 @@ namespace plat {
 
 // Where a trashed file went.
 struct TrashedFile {
-  std::string trashedPath;  // the file's path inside the trash's files/
-  std::string infoPath;     // its .trashinfo
+  std::string originalPath;  // where the file was
+  std::string trashedPath;   // the file's path inside the trash's files/
+  std::string infoPath;      // its .trashinfo
 };
 
 enum class TrashResult {
@@ -30,6 +31,11 @@ enum class TrashResult {
 // link), leaving the file where it is. The caller then renames the new file
 // over `path`: at no moment is the old content without a name.
 TrashResult linkIntoTrash(const std::string& path, TrashedFile* out = nullptr);
+
+// Takes back a linkIntoTrash whose replacement did not happen: when the
+// trashed name and the original are still one file, the trash's name and
+// its .trashinfo are removed. True when it was withdrawn.
+bool withdrawFromTrash(const TrashedFile& trashed);
 
 // Moves `path` (a file, a link or a folder) into the trash.
 TrashResult moveToTrash(const std::string& path, TrashedFile* out = nullptr);

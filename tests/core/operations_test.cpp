@@ -206,6 +206,20 @@ TEST(Operations, FailuresReportedAsWhatTheyAre) {
     EXPECT_TRUE(fs::exists(o.other + "/a.txt"));
   }
   {
+    SCOPED_TRACE("a replacement that fails leaves nothing in the trash");
+    Ops o;
+    writeFile(o.other + "/a.txt", "old a\n");
+    FaultFs faults;
+    faults.failRename = true;
+    plat::ScopedFileSystem scoped(&faults);
+    app::UnloadResult res = o.unload(app::ReplaceMode::YesToAll, app::AfterUnload::Remove);
+    EXPECT_NE(res.code, 0);
+    EXPECT_TRUE(res.trashed.empty());
+    EXPECT_EQ(readAll(o.other + "/a.txt"), "old a\n");
+    EXPECT_TRUE(listFolder(o.trash + "/files").empty());
+    EXPECT_TRUE(listFolder(o.trash + "/info").empty());
+  }
+  {
     SCOPED_TRACE("a folder in the way");
     Ops o;
     fs::create_directories(o.other + "/b.txt");
