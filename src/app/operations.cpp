@@ -395,6 +395,24 @@ TrashReport MoveToTrash(const std::vector<std::string>& paths) {
   return report;
 }
 
+TrashReport DeleteLocalFiles(const std::vector<std::string>& paths) {
+  if (paths.empty()) return {};
+  const std::string question =
+      paths.size() == 1 ? "Move " + archive::printableName(plat::fileNamePart(paths[0])) + " to the trash?"
+                        : plat::strFormat("Move these %zu files to the trash?", paths.size());
+  if (plat::messageBox(question, plat::loadStr(text::kRemoveCaption), plat::btnYesNo,
+                       plat::Icon::Question) != plat::mrYes)
+    return {};
+  TrashReport report = MoveToTrash(paths);
+  if (!report.failed.empty()) {
+    std::string text = "These files could not be moved to the trash:";
+    for (const auto& [path, why] : report.failed)
+      text += "\n" + archive::printableName(path) + " (" + why + ")";
+    plat::messageBox(text, plat::loadStr(text::kRemoveCaption), plat::btnOk, plat::Icon::Warning);
+  }
+  return report;
+}
+
 // ---------------------------------------------------------------- reporting
 
 std::string Notice::message() const { return textId ? plat::loadStr(textId) : text; }

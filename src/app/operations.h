@@ -185,6 +185,12 @@ struct TrashReport {
 // Moves local files into the desktop's trash, each on its own.
 TrashReport MoveToTrash(const std::vector<std::string>& paths);
 
+// Deleting selected local files: asks "Move N file(s) to the trash?"
+// (caption "Delete selected local files", Yes and No, question icon), moves
+// them, and names the files that could not be moved in one warning. Empty
+// report when declined (or nothing given).
+TrashReport DeleteLocalFiles(const std::vector<std::string>& paths);
+
 // ---------------------------------------------------------------- reporting
 
 // How an outcome is reported: a string id (or a text of its own), the icon,

@@ -161,6 +161,28 @@ TEST(Operations, TrashNamesAndPaths) {
   EXPECT_NE(o.trashInfo("x.txt.2").find("Path=" + plat::trashInfoPath(o.other) + "/sub/x.txt\n"),
             std::string::npos);
   EXPECT_FALSE(fs::exists(o.other + "/x.txt"));
+
+  // The window's Delete: asked once with the count; No moves nothing.
+  struct Ask {
+    int answer;
+    size_t moved;
+  };
+  for (const Ask& a : {Ask{plat::mrNo, 0}, Ask{plat::mrYes, 2}}) {
+    writeFile(o.other + "/p.txt", "p");
+    writeFile(o.other + "/q.txt", "q");
+    o.asker.messages.clear();
+    o.asker.answers = {a.answer};
+    app::TrashReport r = app::DeleteLocalFiles({o.other + "/p.txt", o.other + "/q.txt", o.other + "/gone"});
+    EXPECT_EQ(o.asker.messages[0].text, "Move these 3 files to the trash?");
+    EXPECT_EQ(o.asker.messages[0].icon, plat::Icon::Question);
+    EXPECT_EQ(r.moved.size(), a.moved);
+    EXPECT_EQ(o.asker.messages.size(), a.moved ? 2u : 1u);
+    if (a.moved) {
+      EXPECT_EQ(o.asker.messages[1].text.rfind(
+                    "These files could not be moved to the trash:\n" + o.other + "/gone (", 0),
+                0u);
+    }
+  }
 }
 
 TEST(Operations, AKillDuringAReplacementLosesNothing) {
