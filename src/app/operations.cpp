@@ -207,6 +207,8 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
                                               const std::string& path) {
     written.emplace(e.displayName(), path);
   };
+  // A replace query the caller installed answers in Ask mode; else the asker.
+  const auto callerQuery = engine.extract.callbacks.replaceQuery;
   engine.extract.callbacks.replaceQuery = [&](std::string& target, plat::FileTime et,
                                               plat::FileTime nt, uint32_t es, uint32_t ns,
                                               uint8_t& answer) {
@@ -216,7 +218,10 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
       answer = archive::kAnswerNoToAll;
     } else {
       if (hooks.beforeQuestion) hooks.beforeQuestion();
-      archive::askReplaceThroughAsker(target, et, nt, es, ns, answer, &engine.cancelled);
+      if (callerQuery)
+        callerQuery(target, et, nt, es, ns, answer);
+      else
+        archive::askReplaceThroughAsker(target, et, nt, es, ns, answer, &engine.cancelled);
     }
   };
   if (request.trash) {

@@ -96,6 +96,8 @@ enum class UnloadOutcome {
   Failed,          // any other code
 };
 
+// Ask: the replace query the caller installed on the engine, else the
+// question interface's confirm-replace (Cancel there stops the run).
 enum class ReplaceMode { Ask, YesToAll, NoToAll };
 // After a successful unload: ask (690 or 723), remove the unloaded entries,
 // or keep every entry and set the briefcase date to now.
