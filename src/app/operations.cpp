@@ -74,14 +74,21 @@ bool sameBytes(const std::string& path, uint32_t size, uint32_t crc) {
 
 UnloadOutcome unloadOutcome(int rc) {
   switch (rc) {
-    case archive::kOk: return UnloadOutcome::Unloaded;
-    case archive::kNoFiles: return UnloadOutcome::NoFiles;
-    case archive::kInterrupted: return UnloadOutcome::Cancelled;
+    case archive::kOk:
+      return UnloadOutcome::Unloaded;
+    case archive::kNoFiles:
+      return UnloadOutcome::NoFiles;
+    case archive::kInterrupted:
+      return UnloadOutcome::Cancelled;
     case archive::kWriteFailure:
-    case archive::kInUse: return UnloadOutcome::InUse;
-    case archive::kReadOnly: return UnloadOutcome::ReadOnly;
-    case archive::kDiskFull: return UnloadOutcome::DiskFull;
-    default: return UnloadOutcome::Failed;
+    case archive::kInUse:
+      return UnloadOutcome::InUse;
+    case archive::kReadOnly:
+      return UnloadOutcome::ReadOnly;
+    case archive::kDiskFull:
+      return UnloadOutcome::DiskFull;
+    default:
+      return UnloadOutcome::Failed;
   }
 }
 
@@ -127,11 +134,21 @@ LoadResult Load(archive::TCompress& engine, const LoadRequest& request) {
     return result;
   }
   switch (result.code) {
-    case archive::kOk: result.outcome = LoadOutcome::Loaded; break;
-    case archive::kInterrupted: result.outcome = LoadOutcome::Cancelled; break;
-    case archive::kFileNotReadable: result.outcome = LoadOutcome::NotReadable; break;
-    case archive::kDiskMayBeFull: result.outcome = LoadOutcome::DiskMayBeFull; break;
-    case archive::kWriteProtected: result.outcome = LoadOutcome::WriteProtected; break;
+    case archive::kOk:
+      result.outcome = LoadOutcome::Loaded;
+      break;
+    case archive::kInterrupted:
+      result.outcome = LoadOutcome::Cancelled;
+      break;
+    case archive::kFileNotReadable:
+      result.outcome = LoadOutcome::NotReadable;
+      break;
+    case archive::kDiskMayBeFull:
+      result.outcome = LoadOutcome::DiskMayBeFull;
+      break;
+    case archive::kWriteProtected:
+      result.outcome = LoadOutcome::WriteProtected;
+      break;
     default:
       result.outcome = result.code == archive::kCreateFailed && BriefcaseBusy(engine.archivePath)
                            ? LoadOutcome::BriefcaseBusy
@@ -186,10 +203,10 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
   uint64_t freeBytes = 0;
   if (archive::FreeSpace(spaceFolder, &freeBytes) && freeBytes < needed) {
     if (request.space == SpaceCheck::Refuse) {
-      note(plat::strFormat("Insufficient Disk Space?\nFree Disk Space = %llu bytes\n"
-                           "Uncompressed Files Total %llu bytes",
-                           static_cast<unsigned long long>(freeBytes),
-                           static_cast<unsigned long long>(needed)));
+      note(plat::strFormat(
+          "Insufficient Disk Space?\nFree Disk Space = %llu bytes\n"
+          "Uncompressed Files Total %llu bytes",
+          static_cast<unsigned long long>(freeBytes), static_cast<unsigned long long>(needed)));
       result.code = archive::kDiskFull;
       result.outcome = UnloadOutcome::DiskFull;
       return result;
@@ -236,15 +253,13 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
           break;
         case plat::TrashResult::NoTrash:
           if (!result.trashUnavailable)
-            note("No trash can be used on the file system of " +
-                 archive::printableName(target) +
+            note("No trash can be used on the file system of " + archive::printableName(target) +
                  ": files replaced there cannot be restored from the trash.");
           result.trashUnavailable = true;
           break;
         case plat::TrashResult::Failed:
-          note("The old " + archive::printableName(target) +
-               " could not be put into the trash (" + plat::lastErrorText() +
-               "); it is replaced without a copy.");
+          note("The old " + archive::printableName(target) + " could not be put into the trash (" +
+               plat::lastErrorText() + "); it is replaced without a copy.");
           result.trashUnavailable = true;
           break;
       }
@@ -263,7 +278,11 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
   engine.ClearNames();
   // An old file put into the trash whose replacement then failed is still
   // in place: its copy leaves the trash again.
-  std::erase_if(result.trashed, [](const plat::TrashedFile& t) { return plat::withdrawFromTrash(t); });
+  std::erase_if(result.trashed,
+                [](const plat::TrashedFile& t) { return plat::withdrawFromTrash(t); });
+  // The trash's names and .trashinfo files on the disk, once for the run.
+  if (!result.trashed.empty())
+    plat::syncFileSystemOf(plat::parentFolder(result.trashed.front().trashedPath));
   result.notAllUnloaded = engine.extract.notAllUnloaded;
 
   // What became of each selected entry.
@@ -299,8 +318,8 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
             ? plat::loadStr(text::kNotAllUnloaded)
             : plat::loadStrFmt(text::kUnloaded, static_cast<int>(result.selectedCount));
     remove = plat::messageBox(question, plat::loadStr(text::kRemoveCaption), plat::btnYesNo,
-                              result.notAllUnloaded ? plat::Icon::Warning
-                                                    : plat::Icon::Question) == plat::mrYes;
+                              result.notAllUnloaded ? plat::Icon::Warning : plat::Icon::Question) ==
+             plat::mrYes;
   }
   if (!remove) {
     result.dateCode = StampBriefcaseDate(engine.archivePath);
@@ -368,15 +387,15 @@ int StoreConfigurationKeepingDate(archive::TCompress& engine,
 int StampBriefcaseDate(const std::string& briefcasePath) {
   if (briefcase::WriteBriefcaseDate(briefcasePath, plat::nowFileTime())) return 0;
   // Ask the file system again why (the messages shown may have changed errno).
-  auto f = plat::fileSystem().open(briefcasePath, plat::Access::Write,
-                                   plat::Disposition::OpenExisting);
+  auto f =
+      plat::fileSystem().open(briefcasePath, plat::Access::Write, plat::Disposition::OpenExisting);
   const int err = f ? 0 : plat::lastError();
   return plat::isAccessDenied(err) ? archive::kWriteProtected : archive::kWriteFailure;
 }
 
 bool BriefcaseBusy(const std::string& briefcasePath) {
-  auto f = plat::fileSystem().open(briefcasePath, plat::Access::Read,
-                                   plat::Disposition::OpenExisting);
+  auto f =
+      plat::fileSystem().open(briefcasePath, plat::Access::Read, plat::Disposition::OpenExisting);
   return f && !f->lockExclusive();
 }
 
@@ -403,12 +422,14 @@ TrashReport MoveToTrash(const std::vector<std::string>& paths) {
 TrashReport DeleteLocalFiles(const std::vector<std::string>& paths) {
   if (paths.empty()) return {};
   const std::string question =
-      paths.size() == 1 ? "Move " + archive::printableName(plat::fileNamePart(paths[0])) + " to the trash?"
-                        : plat::strFormat("Move these %zu files to the trash?", paths.size());
+      paths.size() == 1
+          ? "Move " + archive::printableName(plat::fileNamePart(paths[0])) + " to the trash?"
+          : plat::strFormat("Move these %zu files to the trash?", paths.size());
   if (plat::messageBox(question, plat::loadStr(text::kRemoveCaption), plat::btnYesNo,
                        plat::Icon::Question) != plat::mrYes)
     return {};
   TrashReport report = MoveToTrash(paths);
+  if (!report.moved.empty()) plat::syncFileSystemOf(plat::parentFolder(report.moved.front()));
   if (!report.failed.empty()) {
     std::string text = "These files could not be moved to the trash:";
     for (const auto& [path, why] : report.failed)
@@ -436,15 +457,24 @@ Notice noticeFor(LoadOutcome outcome, const std::string& briefcasePath) {
   switch (outcome) {
     case LoadOutcome::Loaded:
     case LoadOutcome::Cancelled:
-    case LoadOutcome::NothingToLoad: break;
-    case LoadOutcome::NotReadable: n.textId = text::kLoadNotReadable; break;
+    case LoadOutcome::NothingToLoad:
+      break;
+    case LoadOutcome::NotReadable:
+      n.textId = text::kLoadNotReadable;
+      break;
     case LoadOutcome::DiskMayBeFull:
       n.textId = text::kLoadDiskFull;
       n.helpContext = text::kDiskFullTopic;
       break;
-    case LoadOutcome::WriteProtected: n.textId = text::kReadOnlyMedium; break;
-    case LoadOutcome::BriefcaseBusy: n = busyNotice(briefcasePath); break;
-    case LoadOutcome::Failed: n.textId = text::kLoadFailed; break;
+    case LoadOutcome::WriteProtected:
+      n.textId = text::kReadOnlyMedium;
+      break;
+    case LoadOutcome::BriefcaseBusy:
+      n = busyNotice(briefcasePath);
+      break;
+    case LoadOutcome::Failed:
+      n.textId = text::kLoadFailed;
+      break;
   }
   return n;
 }
@@ -454,15 +484,26 @@ Notice noticeFor(UnloadOutcome outcome, const std::string& /*briefcasePath*/) {
   n.icon = plat::Icon::Information;
   switch (outcome) {
     case UnloadOutcome::Unloaded:
-    case UnloadOutcome::SpaceDeclined: break;
-    case UnloadOutcome::NoFiles: n.textId = text::kNoFilesToUnload; break;
-    case UnloadOutcome::Cancelled: n.textId = text::kAborted; break;
-    case UnloadOutcome::InUse: n.textId = text::kUnloadInUse; break;
+    case UnloadOutcome::SpaceDeclined:
+      break;
+    case UnloadOutcome::NoFiles:
+      n.textId = text::kNoFilesToUnload;
+      break;
+    case UnloadOutcome::Cancelled:
+      n.textId = text::kAborted;
+      break;
+    case UnloadOutcome::InUse:
+      n.textId = text::kUnloadInUse;
+      break;
     case UnloadOutcome::FolderInTheWay:
       n.text = "Write error. A folder is in the way of one or more files.";
       break;
-    case UnloadOutcome::ReadOnly: n.textId = text::kUnloadReadOnly; break;
-    case UnloadOutcome::DiskFull: n.textId = text::kUnloadDiskFull; break;
+    case UnloadOutcome::ReadOnly:
+      n.textId = text::kUnloadReadOnly;
+      break;
+    case UnloadOutcome::DiskFull:
+      n.textId = text::kUnloadDiskFull;
+      break;
     case UnloadOutcome::Failed:
       n.textId = text::kUnloadFailed;
       n.icon = plat::Icon::Warning;

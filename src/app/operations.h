@@ -27,12 +27,12 @@ namespace app {
 // The texts the workflows use (string table ids).
 namespace text {
 enum : int {
-  kReadOnlyMedium = 55,   // "File is read-only or disk is write protected"
-  kWarning = 683,         // caption "Warning"
-  kLoadDiskFull = 686,    // with Help, topic kDiskFullTopic
+  kReadOnlyMedium = 55,  // "File is read-only or disk is write protected"
+  kWarning = 683,        // caption "Warning"
+  kLoadDiskFull = 686,   // with Help, topic kDiskFullTopic
   kLoadFailed = 688,
   kUnloadFailed = 689,
-  kUnloaded = 690,        // "%d files were successfully unloaded..."
+  kUnloaded = 690,  // "%d files were successfully unloaded..."
   kRemoveCaption = 691,
   kRemoveFailed = 693,
   kAborted = 720,
@@ -111,7 +111,7 @@ struct UnloadRequest {
   ReplaceMode replace = ReplaceMode::Ask;
   AfterUnload after = AfterUnload::Ask;
   SpaceCheck space = SpaceCheck::Ask;
-  bool trash = true;  // a replaced local file goes to the trash first
+  bool trash = true;                         // a replaced local file goes to the trash first
   std::function<void()> storeConfiguration;  // for the removal's rewrite
 };
 
@@ -136,16 +136,16 @@ struct UnloadResult {
   int code = 22;  // the unload run's result
   UnloadOutcome outcome = UnloadOutcome::Failed;
   bool notAllUnloaded = false;
-  size_t selectedCount = 0;  // the rows the 690 question counts
+  size_t selectedCount = 0;                                // the rows the 690 question counts
   std::vector<std::pair<std::string, EntryFate>> entries;  // every selected entry
   std::vector<plat::TrashedFile> trashed;  // replaced local files, kept in the trash
   bool trashUnavailable = false;           // some file was replaced without the trash
   bool removalAsked = false, removed = false;
-  int removalCode = 0;                 // the removal's result (693 when not 0)
-  std::vector<std::string> kept;       // entries left in the briefcase by the removal
-  bool dated = false;                  // the briefcase date was set to now
-  int dateCode = 0;                    // 55 write-protected, 24 otherwise
-  std::vector<std::string> notes;      // what the run told (also through UnloadHooks::note)
+  int removalCode = 0;             // the removal's result (693 when not 0)
+  std::vector<std::string> kept;   // entries left in the briefcase by the removal
+  bool dated = false;              // the briefcase date was set to now
+  int dateCode = 0;                // 55 write-protected, 24 otherwise
+  std::vector<std::string> notes;  // what the run told (also through UnloadHooks::note)
 
   // The status for a script: the run's code, else the removal's, else the date's.
   int exitCode() const;

@@ -84,8 +84,8 @@ TrashResult intoTrash(const std::string& path, TrashedFile* out, Put put) {
   const std::string trash = trashFolderFor(path);
   if (trash.empty()) return TrashResult::NoTrash;
   const std::string original = absoluteOriginal(path);
-  const std::string info = "[Trash Info]\nPath=" + trashInfoPath(original) +
-                           "\nDeletionDate=" + deletionDate() + "\n";
+  const std::string info =
+      "[Trash Info]\nPath=" + trashInfoPath(original) + "\nDeletionDate=" + deletionDate() + "\n";
   const std::string base = fileNamePart(original);
   for (int n = 1; n < 10000; ++n) {
     const std::string name = n == 1 ? base : base + "." + std::to_string(n);
@@ -95,7 +95,7 @@ TrashResult intoTrash(const std::string& path, TrashedFile* out, Put put) {
       if (errno == EEXIST) continue;
       return TrashResult::Failed;
     }
-    bool ok = writeAll(fd, info) && ::fsync(fd) == 0;
+    bool ok = writeAll(fd, info);
     ok = ::close(fd) == 0 && ok;
     const std::string target = trash + "/files/" + name;
     if (ok && put(target)) {

@@ -8,7 +8,9 @@
 // folder with the sticky bit) or $topdir/.Trash-$uid, $topdir being the
 // mount point. Each trashed file gets a unique name in files/ and, reserved
 // first (created exclusively), info/NAME.trashinfo with its original absolute
-// path (percent-encoded) and the deletion date in local time.
+// path (percent-encoded) and the deletion date in local time. Nothing is
+// synced file by file: a caller that trashed files syncs their file system
+// once when it is done.
 
 #include <string>
 

@@ -1,9 +1,9 @@
 // How brc answers a user: hostile names on the terminal and in JSON, the end
 // of input, a briefcase another run holds, --remove, --folder with nothing to load.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -28,7 +28,8 @@ class BrcAnswers : public ::testing::Test {
     fs::create_directories(away);
     ASSERT_EQ(brc("new " + quote(bc) + " --folder " + quote(home)), 0) << err();
   }
-  int brc(const std::string& args, std::string* out = nullptr, const std::string& computer = "AAAA1111") {
+  int brc(const std::string& args, std::string* out = nullptr,
+          const std::string& computer = "AAAA1111") {
     return testenv::run("CARRYVALE_COMPUTER_ID=" + computer + " " + CARRYVALE_BRC + " " + args +
                             " 2>" + quote(env.path("stderr")) + " </dev/null",
                         out);
@@ -67,7 +68,9 @@ TEST_F(BrcAnswers, NamesNeverSteerTheTerminalAndJsonIsAlwaysUtf8) {
   const std::vector<Case> cases = {
       {"esc\x1b]0;owned\x07.txt", "esc^[]0;owned^G.txt"},
       {"two\nlines.txt", "two^Jlines.txt"},
-      {"csi\xc2\x9b" "31m.txt", "csi\\x9B31m.txt"},
+      {"csi\xc2\x9b"
+       "31m.txt",
+       "csi\\x9B31m.txt"},
       {"del\x7f.txt", "del^?.txt"},
   };
   std::vector<std::pair<std::string, std::string>> files;
@@ -89,7 +92,8 @@ TEST_F(BrcAnswers, NamesNeverSteerTheTerminalAndJsonIsAlwaysUtf8) {
   }
   EXPECT_NE(json.find("\"esc\\u001b]0;owned\\u0007.txt\""), std::string::npos) << json;
   EXPECT_NE(json.find("\"csi\\u009b31m.txt\""), std::string::npos) << json;
-  EXPECT_NE(statusJson.find("\"raw\xef\xbf\xbd\xef\xbf\xbd.txt\""), std::string::npos) << statusJson;
+  EXPECT_NE(statusJson.find("\"raw\xef\xbf\xbd\xef\xbf\xbd.txt\""), std::string::npos)
+      << statusJson;
   EXPECT_NE(status.find("raw\\xFF\\xFE.txt"), std::string::npos) << status;
 }
 
@@ -114,7 +118,8 @@ TEST_F(BrcAnswers, RemoveTakesOnlyWhatWasUnloadedAndNamesTheRest) {
                 nullptr, "BBBB2222"),
             0)
       << err();
-  EXPECT_NE(err().find("Not replaced: a.txt (the local file was kept)"), std::string::npos) << err();
+  EXPECT_NE(err().find("Not replaced: a.txt (the local file was kept)"), std::string::npos)
+      << err();
   EXPECT_NE(err().find("Stays in the briefcase (not unloaded): a.txt"), std::string::npos) << err();
   const std::string l = list();
   EXPECT_NE(l.find("a.txt"), std::string::npos);

@@ -1,12 +1,13 @@
 // The load and unload workflows the window and brc share: questions, what
 // stays in the briefcase, the trash, and kills during a replacement.
 
+#include "app/operations.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 
-#include "app/operations.h"
 #include "archive/extract/state.h"
 #include "platform/terminal.h"
 #include "platform/trash.h"
@@ -28,7 +29,9 @@ struct Ops {
 
   Ops() {
     fs::create_directories(other);
-    EXPECT_EQ(r.load({e.file("a.txt", "alpha\n"), e.file("b.txt", "bravo\n"), e.file("c.txt", "charlie\n")}), 0);
+    EXPECT_EQ(r.load({e.file("a.txt", "alpha\n"), e.file("b.txt", "bravo\n"),
+                      e.file("c.txt", "charlie\n")}),
+              0);
   }
   app::UnloadResult unload(app::ReplaceMode replace, app::AfterUnload after, bool trash = true) {
     app::UnloadRequest q;
@@ -40,7 +43,9 @@ struct Ops {
     return app::Unload(r.engine, q);
   }
   std::vector<std::string> entries() { return ztest::read(e.container).names(); }
-  std::string trashInfo(const std::string& name) { return readAll(trash + "/info/" + name + ".trashinfo"); }
+  std::string trashInfo(const std::string& name) {
+    return readAll(trash + "/info/" + name + ".trashinfo");
+  }
 };
 
 TEST(Operations, TheRemovalQuestionAndWhatStays) {
@@ -55,17 +60,38 @@ TEST(Operations, TheRemovalQuestionAndWhatStays) {
     std::vector<std::string> left;
   };
   const std::vector<Case> cases = {
-      {"No keeps the entries, east", "UTC-9", "", 0, plat::mrNo,
-       "3 files were successfully unloaded.\nRemove these files from briefcase?", plat::Icon::Question,
+      {"No keeps the entries, east",
+       "UTC-9",
+       "",
+       0,
+       plat::mrNo,
+       "3 files were successfully unloaded.\nRemove these files from briefcase?",
+       plat::Icon::Question,
        {"a.txt", "b.txt", "c.txt"}},
-      {"No keeps the entries, west", "UTC+7", "", 0, plat::mrNo,
-       "3 files were successfully unloaded.\nRemove these files from briefcase?", plat::Icon::Question,
+      {"No keeps the entries, west",
+       "UTC+7",
+       "",
+       0,
+       plat::mrNo,
+       "3 files were successfully unloaded.\nRemove these files from briefcase?",
+       plat::Icon::Question,
        {"a.txt", "b.txt", "c.txt"}},
-      {"Yes removes them", "UTC", "", 0, plat::mrYes,
-       "3 files were successfully unloaded.\nRemove these files from briefcase?", plat::Icon::Question, {}},
-      {"a declined file asks 723; Yes removes all", "UTC", "mine\n", plat::mrNo, plat::mrYes,
+      {"Yes removes them",
+       "UTC",
+       "",
+       0,
+       plat::mrYes,
+       "3 files were successfully unloaded.\nRemove these files from briefcase?",
+       plat::Icon::Question,
+       {}},
+      {"a declined file asks 723; Yes removes all",
+       "UTC",
+       "mine\n",
+       plat::mrNo,
+       plat::mrYes,
        "You did not unload all files.\nShould all selected files be removed from the briefcase?",
-       plat::Icon::Warning, {}},
+       plat::Icon::Warning,
+       {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -96,8 +122,8 @@ TEST(Operations, TheRemovalQuestionAndWhatStays) {
 
 TEST(Operations, RemoveTakesOnlyEntriesWhoseBytesAreLocal) {
   Ops o;
-  writeFile(o.other + "/a.txt", "mine\n");    // declined: stays
-  writeFile(o.other + "/b.txt", "bravo\n");   // identical: goes
+  writeFile(o.other + "/a.txt", "mine\n");   // declined: stays
+  writeFile(o.other + "/b.txt", "bravo\n");  // identical: goes
   app::UnloadResult res = o.unload(app::ReplaceMode::NoToAll, app::AfterUnload::Remove);
   EXPECT_EQ(res.exitCode(), 0);
   EXPECT_TRUE(o.asker.messages.empty());
@@ -113,8 +139,7 @@ TEST(Operations, EveryReplacedFileIsInTheTrash) {
     std::string name;
     std::string encoded;  // the name as Path= ends
   };
-  const std::vector<Case> cases = {
-      {"a.txt", "/a.txt"}, {"b.txt", "/b.txt"}};
+  const std::vector<Case> cases = {{"a.txt", "/a.txt"}, {"b.txt", "/b.txt"}};
   for (bool useTrash : {true, false}) {
     SCOPED_TRACE(useTrash);
     Ops o;
@@ -133,7 +158,10 @@ TEST(Operations, EveryReplacedFileIsInTheTrash) {
       EXPECT_EQ(readAll(o.trash + "/files/" + c.name), "old " + c.name);
       const std::string info = o.trashInfo(c.name);
       EXPECT_EQ(info.rfind("[Trash Info]\nPath=" + plat::trashInfoPath(o.other) + c.encoded +
-                               "\nDeletionDate=", 0), 0u) << info;
+                               "\nDeletionDate=",
+                           0),
+                0u)
+          << info;
     }
     EXPECT_EQ(listFolder(o.trash + "/files"), (std::set<std::string>{"a.txt", "b.txt"}));
   }
@@ -144,8 +172,8 @@ TEST(Operations, TrashNamesAndPaths) {
     std::string path, encoded;
   };
   for (const Case& c : std::vector<Case>{{"/a b/c%d.txt", "/a%20b/c%25d.txt"},
-                                          {"/x/\xc3\xbc-_.~y", "/x/%C3%BC-_.~y"},
-                                          {"/q?&#=\n", "/q%3F%26%23%3D%0A"}})
+                                         {"/x/\xc3\xbc-_.~y", "/x/%C3%BC-_.~y"},
+                                         {"/q?&#=\n", "/q%3F%26%23%3D%0A"}})
     EXPECT_EQ(plat::trashInfoPath(c.path), c.encoded);
 
   // Moving local files: each one reported; a second file of one name gets a name of its own.
@@ -172,7 +200,8 @@ TEST(Operations, TrashNamesAndPaths) {
     writeFile(o.other + "/q.txt", "q");
     o.asker.messages.clear();
     o.asker.answers = {a.answer};
-    app::TrashReport r = app::DeleteLocalFiles({o.other + "/p.txt", o.other + "/q.txt", o.other + "/gone"});
+    app::TrashReport r =
+        app::DeleteLocalFiles({o.other + "/p.txt", o.other + "/q.txt", o.other + "/gone"});
     EXPECT_EQ(o.asker.messages[0].text, "Move these 3 files to the trash?");
     EXPECT_EQ(o.asker.messages[0].icon, plat::Icon::Question);
     EXPECT_EQ(r.moved.size(), a.moved);
@@ -273,12 +302,15 @@ TEST(Operations, ALoadLeavesOutFilesOf4GBWithOneWarning) {
   const std::string big = o.e.local + "/big.iso";
   writeFile(big, "");
   fs::resize_file(big, 5ull << 30);  // sparse
-  app::LoadResult res = app::Load(
-      o.r.engine, {{big, o.e.file("d.txt", "delta"), big}, o.e.local, [&] { o.r.engine.comment = o.e.comment; }});
+  app::LoadResult res =
+      app::Load(o.r.engine, {{big, o.e.file("d.txt", "delta"), big}, o.e.local, [&] {
+                               o.r.engine.comment = o.e.comment;
+                             }});
   EXPECT_EQ(res.outcome, app::LoadOutcome::Loaded);
   EXPECT_EQ(res.tooLarge.size(), 2u);
   ASSERT_EQ(o.asker.messages.size(), 1u);
-  EXPECT_EQ(o.asker.messages[0].text, "One or more files are larger than 4 GB.\nThese files will not be loaded.");
+  EXPECT_EQ(o.asker.messages[0].text,
+            "One or more files are larger than 4 GB.\nThese files will not be loaded.");
   EXPECT_EQ(o.asker.messages[0].caption, "Warning");
   EXPECT_EQ(o.asker.messages[0].icon, plat::Icon::Warning);
   EXPECT_EQ(o.entries(), (std::vector<std::string>{"a.txt", "b.txt", "c.txt", "d.txt"}));
