@@ -294,10 +294,10 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
     if (written.count(s.name)) {
       fate = EntryFate::Written;
     } else if (plat::fileSystem().stat(local, &fi, false)) {
+      // Whether a kept file holds the entry's bytes is read only when a
+      // removal without a question needs to know (below).
       if (fi.isDirectory)
         folderInTheWay = true;
-      else if (sameBytes(local, s.size, s.crc))
-        fate = EntryFate::Identical;
       else if (fi.isRegular)
         fate = EntryFate::Declined;
     }
@@ -330,7 +330,12 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
   // Only entries whose bytes are now in the local folder leave the briefcase;
   // a declined one too when the user was asked about all of them (723).
   std::vector<std::string> names;
-  for (const auto& [name, fate] : result.entries) {
+  for (size_t i = 0; i < result.entries.size(); ++i) {
+    const std::string& name = result.entries[i].first;
+    EntryFate& fate = result.entries[i].second;
+    if (fate == EntryFate::Declined && !result.removalAsked &&
+        sameBytes(plat::joinPath(folder, name), selected[i].size, selected[i].crc))
+      fate = EntryFate::Identical;
     const bool goes = fate == EntryFate::Written || fate == EntryFate::Identical ||
                       (fate == EntryFate::Declined && result.removalAsked);
     if (goes) {

@@ -127,7 +127,8 @@ struct UnloadHooks {
 // What happened to one selected entry.
 enum class EntryFate {
   Written,    // a file was put in place
-  Identical,  // not written, but the local file already holds the same bytes
+  Identical,  // not written, but the local file already holds the same bytes (found so
+              // only for a removal without a question; else such a file counts as Declined)
   Declined,   // an existing local file was kept (the user's answer)
   Skipped,    // not written for another reason (refused, damaged, in the way)
 };
