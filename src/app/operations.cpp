@@ -306,6 +306,9 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
   result.outcome = unloadOutcome(result.code);
   if (result.outcome == UnloadOutcome::InUse && folderInTheWay)
     result.outcome = UnloadOutcome::FolderInTheWay;
+  if (result.outcome == UnloadOutcome::Failed && result.code == archive::kCreateFailed &&
+      BriefcaseBusy(engine.archivePath))
+    result.outcome = UnloadOutcome::BriefcaseBusy;
   if (result.code != archive::kOk) return result;
 
   // Remove the unloaded entries, or keep them and date the briefcase now.
@@ -484,7 +487,7 @@ Notice noticeFor(LoadOutcome outcome, const std::string& briefcasePath) {
   return n;
 }
 
-Notice noticeFor(UnloadOutcome outcome, const std::string& /*briefcasePath*/) {
+Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath) {
   Notice n;
   n.icon = plat::Icon::Information;
   switch (outcome) {
@@ -508,6 +511,9 @@ Notice noticeFor(UnloadOutcome outcome, const std::string& /*briefcasePath*/) {
       break;
     case UnloadOutcome::DiskFull:
       n.textId = text::kUnloadDiskFull;
+      break;
+    case UnloadOutcome::BriefcaseBusy:
+      n = busyNotice(briefcasePath);
       break;
     case UnloadOutcome::Failed:
       n.textId = text::kUnloadFailed;

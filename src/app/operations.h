@@ -93,6 +93,7 @@ enum class UnloadOutcome {
   FolderInTheWay,  // 24 when a folder stands where a file must go
   ReadOnly,        // 49
   DiskFull,        // 50
+  BriefcaseBusy,   // another run holds the briefcase
   Failed,          // any other code
 };
 
