@@ -219,11 +219,6 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
   }
 
   // The run.
-  std::map<std::string, std::string> written;  // entry name -> the file written
-  engine.extract.callbacks.entryWritten = [&](const archive::TExtractEntry& e,
-                                              const std::string& path) {
-    written.emplace(e.displayName(), path);
-  };
   // A replace query the caller installed answers in Ask mode; else the asker.
   const auto callerQuery = engine.extract.callbacks.replaceQuery;
   engine.extract.callbacks.replaceQuery = [&](std::string& target, plat::FileTime et,
@@ -285,21 +280,22 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
     plat::syncFileSystemOf(plat::parentFolder(result.trashed.front().trashedPath));
   result.notAllUnloaded = engine.extract.notAllUnloaded;
 
-  // What became of each selected entry.
+  // What became of each selected entry, as the run tells it. Whether a kept
+  // file holds the entry's bytes is read only when a removal without a
+  // question needs to know (below).
+  std::map<std::string, archive::UnloadOutcome> told;
+  for (const archive::TExtractEntry& e : engine.extract.entries)
+    if (e.outcome != archive::UnloadOutcome::NotHandled) told[e.displayName()] = e.outcome;
   bool folderInTheWay = false;
   for (const Selected& s : selected) {
     EntryFate fate = EntryFate::Skipped;
-    const std::string local = plat::joinPath(folder, s.name);
-    plat::FileInfo fi;
-    if (written.count(s.name)) {
+    auto it = told.find(s.name);
+    if (it != told.end() && it->second == archive::UnloadOutcome::Unloaded) {
       fate = EntryFate::Written;
-    } else if (plat::fileSystem().stat(local, &fi, false)) {
-      // Whether a kept file holds the entry's bytes is read only when a
-      // removal without a question needs to know (below).
-      if (fi.isDirectory)
-        folderInTheWay = true;
-      else if (fi.isRegular)
-        fate = EntryFate::Declined;
+    } else if (it != told.end() && it->second == archive::UnloadOutcome::Declined) {
+      fate = EntryFate::Declined;
+    } else if (plat::folderExists(plat::joinPath(folder, s.name))) {
+      folderInTheWay = true;
     }
     result.entries.emplace_back(s.name, fate);
   }
