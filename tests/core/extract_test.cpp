@@ -306,7 +306,7 @@ TEST_F(ExtractTest, NoToAllSkipsEveryLaterExistingFile) {
   asker.replaceAnswers = {plat::mrNoToAll};
   ASSERT_EQ(archive::UnloadRun(c), 0);
   EXPECT_EQ(asker.replaces.size(), 1u);
-  EXPECT_TRUE(said("Target file is newer. Skipping o1.txt\n"));
+  EXPECT_TRUE(said("Not replaced: o1.txt (the local file was kept)\n"));
   EXPECT_TRUE(said("Target file exists.\nSkipping o2.txt"));
   EXPECT_TRUE(said("Target file newer.\nSkipping n1.txt"));
   EXPECT_EQ(local("o1.txt"), "old");

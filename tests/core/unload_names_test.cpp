@@ -135,7 +135,7 @@ std::vector<Case> cases() {
        24,
        {{"dir/", ""}, {"dir/x.txt/", ""}, {"dir/x.txt/inner", "i"}},
        "K",
-       "error:  cannot create "},
+       "error:  a folder is in the way of "},
       {"an entry named like the briefcase beside its files",
        {entry("carry.brc", "fifteen bytes!!"), entry("a.txt", "a")},
        {},

@@ -552,7 +552,7 @@ class Run {
         break;  // nothing there: write it
       }
       if (found.info.isDirectory) {
-        msg(plat::loadStrFmt(8025, shownTarget.c_str()));
+        msg(plat::strFormat("error:  a folder is in the way of %s\n", shownTarget.c_str()));
         return notWritten(e, UnloadOutcome::Skipped, raise(result, kWriteFailure));
       }
       s_.existingTime = found.info.writeTime;
@@ -606,7 +606,7 @@ class Run {
           break;
       }
       if (write) break;
-      msg(plat::strFormat("Target file is newer. Skipping %s\n", shown.c_str()));
+      msg(plat::strFormat("Not replaced: %s (the local file was kept)\n", shown.c_str()));
       claim(s_.targetPath, &found.info);
       return notWritten(e, UnloadOutcome::Declined, result);
     }
@@ -664,7 +664,10 @@ class Run {
     restoreAttributes(c_, *writer_.file(), e, mode);
     restoreTimes(c_, *writer_.file(), e);
     plat::FileInfo written;
-    if (!writer_.commit(exists, replacing, &written)) {
+    const auto keepOld = [&] {
+      if (replacing && s_.callbacks.beforeReplace) s_.callbacks.beforeReplace(e, target);
+    };
+    if (!writer_.commit(exists, replacing, &written, keepOld)) {
       const int err = plat::lastError();
       if (plat::isDiskFull(err)) {
         msg(plat::loadStrFmt(8029, shown.c_str()));
@@ -677,6 +680,7 @@ class Run {
     claim(target, &written);
     s_.filesWritten++;
     e.outcome = UnloadOutcome::Unloaded;
+    if (s_.callbacks.entryWritten) s_.callbacks.entryWritten(e, target);
     return result;
   }
 
