@@ -868,6 +868,10 @@ void askReplaceThroughAsker(std::string& targetPath, plat::FileTime existingTime
   q.existingPath = targetPath;
   q.existingDetails = replaceDetails(existingSize, existingTime);
   q.newDetails = replaceDetails(entrySize, entryTime);
+  q.existingSize = existingSize;
+  q.existingTime = existingTime;
+  q.newSize = entrySize;
+  q.newTime = entryTime;
   std::string newPath;
   const int r = plat::asker().confirmReplace(q, &newPath);
   if (r == plat::mrCancel) {
