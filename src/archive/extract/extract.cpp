@@ -665,7 +665,10 @@ class Run {
     restoreTimes(c_, *writer_.file(), e);
     if (replacing && s_.callbacks.beforeReplace) s_.callbacks.beforeReplace(e, target);
     plat::FileInfo written;
-    if (!writer_.commit(exists, replacing, &written)) {
+    const auto keepOld = [&] {
+      if (replacing && s_.callbacks.beforeReplace) s_.callbacks.beforeReplace(e, target);
+    };
+    if (!writer_.commit(exists, replacing, &written, keepOld)) {
       const int err = plat::lastError();
       if (plat::isDiskFull(err)) {
         msg(plat::loadStrFmt(8029, shown.c_str()));
@@ -678,6 +681,7 @@ class Run {
     claim(target, &written);
     s_.filesWritten++;
     e.outcome = UnloadOutcome::Unloaded;
+    if (s_.callbacks.entryWritten) s_.callbacks.entryWritten(e, target);
     return result;
   }
 

@@ -83,6 +83,8 @@ struct TExtractCallbacks {
   // An existing regular file at targetPath is about to be replaced by this
   // entry: the new file is complete and checked, the rename follows at once.
   std::function<void(const TExtractEntry&, const std::string& targetPath)> beforeReplace;
+  // A file was put in place for this entry (under the path given).
+  std::function<void(const TExtractEntry&, const std::string& path)> entryWritten;
 };
 
 // Totals of a listing run.
