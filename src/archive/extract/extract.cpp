@@ -663,7 +663,6 @@ class Run {
     // Only a sound file is put in place: attributes and times first.
     restoreAttributes(c_, *writer_.file(), e, mode);
     restoreTimes(c_, *writer_.file(), e);
-    if (replacing && s_.callbacks.beforeReplace) s_.callbacks.beforeReplace(e, target);
     plat::FileInfo written;
     const auto keepOld = [&] {
       if (replacing && s_.callbacks.beforeReplace) s_.callbacks.beforeReplace(e, target);
