@@ -118,7 +118,7 @@ void EntryWriter::readAhead() {
   }
 }
 
-DeflateJobPtr EntryWriter::takeAhead(const std::string& path, const plat::FileInfo& now) {
+DeflateJobPtr EntryWriter::takeAhead(const std::string& path, plat::FileInfo* now) {
   auto it = std::find_if(ahead_.begin(), ahead_.end(), [&](const Ahead& a) { return a.path == path; });
   if (it == ahead_.end()) return nullptr;
   // Files expected before this one were not written after all.
@@ -127,9 +127,10 @@ DeflateJobPtr EntryWriter::takeAhead(const std::string& path, const plat::FileIn
   ahead_.erase(ahead_.begin(), it + 1);
   pool().wait(*a.job);
   const plat::FileInfo& then = a.info;
-  if (!a.job->ok || then.size != now.size || then.writeTime != now.writeTime ||
-      then.inode != now.inode || then.device != now.device)
+  if (!a.job->ok || then.size != now->size || then.writeTime != now->writeTime ||
+      then.inode != now->inode || then.device != now->device)
     return nullptr;
+  now->accessTime = then.accessTime;
   return a.job;
 }
 
@@ -178,6 +179,10 @@ int EntryWriter::write(zlitem& item, const std::string& localPath) {
   item.comment.clear();
   item.descriptor = TExtendedLocalHeader();
   bool store = u.method == 0 || HasSuffix(localPath, u.noCompressSuffixes);
+  // A small file read and deflated ahead; its access time as it was before
+  // that read, as when the file is read now.
+  if (!store) readAhead();
+  DeflateJobPtr whole = store ? nullptr : takeAhead(localPath, &fi);
 
   if (u.extraFieldsOn) {
     ByteWriter local(&item.localExtra);
@@ -268,7 +273,6 @@ int EntryWriter::write(zlitem& item, const std::string& localPath) {
   plat::File& src = *in.platformFile();
   const size_t first = store ? kStoreBlock : kInputBlock;
   size_t got = 0;
-  DeflateJobPtr whole = store ? nullptr : takeAhead(localPath, fi);
   const uint8_t* head = in_.data();
   uint32_t crc = 0;
   if (whole) {

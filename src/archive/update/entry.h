@@ -67,8 +67,9 @@ class EntryWriter {
   void recycle(DeflateJobPtr job);
   // Reads and submits the next expected small files.
   void readAhead();
-  // The job of a file read ahead, when the file is still as it was read.
-  DeflateJobPtr takeAhead(const std::string& path, const plat::FileInfo& now);
+  // The job of a file read ahead, when the file is still as it was read
+  // (`now` then gets the access time from before that read).
+  DeflateJobPtr takeAhead(const std::string& path, plat::FileInfo* now);
   // The rest of a larger file, the first `got` bytes being in the input buffer.
   int deflateData(JNormFile& in, size_t got, uint64_t expected, uint32_t* crc, uint64_t* read,
                   uint64_t* written);
