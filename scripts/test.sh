@@ -10,18 +10,18 @@ jobs=$(nproc 2>/dev/null || echo 2)
 export QT_QPA_PLATFORM=offscreen
 
 echo "== normal build"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCARRYVALE_WERROR=ON
 cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure -j"$jobs")
 
 echo "== core under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCARRYVALE_GUI=OFF -DCARRYVALE_SANITIZE=ON
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCARRYVALE_GUI=OFF -DCARRYVALE_SANITIZE=ON -DCARRYVALE_WERROR=ON
 cmake --build build-asan -j"$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j"$jobs")
 
 echo "== the update engine's threads under ThreadSanitizer"
-cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCARRYVALE_GUI=OFF -DCARRYVALE_SANITIZE=thread
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCARRYVALE_GUI=OFF -DCARRYVALE_SANITIZE=thread -DCARRYVALE_WERROR=ON
 cmake --build build-tsan -j"$jobs" --target core_tests
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ./build-tsan/core_tests --gtest_filter='UpdateThreads.*:UpdateEngine.*:UpdateFaults.*'
