@@ -23,6 +23,15 @@ int runLoad(const brc::Args& args) {
     return archive::kBadParameters;
   }
   archive::TCompress engine;
+  if (args.has("--threads")) {
+    const std::string n = args.value("--threads");
+    if (n.empty() || n.size() > 3 || n.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(n) < 1) {
+      brc::error("brc load: --threads needs a number of threads, 1 or more.");
+      return archive::kBadParameters;
+    }
+    engine.update.threads = static_cast<unsigned>(std::stoi(n));
+  }
   briefcase::TBriefcaseComment record;
   const std::string path = brc::normalPath(args.positional[0]);
   if (int rc = brc::openBriefcase("load", path, engine, record)) return rc;
@@ -93,8 +102,11 @@ brc::Registrar reg{brc::Command{
     "adds one when there is none). The compression level is the briefcase's. Files of 4 GB or\n"
     "more are not loaded (status 31 when nothing else failed). Ctrl+C stops the load and leaves\n"
     "the briefcase as it was (status 19), as does a closed terminal. A file that cannot be read is\n"
-    "skipped (status 28). A briefcase another run is using is left alone (status 25).",
-    {{"--folder", true, "DIR", "set this computer's local folder in the briefcase first"}},
+    "skipped (status 28). A briefcase another run is using is left alone (status 25).\n"
+    "Files are compressed on every core (CARRYVALE_THREADS or --threads N sets how many); the\n"
+    "briefcase is the same byte for byte whatever the number.",
+    {{"--folder", true, "DIR", "set this computer's local folder in the briefcase first"},
+     {"--threads", true, "N", "compress with N threads (default: the online cores)"}},
     runLoad}};
 
 }  // namespace

@@ -581,6 +581,14 @@ int Run::execute() {
     done_ = 0;
     if (c_.callbacks.totalProgress) c_.callbacks.totalProgress(0);
 
+    {
+      std::vector<std::string> order;
+      for (size_t i = 0; i < u_.entries.items.size(); ++i)
+        if (u_.entries.items[i].mark == kMarkReplace) order.push_back(u_.sources[i]);
+      for (const TFItem& f : u_.newFiles) order.push_back(f.localPath);
+      writer_.expect(std::move(order));
+    }
+
     TZList kept;
     kept.items.reserve(u_.entries.items.size() + u_.newFiles.size());
     bool stop = false;

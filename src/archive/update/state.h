@@ -32,6 +32,9 @@ struct TUpdateState {
   // (Tests lower them.)
   uint32_t maxEntries = 0xffff;
   uint64_t maxArchiveSize = 0xffffffffULL;
+  // Threads that deflate; 0: DefaultThreads(). A speed setting only: the
+  // archive is the same byte for byte whatever the number.
+  unsigned threads = 0;
 
   // ---- per-run state ----
   int8_t method = -1;               // -1 deflate (level 1-9), 0 store (level 0)
