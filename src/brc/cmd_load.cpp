@@ -11,6 +11,7 @@
 #include "briefcase/brdate.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/strtable.h"
 
 namespace {
 
@@ -39,6 +40,7 @@ int runLoad(const brc::Args& args) {
   engine.ClearNames();
   // The files given, or else every load candidate, as a load of all rows does.
   std::vector<std::string> files;
+  bool tooDeep = false;  // folders too deep to be scanned: their files are not loaded
   if (args.positional.size() > 1) {
     for (size_t i = 1; i < args.positional.size(); ++i)
       files.push_back(brc::normalPath(args.positional[i]));
@@ -46,8 +48,16 @@ int runLoad(const brc::Args& args) {
     plat::FileTime date = 0;
     briefcase::ReadBriefcaseDate(path, &date);
     const app::ScanRules rules = app::RulesFor(record, base, date);
-    app::ScanLocalFolder(rules, [&](const app::LoadCandidate& c) { files.push_back(c.path); });
+    app::ScanLocalFolder(
+        rules, [&](const app::LoadCandidate& c) { files.push_back(c.path); },
+        [&](const std::string& deep) {
+          brc::error(plat::strFormat("Warning - the files in %s were not loaded: it lies more than "
+                                     "%d folders below the local folder",
+                                     deep.c_str(), app::kMaxScanDepth));
+          tooDeep = true;
+        });
     if (files.empty()) {
+      if (tooDeep) return archive::kFileNotReadable;
       std::cerr << "Nothing to load: no local file changed since the briefcase date.\n";
       return 0;
     }
@@ -74,7 +84,8 @@ int runLoad(const brc::Args& args) {
   engine.ClearNames();
   if (!engine.update.keptArchivePath.empty())
     brc::error("brc load: the new briefcase is in " + engine.update.keptArchivePath +
-               "; copy it over " + path + ".");
+               "; the briefcase was changed by another program meanwhile.");
+  if (rc == 0 && tooDeep) rc = archive::kFileNotReadable;
   if (rc) {
     brc::errorCode(rc, rc == archive::kFileNotReadable ? "some files were not loaded" : path);
     return rc;

@@ -80,7 +80,10 @@ TEST_F(BrcUpdate, DeleteAndClear) {
       << err();
   std::vector<uint8_t> comment = ztest::read(bc).comment;
 
-  EXPECT_EQ(run("delete " + quote(bc) + " D/B.TXT"), 0) << err();
+  // Names are matched by their exact bytes: another letter case is another name.
+  EXPECT_EQ(run("delete " + quote(bc) + " D/B.TXT"), 11);
+  EXPECT_EQ(ztest::read(bc).names().size(), 3u);
+  EXPECT_EQ(run("delete " + quote(bc) + " d/b.txt"), 0) << err();
   EXPECT_EQ(ztest::read(bc).names(), (std::vector<std::string>{"a.txt", "c.txt"}));
   EXPECT_EQ(run("delete " + quote(bc) + " nothing.txt"), 11);
   EXPECT_NE(err().find("nothing.txt is not in the briefcase"), std::string::npos) << err();

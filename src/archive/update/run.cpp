@@ -575,8 +575,8 @@ int Run::execute() {
         kept.append(std::move(item));
         continue;
       }
-      c_.sendMessage(text(8063, item.name));
       flushCopy();
+      c_.sendMessage(text(8063, item.name));
       zlitem original = item;
       item.name = u_.renamed[i];
       int rc = writeFile(item, u_.sources[i]);
@@ -607,8 +607,8 @@ int Run::execute() {
       } catch (const std::bad_alloc&) {
         fail(kOutOfMemory, plat::loadStr(8038));
       }
-      c_.sendMessage(text(8066, f.storedName));
       flushCopy();
+      c_.sendMessage(text(8066, f.storedName));
       int rc = writeFile(item, f.localPath);
       if (rc == kOk) {
         item.mark = kMarkNone;
