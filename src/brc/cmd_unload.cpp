@@ -144,6 +144,17 @@ int runUnload(const brc::Args& args) {
     if (!archive::ConfirmSpace(spaceFolder, needed)) return archive::kInterrupted;
   }
 
+  // The briefcase stays locked from the unload to the removal of its entries,
+  // so no other run can change it in between (on read-only media there is
+  // nothing to remove, and the unload goes on without the lock).
+  if (!args.has("--keep")) {
+    int held = archive::HoldLock(engine);
+    if (held == archive::kCreateFailed) {
+      brc::error("brc unload: another run is using the briefcase " + path + ".");
+      return held;
+    }
+  }
+
   // The unload run.
   brc::Progress progress;
   progress.attach(engine);

@@ -138,6 +138,8 @@ TEST(UpdateFaults, AFailedRenameLeavesTheOldContainerAndNoTemporaryFile) {
     plat::ScopedFileSystem scoped(&faults);
     Recorder r(l.e);
     EXPECT_EQ(r.load(l.names), archive::kMoveFailed);
+    // "Error 57 while replacing file", then the run's error in the context.
+    EXPECT_TRUE(r.saw(plat::loadStrFmt(8053, archive::kMoveFailed)));
     EXPECT_TRUE(r.sawPart(plat::loadStr(8039)));
     l.expectUnchanged();
   }
