@@ -112,6 +112,17 @@ int runUnload(const brc::Args& args) {
     return archive::kBadParameters;
   }
 
+  // The briefcase stays locked from the listing to the removal of its entries,
+  // so no other run can change it in between (on read-only media there is
+  // nothing to remove, and the unload goes on without the lock).
+  if (!args.has("--keep")) {
+    int held = archive::HoldLock(engine);
+    if (held == archive::kCreateFailed) {
+      brc::error("brc unload: another run is using the briefcase " + path + ".");
+      return held;
+    }
+  }
+
   // The selection: the named entries (all when none is named), as the rows of
   // the window's list count them (folder entries are no rows).
   std::vector<std::string> named(args.positional.begin() + 1, args.positional.end());
@@ -142,17 +153,6 @@ int runUnload(const brc::Args& args) {
       return archive::kDiskFull;
     }
     if (!archive::ConfirmSpace(spaceFolder, needed)) return archive::kInterrupted;
-  }
-
-  // The briefcase stays locked from the unload to the removal of its entries,
-  // so no other run can change it in between (on read-only media there is
-  // nothing to remove, and the unload goes on without the lock).
-  if (!args.has("--keep")) {
-    int held = archive::HoldLock(engine);
-    if (held == archive::kCreateFailed) {
-      brc::error("brc unload: another run is using the briefcase " + path + ".");
-      return held;
-    }
   }
 
   // The unload run.
