@@ -18,7 +18,8 @@ constexpr size_t kCopyBlock = 131072;
 
 std::string folderOf(const std::string& path) {
   std::string folder = plat::parentFolder(path);
-  return folder.empty() ? "." : folder;
+  if (folder.empty()) folder.push_back('.');
+  return folder;
 }
 
 // A new file in `folder`: unnamed where the file system allows, else a named
@@ -291,8 +292,10 @@ int createContainerAtomically(const std::string& path, const std::vector<uint8_t
   if (comment.size() > 0xffff) return kInvalidComment;
   if (replace) {
     ContainerLock lock;
-    if (lock.acquire(path) != ContainerLock::Status::Locked) return kCreateFailed;
-    return replaceWithEmpty(lock, comment, writeTime, nullptr);
+    const ContainerLock::Status status = lock.acquire(path);
+    if (status == ContainerLock::Status::Locked) return replaceWithEmpty(lock, comment, writeTime, nullptr);
+    if (status != ContainerLock::Status::Missing) return kCreateFailed;
+    // Nothing to replace: created as a new one.
   }
   const std::string folder = folderOf(path);
   bool unnamed = false;

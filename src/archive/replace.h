@@ -139,7 +139,8 @@ class ContainerReplacement {
 // Creates an empty container holding `comment` as its configuration at
 // `path`, in one step, with the write time given (when not null): over the
 // existing container when `replace` is true (under its lock, links resolved,
-// as a replacement above), else only when nothing is there. A failure at any
+// as a replacement above; created when there is none), else only when
+// nothing is there. A failure at any
 // point leaves `path` as it was and no temporary file behind. Results: 0;
 // 25 when the file cannot be created or the container is locked; 29 or 24
 // when it cannot be written; 57 when it cannot be moved into place (for
