@@ -175,6 +175,26 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
   Keep<archive::TExtractCallbacks> keepCallbacks(engine.extract.callbacks);
   const std::string folder = plat::stripTrailingSlash(request.localFolder);
 
+  // The briefcase stays locked from the listing to the removal of its
+  // entries, so that no other run changes it in between. When the entries
+  // are kept there is nothing to remove (and on read-only media no lock can
+  // be had): the unload then goes on without it.
+  struct HeldLock {
+    archive::TCompress* engine = nullptr;
+    ~HeldLock() {
+      if (engine) archive::ReleaseLock(*engine);
+    }
+  } held;
+  if (request.after != AfterUnload::Keep) {
+    const int rc = archive::HoldLock(engine);
+    if (rc == archive::kCreateFailed) {
+      result.code = rc;
+      result.outcome = UnloadOutcome::BriefcaseBusy;
+      return result;
+    }
+    if (rc == archive::kOk) held.engine = &engine;
+  }
+
   // The selection as the rows count it (folder entries are no rows), with
   // each entry's size for the free-space check.
   std::vector<Selected> selected;

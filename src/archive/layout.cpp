@@ -485,58 +485,6 @@ bool createEmptyContainer(const std::string& path) {
   return true;
 }
 
-int createContainerAtomically(const std::string& path, const std::vector<uint8_t>& comment,
-                              const plat::FileTime* writeTime, bool replace) {
-  if (comment.size() > 0xffff) return kInvalidComment;
-  std::string folder = plat::parentFolder(path);
-  if (folder.empty()) folder.push_back('.');
-  std::string tempPath;
-  std::unique_ptr<plat::File> tf = plat::fileSystem().createTemp(folder, "brc", &tempPath);
-  if (!tf) return kCreateFailed;
-  JNormFile out(std::move(tf), tempPath);
-  out.platformFile()->setMode(plat::defaultFileMode());
-  int rc = writeEndRecord(out, TEndCentralRecord(), comment);
-  if (rc == kOk && !out.sync()) rc = kWriteFailure;
-  if (rc == kOk && writeTime && !out.platformFile()->setTimes(nullptr, writeTime, writeTime))
-    rc = kWriteFailure;
-  if (!out.close() && rc == kOk) rc = kWriteFailure;
-  if (rc == kOk) {
-    bool moved = replace ? plat::fileSystem().rename(tempPath, path)
-                         : plat::fileSystem().renameNoReplace(tempPath, path);
-    if (!moved) rc = kMoveFailed;
-  }
-  if (rc != kOk) {
-    int err = plat::lastError();
-    plat::fileSystem().remove(tempPath);
-    plat::setLastError(err);
-    return rc;
-  }
-  plat::fileSystem().syncDir(folder);
-  return kOk;
-}
-
-int rewriteComment(const std::string& path, const std::vector<uint8_t>& comment,
-                   const MessageSink& configMessage) {
-  if (comment.size() > 0xffff) return kInvalidComment;
-  JNormFile f(path, plat::Access::ReadWrite, plat::Disposition::OpenExisting);
-  if (!f.isOpen()) return kMissingOrEmpty;
-  if (!f.lockExclusive()) return kMissingOrEmpty;
-  EndRecordInfo end;
-  if (int rc = findEndRecord(f, &end, nullptr)) {
-    if (configMessage) configMessage("Configuration not found");
-    return rc;
-  }
-  ByteWriter w;
-  w.u16(static_cast<uint16_t>(comment.size()));
-  w.bytes(comment);
-  if (f.seek(end.position + 20, SeekOrigin::Begin) != kOk) return kWriteFailure;
-  if (f.write(w.data().data(), static_cast<uint32_t>(w.size())) != kOk) return kWriteFailure;
-  if (!f.truncateHere()) return kWriteFailure;
-  if (!f.sync()) return kWriteFailure;
-  if (!f.close()) return kWriteFailure;
-  return kOk;
-}
-
 uint32_t externalAttributesFor(bool attributesKnown, uint32_t attributes) {
   uint32_t a = attributesKnown ? attributes : plat::kAttrArchive;
   a &= plat::kAttrReadOnly | plat::kAttrHidden | plat::kAttrSystem | plat::kAttrDirectory |

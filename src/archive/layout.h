@@ -255,23 +255,6 @@ int writeEndRecord(JFile& out, TEndCentralRecord record, const std::vector<uint8
 // False when the file cannot be created.
 bool createEmptyContainer(const std::string& path);
 
-// Writes an empty container holding `comment` as its configuration under a
-// temporary name in the container's own folder, syncs it, gives it the write
-// time (when not null), and moves it to `path` in one step: over an existing
-// file when `replace` is true, else only when nothing is there. A failure at
-// any point leaves `path` as it was and no temporary file behind. Results: 0;
-// 25 when the file cannot be created; 29 or 24 when it cannot be written;
-// 57 when it cannot be moved into place (for !replace: also when `path` exists).
-int createContainerAtomically(const std::string& path, const std::vector<uint8_t>& comment,
-                              const plat::FileTime* writeTime, bool replace);
-
-// Rewrites the configuration comment of the container in place and cuts the
-// file after it. Results: 0; 23 when the container cannot be opened; the
-// end-record search's code (the sink receives "Configuration not found");
-// 24 when the write or the cut fails.
-int rewriteComment(const std::string& path, const std::vector<uint8_t>& comment,
-                   const MessageSink& configMessage);
-
 // The external attributes stored for a file: read-only, hidden, system,
 // directory and archive kept from its attributes, combined with 0x81000000.
 uint32_t externalAttributesFor(bool attributesKnown, uint32_t attributes);

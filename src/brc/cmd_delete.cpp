@@ -37,8 +37,8 @@ brc::Registrar reg{brc::Command{
     "delete",
     "BRIEFCASE ENTRY...",
     "Remove entries from a briefcase.",
-    "ENTRY is an entry name as the briefcase stores it, with '/' between folders (letter case\n"
-    "does not matter). The configuration stays. An empty briefcase ends with status 23; a name\n"
+    "ENTRY is an entry name as 'brc list' prints it, with '/' between folders (letter case\n"
+    "counts). The configuration stays. An empty briefcase ends with status 23; a name\n"
     "that is not in the briefcase is reported and ends with status 11 when all else went well.",
     {},
     runDelete}};

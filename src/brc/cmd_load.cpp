@@ -14,6 +14,7 @@
 #include "briefcase/brdate.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/strtable.h"
 
 namespace {
 
@@ -49,6 +50,7 @@ int runLoad(const brc::Args& args) {
   const std::function<void()> store = [&] { record.Build(engine); };
   // The files given, or else every load candidate, as a load of all rows does.
   std::vector<std::string> files;
+  bool tooDeep = false;  // folders too deep to be scanned: their files are not loaded
   if (args.positional.size() > 1) {
     for (size_t i = 1; i < args.positional.size(); ++i)
       files.push_back(brc::normalPath(args.positional[i]));
@@ -56,7 +58,14 @@ int runLoad(const brc::Args& args) {
     plat::FileTime date = 0;
     briefcase::ReadBriefcaseDate(path, &date);
     const app::ScanRules rules = app::RulesFor(record, base, date);
-    app::ScanLocalFolder(rules, [&](const app::LoadCandidate& c) { files.push_back(c.path); });
+    app::ScanLocalFolder(
+        rules, [&](const app::LoadCandidate& c) { files.push_back(c.path); },
+        [&](const std::string& deep) {
+          brc::error(plat::strFormat("Warning - the files in %s were not loaded: it lies more than "
+                                     "%d folders below the local folder",
+                                     deep.c_str(), app::kMaxScanDepth));
+          tooDeep = true;
+        });
     if (files.empty()) {
       // A folder given with --folder is kept all the same.
       if (changed) {
@@ -65,6 +74,7 @@ int runLoad(const brc::Args& args) {
           return rc;
         }
       }
+      if (tooDeep) return archive::kFileNotReadable;
       std::cerr << "Nothing to load: no local file changed since the briefcase date.\n";
       return 0;
     }
@@ -77,8 +87,8 @@ int runLoad(const brc::Args& args) {
   for (const std::string& file : r.tooLarge)
     brc::error("brc load: " + archive::printableName(file) + " is 4 GB or larger and is not loaded.");
   if (!r.keptArchivePath.empty())
-    brc::error("brc load: the new briefcase is in " + r.keptArchivePath + "; copy it over " + path +
-               ".");
+    brc::error("brc load: the new briefcase is in " + r.keptArchivePath +
+               "; the briefcase was changed by another program meanwhile.");
   if (!r.ran) return r.tooLarge.empty() ? 0 : archive::kTooLarge;
   if (r.code) {
     if (r.outcome == app::LoadOutcome::BriefcaseBusy)
@@ -86,6 +96,10 @@ int runLoad(const brc::Args& args) {
     else
       brc::errorCode(r.code, r.code == archive::kFileNotReadable ? "some files were not loaded" : path);
     return r.code;
+  }
+  if (tooDeep) {
+    brc::errorCode(archive::kFileNotReadable, "some files were not loaded");
+    return archive::kFileNotReadable;
   }
   return r.tooLarge.empty() ? 0 : archive::kTooLarge;
 }

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "archive/errors.h"
+#include "archive/extract/names.h"
 #include "archive/zwnt.h"
 #include "platform/files.h"
 #include "platform/filetime.h"
@@ -157,6 +158,14 @@ void EntryWriter::advanced(uint64_t size) {
   }
 }
 
+int EntryWriter::rewind(uint64_t offset) {
+  TUpdateState& u = engine_.update;
+  if (u.output->seek(static_cast<int64_t>(offset), SeekOrigin::Begin) != kOk) return kReadSeekFailure;
+  u.outputOffset = offset;
+  writtenBack_ = std::min(writtenBack_, offset);
+  return kOk;
+}
+
 bool EntryWriter::cancelled() {
   if (engine_.callbacks.cancelCheck) engine_.callbacks.cancelCheck(engine_.cancelled);
   return engine_.cancelled;
@@ -214,7 +223,9 @@ int EntryWriter::write(zlitem& item, const std::string& localPath) {
   c.hostSystem = kHostNtfs;
   c.versionNeeded = store ? kVersionStore : kVersionDeflate;
   c.flags = kFlagDescriptor;
-  if (!isPlainAscii(item.name)) c.flags |= kFlagUtf8;
+  // The UTF-8 flag only on names whose bytes are UTF-8; others are stored
+  // as they are, without it.
+  if (!isPlainAscii(item.name) && isValidUtf8(item.name)) c.flags |= kFlagUtf8;
   c.method = store ? kMethodStore : kMethodDeflate;
   c.time = static_cast<uint16_t>(dos & 0xffff);
   c.date = static_cast<uint16_t>(dos >> 16);

@@ -60,6 +60,8 @@ class EntryWriter {
   // before (31), the offset advanced after.
   void reserve(uint64_t size);
   void advanced(uint64_t size);
+  // Takes back what was written since `offset`: the output continues there.
+  int rewind(uint64_t offset);
 
  private:
   DeflatePool& pool();
