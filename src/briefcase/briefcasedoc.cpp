@@ -111,6 +111,7 @@ bool TBriefcaseDoc::chooseFolderFirstVisit() {
   // of the 30 that another computer may need.
   if (!known) config_.AddEntry(folder);
   setDirty(true);
+  folderChosen_ = true;
   return true;
 }
 

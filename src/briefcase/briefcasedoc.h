@@ -53,6 +53,8 @@ class TBriefcaseDoc {
   const TBriefcaseComment& Configuration() const { return config_; }
   const TPatternList& IncludePatterns() const { return include_; }
   const TPatternList& ExcludePatterns() const { return exclude_; }
+  // The local folder was chosen by the user while opening (a first visit).
+  bool FolderChosenOnOpen() const { return folderChosen_; }
 
   // Writes the configuration into the container when the document is dirty
   // or `force` is set; a failure is told (724) and leaves it dirty. Always true.
@@ -88,6 +90,7 @@ class TBriefcaseDoc {
   TPatternList include_;
   TPatternList exclude_;
   bool opened_ = false;
+  bool folderChosen_ = false;
 };
 
 }  // namespace briefcase
