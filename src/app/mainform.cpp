@@ -78,6 +78,11 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent)
   debugHelper_->Storage().SetKey(cvreg::kAppKey);
   debugHelper_->Storage().SetRegistryRootKey(atrkCurrentUser);
   debugHelper_->InstallAsDiagReceiver();
+  // The `debug` switch is read once for the run: every status text of a
+  // listing goes through the diagnostic output, and reading (and writing
+  // back) the settings file for each of them would cost a file rewrite per
+  // entry.
+  debugHelper_->SetActiveOnCreation(debugHelper_->GetActive() ? aocYes : aocNo);
 
   createActions();
   createMenus();
@@ -359,9 +364,14 @@ QString TMainForm::StatusLineText() const {
 
 void TMainForm::ShowStatus(const QString& text) {
   debugHelper_->Output(text.toStdString());
-  if (AnimatedForm) {
+  // A listing sends one text per entry: the progress window's line and the
+  // pending events are served at most every 20 ms, which keeps the windows
+  // live without spending the run in the event loop.
+  if (statusClock_.isValid() && statusClock_.elapsed() < 20) return;
+  statusClock_.start();
+  if (AnimatedForm && AnimatedForm->isVisible()) {
     AnimatedForm->setInfoText(text);
-    if (AnimatedForm->isVisible()) AnimatedForm->InfoLabel->repaint();
+    AnimatedForm->InfoLabel->repaint();
   }
   QCoreApplication::processEvents();
 }

@@ -10,6 +10,7 @@
 // part shows in the status line while the pointer rests on the command; a
 // hint without '|' serves as both.
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
@@ -319,6 +320,7 @@ class TMainForm : public QMainWindow {
   } sort_[2];
   int stageStart_ = 0, stageEnd_ = 0;
   int operationDepth_ = 0;
+  QElapsedTimer statusClock_;  // the last time ShowStatus served the events
   bool refreshPending_ = false;  // a folder change arrived during an operation
   QTextBrowser* helpWindow_ = nullptr;
   // The briefcase rows of a listing, shown at once when it ends.

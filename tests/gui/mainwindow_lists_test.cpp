@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QSplitter>
 #include <QToolButton>
 #include <QTreeView>
@@ -20,6 +21,7 @@
 #include "../core/testenv.h"
 #include "app/listmodel.h"
 #include "app/mainform.h"
+#include "components/artwork.h"
 #include "docframe/docmanager.h"
 #include "docframe/document.h"
 #include "gui_helpers.h"
@@ -396,6 +398,61 @@ TEST(MainWindowLists, RenderedWithABriefcaseOpen) {
       for (int c = 0; c < 4; ++c) total += v->header()->sectionSize(c);
       EXPECT_LE(total, v->viewport()->width()) << name;
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The row pictures have their own 2x drawings (crisp at 200 %); a sheet of
+// them, enlarged, is saved for looking at.
+TEST(MainWindowLists, RowPicturesAtBothScales) {
+  QPixmap sheet(4 * 40, 80);
+  sheet.fill(Qt::white);
+  QPainter p(&sheet);
+  for (int i = 0; i < 4; ++i) {
+    const QIcon icon = art::rowIcon(i);
+    const QList<QSize> sizes = icon.availableSizes();
+    EXPECT_TRUE(sizes.contains(QSize(16, 16))) << i;
+    EXPECT_TRUE(sizes.contains(QSize(32, 32))) << i;
+    p.drawPixmap(QRect(i * 40 + 4, 4, 32, 32), icon.pixmap(QSize(16, 16), 1.0));
+    p.drawPixmap(QRect(i * 40 + 4, 44, 32, 32), icon.pixmap(QSize(16, 16), 2.0));
+  }
+  p.end();
+  const QString dir = QCoreApplication::applicationDirPath() + "/screenshots";
+  QDir().mkpath(dir);
+  EXPECT_TRUE(sheet.save(dir + "/row-pictures.png"));
+}
+
+TEST(MainWindowLists, FolderChecksAndTheWriteProtectedQuestion) {
+  Trip t;
+  t.make();
+  Form form;
+  ASSERT_TRUE(form.open(t.brcPath));
+  form.LocalEdit->setText(QString::fromStdString(t.local + "/"));
+  EXPECT_TRUE(form.CheckFolders());
+  EXPECT_EQ(form.Engine()->update.baseFolder, t.local);
+  form.LocalEdit->clear();
+  EXPECT_FALSE(form.CheckFolders());
+  ASSERT_EQ(t.asker.messages.size(), 1u);
+  EXPECT_EQ(t.asker.messages[0].text, plat::loadStr(681));
+  EXPECT_EQ(t.asker.messages[0].caption, plat::loadStr(683));
+
+  const struct {
+    int answer;
+    bool abort;
+  } cases[] = {{plat::mrRetry, false}, {plat::mrCancel, true}};
+  for (const auto& c : cases) {
+    t.asker.messages.clear();
+    t.asker.answers = {c.answer};
+    bool abort = !c.abort;
+    form.Engine()->callbacks.writeProtected(t.brcPath, abort);
+    EXPECT_EQ(abort, c.abort);
+    ASSERT_EQ(t.asker.messages.size(), 1u);
+    EXPECT_EQ(t.asker.messages[0].text, plat::loadStr(735));
+    EXPECT_EQ(t.asker.messages[0].buttons, plat::btnRetryCancel);
+    EXPECT_EQ(t.asker.messages[0].icon, plat::Icon::Warning);
   }
 }
 
