@@ -364,15 +364,16 @@ QString TMainForm::StatusLineText() const {
 
 void TMainForm::ShowStatus(const QString& text) {
   debugHelper_->Output(text.toStdString());
-  // A listing sends one text per entry: the progress window's line and the
-  // pending events are served at most every 20 ms, which keeps the windows
-  // live without spending the run in the event loop.
+  // A listing sends one text per entry: the progress window's line is
+  // repainted and the pending events are served at most every 20 ms, which
+  // keeps the windows live without spending the run in the event loop. A
+  // shown progress window always holds the latest text.
+  const bool shown = AnimatedForm && AnimatedForm->isVisible();
+  if (shown) AnimatedForm->setInfoText(text);
   if (statusClock_.isValid() && statusClock_.elapsed() < 20) return;
   statusClock_.start();
-  if (AnimatedForm && AnimatedForm->isVisible()) {
-    AnimatedForm->setInfoText(text);
-    AnimatedForm->InfoLabel->repaint();
-  }
+  if (shown) AnimatedForm->InfoLabel->repaint();
+  else if (AnimatedForm) AnimatedForm->setInfoText(text);
   QCoreApplication::processEvents();
 }
 
