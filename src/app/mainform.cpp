@@ -62,6 +62,14 @@ QIcon themed(const char* name, art::Image fallback) {
   return QIcon::fromTheme(QString::fromLatin1(name), art::icon(fallback));
 }
 
+// Calls fn(row) for every row of a selection (rows are selected whole, so
+// each range spans every column and its rows count once).
+template <typename Fn>
+void forEachRow(const QItemSelection& selection, Fn fn) {
+  for (const QItemSelectionRange& range : selection)
+    for (int r = range.top(); r <= range.bottom(); ++r) fn(r);
+}
+
 std::string withoutTrailingSlash(std::string s) {
   if (s.size() > 1 && s.back() == '/') s.pop_back();
   return s;
@@ -899,17 +907,14 @@ void TMainForm::ListSelectionChanged(List list, const QItemSelection& selected,
   Summary& sum = summary_[static_cast<int>(list)];
   const TListModel* m = model(list);
   const int before = sum.count;
-  // Rows are selected whole: each range spans every column, so its rows count once.
-  for (const QItemSelectionRange& range : selected)
-    for (int r = range.top(); r <= range.bottom(); ++r) {
-      sum.kilobytes += static_cast<uint32_t>(m->kilobytes(r));
-      ++sum.count;
-    }
-  for (const QItemSelectionRange& range : deselected)
-    for (int r = range.top(); r <= range.bottom(); ++r) {
-      if (r < m->size()) sum.kilobytes -= static_cast<uint32_t>(m->kilobytes(r));
-      --sum.count;
-    }
+  forEachRow(selected, [&](int r) {
+    sum.kilobytes += static_cast<uint32_t>(m->kilobytes(r));
+    ++sum.count;
+  });
+  forEachRow(deselected, [&](int r) {
+    if (r < m->size()) sum.kilobytes -= static_cast<uint32_t>(m->kilobytes(r));
+    --sum.count;
+  });
   showSummary(list);
   if ((before != 0) != (sum.count != 0)) UpdateCommands();
 }
@@ -918,11 +923,10 @@ void TMainForm::FullSummary(List list) {
   Summary& sum = summary_[static_cast<int>(list)];
   sum = Summary();
   const TListModel* m = model(list);
-  for (const QItemSelectionRange& range : view(list)->selectionModel()->selection())
-    for (int r = range.top(); r <= range.bottom(); ++r) {
-      sum.kilobytes += static_cast<uint32_t>(m->kilobytes(r));
-      ++sum.count;
-    }
+  forEachRow(view(list)->selectionModel()->selection(), [&](int r) {
+    sum.kilobytes += static_cast<uint32_t>(m->kilobytes(r));
+    ++sum.count;
+  });
   showSummary(list);
 }
 
@@ -950,8 +954,7 @@ void TMainForm::SelectAll1Click() {
 
 std::vector<int> TMainForm::SelectionSnapshot(List list) const {
   std::vector<int> rows;
-  for (const QItemSelectionRange& range : view(list)->selectionModel()->selection())
-    for (int r = range.top(); r <= range.bottom(); ++r) rows.push_back(r);
+  forEachRow(view(list)->selectionModel()->selection(), [&](int r) { rows.push_back(r); });
   std::sort(rows.begin(), rows.end());
   rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
   return rows;

@@ -32,6 +32,23 @@ void drawCross(QPainter& p, const QRectF& r) {
   p.drawLine(r.topRight(), r.bottomLeft());
 }
 
+// An icon drawn by `paint` in a w x h box, once per device pixel ratio.
+template <typename Paint>
+QIcon paintedIcon(int w, int h, std::initializer_list<int> scales, Paint paint) {
+  QIcon result;
+  for (int scale : scales) {
+    QPixmap pm(w * scale, h * scale);
+    pm.setDevicePixelRatio(scale);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    paint(p);
+    p.end();
+    result.addPixmap(pm);
+  }
+  return result;
+}
+
 void paintImage(QPainter& p, Image which) {
   const QColor green(0x2e, 0x8b, 0x3e);
   switch (which) {
@@ -194,18 +211,7 @@ void drawDocument(QPainter& p, const QPointF& centre, double scale, double opaci
 }
 
 QIcon icon(Image which) {
-  QIcon result;
-  for (int scale : {1, 2}) {
-    QPixmap pm(20 * scale, 20 * scale);
-    pm.setDevicePixelRatio(scale);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    paintImage(p, which);
-    p.end();
-    result.addPixmap(pm);
-  }
-  return result;
+  return paintedIcon(20, 20, {1, 2}, [&](QPainter& p) { paintImage(p, which); });
 }
 
 namespace {
@@ -289,18 +295,7 @@ void paintRowImage(QPainter& p, int index) {
 }  // namespace
 
 QIcon rowIcon(int index) {
-  QIcon result;
-  for (int scale : {1, 2, 3}) {
-    QPixmap pm(16 * scale, 16 * scale);
-    pm.setDevicePixelRatio(scale);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    paintRowImage(p, index);
-    p.end();
-    result.addPixmap(pm);
-  }
-  return result;
+  return paintedIcon(16, 16, {1, 2, 3}, [&](QPainter& p) { paintRowImage(p, index); });
 }
 
 QPixmap listPicture(ListPicture which, qreal devicePixelRatio) {
@@ -317,20 +312,11 @@ QPixmap listPicture(ListPicture which, qreal devicePixelRatio) {
 }
 
 QIcon arrowIcon(bool down) {
-  QIcon result;
-  for (int scale : {1, 2}) {
-    QPixmap pm(17 * scale, 41 * scale);
-    pm.setDevicePixelRatio(scale);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
+  return paintedIcon(17, 41, {1, 2}, [&](QPainter& p) {
     const QColor colour = down ? QColor(0x2e, 0x8b, 0x3e) : QColor(0x1f, 0x6f, 0xc5);
     if (down) drawArrow(p, {8.5, 3}, {8.5, 33}, colour, 3.2);
     else drawArrow(p, {8.5, 38}, {8.5, 8}, colour, 3.2);
-    p.end();
-    result.addPixmap(pm);
-  }
-  return result;
+  });
 }
 
 }  // namespace art
