@@ -7,6 +7,7 @@
 #include <QTime>
 
 #include <algorithm>
+#include <cstdint>
 #include <numeric>
 
 namespace {
@@ -21,6 +22,8 @@ QString timeFormatNoSeconds(const QLocale& locale) {
 }
 
 bool toLocal(plat::FileTime t, QDate* date, QTime* time) {
+  // File times with the top bit set are not times.
+  if (t > static_cast<plat::FileTime>(INT64_MAX)) return false;
   plat::SystemTime st;
   if (!plat::fileTimeToLocal(t, &st)) return false;
   *date = QDate(st.year, st.month, st.day);

@@ -36,6 +36,10 @@
 #include "platform/ask.h"
 #include "platform/strtable.h"
 
+// The manual's pages live in the program (a static library's resources must
+// be named once to be linked in).
+static void initHelpResources() { Q_INIT_RESOURCE(help); }
+
 namespace {
 
 enum StrId : int {
@@ -1042,6 +1046,7 @@ TMainForm::TOperation::~TOperation() {
 
 void TMainForm::openHelp(const QString& anchor) {
   if (!helpWindow_) {
+    initHelpResources();
     helpWindow_ = new QTextBrowser(this);
     helpWindow_->setObjectName(QStringLiteral("HelpWindow"));
     helpWindow_->setWindowFlag(Qt::Window);

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QSplitter>
+#include <QTextBrowser>
 #include <QToolButton>
 #include <QTreeView>
 
@@ -20,6 +21,9 @@
 
 #include "../core/testenv.h"
 #include "app/listmodel.h"
+#include "briefcase/briefcasedoc.h"
+#include "components/foldermonitor.h"
+#include "archive/compress.h"
 #include "app/mainform.h"
 #include "components/artwork.h"
 #include "docframe/docmanager.h"
@@ -453,6 +457,51 @@ TEST(MainWindowLists, FolderChecksAndTheWriteProtectedQuestion) {
     EXPECT_EQ(t.asker.messages[0].text, plat::loadStr(735));
     EXPECT_EQ(t.asker.messages[0].buttons, plat::btnRetryCancel);
     EXPECT_EQ(t.asker.messages[0].icon, plat::Icon::Warning);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MainWindowLists, TypedFolderBecomesTheLocalFolderOnRefresh) {
+  Trip t;
+  t.make();
+  const std::string other = t.env.work() + "/Other";
+  testenv::writeFile(other + "/y.txt", "y");
+  Form form;
+  ASSERT_TRUE(form.open(t.brcPath));
+  EXPECT_EQ(form.FolderMonitor1()->Folder(), t.local);
+  EXPECT_FALSE(form.Document1->Dirty());
+  form.LocalEdit->setText(QString::fromStdString(other));
+  form.OptionsRefresh->trigger();
+  EXPECT_EQ(form.Briefcase()->LocalFolder(), other);
+  EXPECT_EQ(form.Briefcase()->Configuration().FolderForThisComputer(), other);
+  EXPECT_EQ(form.FolderMonitor1()->Folder(), other);
+  EXPECT_TRUE(form.FolderMonitor1()->Monitoring());
+  EXPECT_TRUE(form.Document1->Dirty());
+  EXPECT_EQ(rows(form.LocalModel), (std::vector<Row>{{"y.txt", "", app::kIconOnly}}));
+  form.Document1->SetDirty(false);
+  form.Document1->Close();
+  EXPECT_FALSE(form.FolderMonitor1()->Monitoring());
+}
+
+TEST(MainWindowLists, DatesThatCannotBeShownAndTheHelpPages) {
+  EXPECT_EQ(TListModel::DateText(UINT64_MAX), "error with date");
+  EXPECT_NE(TListModel::DateText(plat::nowFileTime()), "error with date");
+  Form form;
+  const struct {
+    QAction* command;
+    const char* anchor;
+  } cases[] = {{form.HelpContentsItem, ""}, {form.HelpSearchItem, "topics"},
+               {form.HelpHowToUseItem, "using-help"}};
+  for (const auto& c : cases) {
+    ASSERT_TRUE(c.command->isEnabled());
+    c.command->trigger();
+    ASSERT_NE(form.HelpWindow(), nullptr);
+    EXPECT_TRUE(form.HelpWindow()->isVisible());
+    EXPECT_TRUE(form.HelpWindow()->toPlainText().contains("Carryvale"));
+    EXPECT_EQ(form.HelpWindow()->source().fragment(), c.anchor);
   }
 }
 
