@@ -834,6 +834,9 @@ void TMainForm::RefreshLists() {
 
 void TMainForm::RefreshLocalList() {
   if (!briefcase_ || briefcase_->LocalFolder().empty()) return;
+  // A not-found message may be shown on the way (its own event loop): the
+  // briefcase must not be closed or replaced under the merge.
+  TOperation operation(*this);
   const int n = LocalModel->size();
   std::vector<bool> found(static_cast<size_t>(n), false);
   UpdateBriefcaseLabel();

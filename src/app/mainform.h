@@ -249,7 +249,15 @@ class TMainForm : public QMainWindow {
   virtual void Document1Close(TDocument* sender);
 
   // The briefcase commands; their workflows arrive with the operations and
-  // until then these do nothing.
+  // until then these do nothing. Each is meant to run as:
+  //   if (!CheckFolders()) return;            // 681 / 682, engine paths set
+  //   TOperation operation(*this);            // nothing else runs meanwhile
+  //   rows = SelectionSnapshot(List::Local);  // LocalPathOf / EntryNameOf
+  //   ... the core workflow on *Engine() with the progress window shown; the
+  //   engine's callbacks already end in ShowStatus, TotalProgress,
+  //   FileProgress, CancelCheck, WriteProtected and StoreConfiguration ...
+  //   then empty the list concerned and RefreshLists() (after the lock ends,
+  //   so that the refresh is not deferred).
   virtual void BriefcaseLoad() {}
   virtual void BriefcaseUnload() {}
   virtual void ClearButtonClick() {}
