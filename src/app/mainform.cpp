@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -34,6 +35,7 @@
 #include "docframe/docmanager.h"
 #include "docframe/document.h"
 #include "platform/ask.h"
+#include "platform/paths.h"
 #include "platform/strtable.h"
 
 // The manual's pages live in the program (a static library's resources must
@@ -1047,7 +1049,7 @@ TMainForm::TOperation::~TOperation() {
 
 // ---- help ----
 
-void TMainForm::openHelp(const QString& anchor) {
+void TMainForm::openHelp(const QString& page, const QString& anchor) {
   if (!helpWindow_) {
     initHelpResources();
     helpWindow_ = new QTextBrowser(this);
@@ -1057,14 +1059,23 @@ void TMainForm::openHelp(const QString& anchor) {
     helpWindow_->setOpenExternalLinks(true);
     helpWindow_->resize(640, 520);
   }
-  QUrl url(QStringLiteral("qrc:/help/index.html"));
-  if (!anchor.isEmpty()) url.setFragment(anchor);
+  // The installed manual when there is one, else the page the program carries.
+  const std::string folder = plat::manualFolder();
+  QUrl url;
+  if (!folder.empty() && QFileInfo::exists(QString::fromStdString(folder) + "/" + page)) {
+    url = QUrl::fromLocalFile(QString::fromStdString(folder) + "/" + page);
+  } else {
+    url = QUrl(QStringLiteral("qrc:/help/index.html"));
+    if (!anchor.isEmpty()) url.setFragment(anchor);
+  }
   helpWindow_->setSource(url);
-  if (!anchor.isEmpty()) helpWindow_->scrollToAnchor(anchor);
+  if (url.hasFragment()) helpWindow_->scrollToAnchor(url.fragment());
   helpWindow_->show();
   helpWindow_->raise();
 }
 
-void TMainForm::HelpContents() { openHelp({}); }
-void TMainForm::HelpSearch() { openHelp(QStringLiteral("topics")); }
-void TMainForm::HelpHowToUse() { openHelp(QStringLiteral("using-help")); }
+void TMainForm::HelpContents() { openHelp(QStringLiteral("index.html"), {}); }
+void TMainForm::HelpSearch() { openHelp(QStringLiteral("index.html"), QStringLiteral("topics")); }
+void TMainForm::HelpHowToUse() {
+  openHelp(QStringLiteral("help.html"), QStringLiteral("using-help"));
+}

@@ -300,7 +300,7 @@ class TMainForm : public QMainWindow {
   void createClientPanel();
   void FormCreate();
   void FolderMonitor1ChangeInFolder();
-  void openHelp(const QString& anchor);
+  void openHelp(const QString& page, const QString& anchor);
   void ListSelectionChanged(List list, const QItemSelection& selected,
                             const QItemSelection& deselected);
   void FullSummary(List list);
