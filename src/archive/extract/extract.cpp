@@ -174,8 +174,10 @@ class Run {
 
     // 3. The briefcase, read-only.
     if (!file_.open(c_.archivePath, plat::Access::Read, plat::Disposition::OpenExisting)) {
+      const int err = plat::lastError();
       msg(plat::loadStrFmt(8024, c_.archivePath.c_str()));
-      return kNotFound;
+      // "Not found" only for a briefcase that is not there.
+      return err == ENOENT || err == ENOTDIR ? kNotFound : kReadSeekFailure;
     }
     input_ = std::make_unique<ArchiveInput>(file_.platformFile(), work_.get(), kWorkBufferSize - 1);
 
