@@ -142,8 +142,6 @@ SystemTime localFromDosDateTime(uint32_t d) {
   lt.hour = static_cast<int>((d >> 11) & 0x1f);
   lt.minute = static_cast<int>((d >> 5) & 0x3f);
   lt.second = static_cast<int>((d & 0x1f) * 2);
-  if (lt.month == 0) lt.month = 1;
-  if (lt.day == 0) lt.day = 1;
   return lt;
 }
 

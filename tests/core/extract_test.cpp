@@ -604,8 +604,10 @@ TEST(EntryTimesTest, ExtendedTimestampOldUnixBlockAndDosStamp) {
   t = archive::entryTimes({0x55, 0x54, 40, 0, 1, 1, 2, 3, 4}, dosDate, dosTime);
   EXPECT_EQ(t.modification, dos);
   EXPECT_EQ(t.access, dos);
-  t = archive::entryTimes({}, 0, 0);  // not a date
+  t = archive::entryTimes({}, 0x01a0, 0);  // month 13: not a date
   EXPECT_EQ(t.known, 0u);
+  t = archive::entryTimes({}, 0, 0);  // a zero date: 1980-01-01 00:00
+  EXPECT_EQ(t.modification, archive::entryTimes({}, 0x0021, 0).modification);
 }
 
 TEST(ExtractNamesTest, WildcardsPrintableNamesAndCodePages) {
