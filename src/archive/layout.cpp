@@ -653,7 +653,7 @@ int createContainerAtomically(const std::string& path, const std::vector<uint8_t
                               const plat::FileTime* writeTime, bool replace) {
   if (comment.size() > 0xffff) return kInvalidComment;
   std::string folder = plat::parentFolder(path);
-  if (folder.empty()) folder = ".";
+  if (folder.empty()) folder.push_back('.');
   std::string tempPath;
   std::unique_ptr<plat::File> tf = plat::fileSystem().createTemp(folder, "brc", &tempPath);
   if (!tf) return kCreateFailed;

@@ -76,7 +76,8 @@ void Progress::draw() {
   const int columns = std::max(20, plat::terminalColumns() - 1);
   const int barWidth = 20;
   int filled = pct * barWidth / 100;
-  std::string line = "[" + std::string(filled, '#') + std::string(barWidth - filled, '-') + "] ";
+  std::string line = "[";
+  line.append(filled, '#').append(barWidth - filled, '-').append("] ");
   std::string num = std::to_string(pct) + "%";
   line += std::string(4 - std::min<size_t>(4, num.size()), ' ') + num + "  " + status_;
   if (static_cast<int>(line.size()) > columns) {

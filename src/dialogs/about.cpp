@@ -6,6 +6,9 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <cmath>
+
 #include "components/jpegimage.h"
 #include "components/urlstatic.h"
 #include "components/versionlabel.h"
@@ -37,7 +40,6 @@ TAboutBox::TAboutBox(QWidget* parent)
   initAboutResources();
   setObjectName(QStringLiteral("AboutBox"));
   setWindowTitle(QStringLiteral("About Carryvale"));
-  setFixedSize(493, 300);
 
   picture_ = loadJpeg(QStringLiteral(":/carryvale/about.jpg"));
 
@@ -76,18 +78,37 @@ TAboutBox::TAboutBox(QWidget* parent)
   OKButton->setDefault(true);
   connect(OKButton, &QPushButton::clicked, this, [this] { done(plat::mrOk); });
 
+  // The texts above and below the band of the picture that holds its artwork.
+  auto* above = new QVBoxLayout;
+  above->setSpacing(4);
+  above->addWidget(Label1, 0, Qt::AlignHCenter);
+  above->addWidget(VersionLabel, 0, Qt::AlignHCenter);
+  above->addSpacing(14);
+  above->addWidget(NoticeLabel, 0, Qt::AlignHCenter);
+  auto* below = new QVBoxLayout;
+  below->setSpacing(4);
+  below->addWidget(URLStatic1, 0, Qt::AlignHCenter);
+  below->addWidget(URLStatic2, 0, Qt::AlignHCenter);
+  below->addSpacing(10);
+  below->addWidget(OKButton, 0, Qt::AlignHCenter);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(16, 22, 16, 16);
-  layout->setSpacing(4);
-  layout->addWidget(Label1, 0, Qt::AlignHCenter);
-  layout->addWidget(VersionLabel, 0, Qt::AlignHCenter);
-  layout->addSpacing(14);
-  layout->addWidget(NoticeLabel, 0, Qt::AlignHCenter);
+  layout->setSpacing(0);
+  layout->addLayout(above);
   layout->addStretch(1);
-  layout->addWidget(URLStatic1, 0, Qt::AlignHCenter);
-  layout->addWidget(URLStatic2, 0, Qt::AlignHCenter);
-  layout->addSpacing(10);
-  layout->addWidget(OKButton, 0, Qt::AlignHCenter);
+  layout->addLayout(below);
+
+  // A fixed frame of the design size, grown to what the texts need at the
+  // desktop's font, so that a larger font never cuts a line; tall enough that
+  // the texts keep clear of the artwork band (the picture scales with the
+  // window's height).
+  const QMargins m = layout->contentsMargins();
+  const int aboveNeeds = m.top() + above->sizeHint().height();
+  const int belowNeeds = m.bottom() + below->sizeHint().height();
+  const int height = std::max({kDesignHeight,
+                               static_cast<int>(std::ceil(aboveNeeds / kArtworkTop)),
+                               static_cast<int>(std::ceil(belowNeeds / (1.0 - kArtworkBottom)))});
+  setFixedSize(sizeHint().expandedTo(QSize(kDesignWidth, height)));
 }
 
 TAboutBox::~TAboutBox() {
@@ -98,7 +119,11 @@ void TAboutBox::paintEvent(QPaintEvent*) {
   if (picture_.isNull()) return;
   QPainter p(this);
   p.setRenderHint(QPainter::SmoothPixmapTransform);
-  p.drawImage(rect(), picture_);
+  // The picture covers the window at its own proportions (a window grown for
+  // a larger font crops it rather than stretching it).
+  const QSize shown = picture_.size().scaled(size(), Qt::KeepAspectRatioByExpanding);
+  const QRect target(QPoint((width() - shown.width()) / 2, (height() - shown.height()) / 2), shown);
+  p.drawImage(target, picture_);
 }
 
 void TAboutBox::showEvent(QShowEvent* event) {

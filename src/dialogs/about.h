@@ -18,6 +18,14 @@ class TAboutBox : public QDialog {
   static const char* const kHomePage;
   static const char* const kContactAddress;  // the bare address; the link is mailto:
 
+  // The design size of the window; it grows when the texts need more room.
+  static constexpr int kDesignWidth = 493;
+  static constexpr int kDesignHeight = 300;
+  // The band of the window's height (as fractions) where the picture's
+  // artwork lies; the texts stay above and below it.
+  static constexpr double kArtworkTop = 0.47;
+  static constexpr double kArtworkBottom = 0.65;
+
   explicit TAboutBox(QWidget* parent = nullptr);
   ~TAboutBox() override;
 

@@ -10,6 +10,7 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "dialogs/placement.h"
 #include "platform/ask.h"
 
 #include <algorithm>
@@ -81,11 +82,7 @@ void TInputForm::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) {
     fitPrompt();
     adjustSize();
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-      QRect frame = frameGeometry();
-      frame.moveCenter(screen->availableGeometry().center());
-      move(frame.topLeft());
-    }
+    CentreOnScreen(this);
     Edit->setFocus();
     Edit->selectAll();
   }

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QStringList>
 
+#include "dialogs/replace.h"
 #include "platform/strtable.h"
 
 namespace {
@@ -102,32 +103,10 @@ int TQtAsker::message(const plat::MessageQuestion& q) {
 }
 
 int TQtAsker::confirmReplace(const plat::ReplaceQuestion& q, std::string* newPath) {
-  // A plain question until the program has its own replace dialog.
-  const QFileInfo info(qs(q.existingPath));
-  const std::string folder = info.dir().dirName().toStdString();
-  const std::string file = info.fileName().toStdString();
-  const QString text = qs(plat::loadStrFmt(8069, folder.c_str(), file.c_str())) + QStringLiteral("\n\nWould you like to replace the existing file\n") +
-                 qs(q.existingDetails) + QStringLiteral("\n\nwith this one?\n") +
-                 qs(q.newDetails);
-
-  QMessageBox box(dialogParent());
-  box.setWindowTitle(QStringLiteral("Confirm File Replace"));
-  box.setTextFormat(Qt::PlainText);
-  box.setText(text);
-  box.setIcon(QMessageBox::Question);
-  box.setStandardButtons(QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No |
-                         QMessageBox::NoToAll | QMessageBox::Cancel);
-  box.setDefaultButton(QMessageBox::Yes);
-  box.setEscapeButton(QMessageBox::Cancel);
-  box.exec();
-  if (newPath) *newPath = q.existingPath;
-  switch (box.standardButton(box.clickedButton())) {
-    case QMessageBox::Yes: return plat::mrYes;
-    case QMessageBox::YesToAll: return plat::mrYesToAll;
-    case QMessageBox::No: return plat::mrNo;
-    case QMessageBox::NoToAll: return plat::mrNoToAll;
-    default: return plat::mrCancel;
-  }
+  // The program's one replace dialog; while there is none, one for this question.
+  if (ReplaceForm) return ReplaceForm->Ask(q, newPath);
+  TReplaceForm form(dialogParent());
+  return form.Ask(q, newPath);
 }
 
 std::optional<std::string> TQtAsker::browseFolder(const std::string& caption,

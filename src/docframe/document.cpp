@@ -9,6 +9,7 @@
 
 #include "docframe/docmanager.h"
 #include "docframe/jmru.h"
+#include "docframe/nametext.h"
 #include "platform/ask.h"
 #include "platform/files.h"
 
@@ -115,7 +116,7 @@ bool TDocument::SaveAs() {
 bool TDocument::CloseQuery() {
   if (!opened_) return true;
   if (dirty_) {
-    const std::string text = "Changes to " + NameWithoutFolder(fileName_) +
+    const std::string text = "Changes to " + FileNameUtf8(NameWithoutFolder(fileName_)) +
                              " have not been saved.\nDo you want to save?";
     const int answer =
         plat::messageBox(text, "Warning", plat::btnYesNoCancel, plat::Icon::Warning);
@@ -174,8 +175,8 @@ void TDocument::UpdateCaption() {
     return;
   }
   if (mdi)
-    window->setWindowTitle(QString::fromStdString(fileName_));
+    window->setWindowTitle(CaptionText(FileNameText(fileName_)));
   else
-    window->setWindowTitle(manager_->SavedTitle() + QStringLiteral(" - ") +
-                           QString::fromStdString(NameWithoutFolder(fileName_)));
+    window->setWindowTitle(CaptionText(manager_->SavedTitle() + QStringLiteral(" - ") +
+                                       FileNameText(NameWithoutFolder(fileName_))));
 }

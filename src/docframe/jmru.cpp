@@ -5,16 +5,11 @@
 
 #include <algorithm>
 
+#include "docframe/nametext.h"
+
 namespace {
 
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool sameText(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-  return true;
-}
 
 bool lessText(const std::string& a, const std::string& b) {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
@@ -26,7 +21,7 @@ bool lessText(const std::string& a, const std::string& b) {
 
 // A file name or path as menu text: '&' stands for itself, not for an accelerator.
 QString menuText(const std::string& s) {
-  QString t = QString::fromStdString(s);
+  QString t = FileNameText(s);
   t.replace(QLatin1Char('&'), QStringLiteral("&&"));
   return t;
 }
@@ -72,7 +67,7 @@ TJMostRecentlyUsedList::~TJMostRecentlyUsedList() {
 
 int TJMostRecentlyUsedList::indexOf(const std::string& name) const {
   for (size_t i = 0; i < entries_.size(); ++i)
-    if (sameText(entries_[i].name, name)) return static_cast<int>(i);
+    if (entries_[i].name == name) return static_cast<int>(i);
   return -1;
 }
 

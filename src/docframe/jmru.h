@@ -10,7 +10,9 @@
 // entry's menu item is owned by the list; an item, the root or the separator
 // that is destroyed elsewhere is forgotten.
 //
-// Names are compared without regard to the case of ASCII letters.
+// Names are paths, compared by their exact bytes (two names that differ only
+// in letter case are two files); the sorted order (skName) ignores the case
+// of ASCII letters.
 //
 // Storage layout under Storage's key: the integer "Count", then the texts
 // "0", "1", ... "Count - 1" in list order ("0" is the most recent with

@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/filetime.h"
+
 namespace plat {
 
 // Modal results, numbered as the rest of the program passes them on.
@@ -60,9 +62,14 @@ struct MessageQuestion {
 // A file that an unload would replace.
 struct ReplaceQuestion {
   std::string existingPath;     // the local file that would be replaced
-  std::string existingDetails;  // its size and date as the dialog shows them
+  std::string existingDetails;  // its size and date as a terminal shows them
   std::string newDetails;       // the entry's size and date
   bool allowRename = true;
+  // The same facts for a window that formats them itself.
+  uint64_t existingSize = 0;
+  FileTime existingTime = 0;  // last-write time of the local file (UTC)
+  uint64_t newSize = 0;       // the entry's uncompressed size
+  FileTime newTime = 0;       // the entry's time (UTC)
 };
 
 class Asker {

@@ -152,7 +152,7 @@ bool fileTimeFromDosDateTime(uint32_t d, FileTime* out) {
 std::string isoUtc(FileTime ft) {
   SystemTime st;
   if (!fileTimeToUtc(ft, &st)) return "1601-01-01T00:00:00Z";
-  char buf[40];
+  char buf[80];  // room for any int in every field
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02dZ", st.year, st.month, st.day,
                 st.hour, st.minute, st.second);
   return buf;

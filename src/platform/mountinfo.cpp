@@ -29,12 +29,12 @@ std::string mountRoot(const std::string& path) {
       return std::string();
     }
     p = parentFolder(p);
-    if (p.empty()) p = "/";
+    if (p.empty()) p.push_back('/');
   }
   const dev_t dev = st.st_dev;
   while (p != "/") {
     std::string up = parentFolder(p);
-    if (up.empty()) up = "/";
+    if (up.empty()) up.push_back('/');
     struct stat ust;
     if (::stat(up.c_str(), &ust) != 0 || ust.st_dev != dev) break;
     p = up;

@@ -54,6 +54,19 @@ std::string logFilePath() {
   return stateHome() + "/carryvale/carryvale.log";
 }
 
+std::string manualFolder() {
+  std::vector<std::string> candidates;
+  if (const char* dir = std::getenv("CARRYVALE_MANUAL_DIR"); dir && *dir) candidates.push_back(dir);
+  const std::string exeFolder = parentFolder(executablePath());
+  if (!exeFolder.empty()) {
+    candidates.push_back(joinPath(parentFolder(exeFolder), "share/carryvale/manual"));
+    candidates.push_back(joinPath(exeFolder, "manual"));
+  }
+  for (const std::string& c : candidates)
+    if (access(joinPath(c, "index.html").c_str(), R_OK) == 0) return c;
+  return std::string();
+}
+
 std::string joinPath(const std::string& folder, const std::string& name) {
   if (folder.empty()) return name;
   if (folder.back() == '/') return folder + name;

@@ -26,6 +26,13 @@ std::string executablePath();
 // $XDG_STATE_HOME/carryvale/carryvale.log.
 std::string logFilePath();
 
+// The folder of the HTML manual (holding index.html), or empty when none is
+// found: $CARRYVALE_MANUAL_DIR when set, else share/carryvale/manual beside
+// the executable's folder (an installed program), else "manual" in the
+// executable's folder (the build tree). Help context N is the anchor "ctx-N"
+// of a page there.
+std::string manualFolder();
+
 // Path helpers (pure text, no file-system access).
 std::string joinPath(const std::string& folder, const std::string& name);
 std::string parentFolder(const std::string& path);  // "" when there is no '/'

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 
 namespace plat {
@@ -160,10 +162,16 @@ std::vector<std::string> splitTabs(const std::string& line) {
   }
 }
 
-// False when the text is not a store at all (no format line).
+bool blankLine(const std::string& line) {
+  return line.find_first_not_of(" \t\r") == std::string::npos;
+}
+
+// False when the text is not a store at all (no format line). A byte-order
+// mark and blank lines before the format line, as an editor may leave them,
+// are skipped.
 bool parse(const std::string& text, Doc* doc) {
-  if (text.empty()) return true;
-  size_t pos = 0;
+  static const std::string kByteOrderMark = "\xEF\xBB\xBF";
+  size_t pos = text.compare(0, kByteOrderMark.size(), kByteOrderMark) == 0 ? kByteOrderMark.size() : 0;
   bool first = true;
   Key* current = nullptr;
   while (pos < text.size()) {
@@ -173,6 +181,7 @@ bool parse(const std::string& text, Doc* doc) {
     pos = end + 1;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (first) {
+      if (blankLine(line)) continue;
       if (line.compare(0, std::string(kFormatWord).size(), kFormatWord) != 0) return false;
       first = false;
       continue;
@@ -243,6 +252,19 @@ LoadResult loadFile(const std::string& path, Doc* doc) {
   return parse(text, doc) ? LoadResult::Ok : LoadResult::Corrupt;
 }
 
+// Moves an unreadable store aside as `settings.corrupt`, or `settings.corrupt.1`,
+// `.2` ... when earlier copies exist: no copy is ever overwritten.
+bool keepCorruptCopy(const std::string& folder, const std::string& file) {
+  constexpr int kMostCopies = 10000;
+  const std::string base = joinPath(folder, kCorruptName);
+  for (int n = 0; n < kMostCopies; ++n) {
+    const std::string copy = n == 0 ? base : base + "." + std::to_string(n);
+    if (realFileSystem().renameNoReplace(file, copy)) return true;
+    if (lastError() != EEXIST) return false;
+  }
+  return false;
+}
+
 bool writeAll(int fd, const std::string& data) {
   size_t done = 0;
   while (done < data.size()) {
@@ -302,7 +324,7 @@ bool mutate(const std::string& folder, const std::function<bool(Doc&)>& change) 
       break;
     case LoadResult::Corrupt:
       // Keep the unreadable file for the user to look at; start afresh.
-      if (::rename(file.c_str(), joinPath(folder, kCorruptName).c_str()) != 0) return false;
+      if (!keepCorruptCopy(folder, file)) return false;
       doc = Doc();
       break;
     case LoadResult::Error:

@@ -17,8 +17,10 @@
 // `text` lines that follow are its values. Every key lists its parents before
 // it. In key paths, names and texts, the bytes 0x00-0x1F, 0x7F and '%' are
 // written as '%' and two upper-case hex digits; integers are signed decimals.
-// Lines the reader does not understand are skipped; a file whose first line is
-// not the format line is moved aside to `settings.corrupt` by the next write.
+// A byte-order mark and blank lines before the format line are skipped, and so
+// are lines the reader does not understand. A file without the format line is
+// moved aside by the next write to `settings.corrupt` (`settings.corrupt.1`,
+// `.2` ... when that exists: no earlier copy is ever overwritten).
 //
 // Reads take the file as it is now (so values written by another running
 // instance are seen at once). Each change holds an exclusive lock on

@@ -328,7 +328,14 @@ TEST_F(ExtractTest, RenameWritesIntoANewFolderAndLeavesTheExistingFile) {
   ASSERT_EQ(archive::UnloadRun(c), 0) << allMessages();
   EXPECT_EQ(asker.replaces.size(), 2u);
   EXPECT_EQ(local("a.txt"), "mine");
-  EXPECT_EQ(local("copies/new/a_.txt"), "from briefcase");
+  EXPECT_EQ(local("copies/new/a?.txt"), "from briefcase");
+  // A path beyond the bound is refused, not cut to fit.
+  fs::remove_all(target + "/copies");
+  asker.replaceAnswers = {plat::mrRename};
+  asker.renamePaths = {target + "/" + std::string(250, 'r') + "/a.txt"};
+  EXPECT_EQ(archive::UnloadRun(c), 2);
+  EXPECT_TRUE(said("checkdir error:  path too long: "));
+  EXPECT_EQ(std::distance(fs::directory_iterator(target), fs::directory_iterator()), 1);
   // Without a replace handler an existing file is declined.
   c.extract.callbacks.replaceQuery = nullptr;
   ASSERT_EQ(archive::UnloadRun(c), 0);
@@ -343,8 +350,8 @@ TEST_F(ExtractTest, NamesAreMappedForTheLocalFileSystem) {
   write({file("x:y?.txt", "1"), file("readme.txt;3", "2"), file("notes.txt;rev3", "3"),
          file(std::string("ctl\x01.txt"), "4"), dos, latin, file("back\\slash.txt", "5")});
   ASSERT_EQ(archive::UnloadRun(c), 0) << allMessages();
-  EXPECT_EQ(local("x_y_.txt"), "1");
-  EXPECT_EQ(local("readme.txt"), "2");
+  EXPECT_EQ(local("x:y?.txt"), "1");
+  EXPECT_EQ(local("readme.txt;3"), "2");
   EXPECT_EQ(local("notes.txt;rev3"), "3");
   EXPECT_EQ(local("ctl.txt"), "4");
   EXPECT_EQ(local("old/dos/f.txt"), "dos");
@@ -357,10 +364,10 @@ TEST_F(ExtractTest, NamesAreMappedForTheLocalFileSystem) {
   fs::remove_all(target);
   c.names = {"X:Y?.TXT", "back\\slash.txt", "CAF\xc3\x89.txt", "nothing.txt"};
   EXPECT_EQ(archive::UnloadRun(c), 11);
-  EXPECT_TRUE(exists("x_y_.txt"));
+  EXPECT_TRUE(exists("x:y?.txt"));
   EXPECT_TRUE(exists("back\\slash.txt"));
   EXPECT_TRUE(exists("caf\xc3\xa9.txt"));
-  EXPECT_FALSE(exists("readme.txt"));
+  EXPECT_FALSE(exists("readme.txt;3"));
 
   // A folder longer than 257 characters is refused.
   fs::remove_all(target);

@@ -183,16 +183,39 @@ TEST_F(JStorage, TextsAndNamesSurviveTheFileFormat) {
   EXPECT_NE(text.find("int\tmin\t-2147483648\n"), std::string::npos) << text;
 }
 
-TEST_F(JStorage, UnreadableStoreIsKeptAsideNotLost) {
+TEST_F(JStorage, StoreWithByteOrderMarkOrBlankLinesIsRead) {
+  const std::string body = "carryvale-settings 1\nkey\tHKEY_CURRENT_USER\\Software\\Quillmarsh "
+                           "Software\\Carryvale\nint\tdebug\t1\n";
+  const std::string prefixes[] = {"", "\xEF\xBB\xBF", "\n", "\r\n \n", "\xEF\xBB\xBF\n"};
   std::filesystem::create_directories(env.configDir());
-  { std::ofstream(env.configDir() + "/settings") << "garbage that is not a store\n"; }
-  TJStorage s;
-  s.SetKey(cvreg::kAppKey);
-  s.Open();  // the key is created in a fresh store
-  EXPECT_EQ(s.ReadInteger("debug", 7), 7);
-  s.WriteInteger("debug", 1);
-  EXPECT_EQ(s.ReadInteger("debug", 7), 1);
-  EXPECT_EQ(testenv::readText(env.configDir() + "/settings.corrupt"), "garbage that is not a store\n");
+  for (const std::string& prefix : prefixes) {
+    { std::ofstream(env.configDir() + "/settings", std::ios::binary) << prefix << body; }
+    TJStorage s;
+    s.SetKey(cvreg::kAppKey);
+    s.Open();
+    EXPECT_EQ(s.ReadInteger("debug", 7), 1) << testing::PrintToString(prefix);
+    s.WriteString("DontShowAgain", "1");  // a write keeps the earlier values
+    EXPECT_EQ(s.ReadInteger("debug", 7), 1) << testing::PrintToString(prefix);
+    EXPECT_FALSE(std::filesystem::exists(env.configDir() + "/settings.corrupt"));
+  }
+}
+
+TEST_F(JStorage, UnreadableStoresAreKeptAsideNeverOverwritten) {
+  std::filesystem::create_directories(env.configDir());
+  const char* const copies[] = {"settings.corrupt", "settings.corrupt.1", "settings.corrupt.2"};
+  for (int round = 0; round < 3; ++round) {
+    const std::string garbage = "garbage " + std::to_string(round) + "\n";
+    { std::ofstream(env.configDir() + "/settings") << garbage; }
+    TJStorage s;
+    s.SetKey(cvreg::kAppKey);
+    s.Open();  // the key is created in a fresh store
+    EXPECT_EQ(s.ReadInteger("debug", 7), 7);
+    s.WriteInteger("debug", 1);
+    EXPECT_EQ(s.ReadInteger("debug", 7), 1);
+    for (int k = 0; k <= round; ++k)
+      EXPECT_EQ(testenv::readText(env.configDir() + "/" + copies[k]),
+                "garbage " + std::to_string(k) + "\n");
+  }
 }
 
 TEST_F(JStorage, FailedOrCrashedWriteLeavesOldValues) {

@@ -12,6 +12,7 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/findfile.h"
+#include "platform/paths.h"
 #include "testenv.h"
 
 TEST(Platform, AttributesFollowTheModeAndTheName) {
@@ -77,4 +78,30 @@ TEST(Platform, TheErrorObjectCarriesItsCodeAndText) {
   archive::TXCompress sys(archive::kSystemError, "ignored");
   EXPECT_EQ(sys.message(), plat::errorText(ENOENT));
   EXPECT_EQ(archive::errorText(88), plat::errorText(ENOENT));
+}
+
+TEST(Platform, TheManualIsFoundByTheVariableOrBesideTheProgram) {
+  testenv::Env env;
+  // The build tree holds a copy beside the test program.
+  const std::string beside = plat::parentFolder(plat::executablePath()) + "/manual";
+  const struct {
+    const char* variable;  // CARRYVALE_MANUAL_DIR, "" for unset
+    bool withIndex;        // the named folder holds index.html
+    std::string expected;
+  } cases[] = {
+      {"", false, beside},
+      {"own", true, env.path("own")},
+      {"own", false, beside},  // a folder without the manual is passed over
+  };
+  for (const auto& c : cases) {
+    if (*c.variable) {
+      std::filesystem::remove_all(env.path(c.variable));
+      std::filesystem::create_directories(env.path(c.variable));
+      if (c.withIndex) testenv::writeFile(env.path(std::string(c.variable) + "/index.html"), "<html>");
+      env.set("CARRYVALE_MANUAL_DIR", env.path(c.variable));
+    } else {
+      env.set("CARRYVALE_MANUAL_DIR", "");
+    }
+    EXPECT_EQ(plat::manualFolder(), c.expected) << c.variable << c.withIndex;
+  }
 }

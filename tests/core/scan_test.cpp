@@ -62,7 +62,7 @@ TEST_F(PatternTest, SplittingKeepsEmptyPatternsWhereTheyEndAtASeparator) {
 
 TEST_F(PatternTest, MoreThanThirtyPatternsAreCutWithAWarning) {
   std::string text;
-  for (int i = 0; i < 30; ++i) text += "p" + std::to_string(i) + ",";
+  for (int i = 0; i < 30; ++i) text.append("p").append(std::to_string(i)).append(",");
   EXPECT_EQ(split(text, PatternKind::Exclude).size(), 30u);
   EXPECT_TRUE(asker.messages.empty());  // exactly 30, nothing further
 

@@ -62,6 +62,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(p == zip || p == target || p == outside, "a file was written beside the target folder");
   }
   check(fs::is_empty(outside), "a file was written through the link");
+  // One local file per entry written, and one entry per local file.
+  uint32_t files = 0, unloaded = 0;
+  std::error_code ec0;
+  for (const auto& e : fs::recursive_directory_iterator(target, ec0))
+    if (e.is_regular_file() && !e.is_symlink()) ++files;
+  for (const auto& e : c.extract.entries)
+    if (!e.isFolder() && e.outcome == archive::UnloadOutcome::Unloaded) ++unloaded;
+  check(files == c.extract.filesWritten && unloaded == files, "files and written entries differ");
   // (An entry may itself be named like a temporary file.)
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   if (bytes.find(".brc") != std::string::npos) return 0;

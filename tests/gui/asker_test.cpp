@@ -139,35 +139,6 @@ TEST(QtAsker, HelpButtonCallsTheHelpAndAsksAgain) {
   EXPECT_EQ(helped, std::vector<int>{2011});
 }
 
-TEST(QtAsker, ConfirmReplaceOffersTheFiveAnswers) {
-  TQtAsker asker;
-  plat::ReplaceQuestion q;
-  q.existingPath = "/home/user/Letters/a.doc";
-  q.existingDetails = "1234 bytes";
-  q.newDetails = "2345 bytes";
-  const struct {
-    QMessageBox::StandardButton button;
-    int result;
-  } cases[] = {{QMessageBox::Yes, plat::mrYes},
-               {QMessageBox::YesToAll, plat::mrYesToAll},
-               {QMessageBox::No, plat::mrNo},
-               {QMessageBox::NoToAll, plat::mrNoToAll},
-               {QMessageBox::Cancel, plat::mrCancel}};
-  for (const auto& c : cases) {
-    onNextModal([&](QWidget* w) {
-      auto* box = qobject_cast<QMessageBox*>(w);
-      ASSERT_NE(box, nullptr);
-      EXPECT_EQ(box->windowTitle(), "Confirm File Replace");
-      EXPECT_TRUE(box->text().contains("1234 bytes"));
-      EXPECT_TRUE(box->text().contains("2345 bytes"));
-      EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::Yes));
-      box->button(c.button)->click();
-    });
-    std::string path;
-    EXPECT_EQ(asker.confirmReplace(q, &path), c.result);
-  }
-}
-
 TEST(QtAsker, FileDialogs) {
   EXPECT_EQ(TQtAsker::qtFilter("Briefcase containers|*.brc"), "Briefcase containers (*.brc)");
   EXPECT_EQ(TQtAsker::qtFilter("Texts|*.txt;*.doc|All|*.*"), "Texts (*.txt *.doc);;All (*.*)");

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QWindow>
+
 #include <stdexcept>
 
 #include "docframe_helpers.h"
@@ -187,4 +189,27 @@ TEST_F(DocTest, OpenNeedsAManagerAndShowsWhatTheHandlerRaises) {
   // A later New is untitled, not named after the file that failed.
   ASSERT_NE(w.manager->New(), nullptr);
   EXPECT_EQ(w.doc->FileName(), "Untitled");
+}
+
+TEST_F(DocTest, CaptionShowsTheFileNameAsItIs) {
+  const struct {
+    const char* file;
+    const char* caption;  // as the window system shows it
+  } cases[] = {
+      {"draft[*].brc", "Carryvale - draft[*].brc"},
+      {"a[*][*]b.brc", "Carryvale - a[*][*]b.brc"},
+      {"caf\xe9.brc", "Carryvale - caf\u00e9.brc"},  // not UTF-8: decoded as Windows-1252
+  };
+  for (const auto& c : cases) {
+    const std::string file = at(c.file);
+    touchFile(file);
+    DocWindow w;
+    w.load();
+    w.window.winId();  // the title reaches the window system
+    ASSERT_TRUE(w.manager->Open(file));
+    for (bool modified : {false, true}) {
+      w.window.setWindowModified(modified);
+      EXPECT_EQ(w.window.windowHandle()->title(), QString::fromUtf8(c.caption)) << c.file;
+    }
+  }
 }

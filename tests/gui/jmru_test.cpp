@@ -58,17 +58,34 @@ TEST(MruList, TheEleventhNameAndNamesDifferingInCase) {
   EXPECT_EQ(m.list->IndexOf(path(1)), -1);  // the oldest is gone, with its menu item
   EXPECT_FALSE(m.menu.actions().contains(oldest.data()));
 
-  // A name that differs only in case is the same entry: it goes to the top.
-  const int before = m.changes;
-  m.list->Add("/MEDIA/Stick/CASE5.brc");
+  // A name that differs only in case is another file: a new entry.
+  m.list->Add("/media/stick/Case5.brc");
   EXPECT_EQ(m.list->GetCount(), 10);
-  EXPECT_EQ(m.list->GetItem(0), path(5));  // keeps its own spelling
-  EXPECT_EQ(m.list->IndexOf("/media/STICK/case5.BRC"), 0);
-  EXPECT_EQ(m.changes, before + 1);
-  EXPECT_TRUE(m.list->Used("/Media/stick/case7.brc"));
+  EXPECT_EQ(m.list->GetItem(0), "/media/stick/Case5.brc");
+  EXPECT_EQ(m.list->IndexOf(path(5)), 7);
+  EXPECT_EQ(m.list->IndexOf("/media/stick/CASE5.brc"), -1);
+  EXPECT_FALSE(m.list->Used("/Media/stick/case7.brc"));
+  EXPECT_EQ(m.list->IndexOf(path(7)), 6);  // behind the new entry
+  EXPECT_TRUE(m.list->Used(path(7)));
   EXPECT_EQ(m.list->GetItem(0), path(7));
-  EXPECT_FALSE(m.list->Used(path(12)));
-  EXPECT_EQ(m.list->GetItem(0), path(12));
+  m.list->InUse("/media/stick/case7.BRC");  // opening another file keeps this one
+  EXPECT_EQ(m.list->GetItem(0), path(7));
+}
+
+TEST(MruList, EntriesShowTheirNamesAsTheyAre) {
+  const struct {
+    const char* path;
+    const char* caption;
+  } cases[] = {
+      {"/d/draft[*].brc", "&0 draft[*].brc"},
+      {"/d/caf\xe9 & co.brc", "&0 caf\u00e9 && co.brc"},  // not UTF-8: decoded as Windows-1252
+      {"/d/\xe2\x82\xac.brc", "&0 \u20ac.brc"},
+  };
+  for (const auto& c : cases) {
+    MruMenu m;
+    m.list->Add(c.path);
+    EXPECT_EQ(m.list->GetMenuItem(c.path)->text(), QString::fromUtf8(c.caption)) << c.path;
+  }
 }
 
 TEST(MruList, SeparatorComesWithTheFirstEntryAndGoesWithTheLast) {

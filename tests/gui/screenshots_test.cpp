@@ -9,13 +9,20 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QProgressBar>
+#include <QApplication>
+#include <QPushButton>
 
 #include "app/mainform.h"
 #include "components/artwork.h"
+#include "components/urlstatic.h"
+#include "components/versionlabel.h"
 #include "dialogs/about.h"
 #include "dialogs/anim.h"
 #include "dialogs/inputdia.h"
 #include "dialogs/msgform.h"
+#include "dialogs/replace.h"
+#include "dialogs/settings.h"
+#include "dialogs/wizard.h"
 #include "gui_helpers.h"
 #include "platform/strtable.h"
 
@@ -27,10 +34,16 @@ QString shotDir() {
   return dir;
 }
 
-void shoot(QWidget* w, const QString& name) {
+// At `scale` 2 the window is drawn as on a screen scaled to 200 %.
+void shoot(QWidget* w, const QString& name, qreal scale = 1) {
   w->show();
   spinEvents(30);
-  const QPixmap pm = w->grab();
+  QPixmap pm = w->grab();
+  if (scale != 1) {
+    pm = QPixmap(w->size() * scale);
+    pm.setDevicePixelRatio(scale);
+    w->render(&pm);
+  }
   ASSERT_FALSE(pm.isNull());
   EXPECT_TRUE(pm.save(shotDir() + "/" + name + ".png")) << name.toStdString();
 }
@@ -77,11 +90,32 @@ TEST(Screenshots, CommandImages) {
   EXPECT_TRUE(strip.save(shotDir() + "/command-images.png"));
 }
 
-TEST(Screenshots, AboutBox) {
-  TAboutBox box;
-  shoot(&box, "about");
-  for (QLabel* l : box.findChildren<QLabel*>()) expectWhole(l);
-  box.hide();
+TEST(Screenshots, AboutBoxStaysWholeAtLargerFontsAndScaling) {
+  const QFont desktopFont = QApplication::font();
+  const struct {
+    double points;  // 0: the desktop's font
+    qreal scale;
+    const char* name;
+  } cases[] = {{0, 1, "about"}, {13, 1, "about-13pt"}, {13, 2, "about-13pt-200"}};
+  for (const auto& c : cases) {
+    QFont font = desktopFont;
+    if (c.points > 0) font.setPointSizeF(c.points);
+    QApplication::setFont(font);
+    TAboutBox box;
+    shoot(&box, c.name, c.scale);
+    for (QLabel* l : box.findChildren<QLabel*>()) expectWhole(l);
+    EXPECT_GE(box.width(), TAboutBox::kDesignWidth) << c.name;
+    EXPECT_GE(box.height(), TAboutBox::kDesignHeight) << c.name;
+    for (QWidget* w : box.findChildren<QWidget*>())
+      EXPECT_TRUE(box.rect().contains(w->geometry())) << c.name << " " << w->objectName().toStdString();
+    // The texts keep clear of the artwork band.
+    for (QWidget* w : std::initializer_list<QWidget*>{box.Label1, box.VersionLabel, box.NoticeLabel})
+      EXPECT_LE(w->geometry().bottom(), TAboutBox::kArtworkTop * box.height()) << c.name;
+    for (QWidget* w : std::initializer_list<QWidget*>{box.URLStatic1, box.URLStatic2, box.OKButton})
+      EXPECT_GE(w->geometry().top(), TAboutBox::kArtworkBottom * box.height()) << c.name;
+    box.hide();
+  }
+  QApplication::setFont(desktopFont);
 }
 
 TEST(Screenshots, ProgressDialogInEachKind) {
@@ -134,4 +168,67 @@ TEST(Screenshots, MessageForm) {
   shoot(&form, "message");
   expectWhole(form.Label1);
   form.hide();
+}
+
+namespace {
+
+// The new-briefcase wizard, the settings, replace and rename dialogs, at the
+// desktop's font and at 13 points; "-200" marks a run with QT_SCALE_FACTOR=2.
+void shootDialogs(const QString& suffix) {
+  const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR") == "2" ? "-200" : "";
+  const QString tag = suffix + scale;
+  ScriptedAsker asker;
+  plat::ScopedAsker scope(&asker);
+  {
+    TWizardForm w;
+    w.show();
+    for (int page = 1; page <= TWizardForm::kPages; ++page) {
+      w.ShowPage(page);
+      shoot(&w, QString("wizard-page%1%2").arg(page).arg(tag));
+      for (QLabel* l : w.Page[page - 1]->findChildren<QLabel*>()) expectWhole(l);
+    }
+    w.hide();
+  }
+  {
+    TSettingsForm form;
+    TSettingsForm::Values v;
+    v.localFolder = "/home/user/Documents/";
+    v.include = "*.doc;*.txt";
+    v.exclude = "*.bak;*.tmp";
+    v.date = plat::nowFileTime();
+    form.SetValues(v);
+    shoot(&form, "settings" + tag);
+    for (QLabel* l : form.findChildren<QLabel*>()) expectWhole(l);
+    form.hide();
+  }
+  {
+    TReplaceForm form;
+    form.TargetPath = "/home/user/Documents/Letters/january-report.doc";
+    form.ExistingSize = 1234;
+    form.ExistingTime = plat::nowFileTime();
+    form.ReplacementSize = 56789;
+    form.ReplacementTime = plat::nowFileTime() - 86400ULL * plat::kTicksPerSecond;
+    shoot(&form, "replace" + tag);
+    for (QLabel* l : form.findChildren<QLabel*>()) expectWhole(l);
+    form.hide();
+    TRenameForm& rename = *form.RenameForm;
+    rename.Label->setText("Rename " + form.TargetPath);
+    rename.Memo->setText(form.TargetPath);
+    shoot(&rename, "rename" + tag);
+    expectWhole(rename.Label);
+    rename.hide();
+  }
+}
+
+}  // namespace
+
+TEST(Screenshots, NewBriefcaseAndSettingsDialogs) { shootDialogs(""); }
+
+TEST(Screenshots, NewBriefcaseAndSettingsDialogsAt13Points) {
+  const QFont before = QApplication::font();
+  QFont big = before;
+  big.setPointSize(13);
+  QApplication::setFont(big);
+  shootDialogs("-13pt");
+  QApplication::setFont(before);
 }

@@ -10,6 +10,7 @@
 
 #include "archive/compress.h"
 #include "archive/errors.h"
+#include "archive/extract/localfile.h"
 #include "archive/extract/names.h"
 #include "archive/extract/restore.h"
 #include "archive/namecode.h"
@@ -18,14 +19,12 @@
 #include "platform/findfile.h"
 #include "platform/paths.h"
 #include "platform/strtable.h"
-#include "platform/unnamed.h"
 
 namespace archive {
 namespace {
 
 constexpr size_t kWorkBufferSize = 65537;
 constexpr size_t kOutputChunk = 32768;
-constexpr const char* kTempPrefix = ".brc";
 
 // Thrown when the briefcase cannot be read (other than its end): the run ends.
 struct ReadFailure {};
@@ -139,7 +138,8 @@ class Run {
       c_.sendMessage(plat::loadStr(8014));
       result = kOutOfMemory;
     }
-    discardTemp();
+    writer_.rollback();
+    removeEntryFolders(c_);
     file_.close();
     if (inflateReady_) {
       inflateEnd(&zs_);
@@ -147,6 +147,9 @@ class Run {
     }
     s_.targetPrefix.clear();
     s_.checkedFolders.clear();
+    s_.claimedPaths.clear();
+    s_.claimedFiles.clear();
+    s_.sweptFolders.clear();
     work_.reset();
     if (c_.cancelled) result = kInterrupted;
     return result;
@@ -160,8 +163,14 @@ class Run {
     // 1. The target folder, and which entries count.
     s_.targetPrefix.clear();
     s_.checkedFolders.clear();
-    if (s_.listingMode == kModeUnload && !s_.targetFolder.empty())
-      prepareTargetFolder(c_, s_.targetFolder);
+    s_.entryFolders.clear();
+    s_.claimedPaths.clear();
+    s_.claimedFiles.clear();
+    s_.sweptFolders.clear();
+    // A folder too long to hold any file is refused before anything is made.
+    if (s_.listingMode == kModeUnload && !s_.targetFolder.empty() &&
+        prepareTargetFolder(c_, s_.targetFolder) != 0)
+      return kBadParameters;
     s_.allEntries = c_.names.empty();
     defaultMode_ = plat::defaultFileMode();
 
@@ -180,6 +189,10 @@ class Run {
       return err == ENOENT || err == ENOTDIR ? kNotFound : kReadSeekFailure;
     }
     input_ = std::make_unique<ArchiveInput>(file_.platformFile(), work_.get(), kWorkBufferSize - 1);
+    // The briefcase's own file, which no entry may replace.
+    plat::FileInfo self;
+    s_.container = file_.platformFile()->info(&self) ? std::make_pair(self.device, self.inode)
+                                                     : std::make_pair(uint64_t(0), uint64_t(0));
 
     int result = 0;
     bool stop = false;
@@ -365,14 +378,16 @@ class Run {
 
   // Whether the names list selects the entry; marks the first name that does.
   bool matchesNames(const TExtractEntry& e, std::vector<char>* used) {
-    const std::string name = e.displayName();
-    for (size_t k = 0; k < c_.names.size(); ++k) {
-      if (nameSelects(name, c_.names[k])) {
-        if (used) (*used)[k] = 1;
-        return true;
-      }
+    if (!selector_) {
+      std::vector<std::string> entryNames;
+      entryNames.reserve(s_.entries.size());
+      for (const TExtractEntry& x : s_.entries) entryNames.push_back(x.displayName());
+      selector_ = std::make_unique<NameSelector>(c_.names, entryNames);
     }
-    return false;
+    const long k = selector_->select(e.displayName());
+    if (k < 0) return false;
+    if (used) (*used)[static_cast<size_t>(k)] = 1;
+    return true;
   }
 
   int listingPass() {
@@ -394,9 +409,16 @@ class Run {
     uint32_t unsupported = 0;
     uint64_t total = 0;
     size_t selectedCount = 0;
+    if (!test && !s_.targetPrefix.empty()) {
+      // What a killed run of ours left in the target folder goes first.
+      const std::string root = plat::stripTrailingSlash(s_.targetPrefix);
+      s_.sweptFolders.insert(root);
+      removeLeftTemporaries(root);
+    }
     for (TExtractEntry& e : s_.entries) {
       e.selected = false;
       e.leftOut.clear();
+      e.outcome = UnloadOutcome::NotHandled;
       if (!s_.allEntries && !matchesNames(e, &used)) continue;
       e.leftOut = leftOutReason(e);
       if (!e.leftOut.empty()) {
@@ -537,6 +559,42 @@ class Run {
   }
 
   int handleEntry(TExtractEntry& e, bool test, bool* stopPass) {
+    if (test) return handleEntryData(e, test, stopPass);
+    s_.entryFolders.clear();
+    e.outcome = UnloadOutcome::Failed;
+    const int result = handleEntryData(e, test, stopPass);
+    if (e.outcome == UnloadOutcome::Unloaded) {
+      s_.entryFolders.clear();
+    } else {
+      // It stays in the briefcase; folders made for it go again.
+      s_.notAllUnloaded = true;
+      removeEntryFolders(c_);
+    }
+    return result;
+  }
+
+  // Gives the local file at the target path (and what is there, when found)
+  // to the current entry: no other entry of the run may have it.
+  void claim(const std::string& path, const plat::FileInfo* file) {
+    s_.claimedPaths.insert(path);
+    if (file) s_.claimedFiles.insert({file->device, file->inode});
+  }
+
+  // Whether the file at a target path is the briefcase, or a link to it.
+  bool isContainer(const std::string& path, const plat::FileInfo& info) const {
+    plat::FileInfo linked;
+    if (info.isSymlink && plat::fileSystem().stat(path, &linked, true))
+      return std::make_pair(linked.device, linked.inode) == s_.container;
+    return std::make_pair(info.device, info.inode) == s_.container;
+  }
+
+  // An entry that is not written here.
+  static int notWritten(TExtractEntry& e, UnloadOutcome outcome, int result) {
+    e.outcome = outcome;
+    return result;
+  }
+
+  int handleEntryData(TExtractEntry& e, bool test, bool* stopPass) {
     int result = 0;
     if (int skip = readLocalHeader(e, &result)) return raise(result, skip);
     const std::string shown = printableName(e.displayName());
@@ -575,18 +633,36 @@ class Run {
       if (!s_.renamed && e.host == 0 && localName.find('/') == std::string::npos)
         std::replace(s_.targetPath.begin(), s_.targetPath.end(), '\\', '/');
       int m = mapName(c_, e, s_.renamed);
-      if (m == kMapFolderCreated) return result;
-      if (m == kMapSkip) return result;
-      if (m != kMapOk && m != 1) return raise(result, kCompressedError);
+      if (m == kMapFolderCreated || m == kMapSkip) {
+        e.outcome = UnloadOutcome::Unloaded;
+        return result;
+      }
+      if (m != kMapOk && m != 1)
+        return notWritten(e, UnloadOutcome::Skipped, raise(result, kCompressedError));
 
-      if (!plat::findFirst(s_.targetPath, &found)) {
+      const bool there = plat::findFirst(s_.targetPath, &found);
+      const std::string shownTarget = printableName(s_.targetPath);
+      // One local file, one entry: a file another entry of this run was
+      // written to (or declined for) is not written again.
+      if (s_.claimedPaths.count(s_.targetPath) ||
+          (there && s_.claimedFiles.count({found.info.device, found.info.inode}))) {
+        msg(plat::strFormat("Skipping %s:  %s is already the file of another entry\n",
+                            shown.c_str(), shownTarget.c_str()));
+        return notWritten(e, UnloadOutcome::Skipped, raise(result, kCompressedError));
+      }
+      if (there && isContainer(s_.targetPath, found.info)) {
+        msg(plat::strFormat("Skipping %s:  %s is the briefcase itself\n", shown.c_str(),
+                            shownTarget.c_str()));
+        return notWritten(e, UnloadOutcome::Skipped, raise(result, kWarning));
+      }
+      if (!there) {
         found.info = plat::FileInfo();
         found.name.clear();
         break;  // nothing there: write it
       }
       if (found.info.isDirectory) {
-        msg(plat::loadStrFmt(8025, printableName(s_.targetPath).c_str()));
-        return raise(result, kWriteFailure);
+        msg(plat::loadStrFmt(8025, shownTarget.c_str()));
+        return notWritten(e, UnloadOutcome::Skipped, raise(result, kWriteFailure));
       }
       s_.existingTime = found.info.writeTime;
       s_.existingSize = static_cast<uint32_t>(found.info.size);
@@ -595,13 +671,15 @@ class Run {
       if (!newer) {
         if (existingPolicy_ == Policy::Never) {
           msg(plat::loadStrFmt(8011, shown.c_str()));
-          return result;
+          claim(s_.targetPath, &found.info);
+          return notWritten(e, UnloadOutcome::Declined, result);
         }
         if (existingPolicy_ == Policy::Always) break;
       } else {
         if (existingPolicy_ == Policy::Never || newerPolicy_ == Policy::Never) {
           msg(plat::loadStrFmt(8012, shown.c_str()));
-          return result;
+          claim(s_.targetPath, &found.info);
+          return notWritten(e, UnloadOutcome::Declined, result);
         }
         if (existingPolicy_ == Policy::Always && newerPolicy_ == Policy::Always) break;
       }
@@ -637,9 +715,9 @@ class Run {
           break;
       }
       if (write) break;
-      s_.notAllUnloaded = true;
       msg(plat::strFormat("Target file is newer. Skipping %s\n", shown.c_str()));
-      return result;
+      claim(s_.targetPath, &found.info);
+      return notWritten(e, UnloadOutcome::Declined, result);
     }
 
     s_.diskFullLevel = 0;
@@ -660,7 +738,9 @@ class Run {
     return kWriteFailure;
   }
 
-  // `existing`: what findFirst found at the target path, or null.
+  // `existing`: what findFirst found at the target path, or null. The file
+  // is written beside the target and put in place only when its data was
+  // checked (LocalFileWriter).
   int writeEntry(TExtractEntry& e, const std::string& shown, const plat::FileInfo* existing) {
     const std::string target = s_.targetPath;
     const std::string shownTarget = printableName(target);
@@ -676,93 +756,37 @@ class Run {
     }
     const uint32_t mode = replacing ? (existing->mode & 0777) : defaultMode_;
 
-    // The data goes into a file of its own in the target's folder: unnamed
-    // where the file system allows (nothing is left behind when the program
-    // dies), else under a temporary name.
-    std::string folder = plat::parentFolder(target);
-    if (folder.empty())
-      folder = (!target.empty() && target[0] == '/') ? std::string("/") : std::string(".");
-    static const std::string prefix(kTempPrefix);
-    bool unnamed = true;
-    out_ = plat::createUnnamed(folder);
-    if (!out_) {
-      unnamed = false;
-      out_ = plat::fileSystem().createTemp(folder, prefix, &tempPath_);
-      if (!out_) {
-        tempPath_.clear();
-        const int err = plat::lastError();
-        msg(plat::loadStrFmt(8025, shownTarget.c_str()));
-        return createFailure(err);
-      }
+    if (!writer_.begin(target, &s_.sweptFolders)) {
+      const int err = plat::lastError();
+      msg(plat::loadStrFmt(8025, shownTarget.c_str()));
+      return createFailure(err);
     }
-
-    int result = extract(e, out_.get(), shown);
-    if (s_.diskFullLevel > 1 || result > 1) {
-      discardTemp();
+    // Only data that was read whole and checked is put in place (an entry
+    // of an unknown method yields none).
+    int result = extract(e, writer_.file(), shown);
+    if (s_.diskFullLevel > 1 || result != 0) {
+      writer_.rollback();
       return result;
     }
 
     // Only a sound file is put in place: attributes and times first.
-    restoreAttributes(c_, *out_, e, mode);
-    if (unnamed) restoreTimes(c_, *out_, e);
-    bool ok = !replacing || out_->sync();
-    if (!unnamed) {
-      ok = out_->close() && ok;
-      out_.reset();
-    }
-    if (!ok) {
-      msg(plat::loadStrFmt(8029, shown.c_str()));
-      s_.diskFullLevel = 2;
-      discardTemp();
-      return kDiskFull;
-    }
-    if (!unnamed) restoreTimes(c_, tempPath_, e);
-
-    bool placed = false;
-    if (unnamed) {
-      // A new file takes its name in one step; a file to be replaced gets a
-      // temporary name first and is then renamed over it.
-      if (!exists && plat::linkUnnamed(*out_, target)) {
-        placed = true;
-      } else if (exists || plat::lastError() == EEXIST) {
-        if (!plat::linkUnnamedUnique(*out_, folder, prefix, &tempPath_)) tempPath_.clear();
-      }
-    }
-    if (!placed) {
-      int err = plat::lastError();
-      bool renamed = !tempPath_.empty() && plat::fileSystem().rename(tempPath_, target);
-      if (!renamed) {
-        if (!tempPath_.empty()) err = plat::lastError();
-        msg(plat::loadStrFmt(8025, shownTarget.c_str()));
-        discardTemp();
-        return createFailure(err);
-      }
-    }
-    tempPath_.clear();
-    if (out_) {
-      ok = out_->close();
-      out_.reset();
-      if (!ok) {
-        if (!replacing) plat::fileSystem().remove(target);
+    restoreAttributes(c_, *writer_.file(), e, mode);
+    restoreTimes(c_, *writer_.file(), e);
+    plat::FileInfo written;
+    if (!writer_.commit(exists, replacing, &written)) {
+      const int err = plat::lastError();
+      if (plat::isDiskFull(err)) {
         msg(plat::loadStrFmt(8029, shown.c_str()));
         s_.diskFullLevel = 2;
         return kDiskFull;
       }
+      msg(plat::loadStrFmt(8025, shownTarget.c_str()));
+      return createFailure(err);
     }
+    claim(target, &written);
     s_.filesWritten++;
+    e.outcome = UnloadOutcome::Unloaded;
     return result;
-  }
-
-  // Removes the temporary file of the entry being written, if any.
-  void discardTemp() {
-    if (out_) {
-      out_->close();
-      out_.reset();
-    }
-    if (!tempPath_.empty()) {
-      plat::fileSystem().remove(tempPath_);
-      tempPath_.clear();
-    }
   }
 
   // Writes a chunk of the entry's data (none in a test run); false after a
@@ -884,8 +908,8 @@ class Run {
   std::unique_ptr<uint8_t[]> work_;
   std::unique_ptr<uint8_t[]> outBuf_;
   std::unique_ptr<ArchiveInput> input_;
-  std::unique_ptr<plat::File> out_;
-  std::string tempPath_;
+  LocalFileWriter writer_;
+  std::unique_ptr<NameSelector> selector_;
   z_stream zs_{};
   bool inflateReady_ = false;
   uint32_t crc_ = 0;
@@ -951,6 +975,10 @@ void askReplaceThroughAsker(std::string& targetPath, plat::FileTime existingTime
   q.existingPath = targetPath;
   q.existingDetails = replaceDetails(existingSize, existingTime);
   q.newDetails = replaceDetails(entrySize, entryTime);
+  q.existingSize = existingSize;
+  q.existingTime = existingTime;
+  q.newSize = entrySize;
+  q.newTime = entryTime;
   std::string newPath;
   const int r = plat::asker().confirmReplace(q, &newPath);
   if (r == plat::mrCancel) {
@@ -958,8 +986,8 @@ void askReplaceThroughAsker(std::string& targetPath, plat::FileTime existingTime
     answer = kAnswerNo;
     return;
   }
-  if (answerForModalResult(r, &answer) && r == plat::mrRename)
-    targetPath = newPath.substr(0, kMaxPath);
+  // A path beyond the bound is refused by the unload, never cut.
+  if (answerForModalResult(r, &answer) && r == plat::mrRename) targetPath = newPath;
 }
 
 }  // namespace archive

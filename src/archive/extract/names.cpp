@@ -1,5 +1,9 @@
 #include "archive/extract/names.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <unordered_set>
+
 namespace archive {
 namespace {
 
@@ -167,6 +171,56 @@ bool nameSelects(const std::string& entryName, const std::string& listName) {
     if (same) return true;
   }
   return wildcardMatch(entryName, listName);
+}
+
+namespace {
+
+// A key that is equal for two texts that match letter case aside.
+std::string foldedKey(const std::string& s) {
+  std::string key;
+  for (uint32_t c : codePoints(s)) {
+    c = fold(c);
+    key.append(reinterpret_cast<const char*>(&c), sizeof c);
+  }
+  return key;
+}
+
+}  // namespace
+
+NameSelector::NameSelector(const std::vector<std::string>& names,
+                           const std::vector<std::string>& entryNames)
+    : names_(names) {
+  const std::unordered_set<std::string> borne(entryNames.begin(), entryNames.end());
+  for (size_t k = 0; k < names.size(); ++k) {
+    if (borne.count(names[k])) {
+      exact_.emplace(names[k], k);
+    } else {
+      folded_.emplace(foldedKey(names[k]), k);
+      others_.push_back(k);
+    }
+  }
+}
+
+long NameSelector::select(const std::string& entryName) const {
+  size_t best = SIZE_MAX;
+  auto it = exact_.find(entryName);
+  if (it != exact_.end()) best = it->second;
+  if (others_.empty()) {
+    // Every name is some entry's own (the window's selection): nothing else to try.
+  } else if (entryName.find_first_of("*?\\") == std::string::npos) {
+    // Without wildcards a name matches only a text equal to it, letter case aside.
+    auto f = folded_.find(foldedKey(entryName));
+    if (f != folded_.end()) best = std::min(best, f->second);
+  } else {
+    for (size_t k : others_) {
+      if (k >= best) break;
+      if (nameSelects(entryName, names_[k])) {
+        best = k;
+        break;
+      }
+    }
+  }
+  return best == SIZE_MAX ? -1 : static_cast<long>(best);
 }
 
 size_t utf8Length(const std::string& s) {

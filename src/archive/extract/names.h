@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace archive {
@@ -36,6 +37,25 @@ bool wildcardMatch(const std::string& pattern, const std::string& text);
 // name, or equals it without regard to case (so a name holding '\', an
 // ordinary character of a Linux name, still selects its own entry).
 bool nameSelects(const std::string& entryName, const std::string& listName);
+
+// Selecting entries by a list of names, as an unload does. A name that some
+// entry bears exactly (byte for byte) selects only the entries of that
+// exact name, so two entries whose names differ in letter case are told
+// apart; any other name selects as nameSelects says. Apart from entries
+// whose names hold wildcard characters, a selection takes time linear in
+// the entries and the names.
+class NameSelector {
+ public:
+  NameSelector(const std::vector<std::string>& names, const std::vector<std::string>& entryNames);
+  // The position in the list of the first name that selects the entry, or -1.
+  long select(const std::string& entryName) const;
+
+ private:
+  const std::vector<std::string>& names_;
+  std::unordered_map<std::string, size_t> exact_;   // a name -> its first position
+  std::unordered_map<std::string, size_t> folded_;  // a folded name that is not exact -> first position
+  std::vector<size_t> others_;                      // positions of the names that are not exact
+};
 
 // Code points in a UTF-8 text, and the longest prefix of at most n code points.
 size_t utf8Length(const std::string& s);

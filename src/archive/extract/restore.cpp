@@ -11,21 +11,6 @@
 namespace archive {
 namespace {
 
-bool isForbiddenCharacter(char ch) {
-  switch (ch) {
-    case '"': case '*': case ':': case '<': case '>': case '?': case '|':
-      return true;
-    default:
-      return false;
-  }
-}
-
-bool allDigits(const std::string& s, size_t from) {
-  for (size_t i = from; i < s.size(); ++i)
-    if (s[i] < '0' || s[i] > '9') return false;
-  return true;
-}
-
 void conversionFailed(TCompress& c, const TExtractEntry& e) {
   c.sendMessage(plat::strFormat("mapname:  conversion of %s failed\n",
                                 printableName(e.displayName()).c_str()));
@@ -42,11 +27,6 @@ int checkFolder(TCompress& c, const std::string& path, const TExtractEntry& e, b
   bool exists = plat::fileSystem().stat(path, &fi, followLinks);
   if (!exists) {
     if (!s.createFolders) return kMapSkip;
-    if (utf8Length(path) > kMaxFolderPath) {
-      c.sendMessage(plat::strFormat("checkdir error:  path too long: %s\n",
-                                    printableName(path).c_str()));
-      return kMapTooLong;
-    }
     if (!plat::fileSystem().makeDir(path)) {
       c.sendMessage(plat::strFormat(
           "checkdir error:  cannot create %s\n             unable to process %s.\n",
@@ -54,19 +34,20 @@ int checkFolder(TCompress& c, const std::string& path, const TExtractEntry& e, b
       return kMapFailed;
     }
     s.created = true;
+    s.entryFolders.push_back(path);
   } else if (!fi.isDirectory || fi.isSymlink) {
     c.sendMessage(plat::strFormat(
         "checkdir error:  %s exists but is not directory\n             unable to process %s.\n",
         printableName(path).c_str(), shown.c_str()));
     return kMapFailed;
   }
-  if (utf8Length(path) > kMaxFolderPath) {
-    c.sendMessage(
-        plat::strFormat("checkdir error:  path too long: %s\n", printableName(path).c_str()));
-    return kMapTooLong;
-  }
   if (!followLinks) s.checkedFolders.insert(path);
   return kMapOk;
+}
+
+void tooLong(TCompress& c, const std::string& path) {
+  c.sendMessage(
+      plat::strFormat("checkdir error:  path too long: %s\n", printableName(path).c_str()));
 }
 
 uint32_t le32(const uint8_t* p) {
@@ -80,25 +61,8 @@ plat::FileTime fromUnix(uint32_t t) {
 
 }  // namespace
 
-int prepareTargetFolder(TCompress& c, const std::string& folder) {
-  std::string f = folder;
-  if (!f.empty() && (f.back() == '/' || f.back() == '\\')) f.pop_back();
-  if (f.empty()) {
-    // The root folder itself.
-    c.extract.targetPrefix = folder.empty() ? std::string() : std::string("/");
-    return 0;
-  }
-  plat::fileSystem().makeDir(f);  // only the last level; it may well exist
-  c.extract.targetPrefix = f + "/";
-  return 0;
-}
-
-int mapName(TCompress& c, const TExtractEntry& e, bool renamed) {
-  TExtractState& s = c.extract;
-  s.createFolders = true;
-  s.created = false;
-  const std::string name = s.targetPath;
-
+MappedPath mapPath(const std::string& prefix, const std::string& name, bool renamed) {
+  MappedPath m;
   std::string out;
   size_t i = 0;
   if (renamed && !name.empty() && name[0] == '/') {
@@ -109,61 +73,120 @@ int mapName(TCompress& c, const TExtractEntry& e, bool renamed) {
       // A name that would leave the target folder is not written.
       const bool absolute = !name.empty() && (name[0] == '/' || name[0] == '\\');
       // A drive letter with a colon and a separator ("C:/x"); "x:y" is an
-      // ordinary name whose colon becomes '_'.
+      // ordinary name.
       const bool drive = name.size() >= 3 && name[1] == ':' && (name[2] == '/' || name[2] == '\\') &&
                          ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'));
       if (absolute || drive) {
-        conversionFailed(c, e);
-        return kMapFailed;
+        m.result = kMapFailed;
+        return m;
       }
     }
-    out = s.targetPrefix;
+    out = prefix;
   }
 
+  // The whole name is read before anything is made of it.
   std::string part;  // the current folder or file name
-  size_t semicolon = std::string::npos;
   for (; i < name.size(); ++i) {
     const char ch = name[i];
     if (ch == '/') {
-      if (part.empty()) continue;  // "a//b" is "a/b"
+      if (part.empty() || part == ".") {  // "a//b" and "a/./b" are "a/b"
+        part.clear();
+        continue;
+      }
       if (part == ".." && !renamed) {
-        conversionFailed(c, e);
-        return kMapFailed;
+        m.result = kMapFailed;
+        return m;
       }
       out += part;
-      int rc = checkFolder(c, out, e, renamed);
-      if (rc > 1) return rc;
+      m.folders.push_back(out);
       out += '/';
       part.clear();
-      semicolon = std::string::npos;
-    } else if (isForbiddenCharacter(ch)) {
-      part += '_';
-    } else if (ch == ';') {
-      semicolon = part.size();
-      part += ';';
-    } else if (static_cast<unsigned char>(ch) < 32) {
-      // dropped
-    } else {
-      part += ch;
+    } else if (static_cast<unsigned char>(ch) >= 32) {
+      part += ch;  // control characters are dropped
     }
   }
-  // A version suffix such as ";1" is removed.
-  if (semicolon != std::string::npos && allDigits(part, semicolon + 1)) part.resize(semicolon);
+  m.folderEntry = !name.empty() && name.back() == '/';
+  if (m.folderEntry) {
+    m.path = m.folders.empty() ? plat::stripTrailingSlash(out) : m.folders.back();
+  } else if (part.empty() || part == "." || part == "..") {
+    m.result = kMapFailed;
+    return m;
+  } else {
+    m.path = out + part;
+  }
 
-  if (!name.empty() && name.back() == '/') return s.created ? kMapFolderCreated : kMapSkip;
-  if (part.empty() || part == "." || part == "..") {
+  // Every path against its bound, never cut to fit.
+  for (const std::string& f : m.folders) {
+    if (utf8Length(f) > kMaxFolderPath) {
+      m.result = kMapTooLong;
+      m.tooLong = f;
+      return m;
+    }
+  }
+  if (!m.folderEntry && utf8Length(m.path) > kMaxPath) {
+    m.result = kMapTooLong;
+    m.tooLong = m.path;
+  }
+  return m;
+}
+
+std::vector<std::string> namesBeyondPathBound(const std::string& folder,
+                                              const std::vector<std::string>& names) {
+  const std::string f = plat::stripTrailingSlash(folder);
+  if (utf8Length(f) > kMaxFolderPath) return names;
+  const std::string prefix = f == "/" ? f : f + "/";
+  std::vector<std::string> out;
+  for (const std::string& n : names)
+    if (mapPath(prefix, n, false).result == kMapTooLong) out.push_back(n);
+  return out;
+}
+
+int prepareTargetFolder(TCompress& c, const std::string& folder) {
+  std::string f = folder;
+  if (!f.empty() && (f.back() == '/' || f.back() == '\\')) f.pop_back();
+  if (f.empty()) {
+    // The root folder itself.
+    c.extract.targetPrefix = folder.empty() ? std::string() : std::string("/");
+    return 0;
+  }
+  if (utf8Length(f) > kMaxFolderPath) {
+    tooLong(c, f);
+    return kMapTooLong;
+  }
+  plat::fileSystem().makeDir(f);  // only the last level; it may well exist
+  c.extract.targetPrefix = f + "/";
+  return 0;
+}
+
+int mapName(TCompress& c, const TExtractEntry& e, bool renamed) {
+  TExtractState& s = c.extract;
+  s.createFolders = true;
+  s.created = false;
+  const MappedPath m = mapPath(s.targetPrefix, s.targetPath, renamed);
+  if (m.result == kMapFailed) {
     conversionFailed(c, e);
     return kMapFailed;
   }
-  out += part;
-  out = utf8Prefix(out, kMaxPath);
-  const std::string last = plat::fileNamePart(out);
-  if (last == "." || last == "..") {
-    conversionFailed(c, e);
-    return kMapFailed;
+  if (m.result == kMapTooLong) {
+    tooLong(c, m.tooLong);
+    return kMapTooLong;
   }
-  s.targetPath = out;
+  for (const std::string& f : m.folders) {
+    const int rc = checkFolder(c, f, e, renamed);
+    if (rc > 1) return rc;
+  }
+  if (m.folderEntry) return s.created ? kMapFolderCreated : kMapSkip;
+  s.targetPath = m.path;
   return kMapOk;
+}
+
+void removeEntryFolders(TCompress& c) {
+  TExtractState& s = c.extract;
+  for (auto it = s.entryFolders.rbegin(); it != s.entryFolders.rend(); ++it) {
+    s.checkedFolders.erase(*it);
+    plat::fileSystem().removeDir(*it);  // fails, as it should, when the folder is not empty
+  }
+  s.entryFolders.clear();
 }
 
 EntryTimes entryTimes(const std::vector<uint8_t>& extra, uint16_t dosDate, uint16_t dosTime,
@@ -242,31 +265,14 @@ void restoreAttributes(TCompress& c, plat::File& file, const TExtractEntry& entr
                                   plat::lastError()));
 }
 
-namespace {
-
-template <typename SetTimes>
-void restoreTimesWith(TCompress& c, const TExtractEntry& entry, SetTimes set) {
+void restoreTimes(TCompress& c, plat::File& file, const TExtractEntry& entry) {
   EntryTimes t = entryTimes(entry.localExtra, entry.local.date, entry.local.time,
                             [&c](const std::string& m) { c.sendMessage(m); });
   if (!(t.known & (kTimeModification | kTimeAccess))) return;
   const plat::FileTime* access = (t.known & kTimeAccess) ? &t.access : nullptr;
   const plat::FileTime* write = (t.known & kTimeModification) ? &t.modification : nullptr;
-  if (!set(access, write))
+  if (!file.setTimes(nullptr, access, write))
     c.sendMessage(plat::strFormat("\nSetFileTime failed: %d\n", plat::lastError()));
-}
-
-}  // namespace
-
-void restoreTimes(TCompress& c, const std::string& path, const TExtractEntry& entry) {
-  restoreTimesWith(c, entry, [&](const plat::FileTime* a, const plat::FileTime* w) {
-    return plat::fileSystem().setTimes(path, nullptr, a, w);
-  });
-}
-
-void restoreTimes(TCompress& c, plat::File& file, const TExtractEntry& entry) {
-  restoreTimesWith(c, entry, [&](const plat::FileTime* a, const plat::FileTime* w) {
-    return file.setTimes(nullptr, a, w);
-  });
 }
 
 }  // namespace archive

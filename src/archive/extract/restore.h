@@ -34,16 +34,48 @@ enum : int {
   kMapFolderCreated = 77,  // a folder entry whose folder was created
 };
 
+// An entry's name (or a full path the user gave) turned into the local path
+// it is written to, as text only: nothing is looked at or created.
+//
+// A name keeps every character Linux can hold in a file name, those that
+// Windows forbids and a ";N" suffix included; control characters are
+// dropped, "." and empty levels are left out. A stored name that is
+// absolute, has a drive prefix, a ".." level, or names nothing is refused
+// (kMapFailed); a path whose folders are longer than kMaxFolderPath or
+// whose file is longer than kMaxPath characters is refused (kMapTooLong),
+// never cut.
+struct MappedPath {
+  int result = kMapOk;
+  bool folderEntry = false;          // the name ends with '/': only its folders are made
+  std::string path;                  // the file to write (a folder entry: its folder)
+  std::vector<std::string> folders;  // the folders on the way below the start, outermost first
+  std::string tooLong;               // with kMapTooLong: the path beyond the bound
+};
+MappedPath mapPath(const std::string& prefix, const std::string& name, bool renamed);
+
+// The names (as the lists show them) that cannot be written under `folder`
+// because their path would be longer than the bound, in the order given;
+// all of them when the folder itself is too long. A caller checks a local
+// folder with it before it starts an unload.
+std::vector<std::string> namesBeyondPathBound(const std::string& folder,
+                                              const std::vector<std::string>& names);
+
 // Sets the target-folder prefix: the folder without a trailing '/', whose
-// last level is created (failure ignored), followed by '/'. Returns 0.
+// last level is created (failure ignored), followed by '/'. Returns 0, or
+// kMapTooLong (nothing created) when the folder is longer than a folder
+// may be: it cannot hold any file.
 int prepareTargetFolder(TCompress& c, const std::string& folder);
 
 // Maps the name in c.extract.targetPath (the entry's name, or after a Rename
-// the full path the user gave) to the path to write, folders created as
-// needed; the result goes back into c.extract.targetPath. `entry` names the
-// entry in messages. A stored name that is absolute, has a drive prefix or
-// a ".." component is refused ("mapname:  conversion of %s failed").
+// the full path the user gave) to the path to write, with mapPath, and only
+// then creates the folders on the way; the result goes back into
+// c.extract.targetPath. `entry` names the entry in messages. Folders it
+// creates are added to c.extract.entryFolders.
 int mapName(TCompress& c, const TExtractEntry& entry, bool renamed);
+
+// Removes the folders created for the current entry (c.extract.entryFolders),
+// innermost first, when they are still empty: the entry was not written.
+void removeEntryFolders(TCompress& c);
 
 // The times an entry carries, as UTC file times.
 enum : unsigned { kTimeModification = 1, kTimeAccess = 2, kTimeCreation = 4 };
@@ -69,10 +101,8 @@ plat::FileTime entryTime(const TExtractEntry& entry);
 // among the entry's attributes clears its write bits.
 void restoreAttributes(TCompress& c, plat::File& file, const TExtractEntry& entry, uint32_t mode);
 
-// Restores the times of a file just written, after it was closed (by path),
-// or on its open stream after its last write (a creation time cannot be set
-// on Linux and is skipped).
-void restoreTimes(TCompress& c, const std::string& path, const TExtractEntry& entry);
+// Restores the times of a file just written, on its open stream after its
+// last write (a creation time cannot be set on Linux and is skipped).
 void restoreTimes(TCompress& c, plat::File& file, const TExtractEntry& entry);
 
 }  // namespace archive

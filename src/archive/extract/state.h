@@ -9,13 +9,25 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <set>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "archive/layout.h"
 #include "platform/filetime.h"
 
 namespace archive {
+
+// What an unload did with an entry.
+enum class UnloadOutcome : uint8_t {
+  NotHandled,  // not selected, or the run ended before it
+  Unloaded,    // its file was put in place, or its folder exists
+  Declined,    // an existing file was not replaced (the user's answer or the policy)
+  Skipped,     // refused: a name that cannot be written here, a path beyond the bound, a
+               // local file another entry of the run already took, the briefcase itself
+  Failed,      // damaged data or a write failure; the local file is as it was
+};
 
 // One entry of the central directory, as a run reads it.
 struct TExtractEntry {
@@ -24,6 +36,7 @@ struct TExtractEntry {
   std::vector<uint8_t> extra;  // the central extra field
   uint8_t host = 0;            // host system; above 17 stored as 18 (unknown); 0 is MS-DOS
   bool selected = false;       // set by the unload pass for the entries it handles
+  UnloadOutcome outcome = UnloadOutcome::NotHandled;  // set by the unload pass
   uint8_t attributes = 0;      // attributes to restore: low byte of the external ones, 0x20 added
   // Read by the unload pass from the entry's local header.
   TLocalFileHeader local;
@@ -89,7 +102,7 @@ struct TExtractState {
   // ---- read by the caller after a run ----
   std::vector<TExtractEntry> entries;  // the central directory in stored order
   TListTotals totals;                  // listing run
-  bool notAllUnloaded = false;         // an existing file was declined
+  bool notAllUnloaded = false;         // an entry was declined or skipped (see outcome)
   uint32_t filesWritten = 0;           // files put in place by the last unload
   // The answer byte: written by the replace-query callback, kept from one
   // question to the next (and from one run to the next).
@@ -107,6 +120,13 @@ struct TExtractState {
   bool createFolders = true;    // always on in an unload run
   bool created = false;         // the current mapping created a folder
   std::unordered_set<std::string> checkedFolders;  // folders found sound in this run
+  std::vector<std::string> entryFolders;  // folders created for the current entry
+  // Local files the run has given to an entry (written or declined), by path
+  // and by file (device, inode): no second entry may have them.
+  std::unordered_set<std::string> claimedPaths;
+  std::set<std::pair<uint64_t, uint64_t>> claimedFiles;
+  std::pair<uint64_t, uint64_t> container{0, 0};  // the briefcase's file (device, inode)
+  std::unordered_set<std::string> sweptFolders;  // folders cleared of a killed run's leftovers
   plat::FileTime existingTime = 0;
   plat::FileTime entryTime = 0;
   uint32_t existingSize = 0;

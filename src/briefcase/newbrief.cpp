@@ -1,0 +1,80 @@
+#include "briefcase/newbrief.h"
+
+
+#include "archive/errors.h"
+#include "archive/layout.h"
+#include "briefcase/brdate.h"
+#include "platform/ask.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/shortcut.h"
+#include "platform/strtable.h"
+
+namespace briefcase {
+namespace {
+
+constexpr int kStrNoFileName = 730;     // "No file name"
+constexpr int kStrCannotCreate = 731;   // "Could not create new briefcase"
+constexpr int kLevelCompressed = 6;
+constexpr int kLevelStored = 0;
+constexpr size_t kMaxPath = 259;
+
+void cannotCreate(const std::string& reason) {
+  std::string text = plat::loadStr(kStrCannotCreate);
+  if (!reason.empty()) text += "\n\n" + reason;
+  plat::messageBox(text, "", plat::btnOk, plat::Icon::Warning);
+}
+
+}  // namespace
+
+bool CreateNewBriefcase(const NewBriefcaseAnswers& a, NewBriefcase* out) {
+  NewBriefcase nb;
+  nb.containerPath = a.containerPath;
+  nb.localFolder = a.localFolder;
+  nb.record.exclude = a.exclude;
+  nb.record.include = a.include;
+  nb.level = a.compress ? kLevelCompressed : kLevelStored;
+  nb.record.subfolders = a.subfolders;
+
+  if (nb.containerPath.empty()) {
+    plat::messageBox(plat::loadStr(kStrNoFileName), "", plat::btnOk, plat::Icon::Warning);
+    return false;
+  }
+  if (nb.containerPath.front() != '/')
+    nb.containerPath = plat::joinPath(plat::currentFolder(), nb.containerPath);
+  const std::string& path = nb.containerPath;
+  if (path.size() > kMaxPath) {
+    cannotCreate("The path is longer than 259 characters.");
+    return false;
+  }
+  plat::FileInfo existing;
+  if (plat::fileSystem().stat(path, &existing, false) &&
+      (!a.replaceConsented || existing.isDirectory)) {
+    cannotCreate(path + " already exists.");
+    return false;
+  }
+
+  nb.record.AddEntry(nb.localFolder);
+  std::vector<uint8_t> stored;
+  try {
+    stored = nb.record.Stored(nb.level);
+  } catch (const RecordTooLarge& e) {
+    cannotCreate(e.what());
+    return false;
+  }
+  if (archive::createContainerAtomically(path, stored, &a.date, a.replaceConsented) !=
+      archive::kOk) {
+    cannotCreate(plat::lastErrorText());
+    return false;
+  }
+  nb.record.version = kRecordVersion;
+  ReadBriefcaseDate(path, &nb.date);
+  nb.includeList = SplitPatterns(nb.record.include, PatternKind::Include);
+  nb.excludeList = SplitPatterns(nb.record.exclude, PatternKind::Exclude);
+  if (a.makeShortcut) nb.shortcutName = plat::CreateDesktopShortcut(path);
+  if (out) *out = std::move(nb);
+  return true;
+}
+
+}  // namespace briefcase

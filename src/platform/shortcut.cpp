@@ -1,0 +1,113 @@
+#include "platform/shortcut.h"
+
+#include <fstream>
+#include <memory>
+
+#include "platform/ask.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+
+namespace plat {
+namespace {
+
+constexpr const char* kFailure = "Could not create shortcut";
+constexpr const char* kExtension = ".desktop";
+constexpr uint32_t kExecutableMode = 0755;
+
+// A value of a desktop entry: backslash, newline, tab and carriage return escaped.
+std::string entryValue(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+// One argument of Exec: in double quotes, with '"', '`', '$' and '\' escaped,
+// and '%' doubled so that it is not a field code.
+std::string execArgument(const std::string& s) {
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"' || c == '`' || c == '$' || c == '\\') out += '\\';
+    if (c == '%') out += '%';
+    out += c;
+  }
+  return out + "\"";
+}
+
+// $HOME/... as written in the user-dirs file.
+std::string expandHome(std::string value) {
+  if (value.rfind("$HOME", 0) == 0) value = homeDir() + value.substr(5);
+  return value;
+}
+
+bool writeAll(File& f, const std::string& text) {
+  size_t put = 0;
+  return f.write(text.data(), text.size(), &put) && put == text.size();
+}
+
+}  // namespace
+
+std::string shortcutDisplayName(const std::string& briefcasePath) {
+  const size_t slash = briefcasePath.rfind('/');
+  if (slash == std::string::npos) return std::string();
+  std::string name = "Shortcut to " + briefcasePath.substr(slash + 1);
+  if (name.size() >= 4 && name[name.size() - 4] == '.') name.resize(name.size() - 4);
+  return name;
+}
+
+std::string desktopFolder() {
+  std::ifstream in(configHome() + "/user-dirs.dirs");
+  std::string line;
+  while (std::getline(in, line)) {
+    const std::string key = "XDG_DESKTOP_DIR=";
+    size_t at = line.find_first_not_of(" \t");
+    if (at == std::string::npos || line.compare(at, key.size(), key) != 0) continue;
+    std::string value = line.substr(at + key.size());
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+      value = value.substr(1, value.size() - 2);
+    value = stripTrailingSlash(expandHome(value));
+    if (!value.empty() && value.front() == '/') return value;
+  }
+  return joinPath(homeDir(), "Desktop");
+}
+
+std::string desktopEntryText(const std::string& displayName, const std::string& briefcasePath) {
+  return "[Desktop Entry]\n"
+         "Type=Application\n"
+         "Version=1.0\n"
+         "Name=" + entryValue(displayName) + "\n"
+         "Exec=carryvale " + entryValue(execArgument(briefcasePath)) + "\n"
+         "Icon=carryvale\n"
+         "Terminal=false\n";
+}
+
+std::string CreateDesktopShortcut(const std::string& briefcasePath) {
+  const std::string name = shortcutDisplayName(briefcasePath);
+  if (name.empty()) return name;
+  const std::string folder = desktopFolder();
+  const std::string target = joinPath(folder, name + kExtension);
+  std::string temp;
+  bool ok = makePath(folder);
+  std::unique_ptr<File> f;
+  if (ok) f = fileSystem().createTemp(folder, ".brc", &temp);
+  ok = f && writeAll(*f, desktopEntryText(name, briefcasePath)) && f->sync() &&
+       f->setMode(kExecutableMode);
+  if (f && !f->close()) ok = false;
+  if (ok) ok = fileSystem().rename(temp, target);
+  if (!ok) {
+    if (f) fileSystem().remove(temp);
+    messageBox(kFailure, "", btnOk, Icon::None);
+    return std::string();
+  }
+  fileSystem().syncDir(folder);
+  return name;
+}
+
+}  // namespace plat
