@@ -45,6 +45,14 @@ struct Entry {
   uint64_t zip64Usize = 0;              // when set, the central ZIP64 uncompressed size
 };
 
+inline Entry entry(const std::string& name, const std::string& data, uint16_t method = 8) {
+  Entry e;
+  e.name = name;
+  e.data = data;
+  e.method = method;
+  return e;
+}
+
 struct Built {
   std::vector<uint8_t> bytes;
   uint32_t centralOffset = 0;

@@ -23,15 +23,9 @@
 namespace fs = std::filesystem;
 using craftzip::Built;
 using craftzip::Entry;
+using craftzip::entry;
 
 namespace {
-
-Entry entry(const std::string& name, const std::string& data) {
-  Entry e;
-  e.name = name;
-  e.data = data;
-  return e;
-}
 
 std::vector<uint8_t> unicodePath(const std::string& stored, const std::string& text,
                                  uint32_t crcDelta = 0) {
