@@ -23,11 +23,7 @@ using craftzip::Entry;
 namespace {
 
 Entry entry(const std::string& name, const std::string& data) {
-  Entry e;
-  e.name = name;
-  e.data = data;
-  e.method = 0;
-  return e;
+  return craftzip::entry(name, data, 0);
 }
 
 Entry badCrc(const std::string& name) {

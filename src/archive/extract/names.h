@@ -9,6 +9,9 @@
 
 namespace archive {
 
+// Appends a code point of the Basic Multilingual Plane as UTF-8.
+void appendUtf8(std::string& out, uint32_t codePoint);
+
 // True when the bytes are well-formed UTF-8 (plain ASCII included).
 bool isValidUtf8(const std::string& s);
 

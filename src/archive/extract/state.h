@@ -43,8 +43,12 @@ struct TExtractEntry {
   std::string localName;
   std::vector<uint8_t> localExtra;
 
-  // The stored name as text ('/' separators): UTF-8 as stored when the UTF-8
-  // flag is set or the bytes are valid UTF-8, otherwise decoded as Windows-1252.
+  bool needsZip64 = false;      // a size or the offset needs more than 32 bits
+  std::string leftOut;          // why the unload or test pass left it out, or ""
+
+  // The stored name as text ('/' separators), decoded as archive/namecode.h
+  // says (UTF-8 flag, Unicode Path field, code page 437 for MS-DOS hosts,
+  // Windows-1252 otherwise).
   std::string displayName() const;
   // A folder entry: its name ends with '/'.
   bool isFolder() const { return !name.empty() && name.back() == '/'; }

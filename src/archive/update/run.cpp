@@ -30,7 +30,7 @@ constexpr int kFileChanged = -1;
 
 uint64_t entryLength(const zlitem& item) {
   return TLocalFileHeader::kSize + uint64_t(item.local.nameLength) + item.local.extraLength +
-         item.central.compressedSize + ((item.local.flags & kFlagDescriptor) ? 16 : 0);
+         item.central.compressedSize + item.descriptorLength;
 }
 
 uint64_t centralLength(const zlitem& item) {
@@ -200,10 +200,20 @@ void Run::readDirectory() {
   if (int rc = findEndRecord(in, &end, sink)) fail(rc, c_.archivePath);
   c_.endRecord = end.record;
   c_.comment = std::move(end.comment);
-  if (int rc = readCentralDirectory(in, end.record.centralOffset, end.record.entriesTotal,
-                                    end.position, &u_.entries, &preamble_))
-    fail(rc, c_.archivePath);
-  if (int rc = checkEntries(in, u_.entries, end.position)) fail(rc, c_.archivePath);
+  // A container that needs more than this program writes, or whose directory
+  // holds other than its count says, is not rewritten: that would drop entries.
+  if (!end.needsZip64.empty()) fail(kTooLarge, zip64Refusal(c_.archivePath, end.needsZip64));
+  int rc = readCentralDirectory(in, static_cast<uint32_t>(end.centralOffset),
+                                static_cast<uint32_t>(end.centralSize), end.directoryEnd,
+                                &u_.entries, &preamble_);
+  if (rc == kTooLarge)
+    fail(rc, zip64Refusal(c_.archivePath, "more than 65,535 entries"));
+  if (rc) fail(rc, c_.archivePath);
+  std::string mismatch = countMismatch(c_.archivePath, end.entries, u_.entries.items.size());
+  if (!mismatch.empty()) fail(kSevereError, mismatch);
+  rc = checkEntries(in, u_.entries, end.position);
+  if (rc == kTooLarge) fail(rc, zip64Refusal(c_.archivePath, "4 GB or more"));
+  if (rc) fail(rc, c_.archivePath);
 }
 
 void Run::notLoaded(const std::string& path) {
