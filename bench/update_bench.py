@@ -95,6 +95,18 @@ def main():
         new_briefcase(fresh)
         return timed([brc, "load", fresh] + files, env, memory=True)
 
+    fresh1 = os.path.join(work, "fresh1.brc")
+
+    def run_fresh_one_thread():
+        new_briefcase(fresh1)
+        return timed([brc, "load", "--threads", "1", fresh1] + files, env, memory=True)
+
+    def run_7z():
+        out = os.path.join(work, "7z.zip")
+        if os.path.exists(out):
+            os.remove(out)
+        return timed(["sh", "-c", 'cd "$0" && 7z a -tzip -mx5 -mmt=2 "$1" . >/dev/null', corpus, out], env)
+
     def run_bsdtar():
         out = os.path.join(work, "bsdtar.zip")
         if os.path.exists(out):
@@ -118,6 +130,7 @@ def main():
         return timed(["sh", "-c", 'cp "$0" "$1" && sync "$1"', full, copy], env)
 
     tasks = [("floor", run_floor), ("floor+fsync", run_floor_fsync), ("brc load (fresh)", run_fresh),
+             ("brc load (fresh, 1 thread)", run_fresh_one_thread), ("7z a -tzip -mx5 -mmt=2", run_7z),
              ("bsdtar zip -6", run_bsdtar), ("python zipfile -6", run_pyzip),
              ("brc load (one file)", run_one), ("cp container", run_cp), ("cp+sync container", run_cp_sync)]
     times = {name: [] for name, _ in tasks}
@@ -144,6 +157,7 @@ def main():
     bigbc = os.path.join(work, "big.brc")
     subprocess.run([brc, "new", bigbc, "--folder", big_dir], env=env, check=True)
     big_wall, big_rss = timed([brc, "load", bigbc, big], env, memory=True)
+    big16_wall, big16_rss = timed([brc, "load", "--threads", "16", bigbc, big], env, memory=True)
 
     med = {k: statistics.median(v) for k, v in times.items()}
     cmed = {k: statistics.median(v) for k, v in cpu.items()}
@@ -155,17 +169,23 @@ def main():
         print("| %s | %.2f | %.2f | %s | %s |" % (name, med[name], cmed[name],
                                                  " ".join("%.2f" % t for t in times[name]), peak))
     print("| brc load (one 1 GiB file) | %.2f | | | %.1f |" % (big_wall, big_rss / 1024))
+    print("| brc load --threads 16 (one 1 GiB file) | %.2f | | | %.1f |" % (big16_wall, big16_rss / 1024))
     print()
-    for label, cmp in (("floor", "floor"), ("bsdtar", "bsdtar zip -6"), ("python zipfile", "python zipfile -6")):
+    for label, cmp in (("floor", "floor"), ("bsdtar", "bsdtar zip -6"), ("python zipfile", "python zipfile -6"),
+                       ("7z", "7z a -tzip -mx5 -mmt=2"), ("one thread", "brc load (fresh, 1 thread)")):
         print("fresh load / %s, CPU: %.3f" % (label, cmed["brc load (fresh)"] / cmed[cmp]))
     print("fresh load / floor: %.3f" % (med["brc load (fresh)"] / med["floor"]))
+    print("fresh load, 1 thread / floor: %.3f" % (med["brc load (fresh, 1 thread)"] / med["floor"]))
+    print("fresh load / 7z: %.3f" % (med["brc load (fresh)"] / med["7z a -tzip -mx5 -mmt=2"]))
     print("fresh load / floor+fsync: %.3f" % (med["brc load (fresh)"] / med["floor+fsync"]))
     print("fresh load / bsdtar: %.3f" % (med["brc load (fresh)"] / med["bsdtar zip -6"]))
     print("fresh load / python zipfile: %.3f" % (med["brc load (fresh)"] / med["python zipfile -6"]))
     print("one-file load / cp: %.3f" % (med["brc load (one file)"] / med["cp container"]))
     print("one-file load / cp+sync: %.3f" % (med["brc load (one file)"] / med["cp+sync container"]))
-    print("sizes: brc %d, bsdtar %d, python %d, floor %d bytes" % (
-        os.path.getsize(fresh), os.path.getsize(os.path.join(work, "bsdtar.zip")),
+    print("the same archive with 1 thread and with %d: %s" % (os.cpu_count(), open(fresh, "rb").read() == open(fresh1, "rb").read()))
+    print("sizes: brc %d, 7z %d, bsdtar %d, python %d, floor %d bytes" % (
+        os.path.getsize(fresh), os.path.getsize(os.path.join(work, "7z.zip")),
+        os.path.getsize(os.path.join(work, "bsdtar.zip")),
         os.path.getsize(os.path.join(work, "py.zip")), os.path.getsize(os.path.join(work, "floor.out"))))
 
 

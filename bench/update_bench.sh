@@ -7,7 +7,7 @@
 # /tmp/carryvale-bench; never inside the repository's tracked files), then
 # runs every command ROUNDS times (default 5), alternating, and prints the
 # medians, the ratios and the peak memory. BUILD_DIR holds a release build of
-# brc (default: build). Needs gcc, zlib, bsdtar (libarchive-tools), python3
+# brc (default: build). Needs gcc, zlib, bsdtar (libarchive-tools), 7z, python3
 # and /usr/bin/time.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)

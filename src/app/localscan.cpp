@@ -33,10 +33,15 @@ std::string childPath(const std::string& folder, const std::string& name) {
   return folder + "/" + name;
 }
 
+using TooDeep = std::function<void(const std::string&)>;
+
 void scanFolder(const ScanRules& rules, const std::string& folder,
-                const std::function<void(const LoadCandidate&)>& found, int depth) {
-  // Deeper than any real tree: a guard against a loop of bind mounts.
-  if (depth > 256) return;
+                const std::function<void(const LoadCandidate&)>& found, const TooDeep& tooDeep,
+                int depth) {
+  if (depth > kMaxScanDepth) {
+    if (tooDeep) tooDeep(folder);
+    return;
+  }
   plat::FolderEnum en;
   if (!en.open(folder)) return;
   plat::FindData fd;
@@ -47,14 +52,14 @@ void scanFolder(const ScanRules& rules, const std::string& folder,
     if (!PassesNameTest(rules, fd.name)) continue;
     if (fd.kind == plat::EntryKind::Directory) {
       if (rules.subfolders && fd.name[0] != '.')
-        scanFolder(rules, childPath(folder, fd.name), found, depth + 1);
+        scanFolder(rules, childPath(folder, fd.name), found, tooDeep, depth + 1);
       continue;
     }
     if (!en.readInfo(&fd)) continue;
     if (fd.kind == plat::EntryKind::Directory) {
       // Only now known to be a folder (a file system without entry kinds).
       if (rules.subfolders && fd.name[0] != '.')
-        scanFolder(rules, childPath(folder, fd.name), found, depth + 1);
+        scanFolder(rules, childPath(folder, fd.name), found, tooDeep, depth + 1);
       continue;
     }
     if (fd.kind != plat::EntryKind::File) continue;
@@ -73,9 +78,10 @@ void scanFolder(const ScanRules& rules, const std::string& folder,
 
 }  // namespace
 
-void ScanLocalFolder(const ScanRules& rules, const std::function<void(const LoadCandidate&)>& found) {
+void ScanLocalFolder(const ScanRules& rules, const std::function<void(const LoadCandidate&)>& found,
+                     const TooDeep& tooDeep) {
   if (rules.localFolder.empty()) return;
-  scanFolder(rules, rules.localFolder, found, 0);
+  scanFolder(rules, rules.localFolder, found, tooDeep, 0);
 }
 
 }  // namespace app

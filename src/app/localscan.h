@@ -47,6 +47,13 @@ std::string RelativeFolder(const std::string& localFolder, const std::string& fo
 // subfolders on, a folder is entered when its own name passes the name test
 // and does not begin with '.'; symbolic links are neither reported nor
 // followed. A folder that cannot be read contributes nothing.
-void ScanLocalFolder(const ScanRules& rules, const std::function<void(const LoadCandidate&)>& found);
+// A folder more than kMaxScanDepth levels below the local folder is not
+// read (a guard against loops of bind mounts, and deeper than any path a
+// briefcase can hold); `tooDeep`, when set, receives each such folder, so
+// that the files in it are reported as not loaded rather than passed over
+// in silence.
+constexpr int kMaxScanDepth = 256;
+void ScanLocalFolder(const ScanRules& rules, const std::function<void(const LoadCandidate&)>& found,
+                     const std::function<void(const std::string& folder)>& tooDeep = nullptr);
 
 }  // namespace app

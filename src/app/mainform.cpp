@@ -1,28 +1,85 @@
 #include "app/mainform.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProgressBar>
+#include <QSplitter>
 #include <QStatusBar>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeView>
 #include <QVBoxLayout>
 
+#include "app/listmodel.h"
+#include "app/rows.h"
+#include "archive/errors.h"
+#include "archive/extract/extract.h"
+#include "briefcase/briefcasedoc.h"
 #include "components/artwork.h"
 #include "components/debug.h"
+#include "components/foldermonitor.h"
 #include "dialogs/about.h"
 #include "dialogs/anim.h"
 #include "docframe/docmanager.h"
 #include "docframe/document.h"
+#include "platform/ask.h"
+#include "platform/paths.h"
 #include "platform/strtable.h"
+
+// The manual's pages live in the program (a static library's resources must
+// be named once to be linked in).
+static void initHelpResources() { Q_INIT_RESOURCE(help); }
 
 namespace {
 
+enum StrId : int {
+  kStrNoLocalFolder = 681,
+  kStrNoBriefcaseFile = 682,
+  kStrWarning = 683,
+  kStrError = 687,
+  kStrSelected = 703,
+  kStrLoadedOn = 704,
+  kStrWriteProtected = 735,
+  kStrNoBriefcase = 803,
+  kStrOpening = 804,
+  kStrReady = 805,
+};
+
 QString str(int id) { return QString::fromStdString(plat::loadStr(id)); }
+
+// Design sizes of the lists' columns.
+constexpr int kNameWidth = 150, kFolderWidth = 150, kSizeWidth = 70, kDateWidth = 120;
+// LeftPanel: room for the 32 x 32 pictures and the two 21 x 45 arrows side by side.
+constexpr int kLeftPanelWidth = 46;
+
+QIcon themed(const char* name, art::Image fallback) {
+  return QIcon::fromTheme(QString::fromLatin1(name), art::icon(fallback));
+}
+
+// Calls fn(row) for every row of a selection (rows are selected whole, so
+// each range spans every column and its rows count once).
+template <typename Fn>
+void forEachRow(const QItemSelection& selection, Fn fn) {
+  for (const QItemSelectionRange& range : selection)
+    for (int r = range.top(); r <= range.bottom(); ++r) fn(r);
+}
+
+std::string withoutTrailingSlash(std::string s) {
+  if (s.size() > 1 && s.back() == '/') s.pop_back();
+  return s;
+}
 
 }  // namespace
 
@@ -35,19 +92,21 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent)
   debugHelper_->Storage().SetKey(cvreg::kAppKey);
   debugHelper_->Storage().SetRegistryRootKey(atrkCurrentUser);
   debugHelper_->InstallAsDiagReceiver();
+  // The `debug` switch is read once for the run: every status text of a
+  // listing goes through the diagnostic output, and reading (and writing
+  // back) the settings file for each of them would cost a file rewrite per
+  // entry.
+  debugHelper_->SetActiveOnCreation(debugHelper_->GetActive() ? aocYes : aocNo);
 
   createActions();
   createMenus();
   createToolBar();
   createDocumentFramework();
 
-  auto* central = new QWidget(this);
-  auto* centralLayout = new QVBoxLayout(central);
-  centralLayout->setContentsMargins(0, 0, 0, 0);
-  ClientPanel = new QWidget(central);
-  ClientPanel->setObjectName(QStringLiteral("ClientPanel"));
-  centralLayout->addWidget(ClientPanel);
-  setCentralWidget(central);
+  createClientPanel();
+
+  folderMonitor_ = std::make_unique<TFolderMonitor>();
+  folderMonitor_->SetOnChangeInFolder([this](TFolderMonitor*) { FolderMonitor1ChangeInFolder(); });
 
   StatusLabel = new QLabel(this);
   StatusLabel->setObjectName(QStringLiteral("StatusLine"));
@@ -75,12 +134,15 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent)
 }
 
 TMainForm::~TMainForm() {
+  // No change report may arrive while the window goes.
+  folderMonitor_->StopMonitoring();
   // The manager closes the document while the window is whole, then goes.
   delete DocManager1;
   DocManager1 = nullptr;
   delete Document1;
   Document1 = nullptr;
   destroying_ = true;
+  briefcase_.reset();
   debugHelper_->RemoveAsDiagReceiver();
 }
 
@@ -140,9 +202,10 @@ void TMainForm::createActions() {
   FileClose = makeAction(QStringLiteral("&Close"), {}, QStringLiteral("Close|Close this briefcase"));
   FileExit = makeAction(QStringLiteral("E&xit"), QStringLiteral("Alt+F4"),
                         QStringLiteral("Exit|Exit the Carryvale program"));
-  FileNew->setIcon(art::icon(art::Image::New));
-  FileOpen->setIcon(art::icon(art::Image::Open));
-  FileSave->setIcon(art::icon(art::Image::Save));
+  // The desktop theme's images where it has them, our own otherwise.
+  FileNew->setIcon(themed("document-new", art::Image::New));
+  FileOpen->setIcon(themed("document-open", art::Image::Open));
+  FileSave->setIcon(themed("document-save", art::Image::Save));
 
   BriefcaseLoad1 = makeAction(QStringLiteral("&Load"), QStringLiteral("Ctrl+L"),
                               QStringLiteral("Load|Load the briefcase"));
@@ -151,9 +214,9 @@ void TMainForm::createActions() {
   ClearItem = makeAction(QStringLiteral("&Clear"), QStringLiteral("Ctrl+Del"), {});
   BriefcaseSettings = makeAction(QStringLiteral("&Settings..."), QStringLiteral("Alt+Return"),
                                  QStringLiteral("Settings|Modify the settings for this briefcase"));
-  BriefcaseLoad1->setIcon(art::icon(art::Image::Load));
-  BriefcaseUnload1->setIcon(art::icon(art::Image::Unload));
-  BriefcaseSettings->setIcon(art::icon(art::Image::Settings));
+  BriefcaseLoad1->setIcon(themed("go-down", art::Image::Load));
+  BriefcaseUnload1->setIcon(themed("go-up", art::Image::Unload));
+  BriefcaseSettings->setIcon(themed("document-properties", art::Image::Settings));
 
   SetLocalFolder1 = makeAction(QStringLiteral("&Set Local Folder..."), {}, {});
   IncludeFiles1 = makeAction(QStringLiteral("&Include Files..."), {}, {});
@@ -167,7 +230,7 @@ void TMainForm::createActions() {
                               QStringLiteral("Refresh|Refresh the lists with recent data"));
   OptionsDeleteBriefcase->setIcon(art::icon(art::Image::DeleteBriefcase));
   OptionsDeleteLocal->setIcon(art::icon(art::Image::DeleteLocal));
-  OptionsRefresh->setIcon(art::icon(art::Image::Refresh));
+  OptionsRefresh->setIcon(themed("view-refresh", art::Image::Refresh));
 
   HelpContentsItem = makeAction(QStringLiteral("&Contents"), QStringLiteral("F1"),
                                 QStringLiteral("Display the help contents screen"));
@@ -177,18 +240,38 @@ void TMainForm::createActions() {
                                 QStringLiteral("Help on using the help system"));
   HelpAbout = makeAction(QStringLiteral("&About..."), {},
                          QStringLiteral("About|About the Carryvale program"));
-  HelpAbout->setIcon(art::icon(art::Image::About));
+  HelpAbout->setIcon(themed("help-about", art::Image::About));
 
   connect(FileExit, &QAction::triggered, this, &QWidget::close);
   connect(HelpAbout, &QAction::triggered, this, &TMainForm::HelpAboutExecute);
+  connect(HelpContentsItem, &QAction::triggered, this, &TMainForm::HelpContents);
+  connect(HelpSearchItem, &QAction::triggered, this, &TMainForm::HelpSearch);
+  connect(HelpHowToUseItem, &QAction::triggered, this, &TMainForm::HelpHowToUse);
 
-  // Not available yet: the document framework (New, Open, Save, Save As,
-  // Close), the briefcase operations and the help viewer. Their commands stay
-  // disabled until their handlers are connected.
-  for (QAction* a : {FileNew, FileOpen, FileSave, FileSaveAs, FileClose, ClearItem,
-                     SetLocalFolder1, IncludeFiles1, ExcludeFiles1, SelectAll1, HelpContentsItem,
-                     HelpSearchItem, HelpHowToUseItem})
-    a->setEnabled(false);
+  // The document framework enables these once a briefcase is open.
+  for (QAction* a : {FileSave, FileSaveAs, FileClose}) a->setEnabled(false);
+
+  // Every briefcase command does nothing without a briefcase or while an
+  // operation runs; the handlers decide the rest.
+  auto command = [this](QAction* a, void (TMainForm::*handler)()) {
+    connect(a, &QAction::triggered, this, [this, handler] {
+      if (briefcaseOpen_ && !OperationRunning()) (this->*handler)();
+    });
+  };
+  command(BriefcaseLoad1, &TMainForm::BriefcaseLoad);
+  command(BriefcaseUnload1, &TMainForm::BriefcaseUnload);
+  command(ClearItem, &TMainForm::ClearButtonClick);
+  command(BriefcaseSettings, &TMainForm::SettingsItemClick);
+  command(SetLocalFolder1, &TMainForm::SetLocalFolder1Click);
+  command(IncludeFiles1, &TMainForm::IncludeFiles1Click);
+  command(ExcludeFiles1, &TMainForm::ExcludeFiles1Click);
+  command(OptionsDeleteBriefcase, &TMainForm::DeleteBriefcaseButtonClick);
+  command(OptionsDeleteLocal, &TMainForm::DeleteLocalButtonClick);
+  command(SelectAll1, &TMainForm::SelectAll1Click);
+  command(OptionsRefresh, &TMainForm::Refresh1Click);
+  // The window's commands work wherever the focus is in the window.
+  addActions({BriefcaseLoad1, BriefcaseUnload1, ClearItem, BriefcaseSettings, SelectAll1,
+              OptionsRefresh, HelpContentsItem});
 }
 
 void TMainForm::createMenus() {
@@ -255,21 +338,28 @@ void TMainForm::FormCreate() {
 
 void TMainForm::UpdateCommands() {
   if (destroying_) return;
+  // While an operation runs its lock holds every command off; the commands
+  // are set again when it ends.
+  if (OperationRunning()) return;
   const bool open = briefcaseOpen_;
-  // Load and unload need a selection in their list; the lists arrive with the
-  // briefcase views, until then there is nothing to select.
-  const bool loadEnabled = open && false;
-  const bool unloadEnabled = open && false;
+  const bool loadEnabled = open && LocalList->selectionModel()->hasSelection();
+  const bool unloadEnabled = open && BriefcaseList->selectionModel()->hasSelection();
   BriefcaseLoad1->setEnabled(loadEnabled);
   BriefcaseUnload1->setEnabled(unloadEnabled);
   OptionsDeleteBriefcase->setEnabled(unloadEnabled);
   OptionsDeleteLocal->setEnabled(loadEnabled);
+  LoadButton2->setEnabled(loadEnabled);
+  UnloadButton2->setEnabled(unloadEnabled);
   OptionsRefresh->setEnabled(open);
   BriefcaseSettings->setEnabled(open);
+  for (QAction* a : {ClearItem, SetLocalFolder1, IncludeFiles1, ExcludeFiles1, SelectAll1})
+    a->setEnabled(open);
+  // A new briefcase is made by the wizard, which is not part of the window yet.
+  FileNew->setEnabled(false);
   BriefcaseItem->menuAction()->setVisible(open);
   OptionsItem->menuAction()->setVisible(open);
   ClientPanel->setVisible(open);
-  if (!open) SetStatusText(str(803));
+  if (!open) SetStatusText(str(kStrNoBriefcase));
 }
 
 // ---- status ----
@@ -288,10 +378,16 @@ QString TMainForm::StatusLineText() const {
 
 void TMainForm::ShowStatus(const QString& text) {
   debugHelper_->Output(text.toStdString());
-  if (AnimatedForm) {
-    AnimatedForm->setInfoText(text);
-    AnimatedForm->InfoLabel->repaint();
-  }
+  // A listing sends one text per entry: the progress window's line is
+  // repainted and the pending events are served at most every 20 ms, which
+  // keeps the windows live without spending the run in the event loop. A
+  // shown progress window always holds the latest text.
+  const bool shown = AnimatedForm && AnimatedForm->isVisible();
+  if (shown) AnimatedForm->setInfoText(text);
+  if (statusClock_.isValid() && statusClock_.elapsed() < 20) return;
+  statusClock_.start();
+  if (shown) AnimatedForm->InfoLabel->repaint();
+  else if (AnimatedForm) AnimatedForm->setInfoText(text);
   QCoreApplication::processEvents();
 }
 
@@ -304,15 +400,35 @@ void TMainForm::HelpAboutExecute() {
 void TMainForm::StartupDelayTimerTimer() {
   StartupDelayTimer->stop();
   if (arguments_.isEmpty()) return;
-  // Opening the briefcase named first, and the load or unload that a switch
-  // asks for, arrive with the document framework.
+  // The first argument, whatever it is, is the briefcase to open. The load or
+  // unload that a switch asks for arrives with the operations.
+  DocManager1->Open(arguments_.first().toStdString());
+}
+
+void TMainForm::FolderMonitor1ChangeInFolder() {
+  // On the monitor's worker: only hand the arming of the timer to the window's
+  // thread (dropped when the window is gone). A running timer keeps its tick.
+  QMetaObject::invokeMethod(
+      this, [this] { if (!RefreshTimer->isActive()) RefreshTimer->start(); },
+      Qt::QueuedConnection);
 }
 
 void TMainForm::RefreshTimerTimer() {
-  // The local list's refresh arrives with the briefcase views.
+  if (!briefcaseOpen_) return;
+  RefreshTimer->stop();
+  if (OperationRunning()) {
+    // The operation's rows stay as they are; the rescan follows its end.
+    refreshPending_ = true;
+    return;
+  }
+  RefreshLocalList();
 }
 
-bool TMainForm::FormCloseQuery() { return !Document1 || Document1->CloseQuery(); }
+bool TMainForm::FormCloseQuery() {
+  // Never while an operation runs: it works on the open briefcase.
+  if (OperationRunning()) return false;
+  return !Document1 || Document1->CloseQuery();
+}
 
 // ---- document framework ----
 
@@ -363,23 +479,426 @@ void TMainForm::createDocumentFramework() {
 
   DocManager1->Loaded();
 
-  // Nothing can create or open a briefcase yet: New and Open stay off until
-  // the briefcase document answers Document1New and Document1Open.
+  // A new briefcase is made by the wizard, which is not part of the window
+  // yet: New stays off. Open works.
   FileNew->setEnabled(false);
-  FileOpen->setEnabled(false);
 }
 
 void TMainForm::DocManager1NewDocument(TDocManager*, TDocument*& document) {
   document = Document1;
 }
 
-void TMainForm::Document1New(TDocument*, bool& success) { success = false; }
+void TMainForm::Document1New(TDocument*, bool& success) {
+  // A new briefcase is made by the wizard, which is not part of the window
+  // yet (File|New stays disabled).
+  success = false;
+}
 
-void TMainForm::Document1Open(TDocument*, bool& success) { success = false; }
+void TMainForm::Document1Open(TDocument* sender, bool& success) {
+  SetStatusText(str(kStrOpening));
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  briefcase::TBriefcaseDocLinks links;
+  links.callbacks.message = [this](const std::string& s) { ShowStatus(QString::fromStdString(s)); };
+  links.callbacks.configMessage = links.callbacks.message;
+  links.callbacks.totalProgress = [this](int v) { TotalProgress(v); };
+  links.callbacks.fileProgress = [this](int v) { FileProgress(v); };
+  links.callbacks.cancelCheck = [this](bool& cancel) { CancelCheck(cancel); };
+  links.callbacks.configRefresh = [this] { StoreConfiguration(); };
+  links.callbacks.writeProtected = [this](const std::string& path, bool& abort) {
+    WriteProtected(path, abort);
+  };
+  links.extractCallbacks.listEntry = [this](const archive::TExtractEntry& e) { ListEntry(e); };
+  links.dirty = [this] { return Document1->Dirty(); };
+  links.setDirty = [this](bool d) { Document1->SetDirty(d); };
+  links.monitor = folderMonitor_.get();
+  briefcase_ = std::make_unique<briefcase::TBriefcaseDoc>(sender->FileName(), std::move(links));
+  success = briefcase_->Opened();
+  if (!success) {
+    briefcase_.reset();
+    engine_ = nullptr;
+    briefcaseOpen_ = false;
+    QApplication::restoreOverrideCursor();
+    UpdateCommands();
+    return;
+  }
+  engine_ = &briefcase_->Engine();
+  briefcaseOpen_ = true;
+  LocalEdit->setText(QString::fromStdString(briefcase_->LocalFolder()));
+  ClientPanel->setVisible(true);
+  FormResize();
+  RefreshLists();
+  if (briefcase_) {
+    SelectAll1Click();
+    UpdateCommands();
+  }
+  QApplication::restoreOverrideCursor();
+  if (!briefcase_) return;
+  SetStatusText(str(kStrReady));
+  if (briefcase_->FolderChosenOnOpen()) {
+    // The framework clears the dirty flag once the open has ended; the folder
+    // chosen on this first visit must still be saved, so the flag is set
+    // again right after.
+    QMetaObject::invokeMethod(
+        this, [this] { if (briefcase_ && Document1->Opened()) Document1->SetDirty(true); },
+        Qt::QueuedConnection);
+  }
+}
 
-void TMainForm::Document1Commit(TDocument*, bool& success) { success = false; }
+void TMainForm::Document1Commit(TDocument*, bool& success) {
+  success = briefcase_ ? briefcase_->Save(false) : false;
+}
 
-void TMainForm::Document1Close(TDocument*) {}
+void TMainForm::Document1Close(TDocument*) {
+  briefcase_.reset();  // also stops the folder monitor
+  engine_ = nullptr;
+  briefcaseOpen_ = false;
+  RefreshTimer->stop();
+  refreshPending_ = false;
+  LocalModel->clear();
+  BriefcaseModel->clear();
+  FullSummary(List::Local);
+  FullSummary(List::Briefcase);
+  BriefcaseLabel->setText(QStringLiteral("No Briefcase loaded"));
+  LocalEdit->clear();
+  UpdateCommands();
+}
+
+void TMainForm::closeBriefcase() {
+  if (Document1 && Document1->Opened()) Document1->Close();
+}
+
+// ---- the client panel ----
+
+void TMainForm::createClientPanel() {
+  auto* central = new QWidget(this);
+  auto* centralLayout = new QVBoxLayout(central);
+  centralLayout->setContentsMargins(0, 0, 0, 0);
+  ClientPanel = new QWidget(central);
+  ClientPanel->setObjectName(QStringLiteral("ClientPanel"));
+  centralLayout->addWidget(ClientPanel);
+  setCentralWidget(central);
+
+  auto* clientLayout = new QHBoxLayout(ClientPanel);
+  clientLayout->setContentsMargins(0, 2, 2, 0);
+  clientLayout->setSpacing(2);
+
+  LeftPanel = new QWidget(ClientPanel);
+  LeftPanel->setObjectName(QStringLiteral("LeftPanel"));
+  LeftPanel->setFixedWidth(kLeftPanelWidth);
+  clientLayout->addWidget(LeftPanel);
+  Image1 = new QLabel(LeftPanel);
+  Image2 = new QLabel(LeftPanel);
+  Image1->setObjectName(QStringLiteral("Image1"));
+  Image2->setObjectName(QStringLiteral("Image2"));
+  for (QLabel* l : {Image1, Image2}) l->setFixedSize(32, 32);
+  LoadButton2 = new QToolButton(LeftPanel);
+  UnloadButton2 = new QToolButton(LeftPanel);
+  LoadButton2->setObjectName(QStringLiteral("LoadButton2"));
+  UnloadButton2->setObjectName(QStringLiteral("UnloadButton2"));
+  for (QToolButton* b : {LoadButton2, UnloadButton2}) {
+    b->setFixedSize(21, 45);
+    b->setAutoRaise(true);  // flat
+    b->setCursor(Qt::PointingHandCursor);
+    b->setIconSize(QSize(17, 41));
+  }
+  LoadButton2->setIcon(art::arrowIcon(true));
+  UnloadButton2->setIcon(art::arrowIcon(false));
+  SetHint(LoadButton2, QStringLiteral("Load|Load the briefcase"));
+  SetHint(UnloadButton2, QStringLiteral("Unload|Unload the briefcase"));
+  connect(LoadButton2, &QToolButton::clicked, BriefcaseLoad1, &QAction::trigger);
+  connect(UnloadButton2, &QToolButton::clicked, BriefcaseUnload1, &QAction::trigger);
+
+  MainPanel = new QWidget(ClientPanel);
+  MainPanel->setObjectName(QStringLiteral("MainPanel"));
+  clientLayout->addWidget(MainPanel, 1);
+  auto* mainLayout = new QVBoxLayout(MainPanel);
+  mainLayout->setContentsMargins(0, 0, 0, 0);
+  Splitter1 = new QSplitter(Qt::Vertical, MainPanel);
+  Splitter1->setObjectName(QStringLiteral("Splitter1"));
+  Splitter1->setHandleWidth(3);
+  Splitter1->setChildrenCollapsible(false);
+  mainLayout->addWidget(Splitter1);
+
+  auto makeList = [this](const char* name, const QString& hint, TListModel** model) {
+    auto* v = new QTreeView;
+    v->setObjectName(QString::fromLatin1(name));
+    *model = new TListModel(this);
+    std::array<QIcon, 4> icons;
+    for (int i = 0; i < 4; ++i) icons[static_cast<size_t>(i)] = art::rowIcon(i);
+    (*model)->setIcons(icons);
+    v->setModel(*model);
+    v->setRootIsDecorated(false);
+    v->setItemsExpandable(false);
+    v->setUniformRowHeights(true);
+    v->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    v->setSelectionBehavior(QAbstractItemView::SelectRows);
+    v->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    v->setAllColumnsShowFocus(true);
+    v->setMouseTracking(true);  // hot tracking
+    v->setIconSize(QSize(16, 16));
+    v->setTextElideMode(Qt::ElideRight);
+    v->header()->setStretchLastSection(false);
+    v->header()->setSectionsMovable(false);
+    v->header()->setSectionsClickable(true);
+    v->header()->setSortIndicatorShown(false);
+    v->header()->resizeSection(TListModel::colName, kNameWidth);
+    v->header()->resizeSection(TListModel::colFolder, kFolderWidth);
+    v->header()->resizeSection(TListModel::colSize, kSizeWidth);
+    v->header()->resizeSection(TListModel::colDate, kDateWidth);
+    v->installEventFilter(this);
+    SetHint(v, hint);
+    return v;
+  };
+
+  TopPanel = new QWidget;
+  TopPanel->setObjectName(QStringLiteral("TopPanel"));
+  auto* topLayout = new QVBoxLayout(TopPanel);
+  topLayout->setContentsMargins(0, 0, 0, 0);
+  topLayout->setSpacing(2);
+  LocalInfoPanel = new QWidget(TopPanel);
+  LocalInfoPanel->setObjectName(QStringLiteral("LocalInfoPanel"));
+  auto* infoLayout = new QHBoxLayout(LocalInfoPanel);
+  infoLayout->setContentsMargins(0, 0, 0, 0);
+  LocalLabel = new QLabel(QStringLiteral("Local folder:"), LocalInfoPanel);
+  LocalLabel->setObjectName(QStringLiteral("LocalLabel"));
+  LocalEdit = new QLineEdit(LocalInfoPanel);
+  LocalEdit->setObjectName(QStringLiteral("LocalEdit"));
+  SetHint(LocalEdit, QStringLiteral("Type the local folder here"));
+  LocalInfo = new QLabel(LocalInfoPanel);
+  LocalInfo->setObjectName(QStringLiteral("LocalInfo"));
+  LocalLabel->setBuddy(LocalEdit);
+  infoLayout->addWidget(LocalLabel);
+  infoLayout->addWidget(LocalEdit, 1);
+  infoLayout->addWidget(LocalInfo);
+  topLayout->addWidget(LocalInfoPanel);
+  LocalList = makeList("LocalList", QStringLiteral("This list contains the files that will be loaded"),
+                       &LocalModel);
+  topLayout->addWidget(LocalList, 1);
+  Splitter1->addWidget(TopPanel);
+
+  BottomPanel = new QWidget;
+  BottomPanel->setObjectName(QStringLiteral("BottomPanel"));
+  auto* bottomLayout = new QVBoxLayout(BottomPanel);
+  bottomLayout->setContentsMargins(0, 0, 0, 0);
+  bottomLayout->setSpacing(0);  // the list starts where the info row ends
+  BriefcaseInfoPanel = new QWidget(BottomPanel);
+  BriefcaseInfoPanel->setObjectName(QStringLiteral("BriefcaseInfoPanel"));
+  auto* bInfoLayout = new QHBoxLayout(BriefcaseInfoPanel);
+  bInfoLayout->setContentsMargins(0, 2, 0, 2);
+  BriefcaseLabel = new QLabel(QStringLiteral("No Briefcase loaded"), BriefcaseInfoPanel);
+  BriefcaseLabel->setObjectName(QStringLiteral("BriefcaseLabel"));
+  BriefcaseLabel->setMinimumWidth(1);
+  BriefcaseInfo = new QLabel(BriefcaseInfoPanel);
+  BriefcaseInfo->setObjectName(QStringLiteral("BriefcaseInfo"));
+  bInfoLayout->addWidget(BriefcaseLabel, 1);
+  bInfoLayout->addWidget(BriefcaseInfo);
+  bottomLayout->addWidget(BriefcaseInfoPanel);
+  BriefcaseList = makeList("BriefcaseList", QStringLiteral("This list shows the briefcase files"),
+                           &BriefcaseModel);
+  bottomLayout->addWidget(BriefcaseList, 1);
+  Splitter1->addWidget(BottomPanel);
+
+  Image1->setPixmap(art::listPicture(art::ListPicture::LocalFolder, devicePixelRatioF()));
+  Image2->setPixmap(art::listPicture(art::ListPicture::Briefcase, devicePixelRatioF()));
+
+  for (List l : {List::Local, List::Briefcase}) {
+    connect(view(l)->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this, l](const QItemSelection& sel, const QItemSelection& desel) {
+              ListSelectionChanged(l, sel, desel);
+            });
+    connect(view(l)->header(), &QHeaderView::sectionClicked, this,
+            [this, l](int column) { ListColumnClick(l, column); });
+    // A reset (clear) drops the selection without a selection signal.
+    connect(model(l), &QAbstractItemModel::modelReset, this, [this, l] { FullSummary(l); });
+  }
+  connect(Splitter1, &QSplitter::splitterMoved, this, [this] { Splitter1Moved(); });
+  FullSummary(List::Local);
+  FullSummary(List::Briefcase);
+}
+
+QTreeView* TMainForm::view(List list) const {
+  return list == List::Local ? LocalList : BriefcaseList;
+}
+
+TListModel* TMainForm::model(List list) const {
+  return list == List::Local ? LocalModel : BriefcaseModel;
+}
+
+// ---- layout ----
+
+void TMainForm::FormResize() {
+  const int listArea = Splitter1->height() - Splitter1->handleWidth();
+  const int top = MainPanel->height() / 2;
+  Splitter1->setSizes({top, std::max(0, listArea - top)});
+  Splitter1Moved();
+  const int w = std::max(40, (LocalList->width() - LocalList->header()->sectionSize(TListModel::colSize) -
+                              LocalList->header()->sectionSize(TListModel::colDate) - 20) / 2);
+  for (QTreeView* v : {LocalList, BriefcaseList}) {
+    v->header()->resizeSection(TListModel::colName, w);
+    v->header()->resizeSection(TListModel::colFolder, w);
+  }
+}
+
+void TMainForm::Splitter1Moved() {
+  const int x = (kLeftPanelWidth - 32) / 2;
+  Image1->move(x, LocalList->mapTo(ClientPanel, QPoint(0, 0)).y() - LeftPanel->y());
+  const QPoint infoBottom =
+      BriefcaseInfoPanel->mapTo(ClientPanel, QPoint(0, BriefcaseInfoPanel->height()));
+  Image2->move(x, infoBottom.y() - LeftPanel->y());
+  const int buttonsTop = (Image1->y() + Image2->y()) / 2;
+  LoadButton2->move(kLeftPanelWidth / 2 - 21, buttonsTop);
+  UnloadButton2->move(kLeftPanelWidth / 2, buttonsTop);
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  if (ClientPanel->isVisible()) {
+    // The panels take their new sizes first.
+    ClientPanel->layout()->activate();
+    MainPanel->layout()->activate();
+    FormResize();
+  }
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (ClientPanel->isVisible()) FormResize();
+}
+
+// ---- status, progress and the other engine callbacks ----
+
+void TMainForm::TotalProgress(int v) {
+  if (v == 0) stageStart_ = stageEnd_ = 0;
+  stageStart_ = stageEnd_;
+  stageEnd_ = v;
+  if (AnimatedForm) AnimatedForm->OverallProgressBar->setValue(stageStart_);
+}
+
+void TMainForm::FileProgress(int f) {
+  if (!AnimatedForm) return;
+  AnimatedForm->FileProgressBar->setValue(f);
+  AnimatedForm->OverallProgressBar->setValue(stageStart_ + f * (stageEnd_ - stageStart_) / 100);
+}
+
+void TMainForm::CancelCheck(bool& cancel) {
+  cancel = AnimatedForm ? AnimatedForm->PollCancel() : false;
+}
+
+void TMainForm::WriteProtected(const std::string&, bool& abort) {
+  abort = plat::messageBox(plat::loadStr(kStrWriteProtected), plat::loadStr(kStrWarning),
+                           plat::btnRetryCancel, plat::Icon::Warning) == plat::mrCancel;
+}
+
+void TMainForm::StoreConfiguration() {
+  if (!briefcase_) return;
+  briefcase_->Configuration().Build(*engine_);
+  Document1->SetDirty(true);
+}
+
+bool TMainForm::CheckFolders() {
+  if (!briefcase_) return false;
+  const std::string local = LocalEdit->text().toStdString();
+  const std::string path = engine_->archivePath;
+  for (const auto& [text, id] : {std::pair{path, kStrNoBriefcaseFile}, std::pair{local, kStrNoLocalFolder}}) {
+    if (text.empty()) {
+      plat::messageBox(plat::loadStr(id), plat::loadStr(kStrWarning), plat::btnOk,
+                       plat::Icon::Warning);
+      return false;
+    }
+  }
+  engine_->archivePath = withoutTrailingSlash(path);
+  engine_->update.baseFolder = withoutTrailingSlash(local);
+  return true;
+}
+
+void TMainForm::UpdateBriefcaseLabel() {
+  if (!briefcase_) return;
+  const bool found = briefcase_->ReadBriefcaseDate(&briefcaseDate_);
+  if (!found) {
+    BriefcaseLabel->setText(QStringLiteral("Briefcase date not found"));
+    return;
+  }
+  QString date = TListModel::LongDateText(briefcaseDate_);
+  QString time = TListModel::TimeText(briefcaseDate_);
+  if (date.isEmpty()) date = str(kStrError);
+  if (time.isEmpty()) time = str(kStrError);
+  BriefcaseLabel->setText(QString::fromStdString(plat::loadStrFmt(
+      kStrLoadedOn, date.toUtf8().constData(), time.toUtf8().constData())));
+}
+
+// ---- the lists ----
+
+void TMainForm::RefreshLists() {
+  if (!briefcase_) return;
+  RefreshLocalList();
+  RefreshBriefcaseList();
+}
+
+void TMainForm::RefreshLocalList() {
+  if (!briefcase_ || briefcase_->LocalFolder().empty()) return;
+  // A not-found message may be shown on the way (its own event loop): the
+  // briefcase must not be closed or replaced under the merge.
+  TOperation operation(*this);
+  const int n = LocalModel->size();
+  std::vector<bool> found(static_cast<size_t>(n), false);
+  UpdateBriefcaseLabel();
+  if (!briefcase_) return;
+  app::ScanRules rules;
+  rules.localFolder = briefcase_->LocalFolder();
+  rules.subfolders = briefcase_->Configuration().subfolders;
+  rules.include = briefcase_->IncludePatterns();
+  rules.exclude = briefcase_->ExcludePatterns();
+  rules.briefcaseDate = briefcaseDate_;
+  std::vector<app::ListRow> added;
+  app::ScanLocalFolder(rules, [&](const app::LoadCandidate& c) {
+    const int r = LocalModel->find(c.name, c.relativeFolder);
+    if (r >= 0 && r < n) found[static_cast<size_t>(r)] = true;
+    else added.push_back(app::LocalRowFor(c));
+  });
+  LocalModel->append(std::move(added));
+  // Rows gone from the scan: their briefcase row now has the older copy.
+  for (int r = n - 1; r >= 0; --r) {
+    if (found[static_cast<size_t>(r)]) continue;
+    const app::ListRow& row = LocalModel->row(r);
+    const int b = BriefcaseModel->find(row.name, row.folder);
+    if (b >= 0) BriefcaseModel->setIcon(b, app::kIconOlder);
+  }
+  LocalModel->removeUnkept(found);
+  FullSummary(List::Local);
+}
+
+void TMainForm::RefreshBriefcaseList() {
+  if (!briefcase_ || engine_->archivePath.empty()) return;
+  TOperation operation(*this);
+  BriefcaseList->setUpdatesEnabled(false);
+  BriefcaseModel->clear();
+  pendingRows_.clear();
+  const int rc = archive::ListRun(*engine_);
+  BriefcaseModel->append(std::move(pendingRows_));
+  pendingRows_.clear();
+  LocalModel->iconsChanged();
+  BriefcaseList->setUpdatesEnabled(true);
+  BriefcaseList->viewport()->update();
+  FullSummary(List::Briefcase);
+  if (rc == archive::kInterrupted) {
+    // The lock ends first: closing is refused while an operation runs.
+    QMetaObject::invokeMethod(this, [this] { closeBriefcase(); }, Qt::QueuedConnection);
+  }
+}
+
+void TMainForm::ListEntry(const archive::TExtractEntry& entry) {
+  const std::string name = entry.displayName();
+  ShowStatus(QStringLiteral("Listing ") + QString::fromStdString(name));
+  if (!briefcase_) return;
+  std::optional<app::RowIcon> localIcon;
+  std::optional<app::ListRow> row = app::BriefcaseRowFor(entry, briefcase_->LocalFolder(), &localIcon);
+  if (!row) return;
+  if (localIcon) {
+    const int r = LocalModel->find(row->name, row->folder);
+    if (r >= 0) LocalModel->setIconQuietly(r, *localIcon);
+  }
+  pendingRows_.push_back(std::move(*row));
+}
 
 void TMainForm::closeEvent(QCloseEvent* event) {
   if (!FormCloseQuery()) {
@@ -388,4 +907,175 @@ void TMainForm::closeEvent(QCloseEvent* event) {
   }
   event->accept();
   emit closed();
+}
+
+// ---- selection ----
+
+void TMainForm::ListSelectionChanged(List list, const QItemSelection& selected,
+                                     const QItemSelection& deselected) {
+  Summary& sum = summary_[static_cast<int>(list)];
+  const TListModel* m = model(list);
+  const int before = sum.count;
+  forEachRow(selected, [&](int r) {
+    sum.kilobytes += static_cast<uint32_t>(m->kilobytes(r));
+    ++sum.count;
+  });
+  forEachRow(deselected, [&](int r) {
+    if (r < m->size()) sum.kilobytes -= static_cast<uint32_t>(m->kilobytes(r));
+    --sum.count;
+  });
+  showSummary(list);
+  if ((before != 0) != (sum.count != 0)) UpdateCommands();
+}
+
+void TMainForm::FullSummary(List list) {
+  Summary& sum = summary_[static_cast<int>(list)];
+  sum = Summary();
+  const TListModel* m = model(list);
+  forEachRow(view(list)->selectionModel()->selection(), [&](int r) {
+    sum.kilobytes += static_cast<uint32_t>(m->kilobytes(r));
+    ++sum.count;
+  });
+  showSummary(list);
+}
+
+void TMainForm::showSummary(List list) {
+  const Summary& sum = summary_[static_cast<int>(list)];
+  const QString text = QString::fromStdString(
+      plat::loadStrFmt(kStrSelected, sum.count, static_cast<unsigned long>(sum.kilobytes)));
+  (list == List::Local ? LocalInfo : BriefcaseInfo)->setText(text);
+}
+
+int TMainForm::SelectedCount(List list) const { return summary_[static_cast<int>(list)].count; }
+
+uint32_t TMainForm::SelectedKilobytes(List list) const {
+  return summary_[static_cast<int>(list)].kilobytes;
+}
+
+void TMainForm::SelectAll1Click() {
+  if (!briefcase_) return;
+  for (List l : {List::Local, List::Briefcase}) {
+    view(l)->selectAll();
+    FullSummary(l);
+  }
+  UpdateCommands();
+}
+
+std::vector<int> TMainForm::SelectionSnapshot(List list) const {
+  std::vector<int> rows;
+  forEachRow(view(list)->selectionModel()->selection(), [&](int r) { rows.push_back(r); });
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  return rows;
+}
+
+std::string TMainForm::LocalPathOf(int row) const {
+  return app::RowLocalPath(briefcase_ ? briefcase_->LocalFolder() : std::string(),
+                           LocalModel->row(row));
+}
+
+std::string TMainForm::EntryNameOf(int row) const {
+  return app::RowEntryName(BriefcaseModel->row(row));
+}
+
+// ---- sorting and keys ----
+
+void TMainForm::ListColumnClick(List list, int column) {
+  if (!briefcase_ || OperationRunning()) return;
+  SortState& st = sort_[static_cast<int>(list)];
+  if (column == st.column) {
+    st.descending = !st.descending;
+  } else {
+    st.column = column;
+    st.descending = false;
+  }
+  model(list)->sortBy(st.column, st.descending);
+}
+
+void TMainForm::ListKeyUp(List list, int key, Qt::KeyboardModifiers modifiers) {
+  if (key != Qt::Key_Delete) return;
+  if (modifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) return;
+  if (!briefcase_ || OperationRunning()) return;
+  if (list == List::Local) DeleteLocalButtonClick();
+  else DeleteBriefcaseButtonClick();
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyRelease && (watched == LocalList || watched == BriefcaseList)) {
+    auto* k = static_cast<QKeyEvent*>(event);
+    if (!k->isAutoRepeat())
+      ListKeyUp(watched == LocalList ? List::Local : List::Briefcase, k->key(), k->modifiers());
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+// ---- refresh ----
+
+void TMainForm::Refresh1Click() {
+  if (!briefcase_ || OperationRunning()) return;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const std::string typed = LocalEdit->text().toStdString();
+  if (typed != briefcase_->LocalFolder()) briefcase_->SetLocalFolder(typed);
+  RefreshLists();
+  UpdateCommands();
+  QApplication::restoreOverrideCursor();
+}
+
+// ---- one operation at a time ----
+
+TMainForm::TOperation::TOperation(TMainForm& form) : form_(form) {
+  if (form_.operationDepth_++ > 0) return;
+  // Every enabled command of the window goes off, the File menu's recently
+  // used entries and the document framework's commands included.
+  for (QAction* a : form_.findChildren<QAction*>()) {
+    if (a->isEnabled() && !a->isSeparator() && !a->menu()) {
+      a->setEnabled(false);
+      disabled_.push_back(a);
+    }
+  }
+  form_.LoadButton2->setEnabled(false);
+  form_.UnloadButton2->setEnabled(false);
+}
+
+TMainForm::TOperation::~TOperation() {
+  if (--form_.operationDepth_ > 0) return;
+  for (QAction* a : disabled_) a->setEnabled(true);
+  form_.UpdateCommands();
+  if (form_.refreshPending_ && form_.briefcaseOpen_) {
+    form_.refreshPending_ = false;
+    form_.RefreshTimer->start();
+  }
+}
+
+// ---- help ----
+
+void TMainForm::openHelp(const QString& page, const QString& anchor) {
+  if (!helpWindow_) {
+    initHelpResources();
+    helpWindow_ = new QTextBrowser(this);
+    helpWindow_->setObjectName(QStringLiteral("HelpWindow"));
+    helpWindow_->setWindowFlag(Qt::Window);
+    helpWindow_->setWindowTitle(QStringLiteral("Carryvale Help"));
+    helpWindow_->setOpenExternalLinks(true);
+    helpWindow_->resize(640, 520);
+  }
+  // The installed manual when there is one, else the page the program carries.
+  const std::string folder = plat::manualFolder();
+  QUrl url;
+  if (!folder.empty() && QFileInfo::exists(QString::fromStdString(folder) + "/" + page)) {
+    url = QUrl::fromLocalFile(QString::fromStdString(folder) + "/" + page);
+  } else {
+    url = QUrl(QStringLiteral("qrc:/help/index.html"));
+    if (!anchor.isEmpty()) url.setFragment(anchor);
+  }
+  helpWindow_->setSource(url);
+  if (url.hasFragment()) helpWindow_->scrollToAnchor(url.fragment());
+  helpWindow_->show();
+  helpWindow_->raise();
+}
+
+void TMainForm::HelpContents() { openHelp(QStringLiteral("index.html"), {}); }
+void TMainForm::HelpSearch() { openHelp(QStringLiteral("index.html"), QStringLiteral("topics")); }
+void TMainForm::HelpHowToUse() {
+  openHelp(QStringLiteral("help.html"), QStringLiteral("using-help"));
 }

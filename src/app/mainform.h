@@ -10,21 +10,43 @@
 // part shows in the status line while the pointer rests on the command; a
 // hint without '|' serves as both.
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
+
+#include "app/rows.h"
+#include "platform/filetime.h"
 
 class QAction;
+class QItemSelection;
 class QLabel;
+class QLineEdit;
 class QMenu;
+class QSplitter;
+class QTextBrowser;
 class QTimer;
 class QToolBar;
+class QToolButton;
+class QTreeView;
 class TDebugHelper;
 class TDocManager;
 class TDocument;
+class TFolderMonitor;
+class TListModel;
+
+namespace archive {
+class TCompress;
+struct TExtractEntry;
+}
+namespace briefcase {
+class TBriefcaseDoc;
+}
 
 class TMainForm : public QMainWindow {
   Q_OBJECT
@@ -44,6 +66,67 @@ class TMainForm : public QMainWindow {
 
   // True while a briefcase is open.
   bool BriefcaseOpen() const { return briefcaseOpen_; }
+  // The open briefcase and its archive engine (null while none is open).
+  briefcase::TBriefcaseDoc* Briefcase() const { return briefcase_.get(); }
+  archive::TCompress* Engine() const { return engine_; }
+
+  // ---- operations shared by the briefcase commands ----
+
+  // Both lists: the local scan first, then the briefcase's listing (which
+  // sets the icons of the local rows the scan made).
+  void RefreshLists();
+  // Merges the load candidates into LocalList: kept rows keep their place and
+  // selection, new ones are appended in scan order, vanished ones removed
+  // (their briefcase row then shows "older").
+  void RefreshLocalList();
+  // Rebuilds BriefcaseList from a listing run, comparing each entry with its
+  // local file; an interrupted listing closes the briefcase.
+  void RefreshBriefcaseList();
+  // Reads the briefcase date and shows it in BriefcaseLabel.
+  void UpdateBriefcaseLabel();
+  // The local folder and the briefcase path are known (681, 682 otherwise);
+  // hands both to the engine without a trailing '/'.
+  bool CheckFolders();
+  // The configuration into the engine's comment; the briefcase becomes dirty.
+  void StoreConfiguration();
+  // Selects every row of both lists.
+  void SelectAll1Click();
+  // F5: a changed LocalEdit becomes the local folder, then both lists.
+  void Refresh1Click();
+
+  // Which list a row accessor or a snapshot means.
+  enum class List { Local, Briefcase };
+  // The selected rows in ascending order.
+  std::vector<int> SelectionSnapshot(List list) const;
+  // Full local path of a local row; entry name ('/'-separated) of a briefcase row.
+  std::string LocalPathOf(int row) const;
+  std::string EntryNameOf(int row) const;
+  // Selected count and size in kB, per list.
+  int SelectedCount(List list) const;
+  uint32_t SelectedKilobytes(List list) const;
+  plat::FileTime BriefcaseDate() const { return briefcaseDate_; }
+
+  // ---- one operation at a time ----
+  //
+  // An operation (a listing, load, unload, delete, clear) runs inside its
+  // command handler while the progress window dispatches events. While one
+  // runs, every command of the window (the File menu and its recently used
+  // entries included), the column headers, the keys of the lists and the
+  // window's close are refused, so nothing can start a second run on the
+  // engine, close the briefcase or end the program before it ends. Folder
+  // changes reported meanwhile are refreshed once it has ended.
+  class TOperation {
+   public:
+    explicit TOperation(TMainForm& form);
+    ~TOperation();
+    TOperation(const TOperation&) = delete;
+    TOperation& operator=(const TOperation&) = delete;
+
+   private:
+    TMainForm& form_;
+    std::vector<QAction*> disabled_;
+  };
+  bool OperationRunning() const { return operationDepth_ > 0; }
 
   // Enables, shows and hides the commands for the current state.
   void UpdateCommands();
@@ -66,6 +149,8 @@ class TMainForm : public QMainWindow {
   static void SetHint(QWidget* widget, const QString& hint);
 
   TDebugHelper& debugHelper() { return *debugHelper_; }
+  // Watches the open briefcase's local folder.
+  TFolderMonitor* FolderMonitor1() const { return folderMonitor_.get(); }
 
   // Commands.
   QAction* FileNew;
@@ -102,6 +187,30 @@ class TMainForm : public QMainWindow {
   QWidget* ClientPanel;
   QLabel* StatusLabel;  // the status line's simple panel
 
+  // LeftPanel: the two list pictures and the two arrow buttons midway.
+  QWidget* LeftPanel;
+  QLabel* Image1;
+  QLabel* Image2;
+  QToolButton* LoadButton2;
+  QToolButton* UnloadButton2;
+  // MainPanel: TopPanel (local folder row and LocalList), Splitter1,
+  // BriefcaseInfoPanel and BriefcaseList.
+  QWidget* MainPanel;
+  QSplitter* Splitter1;
+  QWidget* TopPanel;
+  QWidget* LocalInfoPanel;
+  QLabel* LocalLabel;
+  QLineEdit* LocalEdit;
+  QLabel* LocalInfo;
+  QTreeView* LocalList;
+  QWidget* BottomPanel;
+  QWidget* BriefcaseInfoPanel;
+  QLabel* BriefcaseLabel;
+  QLabel* BriefcaseInfo;
+  QTreeView* BriefcaseList;
+  TListModel* LocalModel;
+  TListModel* BriefcaseModel;
+
   QTimer* RefreshTimer;       // deferred refresh after a folder change; one-shot
   QTimer* StartupDelayTimer;  // runs the command line once the event loop runs
 
@@ -116,6 +225,14 @@ class TMainForm : public QMainWindow {
 
  public slots:
   void HelpAboutExecute();
+  // The manual's first page, its list of topics, its page on reading it.
+  void HelpContents();
+  void HelpSearch();
+  void HelpHowToUse();
+
+ public:
+  // The manual window of the help commands (created on first use).
+  QTextBrowser* HelpWindow() const { return helpWindow_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -131,6 +248,45 @@ class TMainForm : public QMainWindow {
   virtual void Document1Commit(TDocument* sender, bool& success);
   virtual void Document1Close(TDocument* sender);
 
+  // The briefcase commands; their workflows arrive with the operations and
+  // until then these do nothing. Each is meant to run as:
+  //   if (!CheckFolders()) return;            // 681 / 682, engine paths set
+  //   TOperation operation(*this);            // nothing else runs meanwhile
+  //   rows = SelectionSnapshot(List::Local);  // LocalPathOf / EntryNameOf
+  //   ... the core workflow on *Engine() with the progress window shown; the
+  //   engine's callbacks already end in ShowStatus, TotalProgress,
+  //   FileProgress, CancelCheck, WriteProtected and StoreConfiguration ...
+  //   then empty the list concerned and RefreshLists() (after the lock ends,
+  //   so that the refresh is not deferred).
+  virtual void BriefcaseLoad() {}
+  virtual void BriefcaseUnload() {}
+  virtual void ClearButtonClick() {}
+  virtual void SettingsItemClick() {}
+  virtual void SetLocalFolder1Click() {}
+  virtual void IncludeFiles1Click() {}
+  virtual void ExcludeFiles1Click() {}
+  virtual void DeleteLocalButtonClick() {}
+  virtual void DeleteBriefcaseButtonClick() {}
+
+  // Engine callbacks that end in the window.
+  void TotalProgress(int percent);
+  void FileProgress(int percent);
+  void CancelCheck(bool& cancel);
+  void WriteProtected(const std::string& path, bool& abort);
+  void ListEntry(const archive::TExtractEntry& entry);
+
+  // Layout: the splitter at half the list area, Name and Folder sharing the
+  // free width; the arrows midway between the list pictures.
+  void FormResize();
+  void Splitter1Moved();
+  void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+  // Column clicks and keys of the lists.
+  void ListColumnClick(List list, int column);
+  void ListKeyUp(List list, int key, Qt::KeyboardModifiers modifiers);
+
  private slots:
   void StartupDelayTimerTimer();
   void RefreshTimerTimer();
@@ -141,11 +297,40 @@ class TMainForm : public QMainWindow {
   void createMenus();
   void createToolBar();
   void createDocumentFramework();
+  void createClientPanel();
   void FormCreate();
+  void FolderMonitor1ChangeInFolder();
+  void openHelp(const QString& page, const QString& anchor);
+  void ListSelectionChanged(List list, const QItemSelection& selected,
+                            const QItemSelection& deselected);
+  void FullSummary(List list);
+  void showSummary(List list);
+  void closeBriefcase();
+  QTreeView* view(List list) const;
+  TListModel* model(List list) const;
 
   QStringList arguments_;
   CommandLineMode commandLineMode_ = clmNone;
   bool briefcaseOpen_ = false;
   bool destroying_ = false;
   std::unique_ptr<TDebugHelper> debugHelper_;
+  std::unique_ptr<TFolderMonitor> folderMonitor_;
+  std::unique_ptr<briefcase::TBriefcaseDoc> briefcase_;
+  archive::TCompress* engine_ = nullptr;
+  plat::FileTime briefcaseDate_ = 0;
+  struct Summary {
+    uint32_t kilobytes = 0;
+    int count = 0;
+  } summary_[2];
+  struct SortState {
+    int column = 0;
+    bool descending = false;
+  } sort_[2];
+  int stageStart_ = 0, stageEnd_ = 0;
+  int operationDepth_ = 0;
+  QElapsedTimer statusClock_;  // the last time ShowStatus served the events
+  bool refreshPending_ = false;  // a folder change arrived during an operation
+  QTextBrowser* helpWindow_ = nullptr;
+  // The briefcase rows of a listing, shown at once when it ends.
+  std::vector<app::ListRow> pendingRows_;
 };

@@ -26,7 +26,8 @@ int TCompress::readEndRecord() {
 
 int TCompress::rewriteComment() {
   return archive::rewriteComment(archivePath, comment,
-                                 [this](const std::string& s) { sendConfigMessage(s); });
+                                 [this](const std::string& s) { sendConfigMessage(s); },
+                                 update.heldLock.get());
 }
 
 void TCompress::sendMessage(const std::string& text) const {

@@ -72,7 +72,8 @@ class TCompress {
   // Result: an engine code (0, 13, 23 when it cannot be opened, 30, 12 ...).
   int readEndRecord();
 
-  // Writes the current comment into the container's end record in place.
+  // Writes the current comment into the container's end record in place
+  // (through the held lock, when the engine holds one: HoldLock).
   int rewriteComment();
 
   // Sends a text to the message or the configuration-message callback.

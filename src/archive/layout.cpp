@@ -6,6 +6,7 @@
 #include "archive/errors.h"
 #include "platform/errors.h"
 #include "platform/paths.h"
+#include "platform/strtable.h"
 
 namespace archive {
 
@@ -286,7 +287,44 @@ long NameIndex::find(const TZList& list, const std::string& name) const {
 
 // ---- procedures ----
 
+namespace {
+
+uint64_t u64(ByteReader& r) {
+  uint64_t lo = r.u32();
+  return lo | (uint64_t(r.u32()) << 32);
+}
+
+// Reads the ZIP64 end record that a locator right before the end record at
+// `position` points to. False when there is none (or it cannot be read).
+bool readZip64End(JFile& f, uint32_t position, EndRecordInfo* out) {
+  constexpr uint32_t kLocatorSize = 20, kRecordSize = 56;
+  if (position < kLocatorSize + kRecordSize) return false;
+  uint8_t loc[kLocatorSize];
+  if (f.seek(position - kLocatorSize, SeekOrigin::Begin) != kOk || f.read(loc, sizeof loc) != kOk)
+    return false;
+  ByteReader lr(loc, sizeof loc);
+  if (lr.u32() != kZip64LocatorSig) return false;
+  lr.u32();  // the disk of the ZIP64 end record
+  const uint64_t at = u64(lr);
+  if (at > position - kLocatorSize - kRecordSize) return false;
+  uint8_t rec[kRecordSize];
+  if (f.seek(static_cast<int64_t>(at), SeekOrigin::Begin) != kOk || f.read(rec, sizeof rec) != kOk)
+    return false;
+  ByteReader r(rec, sizeof rec);
+  if (r.u32() != kZip64EndSig) return false;
+  r.skip(8 + 2 + 2 + 4 + 4 + 8);  // record size, versions, disks, entries on this disk
+  out->entries = u64(r);
+  out->centralSize = u64(r);
+  out->centralOffset = u64(r);
+  out->directoryEnd = static_cast<uint32_t>(at);
+  out->zip64 = true;
+  return true;
+}
+
+}  // namespace
+
 int findEndRecord(JFile& f, EndRecordInfo* out, const MessageSink& configMessage) {
+  plat::setLastError(0);
   uint32_t fileSize = 0;
   if (int rc = f.size(&fileSize)) return rc;
   out->fileSize = fileSize;
@@ -307,8 +345,12 @@ int findEndRecord(JFile& f, EndRecordInfo* out, const MessageSink& configMessage
   }
   if (candidates.empty()) {
     if (configMessage) {
+      const int err = plat::lastError();
       configMessage("Reached end of file before finding configuration");
-      configMessage(plat::lastErrorText());
+      // A failed read has a text of its own; a file without the record is
+      // simply something else.
+      if (err != 0) configMessage(plat::lastErrorText());
+      configMessage("Not a briefcase: the file has no archive end record");
     }
     return kStructureInvalid;
   }
@@ -348,26 +390,151 @@ int findEndRecord(JFile& f, EndRecordInfo* out, const MessageSink& configMessage
   if (out->record.signature != kEndSig) return kWrongSignature;
   out->position = chosen;
   out->comment.clear();
+  out->commentMissing = 0;
   if (out->record.commentLength > 0) {
-    if (uint64_t(chosen) + 22 + out->record.commentLength > fileSize) return kUnexpectedEnd;
-    out->comment.resize(out->record.commentLength);
-    if (int rc = f.read(out->comment.data(), out->record.commentLength)) return rc;
+    // A comment said to be longer than the file: what the file holds of it.
+    const uint32_t held =
+        std::min<uint32_t>(out->record.commentLength, fileSize - chosen - TEndCentralRecord::kSize);
+    out->commentMissing = out->record.commentLength - held;
+    out->comment.resize(held);
+    if (held)
+      if (int rc = f.read(out->comment.data(), held)) return rc;
   }
   out->centralEnd = out->record.centralOffset + out->record.centralSize;
+  out->directoryEnd = chosen;
+  out->entries = out->record.entriesTotal;
+  out->centralSize = out->record.centralSize;
+  out->centralOffset = out->record.centralOffset;
+  out->zip64 = false;
+  out->needsZip64.clear();
+  if (readZip64End(f, chosen, out)) {
+    if (out->entries > kMaxEntries)
+      out->needsZip64 = "more than 65,535 entries";
+    else if (out->centralSize > kMax32 || out->centralOffset > kMax32 ||
+             out->centralSize + out->centralOffset > kMax32)
+      out->needsZip64 = "4 GB or more";
+    else
+      out->centralEnd = static_cast<uint32_t>(out->centralOffset + out->centralSize);
+  }
   return kOk;
 }
 
-int readCentralDirectory(JFile& f, uint32_t offset, uint32_t count, uint32_t limit, TZList* list,
+bool hasZip64(const std::vector<uint8_t>& extra) {
+  ByteReader r(extra);
+  while (r.remaining() >= 4) {
+    const uint16_t id = r.u16(), len = r.u16();
+    if (id == kExtraZip64) return true;
+    if (!r.skip(len)) break;
+  }
+  return false;
+}
+
+bool resolveZip64(const std::vector<uint8_t>& extra, uint32_t* uncompressed, uint32_t* compressed,
+                  uint32_t* offset) {
+  ByteReader r(extra);
+  while (r.remaining() >= 4) {
+    const uint16_t id = r.u16(), len = r.u16();
+    if (id != kExtraZip64) {
+      if (!r.skip(len)) break;
+      continue;
+    }
+    std::vector<uint8_t> block;
+    if (!r.bytes(len, &block)) break;
+    ByteReader b(block);
+    bool fits = true;
+    for (uint32_t* field : {uncompressed, compressed, offset}) {
+      if (!field || *field != 0xffffffffu || b.remaining() < 8) continue;
+      const uint64_t v = u64(b);
+      if (v > kMax32)
+        fits = false;
+      else
+        *field = static_cast<uint32_t>(v);
+    }
+    return fits;
+  }
+  return true;
+}
+
+size_t parseDescriptor(const uint8_t* p, size_t n, bool zip64, TExtendedLocalHeader* out) {
+  ByteReader r(p, n);
+  size_t start = 0;
+  if (n >= 4 && ByteReader(p, 4).u32() == kDescriptorSig) start = 4, r.skip(4);
+  const size_t length = start + 4 + (zip64 ? 16 : 8);
+  if (n < length) return 0;
+  out->signature = kDescriptorSig;
+  out->crc = r.u32();
+  if (zip64) {
+    const uint64_t cs = u64(r), us = u64(r);
+    if (cs > kMax32 || us > kMax32) return 0;
+    out->compressedSize = static_cast<uint32_t>(cs);
+    out->uncompressedSize = static_cast<uint32_t>(us);
+  } else {
+    out->compressedSize = r.u32();
+    out->uncompressedSize = r.u32();
+  }
+  return length;
+}
+
+std::string headerMismatch(const TCentralFileHeader& c, const std::string& centralName,
+                           const TLocalFileHeader& l, const std::string& localName,
+                           const TExtendedLocalHeader* descriptor, bool strict) {
+  uint32_t crc = l.crc, csize = l.compressedSize, usize = l.uncompressedSize;
+  if ((l.flags & kFlagDescriptor) && descriptor) {
+    crc = descriptor->crc;
+    csize = descriptor->compressedSize;
+    usize = descriptor->uncompressedSize;
+  }
+  std::string out;
+  auto differ = [&](bool cond, const char* what) {
+    if (!cond) return;
+    if (!out.empty()) out += ", ";
+    out += what;
+  };
+  differ(l.nameLength != c.nameLength || localName.size() != centralName.size() ||
+             localName != centralName,
+         "name");
+  if (strict)
+    differ(l.versionNeeded != c.versionNeeded || l.versionNeededHost != c.versionNeededHost,
+           "version needed");
+  differ((l.flags & 0x1f) != (c.flags & 0x1f), "flags");
+  differ(l.method != c.method, "method");
+  if (strict) {
+    differ(l.time != c.time, "time");
+    differ(l.date != c.date, "date");
+  }
+  differ(crc != c.crc, "CRC");
+  differ(csize != c.compressedSize, "compressed size");
+  differ(usize != c.uncompressedSize, "uncompressed size");
+  return out;
+}
+
+std::string countMismatch(const std::string& path, uint64_t stated, size_t held) {
+  if (stated == held) return std::string();
+  return plat::strFormat(
+      "error [%s]:  the end record counts %llu entr%s, but the central directory holds %llu\n",
+      path.c_str(), static_cast<unsigned long long>(stated), stated == 1 ? "y" : "ies",
+      static_cast<unsigned long long>(held));
+}
+
+std::string zip64Refusal(const std::string& path, const std::string& what) {
+  return plat::strFormat(
+      "error [%s]:  the archive needs the ZIP64 extensions (%s); archives of 4 GB or more and "
+      "archives of more than 65,535 entries are not supported\n",
+      path.c_str(), what.c_str());
+}
+
+int readCentralDirectory(JFile& f, uint32_t offset, uint32_t size, uint32_t limit, TZList* list,
                          uint32_t* preamble) {
   list->clear();
   *preamble = 0;
-  if (offset > limit || uint64_t(count) * TCentralFileHeader::kSize > limit - offset)
-    return kStructureInvalid;
+  if (offset > limit) return kStructureInvalid;
+  const uint64_t end = std::min<uint64_t>(uint64_t(offset) + size, limit);
   if (f.seek(offset, SeekOrigin::Begin) != kOk) return kStructureInvalid;
   uint64_t pos = offset;
   uint32_t lowest = 0xffffffffu;
-  list->items.reserve(count);
-  for (uint32_t i = 0; i < count; ++i) {
+  while (pos < end) {
+    if (list->items.size() >= kMaxEntries) return kTooLarge;
+    if (end - pos < TCentralFileHeader::kSize) return kStructureInvalid;
     uint8_t raw[TCentralFileHeader::kSize];
     if (int rc = f.read(raw, sizeof raw)) return rc;
     ByteReader r(raw, sizeof raw);
@@ -377,7 +544,7 @@ int readCentralDirectory(JFile& f, uint32_t offset, uint32_t count, uint32_t lim
     pos += TCentralFileHeader::kSize;
     uint64_t var = uint64_t(item.central.nameLength) + item.central.extraLength +
                    item.central.commentLength;
-    if (pos + var > limit) return kStructureInvalid;
+    if (pos + var > end) return kStructureInvalid;
     std::vector<uint8_t> name(item.central.nameLength);
     if (!name.empty())
       if (int rc = f.read(name.data(), static_cast<uint32_t>(name.size()))) return rc;
@@ -389,23 +556,26 @@ int readCentralDirectory(JFile& f, uint32_t offset, uint32_t count, uint32_t lim
     if (!item.comment.empty())
       if (int rc = f.read(item.comment.data(), item.central.commentLength)) return rc;
     pos += var;
+    item.needsZip64 = !resolveZip64(item.centralExtra, &item.central.uncompressedSize,
+                                    &item.central.compressedSize, &item.central.localHeaderOffset);
     lowest = std::min(lowest, item.central.localHeaderOffset);
     list->append(std::move(item));
   }
-  *preamble = count ? lowest : 0;
+  *preamble = list->items.empty() ? 0 : lowest;
   return kOk;
 }
 
 int checkEntries(JFile& f, TZList& list, uint32_t limit) {
   for (zlitem& item : list.items) {
     const TCentralFileHeader& c = item.central;
+    if (item.needsZip64) return kTooLarge;
     if (uint64_t(c.localHeaderOffset) + TLocalFileHeader::kSize > limit) return kStructureInvalid;
     if (f.seek(c.localHeaderOffset, SeekOrigin::Begin) != kOk) return kStructureInvalid;
     uint8_t raw[TLocalFileHeader::kSize];
     if (f.read(raw, sizeof raw) != kOk) return kStructureInvalid;
     ByteReader r(raw, sizeof raw);
     item.local.read(r);
-    const TLocalFileHeader& l = item.local;
+    TLocalFileHeader& l = item.local;
     if (l.signature != kLocalSig) return kStructureInvalid;
     uint64_t dataStart = uint64_t(c.localHeaderOffset) + TLocalFileHeader::kSize + l.nameLength +
                          l.extraLength;
@@ -417,33 +587,27 @@ int checkEntries(JFile& f, TZList& list, uint32_t limit) {
     item.localExtra.resize(l.extraLength);
     if (!item.localExtra.empty() && f.read(item.localExtra.data(), l.extraLength) != kOk)
       return kStructureInvalid;
+    const bool zip64 = hasZip64(item.localExtra);
+    if (!resolveZip64(item.localExtra, &l.uncompressedSize, &l.compressedSize, nullptr))
+      return kTooLarge;
 
-    uint32_t crc = l.crc, csize = l.compressedSize, usize = l.uncompressedSize;
+    item.descriptorLength = 0;
     if (l.flags & kFlagDescriptor) {
       uint32_t dataSize = l.compressedSize ? l.compressedSize : c.compressedSize;
       uint64_t descPos = dataStart + dataSize;
-      if (descPos + TExtendedLocalHeader::kSize > limit) return kStructureInvalid;
+      if (descPos > limit) return kStructureInvalid;
       if (f.seek(static_cast<int64_t>(descPos), SeekOrigin::Begin) != kOk) return kStructureInvalid;
-      uint8_t d[TExtendedLocalHeader::kSize];
-      if (f.read(d, sizeof d) != kOk) return kStructureInvalid;
-      ByteReader dr(d, sizeof d);
-      item.descriptor.read(dr);
-      if (item.descriptor.signature != kDescriptorSig) return kStructureInvalid;
-      crc = item.descriptor.crc;
-      csize = item.descriptor.compressedSize;
-      usize = item.descriptor.uncompressedSize;
+      uint8_t d[24];
+      const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(sizeof d, limit - descPos));
+      if (f.read(d, n) != kOk) return kStructureInvalid;
+      size_t len = parseDescriptor(d, n, zip64, &item.descriptor);
+      if (len == 0) return kStructureInvalid;
+      item.descriptorLength = static_cast<uint8_t>(len);
     }
-    if (l.nameLength != c.nameLength ||
-        !std::equal(item.localName.begin(), item.localName.end(), item.name.begin(),
-                    [](uint8_t a, char b) { return a == static_cast<uint8_t>(b); }) ||
-        l.versionNeeded != c.versionNeeded || l.versionNeededHost != c.versionNeededHost ||
-        (l.flags & 0x1f) != (c.flags & 0x1f))
+    const std::string localName(item.localName.begin(), item.localName.end());
+    if (!headerMismatch(c, item.name, l, localName, &item.descriptor, true).empty())
       return kStructureInvalid;
-    if (l.method != c.method || l.time != c.time || l.date != c.date || crc != c.crc ||
-        csize != c.compressedSize || usize != c.uncompressedSize)
-      return kStructureInvalid;
-    if (dataStart + c.compressedSize + ((l.flags & kFlagDescriptor) ? 16 : 0) > limit)
-      return kStructureInvalid;
+    if (dataStart + c.compressedSize + item.descriptorLength > limit) return kStructureInvalid;
   }
   return kOk;
 }
@@ -483,58 +647,6 @@ bool createEmptyContainer(const std::string& path) {
   f.sync();
   f.close();
   return true;
-}
-
-int createContainerAtomically(const std::string& path, const std::vector<uint8_t>& comment,
-                              const plat::FileTime* writeTime, bool replace) {
-  if (comment.size() > 0xffff) return kInvalidComment;
-  std::string folder = plat::parentFolder(path);
-  if (folder.empty()) folder.push_back('.');
-  std::string tempPath;
-  std::unique_ptr<plat::File> tf = plat::fileSystem().createTemp(folder, "brc", &tempPath);
-  if (!tf) return kCreateFailed;
-  JNormFile out(std::move(tf), tempPath);
-  out.platformFile()->setMode(plat::defaultFileMode());
-  int rc = writeEndRecord(out, TEndCentralRecord(), comment);
-  if (rc == kOk && !out.sync()) rc = kWriteFailure;
-  if (rc == kOk && writeTime && !out.platformFile()->setTimes(nullptr, writeTime, writeTime))
-    rc = kWriteFailure;
-  if (!out.close() && rc == kOk) rc = kWriteFailure;
-  if (rc == kOk) {
-    bool moved = replace ? plat::fileSystem().rename(tempPath, path)
-                         : plat::fileSystem().renameNoReplace(tempPath, path);
-    if (!moved) rc = kMoveFailed;
-  }
-  if (rc != kOk) {
-    int err = plat::lastError();
-    plat::fileSystem().remove(tempPath);
-    plat::setLastError(err);
-    return rc;
-  }
-  plat::fileSystem().syncDir(folder);
-  return kOk;
-}
-
-int rewriteComment(const std::string& path, const std::vector<uint8_t>& comment,
-                   const MessageSink& configMessage) {
-  if (comment.size() > 0xffff) return kInvalidComment;
-  JNormFile f(path, plat::Access::ReadWrite, plat::Disposition::OpenExisting);
-  if (!f.isOpen()) return kMissingOrEmpty;
-  if (!f.lockExclusive()) return kMissingOrEmpty;
-  EndRecordInfo end;
-  if (int rc = findEndRecord(f, &end, nullptr)) {
-    if (configMessage) configMessage("Configuration not found");
-    return rc;
-  }
-  ByteWriter w;
-  w.u16(static_cast<uint16_t>(comment.size()));
-  w.bytes(comment);
-  if (f.seek(end.position + 20, SeekOrigin::Begin) != kOk) return kWriteFailure;
-  if (f.write(w.data().data(), static_cast<uint32_t>(w.size())) != kOk) return kWriteFailure;
-  if (!f.truncateHere()) return kWriteFailure;
-  if (!f.sync()) return kWriteFailure;
-  if (!f.close()) return kWriteFailure;
-  return kOk;
 }
 
 uint32_t externalAttributesFor(bool attributesKnown, uint32_t attributes) {

@@ -2,8 +2,8 @@
 // The container's records and the file access layer through which every
 // archive byte is read and written.
 //
-// The container is a ZIP archive without encryption, spanning or ZIP64:
-// optional preamble, then per entry a local header, name, local extra field
+// The container is a ZIP archive without encryption or spanning: optional
+// preamble, then per entry a local header, name, local extra field
 // and data; then the central directory; then the end record, whose archive
 // comment holds the briefcase configuration. All integers are little-endian.
 
@@ -22,6 +22,18 @@ constexpr uint32_t kLocalSig = 0x04034b50;    // "PK" 3 4
 constexpr uint32_t kCentralSig = 0x02014b50;  // "PK" 1 2
 constexpr uint32_t kEndSig = 0x06054b50;      // "PK" 5 6
 constexpr uint32_t kDescriptorSig = 0x08074b50;  // "PK" 7 8
+constexpr uint32_t kZip64EndSig = 0x06064b50;      // "PK" 6 6
+constexpr uint32_t kZip64LocatorSig = 0x07064b50;  // "PK" 6 7
+
+// Extra field block ids that the readers look into.
+constexpr uint16_t kExtraZip64 = 0x0001;        // 64-bit sizes and offset
+constexpr uint16_t kExtraUnicodePath = 0x7075;  // the name as UTF-8, with the CRC of the stored name
+
+// The bounds of what this program reads and writes: 16-bit entry counts and
+// 32-bit sizes and offsets. Archives and entries beyond them need the ZIP64
+// extensions and are refused.
+constexpr uint64_t kMaxEntries = 65535;
+constexpr uint64_t kMax32 = 0xffffffffu;
 
 // 22 bytes of the end record plus the longest comment.
 constexpr uint32_t kEndSearchRange = 22 + 65535;
@@ -182,6 +194,8 @@ struct zlitem {
   std::vector<uint8_t> localExtra;
   std::vector<uint8_t> comment;
   TExtendedLocalHeader descriptor;  // when the local flags have bit 3
+  uint8_t descriptorLength = 0;     // its length in the file: 12, 16, 20 or 24
+  bool needsZip64 = false;          // a size or the offset needs more than 32 bits
   uint8_t mark = kMarkNone;
 };
 
@@ -209,24 +223,69 @@ struct EndRecordInfo {
   uint32_t position = 0;      // file offset of the end record
   uint32_t fileSize = 0;
   uint32_t centralEnd = 0;    // central directory offset + size, as the record states
+  // Where the directory must end: the ZIP64 end record when there is one,
+  // else the end record.
+  uint32_t directoryEnd = 0;
+  // The directory as the records state it (the ZIP64 end record's values
+  // when there is one).
+  uint64_t entries = 0;
+  uint64_t centralSize = 0;
+  uint64_t centralOffset = 0;
+  bool zip64 = false;           // a ZIP64 end record and its locator were found
+  uint32_t commentMissing = 0;  // comment bytes the file does not hold (the comment is cut)
+  // Not empty when the archive needs the ZIP64 extensions: what it needs.
+  std::string needsZip64;
 };
 
 // Finds the end record within the last 65,557 bytes of the file and reads it
-// with its comment. Among the "PK" 5 6 signatures in range, the last one whose
-// comment ends exactly at the end of the file wins; when none does, the last
-// one whose comment fits in the file; when none fits, the last one (whose
-// comment then cannot be read). Results: 0; 13 when no signature is in range
-// (the sink then receives "Reached end of file before finding configuration"
-// and the platform's text for the last error); 30, 12, 21, 31, 88 as read.
+// with its comment, and the ZIP64 end record when a locator stands before
+// it. Among the "PK" 5 6 signatures in range, the last one whose comment ends
+// exactly at the end of the file wins; when none does, the last one whose
+// comment fits in the file; when none fits, the last one, whose comment is
+// read as far as the file holds it (commentMissing tells how much is not).
+// Results: 0; 13 when no signature is in range (the sink then receives
+// "Reached end of file before finding configuration" and that the file is
+// not a briefcase); 30, 12, 21, 31, 88 as read.
 int findEndRecord(JFile& f, EndRecordInfo* out, const MessageSink& configMessage);
 
-// Reads the central directory at `offset` with `count` headers (each name,
-// extra field and comment of its stated length). Results: 0; 13 when the
-// offset cannot be reached or the headers cannot fit before `limit` (the end
-// record's position); 30 for a header without its signature; 12 for a short
-// read. *preamble receives the lowest local header offset.
-int readCentralDirectory(JFile& f, uint32_t offset, uint32_t count, uint32_t limit, TZList* list,
+// Reads the central directory by its size: the headers in [offset, offset +
+// size), cut at `limit` (where the directory must end), each with its name,
+// extra field and comment. Sizes and the offset that a ZIP64 extra field
+// holds are taken into the header where they fit in 32 bits. Results: 0; 13
+// when the offset cannot be reached or a header runs past the end; 30 for a
+// header without its signature; 12 for a short read; 31 for more than 65,535
+// entries. The list holds the headers read before a failure. *preamble
+// receives the lowest local header offset.
+int readCentralDirectory(JFile& f, uint32_t offset, uint32_t size, uint32_t limit, TZList* list,
                          uint32_t* preamble);
+
+// The message for a directory whose size and count disagree, or "" when they
+// agree. `held` headers were read; the record stated `stated`.
+std::string countMismatch(const std::string& path, uint64_t stated, size_t held);
+// The message for an archive that needs the ZIP64 extensions.
+std::string zip64Refusal(const std::string& path, const std::string& what);
+
+// Takes the 64-bit values of a ZIP64 extra field into the 32-bit fields that
+// hold 0xffffffff (in the order the format gives: uncompressed size,
+// compressed size, local header offset). False when a value needs more than
+// 32 bits (the field then keeps 0xffffffff).
+bool resolveZip64(const std::vector<uint8_t>& extra, uint32_t* uncompressed,
+                  uint32_t* compressed, uint32_t* offset);
+// Whether an extra field holds a ZIP64 block.
+bool hasZip64(const std::vector<uint8_t>& extra);
+
+// A data descriptor in `n` bytes: with or without its signature, with 32-bit
+// sizes or (`zip64`) 64-bit ones. Its length, or 0 when the bytes are too few
+// or the sizes need more than 32 bits.
+size_t parseDescriptor(const uint8_t* p, size_t n, bool zip64, TExtendedLocalHeader* out);
+
+// What disagrees between an entry's central header and its local header
+// (with the data descriptor's CRC and sizes when the local flags have bit 3):
+// "name", "flags", "method", "CRC", "compressed size", "uncompressed size",
+// and with `strict` also "version needed", "time", "date"; "" when they agree.
+std::string headerMismatch(const TCentralFileHeader& c, const std::string& centralName,
+                           const TLocalFileHeader& l, const std::string& localName,
+                           const TExtendedLocalHeader* descriptor, bool strict);
 
 // Checks every entry against its local header (and data descriptor), keeping
 // the local header, name and extra field in the entry. Any disagreement, a
@@ -254,23 +313,6 @@ int writeEndRecord(JFile& out, TEndCentralRecord record, const std::vector<uint8
 // Creates the 22-byte empty container at `path` (replacing a file there).
 // False when the file cannot be created.
 bool createEmptyContainer(const std::string& path);
-
-// Writes an empty container holding `comment` as its configuration under a
-// temporary name in the container's own folder, syncs it, gives it the write
-// time (when not null), and moves it to `path` in one step: over an existing
-// file when `replace` is true, else only when nothing is there. A failure at
-// any point leaves `path` as it was and no temporary file behind. Results: 0;
-// 25 when the file cannot be created; 29 or 24 when it cannot be written;
-// 57 when it cannot be moved into place (for !replace: also when `path` exists).
-int createContainerAtomically(const std::string& path, const std::vector<uint8_t>& comment,
-                              const plat::FileTime* writeTime, bool replace);
-
-// Rewrites the configuration comment of the container in place and cuts the
-// file after it. Results: 0; 23 when the container cannot be opened; the
-// end-record search's code (the sink receives "Configuration not found");
-// 24 when the write or the cut fails.
-int rewriteComment(const std::string& path, const std::vector<uint8_t>& comment,
-                   const MessageSink& configMessage);
 
 // The external attributes stored for a file: read-only, hidden, system,
 // directory and archive kept from its attributes, combined with 0x81000000.

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include "app/operations.h"
+#include "archive/errors.h"
 #include "archive/update/update.h"
 #include "brc/cli.h"
 #include "brc/progress.h"
@@ -65,19 +67,20 @@ int localFolderFor(const std::string& command, const Args& args,
 
 int removeEntries(archive::TCompress& engine, briefcase::TBriefcaseComment& record,
                   bool storeRecord, const std::vector<std::string>& names) {
-  engine.ClearNames();
-  for (const std::string& n : names) engine.AddName(n);
-  archive::PrepareDelete(engine, false);
-  if (storeRecord) engine.callbacks.configRefresh = [&] { record.Build(engine); };
   Progress progress;
   progress.attach(engine);
-  progress.status(plat::loadStr(801));
-  int rc = archive::Update(engine);
+  std::function<void()> store;
+  if (storeRecord) store = [&] { record.Build(engine); };
+  int rc = app::RemoveEntries(engine, names, store);
   progress.finish();
-  engine.update.mode = archive::kModeAdd;
-  engine.ClearNames();
-  engine.callbacks.configRefresh = nullptr;
   return rc;
+}
+
+void reportFailure(int code, const std::string& path) {
+  if (code == archive::kCreateFailed && app::BriefcaseBusy(path))
+    error(app::noticeFor(app::LoadOutcome::BriefcaseBusy, path).message());
+  else
+    errorCode(code, path);
 }
 
 std::string normalPath(const std::string& path) {

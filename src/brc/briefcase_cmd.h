@@ -33,6 +33,10 @@ int localFolderFor(const std::string& command, const Args& args,
 int removeEntries(archive::TCompress& engine, briefcase::TBriefcaseComment& record,
                   bool storeRecord, const std::vector<std::string>& names);
 
+// Prints the text of an engine code after a failed change of the briefcase;
+// a lock held by another run is said as such.
+void reportFailure(int code, const std::string& path);
+
 // An absolute path with "." and ".." resolved and no repeated or trailing '/'
 // (text only: links are not resolved).
 std::string normalPath(const std::string& path);

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "archive/errors.h"
+#include "archive/extract/names.h"
 #include "platform/ask.h"
 #include "platform/paths.h"
 #include "platform/terminal.h"
@@ -50,7 +51,13 @@ class TerminalAsker final : public plat::Asker {
       for (size_t i = 0; i < offered.size(); ++i) std::cerr << (i ? "/" : "") << offered[i].word;
       std::cerr << "] ";
       std::string line;
-      if (!plat::readLine(&line)) return plat::defaultAnswer(q);
+      if (!plat::readLine(&line)) {
+        // The end of input never agrees to anything: No, else Cancel.
+        std::cerr << "\n";
+        if (q.buttons & plat::btnNo) return plat::mrNo;
+        if (q.buttons & plat::btnCancel) return plat::mrCancel;
+        return plat::defaultAnswer(q);
+      }
       line = lower(line);
       for (const Choice& c : offered)
         if (line == c.word || (line.size() == 1 && line[0] == c.word[0])) return c.result;
@@ -65,7 +72,10 @@ class TerminalAsker final : public plat::Asker {
     for (;;) {
       std::cerr << "[y]es, yes to [a]ll, [n]o, n[o] to all, [r]ename, [c]ancel: ";
       std::string line;
-      if (!plat::readLine(&line)) return plat::mrCancel;
+      if (!plat::readLine(&line)) {
+        std::cerr << "\n";
+        return plat::mrNo;  // the end of input keeps the local file
+      }
       line = lower(line);
       if (line == "y" || line == "yes") return plat::mrYes;
       if (line == "a" || line == "all") return plat::mrYesToAll;
@@ -137,22 +147,26 @@ std::string withBriefcaseExtension(const std::string& path) {
 
 std::string jsonString(const std::string& s) {
   std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
+  for (size_t i = 0; i < s.size();) {
+    uint32_t cp = 0;
+    const size_t n = archive::utf8Sequence(s, i, &cp);
+    if (n == 0) {
+      out += "\xEF\xBF\xBD";  // a byte that is no UTF-8: U+FFFD
+      ++i;
+      continue;
     }
+    if (cp == '"') {
+      out += "\\\"";
+    } else if (cp == '\\') {
+      out += "\\\\";
+    } else if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(cp));
+      out += buf;
+    } else {
+      out.append(s, i, n);
+    }
+    i += n;
   }
   return out + "\"";
 }

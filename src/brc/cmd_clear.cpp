@@ -29,7 +29,7 @@ int runClear(const brc::Args& args) {
     return archive::kInterrupted;
   int rc = archive::ClearBriefcase(engine);
   if (rc) {
-    brc::errorCode(rc, path);
+    brc::reportFailure(rc, path);
     return rc;
   }
   return 0;

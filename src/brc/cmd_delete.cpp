@@ -1,6 +1,7 @@
 // brc delete: removes entries from a briefcase.
 
 #include "archive/errors.h"
+#include "archive/extract/names.h"
 #include "archive/update/update.h"
 #include "brc/briefcase_cmd.h"
 #include "brc/cli.h"
@@ -23,9 +24,9 @@ int runDelete(const brc::Args& args) {
   const std::vector<std::string> names(args.positional.begin() + 1, args.positional.end());
   int rc = brc::removeEntries(engine, record, hasRecord, names);
   for (const std::string& name : engine.update.unmatched)
-    brc::error("brc delete: " + name + " is not in the briefcase.");
+    brc::error("brc delete: " + archive::printableName(name) + " is not in the briefcase.");
   if (rc) {
-    brc::errorCode(rc, path);
+    brc::reportFailure(rc, path);
     return rc;
   }
   if (!engine.update.unmatched.empty()) return archive::kNoFiles;
@@ -36,8 +37,8 @@ brc::Registrar reg{brc::Command{
     "delete",
     "BRIEFCASE ENTRY...",
     "Remove entries from a briefcase.",
-    "ENTRY is an entry name as the briefcase stores it, with '/' between folders (letter case\n"
-    "does not matter). The configuration stays. An empty briefcase ends with status 23; a name\n"
+    "ENTRY is an entry name as 'brc list' prints it, with '/' between folders (letter case\n"
+    "counts). The configuration stays. An empty briefcase ends with status 23; a name\n"
     "that is not in the briefcase is reported and ends with status 11 when all else went well.",
     {},
     runDelete}};

@@ -4,9 +4,10 @@
 
 #include "archive/compress.h"
 #include "archive/errors.h"
-#include "briefcase/comment.h"
+#include "archive/extract/names.h"
 #include "brc/briefcase_cmd.h"
 #include "brc/cli.h"
+#include "briefcase/comment.h"
 #include "platform/computerid.h"
 #include "platform/files.h"
 #include "platform/strtable.h"
@@ -51,8 +52,8 @@ int runInfo(const brc::Args& args) {
   }
   std::cout << "Briefcase:      " << engine.archivePath << "\n"
             << "Version:        " << record.version << "\n"
-            << "Include:        " << record.include << "\n"
-            << "Exclude:        " << record.exclude << "\n"
+            << "Include:        " << archive::printableName(record.include) << "\n"
+            << "Exclude:        " << archive::printableName(record.exclude) << "\n"
             << "Compression:    level " << engine.level << (engine.level ? "" : " (stored)") << "\n"
             << "Subfolders:     " << (record.subfolders ? "yes" : "no") << "\n"
             << "Local folders:\n";
@@ -61,10 +62,11 @@ int runInfo(const brc::Args& args) {
   for (const auto& v : record.folders.entries) {
     bool mine = !marked && v.computerId == id;
     marked = marked || mine;
-    std::cout << (mine ? "* " : "  ") << v.computerId << "  " << v.folder << "\n";
+    std::cout << (mine ? "* " : "  ") << archive::printableName(v.computerId) << "  "
+              << archive::printableName(v.folder) << "\n";
   }
   std::cout << "This computer:  " << id << "\n"
-            << "Local folder:   " << (local.empty() ? "(none on this computer)" : local) << "\n"
+            << "Local folder:   " << (local.empty() ? "(none on this computer)" : archive::printableName(local)) << "\n"
             << "Entries:        " << engine.endRecord.entriesTotal << "\n"
             << "Briefcase date: " << plat::isoUtc(fi.writeTime) << "\n";
   return 0;

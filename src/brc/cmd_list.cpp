@@ -7,6 +7,7 @@
 #include "archive/compress.h"
 #include "archive/errors.h"
 #include "archive/extract/extract.h"
+#include "archive/extract/names.h"
 #include "archive/extract/restore.h"
 #include "brc/briefcase_cmd.h"
 #include "brc/cli.h"
@@ -59,7 +60,7 @@ int runList(const brc::Args& args) {
              brc::jsonString(plat::isoUtc(t)) + "}";
     } else {
       out += plat::strFormat("%10u  %s  %s\n", e.central.uncompressedSize, localStamp(t).c_str(),
-                             name.c_str());
+                             archive::printableName(name).c_str());
     }
     first = false;
   };

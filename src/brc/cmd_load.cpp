@@ -1,9 +1,12 @@
 // brc load: puts local files into a briefcase.
 
+#include <functional>
 #include <iostream>
 
 #include "app/localscan.h"
+#include "app/operations.h"
 #include "archive/errors.h"
+#include "archive/extract/names.h"
 #include "archive/update/update.h"
 #include "brc/briefcase_cmd.h"
 #include "brc/cli.h"
@@ -11,6 +14,7 @@
 #include "briefcase/brdate.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/strtable.h"
 
 namespace {
 
@@ -20,6 +24,15 @@ int runLoad(const brc::Args& args) {
     return archive::kBadParameters;
   }
   archive::TCompress engine;
+  if (args.has("--threads")) {
+    const std::string n = args.value("--threads");
+    if (n.empty() || n.size() > 3 || n.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(n) < 1) {
+      brc::error("brc load: --threads needs a number of threads, 1 or more.");
+      return archive::kBadParameters;
+    }
+    engine.update.threads = static_cast<unsigned>(std::stoi(n));
+  }
   briefcase::TBriefcaseComment record;
   const std::string path = brc::normalPath(args.positional[0]);
   if (int rc = brc::openBriefcase("load", path, engine, record)) return rc;
@@ -28,17 +41,16 @@ int runLoad(const brc::Args& args) {
   bool changed = false;
   if (int rc = brc::localFolderFor("load", args, record, &base, &changed)) return rc;
   try {
-    record.Build(engine);
+    record.Build(engine);  // a record too large is told before anything runs
   } catch (const briefcase::RecordTooLarge& e) {
     brc::error(std::string("brc load: ") + e.what());
     return archive::kInvalidComment;
   }
 
-  engine.update.baseFolder = plat::stripTrailingSlash(base);
-  engine.ClearCancel();
-  engine.ClearNames();
+  const std::function<void()> store = [&] { record.Build(engine); };
   // The files given, or else every load candidate, as a load of all rows does.
   std::vector<std::string> files;
+  bool tooDeep = false;  // folders too deep to be scanned: their files are not loaded
   if (args.positional.size() > 1) {
     for (size_t i = 1; i < args.positional.size(); ++i)
       files.push_back(brc::normalPath(args.positional[i]));
@@ -46,40 +58,50 @@ int runLoad(const brc::Args& args) {
     plat::FileTime date = 0;
     briefcase::ReadBriefcaseDate(path, &date);
     const app::ScanRules rules = app::RulesFor(record, base, date);
-    app::ScanLocalFolder(rules, [&](const app::LoadCandidate& c) { files.push_back(c.path); });
+    app::ScanLocalFolder(
+        rules, [&](const app::LoadCandidate& c) { files.push_back(c.path); },
+        [&](const std::string& deep) {
+          brc::error(plat::strFormat("Warning - the files in %s were not loaded: it lies more than "
+                                     "%d folders below the local folder",
+                                     deep.c_str(), app::kMaxScanDepth));
+          tooDeep = true;
+        });
     if (files.empty()) {
+      // A folder given with --folder is kept all the same.
+      if (changed) {
+        if (int rc = app::StoreConfigurationKeepingDate(engine, store)) {
+          brc::reportFailure(rc, path);
+          return rc;
+        }
+      }
+      if (tooDeep) return archive::kFileNotReadable;
       std::cerr << "Nothing to load: no local file changed since the briefcase date.\n";
       return 0;
     }
   }
-  bool tooLarge = false;
-  for (const std::string& file : files) {
-    plat::FileInfo fi;
-    if (plat::fileSystem().stat(file, &fi, true) && fi.isRegular && fi.size > 0xffffffffULL) {
-      brc::error("brc load: " + file + " is 4 GB or larger and is not loaded.");
-      tooLarge = true;
-      continue;
-    }
-    engine.AddName(file);
-  }
-  if (tooLarge) brc::error("One or more files are larger than 4 GB.\nThese files will not be loaded.");
-  if (engine.names.empty()) return archive::kTooLarge;
 
-  engine.callbacks.configRefresh = [&] { record.Build(engine); };
   brc::Progress progress;
   progress.attach(engine);
-  int rc = archive::Update(engine);
+  const app::LoadResult r = app::Load(engine, app::LoadRequest{files, base, store});
   progress.finish();
-  engine.update.baseFolder.clear();
-  engine.ClearNames();
-  if (!engine.update.keptArchivePath.empty())
-    brc::error("brc load: the new briefcase is in " + engine.update.keptArchivePath +
-               "; copy it over " + path + ".");
-  if (rc) {
-    brc::errorCode(rc, rc == archive::kFileNotReadable ? "some files were not loaded" : path);
-    return rc;
+  for (const std::string& file : r.tooLarge)
+    brc::error("brc load: " + archive::printableName(file) + " is 4 GB or larger and is not loaded.");
+  if (!r.keptArchivePath.empty())
+    brc::error("brc load: the new briefcase is in " + r.keptArchivePath +
+               "; the briefcase was changed by another program meanwhile.");
+  if (!r.ran) return r.tooLarge.empty() ? 0 : archive::kTooLarge;
+  if (r.code) {
+    if (r.outcome == app::LoadOutcome::BriefcaseBusy)
+      brc::error(app::noticeFor(r.outcome, path).message());
+    else
+      brc::errorCode(r.code, r.code == archive::kFileNotReadable ? "some files were not loaded" : path);
+    return r.code;
   }
-  return tooLarge ? archive::kTooLarge : 0;
+  if (tooDeep) {
+    brc::errorCode(archive::kFileNotReadable, "some files were not loaded");
+    return archive::kFileNotReadable;
+  }
+  return r.tooLarge.empty() ? 0 : archive::kTooLarge;
 }
 
 brc::Registrar reg{brc::Command{
@@ -93,8 +115,12 @@ brc::Registrar reg{brc::Command{
     "configuration gives it; --folder DIR sets it first, for every entry of this computer, and\n"
     "adds one when there is none). The compression level is the briefcase's. Files of 4 GB or\n"
     "more are not loaded (status 31 when nothing else failed). Ctrl+C stops the load and leaves\n"
-    "the briefcase as it was (status 19). A file that cannot be read is skipped (status 28).",
-    {{"--folder", true, "DIR", "set this computer's local folder in the briefcase first"}},
+    "the briefcase as it was (status 19), as does a closed terminal. A file that cannot be read is\n"
+    "skipped (status 28). A briefcase another run is using is left alone (status 25).\n"
+    "Files are compressed on every core (CARRYVALE_THREADS or --threads N sets how many); the\n"
+    "briefcase is the same byte for byte whatever the number.",
+    {{"--folder", true, "DIR", "set this computer's local folder in the briefcase first"},
+     {"--threads", true, "N", "compress with N threads (default: the online cores)"}},
     runLoad}};
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "archive/errors.h"
 #include "archive/layout.h"
+#include "archive/replace.h"
 #include "briefcase/comment.h"
 #include "brc/cli.h"
 #include "platform/files.h"

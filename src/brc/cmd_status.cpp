@@ -7,6 +7,7 @@
 #include "app/rows.h"
 #include "archive/errors.h"
 #include "archive/extract/extract.h"
+#include "archive/extract/names.h"
 #include "archive/extract/state.h"
 #include "brc/briefcase_cmd.h"
 #include "brc/cli.h"
@@ -30,8 +31,8 @@ void printRows(const char* title, const std::vector<app::ListRow>& rows) {
   }
   size_t nameW = 4, folderW = 6;
   for (const auto& r : rows) {
-    nameW = std::max(nameW, r.name.size());
-    folderW = std::max(folderW, r.folder.size());
+    nameW = std::max(nameW, archive::printableName(r.name).size());
+    folderW = std::max(folderW, archive::printableName(r.folder).size());
   }
   auto pad = [](std::string s, size_t w) {
     if (s.size() < w) s.resize(w, ' ');
@@ -41,8 +42,8 @@ void printRows(const char* title, const std::vector<app::ListRow>& rows) {
             << "  " << pad("Size", 12) << "  Date\n";
   for (const auto& r : rows) {
     std::string size = app::SizeText(r.size);
-    std::cout << "  " << pad(app::RowStateName(r.icon), 6) << " " << pad(r.name, nameW) << "  "
-              << pad(r.folder, folderW) << "  " << pad(std::string(12 - std::min<size_t>(12, size.size()), ' ') + size, 12)
+    std::cout << "  " << pad(app::RowStateName(r.icon), 6) << " " << pad(archive::printableName(r.name), nameW) << "  "
+              << pad(archive::printableName(r.folder), folderW) << "  " << pad(std::string(12 - std::min<size_t>(12, size.size()), ' ') + size, 12)
               << "  " << dateText(r.time) << "\n";
   }
 }
@@ -119,7 +120,7 @@ int runStatus(const brc::Args& args) {
               << "\n";
   else
     std::cout << "Briefcase date not found\n";
-  std::cout << "Local folder: " << (local.empty() ? "(none on this computer)" : local) << "\n\n";
+  std::cout << "Local folder: " << (local.empty() ? "(none on this computer)" : archive::printableName(local)) << "\n\n";
   printRows("Local files to load", localRows);
   std::cout << "\n";
   printRows("Briefcase contents", entryRows);

@@ -6,6 +6,7 @@
 #include "archive/compress.h"
 #include "archive/errors.h"
 #include "archive/extract/extract.h"
+#include "archive/extract/names.h"
 #include "brc/briefcase_cmd.h"
 #include "brc/cli.h"
 #include "brc/progress.h"
@@ -32,19 +33,22 @@ int runTest(const brc::Args& args) {
     if (r == 0) return;
     ++damagedCount;
     std::string why = archive::errorText(r);
-    damaged += "damaged: " + e.displayName() + (why.empty() ? "" : " (" + why + ")") + "\n";
+    damaged += "damaged: " + archive::printableName(e.displayName()) + (why.empty() ? "" : " (" + why + ")") + "\n";
   };
   int rc = archive::TestRun(engine);
   progress.finish();
 
   unsigned unchecked = 0;
   for (const archive::TExtractEntry& e : engine.extract.entries) {
-    if (e.selected) continue;
+    if (e.selected || e.leftOut.empty()) continue;
     ++unchecked;
-    damaged += "not checked: " + e.displayName() + " (encrypted or of an unsupported kind)\n";
+    damaged += "not checked: " + archive::printableName(e.displayName()) + " (" + e.leftOut + ")\n";
   }
   std::cout << damaged;
-  if (rc == archive::kNotFound || rc == archive::kInterrupted || rc == archive::kOutOfMemory) {
+  // Runs that ended before any entry: no briefcase, or one this program does
+  // not read.
+  if (rc == archive::kNotFound || rc == archive::kStructureInvalid || rc == archive::kTooLarge ||
+      rc == archive::kInterrupted || rc == archive::kOutOfMemory) {
     brc::errorCode(rc, engine.archivePath);
     return rc;
   }
@@ -66,7 +70,9 @@ brc::Registrar reg{brc::Command{
     "Check every entry of a briefcase: read and decompress it, compare CRC-32 and size.",
     "Nothing is written. Each damaged entry is printed; the status is 0 when every entry is\n"
     "sound and 2 otherwise (an encrypted entry, or one of a kind this program cannot read, counts\n"
-    "as not sound since it cannot be checked). A briefcase that cannot be read ends with 9.",
+    "as not sound since it cannot be checked; it is printed with the reason). A briefcase that\n"
+    "cannot be read ends with 9, a file that is no briefcase with 13, an archive that needs the\n"
+    "ZIP64 extensions (4 GB or more, more than 65,535 entries) with 31.",
     {},
     runTest}};
 

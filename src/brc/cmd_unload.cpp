@@ -1,9 +1,11 @@
 // brc unload: writes briefcase entries into this computer's local folder.
 
+#include <functional>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "app/operations.h"
 #include "archive/compress.h"
 #include "archive/errors.h"
 #include "archive/extract/extract.h"
@@ -25,61 +27,19 @@
 
 namespace {
 
-enum class Replace { Ask, All, None };
-
-// The nearest folder of `path` that exists (for the free-space question).
-std::string existingFolder(std::string path) {
-  while (!path.empty() && path != "/" && !plat::folderExists(path)) path = plat::parentFolder(path);
-  return path.empty() ? "/" : path;
-}
-
-// The text shown after a run that did not succeed.
-int failureText(int rc) {
-  switch (rc) {
-    case archive::kNoFiles: return 734;
-    case archive::kInterrupted: return 720;
-    case archive::kWriteFailure:
-    case archive::kInUse: return 733;
-    case archive::kReadOnly: return 732;
-    case archive::kDiskFull: return 721;
-    default: return 689;
-  }
-}
-
-// Writes the configuration into the container in place, keeping the
-// briefcase date (the container's last-write time) as it was.
-int storeRecordKeepingDate(archive::TCompress& engine, briefcase::TBriefcaseComment& record) {
-  plat::FileInfo before;
-  const bool dated = plat::fileSystem().stat(engine.archivePath, &before, true);
-  try {
-    record.Build(engine);
-  } catch (const briefcase::RecordTooLarge& e) {
-    brc::error(std::string("brc unload: ") + e.what());
-    return archive::kInvalidComment;
-  }
-  int rc = engine.rewriteComment();
-  if (rc) {
-    brc::error(plat::loadStr(724));
-    return rc;
-  }
-  if (dated)
-    plat::fileSystem().setTimes(engine.archivePath, nullptr, &before.accessTime, &before.writeTime);
-  return 0;
-}
-
 int runUnload(const brc::Args& args) {
   if (args.positional.empty()) {
     brc::error("brc unload: give the briefcase (and the entries to unload). 'brc unload --help' "
                "shows how.");
     return archive::kBadParameters;
   }
-  Replace replace = Replace::Ask;
+  app::UnloadRequest request;
   if (args.has("--replace")) {
     const std::string r = args.value("--replace");
     if (r == "all") {
-      replace = Replace::All;
+      request.replace = app::ReplaceMode::YesToAll;
     } else if (r == "none") {
-      replace = Replace::None;
+      request.replace = app::ReplaceMode::NoToAll;
     } else if (r != "ask") {
       brc::error("brc unload: --replace takes ask, all or none.");
       return archive::kBadParameters;
@@ -90,7 +50,7 @@ int runUnload(const brc::Args& args) {
     return archive::kBadParameters;
   }
   const bool terminal = plat::stdinIsTerminal();
-  if (replace == Replace::Ask && !terminal) {
+  if (request.replace == app::ReplaceMode::Ask && !terminal) {
     brc::error("brc unload: standard input is not a terminal, so existing files cannot be asked "
                "about; give --replace all or --replace none.");
     return archive::kBadParameters;
@@ -111,104 +71,68 @@ int runUnload(const brc::Args& args) {
                plat::parentFolder(folder) + " does not exist.");
     return archive::kBadParameters;
   }
-
-  // The selection: the named entries (all when none is named), as the rows of
-  // the window's list count them (folder entries are no rows).
-  std::vector<std::string> named(args.positional.begin() + 1, args.positional.end());
-  std::vector<std::string> selected;
-  uint32_t kilobytes = 0;
-  engine.extract.callbacks.listEntry = [&](const archive::TExtractEntry& e) {
-    if (e.isFolder()) return;
-    const std::string name = e.displayName();
-    bool chosen = named.empty();
-    for (size_t i = 0; i < named.size() && !chosen; ++i) chosen = archive::nameSelects(name, named[i]);
-    if (!chosen) return;
-    selected.push_back(name);
-    kilobytes += e.central.uncompressedSize / 1024;
-  };
-  archive::ListRun(engine);
-  engine.extract.callbacks.listEntry = nullptr;
-
-  // Room on the local folder's file system for the selection.
-  const uint64_t needed = uint64_t(kilobytes) * 1024;
-  const std::string spaceFolder = existingFolder(folder);
-  uint64_t freeBytes = 0;
-  if (archive::FreeSpace(spaceFolder, &freeBytes) && freeBytes < needed) {
-    if (!terminal) {
-      brc::error(plat::strFormat("Insufficient Disk Space?\nFree Disk Space = %llu bytes\n"
-                                 "Uncompressed Files Total %llu bytes",
-                                 static_cast<unsigned long long>(freeBytes),
-                                 static_cast<unsigned long long>(needed)));
-      return archive::kDiskFull;
-    }
-    if (!archive::ConfirmSpace(spaceFolder, needed)) return archive::kInterrupted;
-  }
-
-  // The unload run.
-  brc::Progress progress;
-  progress.attach(engine);
-  engine.ClearNames();
-  for (const std::string& n : named) engine.AddName(n);
-  engine.extract.targetFolder = folder;
-  engine.extract.callbacks.replaceQuery = [&](std::string& target, plat::FileTime et,
-                                              plat::FileTime nt, uint32_t es, uint32_t ns,
-                                              uint8_t& answer) {
-    if (replace == Replace::All) {
-      answer = archive::kAnswerYesToAll;
-    } else if (replace == Replace::None) {
-      answer = archive::kAnswerNoToAll;
-    } else {
-      progress.finish();
-      archive::askReplaceThroughAsker(target, et, nt, es, ns, answer, &engine.cancelled);
-    }
-  };
-  int rc = archive::UnloadRun(engine);
-  progress.finish();
-  engine.ClearNames();
-
-  if (rc != 0) {
-    brc::error(plat::loadStr(failureText(rc)));
-    if (recordChanged) storeRecordKeepingDate(engine, record);
-    return rc;
-  }
-
-  // The entries unloaded: remove them from the briefcase, or keep them and
-  // move the briefcase date to now.
-  const std::string question =
-      engine.extract.notAllUnloaded
-          ? plat::loadStr(723)
-          : plat::loadStrFmt(690, static_cast<int>(selected.size()));
-  bool remove = args.has("--remove");
-  if (!remove && !args.has("--keep") && terminal) {
-    remove = plat::messageBox(question, plat::loadStr(691), plat::btnYesNo,
-                              engine.extract.notAllUnloaded ? plat::Icon::Warning
-                                                            : plat::Icon::Question) == plat::mrYes;
-  } else if (!remove && !args.has("--keep")) {
-    std::cerr << question << "\nThe entries stay in the briefcase.\n";
-  }
-
-  if (remove) {
-    // The files written must be on the disk before their entries go.
-    plat::syncFileSystemOf(folder);
-    int del = brc::removeEntries(engine, record, hasRecord || recordChanged, selected);
-    if (del) {
-      brc::error(plat::loadStr(693));
-      brc::errorCode(del, path);
-      return del;
+  const std::function<void()> store = [&] { record.Build(engine); };
+  auto storeRecord = [&]() -> int {
+    try {
+      if (int rc = app::StoreConfigurationKeepingDate(engine, store)) {
+        brc::error(plat::loadStr(724));
+        return rc;
+      }
+    } catch (const briefcase::RecordTooLarge& e) {
+      brc::error(std::string("brc unload: ") + e.what());
+      return archive::kInvalidComment;
     }
     return 0;
-  }
+  };
 
-  if (recordChanged && storeRecordKeepingDate(engine, record)) return archive::kWriteFailure;
-  // The files just written are not newer than the briefcase: its date is now
-  // (a file time, so UTC).
-  if (!briefcase::WriteBriefcaseDate(path, plat::nowFileTime())) return archive::kWriteFailure;
-  return 0;
+  request.entries.assign(args.positional.begin() + 1, args.positional.end());
+  request.localFolder = folder;
+  request.trash = !args.has("--no-trash");
+  request.space = terminal ? app::SpaceCheck::Ask : app::SpaceCheck::Refuse;
+  request.after = args.has("--remove") ? app::AfterUnload::Remove
+                  : args.has("--keep") || !terminal ? app::AfterUnload::Keep
+                                                    : app::AfterUnload::Ask;
+  if (hasRecord || recordChanged) request.storeConfiguration = store;
+
+  brc::Progress progress;
+  progress.attach(engine);
+  app::UnloadHooks hooks;
+  hooks.note = [&](const std::string& s) { progress.warning(s); };
+  hooks.beforeQuestion = [&] { progress.finish(); };
+  const app::UnloadResult r = app::Unload(engine, request, hooks);
+  progress.finish();
+
+  if (!r.trashed.empty())
+    std::cerr << r.trashed.size() << (r.trashed.size() == 1 ? " replaced file is" : " replaced files are")
+              << " in the trash (" << plat::parentFolder(plat::parentFolder(r.trashed[0].trashedPath))
+              << ").\n";
+  if (r.code != archive::kOk) {
+    const app::Notice n = app::noticeFor(r.outcome, path);
+    if (n.shown()) brc::error(n.message());
+    if (recordChanged) storeRecord();
+    return r.code;
+  }
+  if (!terminal && !args.has("--keep") && !args.has("--remove")) {
+    std::cerr << (r.notAllUnloaded ? plat::loadStr(app::text::kNotAllUnloaded)
+                                   : plat::loadStrFmt(app::text::kUnloaded,
+                                                      static_cast<int>(r.selectedCount)))
+              << "\nThe entries stay in the briefcase.\n";
+  }
+  if (r.removalCode) {
+    brc::error(plat::loadStr(app::text::kRemoveFailed));
+    brc::reportFailure(r.removalCode, path);
+    return r.removalCode;
+  }
+  if (recordChanged && !r.removed) {
+    if (int rc = storeRecord()) return rc;
+  }
+  if (r.dateCode) brc::errorCode(r.dateCode, path);
+  return r.exitCode();
 }
 
 brc::Registrar reg{brc::Command{
     "unload",
-    "BRIEFCASE [ENTRY...] [--folder DIR] [--replace ask|all|none] [--keep|--remove]",
+    "BRIEFCASE [ENTRY...] [--folder DIR] [--replace ask|all|none] [--keep|--remove] [--no-trash]",
     "Write briefcase entries into this computer's local folder.",
     "ENTRY is an entry name as 'brc list' prints it (letter case does not matter); without any,\n"
     "every entry is unloaded. An existing local file is replaced only as --replace says: ask\n"
@@ -218,11 +142,16 @@ brc::Registrar reg{brc::Command{
     "After a successful unload the entries are removed from the briefcase with --remove, or\n"
     "kept with --keep, which sets the briefcase date to now so that the files just written are\n"
     "not loaded again; with neither, the command asks on a terminal and otherwise keeps them.\n"
-    "Ctrl+C stops after the current file (status 19). The status is the unload's result.",
+    "Only entries whose bytes are then in the local folder (written, or found identical) are\n"
+    "removed; the others are named and stay. Before a local file is replaced, the old one is put\n"
+    "into the desktop's trash (see --no-trash). Ctrl+C, or a closed terminal, stops after the\n"
+    "current file (status 19). The status is the unload's result; 55 when the briefcase date\n"
+    "cannot be set because the briefcase is write-protected; 25 when another run is using it.",
     {{"--folder", true, "DIR", "set this computer's local folder in the briefcase first"},
      {"--replace", true, "ask|all|none", "how to treat existing local files"},
      {"--keep", false, "", "keep the unloaded entries and set the briefcase date to now"},
-     {"--remove", false, "", "remove the unloaded entries from the briefcase"}},
+     {"--remove", false, "", "remove the unloaded entries from the briefcase"},
+     {"--no-trash", false, "", "replace local files without keeping the old ones in the trash"}},
     runUnload}};
 
 }  // namespace

@@ -148,8 +148,10 @@ bool TBriefcaseComment::ParseStored(const std::vector<uint8_t>& stored, int* lev
       if (!c.text(kMaxFolderLength, &vd.folder)) return false;
       table.entries.push_back(std::move(vd));
     }
-    // The pairs fill the table's space exactly, and there are as many as counted.
-    if (c.pos != c.end || table.entries.size() != count) return false;
+    // The pairs fill the table's space exactly. Fewer pairs than counted are
+    // taken as they are when they end where the table ends (a writer that
+    // counted an entry it then left out); pairs beyond the count are not.
+    if (c.pos != c.end) return false;
 
     char levelChar = static_cast<char>(stored[bodyEnd - trailer]);
     if (levelChar < '0' || levelChar > '9') return false;

@@ -3,6 +3,7 @@
 
 #include "archive/errors.h"
 #include "archive/layout.h"
+#include "archive/replace.h"
 #include "briefcase/brdate.h"
 #include "platform/ask.h"
 #include "platform/errors.h"

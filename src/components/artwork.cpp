@@ -32,6 +32,23 @@ void drawCross(QPainter& p, const QRectF& r) {
   p.drawLine(r.topRight(), r.bottomLeft());
 }
 
+// An icon drawn by `paint` in a w x h box, once per device pixel ratio.
+template <typename Paint>
+QIcon paintedIcon(int w, int h, std::initializer_list<int> scales, Paint paint) {
+  QIcon result;
+  for (int scale : scales) {
+    QPixmap pm(w * scale, h * scale);
+    pm.setDevicePixelRatio(scale);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    paint(p);
+    p.end();
+    result.addPixmap(pm);
+  }
+  return result;
+}
+
 void paintImage(QPainter& p, Image which) {
   const QColor green(0x2e, 0x8b, 0x3e);
   switch (which) {
@@ -194,18 +211,112 @@ void drawDocument(QPainter& p, const QPointF& centre, double scale, double opaci
 }
 
 QIcon icon(Image which) {
-  QIcon result;
-  for (int scale : {1, 2}) {
-    QPixmap pm(20 * scale, 20 * scale);
-    pm.setDevicePixelRatio(scale);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    paintImage(p, which);
-    p.end();
-    result.addPixmap(pm);
+  return paintedIcon(20, 20, {1, 2}, [&](QPainter& p) { paintImage(p, which); });
+}
+
+namespace {
+
+// A small sheet for the 16 x 16 row images: w x h at (x, y), folded corner.
+void drawSheet(QPainter& p, const QRectF& r) {
+  const double fold = r.width() * 0.35;
+  QPainterPath page;
+  page.moveTo(r.left(), r.top());
+  page.lineTo(r.right() - fold, r.top());
+  page.lineTo(r.right(), r.top() + fold);
+  page.lineTo(r.right(), r.bottom());
+  page.lineTo(r.left(), r.bottom());
+  page.closeSubpath();
+  p.setPen(QPen(kOutline, 1.0));
+  p.setBrush(Qt::white);
+  p.drawPath(page);
+  p.setPen(QPen(QColor(0x5b, 0x8d, 0xc9), 1.0));
+  for (int i = 0; i < 2; ++i) {
+    const double y = r.top() + fold + 2.5 + i * 2.5;
+    if (y < r.bottom() - 1) p.drawLine(QPointF(r.left() + 2, y), QPointF(r.right() - 2, y));
   }
-  return result;
+}
+
+void paintRowImage(QPainter& p, int index) {
+  switch (index) {
+    case 0: {  // equals sign
+      p.setPen(Qt::NoPen);
+      p.setBrush(QColor(0x2e, 0x8b, 0x3e));
+      p.drawRoundedRect(QRectF(2.5, 4.5, 11, 2.6), 1, 1);
+      p.drawRoundedRect(QRectF(2.5, 9, 11, 2.6), 1, 1);
+      break;
+    }
+    case 1: {  // cobweb: spokes from a corner and threads across them
+      const QPointF c(1.5, 1.5);
+      p.setPen(QPen(QColor(0x6b, 0x6b, 0x6b), 0.9));
+      const double pi = 3.14159265358979;
+      for (int i = 0; i <= 4; ++i) {
+        const double a = i * pi / 8;
+        p.drawLine(c, c + QPointF(std::cos(a) * 14, std::sin(a) * 14));
+      }
+      for (double rad : {4.5, 8.5, 12.5}) {
+        QPainterPath thread;
+        for (int i = 0; i <= 4; ++i) {
+          const double a = i * pi / 8;
+          const QPointF pt = c + QPointF(std::cos(a) * rad, std::sin(a) * rad);
+          if (i == 0) thread.moveTo(pt);
+          else thread.quadTo(c + QPointF(std::cos(a - pi / 16) * rad * 0.8,
+                                         std::sin(a - pi / 16) * rad * 0.8), pt);
+        }
+        p.setBrush(Qt::NoBrush);
+        p.drawPath(thread);
+      }
+      break;
+    }
+    case 2: {  // document with a sparkle
+      drawSheet(p, QRectF(2.5, 3.5, 9, 11));
+      const QPointF s(12, 4);
+      QPainterPath star;
+      star.moveTo(s + QPointF(0, -3.6));
+      star.quadTo(s, s + QPointF(3.6, 0));
+      star.quadTo(s, s + QPointF(0, 3.6));
+      star.quadTo(s, s + QPointF(-3.6, 0));
+      star.quadTo(s, s + QPointF(0, -3.6));
+      p.setPen(QPen(QColor(0xb0, 0x7a, 0x00), 0.6));
+      p.setBrush(QColor(0xff, 0xc8, 0x20));
+      p.drawPath(star);
+      break;
+    }
+    case 3: {  // two documents with a red cross
+      drawSheet(p, QRectF(1.5, 1.5, 8, 10));
+      drawSheet(p, QRectF(5.5, 4.5, 8, 10));
+      p.setPen(QPen(QColor(0xc6, 0x28, 0x28), 1.8, Qt::SolidLine, Qt::RoundCap));
+      p.drawLine(QPointF(8, 8), QPointF(14, 14));
+      p.drawLine(QPointF(14, 8), QPointF(8, 14));
+      break;
+    }
+  }
+}
+
+}  // namespace
+
+QIcon rowIcon(int index) {
+  return paintedIcon(16, 16, {1, 2, 3}, [&](QPainter& p) { paintRowImage(p, index); });
+}
+
+QPixmap listPicture(ListPicture which, qreal devicePixelRatio) {
+  const int side = static_cast<int>(std::ceil(32 * devicePixelRatio));
+  QPixmap pm(side, side);
+  pm.setDevicePixelRatio(devicePixelRatio);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  if (which == ListPicture::LocalFolder) drawFolder(p, QRectF(1, 4, 30, 24));
+  else drawBriefcase(p, QRectF(1, 5, 30, 23));
+  p.end();
+  return pm;
+}
+
+QIcon arrowIcon(bool down) {
+  return paintedIcon(17, 41, {1, 2}, [&](QPainter& p) {
+    const QColor colour = down ? QColor(0x2e, 0x8b, 0x3e) : QColor(0x1f, 0x6f, 0xc5);
+    if (down) drawArrow(p, {8.5, 3}, {8.5, 33}, colour, 3.2);
+    else drawArrow(p, {8.5, 38}, {8.5, 8}, colour, 3.2);
+  });
 }
 
 }  // namespace art

@@ -31,4 +31,18 @@ enum class Image {
 };
 QIcon icon(Image which);
 
+// The row images of the two lists, 16 x 16 (also drawn at 2x and 3x): 0 an
+// equals sign (same on both sides), 1 a cobweb (this side's copy is the
+// older one), 2 a document with a sparkle (this side's copy is the newer
+// one), 3 two documents with a red cross (only on this side).
+QIcon rowIcon(int index);
+
+// The 32 x 32 pictures beside the lists: the local folder and the briefcase.
+enum class ListPicture { LocalFolder, Briefcase };
+QPixmap listPicture(ListPicture which, qreal devicePixelRatio);
+
+// The flat arrow of the buttons between the lists (pointing down: load;
+// up: unload), for a 21 x 45 button.
+QIcon arrowIcon(bool down);
+
 }  // namespace art

@@ -40,6 +40,7 @@ void fillInfo(const struct statx& sx, const std::string& name, FileInfo* out) {
   out->isRegular = S_ISREG(sx.stx_mode);
   out->device = static_cast<uint64_t>(makedev(sx.stx_dev_major, sx.stx_dev_minor));
   out->inode = sx.stx_ino;
+  out->links = sx.stx_nlink;
   uint32_t a = 0;
   if (!(sx.stx_mode & S_IWUSR)) a |= kAttrReadOnly;
   std::string base = fileNamePart(name);

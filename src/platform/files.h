@@ -38,6 +38,7 @@ struct FileInfo {
   bool isRegular = false;
   uint64_t device = 0;      // the file system it lives on
   uint64_t inode = 0;
+  uint64_t links = 1;       // names (hard links) the file has
 };
 
 enum class Access { Read, Write, ReadWrite };

@@ -133,6 +133,9 @@ uint32_t dosDateTimeFromFileTime(FileTime ft) {
 
 SystemTime localFromDosDateTime(uint32_t d) {
   SystemTime lt;
+  // A zero date (written by tools that had no time to give) is the format's
+  // earliest moment, 1980-01-01 00:00.
+  if ((d >> 16) == 0) d = (1u << 21) | (1u << 16);
   lt.year = 1980 + static_cast<int>((d >> 25) & 0x7f);
   lt.month = static_cast<int>((d >> 21) & 0x0f);
   lt.day = static_cast<int>((d >> 16) & 0x1f);

@@ -121,6 +121,14 @@ std::string stripTrailingSlash(const std::string& path) {
   return s;
 }
 
+std::string resolvedPath(const std::string& path) {
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (!real) return path;
+  std::string out = real;
+  ::free(real);
+  return out;
+}
+
 std::string currentFolder() {
   std::vector<char> buf(4096);
   if (!getcwd(buf.data(), buf.size())) return ".";

@@ -44,6 +44,10 @@ std::string parentFolder(const std::string& path);  // "" when there is no '/'
 std::string fileNamePart(const std::string& path);  // after the last '/'
 std::string stripTrailingSlash(const std::string& path);  // keeps a lone "/"
 
+// The path with every symbolic link in it resolved (the file a link leads
+// to); the path itself when it cannot be resolved (e.g. it does not exist).
+std::string resolvedPath(const std::string& path);
+
 // The process's current folder.
 std::string currentFolder();
 

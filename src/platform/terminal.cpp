@@ -30,6 +30,7 @@ void installInterruptFlag() {
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGHUP, &sa, nullptr);  // the terminal closed
 }
 
 bool interruptRequested() { return interrupted != 0; }

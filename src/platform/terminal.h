@@ -10,7 +10,8 @@ int terminalColumns();
 // Reads one line from standard input without its line end; false at end of input.
 bool readLine(std::string* out);
 
-// Ctrl+C (SIGINT) and SIGTERM set a flag instead of ending the process.
+// Ctrl+C (SIGINT), SIGTERM and SIGHUP (the terminal closed) set a flag
+// instead of ending the process.
 void installInterruptFlag();
 bool interruptRequested();
 void clearInterrupt();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -80,7 +81,10 @@ TEST_F(BrcUpdate, DeleteAndClear) {
       << err();
   std::vector<uint8_t> comment = ztest::read(bc).comment;
 
-  EXPECT_EQ(run("delete " + quote(bc) + " D/B.TXT"), 0) << err();
+  // Names are matched by their exact bytes: another letter case is another name.
+  EXPECT_EQ(run("delete " + quote(bc) + " D/B.TXT"), 11);
+  EXPECT_EQ(ztest::read(bc).names().size(), 3u);
+  EXPECT_EQ(run("delete " + quote(bc) + " d/b.txt"), 0) << err();
   EXPECT_EQ(ztest::read(bc).names(), (std::vector<std::string>{"a.txt", "c.txt"}));
   EXPECT_EQ(run("delete " + quote(bc) + " nothing.txt"), 11);
   EXPECT_NE(err().find("nothing.txt is not in the briefcase"), std::string::npos) << err();
@@ -98,6 +102,30 @@ TEST_F(BrcUpdate, DeleteAndClear) {
 
   EXPECT_EQ(run("delete " + quote(bc) + " a.txt"), 23);
   EXPECT_EQ(run("clear " + quote(env.work() + "/missing.brc")), 23);
+}
+
+// A briefcase reached through a symbolic link, and one another run holds.
+TEST_F(BrcUpdate, ALinkStaysALinkAndALockedBriefcaseIsLeftAlone) {
+  makeBriefcase(docs);
+  const std::string link = env.work() + "/work.brc";
+  fs::create_symlink(bc, link);
+  ASSERT_EQ(run("load " + quote(link) + " " + quote(file("a.txt", "a")) + " " + quote(file("b.txt", "b"))), 0)
+      << err();
+  ASSERT_EQ(run("delete " + quote(link) + " b.txt"), 0) << err();
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(ztest::read(bc).names(), std::vector<std::string>{"a.txt"});
+
+  int fd = ::open(bc.c_str(), O_RDWR);
+  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  std::vector<uint8_t> before = testenv::readBytes(bc);
+  EXPECT_EQ(run("unload " + quote(link) + " --replace all --remove --folder " + quote(docs)), 25);
+  EXPECT_NE(err().find("another run is using the briefcase"), std::string::npos) << err();
+  EXPECT_EQ(run("load " + quote(link) + " " + quote(docs + "/a.txt")), 25);
+  EXPECT_TRUE(testenv::readBytes(bc) == before);
+  ::close(fd);
+  EXPECT_EQ(run("unload " + quote(link) + " --replace all --remove --folder " + quote(docs)), 0) << err();
+  EXPECT_TRUE(ztest::read(bc).entries.empty());
+  EXPECT_TRUE(fs::is_symlink(link));
 }
 
 TEST_F(BrcUpdate, CtrlCLeavesTheBriefcaseAsItWas) {

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "archive/compress.h"
+#include "archive/errors.h"
 #include "archive/extract/extract.h"
 #include "archive/extract/names.h"
 #include "archive/extract/restore.h"
@@ -273,8 +274,10 @@ TEST_F(ExtractTest, DirectoryRepairs) {
   EXPECT_TRUE(said("briefcase is empty"));
   // Not a briefcase at all, and no briefcase.
   testenv::writeFile(bc, "just some text");
-  EXPECT_EQ(archive::ListRun(c), 9);
+  EXPECT_EQ(archive::ListRun(c), archive::kStructureInvalid);
   EXPECT_TRUE(said("Reached end of file before finding configuration"));
+  EXPECT_TRUE(said("Not a briefcase: the file has no archive end record"));
+  EXPECT_FALSE(said("Success"));
   fs::remove(bc);
   EXPECT_EQ(archive::UnloadRun(c), 9);
   EXPECT_TRUE(said("Error:  cannot open briefcase [ " + bc + " ]"));
@@ -306,7 +309,7 @@ TEST_F(ExtractTest, NoToAllSkipsEveryLaterExistingFile) {
   asker.replaceAnswers = {plat::mrNoToAll};
   ASSERT_EQ(archive::UnloadRun(c), 0);
   EXPECT_EQ(asker.replaces.size(), 1u);
-  EXPECT_TRUE(said("Target file is newer. Skipping o1.txt\n"));
+  EXPECT_TRUE(said("Not replaced: o1.txt (the local file was kept)\n"));
   EXPECT_TRUE(said("Target file exists.\nSkipping o2.txt"));
   EXPECT_TRUE(said("Target file newer.\nSkipping n1.txt"));
   EXPECT_EQ(local("o1.txt"), "old");
@@ -380,14 +383,14 @@ TEST_F(ExtractTest, EncryptedAndUnsupportedEntriesAreLeftOut) {
   Entry enc = file("secret.txt", "xx");
   enc.flags = 1;
   Entry bz = file("bz.txt", "yy", 12);
-  Entry v45 = file("v45.txt", "zz");
-  v45.versionNeeded = 45;
-  write({file("plain.txt", "plain"), enc, bz, v45});
+  Entry v46 = file("v46.txt", "zz");  // later than the ZIP64 extensions (4.5)
+  v46.versionNeeded = 46;
+  write({file("plain.txt", "plain"), enc, bz, v46});
   EXPECT_EQ(archive::UnloadRun(c), 81);
   EXPECT_EQ(local("plain.txt"), "plain");
   EXPECT_FALSE(exists("secret.txt"));
   EXPECT_FALSE(exists("bz.txt"));
-  EXPECT_FALSE(exists("v45.txt"));
+  EXPECT_FALSE(exists("v46.txt"));
   c.names = {"secret.txt"};
   EXPECT_EQ(archive::UnloadRun(c), 81);
 }
@@ -608,8 +611,10 @@ TEST(EntryTimesTest, ExtendedTimestampOldUnixBlockAndDosStamp) {
   t = archive::entryTimes({0x55, 0x54, 40, 0, 1, 1, 2, 3, 4}, dosDate, dosTime);
   EXPECT_EQ(t.modification, dos);
   EXPECT_EQ(t.access, dos);
-  t = archive::entryTimes({}, 0, 0);  // not a date
+  t = archive::entryTimes({}, 0x01a0, 0);  // month 13: not a date
   EXPECT_EQ(t.known, 0u);
+  t = archive::entryTimes({}, 0, 0);  // a zero date: 1980-01-01 00:00
+  EXPECT_EQ(t.modification, archive::entryTimes({}, 0x0021, 0).modification);
 }
 
 TEST(ExtractNamesTest, WildcardsPrintableNamesAndCodePages) {

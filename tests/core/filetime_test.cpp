@@ -85,8 +85,12 @@ TEST(FileTime, DosStampsUseLocalTimeAndStartIn1980) {
   FileTime back = 0;
   ASSERT_TRUE(fileTimeFromDosDateTime(d, &back));
   EXPECT_EQ(back, utc(2026, 12, 1, 10, 30, 58));
-  // Fields that are no date are refused.
-  EXPECT_FALSE(fileTimeFromDosDateTime(0, &back));
+  // Fields that are no date are refused; a zero date is the earliest one.
+  EXPECT_FALSE(fileTimeFromDosDateTime((13u << 21) | (1u << 16), &back));
+  FileTime earliest = 0;
+  ASSERT_TRUE(fileTimeFromDosDateTime(first, &earliest));
+  ASSERT_TRUE(fileTimeFromDosDateTime(0, &back));
+  EXPECT_EQ(back, earliest);
 }
 
 TEST(FileTime, DosStampsFollowTheTimeZone) {

@@ -27,8 +27,8 @@ Read readContainer(const std::string& path) {
   JNormFile f(path, plat::Access::Read, plat::Disposition::OpenExisting);
   r.end = findEndRecord(f, &r.info, [&](const std::string& s) { r.messages.push_back(s); });
   if (r.end) return r;
-  r.directory = readCentralDirectory(f, r.info.record.centralOffset, r.info.record.entriesTotal,
-                                     r.info.position, &r.list, &r.preamble);
+  r.directory = readCentralDirectory(f, r.info.record.centralOffset, r.info.record.centralSize,
+                                     r.info.directoryEnd, &r.list, &r.preamble);
   if (r.directory) return r;
   r.check = checkEntries(f, r.list, r.info.position);
   return r;
@@ -142,6 +142,7 @@ TEST_F(LayoutTest, NothingBeforeTheSearchRangeIsFound) {
   EXPECT_EQ(r.end, kStructureInvalid);
   ASSERT_EQ(r.messages.size(), 2u);
   EXPECT_EQ(r.messages[0], "Reached end of file before finding configuration");
+  EXPECT_EQ(r.messages[1], "Not a briefcase: the file has no archive end record");
 
   // A file shorter than an end record.
   EXPECT_EQ(write(std::vector<uint8_t>{'P', 'K', 5, 6, 0, 0}).end, kUnexpectedEnd);
@@ -184,9 +185,13 @@ TEST_F(LayoutTest, SizesAndOffsetsAreCheckedBeforeUse) {
   size_t end = good.size() - 22;
 
   std::vector<uint8_t> b = good;
-  b[end + 10] = 0xff;  // 65,535 entries claimed
+  b[end + 10] = 0xff;  // 65,535 entries claimed: the directory is read by its size
   b[end + 11] = 0xff;
-  EXPECT_EQ(write(b).directory, kStructureInvalid);
+  Read counted = write(b);
+  EXPECT_EQ(counted.directory, kOk);
+  EXPECT_EQ(counted.list.items.size(), 1u);
+  EXPECT_EQ(countMismatch("c", counted.info.entries, 1),
+            "error [c]:  the end record counts 65535 entries, but the central directory holds 1\n");
 
   b = good;
   b[end + 16] = 0xf0;  // a directory offset past the end record

@@ -16,6 +16,7 @@ class ScriptedAsker : public plat::Asker {
   std::deque<std::string> renamePaths; // paths given with mrRename
   std::deque<std::string> folders;     // folder browser results ("" = cancelled)
   std::deque<std::string> files;       // save/open dialog results ("" = cancelled)
+  std::vector<std::string> folderCaptions;  // the folder browser's titles, in order
 
   int message(const plat::MessageQuestion& q) override {
     messages.push_back(q);
@@ -35,7 +36,8 @@ class ScriptedAsker : public plat::Asker {
     }
     return a;
   }
-  std::optional<std::string> browseFolder(const std::string&, const std::string&) override {
+  std::optional<std::string> browseFolder(const std::string& caption, const std::string&) override {
+    folderCaptions.push_back(caption);
     return take(folders);
   }
   std::optional<std::string> saveFile(const std::string&, const std::string&, const std::string&,

@@ -23,11 +23,7 @@ using craftzip::Entry;
 namespace {
 
 Entry entry(const std::string& name, const std::string& data) {
-  Entry e;
-  e.name = name;
-  e.data = data;
-  e.method = 0;
-  return e;
+  return craftzip::entry(name, data, 0);
 }
 
 Entry badCrc(const std::string& name) {
@@ -135,7 +131,7 @@ std::vector<Case> cases() {
        24,
        {{"dir/", ""}, {"dir/x.txt/", ""}, {"dir/x.txt/inner", "i"}},
        "K",
-       "error:  cannot create "},
+       "error:  a folder is in the way of "},
       {"an entry named like the briefcase beside its files",
        {entry("carry.brc", "fifteen bytes!!"), entry("a.txt", "a")},
        {},

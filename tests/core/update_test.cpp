@@ -146,20 +146,17 @@ TEST(UpdateEngine, ReplaceCopiesOtherEntriesByteForByteAndKeepsOneEntry) {
   EXPECT_EQ(after.find(utf)->raw, before.find(utf)->raw);
   EXPECT_EQ(after.find(utf)->flags, 0x0800);
 
-  // A name that is not plain ASCII still matches its entry, letters a-z
-  // folded: this one finds the entry, and as no such local file exists the
-  // entry stays as it was.
+  // A name that differs in letter case is another file: it is not in the
+  // folder, so it is skipped and the entry stays as it was.
   writeFile(u, "utf-8, changed\n");
   Recorder ru(e);
-  ASSERT_EQ(ru.load({e.local + "/\xc3\xa9T\xc3\xa9/CAF\xc3\xa9.TXT"}), 0);
-  EXPECT_TRUE(ru.saw("Copying " + utf + "..."));
+  ASSERT_EQ(ru.load({e.local + "/\xc3\xa9T\xc3\xa9/CAF\xc3\xa9.TXT"}), archive::kFileNotReadable);
   EXPECT_EQ(ztest::read(e.container).find(utf)->raw, before.find(utf)->raw);
   ASSERT_EQ(ru.load({u}), 0);
   EXPECT_TRUE(ru.saw("Updating " + utf + "..."));
   EXPECT_EQ(ztest::read(e.container).entries.size(), 3u);
 
-  // The stored name is matched without regard to case, and a name given
-  // twice is loaded once.
+  // A name given twice is loaded once.
   Recorder r3(e);
   ASSERT_EQ(r3.load({a, a}), 0);
   EXPECT_EQ(ztest::read(e.container).entries.size(), 3u);
@@ -173,12 +170,12 @@ TEST(UpdateEngine, DeleteRemovesEntriesAndKeepsTheConfiguration) {
 
   Recorder d(e);
   d.engine.update.baseFolder.clear();
-  ASSERT_EQ(d.remove({"B/C.TXT", "missing.txt"}), 0);
+  ASSERT_EQ(d.remove({"b/c.txt", "missing.txt", "A.TXT"}), 0);
   ztest::Archive after = ztest::read(e.container);
   ASSERT_TRUE(after.ok) << after.error;
   EXPECT_EQ(after.names(), (std::vector<std::string>{"a.txt", "d.txt"}));
   EXPECT_EQ(after.find("d.txt")->raw, before.find("d.txt")->raw);
-  EXPECT_EQ(d.engine.update.unmatched, std::vector<std::string>{"missing.txt"});
+  EXPECT_EQ(d.engine.update.unmatched, (std::vector<std::string>{"missing.txt", "A.TXT"}));
   EXPECT_EQ(d.engine.update.mode, archive::kModeAdd);
 
   ASSERT_EQ(d.remove({"a.txt", "d.txt"}), 0);
@@ -224,7 +221,7 @@ TEST(UpdateEngine, TwoFilesWithOneStoredNameFailWith26BeforeAnyTemporaryFile) {
   Recorder r(e);
   EXPECT_EQ(r.load({e.file("a.txt", "1"), e.local + "/./a.txt"}), archive::kInvalidArguments);
   EXPECT_TRUE(r.sawPart("cannot repeat names in compressed file"));
-  EXPECT_EQ(r.load({e.file("Read.me", "1"), e.file("READ.ME", "2")}), archive::kInvalidArguments);
+  EXPECT_TRUE(r.sawPart(e.local + "/./a.txt and " + e.local + "/a.txt"));
   EXPECT_EQ(faults.tempsCreated, 0);
   EXPECT_TRUE(readAll(e.container) == bytes) << "the container changed";
 }
@@ -333,25 +330,6 @@ TEST(UpdateEngine, LimitsAreRefusedBeforeAnythingIsReplaced) {
   Recorder big(e);
   EXPECT_EQ(big.load({huge}), archive::kTooLarge);
   EXPECT_TRUE(readAll(e.container) == bytes) << "the container changed";
-}
-
-TEST(UpdateEngine, AFileThatGrowsOrShrinksGetsTheSizesActuallyWritten) {
-  Env e;
-  std::string grow = e.file("grow.txt", textBytes(1000, 1));
-  std::string shrink = e.file("shrink.bin", randomBytes(400000, 2));
-  std::string storedGrow = e.file("grow.zip", textBytes(40000, 3));
-  FaultFs faults;
-  faults.growBy[grow] = "and some more text at the end\n";
-  faults.growBy[storedGrow] = "tail";
-  faults.shrinkTo[shrink] = 250000;
-  plat::ScopedFileSystem scoped(&faults);
-  Recorder r(e);
-  ASSERT_EQ(r.load({grow, shrink, storedGrow}), 0);
-  ztest::Archive a = ztest::read(e.container);
-  ASSERT_TRUE(a.ok) << a.error;
-  EXPECT_EQ(a.find("grow.txt")->text(), textBytes(1000, 1) + "and some more text at the end\n");
-  EXPECT_EQ(a.find("shrink.bin")->uncompressedSize, 250000u);
-  EXPECT_EQ(a.find("grow.zip")->uncompressedSize, 40004u);
 }
 
 TEST(UpdateEngine, ProgressStaysWithinZeroAndHundredForLargeFiles) {

@@ -47,9 +47,12 @@ bool readsBack(const fs::path& p, std::vector<std::string>* names) {
   if (archive::findEndRecord(f, &end, nullptr)) return false;
   archive::TZList list;
   uint32_t preamble = 0;
-  if (archive::readCentralDirectory(f, end.record.centralOffset, end.record.entriesTotal,
-                                    end.position, &list, &preamble))
+  if (!end.needsZip64.empty()) return false;
+  if (archive::readCentralDirectory(f, static_cast<uint32_t>(end.centralOffset),
+                                    static_cast<uint32_t>(end.centralSize), end.directoryEnd, &list,
+                                    &preamble))
     return false;
+  if (list.items.size() != end.entries) return false;
   if (archive::checkEntries(f, list, end.position)) return false;
   for (const auto& item : list.items) names->push_back(item.name);
   return true;

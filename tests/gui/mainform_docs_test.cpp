@@ -57,9 +57,9 @@ TEST(MainFormDocuments, FileMenuBelongsToTheDocumentManager) {
   EXPECT_EQ(form.DocManager1->SaveDialog()->filter, "Briefcase containers|*.brc");
   EXPECT_EQ(form.DocManager1->SaveDialog()->defaultExt, "brc");
 
-  // Nothing can open a briefcase yet, and the menu does not pretend it can.
+  // New waits for the wizard; Open works.
   EXPECT_FALSE(form.FileNew->isEnabled());
-  EXPECT_FALSE(form.FileOpen->isEnabled());
+  EXPECT_TRUE(form.FileOpen->isEnabled());
   EXPECT_FALSE(form.FileSave->isEnabled());
   EXPECT_TRUE(form.FileExit->isEnabled());
   EXPECT_FALSE(form.DocManager1->Open("/nowhere/else.brc"));  // the not-found message

@@ -13,6 +13,8 @@
 #include "archive/extract/localfile.h"
 #include "archive/extract/names.h"
 #include "archive/extract/restore.h"
+#include "archive/namecode.h"
+#include "archive/update/readbuffer.h"
 #include "platform/errors.h"
 #include "platform/findfile.h"
 #include "platform/paths.h"
@@ -98,6 +100,22 @@ class ArchiveInput {
 
 bool methodSupported(uint16_t m) { return m == 0 || m == 6 || m == 8; }
 
+// The highest version needed to extract that this reader meets: 4.5, the
+// ZIP64 extensions (methods and encryption of later versions are refused by
+// their own checks).
+constexpr uint8_t kVersionRead = 45;
+
+// Why an entry cannot be unloaded or checked, or "".
+std::string leftOutReason(const TExtractEntry& e) {
+  if (e.central.flags & kFlagEncrypted) return "encrypted";
+  if (!methodSupported(e.central.method)) return plat::strFormat("method %u", e.central.method);
+  if (e.central.versionNeeded > kVersionRead)
+    return plat::strFormat("needs version %u.%u", e.central.versionNeeded / 10u,
+                           e.central.versionNeeded % 10u);
+  if (e.needsZip64) return "4 GB or more";
+  return std::string();
+}
+
 int raise(int result, int code) { return std::max(result, code); }
 
 enum class Policy { Never, Ask, Always };
@@ -165,8 +183,10 @@ class Run {
 
     // 3. The briefcase, read-only.
     if (!file_.open(c_.archivePath, plat::Access::Read, plat::Disposition::OpenExisting)) {
+      const int err = plat::lastError();
       msg(plat::loadStrFmt(8024, c_.archivePath.c_str()));
-      return kNotFound;
+      // "Not found" only for a briefcase that is not there.
+      return err == ENOENT || err == ENOTDIR ? kNotFound : kReadSeekFailure;
     }
     input_ = std::make_unique<ArchiveInput>(file_.platformFile(), work_.get(), kWorkBufferSize - 1);
     // The briefcase's own file, which no entry may replace.
@@ -198,15 +218,31 @@ class Run {
   int directory(bool* stop) {
     *stop = true;
     EndRecordInfo end;
-    if (findEndRecord(file_, &end, [this](const std::string& t) { c_.sendConfigMessage(t); }))
-      return kNotFound;
+    int rc = findEndRecord(file_, &end, [this](const std::string& t) { c_.sendConfigMessage(t); });
+    if (rc == kTooLarge) {
+      msg(zip64Refusal(path(), "4 GB or more"));
+      return kTooLarge;
+    }
+    // No end record: not a briefcase (the sink said so); else a read failure.
+    if (rc) return rc == kWrongSignature ? kStructureInvalid : rc;
+    if (!end.needsZip64.empty()) {
+      msg(zip64Refusal(path(), end.needsZip64));
+      return kTooLarge;
+    }
     c_.endRecord = end.record;
     c_.comment = end.comment;
-    s_.realEnd = end.position;
-    s_.expectedEnd = int64_t(end.record.centralOffset) + end.record.centralSize;
-    int64_t offset = end.record.centralOffset;
-    const uint32_t size = end.record.centralSize;
     int result = 0;
+    if (end.commentMissing) {
+      msg(plat::strFormat("error [%s]:  the archive comment is %u bytes longer than the file\n"
+                          "  (attempting to process anyway)\n",
+                          path().c_str(), end.commentMissing));
+      result = raise(result, kCompressedError);
+    }
+    // The directory ends where the (ZIP64) end record begins.
+    s_.realEnd = end.directoryEnd;
+    s_.expectedEnd = int64_t(end.centralOffset) + int64_t(end.centralSize);
+    int64_t offset = static_cast<int64_t>(end.centralOffset);
+    const uint32_t size = static_cast<uint32_t>(end.centralSize);
 
     if (end.record.diskNumber != 0) {
       msg(plat::strFormat(
@@ -266,32 +302,65 @@ class Run {
       result = raise(result, kCompressedError);
     }
 
-    // 9. The central directory.
+    // 9. The central directory, read by its size (the count is checked
+    // against what it holds, not trusted).
+    const int64_t start = offset + s_.startAdjustment;
+    TZList list;
+    uint32_t preamble = 0;
+    {
+      ReadBuffer in(file_);
+      rc = readCentralDirectory(in, static_cast<uint32_t>(start), size,
+                                static_cast<uint32_t>(s_.realEnd), &list, &preamble);
+    }
+    // The file's position moved under the run's input: start it afresh.
+    input_ = std::make_unique<ArchiveInput>(file_.platformFile(), work_.get(), kWorkBufferSize - 1);
     s_.entries.clear();
-    input_->seek(offset + s_.startAdjustment);
-    const uint32_t count = end.record.entriesTotal;
-    for (uint32_t i = 0; i < count; ++i) {
-      uint8_t raw[TCentralFileHeader::kSize];
-      if (input_->read(raw, sizeof raw)) return kUnexpectedEof;
-      ByteReader r(raw, sizeof raw);
+    s_.entries.reserve(list.items.size());
+    for (zlitem& item : list.items) {
       TExtractEntry e;
-      e.central.read(r);
-      if (e.central.signature != kCentralSig) {
-        msg(plat::loadStrFmt(8002, std::to_string(i).c_str()));
-        msg(plat::loadStr(8006));
-        return kSevereError;
-      }
-      e.name.resize(e.central.nameLength);
-      if (!e.name.empty() && input_->read(e.name.data(), e.name.size())) return kUnexpectedEof;
-      e.extra.resize(e.central.extraLength);
-      if (!e.extra.empty() && input_->read(e.extra.data(), e.extra.size())) return kUnexpectedEof;
-      if (input_->skip(e.central.commentLength)) return kUnexpectedEof;
+      e.central = item.central;
+      e.name = std::move(item.name);
+      e.extra = std::move(item.centralExtra);
       e.host = e.central.hostSystem > 17 ? 18 : e.central.hostSystem;
+      e.needsZip64 = item.needsZip64;
+      bool replaced = false;
+      const std::string shown = decodeName(e.name, e.central.flags, e.host, e.extra, &replaced);
+      if (replaced) {
+        msg(plat::strFormat("warning:  the name of entry %zu is not valid UTF-8; it is read as %s\n",
+                            s_.entries.size(), printableName(shown).c_str()));
+        result = raise(result, kWarning);
+      }
       s_.entries.push_back(std::move(e));
     }
+    const std::string held = std::to_string(s_.entries.size());
+    if (rc == kTooLarge) {
+      msg(zip64Refusal(path(), "more than 65,535 entries"));
+      return kTooLarge;
+    }
+    if (rc == kUnexpectedEnd) return kUnexpectedEof;
+    if (rc == kStructureInvalid) {
+      msg(plat::strFormat("error:  central file header %s runs past the end of the central "
+                          "directory.\n", held.c_str()));
+      msg(plat::loadStr(8006));
+      return kSevereError;
+    }
+    if (rc != kOk || s_.entries.size() < end.entries) {
+      // A header without its signature, or fewer headers than counted.
+      msg(plat::loadStrFmt(8002, held.c_str()));
+      msg(plat::loadStr(8006));
+      return kSevereError;
+    }
+    if (s_.entries.size() > end.entries) {
+      // A count lower than the directory (or wrapped past 65,535): every
+      // entry the directory holds is read, and the archive is damaged.
+      msg(countMismatch(path(), end.entries, s_.entries.size()));
+      result = raise(result, kCompressedError);
+    }
     uint8_t sig[4];
+    input_->seek(start + list.centralSize);
     if (input_->read(sig, 4)) return kUnexpectedEof;
-    if (ByteReader(sig, 4).u32() != kEndSig) {
+    const uint32_t after = ByteReader(sig, 4).u32();
+    if (after != kEndSig && after != kZip64EndSig) {
       msg(plat::loadStr(8001));
       result = raise(result, kWarning);
     }
@@ -348,10 +417,13 @@ class Run {
     }
     for (TExtractEntry& e : s_.entries) {
       e.selected = false;
+      e.leftOut.clear();
       e.outcome = UnloadOutcome::NotHandled;
       if (!s_.allEntries && !matchesNames(e, &used)) continue;
-      if (e.central.versionNeeded > 20 || !methodSupported(e.central.method) ||
-          (e.central.flags & kFlagEncrypted)) {
+      e.leftOut = leftOutReason(e);
+      if (!e.leftOut.empty()) {
+        msg(plat::strFormat("%s:  left out (%s)\n", printableName(e.displayName()).c_str(),
+                            e.leftOut.c_str()));
         ++unsupported;
         continue;
       }
@@ -459,6 +531,33 @@ class Run {
     return kOk;
   }
 
+  // What disagrees between the entry's central and local headers (with the
+  // data descriptor after the data when the local flags have bit 3), or "".
+  // The input is left at the start of the entry's data.
+  std::string localMismatch(TExtractEntry& e) {
+    const int64_t dataStart = input_->position();
+    if (!resolveZip64(e.localExtra, &e.local.uncompressedSize, &e.local.compressedSize, nullptr))
+      return "sizes of 4 GB or more";
+    TExtendedLocalHeader descriptor;
+    if (e.local.flags & kFlagDescriptor) {
+      input_->seek(dataStart + e.central.compressedSize);
+      uint8_t d[24];
+      size_t n = 0;
+      while (n < sizeof d) {
+        const uint8_t* p;
+        const size_t got = input_->peek(sizeof d - n, &p);
+        if (got == 0) break;
+        std::memcpy(d + n, p, got);
+        input_->consume(got);
+        n += got;
+      }
+      input_->seek(dataStart);
+      if (parseDescriptor(d, n, hasZip64(e.localExtra), &descriptor) == 0)
+        return "data descriptor";
+    }
+    return headerMismatch(e.central, e.name, e.local, e.localName, &descriptor, false);
+  }
+
   int handleEntry(TExtractEntry& e, bool test, bool* stopPass) {
     if (test) return handleEntryData(e, test, stopPass);
     s_.entryFolders.clear();
@@ -498,6 +597,16 @@ class Run {
   int handleEntryData(TExtractEntry& e, bool test, bool* stopPass) {
     int result = 0;
     if (int skip = readLocalHeader(e, &result)) return raise(result, skip);
+    const std::string shown = printableName(e.displayName());
+    // The two headers must describe one entry: a name, size or CRC that
+    // differs means the data read would not be what is listed.
+    const std::string mismatch = localMismatch(e);
+    if (!mismatch.empty()) {
+      msg(plat::strFormat("error:  %s:  the local header disagrees with the central directory "
+                          "(%s); not unloaded\n",
+                          shown.c_str(), mismatch.c_str()));
+      return raise(result, kCompressedError);
+    }
     if (e.local.flags & kFlagDescriptor) {
       crc_ = e.central.crc;
       s_.remainingInput = e.central.compressedSize;
@@ -506,7 +615,6 @@ class Run {
       s_.remainingInput = e.local.compressedSize;
     }
     s_.entrySize = e.central.uncompressedSize;
-    const std::string shown = printableName(e.displayName());
 
     if (test) {
       s_.diskFullLevel = 0;
@@ -516,7 +624,8 @@ class Run {
 
     // The name loop, repeated after a Rename.
     plat::FindData found;
-    const std::string localName = nameToUtf8(e.localName, e.local.flags & kFlagUtf8);
+    // The local name's bytes equal the central one's (checked above).
+    const std::string localName = e.displayName();
     s_.renamed = false;
     s_.targetPath = localName;
     for (;;) {
@@ -552,7 +661,7 @@ class Run {
         break;  // nothing there: write it
       }
       if (found.info.isDirectory) {
-        msg(plat::loadStrFmt(8025, shownTarget.c_str()));
+        msg(plat::strFormat("error:  a folder is in the way of %s\n", shownTarget.c_str()));
         return notWritten(e, UnloadOutcome::Skipped, raise(result, kWriteFailure));
       }
       s_.existingTime = found.info.writeTime;
@@ -606,7 +715,7 @@ class Run {
           break;
       }
       if (write) break;
-      msg(plat::strFormat("Target file is newer. Skipping %s\n", shown.c_str()));
+      msg(plat::strFormat("Not replaced: %s (the local file was kept)\n", shown.c_str()));
       claim(s_.targetPath, &found.info);
       return notWritten(e, UnloadOutcome::Declined, result);
     }
@@ -664,7 +773,10 @@ class Run {
     restoreAttributes(c_, *writer_.file(), e, mode);
     restoreTimes(c_, *writer_.file(), e);
     plat::FileInfo written;
-    if (!writer_.commit(exists, replacing, &written)) {
+    const auto keepOld = [&] {
+      if (replacing && s_.callbacks.beforeReplace) s_.callbacks.beforeReplace(e, target);
+    };
+    if (!writer_.commit(exists, replacing, &written, keepOld)) {
       const int err = plat::lastError();
       if (plat::isDiskFull(err)) {
         msg(plat::loadStrFmt(8029, shown.c_str()));
@@ -677,6 +789,7 @@ class Run {
     claim(target, &written);
     s_.filesWritten++;
     e.outcome = UnloadOutcome::Unloaded;
+    if (s_.callbacks.entryWritten) s_.callbacks.entryWritten(e, target);
     return result;
   }
 
@@ -813,7 +926,9 @@ class Run {
 
 }  // namespace
 
-std::string TExtractEntry::displayName() const { return nameToUtf8(name, central.flags & kFlagUtf8); }
+std::string TExtractEntry::displayName() const {
+  return decodeName(name, central.flags, host, extra);
+}
 
 int ListRun(TCompress& c) {
   c.cancelled = false;

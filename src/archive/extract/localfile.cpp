@@ -69,7 +69,8 @@ bool LocalFileWriter::begin(const std::string& target, std::unordered_set<std::s
   return true;
 }
 
-bool LocalFileWriter::commit(bool existing, bool durable, plat::FileInfo* written) {
+bool LocalFileWriter::commit(bool existing, bool durable, plat::FileInfo* written,
+                             const std::function<void()>& beforeReplace) {
   if (!out_) {
     plat::setLastError(EBADF);
     return false;
@@ -105,6 +106,7 @@ bool LocalFileWriter::commit(bool existing, bool durable, plat::FileInfo* writte
   if (!out_->close()) return failed();
   out_.reset();
   // The old file is replaced here, in one step.
+  if (existing && beforeReplace) beforeReplace();
   const bool placed = existing ? plat::fileSystem().rename(tempPath_, target_)
                                : plat::fileSystem().renameNoReplace(tempPath_, target_);
   if (!placed) return failed();

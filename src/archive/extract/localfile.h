@@ -12,9 +12,9 @@
 //              that replaces another (or a link) is named as a temporary file
 //              first and then renamed over the old one;
 //   rollback - removes the new file; the old one stays as it was.
-// A step that keeps the old file (a copy in the trash) belongs in commit,
-// just before the rename: a kill there must still leave the old file under
-// its name, so such a step copies or links it, never moves it.
+// A step that keeps the old file (a copy in the trash) is commit's
+// beforeReplace, just before the rename: a kill there must still leave the
+// old file under its name, so such a step copies or links it, never moves it.
 //
 // Temporary names are ".brc-unload-<process id>-XXXXXX". Before a folder is
 // first written in a run, what a killed run left there under such a name is
@@ -22,6 +22,7 @@
 // uses the pattern, so a user's file is never taken for one.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_set>
@@ -54,7 +55,9 @@ class LocalFileWriter {
   // through), `durable` whether the data must be on the disk first. On
   // success *written receives the file's identity. False (last error set):
   // the target is as it was and the new file is gone.
-  bool commit(bool existing, bool durable, plat::FileInfo* written);
+  // `beforeReplace`, when set, runs just before an existing file is replaced.
+  bool commit(bool existing, bool durable, plat::FileInfo* written,
+              const std::function<void()>& beforeReplace = nullptr);
 
   void rollback();
 

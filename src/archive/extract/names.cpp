@@ -14,19 +14,6 @@ const uint16_t kCp1252High[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-void appendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 // The length of the well-formed UTF-8 sequence at s[i], or 0.
 size_t sequenceLength(const std::string& s, size_t i, uint32_t* cp) {
   const unsigned char c = static_cast<unsigned char>(s[i]);
@@ -82,6 +69,19 @@ uint32_t fold(uint32_t c) {
 
 }  // namespace
 
+void appendUtf8(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
 bool isValidUtf8(const std::string& s) {
   for (size_t i = 0; i < s.size();) {
     uint32_t cp;
@@ -108,18 +108,33 @@ std::string nameToUtf8(const std::string& stored, bool utf8Flag) {
 }
 
 std::string printableName(const std::string& name) {
+  static const char hex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(name.size());
-  for (unsigned char c : name) {
-    if (c < 32) {
+  for (size_t i = 0; i < name.size();) {
+    uint32_t cp = 0;
+    const size_t n = sequenceLength(name, i, &cp);
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (n == 1 && c < 32) {
       out += '^';
       out += static_cast<char>(c + 64);
+    } else if (n == 1 && c == 0x7F) {
+      out += "^?";
+    } else if (n == 0 || (cp >= 0x80 && cp <= 0x9F)) {
+      // A C1 control, or a byte that is no UTF-8: its value, as \xNN.
+      const uint32_t v = n == 0 ? c : cp;
+      out += "\\x";
+      out += hex[v >> 4];
+      out += hex[v & 15];
     } else {
-      out += static_cast<char>(c);
+      out.append(name, i, n);
     }
+    i += n == 0 ? 1 : n;
   }
   return out;
 }
+
+size_t utf8Sequence(const std::string& s, size_t i, uint32_t* cp) { return sequenceLength(s, i, cp); }
 
 bool wildcardMatch(const std::string& patternText, const std::string& textText) {
   const std::vector<uint32_t> p = codePoints(patternText);

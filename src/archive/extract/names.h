@@ -9,6 +9,9 @@
 
 namespace archive {
 
+// Appends a code point of the Basic Multilingual Plane as UTF-8.
+void appendUtf8(std::string& out, uint32_t codePoint);
+
 // True when the bytes are well-formed UTF-8 (plain ASCII included).
 bool isValidUtf8(const std::string& s);
 
@@ -17,9 +20,15 @@ bool isValidUtf8(const std::string& s);
 // code page of briefcases written on the Windows platform.
 std::string nameToUtf8(const std::string& stored, bool utf8Flag);
 
-// The printable form of a name for messages: each character below 32 is
-// shown as '^' followed by the character plus 64.
+// The printable form of a name for messages and listings: each character
+// below 32 is shown as '^' followed by the character plus 64, DEL as "^?",
+// a C1 control (U+0080-U+009F) and a byte that is not part of well-formed
+// UTF-8 as "\xNN"; so no name can move the cursor or retitle a terminal.
 std::string printableName(const std::string& name);
+
+// The length of the well-formed UTF-8 sequence at s[i] (its code point in
+// *cp), or 0 for a byte that does not begin one.
+size_t utf8Sequence(const std::string& s, size_t i, uint32_t* cp);
 
 // Wildcard match of a pattern against a text: '*' any run of characters,
 // '?' exactly one character, '\' takes the next pattern character literally;

@@ -43,8 +43,12 @@ struct TExtractEntry {
   std::string localName;
   std::vector<uint8_t> localExtra;
 
-  // The stored name as text ('/' separators): UTF-8 as stored when the UTF-8
-  // flag is set or the bytes are valid UTF-8, otherwise decoded as Windows-1252.
+  bool needsZip64 = false;      // a size or the offset needs more than 32 bits
+  std::string leftOut;          // why the unload or test pass left it out, or ""
+
+  // The stored name as text ('/' separators), decoded as archive/namecode.h
+  // says (UTF-8 flag, Unicode Path field, code page 437 for MS-DOS hosts,
+  // Windows-1252 otherwise).
   std::string displayName() const;
   // A folder entry: its name ends with '/'.
   bool isFolder() const { return !name.empty() && name.back() == '/'; }
@@ -80,6 +84,11 @@ struct TExtractCallbacks {
       replaceQuery;
   // Each selected entry of a test run, with its result (0: sound).
   std::function<void(const TExtractEntry&, int result)> entryTested;
+  // An existing regular file at targetPath is about to be replaced by this
+  // entry: the new file is complete and checked, the rename follows at once.
+  std::function<void(const TExtractEntry&, const std::string& targetPath)> beforeReplace;
+  // A file was put in place for this entry (under the path given).
+  std::function<void(const TExtractEntry&, const std::string& path)> entryWritten;
 };
 
 // Totals of a listing run.

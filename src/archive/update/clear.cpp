@@ -1,34 +1,61 @@
-// Clear: the container becomes an empty archive that keeps the configuration.
+// Clear (the container becomes an empty archive that keeps the
+// configuration) and the lock an engine holds across runs.
 
 #include "archive/errors.h"
+#include "archive/replace.h"
 #include "archive/update/update.h"
-#include "platform/errors.h"
-#include "platform/files.h"
 
 namespace archive {
+namespace {
+
+int lockResult(ContainerLock::Status status) {
+  switch (status) {
+    case ContainerLock::Status::Locked: return kOk;
+    case ContainerLock::Status::Denied: return kWriteProtected;
+    case ContainerLock::Status::Missing: return kMissingOrEmpty;
+    default: return kCreateFailed;
+  }
+}
+
+// The lock for a run outside Update: the engine's held one, or `own` taken
+// now. Results: 0; 55 the container cannot be written; 23 it is missing;
+// 25 another run holds it; 58 it changed since the engine locked it.
+int lockFor(TCompress& engine, ContainerLock& own, ContainerLock** lock) {
+  ContainerLock* held = engine.update.heldLock.get();
+  if (held && held->held() && held->path() == engine.archivePath) {
+    *lock = held;
+    return held->unchanged() ? kOk : kInUse;
+  }
+  *lock = &own;
+  return lockResult(own.acquire(engine.archivePath));
+}
+
+}  // namespace
 
 int ClearBriefcase(TCompress& engine) {
-  // The old container stays locked while its replacement is made, so that a
-  // run working on it is never mixed with the clear.
-  JNormFile old(engine.archivePath, plat::Access::ReadWrite, plat::Disposition::OpenExisting);
-  if (old.isOpen() && !old.lockExclusive()) return kCreateFailed;
-  if (!old.isOpen() && plat::isAccessDenied(plat::lastError())) return kWriteProtected;
-  uint32_t mode = plat::defaultFileMode();
-  plat::FileInfo fi;
-  bool keepMode = old.isOpen() && old.platformFile()->info(&fi);
-  if (keepMode) mode = fi.mode;
-
-  int rc = createContainerAtomically(engine.archivePath, engine.comment, nullptr, true);
-  old.close();
+  ContainerLock own;
+  ContainerLock* lock = nullptr;
+  if (int rc = lockFor(engine, own, &lock)) return rc;
+  int rc = replaceWithEmpty(*lock, engine.comment, nullptr,
+                            [&engine](const std::string& s) { engine.sendConfigMessage(s); });
   if (rc) return rc;
-  if (keepMode) {
-    // The empty container gets the old one's permissions back.
-    JNormFile created(engine.archivePath, plat::Access::Read, plat::Disposition::OpenExisting);
-    if (created.isOpen()) created.platformFile()->setMode(mode);
-  }
   engine.endRecord = TEndCentralRecord();
   engine.endRecord.commentLength = static_cast<uint16_t>(engine.comment.size());
   return kOk;
 }
+
+int HoldLock(TCompress& engine) {
+  engine.update.heldLock.reset();
+  auto held = std::make_unique<ContainerLock>();
+  int rc = lockResult(held->acquire(engine.archivePath));
+  if (rc == kOk) engine.update.heldLock = std::move(held);
+  return rc;
+}
+
+void RefreshLock(TCompress& engine) {
+  if (engine.update.heldLock) engine.update.heldLock->refresh();
+}
+
+void ReleaseLock(TCompress& engine) { engine.update.heldLock.reset(); }
 
 }  // namespace archive

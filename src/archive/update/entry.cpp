@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "archive/errors.h"
+#include "archive/extract/names.h"
 #include "archive/zwnt.h"
 #include "platform/files.h"
 #include "platform/filetime.h"
@@ -60,7 +61,78 @@ EntryWriter::EntryWriter(TCompress& engine)
     : engine_(engine), in_(kInputBlock), out_(kInputBlock + kInputBlock / 8 + 1024) {}
 
 EntryWriter::~EntryWriter() {
-  if (zsReady_) deflateEnd(&zs_);
+  // Queued jobs are dropped, running ones end, every worker is joined.
+  ahead_.clear();
+  pool_.reset();
+}
+
+DeflatePool& EntryWriter::pool() {
+  if (!pool_) {
+    unsigned n = engine_.update.threads ? engine_.update.threads : DefaultThreads();
+    pool_ = std::make_unique<DeflatePool>(n);
+  }
+  return *pool_;
+}
+
+DeflateJobPtr EntryWriter::newJob() {
+  if (spare_.empty()) return std::make_shared<DeflateJob>();
+  DeflateJobPtr job = std::move(spare_.back());
+  spare_.pop_back();
+  return job;
+}
+
+void EntryWriter::recycle(DeflateJobPtr job) {
+  if (job.use_count() == 1 && spare_.size() < kMaxInFlight) spare_.push_back(std::move(job));
+}
+
+void EntryWriter::expect(std::vector<std::string> paths) {
+  for (Ahead& a : ahead_) pool().withdraw(*a.job);
+  ahead_.clear();
+  expected_ = std::move(paths);
+  nextExpected_ = 0;
+}
+
+void EntryWriter::readAhead() {
+  const TUpdateState& u = engine_.update;
+  if (u.method == 0 || engine_.level < 1 || engine_.level > 9) return;
+  DeflatePool& workers = pool();
+  if (workers.threads() < 2) return;
+  const size_t limit = std::min<size_t>(kMaxAhead, 4 * workers.threads());
+  while (ahead_.size() < limit && nextExpected_ < expected_.size()) {
+    const std::string& path = expected_[nextExpected_++];
+    plat::FileInfo fi;
+    if (HasSuffix(path, u.noCompressSuffixes) || !plat::fileSystem().stat(path, &fi, true) ||
+        !fi.isRegular || fi.size == 0 || fi.size >= kInputBlock)
+      continue;
+    auto file = plat::fileSystem().open(path, plat::Access::Read, plat::Disposition::OpenExisting);
+    if (!file) continue;
+    DeflateJobPtr job = newJob();
+    job->data.resize(kInputBlock);
+    size_t got = 0;
+    if (!file->read(job->data.data(), kInputBlock, &got) || got != fi.size) continue;
+    job->data.resize(got);
+    job->dictLength = 0;
+    job->level = engine_.level;
+    job->last = true;
+    workers.submit(job);
+    ahead_.push_back(Ahead{path, fi, std::move(job)});
+  }
+}
+
+DeflateJobPtr EntryWriter::takeAhead(const std::string& path, plat::FileInfo* now) {
+  auto it = std::find_if(ahead_.begin(), ahead_.end(), [&](const Ahead& a) { return a.path == path; });
+  if (it == ahead_.end()) return nullptr;
+  // Files expected before this one were not written after all.
+  for (auto stale = ahead_.begin(); stale != it; ++stale) pool().withdraw(*stale->job);
+  Ahead a = std::move(*it);
+  ahead_.erase(ahead_.begin(), it + 1);
+  pool().wait(*a.job);
+  const plat::FileInfo& then = a.info;
+  if (!a.job->ok || then.size != now->size || then.writeTime != now->writeTime ||
+      then.inode != now->inode || then.device != now->device)
+    return nullptr;
+  now->accessTime = then.accessTime;
+  return a.job;
 }
 
 int EntryWriter::put(const void* data, size_t size) {
@@ -86,6 +158,14 @@ void EntryWriter::advanced(uint64_t size) {
   }
 }
 
+int EntryWriter::rewind(uint64_t offset) {
+  TUpdateState& u = engine_.update;
+  if (u.output->seek(static_cast<int64_t>(offset), SeekOrigin::Begin) != kOk) return kReadSeekFailure;
+  u.outputOffset = offset;
+  writtenBack_ = std::min(writtenBack_, offset);
+  return kOk;
+}
+
 bool EntryWriter::cancelled() {
   if (engine_.callbacks.cancelCheck) engine_.callbacks.cancelCheck(engine_.cancelled);
   return engine_.cancelled;
@@ -108,6 +188,10 @@ int EntryWriter::write(zlitem& item, const std::string& localPath) {
   item.comment.clear();
   item.descriptor = TExtendedLocalHeader();
   bool store = u.method == 0 || HasSuffix(localPath, u.noCompressSuffixes);
+  // A small file read and deflated ahead; its access time as it was before
+  // that read, as when the file is read now.
+  if (!store) readAhead();
+  DeflateJobPtr whole = store ? nullptr : takeAhead(localPath, &fi);
 
   if (u.extraFieldsOn) {
     ByteWriter local(&item.localExtra);
@@ -139,7 +223,9 @@ int EntryWriter::write(zlitem& item, const std::string& localPath) {
   c.hostSystem = kHostNtfs;
   c.versionNeeded = store ? kVersionStore : kVersionDeflate;
   c.flags = kFlagDescriptor;
-  if (!isPlainAscii(item.name)) c.flags |= kFlagUtf8;
+  // The UTF-8 flag only on names whose bytes are UTF-8; others are stored
+  // as they are, without it.
+  if (!isPlainAscii(item.name) && isValidUtf8(item.name)) c.flags |= kFlagUtf8;
   c.method = store ? kMethodStore : kMethodDeflate;
   c.time = static_cast<uint16_t>(dos & 0xffff);
   c.date = static_cast<uint16_t>(dos >> 16);
@@ -194,32 +280,51 @@ int EntryWriter::write(zlitem& item, const std::string& localPath) {
     if (engine_.level >= 8) c.flags |= kFlagMaximum;
   }
 
-  // The first block.
+  // The first block: read now, or read and deflated ahead.
   plat::File& src = *in.platformFile();
   const size_t first = store ? kStoreBlock : kInputBlock;
   size_t got = 0;
-  if (!src.read(in_.data(), first, &got)) return kReadSeekFailure;
-  uint32_t crc = static_cast<uint32_t>(crc32(0L, in_.data(), static_cast<uInt>(got)));
-  if (!store && looksLikeText(in_.data(), got)) c.internalAttributes |= 1;
+  const uint8_t* head = in_.data();
+  uint32_t crc = 0;
+  if (whole) {
+    head = whole->data.data();
+    got = whole->blockLength();
+    crc = whole->crc;
+  } else {
+    if (!src.read(in_.data(), first, &got)) return kReadSeekFailure;
+    crc = static_cast<uint32_t>(crc32(0L, in_.data(), static_cast<uInt>(got)));
+  }
+  if (!store && looksLikeText(head, got)) c.internalAttributes |= 1;
 
   if (got < first) {
     // The whole file is in the first block, so its headers are final before
     // anything is written: deflated in memory, and stored instead when that
     // is not smaller than the raw bytes.
-    const uint8_t* data = in_.data();
+    const uint8_t* data = head;
     size_t length = got;
     bool stored = store;
     if (!store) {
-      if (int rc = deflateWhole(got, &length)) return rc;
-      if (length < got)
-        data = out_.data();
+      if (!whole) {
+        whole = newJob();
+        whole->data.assign(in_.begin(), in_.begin() + static_cast<ptrdiff_t>(got));
+        whole->dictLength = 0;
+        whole->level = engine_.level;
+        whole->last = true;
+        pool().submit(whole);
+        pool().wait(*whole);
+      }
+      if (!whole->ok) return kInternalError;
+      if (whole->out.size() < got)
+        data = whole->out.data(), length = whole->out.size();
       else
-        stored = true, length = got;
+        stored = true;
     }
     in.close();
     finish(crc, got, length, stored);
-    if (int rc = writeHeader()) return rc;
-    if (int rc = put(data, length)) return store ? kDiskMayBeFull : rc;
+    int rc = writeHeader();
+    if (rc == kOk && (rc = put(data, length)) != kOk && store) rc = kDiskMayBeFull;
+    if (whole) recycle(std::move(whole));
+    if (rc) return rc;
     progress(got, size);
     return kOk;
   }
@@ -249,58 +354,61 @@ int EntryWriter::write(zlitem& item, const std::string& localPath) {
   return kOk;
 }
 
-int EntryWriter::prepareCompressor() {
-  if (!zsReady_ || zsLevel_ != engine_.level) {
-    if (zsReady_) deflateEnd(&zs_);
-    zs_ = z_stream{};
-    zsReady_ = deflateInit2(&zs_, engine_.level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
-    if (!zsReady_) return kOutOfMemory;
-    zsLevel_ = engine_.level;
-    return kOk;
-  }
-  return deflateReset(&zs_) == Z_OK ? kOk : kInternalError;
-}
-
-int EntryWriter::deflateWhole(size_t got, size_t* produced) {
-  if (int rc = prepareCompressor()) return rc;
-  zs_.next_in = in_.data();
-  zs_.avail_in = static_cast<uInt>(got);
-  zs_.next_out = out_.data();
-  zs_.avail_out = static_cast<uInt>(out_.size());
-  if (deflate(&zs_, Z_FINISH) != Z_STREAM_END) return kInternalError;
-  *produced = out_.size() - zs_.avail_out;
-  return kOk;
-}
-
 int EntryWriter::deflateData(JNormFile& in, size_t got, uint64_t expected, uint32_t* crc,
                              uint64_t* read, uint64_t* written) {
-  if (int rc = prepareCompressor()) return rc;
+  // Blocks of kInputBlock bytes (the first already in the input buffer),
+  // each primed with the 32 KiB before it, deflated on the workers while
+  // the next ones are read; written in order, the CRCs combined.
   plat::File& src = *in.platformFile();
-  bool last = false;
-  for (;;) {
-    zs_.next_in = in_.data();
-    zs_.avail_in = static_cast<uInt>(got);
-    const int flush = last ? Z_FINISH : Z_NO_FLUSH;
-    do {
-      zs_.next_out = out_.data();
-      zs_.avail_out = static_cast<uInt>(out_.size());
-      if (deflate(&zs_, flush) == Z_STREAM_ERROR) return kInternalError;
-      size_t have = out_.size() - zs_.avail_out;
-      if (have) {
-        if (int rc = put(out_.data(), have)) return rc;
-        *written += have;
+  DeflatePool& workers = pool();
+  JobWindow window(workers);
+  const size_t depth =
+      workers.threads() < 2 ? 1 : std::min(kMaxInFlight, kInFlightPerThread * workers.threads());
+  constexpr size_t kDictionary = 32768;
+  bool reading = true, firstBlock = true;
+  uint64_t submitted = 0;
+  *read = 0;
+  auto fill = [&]() -> int {
+    while (reading && window.size() < depth) {
+      DeflateJobPtr job = newJob();
+      job->dictLength = firstBlock ? 0 : tail_.size();
+      job->data.resize(job->dictLength + kInputBlock);
+      std::copy(tail_.begin(), tail_.begin() + static_cast<ptrdiff_t>(job->dictLength),
+                job->data.begin());
+      uint8_t* block = job->data.data() + job->dictLength;
+      if (firstBlock) {
+        std::copy(in_.begin(), in_.begin() + static_cast<ptrdiff_t>(got), block);
+      } else if (!src.read(block, kInputBlock, &got)) {
+        return kReadSeekFailure;
       }
-    } while (zs_.avail_out == 0);
-    if (last) break;
+      firstBlock = false;
+      job->data.resize(job->dictLength + got);
+      job->level = engine_.level;
+      job->last = got < kInputBlock;
+      reading = !job->last;
+      submitted += got;
+      if (submitted > 0xffffffffULL) return kTooLarge;
+      if (got >= kDictionary) tail_.assign(block + got - kDictionary, block + got);
+      window.push(std::move(job));
+    }
+    return kOk;
+  };
+  for (;;) {
+    if (int rc = fill()) return rc;
+    if (window.empty()) break;
+    DeflateJobPtr job = window.pop();
+    if (!job->ok) return kInternalError;
+    if (int rc = put(job->out.data(), job->out.size())) return rc;
+    *written += job->out.size();
+    *crc = *read == 0 ? job->crc
+                      : static_cast<uint32_t>(crc32_combine(*crc, job->crc,
+                                                            static_cast<z_off_t>(job->blockLength())));
+    *read += job->blockLength();
+    const bool last = job->last;
+    recycle(std::move(job));
     progress(*read, expected);
-    if (cancelled()) return kInterrupted;
-    if (!src.read(in_.data(), in_.size(), &got)) return kReadSeekFailure;
-    *crc = static_cast<uint32_t>(crc32(*crc, in_.data(), static_cast<uInt>(got)));
-    *read += got;
-    if (*read > 0xffffffffULL) return kTooLarge;
-    last = got < in_.size();
+    if (!last && cancelled()) return kInterrupted;
   }
-  progress(*read, expected);
   return kOk;
 }
 

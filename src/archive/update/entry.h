@@ -2,12 +2,16 @@
 // Writing one local file as one entry of the new archive.
 
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <zlib.h>
 
 #include "archive/compress.h"
+#include "archive/update/pdeflate.h"
+#include "platform/files.h"
 
 namespace archive {
 
@@ -22,6 +26,12 @@ class EntryWriter {
   // a larger file is deflated as it is read, whatever its data. The text bit
   // is judged over the same first block.
   static constexpr size_t kInputBlock = 131072;
+  // A larger file is deflated in blocks of kInputBlock bytes on the workers,
+  // at most this many blocks in flight per worker (and kMaxInFlight in all).
+  static constexpr size_t kInFlightPerThread = 2;
+  static constexpr size_t kMaxInFlight = 16;
+  // Small files read and deflated ahead of their turn: at most this many.
+  static constexpr size_t kMaxAhead = 64;
   // Stored data moves in blocks of this size.
   static constexpr size_t kStoreBlock = 16384;
 
@@ -37,6 +47,12 @@ class EntryWriter {
   // was written; any other code ends the run (31, 88, 29, 24, 21, 15).
   int write(zlitem& item, const std::string& localPath);
 
+  // The local files the run will write, in their order: with more than one
+  // thread, small files among them are read and deflated ahead of their turn
+  // while earlier ones are written. A file whose size, date or identity
+  // changed by its turn is read again then.
+  void expect(std::vector<std::string> paths);
+
   // The output write of the run: checks the archive's size bound (31) and
   // advances the output offset.
   int put(const void* data, size_t size);
@@ -44,11 +60,18 @@ class EntryWriter {
   // before (31), the offset advanced after.
   void reserve(uint64_t size);
   void advanced(uint64_t size);
+  // Takes back what was written since `offset`: the output continues there.
+  int rewind(uint64_t offset);
 
  private:
-  int prepareCompressor();
-  // Deflates the first `got` bytes of the input buffer whole into the output buffer.
-  int deflateWhole(size_t got, size_t* produced);
+  DeflatePool& pool();
+  DeflateJobPtr newJob();
+  void recycle(DeflateJobPtr job);
+  // Reads and submits the next expected small files.
+  void readAhead();
+  // The job of a file read ahead, when the file is still as it was read
+  // (`now` then gets the access time from before that read).
+  DeflateJobPtr takeAhead(const std::string& path, plat::FileInfo* now);
   // The rest of a larger file, the first `got` bytes being in the input buffer.
   int deflateData(JNormFile& in, size_t got, uint64_t expected, uint32_t* crc, uint64_t* read,
                   uint64_t* written);
@@ -58,10 +81,19 @@ class EntryWriter {
   bool cancelled();
 
   static constexpr uint64_t kWritebackStep = 8u << 20;
+  struct Ahead {
+    std::string path;
+    plat::FileInfo info;
+    DeflateJobPtr job;
+  };
+
   TCompress& engine_;
-  z_stream zs_{};
-  bool zsReady_ = false;
-  int zsLevel_ = -1;
+  std::unique_ptr<DeflatePool> pool_;
+  std::vector<DeflateJobPtr> spare_;
+  std::vector<std::string> expected_;
+  size_t nextExpected_ = 0;
+  std::deque<Ahead> ahead_;
+  std::vector<uint8_t> tail_;  // the dictionary of the next block
   std::vector<uint8_t> in_;
   std::vector<uint8_t> out_;
   uint64_t writtenBack_ = 0;

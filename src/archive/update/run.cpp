@@ -4,8 +4,12 @@
 
 #include <algorithm>
 #include <new>
+#include <unordered_map>
 
 #include "archive/errors.h"
+#include "archive/extract/names.h"
+#include "archive/extract/restore.h"
+#include "archive/replace.h"
 #include "archive/update/entry.h"
 #include "archive/update/readbuffer.h"
 #include "archive/update/update.h"
@@ -21,24 +25,12 @@ namespace {
 
 constexpr size_t kCopyBlock = 131072;
 constexpr const char* kNoCompressSuffixes = ".z:.zip:.arj:.zoo:.arc:.lzh";
-constexpr const char* kTempPrefix = "brc";
-// Room kept free beyond the new archive's size when choosing where to build it.
-constexpr uint64_t kSpaceMargin = 1u << 20;
-
-bool equalFolded(const std::string& a, size_t n, const std::string& b) {
-  if (a.size() < n || b.size() < n) return false;
-  for (size_t i = 0; i < n; ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
+// A file that changed while it was read (handled like one not opened).
+constexpr int kFileChanged = -1;
 
 uint64_t entryLength(const zlitem& item) {
   return TLocalFileHeader::kSize + uint64_t(item.local.nameLength) + item.local.extraLength +
-         item.central.compressedSize + ((item.local.flags & kFlagDescriptor) ? 16 : 0);
+         item.central.compressedSize + item.descriptorLength;
 }
 
 uint64_t centralLength(const zlitem& item) {
@@ -50,6 +42,56 @@ uint64_t centralLength(const zlitem& item) {
 // incompressible input.
 uint64_t dataBound(uint64_t size) { return size + (size >> 12) + (size >> 14) + 64; }
 
+// The name an entry is listed by (its stored bytes decoded as the listing
+// decodes them).
+std::string listedName(const zlitem& item) {
+  TExtractEntry e;
+  e.central = item.central;
+  e.name = item.name;
+  e.extra = item.centralExtra;
+  e.host = item.central.hostSystem > 17 ? 18 : item.central.hostSystem;
+  return e.displayName();
+}
+
+// The name a new entry with this stored name will be listed by: it is
+// written with the UTF-8 flag when its bytes are UTF-8 (and not plain ASCII).
+std::string listedName(const std::string& stored) {
+  zlitem item;
+  item.name = stored;
+  item.central.hostSystem = 11;
+  if (isValidUtf8(stored)) item.central.flags = kFlagUtf8;
+  return listedName(item);
+}
+
+// The same file in the same state (size, last-write time, identity).
+bool sameState(const plat::FileInfo& a, const plat::FileInfo& b) {
+  return a.device == b.device && a.inode == b.inode && a.size == b.size && a.writeTime == b.writeTime;
+}
+
+// The entries by exact stored bytes and by the name they are listed by.
+class EntryNames {
+ public:
+  void build(const TZList& list) {
+    raw_.clear();
+    listed_.clear();
+    for (size_t i = 0; i < list.items.size(); ++i) {
+      raw_.emplace(list.items[i].name, i);
+      listed_.emplace(listedName(list.items[i]), i);
+    }
+  }
+  // The entry whose stored bytes are `name`, else the first listed as it
+  // would be listed; -1 when there is none. Letter case counts.
+  long find(const std::string& name) const {
+    auto r = raw_.find(name);
+    if (r != raw_.end()) return static_cast<long>(r->second);
+    auto l = listed_.find(listedName(name));
+    return l != listed_.end() ? static_cast<long>(l->second) : -1;
+  }
+
+ private:
+  std::unordered_map<std::string, size_t> raw_, listed_;
+};
+
 // One run, with what the failure handling at its end needs to know.
 class Run {
  public:
@@ -59,6 +101,7 @@ class Run {
 
  private:
   void writeTest();
+  void openInput();
   void readDirectory();
   void collectNames();
   void checkNewFiles();
@@ -66,11 +109,11 @@ class Run {
   void createOutput();
   void copyEntry(zlitem& item);
   void flushCopy();
-  int blockCopy(JFile& from, uint64_t length, bool toOutput, JFile* to);
+  int blockCopy(JFile& from, uint64_t length);
+  int writeFile(zlitem& item, const std::string& path);
+  void notLoaded(const std::string& path);
   void writeTail();
   void replaceContainer();
-  bool moveIntoPlace(plat::File& file, const std::string& folder, bool unnamed,
-                     const std::string& namedPath);
   void discardOutput();
   int failed(int code, const std::string& message);
   void progressTotal();
@@ -82,15 +125,13 @@ class Run {
   TUpdateState& u_;
   EntryWriter writer_;
   std::vector<uint8_t> buf_;
-  NameIndex index_;
+  EntryNames index_;
   uint32_t preamble_ = 0;
-  uint32_t containerMode_ = 0;
-  bool haveContainerMode_ = false;
-  uint64_t containerSize_ = 0;
+  ContainerLock ownLock_;
+  ContainerLock* lock_ = &ownLock_;  // the run's own, or the one the engine holds
+  std::unique_ptr<ContainerReplacement> replacement_;
   plat::FileInfo containerInfo_;
-  bool outputUnnamed_ = false;
-  bool outputInContainerFolder_ = false;
-  bool containerTouched_ = false;  // overwritten in place: the output must be kept
+  uint64_t bound_ = 0;  // the most the new archive can take
   uint64_t total_ = 0, done_ = 0;
   // Unchanged entries that follow each other are copied as one range.
   uint64_t pendingFrom_ = 0, pendingLength_ = 0;
@@ -109,39 +150,22 @@ void Run::progressTotal() {
 
 // Opens the container for reading and writing and takes its lock: that is
 // the write test. Nothing is written, so no byte and not the last-write time
-// changes, whatever the container begins with. The handle stays open and
-// locked as the run's input until the container has been replaced.
+// changes, whatever the container begins with. The lock is kept until the
+// container has been replaced. When the engine holds the lock already, the
+// container must still be the file it locked, unchanged.
 void Run::writeTest() {
   const std::string& path = c_.archivePath;
-  int raced = 0;
+  if (u_.heldLock && u_.heldLock->held() && u_.heldLock->path() == path) {
+    lock_ = u_.heldLock.get();
+    if (!lock_->unchanged())
+      fail(kInUse, path + " was changed or replaced by another program since this run began; it was left as it is");
+    return;
+  }
+  lock_ = &ownLock_;
   for (;;) {
-    auto f = std::make_unique<JNormFile>(path, plat::Access::ReadWrite,
-                                         plat::Disposition::OpenExisting);
-    bool opened = f->isOpen();
-    bool denied = !opened && plat::isAccessDenied(plat::lastError());
-    if (opened && !f->lockExclusive()) opened = false;  // another run holds it
-    if (opened) {
-      // Another run may have replaced the container between our open and
-      // the lock: then this handle holds the old file, so open again.
-      plat::FileInfo mine, now;
-      if (f->platformFile()->info(&mine) && plat::fileSystem().stat(path, &now, true) &&
-          (mine.device != now.device || mine.inode != now.inode)) {
-        if (++raced < 10) continue;
-        opened = false;
-      }
-    }
-    if (opened) {
-      plat::FileInfo fi;
-      if (f->platformFile()->info(&fi)) {
-        containerMode_ = fi.mode;
-        haveContainerMode_ = true;
-        containerSize_ = fi.size;
-        containerInfo_ = fi;
-      }
-      u_.input = std::move(f);
-      return;
-    }
-    if (!denied) {
+    const ContainerLock::Status status = ownLock_.acquire(path);
+    if (status == ContainerLock::Status::Locked) return;
+    if (status != ContainerLock::Status::Denied) {
       bool abort = true;
       if (c_.callbacks.openFailed) {
         abort = false;
@@ -158,6 +182,17 @@ void Run::writeTest() {
   }
 }
 
+// The container opened for reading: the locked file itself.
+void Run::openInput() {
+  auto in = std::make_unique<JNormFile>(lock_->realPath(), plat::Access::Read,
+                                        plat::Disposition::OpenExisting);
+  if (!in->isOpen() || !in->platformFile()->info(&containerInfo_) ||
+      containerInfo_.device != lock_->identity().device ||
+      containerInfo_.inode != lock_->identity().inode)
+    fail(kReadSeekFailure, c_.archivePath);
+  u_.input = std::move(in);
+}
+
 void Run::readDirectory() {
   ReadBuffer in(*u_.input);
   EndRecordInfo end;
@@ -165,19 +200,33 @@ void Run::readDirectory() {
   if (int rc = findEndRecord(in, &end, sink)) fail(rc, c_.archivePath);
   c_.endRecord = end.record;
   c_.comment = std::move(end.comment);
-  if (int rc = readCentralDirectory(in, end.record.centralOffset, end.record.entriesTotal,
-                                    end.position, &u_.entries, &preamble_))
-    fail(rc, c_.archivePath);
-  if (int rc = checkEntries(in, u_.entries, end.position)) fail(rc, c_.archivePath);
-  index_.build(u_.entries);
-  u_.sources.assign(u_.entries.items.size(), std::string());
+  // A container that needs more than this program writes, or whose directory
+  // holds other than its count says, is not rewritten: that would drop entries.
+  if (!end.needsZip64.empty()) fail(kTooLarge, zip64Refusal(c_.archivePath, end.needsZip64));
+  int rc = readCentralDirectory(in, static_cast<uint32_t>(end.centralOffset),
+                                static_cast<uint32_t>(end.centralSize), end.directoryEnd,
+                                &u_.entries, &preamble_);
+  if (rc == kTooLarge)
+    fail(rc, zip64Refusal(c_.archivePath, "more than 65,535 entries"));
+  if (rc) fail(rc, c_.archivePath);
+  std::string mismatch = countMismatch(c_.archivePath, end.entries, u_.entries.items.size());
+  if (!mismatch.empty()) fail(kSevereError, mismatch);
+  rc = checkEntries(in, u_.entries, end.position);
+  if (rc == kTooLarge) fail(rc, zip64Refusal(c_.archivePath, "4 GB or more"));
+  if (rc) fail(rc, c_.archivePath);
+}
+
+void Run::notLoaded(const std::string& path) {
+  u_.skippedFiles = true;
+  u_.notLoaded.push_back(path);
 }
 
 void Run::collectNames() {
+  index_.build(u_.entries);
+  u_.sources.assign(u_.entries.items.size(), std::string());
+  u_.renamed.assign(u_.entries.items.size(), std::string());
   std::string base = u_.baseFolder;
   if (!base.empty() && base.back() != '/') base += '/';
-  plat::FileInfo container;
-  const bool haveContainer = u_.input->platformFile()->info(&container);
 
   for (const std::string& name : c_.names) {
     plat::FileInfo fi;
@@ -188,11 +237,22 @@ void Run::collectNames() {
         fail(kTooLarge, "Files larger than 4 GB are not supported: " + name);
     }
     std::string rest = name;
-    if (!base.empty() && equalFolded(name, base.size(), base)) rest = name.substr(base.size());
+    if (!base.empty() && name.compare(0, base.size(), base) == 0) rest = name.substr(base.size());
     std::string stored = StoredName(rest);
     if (stored.empty()) fail(kInternalError, "empty name without recurse");
 
-    long idx = index_.find(u_.entries, stored);
+    // A file whose path (local folder and entry name, as an unload writes
+    // it) passes the path bound could be loaded but never unloaded.
+    if (u_.mode == kModeAdd && found && fi.isRegular &&
+        utf8Length(listedName(base.empty() ? stored : base + stored)) > kMaxPath) {
+      c_.sendConfigMessage(plat::strFormat(
+          "Warning - %s was not loaded: its path is longer than %zu characters, so it could not "
+          "be unloaded", name.c_str(), kMaxPath));
+      notLoaded(name);
+      continue;
+    }
+
+    long idx = index_.find(stored);
     if (idx >= 0) {
       zlitem& item = u_.entries.items[static_cast<size_t>(idx)];
       if (u_.mode == kModeDelete) {
@@ -200,12 +260,14 @@ void Run::collectNames() {
         continue;
       }
       // The entry is refreshed from the file named here (base folder +
-      // stored name only where the base folder matched exactly).
+      // stored name only where the base folder matched exactly), under the
+      // file's name, which is the name the entry is listed by.
       std::string& source = u_.sources[static_cast<size_t>(idx)];
       if (item.mark == kMarkReplace && source != name)
-        fail(kInvalidArguments, "cannot repeat names in compressed file");
+        fail(kInvalidArguments, "cannot repeat names in compressed file: " + source + " and " + name);
       item.mark = kMarkReplace;
       source = name;
+      u_.renamed[static_cast<size_t>(idx)] = stored;
       continue;
     }
     if (u_.mode == kModeDelete) {
@@ -214,13 +276,14 @@ void Run::collectNames() {
       continue;
     }
     // The container itself, when it lies inside the local folder, is skipped.
-    if (name == c_.archivePath ||
-        (found && haveContainer && fi.device == container.device && fi.inode == container.inode))
+    if (name == c_.archivePath || (found && fi.device == containerInfo_.device &&
+                                   fi.inode == containerInfo_.inode))
       continue;
     u_.newFiles.push_back(TFItem{name, stored, found ? fi.size : 0});
   }
 }
 
+// Two local files that would be listed under one name are refused, naming both.
 void Run::checkNewFiles() {
   try {
     TFList& list = u_.newFiles;
@@ -229,12 +292,17 @@ void Run::checkNewFiles() {
     list.erase(std::unique(list.begin(), list.end(),
                            [](const TFItem& a, const TFItem& b) { return a.localPath == b.localPath; }),
                list.end());
-    std::stable_sort(list.begin(), list.end(), [](const TFItem& a, const TFItem& b) {
-      return compareFolded(a.storedName, b.storedName) < 0;
-    });
-    for (size_t i = 1; i < list.size(); ++i)
-      if (compareFolded(list[i - 1].storedName, list[i].storedName) == 0)
-        fail(kInvalidArguments, "cannot repeat names in compressed file");
+    std::vector<std::pair<std::string, size_t>> listed;
+    listed.reserve(list.size());
+    for (size_t i = 0; i < list.size(); ++i) listed.emplace_back(listedName(list[i].storedName), i);
+    std::stable_sort(listed.begin(), listed.end());
+    for (size_t i = 1; i < listed.size(); ++i)
+      if (listed[i - 1].first == listed[i].first)
+        fail(kInvalidArguments, "cannot repeat names in compressed file: " +
+                                    list[listed[i - 1].second].localPath + " and " +
+                                    list[listed[i].second].localPath);
+    std::stable_sort(list.begin(), list.end(),
+                     [](const TFItem& a, const TFItem& b) { return a.storedName < b.storedName; });
   } catch (const std::bad_alloc&) {
     fail(kOutOfMemory, "was processing list of files");
   }
@@ -266,19 +334,21 @@ void Run::checkLimits() {
 
 // The new archive is built where it can replace the container in one step:
 // as an unnamed file in the container's own folder, when that file system has
-// room for it. Otherwise in the temporary folder.
+// room for the most it can take; otherwise in the temporary folder (on another
+// file system), from where it is copied beside the container once its exact
+// size is known.
 void Run::createOutput() {
   c_.sendMessage(plat::loadStr(8061));
   uint64_t bound = preamble_ + TEndCentralRecord::kSize + 0xffff;
-  for (const zlitem& item : u_.entries.items) {
+  for (size_t i = 0; i < u_.entries.items.size(); ++i) {
+    const zlitem& item = u_.entries.items[i];
     if (item.mark == kMarkDelete) continue;
     if (item.mark == kMarkReplace) {
       plat::FileInfo fi;
-      uint64_t size = plat::fileSystem().stat(u_.sources[&item - u_.entries.items.data()], &fi, true)
-                          ? fi.size
-                          : item.central.uncompressedSize;
+      uint64_t size = plat::fileSystem().stat(u_.sources[i], &fi, true) ? fi.size
+                                                                         : item.central.uncompressedSize;
       bound += TLocalFileHeader::kSize + 17 + TCentralFileHeader::kSize + 9 +
-               2 * item.name.size() + std::max<uint64_t>(dataBound(size), entryLength(item));
+               2 * u_.renamed[i].size() + std::max<uint64_t>(dataBound(size), entryLength(item));
     } else {
       bound += entryLength(item) + centralLength(item);
     }
@@ -286,46 +356,25 @@ void Run::createOutput() {
   for (const TFItem& f : u_.newFiles)
     bound += TLocalFileHeader::kSize + 17 + TCentralFileHeader::kSize + 9 +
              2 * f.storedName.size() + dataBound(f.size);
+  bound_ = bound;
 
-  std::string folder = plat::parentFolder(c_.archivePath);
-  if (folder.empty()) folder = ".";
-  std::unique_ptr<plat::File> file;
-  uint64_t freeBytes = 0;
-  if (plat::fileSystem().freeSpace(folder, &freeBytes) && freeBytes >= bound + kSpaceMargin) {
-    file = plat::createUnnamed(folder);
-    outputUnnamed_ = file != nullptr;
-    if (!file) file = plat::fileSystem().createTemp(folder, kTempPrefix, &u_.tempPath);
-    if (file) {
-      outputInContainerFolder_ = true;
-      u_.tempFolder = folder;
-    }
-  }
-  if (!file) {
-    folder = plat::tempDir();
-    file = plat::createUnnamed(folder);
-    outputUnnamed_ = file != nullptr;
-    if (!file) file = plat::fileSystem().createTemp(folder, kTempPrefix, &u_.tempPath);
-    if (!file) fail(kTempFileFailure, plat::joinPath(folder, kTempPrefix));
-    u_.tempFolder = folder;
-  }
-  if (haveContainerMode_) file->setMode(containerMode_);
-  std::string shown = u_.tempPath.empty() ? plat::joinPath(folder, kTempPrefix) : u_.tempPath;
-  u_.output = std::make_unique<JNormFile>(std::move(file), shown);
+  replacement_ = std::make_unique<ContainerReplacement>(*lock_);
+  std::string message;
+  if (int rc = replacement_->begin(bound, true, &u_.output, &message)) fail(rc, message);
   u_.outputOffset = 0;
 }
 
 // Copies `length` bytes from the current position of `from` to the output
-// (or to `to`) in blocks, with file progress. A read that delivers nothing
-// ends the copy early; a short or failed write is 29.
-int Run::blockCopy(JFile& from, uint64_t length, bool toOutput, JFile* to) {
+// in blocks, with file progress. A read that delivers nothing ends the copy
+// early; a short or failed write is 29.
+int Run::blockCopy(JFile& from, uint64_t length) {
   uint64_t copied = 0;
   while (copied < length) {
     uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kCopyBlock, length - copied));
     from.read(buf_.data(), n);
     uint32_t got = from.lastTransfer();
     if (got == 0) break;
-    int rc = toOutput ? writer_.put(buf_.data(), got) : to->write(buf_.data(), got);
-    if (rc != kOk) {
+    if (writer_.put(buf_.data(), got) != kOk) {
       c_.sendMessage(" fcopy: write error\n");
       return kDiskMayBeFull;
     }
@@ -334,6 +383,25 @@ int Run::blockCopy(JFile& from, uint64_t length, bool toOutput, JFile* to) {
       c_.callbacks.fileProgress(static_cast<int>(copied * 100 / length));
   }
   return copied == length ? kOk : kUnexpectedEnd;
+}
+
+// Writes the entry from the local file, and keeps it only when the file did
+// not change while it was read: the same file, with the size and last-write
+// time it had before, and as many bytes read as that size. A file that
+// changed is reported by name and its entry taken back (kFileChanged).
+int Run::writeFile(zlitem& item, const std::string& path) {
+  plat::FileInfo before, after;
+  const bool known = plat::fileSystem().stat(path, &before, true);
+  const uint64_t start = u_.outputOffset;
+  int rc = writer_.write(item, path);
+  if (rc != kOk || !known) return rc;
+  if (plat::fileSystem().stat(path, &after, true) && sameState(before, after) &&
+      item.central.uncompressedSize == before.size)
+    return kOk;
+  if (int back = writer_.rewind(start)) fail(back, u_.output->path());
+  c_.sendConfigMessage(plat::strFormat(
+      "Warning - %s changed while it was being loaded; it was not stored", path.c_str()));
+  return kFileChanged;
 }
 
 // Queues an unchanged entry for copying; its new offset is where it will land.
@@ -357,7 +425,7 @@ void Run::flushCopy() {
   pendingLength_ = 0;
   // Inside the kernel where it can, else through the copy buffer.
   writer_.reserve(length);
-  uint64_t copied = plat::copyIntoUnnamed(*u_.output->platformFile(), c_.archivePath, containerInfo_,
+  uint64_t copied = plat::copyIntoUnnamed(*u_.output->platformFile(), lock_->realPath(), containerInfo_,
                                           pendingFrom_, length);
   writer_.advanced(copied);
   if (copied && c_.callbacks.fileProgress)
@@ -365,7 +433,7 @@ void Run::flushCopy() {
   if (copied == length) return;
   if (u_.input->seek(static_cast<int64_t>(pendingFrom_ + copied), SeekOrigin::Begin) != kOk)
     fail(kReadSeekFailure, pendingWhat_);
-  if (int rc = blockCopy(*u_.input, length - copied, true, nullptr)) fail(rc, pendingWhat_);
+  if (int rc = blockCopy(*u_.input, length - copied)) fail(rc, pendingWhat_);
 }
 
 void Run::writeTail() {
@@ -412,129 +480,49 @@ void Run::writeTail() {
   end.centralOffset = static_cast<uint32_t>(centralOffset);
   end.commentLength = static_cast<uint16_t>(c_.comment.size());
   if (int rc = writeEndRecord(*u_.output, end, c_.comment)) fail(rc, u_.output->path());
+  // Nothing of an entry that was taken back may stay after the end.
+  if (!u_.output->truncateHere()) fail(kWriteFailure, u_.output->path());
   u_.outputOffset += TEndCentralRecord::kSize + c_.comment.size();
   c_.endRecord = end;
 }
 
-// Gives a complete, synced file in `folder` its name (when it has none) and
-// renames it over the container; then the folder is synced. False, with
-// the new file gone and the container as it was, when that fails.
-bool Run::moveIntoPlace(plat::File& file, const std::string& folder, bool unnamed,
-                        const std::string& namedPath) {
-  std::string path = namedPath;
-  if (!file.sync()) return false;
-  if (unnamed && !plat::linkUnnamedUnique(file, folder, kTempPrefix, &path)) return false;
-  if (!plat::fileSystem().rename(path, c_.archivePath)) {
-    int err = plat::lastError();
-    plat::fileSystem().remove(path);
-    plat::setLastError(err);
-    return false;
-  }
-  plat::fileSystem().syncDir(folder);
-  return true;
-}
-
 void Run::replaceContainer() {
-  plat::FileSystem& fs = plat::fileSystem();
-  JNormFile& out = *u_.output;
-  const uint64_t size = u_.outputOffset;
-  std::string folder = plat::parentFolder(c_.archivePath);
-  if (folder.empty()) folder = ".";
-
-  if (outputInContainerFolder_) {
-    if (!moveIntoPlace(*out.platformFile(), folder, outputUnnamed_, u_.tempPath)) {
-      c_.sendConfigMessage(plat::loadStrFmt(8053, kMoveFailed));
-      u_.tempPath.clear();  // removed by moveIntoPlace
-      fail(kMoveFailed, plat::loadStr(8039) + ": " + plat::lastErrorText());
-    }
-    u_.tempPath.clear();
-    out.close();
-    u_.input->close();
-    return;
+  std::string message;
+  int rc = replacement_->commit(
+      std::move(u_.output), u_.outputOffset, [this](const std::string& s) { c_.sendConfigMessage(s); },
+      c_.callbacks.fileProgress, &message);
+  u_.input.reset();
+  if (rc) {
+    u_.keptArchivePath = replacement_->keptPath();
+    fail(rc, message);
   }
-
-  // The new archive is in the temporary folder. With room for it on the
-  // container's file system now that its exact size is known, it is copied
-  // next to the container and renamed over it in one step.
-  uint64_t freeBytes = 0;
-  const bool haveFree = fs.freeSpace(folder, &freeBytes);
-  if (haveFree && freeBytes >= size + kSpaceMargin) {
-    std::string namedPath;
-    std::unique_ptr<plat::File> near = plat::createUnnamed(folder);
-    bool unnamed = near != nullptr;
-    if (!near) near = fs.createTemp(folder, kTempPrefix, &namedPath);
-    if (near) {
-      JNormFile copy(std::move(near), namedPath);
-      if (haveContainerMode_) copy.platformFile()->setMode(containerMode_);
-      bool ok = out.seek(0, SeekOrigin::Begin) == kOk &&
-                blockCopy(out, size, false, &copy) == kOk &&
-                moveIntoPlace(*copy.platformFile(), folder, unnamed, namedPath);
-      if (ok) {
-        copy.close();
-        discardOutput();
-        u_.input->close();
-        return;
-      }
-      copy.close();
-      if (!unnamed && !namedPath.empty()) fs.remove(namedPath);
-    }
-  }
-
-  // Last resort: copy the new archive over the container. The free space must
-  // cover it with the old container's room counted in.
-  const uint64_t needed = TEndCentralRecord::kSize + c_.comment.size() + size + u_.entries.centralSize;
-  if (!haveFree || freeBytes + containerSize_ < needed)
-    fail(kDiskMayBeFull, c_.archivePath);
-  // Before the container is touched the new archive gets a name, so that it
-  // survives whatever happens to the copy.
-  if (outputUnnamed_) {
-    if (!out.sync() ||
-        !plat::linkUnnamedUnique(*out.platformFile(), u_.tempFolder, kTempPrefix, &u_.tempPath))
-      fail(kTempFileFailure, plat::joinPath(u_.tempFolder, kTempPrefix));
-    outputUnnamed_ = false;
-  } else if (!out.sync()) {
-    fail(kTempFileFailure, u_.tempPath);
-  }
-  JNormFile& dest = *u_.input;
-  containerTouched_ = true;
-  bool complete = out.seek(0, SeekOrigin::Begin) == kOk && dest.seek(0, SeekOrigin::Begin) == kOk &&
-                  blockCopy(out, size, false, &dest) == kOk && dest.truncateHere() && dest.sync();
-  if (!complete) {
-    c_.sendConfigMessage("Error: Not all bytes were copied");
-    c_.sendConfigMessage(plat::loadStrFmt(8053, kMoveFailed));
-    u_.keptArchivePath = u_.tempPath;
-    c_.sendConfigMessage("The new briefcase was kept as " + u_.tempPath + "; copy it over " +
-                         c_.archivePath + " to finish the update.");
-    fail(kMoveFailed, plat::loadStr(8039));
-  }
-  dest.close();
-  out.close();
-  fs.remove(u_.tempPath);
-  u_.tempPath.clear();
-  containerTouched_ = false;
+  replacement_.reset();
 }
 
 void Run::discardOutput() {
-  if (u_.output) u_.output->close();
-  if (!u_.tempPath.empty()) plat::fileSystem().remove(u_.tempPath);
-  u_.tempPath.clear();
+  u_.output.reset();
+  replacement_.reset();
 }
 
-// The failure handling at the run's end: the messages, then the temporary
-// file removed unless the container was already overwritten with it.
+// The failure handling at the run's end: the messages, then the new archive
+// dropped (unless it was kept aside, which the messages told).
 int Run::failed(int code, const std::string& message) {
   if (code == kTempFileFailure || code == kReadSeekFailure || code == kWriteFailure ||
       code == kCreateFailed || code == kFileNotReadable)
     c_.sendMessage(plat::loadStr(8034));
   std::string codeText = errorText(code);
   if (codeText.empty()) codeText = "Error " + std::to_string(code);
-  c_.sendConfigMessage(plat::loadStrFmt(8035, plat::cutLoadedText(codeText).c_str(), message.c_str()));
-  plat::diag("update run failed: " + std::to_string(code) + " " + message);
-  if (containerTouched_) {
-    if (u_.output) u_.output->close();
-  } else {
-    discardOutput();
-  }
+  std::string detail = message;
+  uint64_t freeBytes = 0;
+  if (code == kDiskMayBeFull && replacement_ && bound_ &&
+      plat::fileSystem().freeSpace(replacement_->folder(), &freeBytes))
+    detail += plat::strFormat("; the new briefcase needs up to %llu bytes, and %llu are free in %s",
+                              static_cast<unsigned long long>(bound_),
+                              static_cast<unsigned long long>(freeBytes),
+                              replacement_->folder().c_str());
+  c_.sendConfigMessage(plat::loadStrFmt(8035, plat::cutLoadedText(codeText).c_str(), detail.c_str()));
+  plat::diag("update run failed: " + std::to_string(code) + " " + detail);
+  discardOutput();
   u_.releaseRun();
   return code;
 }
@@ -545,14 +533,14 @@ int Run::execute() {
   u_.newFiles.clear();
   u_.unmatched.clear();
   u_.keptArchivePath.clear();
-  u_.tempPath.clear();
-  u_.tempFolder.clear();
+  u_.notLoaded.clear();
   u_.skippedFiles = false;
   c_.sendMessage("Starting...");
   u_.entries.clear();
 
   try {
     writeTest();
+    openInput();
     readDirectory();
     collectNames();
     checkNewFiles();
@@ -571,7 +559,7 @@ int Run::execute() {
 
     if (preamble_) {
       if (u_.input->seek(0, SeekOrigin::Begin) != kOk) fail(kReadSeekFailure, c_.archivePath);
-      if (int rc = blockCopy(*u_.input, preamble_, true, nullptr))
+      if (int rc = blockCopy(*u_.input, preamble_))
         fail(rc, rc == kTempFileFailure ? u_.output->path() : c_.archivePath);
     }
 
@@ -580,6 +568,14 @@ int Run::execute() {
     for (const TFItem& f : u_.newFiles) total_ += f.size;
     done_ = 0;
     if (c_.callbacks.totalProgress) c_.callbacks.totalProgress(0);
+
+    {
+      std::vector<std::string> order;
+      for (size_t i = 0; i < u_.entries.items.size(); ++i)
+        if (u_.entries.items[i].mark == kMarkReplace) order.push_back(u_.sources[i]);
+      for (const TFItem& f : u_.newFiles) order.push_back(f.localPath);
+      writer_.expect(std::move(order));
+    }
 
     TZList kept;
     kept.items.reserve(u_.entries.items.size() + u_.newFiles.size());
@@ -597,16 +593,17 @@ int Run::execute() {
         kept.append(std::move(item));
         continue;
       }
-      c_.sendMessage(text(8063, item.name));
       flushCopy();
+      c_.sendMessage(text(8063, item.name));
       zlitem original = item;
-      int rc = writer_.write(item, u_.sources[i]);
+      item.name = u_.renamed[i];
+      int rc = writeFile(item, u_.sources[i]);
       if (rc == kOk) {
         item.mark = kMarkNone;
         kept.append(std::move(item));
-      } else if (rc == kFileNotReadable) {
-        c_.sendConfigMessage(text(8050, u_.sources[i]));
-        u_.skippedFiles = true;
+      } else if (rc == kFileNotReadable || rc == kFileChanged) {
+        if (rc == kFileNotReadable) c_.sendConfigMessage(text(8050, u_.sources[i]));
+        notLoaded(u_.sources[i]);
         item = std::move(original);
         item.mark = kMarkNone;
         copyEntry(item);
@@ -628,17 +625,17 @@ int Run::execute() {
       } catch (const std::bad_alloc&) {
         fail(kOutOfMemory, plat::loadStr(8038));
       }
-      c_.sendMessage(text(8066, f.storedName));
       flushCopy();
-      int rc = writer_.write(item, f.localPath);
+      c_.sendMessage(text(8066, f.storedName));
+      int rc = writeFile(item, f.localPath);
       if (rc == kOk) {
         item.mark = kMarkNone;
         kept.append(std::move(item));
-      } else if (rc == kFileNotReadable) {
+      } else if (rc == kFileNotReadable || rc == kFileChanged) {
         // A warning, so it goes where warnings go (the window shows both
         // kinds of text alike; the terminal keeps warnings on their own line).
-        c_.sendConfigMessage(text(8050, f.localPath));
-        u_.skippedFiles = true;
+        if (rc == kFileNotReadable) c_.sendConfigMessage(text(8050, f.localPath));
+        notLoaded(f.localPath);
       } else if (rc == kInterrupted) {
         stop = true;
       } else {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "archive/layout.h"
+#include "archive/replace.h"
 
 namespace archive {
 
@@ -32,29 +33,39 @@ struct TUpdateState {
   // (Tests lower them.)
   uint32_t maxEntries = 0xffff;
   uint64_t maxArchiveSize = 0xffffffffULL;
+  // Threads that deflate; 0: DefaultThreads(). A speed setting only: the
+  // archive is the same byte for byte whatever the number.
+  unsigned threads = 0;
 
   // ---- per-run state ----
   int8_t method = -1;               // -1 deflate (level 1-9), 0 store (level 0)
   std::string noCompressSuffixes;   // ".z:.zip:.arj:.zoo:.arc:.lzh", none at level 9
   TZList entries;                   // the container's entries, then the new ones
   std::vector<std::string> sources;  // per entry: the local file a replaced entry is read from
+  std::vector<std::string> renamed;  // per entry: the name a replaced entry is written under
   TFList newFiles;                  // local files not yet in the container
-  std::unique_ptr<JNormFile> input;   // the container, open (and locked) for the whole run
+  std::unique_ptr<JNormFile> input;   // the container, open for reading for the whole run
   std::unique_ptr<JNormFile> output;  // the new archive being written
-  std::string tempPath;             // the output's name ("" while it has none)
-  std::string tempFolder;           // where the output lives
   uint64_t outputOffset = 0;        // bytes written to the output so far
   bool skippedFiles = false;        // a file could not be opened (result 28)
   std::vector<std::string> unmatched;  // delete mode: names without an entry
 
-  // After a run whose replacement of the container did not complete: the
-  // path of the new archive, kept so that nothing is lost ("" otherwise).
+  // After a run that found the container changed by another program before
+  // it could replace it: the path of the new archive, kept beside the
+  // container so that nothing is lost ("" otherwise).
   std::string keptArchivePath;
+  // The local files that were not loaded (not opened, changed while they
+  // were read, or with a path too long); each was reported by name.
+  std::vector<std::string> notLoaded;
+
+  // The container's lock while the engine holds it across runs (HoldLock).
+  std::unique_ptr<ContainerLock> heldLock;
 
   void releaseRun() {
     entries.clear();
     entries.items.shrink_to_fit();
     sources.clear();
+    renamed.clear();
     newFiles.clear();
     input.reset();
     output.reset();

@@ -19,15 +19,23 @@
 // blocks of data), configRefresh (just before the end record is written, so
 // the comment holds the current configuration), writeProtected, openFailed.
 //
-// The container is never edited in place while a better way exists: the new
-// archive is written as an unnamed file in the container's own folder,
-// synced, named and renamed over the container in one step, and the folder
-// is synced. Only when that file system lacks room for the new archive is it
-// built in the temporary folder and copied over the container; when that
-// copy does not complete, the new archive is kept there, its path is in
-// engine.update.keptArchivePath and the result is 57. The container is held
-// under an exclusive lock for the whole run; a second run meanwhile finds it
-// not openable (open-failed callback, else result 25).
+// The container is never edited in place: the new archive replaces it in one
+// rename (archive/replace.h tells how, with symbolic links, hard links, a
+// full disk and a container changed by another program meanwhile). When the
+// container's file system has no room for the new archive beside the old one
+// the run ends with 29 and the container stays as it was. When the container
+// was changed or replaced by someone else during the run, the new archive is
+// kept beside it (its path in engine.update.keptArchivePath) and the result
+// is 58. The container is held under an exclusive lock for the whole run; a
+// second run meanwhile finds it not openable (open-failed callback, else
+// result 25).
+//
+// Names are matched by their exact bytes ("Report.txt" and "report.txt" are
+// two entries), or by the name an entry is listed by (an entry stored in
+// Windows-1252 is found by its decoded name, and refreshed under the name of
+// the local file). A file that changes while it is read, or whose path is
+// longer than the path bound, is not stored: it is reported by name, its old
+// entry stays, and the run ends with 28 (engine.update.notLoaded lists them).
 
 #include <string>
 
@@ -47,8 +55,24 @@ void PrepareDelete(TCompress& engine, bool clearNames);
 // its configuration, in one step (a temporary file in the same folder renamed
 // over it), under the container's lock. Its date becomes the time of the
 // clear. Resets the end record to the empty one. Result: 0; 25 when the
-// container is locked by a run; the codes of createContainerAtomically.
+// container is locked by a run; 23 when it is missing; 55 when it cannot be
+// written; the codes of replaceWithEmpty (archive/replace.h).
 int ClearBriefcase(TCompress& engine);
+
+// Takes the container's exclusive lock for the engine and holds it until
+// ReleaseLock (or the engine's end), so that an unload and the removal of its
+// entries afterwards form one run for every other program: none can start
+// on the container in between. The engine's own update runs, clears and
+// configuration rewrites meanwhile work under it (the lock carries over to
+// the container that replaces the old one). Each first checks that the
+// container is still the file that was locked, unchanged (size, last-write
+// time), else ends with 58 and changes nothing; a caller that changes the
+// container's date itself calls RefreshLock afterwards. Results: 0; 25
+// another run holds the lock; 23 the container is missing; 55 it cannot be
+// written.
+int HoldLock(TCompress& engine);
+void RefreshLock(TCompress& engine);
+void ReleaseLock(TCompress& engine);
 
 // The entry name of a local name (after the base folder was removed):
 // leading '/' and "./" dropped, letter case kept. Names are Linux paths, so

@@ -1,0 +1,217 @@
+#pragma once
+// The load and unload workflows, shared by the main window and `brc`.
+//
+// The caller owns the engine object: it sets the briefcase path, wires the
+// engine's status, progress and cancel-check callbacks to its own progress
+// display, and gives a way to rebuild the configuration record into the
+// engine's comment. Every question (the 4 GB warning, the free-space
+// question, each confirm-replace, "remove these files from the briefcase?")
+// goes through the question interface (platform/ask.h). The results come
+// back as named outcomes; noticeFor() gives the text, icon and help topic
+// that report each one.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/ask.h"
+#include "platform/trash.h"
+
+namespace archive {
+class TCompress;
+}
+
+namespace app {
+
+// The texts the workflows use (string table ids).
+namespace text {
+enum : int {
+  kReadOnlyMedium = 55,  // "File is read-only or disk is write protected"
+  kWarning = 683,        // caption "Warning"
+  kLoadDiskFull = 686,   // with Help, topic kDiskFullTopic
+  kLoadFailed = 688,
+  kUnloadFailed = 689,
+  kUnloaded = 690,  // "%d files were successfully unloaded..."
+  kRemoveCaption = 691,
+  kRemoveFailed = 693,
+  kAborted = 720,
+  kUnloadDiskFull = 721,
+  kNotAllUnloaded = 723,
+  kUnloadReadOnly = 732,
+  kUnloadInUse = 733,
+  kNoFilesToUnload = 734,
+  kLoadNotReadable = 727,
+  kLoadingBriefcase = 800,
+  kDeletingEntries = 801,
+};
+constexpr int kDiskFullTopic = 2011;
+}  // namespace text
+
+// ---------------------------------------------------------------- load
+
+enum class LoadOutcome {
+  Loaded,          // 0
+  Cancelled,       // 19: the user stopped it; the briefcase is as it was
+  NothingToLoad,   // no file went to the engine (every one 4 GB or more)
+  NotReadable,     // 28: a file could not be opened; the others were loaded
+  DiskMayBeFull,   // 29
+  WriteProtected,  // 55
+  BriefcaseBusy,   // another run holds the briefcase
+  Failed,          // any other code
+};
+
+struct LoadRequest {
+  std::vector<std::string> files;  // full local paths, in row order
+  std::string baseFolder;          // the local folder (entry names are relative to it)
+  // Rebuilds the configuration record into the engine's comment (before the
+  // run and again just before the run writes its end record).
+  std::function<void()> storeConfiguration;
+};
+
+struct LoadResult {
+  int code = 22;  // the engine's result ("Nothing to do!" when it never ran)
+  LoadOutcome outcome = LoadOutcome::NothingToLoad;
+  bool ran = false;                   // the engine ran
+  std::vector<std::string> tooLarge;  // files of 4 GB or more, left out
+  std::string keptArchivePath;        // a new container the run could not put in place
+};
+
+// Loads the files: the 4 GB test (one warning for all such files), the
+// status text "Loading briefcase: ...", the update run. The names list and
+// the base folder are cleared again afterwards, whatever happened.
+LoadResult Load(archive::TCompress& engine, const LoadRequest& request);
+
+// ---------------------------------------------------------------- unload
+
+enum class UnloadOutcome {
+  Unloaded,        // 0
+  SpaceDeclined,   // the free-space question was declined (nothing written, nothing said)
+  NoFiles,         // 11
+  Cancelled,       // 19
+  InUse,           // 24, 58
+  FolderInTheWay,  // 24 when a folder stands where a file must go
+  ReadOnly,        // 49
+  DiskFull,        // 50
+  BriefcaseBusy,   // another run holds the briefcase
+  Failed,          // any other code
+};
+
+// Ask: the replace query the caller installed on the engine, else the
+// question interface's confirm-replace (Cancel there stops the run).
+enum class ReplaceMode { Ask, YesToAll, NoToAll };
+// After a successful unload: ask (690 or 723), remove the unloaded entries,
+// or keep every entry and set the briefcase date to now.
+enum class AfterUnload { Ask, Remove, Keep };
+// Too little room: ask (the free-space question), or refuse with 50.
+enum class SpaceCheck { Ask, Refuse };
+
+struct UnloadRequest {
+  std::vector<std::string> entries;  // entry names of the selected rows; empty: every entry
+  std::string localFolder;           // where the entries go (the record's text)
+  ReplaceMode replace = ReplaceMode::Ask;
+  AfterUnload after = AfterUnload::Ask;
+  SpaceCheck space = SpaceCheck::Ask;
+  bool trash = true;                         // a replaced local file goes to the trash first
+  std::function<void()> storeConfiguration;  // for the removal's rewrite
+};
+
+// Points where the caller shows or hides its progress display; and lines for
+// the run's message log (also kept in UnloadResult::notes).
+struct UnloadHooks {
+  std::function<void()> runStarting, runFinished;
+  std::function<void()> removalStarting, removalFinished;
+  std::function<void()> beforeQuestion;  // a question is about to be asked
+  std::function<void(const std::string&)> note;
+};
+
+// What happened to one selected entry.
+enum class EntryFate {
+  Written,    // a file was put in place
+  Identical,  // not written, but the local file already holds the same bytes (found so
+              // only for a removal without a question; else such a file counts as Declined)
+  Declined,   // an existing local file was kept (the user's answer)
+  Skipped,    // not written for another reason (refused, damaged, in the way)
+};
+
+struct UnloadResult {
+  int code = 22;  // the unload run's result
+  UnloadOutcome outcome = UnloadOutcome::Failed;
+  bool notAllUnloaded = false;
+  size_t selectedCount = 0;                                // the rows the 690 question counts
+  std::vector<std::pair<std::string, EntryFate>> entries;  // every selected entry
+  std::vector<plat::TrashedFile> trashed;  // replaced local files, kept in the trash
+  bool trashUnavailable = false;           // some file was replaced without the trash
+  bool removalAsked = false, removed = false;
+  int removalCode = 0;             // the removal's result (693 when not 0)
+  std::vector<std::string> kept;   // entries left in the briefcase by the removal
+  bool dated = false;              // the briefcase date was set to now
+  int dateCode = 0;                // 55 write-protected, 24 otherwise
+  std::vector<std::string> notes;  // what the run told (also through UnloadHooks::note)
+
+  // The status for a script: the run's code, else the removal's, else the date's.
+  int exitCode() const;
+};
+
+// The whole unload: selection, free-space check, the run (with the replace
+// questions and the trash), then removal or the briefcase date.
+UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
+                    const UnloadHooks& hooks = {});
+
+// ---------------------------------------------------------------- shared steps
+
+// Removes entries (exact names as listed) from the briefcase: an update run
+// in delete mode with the status "Deleting files from briefcase...", the
+// record rebuilt when `storeConfiguration` is set; the engine is back in add
+// mode afterwards. The run's result.
+int RemoveEntries(archive::TCompress& engine, const std::vector<std::string>& names,
+                  const std::function<void()>& storeConfiguration);
+
+// Writes the configuration record into the container in place, keeping the
+// briefcase date as it was. 0, or the result code.
+int StoreConfigurationKeepingDate(archive::TCompress& engine,
+                                  const std::function<void()>& storeConfiguration);
+
+// Sets the briefcase date to the current time (UTC, as every file time):
+// 0; 55 when the briefcase or its medium is write-protected; else 24.
+int StampBriefcaseDate(const std::string& briefcasePath);
+
+// Whether another run holds the briefcase's lock now.
+bool BriefcaseBusy(const std::string& briefcasePath);
+
+// ---------------------------------------------------------------- local delete
+
+struct TrashReport {
+  std::vector<std::string> moved;
+  std::vector<std::pair<std::string, std::string>> failed;  // path, why
+};
+
+// Moves local files into the desktop's trash, each on its own.
+TrashReport MoveToTrash(const std::vector<std::string>& paths);
+
+// Deleting selected local files: asks "Move N file(s) to the trash?"
+// (caption "Delete selected local files", Yes and No, question icon), moves
+// them, and names the files that could not be moved in one warning. Empty
+// report when declined (or nothing given).
+TrashReport DeleteLocalFiles(const std::vector<std::string>& paths);
+
+// ---------------------------------------------------------------- reporting
+
+// How an outcome is reported: a string id (or a text of its own), the icon,
+// the caption id (0: the platform's error caption), and a help topic.
+struct Notice {
+  int textId = 0;
+  std::string text;  // used when textId is 0
+  plat::Icon icon = plat::Icon::Warning;
+  int captionId = 0;
+  int helpContext = 0;
+  bool shown() const { return textId != 0 || !text.empty(); }
+  std::string message() const;
+};
+
+// Nothing to show for Loaded, Cancelled and NothingToLoad.
+Notice noticeFor(LoadOutcome outcome, const std::string& briefcasePath);
+// Nothing to show for Unloaded and SpaceDeclined.
+Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath);
+
+}  // namespace app

@@ -1,0 +1,352 @@
+#include "archive/replace.h"
+
+#include <cerrno>
+
+#include "archive/errors.h"
+#include "platform/errors.h"
+#include "platform/paths.h"
+#include "platform/strtable.h"
+#include "platform/unnamed.h"
+
+namespace archive {
+namespace {
+
+constexpr const char* kTempPrefix = "brc";
+// Room kept free beyond the new archive's size when choosing where to build it.
+constexpr uint64_t kSpaceMargin = 1u << 20;
+constexpr size_t kCopyBlock = 131072;
+
+std::string folderOf(const std::string& path) {
+  std::string folder = plat::parentFolder(path);
+  if (folder.empty()) folder.push_back('.');
+  return folder;
+}
+
+// A new file in `folder`: unnamed where the file system allows, else a named
+// temporary file ("brc" and six characters).
+std::unique_ptr<plat::File> newFileIn(const std::string& folder, bool* unnamed,
+                                      std::string* namedPath) {
+  namedPath->clear();
+  std::unique_ptr<plat::File> f = plat::createUnnamed(folder);
+  *unnamed = f != nullptr;
+  if (!f) f = plat::fileSystem().createTemp(folder, kTempPrefix, namedPath);
+  return f;
+}
+
+// Gives a complete file in `folder` its name (when it has none) and renames
+// it to `target`; then the folder is synced. False (the file's name removed,
+// last error kept) when that fails.
+bool moveInto(JNormFile& file, const std::string& folder, bool unnamed, const std::string& named,
+              const std::string& target) {
+  std::string path = named;
+  if (unnamed && !plat::linkUnnamedUnique(*file.platformFile(), folder, kTempPrefix, &path))
+    return false;
+  if (!plat::fileSystem().rename(path, target)) {
+    int err = plat::lastError();
+    plat::fileSystem().remove(path);
+    plat::setLastError(err);
+    return false;
+  }
+  plat::fileSystem().syncDir(folder);
+  return true;
+}
+
+// An empty archive holding the comment, synced and dated.
+int writeEmpty(JNormFile& out, const std::vector<uint8_t>& comment, const plat::FileTime* writeTime) {
+  int rc = writeEndRecord(out, TEndCentralRecord(), comment);
+  if (rc == kOk && !out.sync()) rc = kWriteFailure;
+  if (rc == kOk && writeTime && !out.platformFile()->setTimes(nullptr, writeTime, writeTime))
+    rc = kWriteFailure;
+  return rc;
+}
+
+std::string roomText(const std::string& container, const std::string& folder, uint64_t needed,
+                     uint64_t freeBytes) {
+  return plat::strFormat(
+      "There is no room for the new briefcase beside %s: its disk needs %llu bytes free "
+      "(%llu more than the %llu free in %s). The briefcase was left as it was.",
+      container.c_str(), static_cast<unsigned long long>(needed),
+      static_cast<unsigned long long>(needed > freeBytes ? needed - freeBytes : 0),
+      static_cast<unsigned long long>(freeBytes), folder.c_str());
+}
+
+}  // namespace
+
+// ---- the lock ----
+
+ContainerLock::Status ContainerLock::acquire(const std::string& path) {
+  release();
+  path_ = path;
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    realPath_ = plat::resolvedPath(path);
+    auto f = std::make_unique<JNormFile>(realPath_, plat::Access::ReadWrite,
+                                         plat::Disposition::OpenExisting);
+    if (!f->isOpen()) {
+      int err = plat::lastError();
+      if (plat::isAccessDenied(err)) return Status::Denied;
+      return err == ENOENT || err == ENOTDIR ? Status::Missing : Status::Failed;
+    }
+    if (!f->lockExclusive()) return Status::Busy;
+    // Another run may have replaced the container between the open and the
+    // lock: then this handle holds the old file, so open again.
+    plat::FileInfo mine, now;
+    if (!f->platformFile()->info(&mine)) return Status::Failed;
+    if (plat::fileSystem().stat(realPath_, &now, true) &&
+        (mine.device != now.device || mine.inode != now.inode))
+      continue;
+    identity_ = ContainerIdentity::of(mine);
+    mode_ = mine.mode;
+    names_ = mine.links;
+    file_ = std::move(f);
+    return Status::Locked;
+  }
+  return Status::Busy;
+}
+
+void ContainerLock::release() { file_.reset(); }
+
+bool ContainerLock::unchanged() const {
+  if (!file_) return false;
+  plat::FileInfo now, mine;
+  return plat::fileSystem().stat(realPath_, &now, true) && file_->platformFile()->info(&mine) &&
+         ContainerIdentity::of(now) == identity_ && ContainerIdentity::of(mine) == identity_;
+}
+
+void ContainerLock::refresh() {
+  plat::FileInfo mine;
+  if (file_ && file_->platformFile()->info(&mine)) {
+    identity_ = ContainerIdentity::of(mine);
+    names_ = mine.links;
+  }
+}
+
+void ContainerLock::adopt(std::unique_ptr<JNormFile> file) {
+  file_ = std::move(file);
+  refresh();
+}
+
+// ---- the replacement ----
+
+int ContainerReplacement::begin(uint64_t room, bool mayBuildElsewhere,
+                                std::unique_ptr<JNormFile>* out, std::string* message) {
+  if (lock_.names() > 1) {
+    *message = plat::strFormat(
+        "%s has %llu names (hard links). Replacing it would leave the other names with the old "
+        "contents, so it was left as it was. Remove its other names, or work on a copy of it.",
+        lock_.path().c_str(), static_cast<unsigned long long>(lock_.names()));
+    return kMoveFailed;
+  }
+  const std::string near = folderOf(lock_.realPath());
+  std::string folder = near;
+  uint64_t freeBytes = 0;
+  bool roomNear = !plat::fileSystem().freeSpace(near, &freeBytes) || freeBytes >= room + kSpaceMargin;
+  // Without room for the most it can take, the new archive is built in the
+  // temporary folder, where it learns its exact size before it is copied
+  // beside the container.
+  if (!roomNear && mayBuildElsewhere) folder = plat::tempDir();
+  std::unique_ptr<plat::File> f = newFileIn(folder, &unnamed_, &tempPath_);
+  if (!f && folder != near) {
+    folder = near;
+    f = newFileIn(folder, &unnamed_, &tempPath_);
+  }
+  if (!f) {
+    *message = plat::joinPath(folder, kTempPrefix);
+    return kTempFileFailure;
+  }
+  folder_ = folder;
+  nearContainer_ = folder == near;
+  f->setMode(lock_.mode() ? lock_.mode() : plat::defaultFileMode());
+  std::string shown = tempPath_.empty() ? plat::joinPath(folder, kTempPrefix) : tempPath_;
+  *out = std::make_unique<JNormFile>(std::move(f), shown);
+  return kOk;
+}
+
+int ContainerReplacement::commit(std::unique_ptr<JNormFile> out, uint64_t size,
+                                 const MessageSink& configMessage, const Progress& progress,
+                                 std::string* message) {
+  auto send = [&](const std::string& s) {
+    if (configMessage) configMessage(s);
+  };
+  auto failed = [&](int code, const std::string& detail) {
+    send(plat::loadStrFmt(8053, code));
+    *message = plat::loadStr(8039) + (detail.empty() ? "" : ": " + detail);
+    return code;
+  };
+  const std::string near = folderOf(lock_.realPath());
+
+  if (!nearContainer_) {
+    // Built in the temporary folder: copied beside the container first, when
+    // its file system has room for it.
+    uint64_t freeBytes = 0;
+    if (plat::fileSystem().freeSpace(near, &freeBytes) && freeBytes < size) {
+      *message = roomText(lock_.path(), near, size, freeBytes);
+      send(*message);
+      return kDiskMayBeFull;
+    }
+    bool unnamed = false;
+    std::string named;
+    std::unique_ptr<plat::File> f = newFileIn(near, &unnamed, &named);
+    if (!f) return failed(kTempFileFailure, plat::joinPath(near, kTempPrefix));
+    auto copy = std::make_unique<JNormFile>(std::move(f), named);
+    copy->platformFile()->setMode(lock_.mode() ? lock_.mode() : plat::defaultFileMode());
+    std::vector<uint8_t> buf(kCopyBlock);
+    uint64_t copied = 0;
+    bool ok = out->seek(0, SeekOrigin::Begin) == kOk;
+    while (ok && copied < size) {
+      uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kCopyBlock, size - copied));
+      ok = out->read(buf.data(), n) == kOk && copy->write(buf.data(), n) == kOk;
+      if (ok) copied += n;
+      if (ok && progress) progress(static_cast<int>(copied * 100 / size));
+    }
+    if (!ok) {
+      copy.reset();
+      if (!named.empty()) plat::fileSystem().remove(named);
+      uint64_t nowFree = 0;
+      plat::fileSystem().freeSpace(near, &nowFree);
+      *message = roomText(lock_.path(), near, size, nowFree);
+      send(plat::loadStrFmt(8053, kDiskMayBeFull));
+      send(*message);
+      return kDiskMayBeFull;
+    }
+    // The copy in the temporary folder is no longer needed.
+    out.reset();
+    rollback();
+    out = std::move(copy);
+    unnamed_ = unnamed;
+    tempPath_ = named;
+    folder_ = near;
+    nearContainer_ = true;
+  }
+
+  if (!out->sync()) return failed(kWriteFailure, plat::lastErrorText());
+  if (!lock_.unchanged()) {
+    std::string text = lock_.path() + " was changed or replaced by another program during the run, so it was not replaced";
+    if (keepAside(*out, unnamed_, tempPath_))
+      text += "; the new briefcase was kept as " + kept_;
+    text += ".";
+    *message = text;
+    send(text);
+    return kInUse;
+  }
+  // Locked before it takes the container's place, so the lock carries over.
+  out->lockExclusive();
+  if (!moveInto(*out, near, unnamed_, tempPath_, lock_.realPath())) {
+    tempPath_.clear();  // removed by moveInto
+    return failed(kMoveFailed, plat::lastErrorText());
+  }
+  tempPath_.clear();
+  lock_.adopt(std::move(out));
+  return kOk;
+}
+
+bool ContainerReplacement::keepAside(JNormFile& file, bool unnamed, const std::string& named) {
+  const std::string name = plat::fileNamePart(lock_.realPath());
+  size_t dot = name.rfind('.');
+  if (dot == 0 || dot == std::string::npos) dot = name.size();
+  for (int n = 1; n < 100; ++n) {
+    std::string candidate =
+        plat::joinPath(folder_, name.substr(0, dot) + (n == 1 ? " (new)" : " (new " + std::to_string(n) + ")") +
+                                    name.substr(dot));
+    bool ok = unnamed ? plat::linkUnnamed(*file.platformFile(), candidate)
+                      : plat::fileSystem().renameNoReplace(named, candidate);
+    if (ok) {
+      plat::fileSystem().syncDir(folder_);
+      kept_ = candidate;
+      tempPath_.clear();
+      return true;
+    }
+    if (plat::lastError() != EEXIST) break;
+  }
+  // Not named aside: a named temporary file stays where it is, and says so.
+  if (!unnamed && !named.empty()) {
+    kept_ = named;
+    tempPath_.clear();
+    return true;
+  }
+  return false;
+}
+
+void ContainerReplacement::rollback() {
+  if (!tempPath_.empty()) plat::fileSystem().remove(tempPath_);
+  tempPath_.clear();
+}
+
+// ---- whole containers ----
+
+int replaceWithEmpty(ContainerLock& lock, const std::vector<uint8_t>& comment,
+                     const plat::FileTime* writeTime, const MessageSink& configMessage) {
+  if (comment.size() > 0xffff) return kInvalidComment;
+  ContainerReplacement r(lock);
+  std::unique_ptr<JNormFile> out;
+  std::string message;
+  const uint64_t size = TEndCentralRecord::kSize + comment.size();
+  int rc = r.begin(size, false, &out, &message);
+  if (rc == kOk) rc = writeEmpty(*out, comment, writeTime);
+  if (rc == kOk) rc = r.commit(std::move(out), size, configMessage, nullptr, &message);
+  if (rc != kOk && configMessage && !message.empty()) configMessage(message);
+  return rc;
+}
+
+int createContainerAtomically(const std::string& path, const std::vector<uint8_t>& comment,
+                              const plat::FileTime* writeTime, bool replace) {
+  if (comment.size() > 0xffff) return kInvalidComment;
+  if (replace) {
+    ContainerLock lock;
+    const ContainerLock::Status status = lock.acquire(path);
+    if (status == ContainerLock::Status::Locked) return replaceWithEmpty(lock, comment, writeTime, nullptr);
+    if (status != ContainerLock::Status::Missing) return kCreateFailed;
+    // Nothing to replace: created as a new one.
+  }
+  const std::string folder = folderOf(path);
+  bool unnamed = false;
+  std::string named;
+  std::unique_ptr<plat::File> f = newFileIn(folder, &unnamed, &named);
+  if (!f) return kCreateFailed;
+  JNormFile out(std::move(f), named);
+  out.platformFile()->setMode(plat::defaultFileMode());
+  int rc = writeEmpty(out, comment, writeTime);
+  // Named only if nothing is there: an unnamed file is linked under the
+  // name itself, a named one renamed without replacing.
+  if (rc == kOk && !(unnamed ? plat::linkUnnamed(*out.platformFile(), path)
+                             : plat::fileSystem().renameNoReplace(named, path)))
+    rc = kMoveFailed;
+  int err = plat::lastError();
+  out.close();
+  if (rc != kOk) {
+    if (!named.empty()) plat::fileSystem().remove(named);
+    plat::setLastError(err);
+    return rc;
+  }
+  plat::fileSystem().syncDir(folder);
+  return kOk;
+}
+
+int rewriteComment(const std::string& path, const std::vector<uint8_t>& comment,
+                   const MessageSink& configMessage, ContainerLock* held) {
+  if (comment.size() > 0xffff) return kInvalidComment;
+  ContainerLock own;
+  ContainerLock* lock = held && held->held() ? held : &own;
+  if (lock == &own && own.acquire(path) != ContainerLock::Status::Locked) return kMissingOrEmpty;
+  JNormFile f(lock->realPath(), plat::Access::ReadWrite, plat::Disposition::OpenExisting);
+  plat::FileInfo fi;
+  if (!f.isOpen() || !f.platformFile()->info(&fi) || fi.inode != lock->identity().inode ||
+      fi.device != lock->identity().device)
+    return kMissingOrEmpty;
+  EndRecordInfo end;
+  if (int rc = findEndRecord(f, &end, nullptr)) {
+    if (configMessage) configMessage("Configuration not found");
+    return rc;
+  }
+  ByteWriter w;
+  w.u16(static_cast<uint16_t>(comment.size()));
+  w.bytes(comment);
+  int rc = kOk;
+  if (f.seek(end.position + 20, SeekOrigin::Begin) != kOk ||
+      f.write(w.data().data(), static_cast<uint32_t>(w.size())) != kOk || !f.truncateHere() ||
+      !f.sync() || !f.close())
+    rc = kWriteFailure;
+  lock->refresh();
+  return rc;
+}
+
+}  // namespace archive

@@ -1,0 +1,172 @@
+#include "briefcase/briefcasedoc.h"
+
+#include "archive/errors.h"
+#include "briefcase/brdate.h"
+#include "components/foldermonitor.h"
+#include "platform/ask.h"
+#include "platform/diag.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/findfile.h"
+#include "platform/strtable.h"
+
+namespace briefcase {
+
+namespace {
+
+enum StrId : int {
+  kStrCorruptConfiguration = 712,
+  kStrFirstVisit = 713,
+  kStrBriefcaseNotFound = 710,
+  kStrWriteError = 724,
+  kStrDiskNotFound = 726,
+  kStrReadingConfiguration = 802,
+};
+
+// The container's last-write time, or nothing when it cannot be read.
+bool containerWriteTime(const std::string& path, plat::FileTime* time) {
+  plat::FileInfo info;
+  if (!plat::fileSystem().stat(path, &info, true)) return false;
+  *time = info.writeTime;
+  return true;
+}
+
+}  // namespace
+
+TBriefcaseDoc::TBriefcaseDoc(const std::string& path, TBriefcaseDocLinks links)
+    : links_(std::move(links)) {
+  engine_.callbacks = links_.callbacks;
+  engine_.extract.callbacks = links_.extractCallbacks;
+  setDirty(false);
+  // A new briefcase is made by the wizard, which is not part of this document.
+  opened_ = path.empty() ? false : Open(path);
+}
+
+TBriefcaseDoc::~TBriefcaseDoc() {
+  if (links_.monitor) links_.monitor->SetEnabled(false);
+}
+
+void TBriefcaseDoc::setDirty(bool value) {
+  if (links_.setDirty) links_.setDirty(value);
+}
+
+bool TBriefcaseDoc::Open(const std::string& path) {
+  engine_.archivePath = path;
+  localFolder_.clear();
+  engine_.sendMessage(plat::loadStr(kStrReadingConfiguration));
+  plat::diag("before ReadEndCentralRecord");
+  if (!readEndRecordAsking()) return false;
+  plat::diag("before comment.Read()");
+  if (!engine_.comment.empty() && !config_.Parse(engine_)) {
+    plat::messageBox(plat::loadStr(kStrCorruptConfiguration), "", plat::btnOk, plat::Icon::Warning);
+    return false;
+  }
+  localFolder_ = config_.FolderForThisComputer();
+  if (!localFolder_.empty() && plat::folderExists(localFolder_)) {
+    if (links_.monitor) {
+      links_.monitor->SetFolder(localFolder_);
+      links_.monitor->SetEnabled(true);
+    }
+    plat::diag("Local folder:" + localFolder_);
+  } else if (!chooseFolderFirstVisit()) {
+    return false;
+  }
+  SplitPatterns();
+  plat::diag("end of doc.Open()");
+  return true;
+}
+
+bool TBriefcaseDoc::readEndRecordAsking() {
+  for (;;) {
+    // The engine opens the container for reading, finds the end record with
+    // its comment and closes it again, whatever the outcome.
+    const int rc = engine_.readEndRecord();
+    if (rc == archive::kOk) return true;
+    const int err = plat::lastError();
+    int text = kStrCorruptConfiguration;
+    if (rc == archive::kMissingOrEmpty)
+      text = plat::isDeviceNotReady(err) ? kStrDiskNotFound : kStrBriefcaseNotFound;
+    // Retry reads the container again after each of the three messages: the
+    // user may have inserted the disk or put the right file in place. Nothing
+    // of a failed attempt is kept, so the open never goes on without a
+    // configuration. Cancel, also the answer when nobody can be asked, ends
+    // the open (a Retry default would ask for ever).
+    const int answer = plat::messageBox(plat::loadStr(text), "", plat::btnRetryCancel,
+                                        plat::Icon::Warning, plat::mrCancel);
+    if (answer != plat::mrRetry) return false;
+    engine_.comment.clear();
+  }
+}
+
+bool TBriefcaseDoc::chooseFolderFirstVisit() {
+  std::optional<std::string> chosen =
+      plat::asker().browseFolder(plat::loadStr(kStrFirstVisit), localFolder_);
+  if (!chosen || chosen->empty()) return false;
+  std::string folder = *chosen;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  const bool known = !config_.FolderForThisComputer().empty();
+  SetLocalFolder(folder);
+  // A computer gets one entry: a second one for the same computer would only
+  // repeat the folder that the first already carries, and would take a place
+  // of the 30 that another computer may need.
+  if (!known) config_.AddEntry(folder);
+  setDirty(true);
+  folderChosen_ = true;
+  return true;
+}
+
+bool TBriefcaseDoc::Save(bool force) {
+  const bool dirty = links_.dirty ? links_.dirty() : false;
+  if (!dirty && !force) return true;
+  int rc = archive::kOk;
+  try {
+    config_.Build(engine_);
+  } catch (const RecordTooLarge&) {
+    rc = archive::kInvalidComment;
+  }
+  // The container's last-write time is the briefcase date: saving the
+  // configuration must not change which local files count as changed.
+  plat::FileTime date = 0;
+  const bool haveDate = containerWriteTime(engine_.archivePath, &date);
+  if (rc == archive::kOk) rc = engine_.rewriteComment();
+  if (rc == archive::kOk) {
+    if (haveDate) plat::fileSystem().setTimes(engine_.archivePath, nullptr, nullptr, &date);
+    setDirty(false);
+  } else {
+    plat::messageBox(plat::loadStr(kStrWriteError), "", plat::btnOk, plat::Icon::Warning);
+  }
+  return true;
+}
+
+void TBriefcaseDoc::SetLocalFolder(const std::string& path) {
+  config_.SetFolderForThisComputer(path);
+  localFolder_ = path;
+  if (links_.monitor) {
+    links_.monitor->SetFolder(path);
+    links_.monitor->SetEnabled(true);
+  }
+  setDirty(true);
+}
+
+void TBriefcaseDoc::SplitPatterns() {
+  exclude_ = briefcase::SplitPatterns(config_.exclude, PatternKind::Exclude);
+  include_ = briefcase::SplitPatterns(config_.include, PatternKind::Include);
+}
+
+bool TBriefcaseDoc::IsIncluded(const std::string& name) const {
+  return briefcase::IsIncluded(include_, name);
+}
+
+bool TBriefcaseDoc::IsExcluded(const std::string& name) const {
+  return briefcase::IsExcluded(exclude_, name);
+}
+
+bool TBriefcaseDoc::ReadBriefcaseDate(plat::FileTime* date) const {
+  return briefcase::ReadBriefcaseDate(engine_.archivePath, date);
+}
+
+bool TBriefcaseDoc::WriteBriefcaseDate(plat::FileTime date) const {
+  return briefcase::WriteBriefcaseDate(engine_.archivePath, date);
+}
+
+}  // namespace briefcase

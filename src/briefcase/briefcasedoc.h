@@ -1,0 +1,96 @@
+#pragma once
+// The open briefcase: one container file, its configuration record, this
+// computer's local folder and the split include and exclude patterns.
+//
+// The main window creates one when the document framework asks for an opened
+// document and destroys it on close. The document creates the archive engine
+// object and installs the callbacks its owner hands it, opens the container
+// (reading the configuration, asking for the local folder on a first visit)
+// and writes the configuration back in place on Save. It talks to the user
+// only through the question interface, and to the dirty flag and the folder
+// monitor only through the links given at construction, so it needs no window.
+
+#include <functional>
+#include <string>
+
+#include "archive/compress.h"
+#include "briefcase/comment.h"
+#include "briefcase/patterns.h"
+#include "platform/filetime.h"
+
+class TFolderMonitor;
+
+namespace briefcase {
+
+// What the document needs from its owner.
+struct TBriefcaseDocLinks {
+  // The engine callbacks (message, progress, cancel check, configuration
+  // refresh, write-protected query) and the extraction callbacks (list entry,
+  // replace query) installed on the new engine before anything runs.
+  archive::TCompressCallbacks callbacks;
+  archive::TExtractCallbacks extractCallbacks;
+  // The document framework's dirty flag.
+  std::function<bool()> dirty;
+  std::function<void(bool)> setDirty;
+  // The owner's folder monitor (may be null): pointed at the local folder.
+  TFolderMonitor* monitor = nullptr;
+};
+
+class TBriefcaseDoc {
+ public:
+  // Opens the container at `path`. An empty path would create a new
+  // briefcase through the wizard, which this document does not offer: the
+  // document is then not opened. Opened() tells the result.
+  TBriefcaseDoc(const std::string& path, TBriefcaseDocLinks links);
+  ~TBriefcaseDoc();  // stops the folder monitor
+  TBriefcaseDoc(const TBriefcaseDoc&) = delete;
+  TBriefcaseDoc& operator=(const TBriefcaseDoc&) = delete;
+
+  bool Opened() const { return opened_; }
+  archive::TCompress& Engine() { return engine_; }
+  const std::string& LocalFolder() const { return localFolder_; }
+  TBriefcaseComment& Configuration() { return config_; }
+  const TBriefcaseComment& Configuration() const { return config_; }
+  const TPatternList& IncludePatterns() const { return include_; }
+  const TPatternList& ExcludePatterns() const { return exclude_; }
+  // The local folder was chosen by the user while opening (a first visit).
+  bool FolderChosenOnOpen() const { return folderChosen_; }
+
+  // Writes the configuration into the container when the document is dirty
+  // or `force` is set; a failure is told (724) and leaves it dirty. Always true.
+  bool Save(bool force);
+
+  // This computer's folder (every entry of it), the document's folder, the
+  // folder monitor pointed at it and enabled; marks the document dirty.
+  void SetLocalFolder(const std::string& path);
+
+  // Both pattern lists from the configuration's texts (717 / 718 when a text
+  // holds more than 30 patterns).
+  void SplitPatterns();
+  bool IsIncluded(const std::string& name) const;
+  bool IsExcluded(const std::string& name) const;
+
+  // The container's last-write time; when it cannot be found the user is told
+  // why (8100-8102) and the date is now. Result: found.
+  bool ReadBriefcaseDate(plat::FileTime* date) const;
+  // Sets the container's times and clears its read-only flag (715, 716, 725).
+  bool WriteBriefcaseDate(plat::FileTime date) const;
+
+ private:
+  bool Open(const std::string& path);
+  // Steps of Open; false ends the open.
+  bool readEndRecordAsking();
+  bool chooseFolderFirstVisit();
+  void setDirty(bool value);
+
+  TBriefcaseDocLinks links_;
+  archive::TCompress engine_;
+  TBriefcaseComment config_;
+  std::string localFolder_;
+  TPatternList include_;
+  TPatternList exclude_;
+  bool opened_ = false;
+  bool folderChosen_ = false;
+};
+
+}  // namespace briefcase
