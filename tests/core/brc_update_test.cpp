@@ -119,7 +119,7 @@ TEST_F(BrcUpdate, ALinkStaysALinkAndALockedBriefcaseIsLeftAlone) {
   ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
   std::vector<uint8_t> before = testenv::readBytes(bc);
   EXPECT_EQ(run("unload " + quote(link) + " --replace all --remove --folder " + quote(docs)), 25);
-  EXPECT_NE(err().find("another run is using the briefcase"), std::string::npos) << err();
+  EXPECT_NE(err().find("nother run is using the briefcase"), std::string::npos) << err();
   EXPECT_EQ(run("load " + quote(link) + " " + quote(docs + "/a.txt")), 25);
   EXPECT_TRUE(testenv::readBytes(bc) == before);
   ::close(fd);
