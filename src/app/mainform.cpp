@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QDateTime>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -35,6 +37,7 @@
 #include "docframe/docmanager.h"
 #include "docframe/document.h"
 #include "platform/ask.h"
+#include "platform/filetime.h"
 #include "platform/paths.h"
 #include "platform/strtable.h"
 
@@ -643,8 +646,20 @@ void TMainForm::createClientPanel() {
     v->header()->setSortIndicatorShown(false);
     v->header()->resizeSection(TListModel::colName, kNameWidth);
     v->header()->resizeSection(TListModel::colFolder, kFolderWidth);
-    v->header()->resizeSection(TListModel::colSize, kSizeWidth);
-    v->header()->resizeSection(TListModel::colDate, kDateWidth);
+    // The Size and Date columns keep their design widths, or as much as their
+    // widest texts need in a larger font.
+    const QFontMetrics fm(v->font());
+    const int pad = fm.averageCharWidth() + 8;
+    // 28 December 2026, 23:58 local time: a wide day, month and hour.
+    const plat::FileTime wideDate =
+        plat::fileTimeFromUnixTime(static_cast<int64_t>(QDateTime(QDate(2026, 12, 28), QTime(23, 58))
+                                                        .toSecsSinceEpoch()));
+    v->header()->resizeSection(
+        TListModel::colSize,
+        std::max(kSizeWidth, fm.horizontalAdvance(QStringLiteral("8888888 kB")) + pad));
+    v->header()->resizeSection(
+        TListModel::colDate,
+        std::max(kDateWidth, fm.horizontalAdvance(TListModel::DateText(wideDate)) + pad));
     v->installEventFilter(this);
     SetHint(v, hint);
     return v;
@@ -687,7 +702,8 @@ void TMainForm::createClientPanel() {
   bInfoLayout->setContentsMargins(0, 2, 0, 2);
   BriefcaseLabel = new QLabel(QStringLiteral("No Briefcase loaded"), BriefcaseInfoPanel);
   BriefcaseLabel->setObjectName(QStringLiteral("BriefcaseLabel"));
-  BriefcaseLabel->setMinimumWidth(1);
+  // No minimum width of its own: the label's whole text sets the window's
+  // minimum, so a larger font or a long date widens the window, never cuts it.
   BriefcaseInfo = new QLabel(BriefcaseInfoPanel);
   BriefcaseInfo->setObjectName(QStringLiteral("BriefcaseInfo"));
   bInfoLayout->addWidget(BriefcaseLabel, 1);

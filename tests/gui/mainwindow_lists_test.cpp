@@ -6,6 +6,7 @@
 #include <sys/time.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -324,7 +325,8 @@ TEST(MainWindowLists, ResizingHalvesTheListsAndSharesTheColumns) {
     form.resize(size);
     spinEvents(20);
     EXPECT_NEAR(form.TopPanel->height(), form.MainPanel->height() / 2, 2) << size.width();
-    const int w = (form.LocalList->width() - 70 - 120 - 20) / 2;
+    const QHeaderView* h = form.LocalList->header();
+    const int w = (form.LocalList->width() - h->sectionSize(2) - h->sectionSize(3) - 20) / 2;
     for (QTreeView* v : {form.LocalList, form.BriefcaseList}) {
       EXPECT_EQ(v->header()->sectionSize(0), w) << size.width();
       EXPECT_EQ(v->header()->sectionSize(1), w) << size.width();
@@ -372,9 +374,9 @@ TEST(MainWindowLists, NothingElseRunsWhileAnOperationRuns) {
 
 namespace {
 
-// The window with a briefcase open, at its design size and maximised, into
-// "screenshots" next to the test binary; the labels show their whole texts
-// and the four columns fit the list.
+// The window with a briefcase open, at its design size and maximised, in the
+// desktop font and at 13 pt, into "screenshots" next to the test binary; the
+// labels show their whole texts and the four columns fit the list.
 TEST(MainWindowLists, RenderedWithABriefcaseOpen) {
   Trip t;
   t.file("Reports/q3 figures.txt", std::string(70000, 'q'), 60);
@@ -385,22 +387,33 @@ TEST(MainWindowLists, RenderedWithABriefcaseOpen) {
   t.dateAgo(86400);
   t.file("notes.txt", "bread, milk, tea", 30);
   t.file("todo.txt", "call", 30);
-  Form form;
-  form.show();
-  ASSERT_TRUE(form.open(t.brcPath));
+  struct FontBack {
+    QFont font = QApplication::font();
+    ~FontBack() { QApplication::setFont(font); }
+  } back;
   const QString dir = QCoreApplication::applicationDirPath() + "/screenshots";
   QDir().mkpath(dir);
-  for (const char* name : {"mainwindow-design", "mainwindow-maximised"}) {
-    if (std::string(name) == "mainwindow-maximised") form.showMaximized();
-    spinEvents(60);
-    EXPECT_TRUE(form.grab().save(dir + "/" + name + ".png")) << name;
-    for (QLabel* l : {form.LocalLabel, form.LocalInfo, form.BriefcaseLabel, form.BriefcaseInfo})
-      EXPECT_LE(l->fontMetrics().horizontalAdvance(l->text()), l->contentsRect().width())
-          << name << ": " << l->objectName().toStdString();
-    for (QTreeView* v : {form.LocalList, form.BriefcaseList}) {
-      int total = 0;
-      for (int c = 0; c < 4; ++c) total += v->header()->sectionSize(c);
-      EXPECT_LE(total, v->viewport()->width()) << name;
+  for (const double points : {0.0, 13.0}) {
+    QFont font = back.font;
+    if (points > 0) font.setPointSizeF(points);
+    QApplication::setFont(font);
+    const std::string suffix = points > 0 ? "-13pt" : "";
+    Form form;
+    form.show();
+    ASSERT_TRUE(form.open(t.brcPath));
+    for (const std::string base : {"mainwindow-design", "mainwindow-maximised"}) {
+      const std::string name = base + suffix;
+      if (base == "mainwindow-maximised") form.showMaximized();
+      spinEvents(60);
+      EXPECT_TRUE(form.grab().save(dir + "/" + QString::fromStdString(name) + ".png")) << name;
+      for (QLabel* l : {form.LocalLabel, form.LocalInfo, form.BriefcaseLabel, form.BriefcaseInfo})
+        EXPECT_LE(l->fontMetrics().horizontalAdvance(l->text()), l->contentsRect().width())
+            << name << ": " << l->objectName().toStdString();
+      for (QTreeView* v : {form.LocalList, form.BriefcaseList}) {
+        int total = 0;
+        for (int c = 0; c < 4; ++c) total += v->header()->sectionSize(c);
+        EXPECT_LE(total, v->viewport()->width()) << name;
+      }
     }
   }
 }
