@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/time.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -76,7 +77,12 @@ TEST_F(BrcAnswers, NamesNeverSteerTheTerminalAndJsonIsAlwaysUtf8) {
   std::vector<std::pair<std::string, std::string>> files;
   for (const Case& c : cases) files.emplace_back(c.name, "x");
   load(files);
-  testenv::writeFile(home + "/raw\xff\xfe.txt", "new");  // not UTF-8, not loaded
+  // Not UTF-8, not loaded: a load candidate, changed after the briefcase date
+  // (an hour ahead, so that the same second as the load cannot hide it).
+  const std::string raw = home + "/raw\xff\xfe.txt";
+  testenv::writeFile(raw, "new");
+  const timeval later[2] = {{time(nullptr) + 3600, 0}, {time(nullptr) + 3600, 0}};
+  ASSERT_EQ(::utimes(raw.c_str(), later), 0);
 
   std::string text = list();
   std::string status, json, statusJson;
