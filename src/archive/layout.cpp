@@ -257,34 +257,6 @@ void TZList::append(zlitem item) {
   items.push_back(std::move(item));
 }
 
-int compareFolded(const std::string& a, const std::string& b) {
-  size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    unsigned char ca = static_cast<unsigned char>(a[i]);
-    unsigned char cb = static_cast<unsigned char>(b[i]);
-    if (ca >= 'a' && ca <= 'z') ca = static_cast<unsigned char>(ca - 32);
-    if (cb >= 'a' && cb <= 'z') cb = static_cast<unsigned char>(cb - 32);
-    if (ca != cb) return ca < cb ? -1 : 1;
-  }
-  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
-void NameIndex::build(const TZList& list) {
-  order.resize(list.items.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) {
-    return compareFolded(list.items[x].name, list.items[y].name) < 0;
-  });
-}
-
-long NameIndex::find(const TZList& list, const std::string& name) const {
-  auto it = std::lower_bound(order.begin(), order.end(), name, [&](size_t i, const std::string& n) {
-    return compareFolded(list.items[i].name, n) < 0;
-  });
-  if (it == order.end() || compareFolded(list.items[*it].name, name) != 0) return -1;
-  return static_cast<long>(*it);
-}
-
 // ---- procedures ----
 
 namespace {

@@ -292,16 +292,6 @@ std::string headerMismatch(const TCentralFileHeader& c, const std::string& centr
 // wrong local signature or a header beyond `limit` gives 13.
 int checkEntries(JFile& f, TZList& list, uint32_t limit);
 
-// The entry list sorted by folded name (a-z folded to A-Z), for lookup.
-struct NameIndex {
-  std::vector<size_t> order;  // indices into the list, in folded-name order
-  void build(const TZList& list);
-  // The index of the entry with this folded name, or -1.
-  long find(const TZList& list, const std::string& name) const;
-};
-// Byte-wise comparison with a-z folded to A-Z.
-int compareFolded(const std::string& a, const std::string& b);
-
 // Writes the central directory of the list at the output's current position.
 // A write failure gives that write's code (message "Error writing central list"
 // through the sink).

@@ -25,9 +25,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (list.centralSize > end.centralSize || list.items.size() > archive::kMaxEntries) std::abort();
   if (rc != archive::kOk) return 0;
   if (archive::checkEntries(f, list, end.position) != archive::kOk) return 0;
-  archive::NameIndex index;
-  index.build(list);
-  for (const auto& item : list.items)
-    if (index.find(list, item.name) < 0) std::abort();
   return 0;
 }
