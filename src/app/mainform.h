@@ -106,6 +106,11 @@ class TMainForm : public QMainWindow {
   uint32_t SelectedKilobytes(List list) const;
   plat::FileTime BriefcaseDate() const { return briefcaseDate_; }
 
+  // Whether an unload puts each local file it replaces into the trash first
+  // (the per-user option "Keep replaced files in the trash", on by default).
+  bool KeepReplacedInTrash() const { return keepReplacedInTrash_; }
+  void SetKeepReplacedInTrash(bool on) { keepReplacedInTrash_ = on; }
+
   // ---- one operation at a time ----
   //
   // An operation (a listing, load, unload, delete, clear) runs inside its
@@ -329,7 +334,8 @@ class TMainForm : public QMainWindow {
   int stageStart_ = 0, stageEnd_ = 0;
   int operationDepth_ = 0;
   QElapsedTimer statusClock_;  // the last time ShowStatus served the events
-  bool refreshPending_ = false;  // a folder change arrived during an operation
+  bool refreshPending_ = false;
+  bool keepReplacedInTrash_ = true;  // a folder change arrived during an operation
   QTextBrowser* helpWindow_ = nullptr;
   // The briefcase rows of a listing, shown at once when it ends.
   std::vector<app::ListRow> pendingRows_;
