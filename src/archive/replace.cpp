@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "archive/errors.h"
+#include "archive/leftovers.h"
 #include "platform/errors.h"
 #include "platform/paths.h"
 #include "platform/strtable.h"
@@ -11,7 +12,6 @@
 namespace archive {
 namespace {
 
-constexpr const char* kTempPrefix = "brc";
 // Room kept free beyond the new archive's size when choosing where to build it.
 constexpr uint64_t kSpaceMargin = 1u << 20;
 constexpr size_t kCopyBlock = 131072;
@@ -22,14 +22,19 @@ std::string folderOf(const std::string& path) {
   return folder;
 }
 
+// The name a new container has while it is written (where it has a name at
+// all): hidden, and recognisable as ours once the process has ended.
+std::string tempPrefix() { return temporaryPrefix(TempKind::Container); }
+
 // A new file in `folder`: unnamed where the file system allows, else a named
-// temporary file ("brc" and six characters).
+// temporary file. What killed runs left in that folder goes first.
 std::unique_ptr<plat::File> newFileIn(const std::string& folder, bool* unnamed,
                                       std::string* namedPath) {
   namedPath->clear();
+  removeLeftTemporaries(folder, TempKind::Container);
   std::unique_ptr<plat::File> f = plat::createUnnamed(folder);
   *unnamed = f != nullptr;
-  if (!f) f = plat::fileSystem().createTemp(folder, kTempPrefix, namedPath);
+  if (!f) f = plat::fileSystem().createTemp(folder, tempPrefix(), namedPath);
   return f;
 }
 
@@ -39,7 +44,7 @@ std::unique_ptr<plat::File> newFileIn(const std::string& folder, bool* unnamed,
 bool moveInto(JNormFile& file, const std::string& folder, bool unnamed, const std::string& named,
               const std::string& target) {
   std::string path = named;
-  if (unnamed && !plat::linkUnnamedUnique(*file.platformFile(), folder, kTempPrefix, &path))
+  if (unnamed && !plat::linkUnnamedUnique(*file.platformFile(), folder, tempPrefix(), &path))
     return false;
   if (!plat::fileSystem().rename(path, target)) {
     int err = plat::lastError();
@@ -150,13 +155,13 @@ int ContainerReplacement::begin(uint64_t room, bool mayBuildElsewhere,
     f = newFileIn(folder, &unnamed_, &tempPath_);
   }
   if (!f) {
-    *message = plat::joinPath(folder, kTempPrefix);
+    *message = plat::joinPath(folder, tempPrefix());
     return kTempFileFailure;
   }
   folder_ = folder;
   nearContainer_ = folder == near;
   f->setMode(lock_.mode() ? lock_.mode() : plat::defaultFileMode());
-  std::string shown = tempPath_.empty() ? plat::joinPath(folder, kTempPrefix) : tempPath_;
+  std::string shown = tempPath_.empty() ? plat::joinPath(folder, tempPrefix()) : tempPath_;
   *out = std::make_unique<JNormFile>(std::move(f), shown);
   return kOk;
 }
@@ -186,7 +191,7 @@ int ContainerReplacement::commit(std::unique_ptr<JNormFile> out, uint64_t size,
     bool unnamed = false;
     std::string named;
     std::unique_ptr<plat::File> f = newFileIn(near, &unnamed, &named);
-    if (!f) return failed(kTempFileFailure, plat::joinPath(near, kTempPrefix));
+    if (!f) return failed(kTempFileFailure, plat::joinPath(near, tempPrefix()));
     auto copy = std::make_unique<JNormFile>(std::move(f), named);
     copy->platformFile()->setMode(lock_.mode() ? lock_.mode() : plat::defaultFileMode());
     std::vector<uint8_t> buf(kCopyBlock);
@@ -257,12 +262,8 @@ bool ContainerReplacement::keepAside(JNormFile& file, bool unnamed, const std::s
     }
     if (plat::lastError() != EEXIST) break;
   }
-  // Not named aside: a named temporary file stays where it is, and says so.
-  if (!unnamed && !named.empty()) {
-    kept_ = named;
-    tempPath_.clear();
-    return true;
-  }
+  // Not named aside: a temporary name would not keep it (the next run
+  // removes such files), so it is dropped; the briefcase stays as it was.
   return false;
 }
 

@@ -13,6 +13,7 @@
 #include "archive/compress.h"
 #include "archive/extract/extract.h"
 #include "archive/extract/localfile.h"
+#include "archive/leftovers.h"
 #include "briefcase/comment.h"
 #include "craftzip.h"
 #include "platform/errors.h"
@@ -232,6 +233,7 @@ TEST(UnloadKill, OnlyOurLeftoversOfProcessesThatEndedAreRemoved) {
       {".brc-unload--a1B2c3", false, false},
       {".brcfolder", false, false},
       {"brc-unload-" + dead + "-a1B2c3", false, false},
+      {".brc-new-" + dead + "-a1B2c3", false, false},  // a container's, not an unload's
   };
   const std::string folder = env.work();
   for (const Name& n : names) {
@@ -246,6 +248,9 @@ TEST(UnloadKill, OnlyOurLeftoversOfProcessesThatEndedAreRemoved) {
   for (const Name& n : names) EXPECT_EQ(!fs::exists(folder + "/" + n.name), n.removed) << n.name;
   EXPECT_TRUE(fs::is_directory(folder + "/.brc-unload-" + dead + "-folder"));
   EXPECT_TRUE(fs::is_symlink(folder + "/.brc-unload-" + dead + "-linked"));
+  // A container's leftovers go with a sweep of their own kind.
+  archive::removeLeftTemporaries(folder, archive::TempKind::Container);
+  EXPECT_FALSE(fs::exists(folder + "/.brc-new-" + dead + "-a1B2c3"));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/strtable.h"
+#include "archive/leftovers.h"
 #include "update_support.h"
 
 using namespace utest;
@@ -155,7 +156,9 @@ TEST(UpdateFaults, NamedTemporaryFilesWorkWhereUnnamedOnesCannot) {
   Recorder r(l.e);
   ASSERT_EQ(r.load(l.names), 0);
   EXPECT_EQ(plat::parentFolder(renamedFrom), l.box());
-  EXPECT_EQ(plat::fileNamePart(renamedFrom).substr(0, 3), "brc");
+  int pid = 0;
+  EXPECT_TRUE(archive::isTemporaryName(plat::fileNamePart(renamedFrom), archive::TempKind::Container, &pid))
+      << renamedFrom;
   EXPECT_TRUE(ztest::read(l.e.container).ok);
   EXPECT_EQ(listFolder(l.box()), std::set<std::string>{"b.brc"});
 }

@@ -2,54 +2,24 @@
 
 #include <cerrno>
 
+#include "archive/leftovers.h"
 #include "platform/errors.h"
-#include "platform/findfile.h"
 #include "platform/paths.h"
-#include "platform/process.h"
 #include "platform/unnamed.h"
 
 namespace archive {
 namespace {
 
-constexpr const char kTempStart[] = ".brc-unload-";
-constexpr size_t kRandomLength = 6;  // the unique part that createTemp adds
-
-std::string tempPrefix() { return kTempStart + std::to_string(plat::processId()) + "-"; }
-
-bool isAlnum(char ch) {
-  return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z');
-}
+std::string tempPrefix() { return temporaryPrefix(TempKind::Unload); }
 
 }  // namespace
 
 bool isUnloadTempName(const std::string& name, int* pid) {
-  const size_t start = sizeof kTempStart - 1;
-  if (name.compare(0, start, kTempStart) != 0) return false;
-  size_t i = start;
-  long value = 0;
-  while (i < name.size() && name[i] >= '0' && name[i] <= '9' && i - start < 10)
-    value = value * 10 + (name[i++] - '0');
-  if (i == start || name[start] == '0' || value > 0x7FFFFFFF) return false;
-  if (i >= name.size() || name[i] != '-' || name.size() != i + 1 + kRandomLength) return false;
-  for (size_t k = i + 1; k < name.size(); ++k)
-    if (!isAlnum(name[k])) return false;
-  *pid = static_cast<int>(value);
-  return true;
+  return isTemporaryName(name, TempKind::Unload, pid);
 }
 
 void removeLeftTemporaries(const std::string& folder) {
-  plat::FolderEnum dir;
-  if (!dir.open(folder)) return;
-  const int self = plat::processId();
-  plat::FindData d;
-  while (dir.next(&d, false)) {
-    int pid = 0;
-    if (!isUnloadTempName(d.name, &pid)) continue;
-    // Another run of ours that is still going keeps its file.
-    if (pid != self && plat::processRunning(pid)) continue;
-    if (!dir.readInfo(&d) || !d.info.isRegular || d.info.isSymlink) continue;
-    plat::fileSystem().remove(plat::joinPath(folder, d.name));
-  }
+  removeLeftTemporaries(folder, TempKind::Unload);
 }
 
 bool LocalFileWriter::begin(const std::string& target, std::unordered_set<std::string>* swept) {
