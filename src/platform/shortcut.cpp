@@ -6,6 +6,7 @@
 #include "platform/ask.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/unnamed.h"
 
 namespace plat {
 namespace {
@@ -45,11 +46,6 @@ std::string execArgument(const std::string& s) {
 std::string expandHome(std::string value) {
   if (value.rfind("$HOME", 0) == 0) value = homeDir() + value.substr(5);
   return value;
-}
-
-bool writeAll(File& f, const std::string& text) {
-  size_t put = 0;
-  return f.write(text.data(), text.size(), &put) && put == text.size();
 }
 
 }  // namespace
@@ -93,20 +89,12 @@ std::string CreateDesktopShortcut(const std::string& briefcasePath) {
   if (name.empty()) return name;
   const std::string folder = desktopFolder();
   const std::string target = joinPath(folder, name + kExtension);
-  std::string temp;
-  bool ok = makePath(folder);
-  std::unique_ptr<File> f;
-  if (ok) f = fileSystem().createTemp(folder, ".brc", &temp);
-  ok = f && writeAll(*f, desktopEntryText(name, briefcasePath)) && f->sync() &&
-       f->setMode(kExecutableMode);
-  if (f && !f->close()) ok = false;
-  if (ok) ok = fileSystem().rename(temp, target);
-  if (!ok) {
-    if (f) fileSystem().remove(temp);
+  if (!makePath(folder) ||
+      !writeFileAtomically(target, desktopEntryText(name, briefcasePath), kExecutableMode,
+                           ".carryvale-shortcut-")) {
     messageBox(kFailure, "", btnOk, Icon::None);
     return std::string();
   }
-  fileSystem().syncDir(folder);
   return name;
 }
 

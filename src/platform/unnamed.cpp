@@ -169,4 +169,38 @@ bool linkUnnamedUnique(File& file, const std::string& folder, const std::string&
   return false;
 }
 
+bool writeFileAtomically(const std::string& target, const std::string& bytes, uint32_t mode,
+                         const std::string& tempPrefix) {
+  FileSystem& fs = fileSystem();
+  std::string folder = parentFolder(target);
+  if (folder.empty()) folder = ".";
+  std::string temp;
+  std::unique_ptr<File> f = createUnnamed(folder);
+  const bool unnamed = f != nullptr;
+  if (!f) f = fs.createTemp(folder, tempPrefix, &temp);
+  if (!f) return false;
+  size_t put = 0;
+  bool ok = f->write(bytes.data(), bytes.size(), &put) && put == bytes.size() && f->setMode(mode) &&
+            f->sync();
+  if (ok && unnamed) {
+    // A new name is taken in one step; an existing file is replaced by a rename.
+    if (linkUnnamed(*f, target)) {
+      f->close();
+      fs.syncDir(folder);
+      return true;
+    }
+    ok = lastError() == EEXIST && linkUnnamedUnique(*f, folder, tempPrefix, &temp);
+  }
+  int err = lastError();
+  if (!f->close()) ok = false;
+  if (ok && fs.rename(temp, target)) {
+    fs.syncDir(folder);
+    return true;
+  }
+  if (ok) err = lastError();
+  if (!temp.empty()) fs.remove(temp);
+  setLastError(err);
+  return false;
+}
+
 }  // namespace plat

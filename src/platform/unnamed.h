@@ -52,6 +52,16 @@ void startWriteback(File& file, uint64_t offset, uint64_t length);
 uint64_t copyIntoUnnamed(File& to, const std::string& fromPath, const FileInfo& expected,
                          uint64_t fromOffset, uint64_t length);
 
+// Puts a small file's whole contents under `target` so that a kill at any
+// moment leaves the old file or the new one and nothing else: written
+// unnamed in the target's folder and named in one step when nothing is
+// there, else named with the hidden `tempPrefix` and six characters just
+// before it is renamed over the old file. Where the file system has no
+// unnamed files, a named temporary file takes its place. The data is synced
+// first. False (last error set): the target is as it was.
+bool writeFileAtomically(const std::string& target, const std::string& bytes, uint32_t mode,
+                         const std::string& tempPrefix);
+
 // The real file system's versions, for test wrappers.
 std::unique_ptr<File> realCreateUnnamed(const std::string& folder);
 bool realLinkUnnamed(File& file, const std::string& path);

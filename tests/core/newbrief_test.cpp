@@ -183,14 +183,17 @@ TEST_F(NewBriefcaseTest, ShortcutNamesAndEntry) {
   EXPECT_EQ(namesIn(desk), std::vector<std::string>{"Shortcut to work.desktop"});
   EXPECT_TRUE(asker.messages.empty());
 
-  // A failure is told once and leaves nothing behind; a name without a folder tells nothing.
+  // A failed replacement is told once and leaves the old shortcut and nothing
+  // else; a name without a folder tells nothing.
+  const std::string before = testenv::readText(file);
   utest::FaultFs faults;
   faults.failRename = true;
   {
     plat::ScopedFileSystem scoped(&faults);
-    EXPECT_EQ(plat::CreateDesktopShortcut("/media/stick/other.brc"), "");
+    EXPECT_EQ(plat::CreateDesktopShortcut("/media/stick/work.brc"), "");
     EXPECT_EQ(plat::CreateDesktopShortcut("other.brc"), "");
   }
+  EXPECT_EQ(testenv::readText(file), before);
   ASSERT_EQ(asker.messages.size(), 1u);
   EXPECT_EQ(asker.messages[0].text, "Could not create shortcut");
   EXPECT_EQ(asker.messages[0].caption, "");
