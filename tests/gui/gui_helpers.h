@@ -32,7 +32,9 @@ inline void onNextModal(std::function<void(QWidget*)> act) {
   QObject::connect(timer, &QTimer::timeout, [=] {
     if (!*done) {
       QWidget* w = QApplication::activeModalWidget();
-      if (w && w->isVisible()) {
+      // Acted on once it is shown and active (so its focus is where the
+      // window puts it); a window that never becomes active is taken as it is.
+      if (w && w->isVisible() && (w->isActiveWindow() || clock->elapsed() > 2000)) {
         *done = true;
         *acted = w;
         clock->restart();
