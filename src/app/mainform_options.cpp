@@ -11,7 +11,10 @@
 #include <QMenu>
 
 #include <exception>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "app/mainform.h"
 #include "archive/compress.h"
