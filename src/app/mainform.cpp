@@ -107,6 +107,7 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent)
   createDocumentFramework();
 
   createClientPanel();
+  createOptions();
 
   folderMonitor_ = std::make_unique<TFolderMonitor>();
   folderMonitor_->SetOnChangeInFolder([this](TFolderMonitor*) { FolderMonitor1ChangeInFolder(); });
@@ -357,8 +358,6 @@ void TMainForm::UpdateCommands() {
   BriefcaseSettings->setEnabled(open);
   for (QAction* a : {ClearItem, SetLocalFolder1, IncludeFiles1, ExcludeFiles1, SelectAll1})
     a->setEnabled(open);
-  // A new briefcase is made by the wizard, which is not part of the window yet.
-  FileNew->setEnabled(false);
   BriefcaseItem->menuAction()->setVisible(open);
   OptionsItem->menuAction()->setVisible(open);
   ClientPanel->setVisible(open);
@@ -481,25 +480,19 @@ void TMainForm::createDocumentFramework() {
   Document1->SetOnClose([this](TDocument* sender) { Document1Close(sender); });
 
   DocManager1->Loaded();
-
-  // A new briefcase is made by the wizard, which is not part of the window
-  // yet: New stays off. Open works.
-  FileNew->setEnabled(false);
 }
 
 void TMainForm::DocManager1NewDocument(TDocManager*, TDocument*& document) {
   document = Document1;
 }
 
-void TMainForm::Document1New(TDocument*, bool& success) {
-  // A new briefcase is made by the wizard, which is not part of the window
-  // yet (File|New stays disabled).
-  success = false;
-}
-
 void TMainForm::Document1Open(TDocument* sender, bool& success) {
   SetStatusText(str(kStrOpening));
   QApplication::setOverrideCursor(Qt::WaitCursor);
+  success = AdoptBriefcase(std::make_unique<briefcase::TBriefcaseDoc>(sender->FileName(), DocLinks()));
+}
+
+briefcase::TBriefcaseDocLinks TMainForm::DocLinks() {
   briefcase::TBriefcaseDocLinks links;
   links.callbacks.message = [this](const std::string& s) { ShowStatus(QString::fromStdString(s)); };
   links.callbacks.configMessage = links.callbacks.message;
@@ -514,15 +507,18 @@ void TMainForm::Document1Open(TDocument* sender, bool& success) {
   links.dirty = [this] { return Document1->Dirty(); };
   links.setDirty = [this](bool d) { Document1->SetDirty(d); };
   links.monitor = folderMonitor_.get();
-  briefcase_ = std::make_unique<briefcase::TBriefcaseDoc>(sender->FileName(), std::move(links));
-  success = briefcase_->Opened();
-  if (!success) {
+  return links;
+}
+
+bool TMainForm::AdoptBriefcase(std::unique_ptr<briefcase::TBriefcaseDoc> doc) {
+  briefcase_ = std::move(doc);
+  if (!briefcase_->Opened()) {
     briefcase_.reset();
     engine_ = nullptr;
     briefcaseOpen_ = false;
     QApplication::restoreOverrideCursor();
     UpdateCommands();
-    return;
+    return false;
   }
   engine_ = &briefcase_->Engine();
   briefcaseOpen_ = true;
@@ -535,7 +531,7 @@ void TMainForm::Document1Open(TDocument* sender, bool& success) {
     UpdateCommands();
   }
   QApplication::restoreOverrideCursor();
-  if (!briefcase_) return;
+  if (!briefcase_) return true;
   SetStatusText(str(kStrReady));
   if (briefcase_->FolderChosenOnOpen()) {
     // The framework clears the dirty flag once the open has ended; the folder
@@ -545,6 +541,7 @@ void TMainForm::Document1Open(TDocument* sender, bool& success) {
         this, [this] { if (briefcase_ && Document1->Opened()) Document1->SetDirty(true); },
         Qt::QueuedConnection);
   }
+  return true;
 }
 
 void TMainForm::Document1Commit(TDocument*, bool& success) {

@@ -46,6 +46,7 @@ struct TExtractEntry;
 }
 namespace briefcase {
 class TBriefcaseDoc;
+struct TBriefcaseDocLinks;
 }
 
 class TMainForm : public QMainWindow {
@@ -175,6 +176,7 @@ class TMainForm : public QMainWindow {
   QAction* OptionsDeleteLocal;
   QAction* SelectAll1;
   QAction* OptionsRefresh;
+  QAction* OptionsKeepInTrash;  // checkable: the per-user trash option
   QAction* HelpContentsItem;
   QAction* HelpSearchItem;
   QAction* HelpHowToUseItem;
@@ -266,10 +268,11 @@ class TMainForm : public QMainWindow {
   virtual void BriefcaseLoad() {}
   virtual void BriefcaseUnload() {}
   virtual void ClearButtonClick() {}
-  virtual void SettingsItemClick() {}
-  virtual void SetLocalFolder1Click() {}
-  virtual void IncludeFiles1Click() {}
-  virtual void ExcludeFiles1Click() {}
+  // The options commands (mainform_options.cpp).
+  virtual void SettingsItemClick();
+  virtual void SetLocalFolder1Click();
+  virtual void IncludeFiles1Click();
+  virtual void ExcludeFiles1Click();
   virtual void DeleteLocalButtonClick() {}
   virtual void DeleteBriefcaseButtonClick() {}
 
@@ -305,6 +308,15 @@ class TMainForm : public QMainWindow {
   void createClientPanel();
   void FormCreate();
   void FolderMonitor1ChangeInFolder();
+  // ---- options commands (mainform_options.cpp) ----
+  // The per-user option's menu item and LocalEdit's exit and Enter.
+  void createOptions();
+  void KeepInTrash1Click(bool on);
+  // The engine callbacks and links a briefcase document gets from the window.
+  briefcase::TBriefcaseDocLinks DocLinks();
+  // Takes a constructed document as the open briefcase when it opened (lists
+  // filled, everything selected), drops it otherwise; restores the cursor.
+  bool AdoptBriefcase(std::unique_ptr<briefcase::TBriefcaseDoc> doc);
   void openHelp(const QString& page, const QString& anchor);
   void ListSelectionChanged(List list, const QItemSelection& selected,
                             const QItemSelection& deselected);

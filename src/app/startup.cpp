@@ -7,6 +7,8 @@
 #include "dialogs/inputdia.h"
 #include "dialogs/msgform.h"
 #include "dialogs/qtasker.h"
+#include "dialogs/settings.h"
+#include "dialogs/wizard.h"
 #include "platform/paths.h"
 
 std::unique_ptr<TMainForm> CreateApplicationWindows(const QStringList& arguments) {
@@ -15,6 +17,8 @@ std::unique_ptr<TMainForm> CreateApplicationWindows(const QStringList& arguments
   InputForm = new TInputForm(main.get());
   AnimatedForm = new TAnimatedForm(main.get());
   MessageForm = new TMessageForm(main.get());
+  WizardForm = new TWizardForm(main.get());
+  SettingsForm = new TSettingsForm(main.get());
   return main;
 }
 

@@ -38,8 +38,28 @@ TBriefcaseDoc::TBriefcaseDoc(const std::string& path, TBriefcaseDocLinks links)
   engine_.callbacks = links_.callbacks;
   engine_.extract.callbacks = links_.extractCallbacks;
   setDirty(false);
-  // A new briefcase is made by the wizard, which is not part of this document.
   opened_ = path.empty() ? false : Open(path);
+}
+
+TBriefcaseDoc::TBriefcaseDoc(const NewBriefcase& created, TBriefcaseDocLinks links)
+    : links_(std::move(links)) {
+  engine_.callbacks = links_.callbacks;
+  engine_.extract.callbacks = links_.extractCallbacks;
+  engine_.archivePath = created.containerPath;
+  // The end record as it stands in the new container, for the comment's
+  // rewrites in place (a container gone meanwhile is told by the next use).
+  engine_.readEndRecord();
+  engine_.level = created.level;
+  config_ = created.record;
+  localFolder_ = created.localFolder;
+  include_ = created.includeList;
+  exclude_ = created.excludeList;
+  if (links_.monitor && !localFolder_.empty()) {
+    links_.monitor->SetFolder(localFolder_);
+    links_.monitor->SetEnabled(true);
+  }
+  setDirty(false);
+  opened_ = true;
 }
 
 TBriefcaseDoc::~TBriefcaseDoc() {

@@ -15,6 +15,7 @@
 
 #include "archive/compress.h"
 #include "briefcase/comment.h"
+#include "briefcase/newbrief.h"
 #include "briefcase/patterns.h"
 #include "platform/filetime.h"
 
@@ -38,10 +39,13 @@ struct TBriefcaseDocLinks {
 
 class TBriefcaseDoc {
  public:
-  // Opens the container at `path`. An empty path would create a new
-  // briefcase through the wizard, which this document does not offer: the
-  // document is then not opened. Opened() tells the result.
+  // Opens the container at `path`. An empty path opens nothing (a new
+  // briefcase comes from the wizard, below). Opened() tells the result.
   TBriefcaseDoc(const std::string& path, TBriefcaseDocLinks links);
+  // The briefcase just created from the wizard's answers (CreateNewBriefcase):
+  // its container, record, level, local folder (watched from now on) and
+  // patterns; opened, and clean.
+  TBriefcaseDoc(const NewBriefcase& created, TBriefcaseDocLinks links);
   ~TBriefcaseDoc();  // stops the folder monitor
   TBriefcaseDoc(const TBriefcaseDoc&) = delete;
   TBriefcaseDoc& operator=(const TBriefcaseDoc&) = delete;

@@ -1,6 +1,8 @@
 #include "components/foldermonitor.h"
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -9,6 +11,7 @@
 
 namespace {
 std::atomic<int> runningWorkers{0};
+constexpr std::chrono::seconds kChangeMargin{2};
 // The state whose handler runs on this thread at the moment, if any.
 thread_local void* delivering = nullptr;
 }
@@ -19,6 +22,9 @@ thread_local void* delivering = nullptr;
 // through this state.
 struct TFolderMonitor::Shared {
   std::string folder;
+  // Changes from this moment on count, also those made before a folder's
+  // watch was set up (nanoseconds since 1970).
+  int64_t changedSinceNs = 0;
   plat::TreeWatch watch;  // its wake-up descriptor exists from construction on
   // Held while the handler runs; `stopped`, `handler` and `sender` change only under it.
   // Recursive, so that a handler may stop its own monitor.
@@ -34,7 +40,7 @@ void TFolderMonitor::Shared::run(std::shared_ptr<Shared> s) {
   struct Leave {
     ~Leave() { --runningWorkers; }
   } leave;
-  if (!s->watch.open(s->folder)) return;  // cannot be watched: end silently
+  if (!s->watch.open(s->folder, s->changedSinceNs)) return;  // cannot be watched: end silently
   for (;;) {
     {
       std::lock_guard<std::recursive_mutex> g(s->mu);
@@ -94,6 +100,12 @@ void TFolderMonitor::SetEnabled(bool enabled) {
   StopMonitoring();
   auto s = std::make_shared<Shared>();
   s->folder = folder_;
+  // From now on, less a margin for file systems whose times are coarse (two
+  // seconds) or lag the clock: a change the caller's own scan may have missed
+  // while the watches were being set up is reported once they are in place.
+  s->changedSinceNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                          (std::chrono::system_clock::now() - kChangeMargin).time_since_epoch())
+                          .count();
   s->handler = onChange_;
   s->sender = this;
   worker_ = s;

@@ -7,6 +7,12 @@
 // is safe from another thread (the main window's handler arms a timer through
 // a queued call) and must not wait for the user-interface thread.
 //
+// The watches are set up on the worker after SetEnabled returns, one folder
+// after the other. A change made meanwhile in a folder whose watch is not yet
+// in place (or in the two seconds before SetEnabled) is found once the watches
+// are set and reported then, so a scan the owner made at the start misses
+// nothing for good.
+//
 // Stopping never waits for the worker: the worker is woken and ends by
 // itself. Once StopMonitoring (or SetEnabled, SetFolder, the destructor)
 // has returned, the stopped worker never calls the handler again; the only

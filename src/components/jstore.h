@@ -19,7 +19,8 @@ class SettingsStore;
 
 // Where the program keeps its per-user settings.
 namespace cvreg {
-// The program's own key (under the current user): values `debug` and `DontShowAgain`.
+// The program's own key (under the current user): values `debug`, `DontShowAgain`
+// and `KeepReplacedInTrash`.
 inline constexpr const char* kAppKey = "Software\\Quillmarsh Software\\Carryvale";
 // The recently-used list ("Count", then "0", "1", ...).
 inline constexpr const char* kMruKey = "Software\\Quillmarsh Software\\Carryvale\\MRU";
@@ -27,6 +28,8 @@ inline constexpr const char* kMruKey = "Software\\Quillmarsh Software\\Carryvale
 inline constexpr const char* kDebugValue = "debug";
 // Text "1"/"0": the info message dialog's "Don't show this message again".
 inline constexpr const char* kDontShowAgainValue = "DontShowAgain";
+// Text "1"/"0": an unload keeps each local file it replaces in the trash (on when missing).
+inline constexpr const char* kKeepReplacedInTrashValue = "KeepReplacedInTrash";
 }  // namespace cvreg
 
 // Raised by the storage: blank key on Open, reads and writes while closed.

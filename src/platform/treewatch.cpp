@@ -1,6 +1,7 @@
 #include "platform/treewatch.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
@@ -38,7 +39,7 @@ TreeWatch::~TreeWatch() {
   if (wakeFd_ >= 0) ::close(wakeFd_);
 }
 
-bool TreeWatch::open(const std::string& folder) {
+bool TreeWatch::open(const std::string& folder, int64_t changedSinceNs) {
   if (notifyFd_ >= 0 || wakeFd_ < 0 || folder.empty()) return false;
   notifyFd_ = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
   if (notifyFd_ < 0) return false;
@@ -51,16 +52,36 @@ bool TreeWatch::open(const std::string& folder) {
     return false;
   }
   folders_[rootWd_] = root_;
-  addTree(root_);
+  addTree(root_, changedSinceNs);
   return true;
 }
 
+bool TreeWatch::changedSince(const std::string& folder, int64_t ns) {
+  auto after = [ns](const struct stat& st) {
+    return static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec >= ns;
+  };
+  DIR* d = ::opendir(folder.c_str());
+  if (!d) return false;
+  struct stat st;
+  bool changed = ::fstat(::dirfd(d), &st) == 0 && after(st);
+  while (!changed) {
+    struct dirent* e = ::readdir(d);
+    if (!e) break;
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    changed = ::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && after(st);
+  }
+  ::closedir(d);
+  return changed;
+}
+
 // Watches every folder below `folder` (which is watched already).
-void TreeWatch::addTree(const std::string& folder) {
+void TreeWatch::addTree(const std::string& folder, int64_t changedSinceNs) {
   std::vector<std::string> pending{folder};
   while (!pending.empty()) {
     std::string dir = std::move(pending.back());
     pending.pop_back();
+    // The folder's watch is in place: what changed in it before is seen here.
+    if (changedSinceNs >= 0 && !pending_) pending_ = changedSince(dir, changedSinceNs);
     DIR* d = ::opendir(dir.c_str());
     if (!d) continue;
     while (struct dirent* e = ::readdir(d)) {
@@ -144,6 +165,10 @@ bool TreeWatch::readEvents() {
 
 TreeWatch::Result TreeWatch::wait() {
   if (notifyFd_ < 0 || wakeFd_ < 0) return Result::Failed;
+  if (pending_) {
+    pending_ = false;
+    return Result::Changed;
+  }
   for (;;) {
     struct pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {notifyFd_, POLLIN, 0}};
     int r = ::poll(fds, 2, -1);

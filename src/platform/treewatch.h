@@ -8,6 +8,7 @@
 // wake() may be called from any thread at any time while the object exists;
 // it makes the current or next wait() return Woken.
 
+#include <cstdint>
 #include <string>
 #include <unordered_map>
 
@@ -22,7 +23,14 @@ class TreeWatch {
 
   // Starts watching the folder and every folder below it; false when the
   // folder itself cannot be watched (missing, not a folder, no access).
-  bool open(const std::string& folder);
+  //
+  // The watches are set one folder after the other, so a change made in a
+  // folder before its watch was in place would not be seen. With
+  // `changedSinceNs` (nanoseconds since 1970, UTC) every folder is looked
+  // through once its watch is set: when it or any entry in it changed (its
+  // status-change time) at or after that moment, the first wait() reports a
+  // change at once.
+  bool open(const std::string& folder, int64_t changedSinceNs = -1);
 
   enum class Result {
     Changed,  // one or more changes since the last wait
@@ -39,7 +47,10 @@ class TreeWatch {
   void wake();
 
  private:
-  void addTree(const std::string& folder);
+  // `changedSinceNs` >= 0: also looks for changes made before the watches.
+  void addTree(const std::string& folder, int64_t changedSinceNs = -1);
+  // The folder or an entry in it changed at or after the moment.
+  static bool changedSince(const std::string& folder, int64_t ns);
   void removeTree(const std::string& folder);
   bool readEvents();  // true when a change was seen
 
@@ -47,6 +58,7 @@ class TreeWatch {
   int notifyFd_ = -1;
   int rootWd_ = -1;
   bool gone_ = false;
+  bool pending_ = false;  // a change made before the watches, still to report
   std::string root_;
   std::unordered_map<int, std::string> folders_;  // watch -> folder path
 };

@@ -1,6 +1,8 @@
 #include "components/foldermonitor.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <time.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -10,6 +12,7 @@
 #include <stdexcept>
 
 #include "component_env.h"
+#include "platform/treewatch.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -256,8 +259,13 @@ TEST_F(FolderMonitor, HandlerErrorOrSelfStopEndsTheWorker) {
     sender->StopMonitoring();  // from the worker itself: must not hang
     calls.hit();
   });
+  // The first report may be the one of the changes just made (the probes).
+  n = calls.get();
   monitor.SetEnabled(true);
-  ASSERT_TRUE(armed(root));
+  ASSERT_TRUE(waitUntil([&] {
+    touch(root / "probe");
+    return calls.waitAbove(n, 50ms);
+  }));
   EXPECT_FALSE(monitor.Monitoring());
   EXPECT_TRUE(waitUntil([] { return TFolderMonitor::RunningWorkers() == 0; }));
 }
@@ -268,6 +276,50 @@ TEST_F(FolderMonitor, DeletedFolderReportsOnceAndEnds) {
   fs::remove_all(root);
   ASSERT_TRUE(calls.waitAbove(n));
   EXPECT_TRUE(waitUntil([] { return TFolderMonitor::RunningWorkers() == 0; }));
+}
+
+// The watches are set up on the worker, folder after folder: a change made
+// in a folder before its watch is in place is reported once the watches are.
+TEST_F(FolderMonitor, ChangeBeforeTheWatchIsSetIsReported) {
+  fs::create_directories(root / "a" / "b" / "c");
+  touch(root / "a" / "b" / "c" / "old.txt");
+  auto nowNs = [] {
+    struct timespec t;
+    clock_gettime(CLOCK_REALTIME, &t);
+    return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
+  };
+  const fs::path deep = root / "a" / "b" / "c";
+  struct Case {
+    const char* what;
+    std::function<void()> change;  // made after the moment, before the watch
+    bool reported;
+  } cases[] = {
+      {"file created in a subfolder", [&] { touch(deep / "new.txt"); }, true},
+      {"file written in a subfolder", [&] { std::ofstream(deep / "old.txt", std::ios::app) << "x"; }, true},
+      {"file deleted in a subfolder", [&] { fs::remove(deep / "new.txt"); }, true},
+      {"nothing", [] {}, false},
+  };
+  for (const Case& c : cases) {
+    // Status-change times are taken from a coarse clock: the moment is a
+    // little before the change, as the monitor's margin makes it.
+    const int64_t since = nowNs() - 50'000'000;
+    std::this_thread::sleep_for(100ms);
+    const int64_t quiet = nowNs();  // nothing changed after this, for "nothing"
+    c.change();
+    plat::TreeWatch watch;
+    ASSERT_TRUE(watch.open(root.string(), c.reported ? since : quiet + 50'000'000)) << c.what;
+    watch.wake();
+    EXPECT_EQ(watch.wait(), c.reported ? plat::TreeWatch::Result::Changed
+                                       : plat::TreeWatch::Result::Woken)
+        << c.what;
+  }
+
+  // Through the monitor: a file saved just before enabling is reported
+  // without any later change.
+  touch(deep / "just-saved.txt");
+  monitor.SetFolder(root.string());
+  monitor.SetEnabled(true);
+  EXPECT_TRUE(calls.waitAbove(0));
 }
 
 }  // namespace

@@ -1,0 +1,269 @@
+// The main window's options: a new briefcase from the wizard, the settings
+// dialog, the local folder, the include and exclude patterns, LocalEdit's
+// exit and Enter, and the per-user trash option.
+
+#include <QAction>
+#include <QApplication>
+#include <QEvent>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/mainform.h"
+#include "archive/compress.h"
+#include "briefcase/briefcasedoc.h"
+#include "briefcase/newbrief.h"
+#include "components/setting.h"
+#include "dialogs/inputdia.h"
+#include "dialogs/settings.h"
+#include "dialogs/wizard.h"
+#include "docframe/document.h"
+#include "platform/ask.h"
+#include "platform/strtable.h"
+
+namespace {
+
+enum StrId : int {
+  kStrWarning = 683,
+  kStrIncludeCaption = 705,
+  kStrIncludePrompt = 706,
+  kStrExcludeCaption = 707,
+  kStrExcludePrompt = 708,
+  kStrChooseLocalFolder = 709,
+  kStrOpening = 804,
+};
+
+constexpr int kLevelCompressed = 6;
+constexpr int kLevelStored = 0;
+// Longest pattern text the record keeps whole (splitting reads no further)
+// and longest folder path.
+constexpr int kMaxPatternText = 251;
+constexpr int kMaxFolderPath = 259;
+
+QString str(int id) { return QString::fromStdString(plat::loadStr(id)); }
+
+// The per-user "Keep replaced files in the trash" switch: "1" or "0", on
+// when missing.
+void trashSetting(TJSetting& s) {
+  s.Storage().SetKey(cvreg::kAppKey);
+  s.Storage().SetRegistryRootKey(atrkCurrentUser);
+  s.SetKeyName(cvreg::kKeepReplacedInTrashValue);
+  s.SetDefaultValue("1");
+}
+
+// LocalEdit's exit (the focus moves to another control of the window) and
+// its Enter key released: both refresh.
+class LocalEditWatcher : public QObject {
+ public:
+  LocalEditWatcher(QObject* parent, std::function<void()> refresh)
+      : QObject(parent), refresh_(std::move(refresh)) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::FocusOut) {
+      // A window or menu taking the focus (a message, a dialog, the menu bar)
+      // is not an exit: the focus comes back to the field.
+      const Qt::FocusReason r = static_cast<QFocusEvent*>(event)->reason();
+      if (r != Qt::ActiveWindowFocusReason && r != Qt::PopupFocusReason &&
+          r != Qt::MenuBarFocusReason)
+        refresh_();
+    } else if (event->type() == QEvent::KeyRelease) {
+      auto* k = static_cast<QKeyEvent*>(event);
+      if (!k->isAutoRepeat() && (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter))
+        refresh_();
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  std::function<void()> refresh_;
+};
+
+}  // namespace
+
+void TMainForm::createOptions() {
+  OptionsKeepInTrash = makeAction(
+      QStringLiteral("&Keep Replaced Files in the Trash"), {},
+      QStringLiteral("Keep replaced files in the trash|An unload puts each local file it "
+                     "replaces into the trash first"));
+  OptionsKeepInTrash->setObjectName(QStringLiteral("OptionsKeepInTrash"));
+  OptionsKeepInTrash->setCheckable(true);
+  TJSetting setting;
+  trashSetting(setting);
+  SetKeepReplacedInTrash(setting.GetValue() != "0");
+  OptionsKeepInTrash->setChecked(KeepReplacedInTrash());
+  connect(OptionsKeepInTrash, &QAction::toggled, this, [this](bool on) { KeepInTrash1Click(on); });
+  OptionsItem->addSeparator();
+  OptionsItem->addAction(OptionsKeepInTrash);
+
+  LocalEdit->setMaxLength(kMaxFolderPath);
+  LocalEdit->installEventFilter(new LocalEditWatcher(LocalEdit, [this] { Refresh1Click(); }));
+}
+
+void TMainForm::KeepInTrash1Click(bool on) {
+  SetKeepReplacedInTrash(on);
+  TJSetting setting;
+  trashSetting(setting);
+  try {
+    setting.SetValue(on ? "1" : "0");
+  } catch (const std::exception& e) {
+    // The switch holds for this run all the same.
+    plat::messageBox(e.what(), plat::loadStr(kStrWarning), plat::btnOk, plat::Icon::Warning);
+  }
+}
+
+// ---- a new briefcase ----
+
+void TMainForm::Document1New(TDocument* sender, bool& success) {
+  success = false;
+  // The wizard's answers make the container complete (record, date, and the
+  // shortcut when asked) before it becomes the open briefcase.
+  briefcase::NewBriefcase created;
+  if (!NewBriefcaseFromWizard(this, &created)) return;
+  SetStatusText(str(kStrOpening));
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const std::string path = created.containerPath;
+  success = AdoptBriefcase(std::make_unique<briefcase::TBriefcaseDoc>(created, DocLinks()));
+  if (success) sender->SetFileName(path);
+}
+
+// ---- settings ----
+
+namespace {
+
+// StoreConfiguration refuses a record that would not fit the container's
+// comment; the user is told and the briefcase stays dirty.
+template <typename Fn>
+void guarded(Fn fn) {
+  try {
+    fn();
+  } catch (const std::exception& e) {
+    plat::messageBox(e.what(), plat::loadStr(kStrWarning), plat::btnOk, plat::Icon::Warning);
+  }
+}
+
+}  // namespace
+
+void TMainForm::SettingsItemClick() {
+  if (!briefcase_) return;
+  std::unique_ptr<TSettingsForm> own;
+  TSettingsForm* form = SettingsForm;
+  if (!form) {
+    own = std::make_unique<TSettingsForm>(this);
+    form = own.get();
+  }
+  briefcase::TBriefcaseComment& config = briefcase_->Configuration();
+  TSettingsForm::Values in;
+  briefcase_->ReadBriefcaseDate(&in.date);  // a missing container: told, and now
+  if (!briefcase_) return;
+  in.include = QString::fromStdString(config.include);
+  in.exclude = QString::fromStdString(config.exclude);
+  in.localFolder = QString::fromStdString(briefcase_->LocalFolder());
+  in.compressed = engine_->level > 0;
+  in.subfolders = config.subfolders;
+  form->IncludeEdit->setMaxLength(kMaxPatternText);
+  form->ExcludeEdit->setMaxLength(kMaxPatternText);
+  form->LocalEdit->setMaxLength(kMaxFolderPath);
+  form->SetValues(in);
+  if (form->exec() != plat::mrOk || !briefcase_) return;
+  const TSettingsForm::Values out = form->GetValues();
+
+  // The filter holds whole hours: written back unchanged it would move the
+  // briefcase date to the full hour, and files loaded since then would count
+  // as changed again. Only a date the user changed is written.
+  if (form->DateChanged()) briefcase_->WriteBriefcaseDate(out.date);
+  bool changed = false;
+  auto take = [&changed](std::string& field, const QString& text) {
+    const std::string t = text.toStdString();
+    if (t == field) return;
+    field = t;
+    changed = true;
+  };
+  take(config.include, out.include);
+  take(config.exclude, out.exclude);
+  briefcase_->SplitPatterns();
+  const int level = out.compressed ? kLevelCompressed : kLevelStored;
+  if (level != engine_->level) {
+    engine_->level = level;
+    changed = true;
+  }
+  if (out.subfolders != config.subfolders) {
+    config.subfolders = out.subfolders;
+    changed = true;
+  }
+  // The folder itself becomes the briefcase's in the refresh.
+  if (out.localFolder != LocalEdit->text()) {
+    LocalEdit->setText(out.localFolder);
+    changed = true;
+  }
+  if (changed) Document1->SetDirty(true);
+  if (Document1->Dirty()) guarded([this] { StoreConfiguration(); });
+  Refresh1Click();
+}
+
+// ---- local folder and patterns ----
+
+void TMainForm::SetLocalFolder1Click() {
+  if (!briefcase_) return;
+  const std::optional<std::string> chosen =
+      plat::asker().browseFolder(plat::loadStr(kStrChooseLocalFolder), std::string());
+  if (!chosen || chosen->empty() || !briefcase_) return;
+  if (chosen->size() > static_cast<size_t>(kMaxFolderPath)) {
+    // The record keeps 259 characters; a cut path would name another folder.
+    plat::messageBox("The folder's path is longer than 259 characters:\n" + *chosen,
+                     plat::loadStr(kStrWarning), plat::btnOk, plat::Icon::Warning);
+    return;
+  }
+  LocalEdit->setText(QString::fromStdString(*chosen));
+  briefcase_->SetLocalFolder(*chosen);
+  Refresh1Click();
+}
+
+namespace {
+
+// Include Files / Exclude Files: OK takes the text, changed or not.
+bool askPatterns(QWidget* owner, int caption, int prompt, std::string* text) {
+  std::unique_ptr<TInputForm> own;
+  TInputForm* form = InputForm;
+  if (!form) {
+    own = std::make_unique<TInputForm>(owner);
+    form = own.get();
+  }
+  const int oldMax = form->Edit->maxLength();
+  form->Edit->setMaxLength(kMaxPatternText);
+  QString edited = QString::fromStdString(*text);
+  const int result = form->Execute(str(caption), str(prompt), &edited);
+  form->Edit->setMaxLength(oldMax);
+  if (result != plat::mrOk) return false;
+  *text = edited.toStdString();
+  return true;
+}
+
+}  // namespace
+
+void TMainForm::IncludeFiles1Click() {
+  if (!briefcase_) return;
+  std::string text = briefcase_->Configuration().include;
+  if (!askPatterns(this, kStrIncludeCaption, kStrIncludePrompt, &text) || !briefcase_) return;
+  briefcase_->Configuration().include = text;
+  briefcase_->SplitPatterns();
+  Document1->SetDirty(true);
+  Refresh1Click();
+}
+
+void TMainForm::ExcludeFiles1Click() {
+  if (!briefcase_) return;
+  std::string text = briefcase_->Configuration().exclude;
+  if (!askPatterns(this, kStrExcludeCaption, kStrExcludePrompt, &text) || !briefcase_) return;
+  briefcase_->Configuration().exclude = text;
+  briefcase_->SplitPatterns();
+  Document1->SetDirty(true);
+  Refresh1Click();
+}
