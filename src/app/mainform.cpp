@@ -1079,8 +1079,8 @@ void TMainForm::openHelp(const QString& page, const QString& anchor) {
     url = QUrl::fromLocalFile(QString::fromStdString(folder) + "/" + page);
   } else {
     url = QUrl(QStringLiteral("qrc:/help/index.html"));
-    if (!anchor.isEmpty()) url.setFragment(anchor);
   }
+  if (!anchor.isEmpty()) url.setFragment(anchor);
   helpWindow_->setSource(url);
   if (url.hasFragment()) helpWindow_->scrollToAnchor(url.fragment());
   helpWindow_->show();
@@ -1088,7 +1088,7 @@ void TMainForm::openHelp(const QString& page, const QString& anchor) {
 }
 
 void TMainForm::HelpContents() { openHelp(QStringLiteral("index.html"), {}); }
-void TMainForm::HelpSearch() { openHelp(QStringLiteral("index.html"), QStringLiteral("topics")); }
+void TMainForm::HelpSearch() { openHelp(QStringLiteral("search.html"), QStringLiteral("topics")); }
 void TMainForm::HelpHowToUse() {
   openHelp(QStringLiteral("help.html"), QStringLiteral("using-help"));
 }
