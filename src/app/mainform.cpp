@@ -1062,7 +1062,8 @@ TMainForm::TOperation::~TOperation() {
 
 // ---- help ----
 
-void TMainForm::openHelp(const QString& page, const QString& anchor) {
+void TMainForm::openHelp(const QString& page, const QString& anchor,
+                         const QString& carriedAnchor) {
   if (!helpWindow_) {
     initHelpResources();
     helpWindow_ = new QTextBrowser(this);
@@ -1077,18 +1078,22 @@ void TMainForm::openHelp(const QString& page, const QString& anchor) {
   QUrl url;
   if (!folder.empty() && QFileInfo::exists(QString::fromStdString(folder) + "/" + page)) {
     url = QUrl::fromLocalFile(QString::fromStdString(folder) + "/" + page);
+    if (!anchor.isEmpty()) url.setFragment(anchor);
   } else {
     url = QUrl(QStringLiteral("qrc:/help/index.html"));
+    if (!carriedAnchor.isEmpty()) url.setFragment(carriedAnchor);
   }
-  if (!anchor.isEmpty()) url.setFragment(anchor);
   helpWindow_->setSource(url);
   if (url.hasFragment()) helpWindow_->scrollToAnchor(url.fragment());
   helpWindow_->show();
   helpWindow_->raise();
 }
 
-void TMainForm::HelpContents() { openHelp(QStringLiteral("index.html"), {}); }
-void TMainForm::HelpSearch() { openHelp(QStringLiteral("search.html"), QStringLiteral("topics")); }
+void TMainForm::HelpContents() { openHelp(QStringLiteral("index.html"), {}, {}); }
+void TMainForm::HelpSearch() {
+  // The search page's index of topics works in any viewer.
+  openHelp(QStringLiteral("search.html"), QStringLiteral("index"), QStringLiteral("topics"));
+}
 void TMainForm::HelpHowToUse() {
-  openHelp(QStringLiteral("help.html"), QStringLiteral("using-help"));
+  openHelp(QStringLiteral("help.html"), {}, QStringLiteral("using-help"));
 }

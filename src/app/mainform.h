@@ -317,7 +317,9 @@ class TMainForm : public QMainWindow {
   // Takes a constructed document as the open briefcase when it opened (lists
   // filled, everything selected), drops it otherwise; restores the cursor.
   bool AdoptBriefcase(std::unique_ptr<briefcase::TBriefcaseDoc> doc);
-  void openHelp(const QString& page, const QString& anchor);
+  // A page of the installed manual at an anchor; without an installed manual,
+  // the page the program carries at `carriedAnchor`.
+  void openHelp(const QString& page, const QString& anchor, const QString& carriedAnchor);
   void ListSelectionChanged(List list, const QItemSelection& selected,
                             const QItemSelection& deselected);
   void FullSummary(List list);

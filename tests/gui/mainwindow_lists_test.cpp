@@ -507,7 +507,7 @@ TEST(MainWindowLists, DatesThatCannotBeShownAndTheHelpPages) {
   const struct {
     QAction* command;
     const char* text;
-  } cases[] = {{form.HelpContentsItem, "Carryvale"}, {form.HelpSearchItem, "Carryvale"},
+  } cases[] = {{form.HelpContentsItem, "Carryvale"}, {form.HelpSearchItem, "Unload"},
                {form.HelpHowToUseItem, "help"}};
   for (const auto& c : cases) {
     ASSERT_TRUE(c.command->isEnabled());
