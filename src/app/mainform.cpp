@@ -403,9 +403,7 @@ void TMainForm::HelpAboutExecute() {
 void TMainForm::StartupDelayTimerTimer() {
   StartupDelayTimer->stop();
   if (arguments_.isEmpty()) return;
-  // The first argument, whatever it is, is the briefcase to open. The load or
-  // unload that a switch asks for arrives with the operations.
-  DocManager1->Open(arguments_.first().toStdString());
+  RunCommandLine();
 }
 
 void TMainForm::FolderMonitor1ChangeInFolder() {
@@ -1080,6 +1078,7 @@ void TMainForm::openHelp(const QString& page, const QString& anchor) {
   QUrl url;
   if (!folder.empty() && QFileInfo::exists(QString::fromStdString(folder) + "/" + page)) {
     url = QUrl::fromLocalFile(QString::fromStdString(folder) + "/" + page);
+    if (!anchor.isEmpty()) url.setFragment(anchor);
   } else {
     url = QUrl(QStringLiteral("qrc:/help/index.html"));
     if (!anchor.isEmpty()) url.setFragment(anchor);
