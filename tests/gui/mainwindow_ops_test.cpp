@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTextBrowser>
 #include <QTimer>
@@ -28,6 +29,7 @@
 #include "archive/compress.h"
 #include "archive/extract/extract.h"
 #include "dialogs/anim.h"
+#include "dialogs/animate.h"
 #include "dialogs/qtasker.h"
 #include "dialogs/replace.h"
 #include "docframe/docmanager.h"
@@ -206,6 +208,8 @@ TEST(MainWindowOps, SecondLoadRefusedWhileOneRuns) {
   duringTheRun([&] {
     polled = true;
     EXPECT_TRUE(AnimatedForm->isVisible());
+    EXPECT_EQ(AnimatedForm->Animate1->clip(), TAnimate::clipLoad);
+    EXPECT_TRUE(AnimatedForm->Animate1->isActive());
     EXPECT_TRUE(form.OperationRunning());
     form.BriefcaseLoad1->trigger();
     form.LoadButton2->click();
@@ -317,6 +321,97 @@ TEST(MainWindowOps, UnloadOverExistingFiles) {
     EXPECT_EQ(b.entries(), files);
     EXPECT_TRUE(form.BriefcaseOpen());
   }
+}
+
+// Answers the program's modal windows in turn: each step looks at the
+// active modal window and acts on it (true) or waits for the next one. A
+// window still open after 10 s is rejected, so that a failing test ends.
+class ModalScript {
+ public:
+  using Step = std::function<bool(QWidget*)>;
+  explicit ModalScript(std::vector<Step> steps) : steps_(std::move(steps)) {
+    clock_.start();
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      QWidget* w = QApplication::activeModalWidget();
+      if (!w || !w->isVisible()) return;
+      if (next_ < steps_.size() && steps_[next_](w)) {
+        ++next_;
+        clock_.restart();
+      } else if (clock_.elapsed() > 10000) {
+        if (auto* d = qobject_cast<QDialog*>(w)) d->reject();
+      }
+    });
+    timer_.start(10);
+  }
+  size_t done() const { return next_; }
+  // Presses a button once the current event has been served.
+  static void press(QAbstractButton* b) { QTimer::singleShot(0, b, [b] { b->click(); }); }
+
+ private:
+  std::vector<Step> steps_;
+  size_t next_ = 0;
+  QTimer timer_;
+  QElapsedTimer clock_;
+};
+
+// The real replace and rename windows in a real unload: their texts, the
+// rename, and a picture of each.
+TEST(MainWindowOps, ReplaceAndRenameWindowsInAnUnload) {
+  Bag b;
+  b.threeEntries();
+  for (const char* f : {"a.txt", "b.txt"}) b.file(f, std::string(1234, 'l'), 3 * 3600 + 60);
+  Form form;
+  form.show();
+  ASSERT_TRUE(form.open(b.brcPath));
+  TQtAsker real;
+  plat::ScopedAsker useReal(&real);
+  ReplaceForm = new TReplaceForm(&form);
+  const QString shots = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots");
+  QDir().mkpath(shots);
+  QString replaceText, existingText, renameLabel, renameMemo;
+  const std::string renamed = b.local + "/a (from the briefcase).txt";
+  ModalScript script({
+      [&](QWidget* w) {
+        if (w != ReplaceForm) return false;
+        replaceText = ReplaceForm->ReplaceLabel->text();
+        existingText = ReplaceForm->ExistingLabel->text();
+        EXPECT_TRUE(w->grab().save(shots + QStringLiteral("/replace-during-unload.png")));
+        ModalScript::press(ReplaceForm->RenameButton);
+        return true;
+      },
+      [&](QWidget* w) {
+        if (w != ReplaceForm->RenameForm) return false;
+        renameLabel = ReplaceForm->RenameForm->Label->text();
+        renameMemo = ReplaceForm->RenameForm->Memo->text();
+        EXPECT_TRUE(w->grab().save(shots + QStringLiteral("/rename-during-unload.png")));
+        ReplaceForm->RenameForm->Memo->setText(QString::fromStdString(renamed));
+        ModalScript::press(ReplaceForm->RenameForm->Rename);
+        return true;
+      },
+      [&](QWidget* w) {  // b.txt
+        if (w != ReplaceForm || ReplaceForm->RenameForm->isVisible()) return false;
+        ModalScript::press(ReplaceForm->YestoAllButton);
+        return true;
+      },
+      [&](QWidget* w) {  // 690: keep the entries
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (!box) return false;
+        EXPECT_EQ(box->text().toStdString(), plat::loadStrFmt(690, 3));
+        ModalScript::press(box->button(QMessageBox::No));
+        return true;
+      },
+  });
+  form.BriefcaseUnload1->trigger();
+  EXPECT_EQ(script.done(), 4u);
+  EXPECT_EQ(replaceText, QStringLiteral("The folder 'Documents' already contains a file called 'a.txt'."));
+  EXPECT_TRUE(existingText.startsWith(QStringLiteral("1234 bytes\nmodified on "))) << existingText.toStdString();
+  EXPECT_EQ(renameLabel.toStdString(), "Rename " + b.local + "/a.txt");
+  EXPECT_EQ(renameMemo.toStdString(), b.local + "/a.txt");
+  EXPECT_EQ(testenv::readText(renamed), "entry a.txt");
+  EXPECT_EQ(b.text("a.txt"), std::string(1234, 'l'));
+  EXPECT_EQ(b.text("b.txt"), "entry b.txt");
+  EXPECT_EQ(b.entries(), (Strings{"a.txt", "b.txt", "sub/c.txt"}));
+  delete ReplaceForm;
 }
 
 // Every replaced local file is in the trash, its .trashinfo naming where it was.
