@@ -397,6 +397,7 @@ TEST(MainWindowOps, ReplaceAndRenameWindowsInAnUnload) {
         auto* box = qobject_cast<QMessageBox*>(w);
         if (!box) return false;
         EXPECT_EQ(box->text().toStdString(), plat::loadStrFmt(690, 3));
+        EXPECT_TRUE(w->grab().save(shots + QStringLiteral("/remove-question.png")));
         ModalScript::press(box->button(QMessageBox::No));
         return true;
       },
@@ -535,15 +536,46 @@ TEST(MainWindowOps, DeleteAndClearAskFirst) {
   }
 }
 
-// The disk-full message's Help opens the manual at its topic.
-TEST(MainWindowOps, HelpContextOpensItsTopic) {
-  // The manual beside the test program.
+// The disk-full message's Help opens the manual at its topic, and the
+// message stays until OK.
+TEST(MainWindowOps, DiskFullHelpOpensItsTopic) {
   const app::Notice n = app::noticeFor(app::LoadOutcome::DiskMayBeFull, "x.brc");
   EXPECT_EQ(n.message(), str(686));
   EXPECT_EQ(n.helpContext, 2011);
   EXPECT_EQ(n.icon, plat::Icon::Warning);
   Form form;
-  form.HelpContext(n.helpContext);
+  TQtAsker real;
+  real.setHelpHandler([&](int context) { form.HelpContext(context); });
+  const QString shots = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots");
+  QDir().mkpath(shots);
+  int helpShown = 0;
+  ModalScript script({
+      [&](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (!box) return false;
+        EXPECT_EQ(box->windowTitle().toStdString(), str(683));
+        EXPECT_TRUE(w->grab().save(shots + QStringLiteral("/disk-full.png")));
+        ModalScript::press(box->button(QMessageBox::Help));
+        return true;
+      },
+      [&](QWidget* w) {  // the same message again, the manual beside it
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (!box) return false;
+        helpShown = form.HelpWindow() && form.HelpWindow()->isVisible();
+        ModalScript::press(box->button(QMessageBox::Ok));
+        return true;
+      },
+  });
+  plat::MessageQuestion q;
+  q.text = n.message();
+  q.caption = str(n.captionId);
+  q.buttons = plat::btnOk | plat::btnHelp;
+  q.icon = n.icon;
+  q.helpContext = n.helpContext;
+  EXPECT_EQ(real.message(q), plat::mrOk);
+  EXPECT_EQ(script.done(), 2u);
+  EXPECT_TRUE(helpShown);
+  // The manual beside the test program, at the topic.
   ASSERT_NE(form.HelpWindow(), nullptr);
   EXPECT_EQ(form.HelpWindow()->source().fileName(), QStringLiteral("problems.html"));
   EXPECT_EQ(form.HelpWindow()->source().fragment(), QStringLiteral("ctx-2011"));
