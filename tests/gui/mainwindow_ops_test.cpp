@@ -107,7 +107,6 @@ class Form : public TMainForm {
   }
   bool open(const std::string& path) { return DocManager1->Open(path); }
   int loads = 0;
-  std::function<void()> duringPoll;  // once, in the first poll of the progress window
 
   void BriefcaseLoad() override {
     ++loads;
@@ -274,21 +273,25 @@ TEST(MainWindowOps, UnloadAsksToRemoveThenKeepsOrRemoves) {
 }
 
 // Existing local files (older, other bytes): the answers to the replace
-// questions, what they leave on the disk, and what follows. The first file
-// asked about gets the first answer.
+// questions, what they leave on the disk and in the trash (whose .trashinfo
+// names where each file was), and what follows. The first file asked about
+// gets the first answer.
 TEST(MainWindowOps, UnloadOverExistingFiles) {
   const struct {
     const char* what;
     std::deque<int> replies;
     std::string renameTo;  // relative to the local folder
+    bool trash;            // the window's switch
     Strings messages;      // after the replace questions
     plat::Icon icon;
     bool othersWritten;  // the files not asked first hold the entries' bytes
   } cases[] = {
-      {"no to one", {plat::mrNo, plat::mrYes, plat::mrYes}, "", {str(723)}, plat::Icon::Warning, true},
-      {"rename", {plat::mrRename, plat::mrYesToAll}, "renamed.txt", {plat::loadStrFmt(690, 3)},
-       plat::Icon::Question, true},
-      {"cancel", {plat::mrCancel}, "", {str(720)}, plat::Icon::Information, false},
+      {"no to one", {plat::mrNo, plat::mrYes, plat::mrYes}, "", true, {str(723)},
+       plat::Icon::Warning, true},
+      {"rename", {plat::mrRename, plat::mrYesToAll}, "renamed.txt", true,
+       {plat::loadStrFmt(690, 3)}, plat::Icon::Question, true},
+      {"no trash", {plat::mrNo, plat::mrYesToAll}, "", false, {str(723)}, plat::Icon::Warning, true},
+      {"cancel", {plat::mrCancel}, "", true, {str(720)}, plat::Icon::Information, false},
   };
   const Strings files = {"a.txt", "b.txt", "sub/c.txt"};
   for (const auto& c : cases) {
@@ -297,6 +300,7 @@ TEST(MainWindowOps, UnloadOverExistingFiles) {
     b.threeEntries();
     for (const std::string& f : files) b.file(f, "local " + f, 3 * 3600 + 60);
     Form form;
+    form.SetKeepReplacedInTrash(c.trash);
     ASSERT_TRUE(form.open(b.brcPath));
     b.asker.replaceAnswers = c.replies;
     if (!c.renameTo.empty()) b.asker.renamePaths.push_back(b.local + "/" + c.renameTo);
@@ -313,10 +317,22 @@ TEST(MainWindowOps, UnloadOverExistingFiles) {
       // Failures have the platform's caption; the question has its own.
       EXPECT_EQ(b.asker.messages[0].caption, c.icon == plat::Icon::Information ? "" : str(691));
     }
+    Strings replaced, trashed;
     for (const std::string& f : files) {
-      const bool replaced = f != first && c.othersWritten;
-      EXPECT_EQ(b.text(f), (replaced ? "entry " : "local ") + f) << f;
+      const bool written = f != first && c.othersWritten;
+      EXPECT_EQ(b.text(f), (written ? "entry " : "local ") + f) << f;
+      if (written && c.trash) replaced.push_back(plat::trashInfoPath(b.local + "/" + f) + " local " + f);
     }
+    const std::string trash = b.env.path("data/Trash");
+    if (fs::exists(trash + "/info"))
+      for (const auto& e : fs::directory_iterator(trash + "/info")) {
+        const std::string info = testenv::readText(e.path().string());
+        const size_t at = info.find("Path=") + 5;
+        trashed.push_back(info.substr(at, info.find('\n', at) - at) + " " +
+                          testenv::readText(trash + "/files/" + e.path().stem().string()));
+      }
+    std::sort(trashed.begin(), trashed.end());
+    EXPECT_EQ(trashed, replaced);
     if (!c.renameTo.empty()) { EXPECT_EQ(b.text(c.renameTo), "entry " + first); }
     EXPECT_EQ(b.entries(), files);
     EXPECT_TRUE(form.BriefcaseOpen());
@@ -413,39 +429,6 @@ TEST(MainWindowOps, ReplaceAndRenameWindowsInAnUnload) {
   EXPECT_EQ(b.text("b.txt"), "entry b.txt");
   EXPECT_EQ(b.entries(), (Strings{"a.txt", "b.txt", "sub/c.txt"}));
   delete ReplaceForm;
-}
-
-// Every replaced local file is in the trash, its .trashinfo naming where it was.
-TEST(MainWindowOps, ReplacedFilesGoToTheTrash) {
-  for (bool keep : {true, false}) {
-    SCOPED_TRACE(keep);
-    Bag b;
-    b.threeEntries();
-    for (const char* f : {"a.txt", "sub/c.txt"}) b.file(f, std::string("local ") + f, 3 * 3600 + 60);
-    Form form;
-    form.SetKeepReplacedInTrash(keep);
-    ASSERT_TRUE(form.open(b.brcPath));
-    b.asker.replaceAnswers = {plat::mrYesToAll};
-    b.asker.answers = {plat::mrNo};
-    form.BriefcaseUnload1->trigger();
-    EXPECT_EQ(b.text("a.txt"), "entry a.txt");
-
-    Strings infos, kept;
-    const std::string trash = b.env.path("data/Trash");
-    if (fs::exists(trash + "/info"))
-      for (const auto& e : fs::directory_iterator(trash + "/info")) {
-        const std::string info = testenv::readText(e.path().string());
-        const size_t at = info.find("Path=");
-        infos.push_back(info.substr(at + 5, info.find('\n', at) - at - 5));
-        kept.push_back(testenv::readText(trash + "/files/" + e.path().stem().string()));
-      }
-    std::sort(infos.begin(), infos.end());
-    std::sort(kept.begin(), kept.end());
-    EXPECT_EQ(infos, keep ? (Strings{plat::trashInfoPath(b.local + "/a.txt"),
-                                     plat::trashInfoPath(b.local + "/sub/c.txt")})
-                          : Strings{});
-    EXPECT_EQ(kept, keep ? (Strings{"local a.txt", "local sub/c.txt"}) : Strings{});
-  }
 }
 
 // ---- the command line ----
