@@ -153,7 +153,8 @@ void TMainForm::BriefcaseLoad() {
   UpdateCommands();
   raise();
   activateWindow();
-  // Nothing selected that could be loaded (every file 4 GB or more) counts as a failure.
+  // A selection of files of 4 GB or more only, which never reached the
+  // engine, counts as a failure (22); an empty one does not.
   lastResult_ = result.ran || !result.tooLarge.empty() ? result.code : archive::kOk;
 }
 
@@ -326,6 +327,9 @@ void TMainForm::RunCommandLine() {
     exitStatus_ = plat::fileExists(path) ? archive::kStructureInvalid : archive::kNotFound;
     std::cerr << "carryvale: the briefcase " << path << " could not be opened." << std::endl;
   } else {
+    // A folder chosen on this first visit is saved by the run; when the run
+    // fails, closing offers to save it.
+    if (briefcase_->FolderChosenOnOpen() && Document1) Document1->SetDirty(true);
     if (commandLineMode_ == clmLoad)
       BriefcaseLoad();
     else
