@@ -11,9 +11,9 @@ class TMainForm;
 
 // Creates the main window and then each dialog once, in this order: the about
 // box, the replace window (with its rename window), the input window, the
-// progress window, the info message window. The
-// dialogs belong to the main window and are reached through their global
-// references (AboutBox, ReplaceForm, InputForm, AnimatedForm, MessageForm).
+// progress window, the info message window. The dialogs belong to the main
+// window and are reached through their global references (AboutBox,
+// ReplaceForm, InputForm, AnimatedForm, MessageForm).
 std::unique_ptr<TMainForm> CreateApplicationWindows(const QStringList& arguments);
 
 // The whole run: the application's title and help file, the question

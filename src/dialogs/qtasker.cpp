@@ -51,7 +51,6 @@ QString errorCaption() {
   return text.empty() ? QStringLiteral("Error") : qs(text);
 }
 
-
 // The arrow over a question asked while a command shows the hourglass; the
 // hourglass again afterwards.
 class ArrowWhileAsking {
