@@ -105,6 +105,14 @@ int main(int argc, char** argv) {
          replace->ReplacementTime = plat::nowFileTime();
          return static_cast<QWidget*>(replace);
        }},
+      {"rename.png",
+       [&] {
+         // A path as the user's own would read (the demo lives in a scratch folder).
+         const QString path = QStringLiteral("/home/user/Documents/Reports/q3.txt");
+         replace->RenameForm->Label->setText(QStringLiteral("Rename ") + path);
+         replace->RenameForm->Memo->setText(path);
+         return static_cast<QWidget*>(replace->RenameForm);
+       }},
   };
   // Each page of the new-briefcase wizard.
   for (int page = 1; page <= 7; ++page)

@@ -69,6 +69,8 @@ std::string CommandLineHelp() {
          "  --version    show the version and exit\n"
          "\n"
          "The letters of -l and -u may be upper or lower case; -l wins when both are given.\n"
+         "After -l or -u the exit status is 0 when the operation succeeded, else its result\n"
+         "code; its messages are then written to standard error as well.\n"
          "'brc --help' describes the command-line companion, which works without a window.\n";
 }
 

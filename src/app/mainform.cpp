@@ -402,9 +402,7 @@ void TMainForm::HelpAboutExecute() {
 void TMainForm::StartupDelayTimerTimer() {
   StartupDelayTimer->stop();
   if (arguments_.isEmpty()) return;
-  // The first argument, whatever it is, is the briefcase to open. The load or
-  // unload that a switch asks for arrives with the operations.
-  DocManager1->Open(arguments_.first().toStdString());
+  RunCommandLine();
 }
 
 void TMainForm::FolderMonitor1ChangeInFolder() {

@@ -255,8 +255,7 @@ class TMainForm : public QMainWindow {
   virtual void Document1Commit(TDocument* sender, bool& success);
   virtual void Document1Close(TDocument* sender);
 
-  // The briefcase commands; their workflows arrive with the operations and
-  // until then these do nothing. Each is meant to run as:
+  // The briefcase commands. The operations run as:
   //   if (!CheckFolders()) return;            // 681 / 682, engine paths set
   //   TOperation operation(*this);            // nothing else runs meanwhile
   //   rows = SelectionSnapshot(List::Local);  // LocalPathOf / EntryNameOf
@@ -265,16 +264,44 @@ class TMainForm : public QMainWindow {
   //   FileProgress, CancelCheck, WriteProtected and StoreConfiguration ...
   //   then empty the list concerned and RefreshLists() (after the lock ends,
   //   so that the refresh is not deferred).
-  virtual void BriefcaseLoad() {}
-  virtual void BriefcaseUnload() {}
-  virtual void ClearButtonClick() {}
   // The options commands (mainform_options.cpp).
   virtual void SettingsItemClick();
   virtual void SetLocalFolder1Click();
   virtual void IncludeFiles1Click();
   virtual void ExcludeFiles1Click();
-  virtual void DeleteLocalButtonClick() {}
-  virtual void DeleteBriefcaseButtonClick() {}
+
+  // ---- load, unload, delete and clear (mainform_ops.cpp) ----
+  //
+  // Each does nothing without a briefcase or while another operation runs.
+  // The result of the last one (0, or the run's result code) is kept for the
+  // command line's exit status.
+ public:
+  // Ctrl+L: the selected local rows into the briefcase.
+  virtual void BriefcaseLoad();
+  // Ctrl+U: the selected entries into the local folder, then removed from the
+  // briefcase or the briefcase dated now.
+  virtual void BriefcaseUnload();
+  // Ctrl+Del: an empty briefcase that keeps its configuration.
+  virtual void ClearButtonClick();
+  // The selected local files into the trash (after asking).
+  virtual void DeleteLocalButtonClick();
+  // The selected entries out of the briefcase (after asking).
+  virtual void DeleteBriefcaseButtonClick();
+  // Removes `names` from the briefcase behind the progress window; 693 on a
+  // failure; the briefcase is clean afterwards on success. The run's result.
+  int RemoveFromBriefcase(const std::vector<std::string>& names);
+  // The manual at the topic of a help context (the Help button of a message).
+  void HelpContext(int context);
+  // The process's exit status: 0, or the result of a command-line run that failed.
+  int ExitStatus() const { return exitStatus_; }
+  int LastOperationResult() const { return lastResult_; }
+
+ protected:
+  // The command line: opens the first argument, runs the load or unload it
+  // asks for and closes the window; every message also goes to stderr.
+  void RunCommandLine();
+  int exitStatus_ = 0;
+  int lastResult_ = 0;
 
   // Engine callbacks that end in the window.
   void TotalProgress(int percent);
@@ -348,8 +375,8 @@ class TMainForm : public QMainWindow {
   int stageStart_ = 0, stageEnd_ = 0;
   int operationDepth_ = 0;
   QElapsedTimer statusClock_;  // the last time ShowStatus served the events
-  bool refreshPending_ = false;
-  bool keepReplacedInTrash_ = true;  // a folder change arrived during an operation
+  bool refreshPending_ = false;  // a folder change arrived during an operation
+  bool keepReplacedInTrash_ = true;
   QTextBrowser* helpWindow_ = nullptr;
   // The briefcase rows of a listing, shown at once when it ends.
   std::vector<app::ListRow> pendingRows_;

@@ -488,6 +488,7 @@ Notice noticeFor(LoadOutcome outcome, const std::string& briefcasePath) {
       break;
     case LoadOutcome::DiskMayBeFull:
       n.textId = text::kLoadDiskFull;
+      n.captionId = text::kWarning;  // a warning with Help, titled as such
       n.helpContext = text::kDiskFullTopic;
       break;
     case LoadOutcome::WriteProtected:

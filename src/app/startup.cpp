@@ -7,6 +7,7 @@
 #include "dialogs/inputdia.h"
 #include "dialogs/msgform.h"
 #include "dialogs/qtasker.h"
+#include "dialogs/replace.h"
 #include "dialogs/settings.h"
 #include "dialogs/wizard.h"
 #include "platform/paths.h"
@@ -14,6 +15,7 @@
 std::unique_ptr<TMainForm> CreateApplicationWindows(const QStringList& arguments) {
   auto main = std::make_unique<TMainForm>(arguments);
   AboutBox = new TAboutBox(main.get());
+  ReplaceForm = new TReplaceForm(main.get());  // with its rename dialog
   InputForm = new TInputForm(main.get());
   AnimatedForm = new TAnimatedForm(main.get());
   MessageForm = new TMessageForm(main.get());
@@ -33,18 +35,24 @@ int RunCarryvale(TApplication& app) {
 
   TQtAsker asker;
   plat::ScopedAsker useAsker(&asker);
+  int status = 0;
   try {
     QStringList arguments = app.arguments();
     if (!arguments.isEmpty()) arguments.removeFirst();  // the program itself
     std::unique_ptr<TMainForm> main = CreateApplicationWindows(arguments);
     QObject::connect(main.get(), &TMainForm::closed, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
+    // A message's Help button opens the manual at its topic.
+    asker.setHelpHandler([form = main.get()](int context) { form->HelpContext(context); });
     main->show();
     app.exec();
+    asker.setHelpHandler(nullptr);
+    // A load or unload from the command line tells a script how it went.
+    status = main->ExitStatus();
   } catch (const std::exception& e) {
     TApplication::ShowException(e);
   } catch (...) {
     TApplication::ShowException(QStringLiteral("An unexpected error occurred."));
   }
-  return 0;
+  return status;
 }

@@ -51,6 +51,23 @@ QString errorCaption() {
   return text.empty() ? QStringLiteral("Error") : qs(text);
 }
 
+// The arrow over a question asked while a command shows the hourglass; the
+// hourglass again afterwards.
+class ArrowWhileAsking {
+ public:
+  ArrowWhileAsking() : busy_(QApplication::overrideCursor() != nullptr) {
+    if (busy_) QApplication::setOverrideCursor(Qt::ArrowCursor);
+  }
+  ~ArrowWhileAsking() {
+    if (busy_) QApplication::restoreOverrideCursor();
+  }
+  ArrowWhileAsking(const ArrowWhileAsking&) = delete;
+  ArrowWhileAsking& operator=(const ArrowWhileAsking&) = delete;
+
+ private:
+  bool busy_;
+};
+
 }  // namespace
 
 QWidget* TQtAsker::dialogParent() const {
@@ -64,6 +81,7 @@ int TQtAsker::message(const plat::MessageQuestion& q) {
   if ((buttons & ~unsigned(plat::btnHelp)) == 0) buttons |= plat::btnOk;
   if (!help_) buttons &= ~unsigned(plat::btnHelp);  // no help viewer: no Help button
 
+  const ArrowWhileAsking arrow;
   QMessageBox box(dialogParent());
   box.setWindowTitle(q.caption.empty() ? errorCaption() : qs(q.caption));
   box.setText(qs(q.text));
@@ -104,6 +122,7 @@ int TQtAsker::message(const plat::MessageQuestion& q) {
 
 int TQtAsker::confirmReplace(const plat::ReplaceQuestion& q, std::string* newPath) {
   // The program's one replace dialog; while there is none, one for this question.
+  const ArrowWhileAsking arrow;
   if (ReplaceForm) return ReplaceForm->Ask(q, newPath);
   TReplaceForm form(dialogParent());
   return form.Ask(q, newPath);

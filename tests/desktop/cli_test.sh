@@ -30,4 +30,23 @@ for c in "${cases[@]}"; do
     fail=1
   fi
 done
+
+# An unload from the command line, offscreen: every local file replaced (the old
+# one kept in the trash), the entries removed, no question, status 0.
+brc=$(dirname "$carryvale")/brc
+export XDG_DATA_HOME=$scratch/data XDG_RUNTIME_DIR=$scratch/runtime CARRYVALE_COMPUTER_ID=C0FFEE03
+mkdir -p "$scratch/docs" "$XDG_DATA_HOME" && mkdir -m 700 -p "$XDG_RUNTIME_DIR"
+"$brc" new "$scratch/bag.brc" --folder "$scratch/docs" --days 7 >/dev/null 2>&1
+touch -d '-1 hour' "$scratch/bag.brc"
+echo entry >"$scratch/docs/a.txt"
+"$brc" load "$scratch/bag.brc" >/dev/null 2>&1
+echo local >"$scratch/docs/a.txt"
+QT_QPA_PLATFORM=offscreen timeout 60 "$carryvale" "$scratch/bag.brc" -u >/dev/null 2>&1
+got=$?
+entries=$("$brc" list "$scratch/bag.brc" 2>/dev/null)
+if [[ $got != 0 || $(cat "$scratch/docs/a.txt") != entry || -n $entries ||
+      $(cat "$XDG_DATA_HOME/Trash/files/a.txt" 2>/dev/null) != local ]]; then
+  echo "FAIL: carryvale BAG -u: status $got, a.txt '$(cat "$scratch/docs/a.txt")', entries '$entries'"
+  fail=1
+fi
 exit $fail

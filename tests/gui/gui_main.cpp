@@ -14,10 +14,13 @@
 namespace {
 
 // The offscreen platform reports, for every window it shows, that it cannot
-// pass size hints on; that line says nothing about the program.
+// pass size hints on (and for every raise that it cannot raise); those lines
+// say nothing about the program.
 QtMessageHandler previousHandler = nullptr;
 void quietHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-  if (message.contains(QLatin1String("propagateSizeHints"))) return;
+  if (message.contains(QLatin1String("propagateSizeHints")) ||
+      message.contains(QLatin1String("does not support raise()")))
+    return;
   if (previousHandler) previousHandler(type, context, message);
 }
 

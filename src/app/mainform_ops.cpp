@@ -1,0 +1,346 @@
+// The main window's briefcase operations: load, unload, delete from the
+// briefcase, delete local files, clear, and the command line that runs a
+// load or an unload on its own. The workflows themselves are app/operations
+// (shared with `brc`); this file adds what belongs to the window: the
+// hourglass, the progress window, the message boxes and the lists.
+
+#include <QApplication>
+#include <QCursor>
+
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/listmodel.h"
+#include "app/mainform.h"
+#include "app/operations.h"
+#include "archive/compress.h"
+#include "archive/errors.h"
+#include "archive/update/update.h"
+#include "briefcase/briefcasedoc.h"
+#include "dialogs/anim.h"
+#include "dialogs/animate.h"
+#include "docframe/docmanager.h"
+#include "docframe/document.h"
+#include "platform/ask.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/strtable.h"
+
+namespace {
+
+enum : int {
+  kStrClearQuestion = 694,  // "Do you really want to clear the briefcase %s ?"
+  kStrClearCaption = 695,
+  kStrDeleteQuestion = 698,  // "This will delete the selected files in the briefcase..."
+  kStrDeleteCaption = 699,
+};
+
+// The hourglass for the whole of a command.
+class WaitCursor {
+ public:
+  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+// The progress window with one clip, shown until hidden or the end of the scope.
+class Progress {
+ public:
+  Progress() = default;
+  explicit Progress(int clip) { show(clip); }
+  ~Progress() { hide(); }
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+
+  void show(int clip) {
+    if (!AnimatedForm) return;
+    AnimatedForm->Animate1->setClip(clip);
+    AnimatedForm->Animate1->setActive(true);
+    AnimatedForm->show();
+    shown_ = true;
+  }
+  void hide() {
+    if (!shown_ || !AnimatedForm) return;
+    shown_ = false;
+    AnimatedForm->hide();
+    AnimatedForm->Animate1->setActive(false);
+    // A Cancel pressed near the end must not stop the listings that follow
+    // (they poll the hidden window too).
+    AnimatedForm->Cancelled = false;
+  }
+
+ private:
+  bool shown_ = false;
+};
+
+// A notice of the workflows as a message box (Help opens its topic).
+void report(const app::Notice& n) {
+  if (!n.shown()) return;
+  plat::MessageQuestion q;
+  q.text = n.message();
+  q.caption = n.captionId ? plat::loadStr(n.captionId) : std::string();
+  q.buttons = plat::btnOk | (n.helpContext ? plat::btnHelp : 0u);
+  q.icon = n.icon;
+  q.helpContext = n.helpContext;
+  plat::asker().message(q);
+}
+
+// For a run from the command line: every message also goes to standard
+// error, so that a script sees why the run failed.
+class EchoingAsker : public plat::Asker {
+ public:
+  EchoingAsker() : inner_(plat::asker()), use_(this) {}
+
+  int message(const plat::MessageQuestion& q) override {
+    std::cerr << "carryvale: " << q.text << std::endl;
+    return inner_.message(q);
+  }
+  int confirmReplace(const plat::ReplaceQuestion& q, std::string* newPath) override {
+    return inner_.confirmReplace(q, newPath);
+  }
+  std::optional<std::string> browseFolder(const std::string& caption,
+                                          const std::string& start) override {
+    return inner_.browseFolder(caption, start);
+  }
+  std::optional<std::string> saveFile(const std::string& caption, const std::string& start,
+                                      const std::string& filter, const std::string& ext) override {
+    return inner_.saveFile(caption, start, filter, ext);
+  }
+  std::optional<std::string> openFile(const std::string& caption, const std::string& start,
+                                      const std::string& filter, const std::string& ext) override {
+    return inner_.openFile(caption, start, filter, ext);
+  }
+
+ private:
+  plat::Asker& inner_;
+  plat::ScopedAsker use_;
+};
+
+}  // namespace
+
+// ---- load ----
+
+void TMainForm::BriefcaseLoad() {
+  if (!briefcase_ || OperationRunning()) return;
+  lastResult_ = archive::kOk;
+  const std::vector<int> rows = SelectionSnapshot(List::Local);
+  if (rows.empty()) return;
+  if (!CheckFolders()) {
+    lastResult_ = archive::kBadParameters;
+    return;
+  }
+  app::LoadResult result;
+  {
+    TOperation operation(*this);
+    WaitCursor wait;
+    Progress progress(TAnimate::clipLoad);
+    app::LoadRequest request;
+    request.files.reserve(rows.size());
+    for (int r : rows) request.files.push_back(LocalPathOf(r));
+    // The rows were scanned in the briefcase's folder; their entry names are
+    // relative to it even when another folder has been typed meanwhile.
+    request.baseFolder = briefcase_->LocalFolder();
+    request.storeConfiguration = [this] { StoreConfiguration(); };
+    result = app::Load(*engine_, request);
+    report(app::noticeFor(result.outcome, engine_->archivePath));
+  }
+  LocalModel->clear();
+  RefreshLists();
+  if (result.code == archive::kOk && Document1) Document1->SetDirty(false);
+  UpdateCommands();
+  raise();
+  activateWindow();
+  // A selection of files of 4 GB or more only, which never reached the
+  // engine, counts as a failure (22); an empty one does not.
+  lastResult_ = result.ran || !result.tooLarge.empty() ? result.code : archive::kOk;
+}
+
+// ---- unload ----
+
+void TMainForm::BriefcaseUnload() {
+  if (!briefcase_ || OperationRunning()) return;
+  lastResult_ = archive::kOk;
+  const std::vector<int> rows = SelectionSnapshot(List::Briefcase);
+  if (rows.empty()) return;
+  if (!CheckFolders()) {
+    lastResult_ = archive::kBadParameters;
+    return;
+  }
+  const bool commandLine = commandLineMode_ == clmUnload;
+  app::UnloadResult result;
+  {
+    TOperation operation(*this);
+    WaitCursor wait;
+    Progress progress;
+    app::UnloadRequest request;
+    request.entries.reserve(rows.size());
+    for (int r : rows) request.entries.push_back(EntryNameOf(r));
+    request.localFolder = briefcase_->LocalFolder();
+    // From the command line every existing file is replaced and the entries
+    // leave the briefcase, without a question.
+    request.replace = commandLine ? app::ReplaceMode::YesToAll : app::ReplaceMode::Ask;
+    request.after = commandLine ? app::AfterUnload::Remove : app::AfterUnload::Ask;
+    request.space = app::SpaceCheck::Ask;
+    request.trash = KeepReplacedInTrash();
+    request.storeConfiguration = [this] { StoreConfiguration(); };
+    app::UnloadHooks hooks;
+    hooks.runStarting = [&] { progress.show(TAnimate::clipUnload); };
+    hooks.runFinished = [&] { progress.hide(); };
+    hooks.removalStarting = [&] { progress.show(TAnimate::clipDelete); };
+    hooks.removalFinished = [&] { progress.hide(); };
+    hooks.note = [this](const std::string& line) {
+      if (commandLineMode_ != clmNone) std::cerr << "carryvale: " << line << std::endl;
+      ShowStatus(QString::fromStdString(line));
+    };
+    result = app::Unload(*engine_, request, hooks);
+    progress.hide();
+    report(app::noticeFor(result.outcome, engine_->archivePath));
+    if (result.removalCode != archive::kOk)
+      plat::messageBox(plat::loadStr(app::text::kRemoveFailed), std::string(), plat::btnOk,
+                       plat::Icon::Warning);
+    else if (result.removed && Document1)
+      Document1->SetDirty(false);
+  }
+  lastResult_ = result.exitCode();
+  if (!commandLine) {
+    LocalModel->clear();
+    RefreshLists();
+    UpdateCommands();
+  }
+  raise();
+  activateWindow();
+}
+
+// ---- delete and clear ----
+
+int TMainForm::RemoveFromBriefcase(const std::vector<std::string>& names) {
+  if (!briefcase_) return archive::kNothingToDo;
+  TOperation operation(*this);
+  Progress progress(TAnimate::clipDelete);
+  const int rc = app::RemoveEntries(*engine_, names, [this] { StoreConfiguration(); });
+  if (rc == archive::kOk) {
+    if (Document1) Document1->SetDirty(false);
+  } else {
+    plat::messageBox(plat::loadStr(app::text::kRemoveFailed), std::string(), plat::btnOk,
+                     plat::Icon::Warning);
+  }
+  return rc;
+}
+
+void TMainForm::DeleteBriefcaseButtonClick() {
+  if (!briefcase_ || OperationRunning()) return;
+  lastResult_ = archive::kOk;
+  const std::vector<int> rows = SelectionSnapshot(List::Briefcase);
+  if (rows.empty()) return;
+  if (plat::messageBox(plat::loadStr(kStrDeleteQuestion), plat::loadStr(kStrDeleteCaption),
+                       plat::btnYesNo, plat::Icon::Question) != plat::mrYes)
+    return;
+  std::vector<std::string> names;
+  names.reserve(rows.size());
+  for (auto it = rows.rbegin(); it != rows.rend(); ++it) names.push_back(EntryNameOf(*it));
+  {
+    TOperation operation(*this);
+    WaitCursor wait;
+    lastResult_ = RemoveFromBriefcase(names);
+  }
+  RefreshLists();
+  UpdateCommands();
+}
+
+void TMainForm::DeleteLocalButtonClick() {
+  if (!briefcase_ || OperationRunning()) return;
+  const std::vector<int> rows = SelectionSnapshot(List::Local);
+  if (rows.empty()) return;
+  std::vector<std::string> paths;
+  paths.reserve(rows.size());
+  for (auto it = rows.rbegin(); it != rows.rend(); ++it) paths.push_back(LocalPathOf(*it));
+  app::TrashReport moved;
+  {
+    TOperation operation(*this);
+    moved = app::DeleteLocalFiles(paths);
+  }
+  // The folder monitor would report it too, a moment later.
+  if (!moved.moved.empty()) {
+    RefreshLocalList();
+    UpdateCommands();
+  }
+}
+
+void TMainForm::ClearButtonClick() {
+  if (!briefcase_ || OperationRunning()) return;
+  WaitCursor wait;
+  const std::string path = engine_->archivePath;
+  if (plat::messageBox(plat::loadStrFmt(kStrClearQuestion, path.c_str()),
+                       plat::loadStr(kStrClearCaption), plat::btnYesNo,
+                       plat::Icon::Question) != plat::mrYes)
+    return;
+  int rc;
+  {
+    TOperation operation(*this);
+    // The configuration as it stands goes into the empty briefcase, which
+    // replaces the old one in one step.
+    StoreConfiguration();
+    rc = archive::ClearBriefcase(*engine_);
+  }
+  lastResult_ = rc;
+  if (rc != archive::kOk) {
+    std::string text = "The briefcase could not be cleared.";
+    const std::string why = archive::errorText(rc);
+    if (!why.empty()) text += "\n" + why;
+    plat::messageBox(text, std::string(), plat::btnOk, plat::Icon::Warning);
+  }
+  LocalModel->clear();
+  BriefcaseModel->clear();
+  RefreshLists();
+  UpdateCommands();
+}
+
+// ---- help topics ----
+
+void TMainForm::HelpContext(int context) {
+  const std::string topic = plat::helpTopicPath(context);
+  std::string page = "index.html";
+  std::string anchor = "ctx-" + std::to_string(context);
+  if (!topic.empty()) {
+    const size_t hash = topic.find('#');
+    page = plat::fileNamePart(topic.substr(0, hash));
+    anchor = hash == std::string::npos ? std::string() : topic.substr(hash + 1);
+  }
+  openHelp(QString::fromStdString(page), QString::fromStdString(anchor), {});
+}
+
+// ---- the command line ----
+
+void TMainForm::RunCommandLine() {
+  // The first argument, whatever it is, is the briefcase.
+  const std::string path = arguments_.first().toStdString();
+  if (commandLineMode_ == clmNone) {
+    DocManager1->Open(path);
+    return;
+  }
+  EchoingAsker echo;
+  DocManager1->Open(path);
+  if (!briefcase_) {
+    exitStatus_ = plat::fileExists(path) ? archive::kStructureInvalid : archive::kNotFound;
+    std::cerr << "carryvale: the briefcase " << path << " could not be opened." << std::endl;
+  } else {
+    // A folder chosen on this first visit is saved by the run; when the run
+    // fails, closing offers to save it.
+    if (briefcase_->FolderChosenOnOpen() && Document1) Document1->SetDirty(true);
+    if (commandLineMode_ == clmLoad)
+      BriefcaseLoad();
+    else
+      BriefcaseUnload();
+    exitStatus_ = lastResult_;
+    if (exitStatus_ != archive::kOk) {
+      std::string why = archive::errorText(exitStatus_);
+      std::cerr << "carryvale: the " << (commandLineMode_ == clmLoad ? "load" : "unload")
+                << " ended with code " << exitStatus_ << (why.empty() ? "" : " (" + why + ")")
+                << "." << std::endl;
+    }
+  }
+  close();
+}
