@@ -379,7 +379,11 @@ class ModalScript {
   }
   size_t done() const { return next_; }
   // Presses a button once the current event has been served.
-  static void press(QAbstractButton* b) { QTimer::singleShot(0, b, [b] { b->click(); }); }
+  static void press(QAbstractButton* b) {
+    QTimer::singleShot(0, b, [b] {
+      if (b->isVisible()) b->click();
+    });
+  }
 
  private:
   std::vector<Step> steps_;
@@ -423,7 +427,10 @@ TEST(MainWindowOps, ReplaceAndRenameWindowsInAnUnload) {
         return true;
       },
       [&](QWidget* w) {  // b.txt
-        if (w != ReplaceForm || ReplaceForm->RenameForm->isVisible()) return false;
+        // The question for b.txt, not the one for a.txt still closing.
+        if (w != ReplaceForm || ReplaceForm->RenameForm->isVisible() ||
+            !ReplaceForm->ReplaceLabel->text().contains(QStringLiteral("'b.txt'")))
+          return false;
         ModalScript::press(ReplaceForm->YestoAllButton);
         return true;
       },
