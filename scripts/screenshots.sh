@@ -26,7 +26,8 @@ printf 'Shopping: bread, milk\n' > "$docs/notes.txt"
 printf 'Minutes of the meeting\n' > "$docs/Reports/minutes.txt"
 "$build/brc" new "$scratch/Work.brc" --folder "$docs" --days 7 >/dev/null
 "$build/brc" load "$scratch/Work.brc" >/dev/null
-touch -d '+1 minute' "$docs/notes.txt"
 printf 'Budget 2027\n' > "$docs/Reports/budget.txt"
+# Changed after the load (a minute on, so that the same second does not hide them).
+touch -d '+1 minute' "$docs/notes.txt" "$docs/Reports/budget.txt"
 
 "$build/carryvale_screenshots" docs/manual/images "$scratch/Work.brc"
