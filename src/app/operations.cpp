@@ -456,8 +456,11 @@ TrashReport DeleteLocalFiles(const std::vector<std::string>& paths) {
   if (!report.moved.empty()) plat::syncFileSystemOf(plat::parentFolder(report.moved.front()));
   if (!report.failed.empty()) {
     std::string text = "These files could not be moved to the trash:";
-    for (const auto& [path, why] : report.failed)
-      text += "\n" + archive::printableName(path) + " (" + why + ")";
+    for (const auto& [path, why] : report.failed) {
+      text += '\n';
+      text += archive::printableName(path);
+      text += " (" + why + ")";
+    }
     plat::messageBox(text, plat::loadStr(text::kRemoveCaption), plat::btnOk, plat::Icon::Warning);
   }
   return report;

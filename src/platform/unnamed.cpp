@@ -172,8 +172,8 @@ bool linkUnnamedUnique(File& file, const std::string& folder, const std::string&
 bool writeFileAtomically(const std::string& target, const std::string& bytes, uint32_t mode,
                          const std::string& tempPrefix) {
   FileSystem& fs = fileSystem();
-  std::string folder = parentFolder(target);
-  if (folder.empty()) folder = ".";
+  const std::string parent = parentFolder(target);
+  const std::string folder = parent.empty() ? std::string(1, '.') : parent;
   std::string temp;
   std::unique_ptr<File> f = createUnnamed(folder);
   const bool unnamed = f != nullptr;

@@ -217,7 +217,7 @@ TEST(MainWindowOps, LoadsThatChangeNothing) {
 TEST(MainWindowOps, SecondLoadRefusedWhileOneRuns) {
   Bag b;
   b.make();
-  for (int i = 0; i < 20; ++i) b.file("f" + std::to_string(i) + ".txt", std::string(40000, 'x'), 60);
+  for (int i = 0; i < 20; ++i) b.file(std::to_string(i) + "f.txt", std::string(40000, 'x'), 60);
   Form form;
   form.show();
   ASSERT_TRUE(form.open(b.brcPath));
