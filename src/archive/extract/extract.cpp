@@ -13,6 +13,7 @@
 #include "archive/extract/localfile.h"
 #include "archive/extract/names.h"
 #include "archive/extract/restore.h"
+#include "archive/extract/writejobs.h"
 #include "archive/namecode.h"
 #include "archive/update/readbuffer.h"
 #include "platform/errors.h"
@@ -24,7 +25,6 @@ namespace archive {
 namespace {
 
 constexpr size_t kWorkBufferSize = 65537;
-constexpr size_t kOutputChunk = 32768;
 
 // Thrown when the briefcase cannot be read (other than its end): the run ends.
 struct ReadFailure {};
@@ -123,9 +123,6 @@ enum class Policy { Never, Ask, Always };
 class Run {
  public:
   explicit Run(TCompress& c) : c_(c), s_(c.extract) {}
-  ~Run() {
-    if (inflateReady_) inflateEnd(&zs_);
-  }
 
   int go() {
     int result = 0;
@@ -141,10 +138,6 @@ class Run {
     writer_.rollback();
     removeEntryFolders(c_);
     file_.close();
-    if (inflateReady_) {
-      inflateEnd(&zs_);
-      inflateReady_ = false;
-    }
     s_.targetPrefix.clear();
     s_.checkedFolders.clear();
     s_.claimedPaths.clear();
@@ -793,46 +786,35 @@ class Run {
     return result;
   }
 
-  // Writes a chunk of the entry's data (none in a test run); false after a
-  // write failure, which ends the entry and the pass.
-  bool emit(plat::File* out, const uint8_t* data, size_t n, const std::string& shown) {
-    if (n == 0) return true;
-    if (out) {
-      size_t put = 0;
-      if (!out->write(data, n, &put) || put != n) {
-        msg(plat::loadStrFmt(8029, shown.c_str()));
-        s_.diskFullLevel = 2;
-        return false;
-      }
-    }
-    s_.runningCrc = static_cast<uint32_t>(crc32(s_.runningCrc, data, static_cast<uInt>(n)));
-    s_.bytesWritten += static_cast<uint32_t>(n);
-    return true;
-  }
+  // The briefcase as a decoder's input.
+  class InputSource : public DataSource {
+   public:
+    explicit InputSource(ArchiveInput& in) : in_(in) {}
+    size_t peek(size_t max, const uint8_t** data) override { return in_.peek(max, data); }
+    void consume(size_t n) override { in_.consume(n); }
+
+   private:
+    ArchiveInput& in_;
+  };
+  // The run's own callbacks as a decoder's sink.
+  class LiveSink : public DecodeSink {
+   public:
+    explicit LiveSink(Run& run) : run_(run) {}
+    void message(const std::string& text) override { run_.msg(text); }
+    void progress(int percent) override { run_.fileProgress(percent); }
+
+   private:
+    Run& run_;
+  };
 
   // Extracts the entry's data into `out` (nothing written when null) and
   // checks it. Returns the entry's result.
   int extract(TExtractEntry& e, plat::File* out, const std::string& shown) {
     s_.runningCrc = static_cast<uint32_t>(crc32(0, nullptr, 0));
     s_.bytesWritten = 0;
-    int result = 0;
-    const uint32_t declared = s_.entrySize;
     switch (e.local.method) {
-      case 8:
-        result = inflateData(out, shown);
-        break;
       case 0:
-        while (s_.remainingInput > 0 && s_.diskFullLevel == 0) {
-          const uint8_t* p;
-          size_t got = input_->peek(std::min<size_t>(s_.remainingInput, kOutputChunk), &p);
-          if (got == 0) break;  // the end of the file ends the input
-          // Never more than the entry declares.
-          size_t n = std::min<size_t>(got, declared - s_.bytesWritten);
-          if (!emit(out, p, n, shown)) break;
-          input_->consume(got);
-          s_.remainingInput -= static_cast<uint32_t>(got);
-          if (n < got) break;
-        }
+      case 8:
         break;
       case 6:
         throw TXCompress(kExplodeUnsupported, "IMPLODE method not supported here.");
@@ -840,82 +822,34 @@ class Run {
         msg(plat::strFormat("%s:  unknown compression method\n", shown.c_str()));
         return kWarning;
     }
-    if (s_.diskFullLevel > 1) return kDiskFull;
-    if (result <= 1 && s_.runningCrc != crc_) {
-      msg(plat::strFormat("%-22s ", shown.c_str()));
-      msg(plat::strFormat(" bad CRC %08lx  (should be %08lx)\n",
-                          static_cast<unsigned long>(s_.runningCrc),
-                          static_cast<unsigned long>(crc_)));
-      result = kCompressedError;
-    } else if (result <= 1 && s_.bytesWritten != declared) {
-      msg(plat::strFormat("%-22s ", shown.c_str()));
-      msg(plat::strFormat(" bad size %lu  (should be %lu)\n",
-                          static_cast<unsigned long>(s_.bytesWritten),
-                          static_cast<unsigned long>(declared)));
-      result = kCompressedError;
-    }
+    InputSource source(*input_);
+    LiveSink sink(*this);
+    const int result = decoder_.run(params(e, shown), source, out, sink);
+    s_.runningCrc = decoder_.crc();
+    s_.bytesWritten = decoder_.written();
+    s_.remainingInput = decoder_.remaining();
+    if (decoder_.writeFailed()) s_.diskFullLevel = 2;
     return result;
   }
 
-  int inflateFailure(const std::string& shown, bool memory) {
-    msg(plat::strFormat("  error:  %s%s %s\n",
-                        memory ? "not enough memory to " : "invalid compressed data to ",
-                        "inflate", shown.c_str()));
-    return memory ? 6 : kCompressedError;
-  }
-
-  int inflateData(plat::File* out, const std::string& shown) {
-    if (!inflateReady_) {
-      std::memset(&zs_, 0, sizeof zs_);
-      if (inflateInit2(&zs_, -MAX_WBITS) != Z_OK) return inflateFailure(shown, true);
-      inflateReady_ = true;
-    } else if (inflateReset(&zs_) != Z_OK) {
-      return inflateFailure(shown, false);
-    }
-    if (!outBuf_) outBuf_.reset(new uint8_t[kOutputChunk]);
-    const uint32_t declared = s_.entrySize;
-    // Output is written in whole chunks of 32,768 bytes (the last one shorter).
-    zs_.next_out = outBuf_.get();
-    zs_.avail_out = static_cast<uInt>(kOutputChunk);
-    for (;;) {
-      const uint8_t* p = nullptr;
-      size_t got = 0;
-      if (s_.remainingInput > 0) got = input_->peek(s_.remainingInput, &p);
-      zs_.next_in = const_cast<Bytef*>(p);
-      zs_.avail_in = static_cast<uInt>(got);
-      const uInt roomBefore = zs_.avail_out;
-      const int ret = inflate(&zs_, Z_NO_FLUSH);
-      const size_t used = got - zs_.avail_in;
-      input_->consume(used);
-      s_.remainingInput -= static_cast<uint32_t>(used);
-      const size_t produced = roomBefore - zs_.avail_out;
-      const size_t pending = kOutputChunk - zs_.avail_out;
-      // Never more than the entry declares.
-      if (pending > declared - s_.bytesWritten) return inflateFailure(shown, false);
-      if (zs_.avail_out == 0 || ret == Z_STREAM_END) {
-        if (!emit(out, outBuf_.get(), pending, shown)) return kDiskFull;
-        if (declared) fileProgress(static_cast<int>(uint64_t(s_.bytesWritten) * 100 / declared));
-        zs_.next_out = outBuf_.get();
-        zs_.avail_out = static_cast<uInt>(kOutputChunk);
-      }
-      if (ret == Z_STREAM_END) return 0;
-      if (ret == Z_MEM_ERROR) return inflateFailure(shown, true);
-      if (ret != Z_OK && ret != Z_BUF_ERROR) return inflateFailure(shown, false);
-      // No progress possible: the input has ended before the stream did.
-      if (produced == 0 && used == 0) return inflateFailure(shown, false);
-    }
+  EntryDecoder::Params params(const TExtractEntry& e, const std::string& shown) const {
+    EntryDecoder::Params p;
+    p.method = e.local.method;
+    p.compressed = s_.remainingInput;
+    p.declared = s_.entrySize;
+    p.crc = crc_;
+    p.shown = shown;
+    return p;
   }
 
   TCompress& c_;
   TExtractState& s_;
   JNormFile file_;
   std::unique_ptr<uint8_t[]> work_;
-  std::unique_ptr<uint8_t[]> outBuf_;
   std::unique_ptr<ArchiveInput> input_;
   LocalFileWriter writer_;
   std::unique_ptr<NameSelector> selector_;
-  z_stream zs_{};
-  bool inflateReady_ = false;
+  EntryDecoder decoder_;
   uint32_t crc_ = 0;
   int entryNumber_ = 0;
   uint32_t defaultMode_ = 0666;
