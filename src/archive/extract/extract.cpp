@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <deque>
+#include <exception>
 #include <memory>
 #include <new>
 
@@ -15,6 +17,7 @@
 #include "archive/extract/restore.h"
 #include "archive/extract/writejobs.h"
 #include "archive/namecode.h"
+#include "archive/update/pdeflate.h"
 #include "archive/update/readbuffer.h"
 #include "platform/errors.h"
 #include "platform/findfile.h"
@@ -432,18 +435,29 @@ class Run {
     entryNumber_ = 0;
     existingPolicy_ = newerPolicy_ = Policy::Ask;
     aside_ = 0;
-    for (TExtractEntry& e : s_.entries) {
-      if (c_.cancelled) break;
-      if (c_.callbacks.cancelCheck) c_.callbacks.cancelCheck(c_.cancelled);
-      if (!e.selected) continue;
-      running += e.central.uncompressedSize;
-      if (total) totalProgress(static_cast<int>(running * 100 / total));
-      ++entryNumber_;
+    const unsigned threads = s_.threads ? s_.threads : DefaultThreads();
+    // Several threads only over a file system known to take them.
+    if (!test && threads > 1 && plat::fileSystem().threadSafe())
+      pool_ = std::make_unique<WritePool>(threads, kBudget);
+    if (pool_ && pool_->threads() == 0) pool_.reset();  // no thread could be started
+    if (pool_) {
       bool stopPass = false;
-      int r = handleEntry(e, test, &stopPass);
-      result = raise(result, r);
-      if (test && s_.callbacks.entryTested) s_.callbacks.entryTested(e, r);
+      result = threadedLoop(total, &stopPass);
       if (stopPass) return result;
+    } else {
+      for (TExtractEntry& e : s_.entries) {
+        if (c_.cancelled) break;
+        if (c_.callbacks.cancelCheck) c_.callbacks.cancelCheck(c_.cancelled);
+        if (!e.selected) continue;
+        running += e.central.uncompressedSize;
+        if (total) totalProgress(static_cast<int>(running * 100 / total));
+        ++entryNumber_;
+        bool stopPass = false;
+        int r = handleEntry(e, test, &stopPass);
+        result = raise(result, r);
+        if (test && s_.callbacks.entryTested) s_.callbacks.entryTested(e, r);
+        if (stopPass) return result;
+      }
     }
 
     for (char u : used)
@@ -625,6 +639,12 @@ class Run {
       msg(plat::loadStrFmt(8033, printableName(localName).c_str()));
       if (!s_.renamed && e.host == 0 && localName.find('/') == std::string::npos)
         std::replace(s_.targetPath.begin(), s_.targetPath.end(), '\\', '/');
+      if (ahead()) {
+        // A file an earlier entry is still writing decides what this one
+        // finds: that entry is finished first.
+        const MappedPath mp = mapPath(s_.targetPrefix, s_.targetPath, s_.renamed);
+        if (writingAnyOf(mp)) goLive();
+      }
       int m = mapName(c_, e, s_.renamed);
       if (m == kMapFolderCreated || m == kMapSkip) {
         e.outcome = UnloadOutcome::Unloaded;
@@ -677,7 +697,9 @@ class Run {
         if (existingPolicy_ == Policy::Always && newerPolicy_ == Policy::Always) break;
       }
 
-      // Ask. Without a handler every such file is declined.
+      // Ask. Without a handler every such file is declined. The question
+      // comes after everything the entries before this one have to say.
+      if (ahead()) goLive();
       if (s_.callbacks.replaceQuery)
         s_.callbacks.replaceQuery(s_.targetPath, s_.existingTime, s_.entryTime, s_.existingSize,
                                   s_.entrySize, s_.answer);
@@ -715,6 +737,7 @@ class Run {
 
     s_.diskFullLevel = 0;
     int r = writeEntry(e, shown, found.name.empty() ? nullptr : &found.info);
+    if (r == kWriting) return result;  // finished in archive order by finishFront
     result = raise(result, r);
     if (s_.diskFullLevel > 1) {
       *stopPass = true;
@@ -748,6 +771,11 @@ class Run {
       return kReadOnly;
     }
     const uint32_t mode = replacing ? (existing->mode & 0777) : defaultMode_;
+    if (ahead()) {
+      if (e.local.method == 0 || e.local.method == 8)
+        return startWrite(e, shown, exists, replacing, mode);
+      goLive();  // any other method is handled here, in turn
+    }
 
     if (!writer_.begin(target, &s_.sweptFolders)) {
       const int err = plat::lastError();
@@ -842,6 +870,432 @@ class Run {
     return p;
   }
 
+  // ---- the unload on several threads ----
+  //
+  // The calling thread prepares the entries in archive order as on one
+  // thread (local header, checks, name, folders, the file found, the
+  // policies), reads each entry's compressed bytes and hands them to a
+  // worker, which decodes them into a new unnamed file beside the target.
+  // What the calling thread would have told the caller meanwhile is kept in
+  // the entry's slot; finishFront replays it, entry after entry, then
+  // replays what the worker said and puts the file in place. So every
+  // callback comes on this thread, in the order and with the content of a
+  // one-thread run. Whatever needs an answer now (a replace question), or
+  // depends on an entry still being written (the same path, a folder where
+  // that file goes), or takes another path (other methods) first finishes
+  // the entries before it and then goes on "live", as on one thread. A
+  // cancel, a full disk or an error seen while replaying abandons every
+  // later entry: its file is dropped before it had a name, the folders made
+  // for it go again, and it counts as not handled.
+
+  static constexpr int kWriting = -1;             // writeEntry: finished later
+  static constexpr size_t kChunk = 256 * 1024;    // compressed bytes per hand-over
+  static constexpr size_t kBudget = 8u << 20;     // compressed bytes in flight
+  static constexpr size_t kMaxSlots = 64;         // entries prepared ahead
+
+  enum class Event : uint8_t { Message, TotalProgress, FileProgress, CancelCheck };
+  struct Recorded {
+    Event kind;
+    int value;
+    std::string text;
+  };
+  struct Abandoned {};  // unwinds the preparation of an entry that will not be handled
+
+  struct Slot {
+    TExtractEntry* e = nullptr;
+    std::vector<Recorded> events;  // what its preparation said
+    size_t emitted = 0;
+    bool live = false;  // handled as on one thread (everything before it was finished)
+    int result = 0;
+    bool stop = false;     // a live entry ended the pass
+    bool notAll = false;   // not unloaded (no file of its own to write)
+    bool keeps = false;    // a folder entry: its folders stay
+    WriteJobPtr job;
+    size_t jobEvents = 0;  // the worker's events replayed so far
+    std::string target, shown;
+    bool exists = false, replacing = false;
+    std::vector<std::string> folders;  // made for it, outermost first
+    std::exception_ptr error;          // its preparation failed: the run ends there
+  };
+
+  bool ahead() const { return pool_ && cur_ && !cur_->live; }
+
+  void record() {
+    c_.callbacks.message = [this](const std::string& t) {
+      cur_->events.push_back({Event::Message, 0, t});
+    };
+    c_.callbacks.totalProgress = [this](int p) { cur_->events.push_back({Event::TotalProgress, p, {}}); };
+    c_.callbacks.fileProgress = [this](int p) { cur_->events.push_back({Event::FileProgress, p, {}}); };
+    c_.callbacks.cancelCheck = nullptr;
+  }
+  void live() { c_.callbacks = real_; }
+
+  int threadedLoop(uint64_t total, bool* stopPass) {
+    real_ = c_.callbacks;
+    passResult_ = 0;
+    stopped_ = stopPass_ = false;
+    uint64_t running = 0;
+    try {
+      for (TExtractEntry& e : s_.entries) {
+        if (stopped_ || (slots_.empty() && c_.cancelled)) break;
+        slots_.emplace_back();
+        cur_ = &slots_.back();
+        cur_->e = &e;
+        cur_->events.push_back({Event::CancelCheck, 0, {}});
+        bool failed = false;
+        if (e.selected) {
+          record();
+          running += e.central.uncompressedSize;
+          if (total) totalProgress(static_cast<int>(running * 100 / total));
+          ++entryNumber_;
+          try {
+            prepare(e);
+          } catch (const Abandoned&) {
+            live();
+            cur_ = nullptr;
+            break;
+          } catch (...) {
+            cur_->error = std::current_exception();
+            cur_->folders.insert(cur_->folders.end(), s_.entryFolders.begin(),
+                                 s_.entryFolders.end());
+            s_.entryFolders.clear();
+            if (cur_->job) pool_->abandon(*cur_->job);
+            failed = true;
+          }
+          live();
+        }
+        cur_ = nullptr;
+        if (failed) break;
+        while (!slots_.empty() && !stopped_ && ready(slots_.front())) finishFront();
+        while (slots_.size() >= kMaxSlots && !stopped_) finishFront();
+      }
+      while (!slots_.empty() && !stopped_) finishFront();
+    } catch (...) {
+      cur_ = nullptr;
+      live();
+      abandonAll();
+      pool_.reset();
+      throw;
+    }
+    abandonAll();
+    pool_.reset();  // joins the workers
+    *stopPass = stopPass_;
+    return passResult_;
+  }
+
+  bool ready(Slot& sl) { return !sl.job || pool_->done(*sl.job); }
+
+  void prepare(TExtractEntry& e) {
+    s_.entryFolders.clear();
+    e.outcome = UnloadOutcome::Failed;
+    bool stop = false;
+    const int result = handleEntryData(e, false, &stop);
+    Slot& sl = *cur_;
+    sl.result = result;
+    if (sl.live) {
+      // As handleEntry on one thread.
+      sl.stop = stop;
+      if (e.outcome == UnloadOutcome::Unloaded) {
+        s_.entryFolders.clear();
+      } else {
+        s_.notAllUnloaded = true;
+        removeEntryFolders(c_);
+      }
+      return;
+    }
+    sl.folders = std::move(s_.entryFolders);
+    s_.entryFolders.clear();
+    if (sl.job) return;
+    if (e.outcome == UnloadOutcome::Unloaded) {
+      // A folder entry: its folders stay, unless it is abandoned.
+      sl.keeps = true;
+      sl.target = mapPath(s_.targetPrefix, s_.targetPath, s_.renamed).path;
+    } else {
+      sl.notAll = true;
+      removeFolders(sl.folders);
+    }
+  }
+
+  // Whether an entry still being written has its file at the mapped path or
+  // at one of the folders on its way.
+  bool writingAnyOf(const MappedPath& mp) const {
+    for (const Slot& sl : slots_) {
+      if (!sl.job || &sl == cur_) continue;
+      if (sl.target == mp.path) return true;
+      for (const std::string& f : mp.folders)
+        if (sl.target == f) return true;
+    }
+    return false;
+  }
+
+  // Finishes the entries before the current one; from then on the current
+  // one is handled as on one thread.
+  void goLive() {
+    while (&slots_.front() != cur_) drainFront();
+    live();
+    if (!replayEvents(*cur_)) {
+      stopped_ = true;
+      abandonAll();
+      throw Abandoned();
+    }
+    cur_->live = true;
+  }
+
+  // Finishes the first entry while the current one is being prepared.
+  void drainFront() {
+    live();
+    finishFront();
+    if (stopped_) throw Abandoned();
+    if (!cur_->live) record();
+  }
+
+  int startWrite(TExtractEntry& e, const std::string& shown, bool exists, bool replacing,
+                 uint32_t mode) {
+    Slot& sl = *cur_;
+    LocalFileWriter::sweep(s_.targetPath, &s_.sweptFolders);
+    auto job = std::make_shared<WriteJob>();
+    job->entry = e;
+    job->target = s_.targetPath;
+    job->params = params(e, shown);
+    job->mode = mode;
+    job->durable = replacing;
+    sl.job = job;
+    sl.target = s_.targetPath;
+    sl.shown = shown;
+    sl.exists = exists;
+    sl.replacing = replacing;
+    pool_->submit(job);
+    // Its compressed bytes, in chunks; the end of the file ends them.
+    uint32_t left = s_.remainingInput;
+    while (left > 0 && !pool_->done(*job)) {
+      const size_t want = std::min<size_t>(left, kChunk);
+      waitForRoom(sl, want);
+      std::vector<uint8_t> chunk;
+      chunk.reserve(want);
+      while (chunk.size() < want) {
+        const uint8_t* p;
+        const size_t got = input_->peek(want - chunk.size(), &p);
+        if (got == 0) break;
+        chunk.insert(chunk.end(), p, p + got);
+        input_->consume(got);
+      }
+      const bool ended = chunk.size() < want;
+      left -= static_cast<uint32_t>(chunk.size());
+      pool_->push(*job, std::move(chunk));
+      if (ended) break;
+    }
+    pool_->endInput(*job);
+    return kWriting;
+  }
+
+  // Waits until `bytes` more compressed bytes may be in flight: finishes
+  // the entries before the current one, or replays the current one's
+  // progress while its worker takes its input.
+  void waitForRoom(Slot& sl, size_t bytes) {
+    while (!pool_->roomFor(bytes)) {
+      if (&slots_.front() != &sl) {
+        drainFront();
+        continue;
+      }
+      live();
+      if (!replayEvents(sl)) {
+        stopped_ = true;
+        abandonAll();
+        throw Abandoned();
+      }
+      std::vector<JobEvent> evs;
+      pool_->events(*sl.job, sl.jobEvents, &evs, true);
+      sl.jobEvents += evs.size();
+      replayJobEvents(evs);
+      record();
+    }
+  }
+
+  // Replays what an entry's preparation said; false when the run was
+  // cancelled before its turn.
+  bool replayEvents(Slot& sl) {
+    while (sl.emitted < sl.events.size()) {
+      const Recorded& ev = sl.events[sl.emitted++];
+      switch (ev.kind) {
+        case Event::CancelCheck:
+          if (c_.cancelled) return false;
+          if (c_.callbacks.cancelCheck) c_.callbacks.cancelCheck(c_.cancelled);
+          break;
+        case Event::Message: msg(ev.text); break;
+        case Event::TotalProgress: totalProgress(ev.value); break;
+        case Event::FileProgress: fileProgress(ev.value); break;
+      }
+    }
+    return true;
+  }
+
+  void replayJobEvents(const std::vector<JobEvent>& evs) {
+    for (const JobEvent& ev : evs) {
+      if (ev.progress)
+        fileProgress(ev.percent);
+      else
+        msg(ev.text);
+    }
+  }
+
+  // The first entry, in turn: what it said, what its worker said, its file
+  // put in place, its result. Called with the caller's callbacks in force.
+  void finishFront() {
+    Slot& sl = slots_.front();
+    if (!replayEvents(sl)) {
+      stopped_ = true;
+      abandonAll();
+      return;
+    }
+    if (sl.error) {
+      // As on one thread: the run ends with this entry's failure.
+      std::exception_ptr error = sl.error;
+      s_.entryFolders = std::move(sl.folders);
+      slots_.pop_front();
+      std::rethrow_exception(error);
+    }
+    TExtractEntry& e = *sl.e;
+    int result = sl.result;
+    bool stop = sl.stop;
+    if (sl.job) {
+      result = raise(result, finishWrite(sl, &stop));
+      if (e.outcome != UnloadOutcome::Unloaded) {
+        s_.notAllUnloaded = true;
+        dropFolders(sl);
+      }
+      sl.job.reset();
+    } else if (sl.notAll) {
+      s_.notAllUnloaded = true;
+    }
+    passResult_ = raise(passResult_, result);
+    slots_.pop_front();
+    if (stop) {
+      stopPass_ = stopped_ = true;
+      abandonAll();
+    }
+  }
+
+  // The end of writeEntry for an entry written on a worker.
+  int finishWrite(Slot& sl, bool* stop) {
+    WriteJob& job = *sl.job;
+    for (;;) {
+      const bool done = pool_->done(job);
+      std::vector<JobEvent> evs;
+      pool_->events(job, sl.jobEvents, &evs, !done);
+      sl.jobEvents += evs.size();
+      replayJobEvents(evs);
+      if (done && evs.empty()) break;
+    }
+    TExtractEntry& e = *sl.e;
+    const std::string shownTarget = printableName(sl.target);
+    s_.diskFullLevel = 0;
+    int r = 0;
+    if (job.beginError) {
+      msg(plat::loadStrFmt(8025, shownTarget.c_str()));
+      r = createFailure(job.beginError);
+    } else if (job.writeFailed || job.result != 0) {
+      job.writer.rollback();
+      if (job.writeFailed) s_.diskFullLevel = 2;
+      r = job.writeFailed ? kDiskFull : job.result;
+    } else {
+      plat::FileInfo written;
+      const auto keepOld = [&] {
+        if (sl.replacing && s_.callbacks.beforeReplace) s_.callbacks.beforeReplace(e, sl.target);
+      };
+      bool placed = false;
+      if (job.syncError) {
+        job.writer.rollback();
+        plat::setLastError(job.syncError);
+      } else {
+        placed = job.writer.commit(sl.exists, false, &written, keepOld);
+      }
+      if (!placed) {
+        const int err = plat::lastError();
+        if (plat::isDiskFull(err)) {
+          msg(plat::loadStrFmt(8029, sl.shown.c_str()));
+          s_.diskFullLevel = 2;
+          r = kDiskFull;
+        } else {
+          msg(plat::loadStrFmt(8025, shownTarget.c_str()));
+          r = createFailure(err);
+        }
+      } else {
+        claim(sl.target, &written);
+        s_.filesWritten++;
+        e.outcome = UnloadOutcome::Unloaded;
+        if (s_.callbacks.entryWritten) s_.callbacks.entryWritten(e, sl.target);
+      }
+    }
+    if (s_.diskFullLevel > 1)
+      *stop = true;
+    else
+      fileProgress(100);
+    return r;
+  }
+
+  static bool under(const std::string& path, const std::string& folder) {
+    return path == folder || (path.size() > folder.size() &&
+                              path.compare(0, folder.size(), folder) == 0 &&
+                              path[folder.size()] == '/');
+  }
+
+  // The folders made for an entry that was not written go again, except
+  // those a later entry already prepared has its path in: on one thread
+  // that entry would have made them again, so they become its own.
+  void dropFolders(Slot& sl) {
+    for (auto it = sl.folders.rbegin(); it != sl.folders.rend(); ++it) {
+      std::vector<std::string>* heir = nullptr;
+      for (Slot& later : slots_) {
+        if (&later == &sl) continue;
+        const bool current = &later == cur_;
+        const std::string& path = current ? s_.targetPath : later.target;
+        if ((current || later.job || later.keeps) && under(path, *it)) {
+          heir = current ? &s_.entryFolders : &later.folders;
+          break;
+        }
+      }
+      if (heir) {
+        heir->insert(heir->begin(), *it);
+      } else {
+        std::vector<std::string> one{*it};
+        removeFolders(one);
+      }
+    }
+    sl.folders.clear();
+  }
+
+  // Removes folders made in this run, innermost first, when they are empty.
+  void removeFolders(std::vector<std::string>& folders) {
+    std::vector<std::string> current = std::move(s_.entryFolders);
+    s_.entryFolders = std::move(folders);
+    removeEntryFolders(c_);
+    s_.entryFolders = std::move(current);
+    folders.clear();
+  }
+
+  // Every entry prepared but not finished is left as if never reached.
+  void abandonAll() {
+    for (auto it = slots_.rbegin(); it != slots_.rend(); ++it) {
+      Slot& sl = *it;
+      if (&sl == cur_) {
+        sl.folders.insert(sl.folders.end(), s_.entryFolders.begin(), s_.entryFolders.end());
+        s_.entryFolders.clear();
+      }
+      if (sl.job) {
+        pool_->abandon(*sl.job);
+        while (!pool_->done(*sl.job)) {
+          std::vector<JobEvent> ignored;
+          pool_->events(*sl.job, sl.jobEvents, &ignored, true);
+          sl.jobEvents += ignored.size();
+        }
+        sl.job->writer.rollback();
+      }
+      sl.e->outcome = UnloadOutcome::NotHandled;
+      removeFolders(sl.folders);
+    }
+    slots_.clear();
+  }
+
   TCompress& c_;
   TExtractState& s_;
   JNormFile file_;
@@ -856,6 +1310,13 @@ class Run {
   int64_t aside_ = 0;
   Policy existingPolicy_ = Policy::Ask;
   Policy newerPolicy_ = Policy::Ask;
+  // The unload on several threads.
+  std::unique_ptr<WritePool> pool_;
+  std::deque<Slot> slots_;
+  Slot* cur_ = nullptr;  // the entry being prepared
+  TCompressCallbacks real_;  // the caller's callbacks, while a preparation's are kept
+  int passResult_ = 0;
+  bool stopped_ = false, stopPass_ = false;
 };
 
 }  // namespace
