@@ -1017,13 +1017,16 @@ class Run {
   }
 
   // Whether an entry still being written has its file at the mapped path or
-  // at one of the folders on its way.
+  // at one of the folders on its way, or made a folder at the mapped path
+  // (which goes again if that entry fails).
   bool writingAnyOf(const MappedPath& mp) const {
     for (const Slot& sl : slots_) {
       if (!sl.job || &sl == cur_) continue;
       if (sl.target == mp.path) return true;
       for (const std::string& f : mp.folders)
         if (sl.target == f) return true;
+      for (const std::string& f : sl.folders)
+        if (f == mp.path) return true;
     }
     return false;
   }
