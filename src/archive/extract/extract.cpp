@@ -1055,16 +1055,10 @@ class Run {
   int startWrite(TExtractEntry& e, const std::string& shown, bool exists, bool replacing,
                  uint32_t mode) {
     Slot& sl = *cur_;
+    LocalFileWriter::sweep(s_.targetPath, &s_.sweptFolders);
     auto job = std::make_shared<WriteJob>();
-    // The new file is made here, in order: file creations are serialised by
-    // the file system anyway, and two threads making files in one folder at
-    // once only slow each other down.
-    if (!job->writer.begin(s_.targetPath, &s_.sweptFolders)) {
-      const int err = plat::lastError();
-      msg(plat::loadStrFmt(8025, printableName(s_.targetPath).c_str()));
-      return createFailure(err);
-    }
     job->entry = e;
+    job->target = s_.targetPath;
     job->params = params(e, shown);
     job->mode = mode;
     job->durable = replacing;
@@ -1199,7 +1193,10 @@ class Run {
     const std::string shownTarget = printableName(sl.target);
     s_.diskFullLevel = 0;
     int r = 0;
-    if (job.writeFailed || job.result != 0) {
+    if (job.beginError) {
+      msg(plat::loadStrFmt(8025, shownTarget.c_str()));
+      r = createFailure(job.beginError);
+    } else if (job.writeFailed || job.result != 0) {
       job.writer.rollback();
       if (job.writeFailed) s_.diskFullLevel = 2;
       r = job.writeFailed ? kDiskFull : job.result;

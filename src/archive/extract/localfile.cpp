@@ -59,11 +59,16 @@ std::string LocalFileWriter::folderOf(const std::string& target) {
   return folder;
 }
 
+void LocalFileWriter::sweep(const std::string& target, std::unordered_set<std::string>* swept) {
+  const std::string folder = folderOf(target);
+  if (swept->insert(folder).second) removeLeftTemporaries(folder);
+}
+
 bool LocalFileWriter::begin(const std::string& target, std::unordered_set<std::string>* swept) {
   rollback();
   target_ = target;
   folder_ = folderOf(target);
-  if (swept && swept->insert(folder_).second) removeLeftTemporaries(folder_);
+  if (swept) sweep(target, swept);
   out_ = plat::createUnnamed(folder_);
   unnamed_ = out_ != nullptr;
   if (!out_) out_ = plat::fileSystem().createTemp(folder_, tempPrefix(), &tempPath_);

@@ -295,6 +295,11 @@ void WritePool::run(WriteJob& job, EntryDecoder& decoder) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (job.abandoned_ || stopping_) return;
   }
+  // The folder was cleared of leftovers by the calling thread.
+  if (!job.writer.begin(job.target, nullptr)) {
+    job.beginError = plat::lastError();
+    return;
+  }
   JobSink sink(*this, job);
   {
     JobSource source(*this, job);

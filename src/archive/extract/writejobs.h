@@ -4,10 +4,10 @@
 // EntryDecoder turns a stored or deflated entry's bytes into its file data,
 // never more than the entry declares, and checks the CRC-32 and the size.
 // The unload uses it on the calling thread (one thread), or inside a
-// WriteJob on a worker of a WritePool: the calling thread makes the new
-// (unnamed) file beside the target, reads the entry's compressed bytes from
-// the briefcase and hands them over in chunks; the worker decodes into the
-// file, sets its mode and times (and syncs it when it replaces a file). What the worker
+// WriteJob on a worker of a WritePool: the calling thread reads the entry's
+// compressed bytes from the briefcase and hands them over in chunks; the
+// worker creates the unnamed file beside the target, decodes into it, sets
+// its mode and times (and syncs it when it replaces a file). What the worker
 // would have said (messages, the entry's progress) is kept as events for the
 // calling thread, which replays them in archive order and alone puts files in
 // place, calls back and decides.
@@ -99,13 +99,14 @@ class WritePool;
 struct WriteJob {
   // ---- set before it is submitted ----
   TExtractEntry entry;  // a copy: method, times, attributes
+  std::string target;   // the path it is to have
   EntryDecoder::Params params;
   uint32_t mode = 0;     // the permission bits the file gets
   bool durable = false;  // synced before it is put in place (it replaces a file)
 
-  LocalFileWriter writer;  // the new file (begun by the calling thread), not yet in place
-
   // ---- read by the calling thread once done() ----
+  LocalFileWriter writer;  // the new file, not yet in place
+  int beginError = 0;      // the file could not be made (last error)
   int syncError = 0;       // the sync failed (last error)
   int result = 0;          // the decoder's result
   bool writeFailed = false;
