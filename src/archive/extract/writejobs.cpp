@@ -295,15 +295,8 @@ void WritePool::run(WriteJob& job, EntryDecoder& decoder) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (job.abandoned_ || stopping_) return;
   }
-  // The folder was cleared of leftovers by the calling thread. One file is
-  // made at a time: the file system makes them one after another anyway,
-  // and two threads making files at once only slow each other down.
-  bool begun;
-  {
-    std::lock_guard<std::mutex> lock(creating_);
-    begun = job.writer.begin(job.target, nullptr);
-  }
-  if (!begun) {
+  // The folder was cleared of leftovers by the calling thread.
+  if (!job.writer.begin(job.target, nullptr)) {
     job.beginError = plat::lastError();
     return;
   }

@@ -153,7 +153,6 @@ class WritePool {
   void work();
   void run(WriteJob& job, EntryDecoder& decoder);
 
-  std::mutex creating_;  // held while a worker makes a new file
   std::mutex mutex_;
   std::condition_variable wake_;     // workers: a job or input came
   std::condition_variable changed_;  // the calling thread: an event, room, a job done
