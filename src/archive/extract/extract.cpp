@@ -1067,21 +1067,19 @@ class Run {
     sl.shown = shown;
     sl.exists = exists;
     sl.replacing = replacing;
-    pool_->submit(job);
-    // Its compressed bytes, in chunks; the end of the file ends them.
+    // Its compressed bytes, in chunks; the end of the file ends them. A small
+    // entry goes with the whole of them.
     uint32_t left = s_.remainingInput;
+    if (left <= kChunk) {
+      waitForRoom(sl, left);
+      pool_->submit(job, readChunk(left));
+      return kWriting;
+    }
+    pool_->submit(job);
     while (left > 0 && !pool_->done(*job)) {
       const size_t want = std::min<size_t>(left, kChunk);
       waitForRoom(sl, want);
-      std::vector<uint8_t> chunk;
-      chunk.reserve(want);
-      while (chunk.size() < want) {
-        const uint8_t* p;
-        const size_t got = input_->peek(want - chunk.size(), &p);
-        if (got == 0) break;
-        chunk.insert(chunk.end(), p, p + got);
-        input_->consume(got);
-      }
+      std::vector<uint8_t> chunk = readChunk(want);
       const bool ended = chunk.size() < want;
       left -= static_cast<uint32_t>(chunk.size());
       pool_->push(*job, std::move(chunk));
@@ -1089,6 +1087,20 @@ class Run {
     }
     pool_->endInput(*job);
     return kWriting;
+  }
+
+  // Up to `want` bytes of the briefcase; fewer at its end.
+  std::vector<uint8_t> readChunk(size_t want) {
+    std::vector<uint8_t> chunk;
+    chunk.reserve(want);
+    while (chunk.size() < want) {
+      const uint8_t* p;
+      const size_t got = input_->peek(want - chunk.size(), &p);
+      if (got == 0) break;
+      chunk.insert(chunk.end(), p, p + got);
+      input_->consume(got);
+    }
+    return chunk;
   }
 
   // Waits until `bytes` more compressed bytes may be in flight: finishes
@@ -1100,6 +1112,7 @@ class Run {
         drainFront();
         continue;
       }
+      if (!sl.job) break;  // nothing of its own is in flight yet
       live();
       if (!replayEvents(sl)) {
         stopped_ = true;

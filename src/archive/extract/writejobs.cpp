@@ -133,9 +133,11 @@ class JobSource : public DataSource {
     if (at_ >= chunk_.size()) {
       release();
       std::unique_lock<std::mutex> lock(pool_.mutex_);
+      ++pool_.sleepers_;
       pool_.wake_.wait(lock, [&] {
         return !job_.input_.empty() || job_.inputEnded_ || job_.abandoned_ || pool_.stopping_;
       });
+      --pool_.sleepers_;
       if (job_.abandoned_ || pool_.stopping_ || job_.input_.empty()) return 0;
       chunk_ = std::move(job_.input_.front());
       job_.input_.pop_front();
@@ -150,12 +152,14 @@ class JobSource : public DataSource {
   // The chunk is no longer in flight: room for the calling thread.
   void release() {
     if (chunk_.empty()) return;
+    bool watched;
     {
       std::lock_guard<std::mutex> lock(pool_.mutex_);
       pool_.inFlight_ -= chunk_.size();
       ++pool_.version_;
+      watched = pool_.watching_;
     }
-    pool_.changed_.notify_all();
+    if (watched) pool_.changed_.notify_all();
     chunk_.clear();
     chunk_.shrink_to_fit();
     at_ = 0;
@@ -175,12 +179,14 @@ class JobSink : public DecodeSink {
 
  private:
   void add(JobEvent&& ev) {
+    bool watched;
     {
       std::lock_guard<std::mutex> lock(pool_.mutex_);
       job_.events_.push_back(std::move(ev));
       ++pool_.version_;
+      watched = pool_.watching_;
     }
-    pool_.changed_.notify_all();
+    if (watched) pool_.changed_.notify_all();
   }
   WritePool& pool_;
   WriteJob& job_;
@@ -214,37 +220,45 @@ WritePool::~WritePool() {
 }
 
 void WritePool::submit(const WriteJobPtr& job) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    queue_.push_back(job);
-  }
-  wake_.notify_all();
+  std::unique_lock<std::mutex> lock(mutex_);
+  queue_.push_back(job);
+  wakeWorkers(lock);
+}
+
+void WritePool::submit(const WriteJobPtr& job, std::vector<uint8_t>&& whole) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  inFlight_ += whole.size();
+  job->input_.push_back(std::move(whole));
+  job->inputEnded_ = true;
+  queue_.push_back(job);
+  wakeWorkers(lock);
 }
 
 void WritePool::push(WriteJob& job, std::vector<uint8_t>&& chunk) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (job.done_ || job.abandoned_) return;
-    inFlight_ += chunk.size();
-    job.input_.push_back(std::move(chunk));
-  }
-  wake_.notify_all();
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (job.done_ || job.abandoned_) return;
+  inFlight_ += chunk.size();
+  job.input_.push_back(std::move(chunk));
+  wakeWorkers(lock);
 }
 
 void WritePool::endInput(WriteJob& job) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    job.inputEnded_ = true;
-  }
-  wake_.notify_all();
+  std::unique_lock<std::mutex> lock(mutex_);
+  job.inputEnded_ = true;
+  wakeWorkers(lock);
 }
 
 void WritePool::abandon(WriteJob& job) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    job.abandoned_ = true;
-  }
-  wake_.notify_all();
+  std::unique_lock<std::mutex> lock(mutex_);
+  job.abandoned_ = true;
+  wakeWorkers(lock);
+}
+
+void WritePool::wakeWorkers(std::unique_lock<std::mutex>& lock) {
+  // Only a worker that waits needs the system call.
+  const bool sleeping = sleepers_ > 0;
+  lock.unlock();
+  if (sleeping) wake_.notify_all();
 }
 
 bool WritePool::roomFor(size_t bytes) {
@@ -261,7 +275,9 @@ void WritePool::events(WriteJob& job, size_t from, std::vector<JobEvent>* out, b
   std::unique_lock<std::mutex> lock(mutex_);
   if (wait && job.events_.size() <= from && !job.done_) {
     const uint64_t seen = version_;
+    watching_ = true;
     changed_.wait(lock, [&] { return version_ != seen || job.done_; });
+    watching_ = false;
   }
   for (size_t i = from; i < job.events_.size(); ++i) out->push_back(job.events_[i]);
 }
@@ -272,12 +288,15 @@ void WritePool::work() {
     WriteJobPtr job;
     {
       std::unique_lock<std::mutex> lock(mutex_);
+      ++sleepers_;
       wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+      --sleepers_;
       if (stopping_) return;
       job = std::move(queue_.front());
       queue_.pop_front();
     }
     run(*job, decoder);
+    bool watched;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       // What the job did not take is no longer in flight.
@@ -285,8 +304,9 @@ void WritePool::work() {
       job->input_.clear();
       job->done_ = true;
       ++version_;
+      watched = watching_;
     }
-    changed_.notify_all();
+    if (watched) changed_.notify_all();
   }
 }
 

@@ -134,6 +134,8 @@ class WritePool {
 
   unsigned threads() const { return static_cast<unsigned>(workers_.size()); }
   void submit(const WriteJobPtr& job);
+  // Submits a job with the whole of its input.
+  void submit(const WriteJobPtr& job, std::vector<uint8_t>&& whole);
   // Hands a chunk of input to the job (dropped when the job has ended).
   void push(WriteJob& job, std::vector<uint8_t>&& chunk);
   void endInput(WriteJob& job);
@@ -152,6 +154,7 @@ class WritePool {
   friend class JobSink;
   void work();
   void run(WriteJob& job, EntryDecoder& decoder);
+  void wakeWorkers(std::unique_lock<std::mutex>& lock);  // unlocks
 
   std::mutex mutex_;
   std::condition_variable wake_;     // workers: a job or input came
@@ -160,6 +163,8 @@ class WritePool {
   size_t inFlight_ = 0;
   size_t budget_;
   uint64_t version_ = 0;  // counts changes, for events(wait)
+  unsigned sleepers_ = 0;  // workers waiting on wake_
+  bool watching_ = false;  // the calling thread waits on changed_
   bool stopping_ = false;
   std::vector<std::thread> workers_;
 };
