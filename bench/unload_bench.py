@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Unload benchmark, run by hand.
 
-Unloads the corpus briefcase into an empty folder with `brc unload` and
-extracts the same container with `bsdtar -x`, `7z x` and Python's
+Unloads the corpus briefcase into an empty folder with `brc unload` (on the
+default threads, and with --threads 1) and extracts the same container with `bsdtar -x`, `7z x` and Python's
 zipfile.extractall, alternating the four in every round; reports the median
 wall time of each, the peak memory of each (from /usr/bin/time -v), and the
 time of `brc list` on a briefcase of 20,000 small entries.
@@ -74,6 +74,7 @@ def main():
     ap.add_argument("--corpus")
     ap.add_argument("--rounds", type=int, default=5)
     ap.add_argument("--list-entries", type=int, default=20000)
+    ap.add_argument("--no-list", action="store_true", help="skip the listing benchmark")
     ap.add_argument("--settle", type=float, default=40,
                     help="seconds to wait before the timed runs (default 40)")
     args = ap.parse_args()
@@ -98,6 +99,8 @@ def main():
         tools = {
             "brc unload": lambda out: [brc, "unload", bc, "--folder", out, "--replace", "all",
                                        "--keep"],
+            "brc unload 1t": lambda out: [brc, "unload", bc, "--folder", out, "--replace", "all",
+                                          "--keep", "--threads", "1"],
             "bsdtar -x": lambda out: ["bsdtar", "-xf", bc, "-C", out],
             "7z x": lambda out: ["7z", "x", "-y", "-o" + out, bc],
             "zipfile": lambda out: [sys.executable, "-c",
@@ -107,6 +110,7 @@ def main():
         times = {k: [] for k in tools}
         peaks = {k: 0 for k in tools}
         time.sleep(args.settle)  # let the inodes freed before the benchmark age
+        print("load average at the start: %.2f %.2f %.2f" % os.getloadavg())
         n = 0
         for r in range(args.rounds + 1):
             for name, cmd in tools.items():
@@ -119,12 +123,19 @@ def main():
                     continue  # a warm-up round: the container is in the page cache afterwards
                 times[name].append(t)
                 peaks[name] = max(peaks[name], peak)
+        print("load average at the end: %.2f %.2f %.2f" % os.getloadavg())
         shutil.rmtree(outs, ignore_errors=True)
         print("\nunload of the corpus briefcase into an empty folder, %d rounds:" % args.rounds)
-        print("%-12s %10s %10s %12s" % ("", "median s", "min s", "peak RSS MB"))
+        print("%-14s %10s %10s %12s   %s" % ("", "median s", "min s", "peak RSS MB", "all runs"))
         for name in tools:
-            print("%-12s %10.3f %10.3f %12.1f" % (name, statistics.median(times[name]),
-                                                  min(times[name]), peaks[name] / 1024))
+            print("%-14s %10.3f %10.3f %12.1f   %s" % (
+                name, statistics.median(times[name]), min(times[name]), peaks[name] / 1024,
+                " ".join("%.3f" % t for t in times[name])))
+        base = statistics.median(times["bsdtar -x"])
+        for name in tools:
+            print("%-14s %.2f x bsdtar" % (name, statistics.median(times[name]) / base))
+        if args.no_list:
+            return
 
         # A listing of many small entries.
         small = os.path.join(scratch, "small")

@@ -20,8 +20,8 @@ cmake --build build-asan -j"$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j"$jobs")
 
-echo "== the update engine's threads under ThreadSanitizer"
+echo "== the update and unload engines' threads under ThreadSanitizer"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCARRYVALE_GUI=OFF -DCARRYVALE_SANITIZE=thread -DCARRYVALE_WERROR=ON
 cmake --build build-tsan -j"$jobs" --target core_tests
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  ./build-tsan/core_tests --gtest_filter='UpdateThreads.*:UpdateEngine.*:UpdateFaults.*'
+  ./build-tsan/core_tests --gtest_filter='UpdateThreads.*:UpdateEngine.*:UpdateFaults.*:UnloadThreads.*:ExtractTest.*:UnloadKill.*'

@@ -57,6 +57,15 @@ int runUnload(const brc::Args& args) {
   }
 
   archive::TCompress engine;
+  if (args.has("--threads")) {
+    const std::string n = args.value("--threads");
+    if (n.empty() || n.size() > 3 || n.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(n) < 1) {
+      brc::error("brc unload: --threads needs a number of threads, 1 or more.");
+      return archive::kBadParameters;
+    }
+    engine.extract.threads = static_cast<unsigned>(std::stoi(n));
+  }
   briefcase::TBriefcaseComment record;
   const std::string path = brc::normalPath(args.positional[0]);
   if (int rc = brc::openBriefcase("unload", path, engine, record)) return rc;
@@ -146,12 +155,15 @@ brc::Registrar reg{brc::Command{
     "removed; the others are named and stay. Before a local file is replaced, the old one is put\n"
     "into the desktop's trash (see --no-trash). Ctrl+C, or a closed terminal, stops after the\n"
     "current file (status 19). The status is the unload's result; 55 when the briefcase date\n"
-    "cannot be set because the briefcase is write-protected; 25 when another run is using it.",
+    "cannot be set because the briefcase is write-protected; 25 when another run is using it.\n"
+    "Entries are decoded and written on every core (CARRYVALE_THREADS or --threads N sets how\n"
+    "many); the files and messages are the same whatever the number.",
     {{"--folder", true, "DIR", "set this computer's local folder in the briefcase first"},
      {"--replace", true, "ask|all|none", "how to treat existing local files"},
      {"--keep", false, "", "keep the unloaded entries and set the briefcase date to now"},
      {"--remove", false, "", "remove the unloaded entries from the briefcase"},
-     {"--no-trash", false, "", "replace local files without keeping the old ones in the trash"}},
+     {"--no-trash", false, "", "replace local files without keeping the old ones in the trash"},
+     {"--threads", true, "N", "decode and write with N threads (default: the online cores)"}},
     runUnload}};
 
 }  // namespace

@@ -159,6 +159,7 @@ class PosixFile final : public File {
 
 class PosixFileSystem final : public FileSystem {
  public:
+  bool threadSafe() const override { return true; }
   std::unique_ptr<File> open(const std::string& path, Access access,
                              Disposition disposition) override {
     int flags = O_CLOEXEC;

@@ -103,6 +103,8 @@ class FileSystem {
   virtual bool syncDir(const std::string& folder) = 0;
   // Bytes free to this user on the file system that holds the path.
   virtual bool freeSpace(const std::string& path, uint64_t* out) = 0;
+  // Whether it may be used from several threads at once (the real one may).
+  virtual bool threadSafe() const { return false; }
 };
 
 // The file system in force (the real one unless a test installed another).

@@ -1,7 +1,8 @@
 // Unloading a container made of arbitrary bytes into a scratch folder: the run
 // ends with a result, writes nothing outside the target folder, never through
 // the link planted in it, and leaves no temporary file behind; a test run and
-// a listing of the same bytes end too.
+// a listing of the same bytes end too; on one thread the unload has the same
+// result and outcomes as on two.
 
 #include <unistd.h>
 
@@ -53,8 +54,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   archive::ListRun(c);
   archive::TestRun(c);
   c.extract.targetFolder = target.string();
+  c.extract.threads = 2;
   int rc = archive::UnloadRun(c);
   check(rc >= 0 && rc <= 88, "result out of range");
+
+  // On one thread, into a folder of its own: the same result and outcomes.
+  {
+    const fs::path one = root / "one";
+    fs::remove_all(one);
+    fs::create_directories(one);
+    fs::create_directory_symlink(outside, one / "link");
+    archive::TCompress c1;
+    c1.archivePath = zip.string();
+    c1.extract.callbacks.replaceQuery = c.extract.callbacks.replaceQuery;
+    c1.extract.targetFolder = one.string();
+    c1.extract.threads = 1;
+    check(archive::UnloadRun(c1) == rc, "one thread gave another result");
+    check(c1.extract.entries.size() == c.extract.entries.size() &&
+              c1.extract.filesWritten == c.extract.filesWritten,
+          "one thread wrote another number of files");
+    for (size_t i = 0; i < c1.extract.entries.size(); ++i)
+      check(c1.extract.entries[i].outcome == c.extract.entries[i].outcome,
+            "one thread gave an entry another outcome");
+    fs::remove_all(one);
+  }
 
   // Only the container, the target folder and the empty outside folder.
   for (const auto& e : fs::directory_iterator(root)) {

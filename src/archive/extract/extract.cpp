@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <deque>
+#include <exception>
 #include <memory>
 #include <new>
 
@@ -13,7 +15,9 @@
 #include "archive/extract/localfile.h"
 #include "archive/extract/names.h"
 #include "archive/extract/restore.h"
+#include "archive/extract/writejobs.h"
 #include "archive/namecode.h"
+#include "archive/update/pdeflate.h"
 #include "archive/update/readbuffer.h"
 #include "platform/errors.h"
 #include "platform/findfile.h"
@@ -24,7 +28,6 @@ namespace archive {
 namespace {
 
 constexpr size_t kWorkBufferSize = 65537;
-constexpr size_t kOutputChunk = 32768;
 
 // Thrown when the briefcase cannot be read (other than its end): the run ends.
 struct ReadFailure {};
@@ -123,9 +126,6 @@ enum class Policy { Never, Ask, Always };
 class Run {
  public:
   explicit Run(TCompress& c) : c_(c), s_(c.extract) {}
-  ~Run() {
-    if (inflateReady_) inflateEnd(&zs_);
-  }
 
   int go() {
     int result = 0;
@@ -141,10 +141,6 @@ class Run {
     writer_.rollback();
     removeEntryFolders(c_);
     file_.close();
-    if (inflateReady_) {
-      inflateEnd(&zs_);
-      inflateReady_ = false;
-    }
     s_.targetPrefix.clear();
     s_.checkedFolders.clear();
     s_.claimedPaths.clear();
@@ -439,18 +435,29 @@ class Run {
     entryNumber_ = 0;
     existingPolicy_ = newerPolicy_ = Policy::Ask;
     aside_ = 0;
-    for (TExtractEntry& e : s_.entries) {
-      if (c_.cancelled) break;
-      if (c_.callbacks.cancelCheck) c_.callbacks.cancelCheck(c_.cancelled);
-      if (!e.selected) continue;
-      running += e.central.uncompressedSize;
-      if (total) totalProgress(static_cast<int>(running * 100 / total));
-      ++entryNumber_;
+    const unsigned threads = s_.threads ? s_.threads : DefaultThreads();
+    // Several threads only over a file system known to take them.
+    if (!test && threads > 1 && plat::fileSystem().threadSafe())
+      pool_ = std::make_unique<WritePool>(threads, kBudget);
+    if (pool_ && pool_->threads() == 0) pool_.reset();  // no thread could be started
+    if (pool_) {
       bool stopPass = false;
-      int r = handleEntry(e, test, &stopPass);
-      result = raise(result, r);
-      if (test && s_.callbacks.entryTested) s_.callbacks.entryTested(e, r);
+      result = threadedLoop(total, &stopPass);
       if (stopPass) return result;
+    } else {
+      for (TExtractEntry& e : s_.entries) {
+        if (c_.cancelled) break;
+        if (c_.callbacks.cancelCheck) c_.callbacks.cancelCheck(c_.cancelled);
+        if (!e.selected) continue;
+        running += e.central.uncompressedSize;
+        if (total) totalProgress(static_cast<int>(running * 100 / total));
+        ++entryNumber_;
+        bool stopPass = false;
+        int r = handleEntry(e, test, &stopPass);
+        result = raise(result, r);
+        if (test && s_.callbacks.entryTested) s_.callbacks.entryTested(e, r);
+        if (stopPass) return result;
+      }
     }
 
     for (char u : used)
@@ -632,6 +639,12 @@ class Run {
       msg(plat::loadStrFmt(8033, printableName(localName).c_str()));
       if (!s_.renamed && e.host == 0 && localName.find('/') == std::string::npos)
         std::replace(s_.targetPath.begin(), s_.targetPath.end(), '\\', '/');
+      if (ahead()) {
+        // A file an earlier entry is still writing decides what this one
+        // finds: that entry is finished first.
+        const MappedPath mp = mapPath(s_.targetPrefix, s_.targetPath, s_.renamed);
+        if (writingAnyOf(mp)) goLive();
+      }
       int m = mapName(c_, e, s_.renamed);
       if (m == kMapFolderCreated || m == kMapSkip) {
         e.outcome = UnloadOutcome::Unloaded;
@@ -684,7 +697,9 @@ class Run {
         if (existingPolicy_ == Policy::Always && newerPolicy_ == Policy::Always) break;
       }
 
-      // Ask. Without a handler every such file is declined.
+      // Ask. Without a handler every such file is declined. The question
+      // comes after everything the entries before this one have to say.
+      if (ahead()) goLive();
       if (s_.callbacks.replaceQuery)
         s_.callbacks.replaceQuery(s_.targetPath, s_.existingTime, s_.entryTime, s_.existingSize,
                                   s_.entrySize, s_.answer);
@@ -722,6 +737,7 @@ class Run {
 
     s_.diskFullLevel = 0;
     int r = writeEntry(e, shown, found.name.empty() ? nullptr : &found.info);
+    if (r == kWriting) return result;  // finished in archive order by finishFront
     result = raise(result, r);
     if (s_.diskFullLevel > 1) {
       *stopPass = true;
@@ -755,6 +771,11 @@ class Run {
       return kReadOnly;
     }
     const uint32_t mode = replacing ? (existing->mode & 0777) : defaultMode_;
+    if (ahead()) {
+      if (e.local.method == 0 || e.local.method == 8)
+        return startWrite(e, shown, exists, replacing, mode);
+      goLive();  // any other method is handled here, in turn
+    }
 
     if (!writer_.begin(target, &s_.sweptFolders)) {
       const int err = plat::lastError();
@@ -793,46 +814,35 @@ class Run {
     return result;
   }
 
-  // Writes a chunk of the entry's data (none in a test run); false after a
-  // write failure, which ends the entry and the pass.
-  bool emit(plat::File* out, const uint8_t* data, size_t n, const std::string& shown) {
-    if (n == 0) return true;
-    if (out) {
-      size_t put = 0;
-      if (!out->write(data, n, &put) || put != n) {
-        msg(plat::loadStrFmt(8029, shown.c_str()));
-        s_.diskFullLevel = 2;
-        return false;
-      }
-    }
-    s_.runningCrc = static_cast<uint32_t>(crc32(s_.runningCrc, data, static_cast<uInt>(n)));
-    s_.bytesWritten += static_cast<uint32_t>(n);
-    return true;
-  }
+  // The briefcase as a decoder's input.
+  class InputSource : public DataSource {
+   public:
+    explicit InputSource(ArchiveInput& in) : in_(in) {}
+    size_t peek(size_t max, const uint8_t** data) override { return in_.peek(max, data); }
+    void consume(size_t n) override { in_.consume(n); }
+
+   private:
+    ArchiveInput& in_;
+  };
+  // The run's own callbacks as a decoder's sink.
+  class LiveSink : public DecodeSink {
+   public:
+    explicit LiveSink(Run& run) : run_(run) {}
+    void message(const std::string& text) override { run_.msg(text); }
+    void progress(int percent) override { run_.fileProgress(percent); }
+
+   private:
+    Run& run_;
+  };
 
   // Extracts the entry's data into `out` (nothing written when null) and
   // checks it. Returns the entry's result.
   int extract(TExtractEntry& e, plat::File* out, const std::string& shown) {
     s_.runningCrc = static_cast<uint32_t>(crc32(0, nullptr, 0));
     s_.bytesWritten = 0;
-    int result = 0;
-    const uint32_t declared = s_.entrySize;
     switch (e.local.method) {
-      case 8:
-        result = inflateData(out, shown);
-        break;
       case 0:
-        while (s_.remainingInput > 0 && s_.diskFullLevel == 0) {
-          const uint8_t* p;
-          size_t got = input_->peek(std::min<size_t>(s_.remainingInput, kOutputChunk), &p);
-          if (got == 0) break;  // the end of the file ends the input
-          // Never more than the entry declares.
-          size_t n = std::min<size_t>(got, declared - s_.bytesWritten);
-          if (!emit(out, p, n, shown)) break;
-          input_->consume(got);
-          s_.remainingInput -= static_cast<uint32_t>(got);
-          if (n < got) break;
-        }
+      case 8:
         break;
       case 6:
         throw TXCompress(kExplodeUnsupported, "IMPLODE method not supported here.");
@@ -840,88 +850,489 @@ class Run {
         msg(plat::strFormat("%s:  unknown compression method\n", shown.c_str()));
         return kWarning;
     }
-    if (s_.diskFullLevel > 1) return kDiskFull;
-    if (result <= 1 && s_.runningCrc != crc_) {
-      msg(plat::strFormat("%-22s ", shown.c_str()));
-      msg(plat::strFormat(" bad CRC %08lx  (should be %08lx)\n",
-                          static_cast<unsigned long>(s_.runningCrc),
-                          static_cast<unsigned long>(crc_)));
-      result = kCompressedError;
-    } else if (result <= 1 && s_.bytesWritten != declared) {
-      msg(plat::strFormat("%-22s ", shown.c_str()));
-      msg(plat::strFormat(" bad size %lu  (should be %lu)\n",
-                          static_cast<unsigned long>(s_.bytesWritten),
-                          static_cast<unsigned long>(declared)));
-      result = kCompressedError;
-    }
+    InputSource source(*input_);
+    LiveSink sink(*this);
+    const int result = decoder_.run(params(e, shown), source, out, sink);
+    s_.runningCrc = decoder_.crc();
+    s_.bytesWritten = decoder_.written();
+    s_.remainingInput = decoder_.remaining();
+    if (decoder_.writeFailed()) s_.diskFullLevel = 2;
     return result;
   }
 
-  int inflateFailure(const std::string& shown, bool memory) {
-    msg(plat::strFormat("  error:  %s%s %s\n",
-                        memory ? "not enough memory to " : "invalid compressed data to ",
-                        "inflate", shown.c_str()));
-    return memory ? 6 : kCompressedError;
+  EntryDecoder::Params params(const TExtractEntry& e, const std::string& shown) const {
+    EntryDecoder::Params p;
+    p.method = e.local.method;
+    p.compressed = s_.remainingInput;
+    p.declared = s_.entrySize;
+    p.crc = crc_;
+    p.shown = shown;
+    return p;
   }
 
-  int inflateData(plat::File* out, const std::string& shown) {
-    if (!inflateReady_) {
-      std::memset(&zs_, 0, sizeof zs_);
-      if (inflateInit2(&zs_, -MAX_WBITS) != Z_OK) return inflateFailure(shown, true);
-      inflateReady_ = true;
-    } else if (inflateReset(&zs_) != Z_OK) {
-      return inflateFailure(shown, false);
-    }
-    if (!outBuf_) outBuf_.reset(new uint8_t[kOutputChunk]);
-    const uint32_t declared = s_.entrySize;
-    // Output is written in whole chunks of 32,768 bytes (the last one shorter).
-    zs_.next_out = outBuf_.get();
-    zs_.avail_out = static_cast<uInt>(kOutputChunk);
-    for (;;) {
-      const uint8_t* p = nullptr;
-      size_t got = 0;
-      if (s_.remainingInput > 0) got = input_->peek(s_.remainingInput, &p);
-      zs_.next_in = const_cast<Bytef*>(p);
-      zs_.avail_in = static_cast<uInt>(got);
-      const uInt roomBefore = zs_.avail_out;
-      const int ret = inflate(&zs_, Z_NO_FLUSH);
-      const size_t used = got - zs_.avail_in;
-      input_->consume(used);
-      s_.remainingInput -= static_cast<uint32_t>(used);
-      const size_t produced = roomBefore - zs_.avail_out;
-      const size_t pending = kOutputChunk - zs_.avail_out;
-      // Never more than the entry declares.
-      if (pending > declared - s_.bytesWritten) return inflateFailure(shown, false);
-      if (zs_.avail_out == 0 || ret == Z_STREAM_END) {
-        if (!emit(out, outBuf_.get(), pending, shown)) return kDiskFull;
-        if (declared) fileProgress(static_cast<int>(uint64_t(s_.bytesWritten) * 100 / declared));
-        zs_.next_out = outBuf_.get();
-        zs_.avail_out = static_cast<uInt>(kOutputChunk);
+  // ---- the unload on several threads ----
+  //
+  // The calling thread prepares the entries in archive order as on one
+  // thread (local header, checks, name, folders, the file found, the
+  // policies), reads each entry's compressed bytes and hands them to a
+  // worker, which decodes them into a new unnamed file beside the target.
+  // What the calling thread would have told the caller meanwhile is kept in
+  // the entry's slot; finishFront replays it, entry after entry, then
+  // replays what the worker said and puts the file in place. So every
+  // callback comes on this thread, in the order and with the content of a
+  // one-thread run. Whatever needs an answer now (a replace question), or
+  // depends on an entry still being written (the same path, a folder where
+  // that file goes), or takes another path (other methods) first finishes
+  // the entries before it and then goes on "live", as on one thread. A
+  // cancel, a full disk or an error seen while replaying abandons every
+  // later entry: its file is dropped before it had a name, the folders made
+  // for it go again, and it counts as not handled.
+
+  static constexpr int kWriting = -1;             // writeEntry: finished later
+  static constexpr size_t kChunk = 256 * 1024;    // compressed bytes per hand-over
+  static constexpr size_t kBudget = 8u << 20;     // compressed bytes in flight
+  static constexpr size_t kMaxSlots = 64;         // entries prepared ahead
+
+  enum class Event : uint8_t { Message, TotalProgress, FileProgress, CancelCheck };
+  struct Recorded {
+    Event kind;
+    int value;
+    std::string text;
+  };
+  struct Abandoned {};  // unwinds the preparation of an entry that will not be handled
+
+  struct Slot {
+    TExtractEntry* e = nullptr;
+    std::vector<Recorded> events;  // what its preparation said
+    size_t emitted = 0;
+    bool live = false;  // handled as on one thread (everything before it was finished)
+    int result = 0;
+    bool stop = false;     // a live entry ended the pass
+    bool notAll = false;   // not unloaded (no file of its own to write)
+    bool keeps = false;    // a folder entry: its folders stay
+    WriteJobPtr job;
+    size_t jobEvents = 0;  // the worker's events replayed so far
+    std::string target, shown;
+    bool exists = false, replacing = false;
+    std::vector<std::string> folders;  // made for it, outermost first
+    std::exception_ptr error;          // its preparation failed: the run ends there
+  };
+
+  bool ahead() const { return pool_ && cur_ && !cur_->live; }
+
+  void record() {
+    c_.callbacks.message = [this](const std::string& t) {
+      cur_->events.push_back({Event::Message, 0, t});
+    };
+    c_.callbacks.totalProgress = [this](int p) { cur_->events.push_back({Event::TotalProgress, p, {}}); };
+    c_.callbacks.fileProgress = [this](int p) { cur_->events.push_back({Event::FileProgress, p, {}}); };
+    c_.callbacks.cancelCheck = nullptr;
+  }
+  void live() { c_.callbacks = real_; }
+
+  int threadedLoop(uint64_t total, bool* stopPass) {
+    real_ = c_.callbacks;
+    passResult_ = 0;
+    stopped_ = stopPass_ = false;
+    uint64_t running = 0;
+    try {
+      for (TExtractEntry& e : s_.entries) {
+        if (stopped_ || (slots_.empty() && c_.cancelled)) break;
+        slots_.emplace_back();
+        cur_ = &slots_.back();
+        cur_->e = &e;
+        cur_->events.push_back({Event::CancelCheck, 0, {}});
+        bool failed = false;
+        if (e.selected) {
+          record();
+          running += e.central.uncompressedSize;
+          if (total) totalProgress(static_cast<int>(running * 100 / total));
+          ++entryNumber_;
+          try {
+            prepare(e);
+          } catch (const Abandoned&) {
+            live();
+            cur_ = nullptr;
+            break;
+          } catch (...) {
+            cur_->error = std::current_exception();
+            cur_->folders.insert(cur_->folders.end(), s_.entryFolders.begin(),
+                                 s_.entryFolders.end());
+            s_.entryFolders.clear();
+            if (cur_->job) pool_->abandon(*cur_->job);
+            failed = true;
+          }
+          live();
+        }
+        cur_ = nullptr;
+        if (failed) break;
+        while (!slots_.empty() && !stopped_ && ready(slots_.front())) finishFront();
+        while (slots_.size() >= kMaxSlots && !stopped_) finishFront();
       }
-      if (ret == Z_STREAM_END) return 0;
-      if (ret == Z_MEM_ERROR) return inflateFailure(shown, true);
-      if (ret != Z_OK && ret != Z_BUF_ERROR) return inflateFailure(shown, false);
-      // No progress possible: the input has ended before the stream did.
-      if (produced == 0 && used == 0) return inflateFailure(shown, false);
+      while (!slots_.empty() && !stopped_) finishFront();
+    } catch (...) {
+      cur_ = nullptr;
+      live();
+      abandonAll();
+      pool_.reset();
+      throw;
     }
+    abandonAll();
+    pool_.reset();  // joins the workers
+    *stopPass = stopPass_;
+    return passResult_;
+  }
+
+  bool ready(Slot& sl) { return !sl.job || pool_->done(*sl.job); }
+
+  void prepare(TExtractEntry& e) {
+    s_.entryFolders.clear();
+    e.outcome = UnloadOutcome::Failed;
+    bool stop = false;
+    const int result = handleEntryData(e, false, &stop);
+    Slot& sl = *cur_;
+    sl.result = result;
+    if (sl.live) {
+      // As handleEntry on one thread.
+      sl.stop = stop;
+      if (e.outcome == UnloadOutcome::Unloaded) {
+        s_.entryFolders.clear();
+      } else {
+        s_.notAllUnloaded = true;
+        removeEntryFolders(c_);
+      }
+      return;
+    }
+    sl.folders = std::move(s_.entryFolders);
+    s_.entryFolders.clear();
+    if (sl.job) return;
+    if (e.outcome == UnloadOutcome::Unloaded) {
+      // A folder entry: its folders stay, unless it is abandoned.
+      sl.keeps = true;
+      sl.target = mapPath(s_.targetPrefix, s_.targetPath, s_.renamed).path;
+    } else {
+      sl.notAll = true;
+      removeFolders(sl.folders);
+    }
+  }
+
+  // Whether an entry still being written has its file at the mapped path or
+  // at one of the folders on its way, or made a folder at the mapped path
+  // (which goes again if that entry fails).
+  bool writingAnyOf(const MappedPath& mp) const {
+    for (const Slot& sl : slots_) {
+      if (!sl.job || &sl == cur_) continue;
+      if (sl.target == mp.path) return true;
+      for (const std::string& f : mp.folders)
+        if (sl.target == f) return true;
+      for (const std::string& f : sl.folders)
+        if (f == mp.path) return true;
+    }
+    return false;
+  }
+
+  // Finishes the entries before the current one; from then on the current
+  // one is handled as on one thread.
+  void goLive() {
+    while (&slots_.front() != cur_) drainFront();
+    live();
+    if (!replayEvents(*cur_)) {
+      stopped_ = true;
+      abandonAll();
+      throw Abandoned();
+    }
+    cur_->live = true;
+  }
+
+  // Finishes the first entry while the current one is being prepared.
+  void drainFront() {
+    live();
+    finishFront();
+    if (stopped_) throw Abandoned();
+    if (!cur_->live) record();
+  }
+
+  int startWrite(TExtractEntry& e, const std::string& shown, bool exists, bool replacing,
+                 uint32_t mode) {
+    Slot& sl = *cur_;
+    LocalFileWriter::sweep(s_.targetPath, &s_.sweptFolders);
+    auto job = std::make_shared<WriteJob>();
+    job->entry = e;
+    job->target = s_.targetPath;
+    job->params = params(e, shown);
+    job->mode = mode;
+    job->durable = replacing;
+    sl.job = job;
+    sl.target = s_.targetPath;
+    sl.shown = shown;
+    sl.exists = exists;
+    sl.replacing = replacing;
+    // Its compressed bytes, in chunks; the end of the file ends them. A small
+    // entry goes with the whole of them.
+    uint32_t left = s_.remainingInput;
+    if (left <= kChunk) {
+      waitForRoom(sl, left);
+      pool_->submit(job, readChunk(left));
+      return kWriting;
+    }
+    pool_->submit(job);
+    while (left > 0 && !pool_->done(*job)) {
+      const size_t want = std::min<size_t>(left, kChunk);
+      waitForRoom(sl, want);
+      std::vector<uint8_t> chunk = readChunk(want);
+      const bool ended = chunk.size() < want;
+      left -= static_cast<uint32_t>(chunk.size());
+      pool_->push(*job, std::move(chunk));
+      if (ended) break;
+    }
+    pool_->endInput(*job);
+    return kWriting;
+  }
+
+  // Up to `want` bytes of the briefcase; fewer at its end.
+  std::vector<uint8_t> readChunk(size_t want) {
+    std::vector<uint8_t> chunk;
+    chunk.reserve(want);
+    while (chunk.size() < want) {
+      const uint8_t* p;
+      const size_t got = input_->peek(want - chunk.size(), &p);
+      if (got == 0) break;
+      chunk.insert(chunk.end(), p, p + got);
+      input_->consume(got);
+    }
+    return chunk;
+  }
+
+  // Waits until `bytes` more compressed bytes may be in flight: finishes
+  // the entries before the current one, or replays the current one's
+  // progress while its worker takes its input.
+  void waitForRoom(Slot& sl, size_t bytes) {
+    while (!pool_->roomFor(bytes)) {
+      if (&slots_.front() != &sl) {
+        drainFront();
+        continue;
+      }
+      if (!sl.job) break;  // nothing of its own is in flight yet
+      live();
+      if (!replayEvents(sl)) {
+        stopped_ = true;
+        abandonAll();
+        throw Abandoned();
+      }
+      std::vector<JobEvent> evs;
+      pool_->events(*sl.job, sl.jobEvents, &evs, true);
+      sl.jobEvents += evs.size();
+      replayJobEvents(evs);
+      record();
+    }
+  }
+
+  // Replays what an entry's preparation said; false when the run was
+  // cancelled before its turn.
+  bool replayEvents(Slot& sl) {
+    while (sl.emitted < sl.events.size()) {
+      const Recorded& ev = sl.events[sl.emitted++];
+      switch (ev.kind) {
+        case Event::CancelCheck:
+          if (c_.cancelled) return false;
+          if (c_.callbacks.cancelCheck) c_.callbacks.cancelCheck(c_.cancelled);
+          break;
+        case Event::Message: msg(ev.text); break;
+        case Event::TotalProgress: totalProgress(ev.value); break;
+        case Event::FileProgress: fileProgress(ev.value); break;
+      }
+    }
+    return true;
+  }
+
+  void replayJobEvents(const std::vector<JobEvent>& evs) {
+    for (const JobEvent& ev : evs) {
+      if (ev.progress)
+        fileProgress(ev.percent);
+      else
+        msg(ev.text);
+    }
+  }
+
+  // The first entry, in turn: what it said, what its worker said, its file
+  // put in place, its result. Called with the caller's callbacks in force.
+  void finishFront() {
+    Slot& sl = slots_.front();
+    if (!replayEvents(sl)) {
+      stopped_ = true;
+      abandonAll();
+      return;
+    }
+    if (sl.error) {
+      // As on one thread: the run ends with this entry's failure.
+      std::exception_ptr error = sl.error;
+      s_.entryFolders = std::move(sl.folders);
+      slots_.pop_front();
+      std::rethrow_exception(error);
+    }
+    TExtractEntry& e = *sl.e;
+    int result = sl.result;
+    bool stop = sl.stop;
+    if (sl.job) {
+      result = raise(result, finishWrite(sl, &stop));
+      if (e.outcome != UnloadOutcome::Unloaded) {
+        s_.notAllUnloaded = true;
+        dropFolders(sl);
+      }
+      sl.job.reset();
+    } else if (sl.notAll) {
+      s_.notAllUnloaded = true;
+    }
+    passResult_ = raise(passResult_, result);
+    slots_.pop_front();
+    if (stop) {
+      stopPass_ = stopped_ = true;
+      abandonAll();
+    }
+  }
+
+  // The end of writeEntry for an entry written on a worker.
+  int finishWrite(Slot& sl, bool* stop) {
+    WriteJob& job = *sl.job;
+    for (;;) {
+      const bool done = pool_->done(job);
+      std::vector<JobEvent> evs;
+      pool_->events(job, sl.jobEvents, &evs, !done);
+      sl.jobEvents += evs.size();
+      replayJobEvents(evs);
+      if (done && evs.empty()) break;
+    }
+    TExtractEntry& e = *sl.e;
+    const std::string shownTarget = printableName(sl.target);
+    s_.diskFullLevel = 0;
+    int r = 0;
+    if (job.beginError) {
+      msg(plat::loadStrFmt(8025, shownTarget.c_str()));
+      r = createFailure(job.beginError);
+    } else if (job.writeFailed || job.result != 0) {
+      job.writer.rollback();
+      if (job.writeFailed) s_.diskFullLevel = 2;
+      r = job.writeFailed ? kDiskFull : job.result;
+    } else {
+      plat::FileInfo written;
+      const auto keepOld = [&] {
+        if (sl.replacing && s_.callbacks.beforeReplace) s_.callbacks.beforeReplace(e, sl.target);
+      };
+      bool placed = false;
+      if (job.syncError) {
+        job.writer.rollback();
+        plat::setLastError(job.syncError);
+      } else {
+        placed = job.writer.commit(sl.exists, false, &written, keepOld);
+      }
+      if (!placed) {
+        const int err = plat::lastError();
+        if (plat::isDiskFull(err)) {
+          msg(plat::loadStrFmt(8029, sl.shown.c_str()));
+          s_.diskFullLevel = 2;
+          r = kDiskFull;
+        } else {
+          msg(plat::loadStrFmt(8025, shownTarget.c_str()));
+          r = createFailure(err);
+        }
+      } else {
+        claim(sl.target, &written);
+        s_.filesWritten++;
+        e.outcome = UnloadOutcome::Unloaded;
+        if (s_.callbacks.entryWritten) s_.callbacks.entryWritten(e, sl.target);
+      }
+    }
+    if (s_.diskFullLevel > 1)
+      *stop = true;
+    else
+      fileProgress(100);
+    return r;
+  }
+
+  static bool under(const std::string& path, const std::string& folder) {
+    return path == folder || (path.size() > folder.size() &&
+                              path.compare(0, folder.size(), folder) == 0 &&
+                              path[folder.size()] == '/');
+  }
+
+  // The folders made for an entry that was not written go again, except
+  // those a later entry already prepared has its path in: on one thread
+  // that entry would have made them again, so they become its own.
+  void dropFolders(Slot& sl) {
+    for (auto it = sl.folders.rbegin(); it != sl.folders.rend(); ++it) {
+      std::vector<std::string>* heir = nullptr;
+      for (Slot& later : slots_) {
+        if (&later == &sl) continue;
+        const bool current = &later == cur_;
+        const std::string& path = current ? s_.targetPath : later.target;
+        if ((current || later.job || later.keeps) && under(path, *it)) {
+          heir = current ? &s_.entryFolders : &later.folders;
+          break;
+        }
+      }
+      if (heir) {
+        heir->insert(heir->begin(), *it);
+      } else {
+        std::vector<std::string> one{*it};
+        removeFolders(one);
+      }
+    }
+    sl.folders.clear();
+  }
+
+  // Removes folders made in this run, innermost first, when they are empty.
+  void removeFolders(std::vector<std::string>& folders) {
+    std::vector<std::string> current = std::move(s_.entryFolders);
+    s_.entryFolders = std::move(folders);
+    removeEntryFolders(c_);
+    s_.entryFolders = std::move(current);
+    folders.clear();
+  }
+
+  // Every entry prepared but not finished is left as if never reached.
+  void abandonAll() {
+    for (auto it = slots_.rbegin(); it != slots_.rend(); ++it) {
+      Slot& sl = *it;
+      if (&sl == cur_) {
+        sl.folders.insert(sl.folders.end(), s_.entryFolders.begin(), s_.entryFolders.end());
+        s_.entryFolders.clear();
+      }
+      if (sl.job) {
+        pool_->abandon(*sl.job);
+        while (!pool_->done(*sl.job)) {
+          std::vector<JobEvent> ignored;
+          pool_->events(*sl.job, sl.jobEvents, &ignored, true);
+          sl.jobEvents += ignored.size();
+        }
+        sl.job->writer.rollback();
+      }
+      sl.e->outcome = UnloadOutcome::NotHandled;
+      removeFolders(sl.folders);
+    }
+    slots_.clear();
   }
 
   TCompress& c_;
   TExtractState& s_;
   JNormFile file_;
   std::unique_ptr<uint8_t[]> work_;
-  std::unique_ptr<uint8_t[]> outBuf_;
   std::unique_ptr<ArchiveInput> input_;
   LocalFileWriter writer_;
   std::unique_ptr<NameSelector> selector_;
-  z_stream zs_{};
-  bool inflateReady_ = false;
+  EntryDecoder decoder_;
   uint32_t crc_ = 0;
   int entryNumber_ = 0;
   uint32_t defaultMode_ = 0666;
   int64_t aside_ = 0;
   Policy existingPolicy_ = Policy::Ask;
   Policy newerPolicy_ = Policy::Ask;
+  // The unload on several threads.
+  std::unique_ptr<WritePool> pool_;
+  std::deque<Slot> slots_;
+  Slot* cur_ = nullptr;  // the entry being prepared
+  TCompressCallbacks real_;  // the caller's callbacks, while a preparation's are kept
+  int passResult_ = 0;
+  bool stopped_ = false, stopPass_ = false;
 };
 
 }  // namespace

@@ -22,13 +22,23 @@ void removeLeftTemporaries(const std::string& folder) {
   removeLeftTemporaries(folder, TempKind::Unload);
 }
 
+std::string LocalFileWriter::folderOf(const std::string& target) {
+  std::string folder = plat::parentFolder(target);
+  if (folder.empty())
+    folder = (!target.empty() && target[0] == '/') ? std::string("/") : std::string(".");
+  return folder;
+}
+
+void LocalFileWriter::sweep(const std::string& target, std::unordered_set<std::string>* swept) {
+  const std::string folder = folderOf(target);
+  if (swept->insert(folder).second) removeLeftTemporaries(folder);
+}
+
 bool LocalFileWriter::begin(const std::string& target, std::unordered_set<std::string>* swept) {
   rollback();
   target_ = target;
-  folder_ = plat::parentFolder(target);
-  if (folder_.empty())
-    folder_ = (!target.empty() && target[0] == '/') ? std::string("/") : std::string(".");
-  if (swept && swept->insert(folder_).second) removeLeftTemporaries(folder_);
+  folder_ = folderOf(target);
+  if (swept) sweep(target, swept);
   out_ = plat::createUnnamed(folder_);
   unnamed_ = out_ != nullptr;
   if (!out_) out_ = plat::fileSystem().createTemp(folder_, tempPrefix(), &tempPath_);

@@ -48,6 +48,9 @@ class LocalFileWriter {
   // cleared of leftovers in this run. False (last error set) when no file
   // can be made in the target's folder.
   bool begin(const std::string& target, std::unordered_set<std::string>* swept);
+  // What begin does first with `swept`: clears the target's folder of
+  // leftovers once per run (for a caller that begins on another thread).
+  static void sweep(const std::string& target, std::unordered_set<std::string>* swept);
   plat::File* file() { return out_.get(); }
 
   // Puts the file in place; `existing` says whether something is at the
@@ -62,6 +65,7 @@ class LocalFileWriter {
   void rollback();
 
  private:
+  static std::string folderOf(const std::string& target);
   std::string target_;
   std::string folder_;
   std::string tempPath_;  // the new file's temporary name, when it has one

@@ -256,23 +256,31 @@ plat::FileTime entryTime(const TExtractEntry& entry) {
   return entryTimes(entry.extra, entry.central.date, entry.central.time).modification;
 }
 
-void restoreAttributes(TCompress& c, plat::File& file, const TExtractEntry& entry, uint32_t mode) {
+void restoreAttributes(const std::function<void(const std::string&)>& message, plat::File& file,
+                       const TExtractEntry& entry, uint32_t mode) {
   uint32_t m = mode & 0777;
   const uint32_t a = entry.attributes;
   if ((a & 0x5F) && ((a & 0x7F) & plat::kAttrReadOnly)) m &= ~0222u;
   if (!file.setMode(m))
-    c.sendMessage(plat::strFormat("\nwarning (%d): could not set file attributes\n",
-                                  plat::lastError()));
+    message(plat::strFormat("\nwarning (%d): could not set file attributes\n", plat::lastError()));
 }
 
-void restoreTimes(TCompress& c, plat::File& file, const TExtractEntry& entry) {
-  EntryTimes t = entryTimes(entry.localExtra, entry.local.date, entry.local.time,
-                            [&c](const std::string& m) { c.sendMessage(m); });
+void restoreTimes(const std::function<void(const std::string&)>& message, plat::File& file,
+                  const TExtractEntry& entry) {
+  EntryTimes t = entryTimes(entry.localExtra, entry.local.date, entry.local.time, message);
   if (!(t.known & (kTimeModification | kTimeAccess))) return;
   const plat::FileTime* access = (t.known & kTimeAccess) ? &t.access : nullptr;
   const plat::FileTime* write = (t.known & kTimeModification) ? &t.modification : nullptr;
   if (!file.setTimes(nullptr, access, write))
-    c.sendMessage(plat::strFormat("\nSetFileTime failed: %d\n", plat::lastError()));
+    message(plat::strFormat("\nSetFileTime failed: %d\n", plat::lastError()));
+}
+
+void restoreAttributes(TCompress& c, plat::File& file, const TExtractEntry& entry, uint32_t mode) {
+  restoreAttributes([&c](const std::string& m) { c.sendMessage(m); }, file, entry, mode);
+}
+
+void restoreTimes(TCompress& c, plat::File& file, const TExtractEntry& entry) {
+  restoreTimes([&c](const std::string& m) { c.sendMessage(m); }, file, entry);
 }
 
 }  // namespace archive

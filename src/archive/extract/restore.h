@@ -105,4 +105,11 @@ void restoreAttributes(TCompress& c, plat::File& file, const TExtractEntry& entr
 // last write (a creation time cannot be set on Linux and is skipped).
 void restoreTimes(TCompress& c, plat::File& file, const TExtractEntry& entry);
 
+// The same, sending their messages to `message` (a worker keeps them for the
+// calling thread).
+void restoreAttributes(const std::function<void(const std::string&)>& message, plat::File& file,
+                       const TExtractEntry& entry, uint32_t mode);
+void restoreTimes(const std::function<void(const std::string&)>& message, plat::File& file,
+                  const TExtractEntry& entry);
+
 }  // namespace archive

@@ -103,6 +103,10 @@ struct TExtractState {
   std::string targetFolder;  // the local folder an unload writes into
   int listingMode = kModeUnload;
   TExtractCallbacks callbacks;
+  // Threads of an unload (0: as a load, archive/update/pdeflate.h's
+  // DefaultThreads). With 2 or more, entries are decoded and written on
+  // workers; everything the caller sees is the same as with one.
+  unsigned threads = 0;
 
   // ---- read by the caller after a run ----
   std::vector<TExtractEntry> entries;  // the central directory in stored order

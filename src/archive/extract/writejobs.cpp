@@ -1,0 +1,342 @@
+#include "archive/extract/writejobs.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "archive/errors.h"
+#include "archive/extract/restore.h"
+#include "platform/errors.h"
+#include "platform/strtable.h"
+
+namespace archive {
+namespace {
+constexpr size_t kOutputChunk = 32768;
+}  // namespace
+
+// ---- decoding ----
+
+EntryDecoder::~EntryDecoder() {
+  if (ready_) inflateEnd(&zs_);
+}
+
+bool EntryDecoder::emit(plat::File* out, const uint8_t* data, size_t n, const Params& p,
+                        DecodeSink& sink) {
+  if (n == 0) return true;
+  if (out) {
+    size_t put = 0;
+    if (!out->write(data, n, &put) || put != n) {
+      sink.message(plat::loadStrFmt(8029, p.shown.c_str()));
+      writeFailed_ = true;
+      return false;
+    }
+  }
+  crc_ = static_cast<uint32_t>(crc32(crc_, data, static_cast<uInt>(n)));
+  written_ += static_cast<uint32_t>(n);
+  return true;
+}
+
+int EntryDecoder::run(const Params& p, DataSource& in, plat::File* out, DecodeSink& sink) {
+  crc_ = static_cast<uint32_t>(crc32(0, nullptr, 0));
+  written_ = 0;
+  remaining_ = p.compressed;
+  writeFailed_ = false;
+  int result = 0;
+  if (p.method == 8) {
+    result = inflateData(p, in, out, sink);
+  } else {
+    while (remaining_ > 0 && !writeFailed_) {
+      const uint8_t* d;
+      size_t got = in.peek(std::min<size_t>(remaining_, kOutputChunk), &d);
+      if (got == 0) break;  // the end of the file ends the input
+      // Never more than the entry declares.
+      size_t n = std::min<size_t>(got, p.declared - written_);
+      if (!emit(out, d, n, p, sink)) break;
+      in.consume(got);
+      remaining_ -= static_cast<uint32_t>(got);
+      if (n < got) break;
+    }
+  }
+  if (writeFailed_) return kDiskFull;
+  if (result <= 1 && crc_ != p.crc) {
+    sink.message(plat::strFormat("%-22s ", p.shown.c_str()));
+    sink.message(plat::strFormat(" bad CRC %08lx  (should be %08lx)\n",
+                                 static_cast<unsigned long>(crc_),
+                                 static_cast<unsigned long>(p.crc)));
+    result = kCompressedError;
+  } else if (result <= 1 && written_ != p.declared) {
+    sink.message(plat::strFormat("%-22s ", p.shown.c_str()));
+    sink.message(plat::strFormat(" bad size %lu  (should be %lu)\n",
+                                 static_cast<unsigned long>(written_),
+                                 static_cast<unsigned long>(p.declared)));
+    result = kCompressedError;
+  }
+  return result;
+}
+
+int EntryDecoder::inflateFailure(const Params& p, DecodeSink& sink, bool memory) {
+  sink.message(plat::strFormat("  error:  %s%s %s\n",
+                               memory ? "not enough memory to " : "invalid compressed data to ",
+                               "inflate", p.shown.c_str()));
+  return memory ? 6 : kCompressedError;
+}
+
+int EntryDecoder::inflateData(const Params& p, DataSource& in, plat::File* out, DecodeSink& sink) {
+  if (!ready_) {
+    std::memset(&zs_, 0, sizeof zs_);
+    if (inflateInit2(&zs_, -MAX_WBITS) != Z_OK) return inflateFailure(p, sink, true);
+    ready_ = true;
+  } else if (inflateReset(&zs_) != Z_OK) {
+    return inflateFailure(p, sink, false);
+  }
+  if (!buf_) buf_.reset(new uint8_t[kOutputChunk]);
+  // Output is written in whole chunks of 32,768 bytes (the last one shorter).
+  zs_.next_out = buf_.get();
+  zs_.avail_out = static_cast<uInt>(kOutputChunk);
+  for (;;) {
+    const uint8_t* d = nullptr;
+    size_t got = 0;
+    if (remaining_ > 0) got = in.peek(remaining_, &d);
+    zs_.next_in = const_cast<Bytef*>(d);
+    zs_.avail_in = static_cast<uInt>(got);
+    const uInt roomBefore = zs_.avail_out;
+    const int ret = inflate(&zs_, Z_NO_FLUSH);
+    const size_t used = got - zs_.avail_in;
+    in.consume(used);
+    remaining_ -= static_cast<uint32_t>(used);
+    const size_t produced = roomBefore - zs_.avail_out;
+    const size_t pending = kOutputChunk - zs_.avail_out;
+    // Never more than the entry declares.
+    if (pending > p.declared - written_) return inflateFailure(p, sink, false);
+    if (zs_.avail_out == 0 || ret == Z_STREAM_END) {
+      if (!emit(out, buf_.get(), pending, p, sink)) return kDiskFull;
+      if (p.declared)
+        sink.progress(static_cast<int>(uint64_t(written_) * 100 / p.declared));
+      zs_.next_out = buf_.get();
+      zs_.avail_out = static_cast<uInt>(kOutputChunk);
+    }
+    if (ret == Z_STREAM_END) return 0;
+    if (ret == Z_MEM_ERROR) return inflateFailure(p, sink, true);
+    if (ret != Z_OK && ret != Z_BUF_ERROR) return inflateFailure(p, sink, false);
+    // No progress possible: the input has ended before the stream did.
+    if (produced == 0 && used == 0) return inflateFailure(p, sink, false);
+  }
+}
+
+// ---- a job's input and events on the worker ----
+
+class JobSource : public DataSource {
+ public:
+  JobSource(WritePool& pool, WriteJob& job) : pool_(pool), job_(job) {}
+  ~JobSource() override { release(); }
+
+  size_t peek(size_t max, const uint8_t** data) override {
+    if (at_ >= chunk_.size()) {
+      release();
+      std::unique_lock<std::mutex> lock(pool_.mutex_);
+      ++pool_.sleepers_;
+      pool_.wake_.wait(lock, [&] {
+        return !job_.input_.empty() || job_.inputEnded_ || job_.abandoned_ || pool_.stopping_;
+      });
+      --pool_.sleepers_;
+      if (job_.abandoned_ || pool_.stopping_ || job_.input_.empty()) return 0;
+      chunk_ = std::move(job_.input_.front());
+      job_.input_.pop_front();
+      at_ = 0;
+    }
+    *data = chunk_.data() + at_;
+    return std::min(max, chunk_.size() - at_);
+  }
+  void consume(size_t n) override { at_ += n; }
+
+ private:
+  // The chunk is no longer in flight: room for the calling thread.
+  void release() {
+    if (chunk_.empty()) return;
+    bool watched;
+    {
+      std::lock_guard<std::mutex> lock(pool_.mutex_);
+      pool_.inFlight_ -= chunk_.size();
+      ++pool_.version_;
+      watched = pool_.watching_;
+    }
+    if (watched) pool_.changed_.notify_all();
+    chunk_.clear();
+    chunk_.shrink_to_fit();
+    at_ = 0;
+  }
+
+  WritePool& pool_;
+  WriteJob& job_;
+  std::vector<uint8_t> chunk_;
+  size_t at_ = 0;
+};
+
+class JobSink : public DecodeSink {
+ public:
+  JobSink(WritePool& pool, WriteJob& job) : pool_(pool), job_(job) {}
+  void message(const std::string& text) override { add(JobEvent{false, 0, text}); }
+  void progress(int percent) override { add(JobEvent{true, percent, std::string()}); }
+
+ private:
+  void add(JobEvent&& ev) {
+    bool watched;
+    {
+      std::lock_guard<std::mutex> lock(pool_.mutex_);
+      job_.events_.push_back(std::move(ev));
+      ++pool_.version_;
+      watched = pool_.watching_;
+    }
+    if (watched) pool_.changed_.notify_all();
+  }
+  WritePool& pool_;
+  WriteJob& job_;
+};
+
+// ---- the pool ----
+
+WritePool::WritePool(unsigned threads, size_t budget) : budget_(budget) {
+  workers_.reserve(threads);
+  try {
+    for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { work(); });
+  } catch (...) {
+    // Fewer workers than asked (the system refused a thread): those started
+    // do the work. With none, the caller takes the one-thread path.
+  }
+}
+
+WritePool::~WritePool() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+    for (auto& job : queue_) {
+      job->abandoned_ = true;
+      job->done_ = true;
+    }
+    queue_.clear();
+  }
+  wake_.notify_all();
+  changed_.notify_all();
+  for (auto& t : workers_) t.join();
+}
+
+void WritePool::submit(const WriteJobPtr& job) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  queue_.push_back(job);
+  wakeWorkers(lock);
+}
+
+void WritePool::submit(const WriteJobPtr& job, std::vector<uint8_t>&& whole) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  inFlight_ += whole.size();
+  job->input_.push_back(std::move(whole));
+  job->inputEnded_ = true;
+  queue_.push_back(job);
+  wakeWorkers(lock);
+}
+
+void WritePool::push(WriteJob& job, std::vector<uint8_t>&& chunk) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (job.done_ || job.abandoned_) return;
+  inFlight_ += chunk.size();
+  job.input_.push_back(std::move(chunk));
+  wakeWorkers(lock);
+}
+
+void WritePool::endInput(WriteJob& job) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  job.inputEnded_ = true;
+  wakeWorkers(lock);
+}
+
+void WritePool::abandon(WriteJob& job) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  job.abandoned_ = true;
+  wakeWorkers(lock);
+}
+
+void WritePool::wakeWorkers(std::unique_lock<std::mutex>& lock) {
+  // Only a worker that waits needs the system call.
+  const bool sleeping = sleepers_ > 0;
+  lock.unlock();
+  if (sleeping) wake_.notify_all();
+}
+
+bool WritePool::roomFor(size_t bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return inFlight_ == 0 || inFlight_ + bytes <= budget_;
+}
+
+bool WritePool::done(WriteJob& job) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return job.done_;
+}
+
+void WritePool::events(WriteJob& job, size_t from, std::vector<JobEvent>* out, bool wait) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (wait && job.events_.size() <= from && !job.done_) {
+    const uint64_t seen = version_;
+    watching_ = true;
+    changed_.wait(lock, [&] { return version_ != seen || job.done_; });
+    watching_ = false;
+  }
+  for (size_t i = from; i < job.events_.size(); ++i) out->push_back(job.events_[i]);
+}
+
+void WritePool::work() {
+  EntryDecoder decoder;
+  for (;;) {
+    WriteJobPtr job;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      ++sleepers_;
+      wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+      --sleepers_;
+      if (stopping_) return;
+      job = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    run(*job, decoder);
+    bool watched;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      // What the job did not take is no longer in flight.
+      for (auto& chunk : job->input_) inFlight_ -= chunk.size();
+      job->input_.clear();
+      job->done_ = true;
+      ++version_;
+      watched = watching_;
+    }
+    if (watched) changed_.notify_all();
+  }
+}
+
+void WritePool::run(WriteJob& job, EntryDecoder& decoder) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (job.abandoned_ || stopping_) return;
+  }
+  // The folder was cleared of leftovers by the calling thread.
+  if (!job.writer.begin(job.target, nullptr)) {
+    job.beginError = plat::lastError();
+    return;
+  }
+  JobSink sink(*this, job);
+  {
+    JobSource source(*this, job);
+    job.result = decoder.run(job.params, source, job.writer.file(), sink);
+  }
+  job.writeFailed = decoder.writeFailed();
+  bool abandoned;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    abandoned = job.abandoned_ || stopping_;
+  }
+  if (abandoned || job.writeFailed || job.result != 0) return;
+  // Only a sound file is put in place: attributes and times first.
+  const auto message = [&sink](const std::string& s) { sink.message(s); };
+  restoreAttributes(message, *job.writer.file(), job.entry, job.mode);
+  restoreTimes(message, *job.writer.file(), job.entry);
+  if (job.durable && !job.writer.file()->sync()) job.syncError = plat::lastError();
+}
+
+}  // namespace archive
