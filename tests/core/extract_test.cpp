@@ -15,6 +15,7 @@
 #include "archive/extract/restore.h"
 #include "briefcase/comment.h"
 #include "craftzip.h"
+#include "passthrough.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "scriptedasker.h"
@@ -436,63 +437,29 @@ TEST_F(ExtractTest, DamagedEntriesNeverReplaceAGoodLocalFile) {
 namespace {
 
 // A file that takes no bytes: the disk is full.
-class FullFile final : public plat::File {
+class FullFile final : public testenv::PassThroughFile {
  public:
-  explicit FullFile(std::unique_ptr<plat::File> f) : f_(std::move(f)) {}
-  bool read(void* b, size_t n, size_t* got) override { return f_->read(b, n, got); }
+  using PassThroughFile::PassThroughFile;
   bool write(const void*, size_t, size_t* put) override {
     *put = 0;
     plat::setLastError(ENOSPC);
     return false;
   }
-  bool seek(int64_t d, plat::Origin o, uint64_t* p) override { return f_->seek(d, o, p); }
-  bool size(uint64_t* out) override { return f_->size(out); }
-  bool truncateHere() override { return f_->truncateHere(); }
-  bool sync() override { return f_->sync(); }
-  bool lockExclusive() override { return f_->lockExclusive(); }
-  bool info(plat::FileInfo* out) override { return f_->info(out); }
-  bool setTimes(const plat::FileTime* c, const plat::FileTime* a, const plat::FileTime* w) override {
-    return f_->setTimes(c, a, w);
-  }
-  bool setMode(uint32_t m) override { return f_->setMode(m); }
-  bool close() override { return f_->close(); }
-
- private:
-  std::unique_ptr<plat::File> f_;
 };
 
 // The real file system, whose n-th new temporary file finds the disk full.
-class FillingFs final : public plat::FileSystem {
+class FillingFs final : public testenv::PassThroughFs {
  public:
   explicit FillingFs(int failAt) : failAt_(failAt) {}
   int temps = 0;
-  std::unique_ptr<plat::File> open(const std::string& p, plat::Access a, plat::Disposition d) override {
-    return real().open(p, a, d);
-  }
   std::unique_ptr<plat::File> createTemp(const std::string& f, const std::string& pre,
                                          std::string* path) override {
     auto file = real().createTemp(f, pre, path);
     if (file && ++temps == failAt_) return std::make_unique<FullFile>(std::move(file));
     return file;
   }
-  bool stat(const std::string& p, plat::FileInfo* o, bool l) override { return real().stat(p, o, l); }
-  bool remove(const std::string& p) override { return real().remove(p); }
-  bool rename(const std::string& a, const std::string& b) override { return real().rename(a, b); }
-  bool renameNoReplace(const std::string& a, const std::string& b) override {
-    return real().renameNoReplace(a, b);
-  }
-  bool makeDir(const std::string& p) override { return real().makeDir(p); }
-  bool removeDir(const std::string& p) override { return real().removeDir(p); }
-  bool setAttributes(const std::string& p, uint32_t a) override { return real().setAttributes(p, a); }
-  bool setTimes(const std::string& p, const plat::FileTime* c, const plat::FileTime* a,
-                const plat::FileTime* w) override {
-    return real().setTimes(p, c, a, w);
-  }
-  bool syncDir(const std::string& f) override { return real().syncDir(f); }
-  bool freeSpace(const std::string& p, uint64_t* o) override { return real().freeSpace(p, o); }
 
  private:
-  static plat::FileSystem& real() { return plat::realFileSystem(); }
   int failAt_;
 };
 

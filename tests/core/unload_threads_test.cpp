@@ -19,6 +19,7 @@
 #include "briefcase/comment.h"
 #include "craftzip.h"
 #include "platform/ask.h"
+#include "passthrough.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "testenv.h"
@@ -75,15 +76,15 @@ struct Observed {
 // The real file system, thread-safe, on which a write of data that starts
 // with "FAIL" finds the disk full. It offers no unnamed files, so the
 // named temporary files are used.
-class FailingWrites final : public plat::FileSystem {
+class FailingWrites final : public testenv::PassThroughFs {
  public:
   std::atomic<int> failures{0};
   bool threadSafe() const override { return true; }
 
-  class Failing final : public plat::File {
+  class Failing final : public testenv::PassThroughFile {
    public:
-    Failing(std::unique_ptr<plat::File> f, FailingWrites& owner) : f_(std::move(f)), o_(owner) {}
-    bool read(void* b, size_t n, size_t* got) override { return f_->read(b, n, got); }
+    Failing(std::unique_ptr<plat::File> f, FailingWrites& owner)
+        : PassThroughFile(std::move(f)), o_(owner) {}
     bool write(const void* b, size_t n, size_t* put) override {
       if (n >= 4 && std::memcmp(b, "FAIL", 4) == 0) {
         ++o_.failures;
@@ -91,53 +92,18 @@ class FailingWrites final : public plat::FileSystem {
         plat::setLastError(ENOSPC);
         return false;
       }
-      return f_->write(b, n, put);
+      return PassThroughFile::write(b, n, put);
     }
-    bool seek(int64_t d, plat::Origin o, uint64_t* p) override { return f_->seek(d, o, p); }
-    bool size(uint64_t* out) override { return f_->size(out); }
-    bool truncateHere() override { return f_->truncateHere(); }
-    bool sync() override { return f_->sync(); }
-    bool lockExclusive() override { return f_->lockExclusive(); }
-    bool info(plat::FileInfo* out) override { return f_->info(out); }
-    bool setTimes(const plat::FileTime* c, const plat::FileTime* a,
-                  const plat::FileTime* w) override {
-      return f_->setTimes(c, a, w);
-    }
-    bool setMode(uint32_t m) override { return f_->setMode(m); }
-    bool close() override { return f_->close(); }
 
    private:
-    std::unique_ptr<plat::File> f_;
     FailingWrites& o_;
   };
 
-  std::unique_ptr<plat::File> open(const std::string& p, plat::Access a,
-                                   plat::Disposition d) override {
-    return real().open(p, a, d);
-  }
   std::unique_ptr<plat::File> createTemp(const std::string& f, const std::string& pre,
                                          std::string* path) override {
     auto file = real().createTemp(f, pre, path);
     return file ? std::make_unique<Failing>(std::move(file), *this) : nullptr;
   }
-  bool stat(const std::string& p, plat::FileInfo* o, bool l) override { return real().stat(p, o, l); }
-  bool remove(const std::string& p) override { return real().remove(p); }
-  bool rename(const std::string& a, const std::string& b) override { return real().rename(a, b); }
-  bool renameNoReplace(const std::string& a, const std::string& b) override {
-    return real().renameNoReplace(a, b);
-  }
-  bool makeDir(const std::string& p) override { return real().makeDir(p); }
-  bool removeDir(const std::string& p) override { return real().removeDir(p); }
-  bool setAttributes(const std::string& p, uint32_t a) override { return real().setAttributes(p, a); }
-  bool setTimes(const std::string& p, const plat::FileTime* c, const plat::FileTime* a,
-                const plat::FileTime* w) override {
-    return real().setTimes(p, c, a, w);
-  }
-  bool syncDir(const std::string& f) override { return real().syncDir(f); }
-  bool freeSpace(const std::string& p, uint64_t* o) override { return real().freeSpace(p, o); }
-
- private:
-  static plat::FileSystem& real() { return plat::realFileSystem(); }
 };
 
 class UnloadThreads : public ::testing::Test {
