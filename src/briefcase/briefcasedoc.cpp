@@ -42,9 +42,7 @@ TBriefcaseDoc::TBriefcaseDoc(const std::string& path, TBriefcaseDocLinks links)
 }
 
 TBriefcaseDoc::TBriefcaseDoc(const NewBriefcase& created, TBriefcaseDocLinks links)
-    : links_(std::move(links)) {
-  engine_.callbacks = links_.callbacks;
-  engine_.extract.callbacks = links_.extractCallbacks;
+    : TBriefcaseDoc(std::string(), std::move(links)) {
   engine_.archivePath = created.containerPath;
   // The end record as it stands in the new container, for the comment's
   // rewrites in place (a container gone meanwhile is told by the next use).
@@ -54,11 +52,7 @@ TBriefcaseDoc::TBriefcaseDoc(const NewBriefcase& created, TBriefcaseDocLinks lin
   localFolder_ = created.localFolder;
   include_ = created.includeList;
   exclude_ = created.excludeList;
-  if (links_.monitor && !localFolder_.empty()) {
-    links_.monitor->SetFolder(localFolder_);
-    links_.monitor->SetEnabled(true);
-  }
-  setDirty(false);
+  if (!localFolder_.empty()) watchLocalFolder();
   opened_ = true;
 }
 
@@ -83,10 +77,7 @@ bool TBriefcaseDoc::Open(const std::string& path) {
   }
   localFolder_ = config_.FolderForThisComputer();
   if (!localFolder_.empty() && plat::folderExists(localFolder_)) {
-    if (links_.monitor) {
-      links_.monitor->SetFolder(localFolder_);
-      links_.monitor->SetEnabled(true);
-    }
+    watchLocalFolder();
     plat::diag("Local folder:" + localFolder_);
   } else if (!chooseFolderFirstVisit()) {
     return false;
@@ -161,11 +152,14 @@ bool TBriefcaseDoc::Save(bool force) {
 void TBriefcaseDoc::SetLocalFolder(const std::string& path) {
   config_.SetFolderForThisComputer(path);
   localFolder_ = path;
-  if (links_.monitor) {
-    links_.monitor->SetFolder(path);
-    links_.monitor->SetEnabled(true);
-  }
+  watchLocalFolder();
   setDirty(true);
+}
+
+void TBriefcaseDoc::watchLocalFolder() {
+  if (!links_.monitor) return;
+  links_.monitor->SetFolder(localFolder_);
+  links_.monitor->SetEnabled(true);
 }
 
 void TBriefcaseDoc::SplitPatterns() {

@@ -86,6 +86,8 @@ class TBriefcaseDoc {
   bool readEndRecordAsking();
   bool chooseFolderFirstVisit();
   void setDirty(bool value);
+  // Points the folder monitor at the local folder and starts it.
+  void watchLocalFolder();
 
   TBriefcaseDocLinks links_;
   archive::TCompress engine_;

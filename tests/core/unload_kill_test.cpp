@@ -198,7 +198,7 @@ TEST(UnloadKill, EveryFileOldOrNewAndLeftoversGoWithTheNextRun) {
       }
       for (const std::string& s : f.strays()) {
         int pid = 0;
-        EXPECT_TRUE(archive::isUnloadTempName(fs::path(s).filename().string(), &pid)) << s;
+        EXPECT_TRUE(archive::isTemporaryName(fs::path(s).filename().string(), archive::TempKind::Unload, &pid)) << s;
         ++leftovers;
       }
       // The next run puts everything in place and removes what was left.
@@ -238,13 +238,13 @@ TEST(UnloadKill, OnlyOurLeftoversOfProcessesThatEndedAreRemoved) {
   const std::string folder = env.work();
   for (const Name& n : names) {
     int pid = 0;
-    EXPECT_EQ(archive::isUnloadTempName(n.name, &pid), n.ours) << n.name;
+    EXPECT_EQ(archive::isTemporaryName(n.name, archive::TempKind::Unload, &pid), n.ours) << n.name;
     testenv::writeFile(folder + "/" + n.name, "x");
   }
   // Never a folder or a link, even under our name.
   fs::create_directory(folder + "/.brc-unload-" + dead + "-folder");
   fs::create_symlink(folder + "/.brcfolder", folder + "/.brc-unload-" + dead + "-linked");
-  archive::removeLeftTemporaries(folder);
+  archive::removeLeftTemporaries(folder, archive::TempKind::Unload);
   for (const Name& n : names) EXPECT_EQ(!fs::exists(folder + "/" + n.name), n.removed) << n.name;
   EXPECT_TRUE(fs::is_directory(folder + "/.brc-unload-" + dead + "-folder"));
   EXPECT_TRUE(fs::is_symlink(folder + "/.brc-unload-" + dead + "-linked"));

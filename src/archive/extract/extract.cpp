@@ -16,6 +16,7 @@
 #include "archive/extract/names.h"
 #include "archive/extract/restore.h"
 #include "archive/extract/writejobs.h"
+#include "archive/leftovers.h"
 #include "archive/namecode.h"
 #include "archive/update/pdeflate.h"
 #include "archive/update/readbuffer.h"
@@ -409,7 +410,7 @@ class Run {
       // What a killed run of ours left in the target folder goes first.
       const std::string root = plat::stripTrailingSlash(s_.targetPrefix);
       s_.sweptFolders.insert(root);
-      removeLeftTemporaries(root);
+      removeLeftTemporaries(root, TempKind::Unload);
     }
     for (TExtractEntry& e : s_.entries) {
       e.selected = false;

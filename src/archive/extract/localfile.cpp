@@ -14,14 +14,6 @@ std::string tempPrefix() { return temporaryPrefix(TempKind::Unload); }
 
 }  // namespace
 
-bool isUnloadTempName(const std::string& name, int* pid) {
-  return isTemporaryName(name, TempKind::Unload, pid);
-}
-
-void removeLeftTemporaries(const std::string& folder) {
-  removeLeftTemporaries(folder, TempKind::Unload);
-}
-
 std::string LocalFileWriter::folderOf(const std::string& target) {
   std::string folder = plat::parentFolder(target);
   if (folder.empty())
@@ -31,7 +23,7 @@ std::string LocalFileWriter::folderOf(const std::string& target) {
 
 void LocalFileWriter::sweep(const std::string& target, std::unordered_set<std::string>* swept) {
   const std::string folder = folderOf(target);
-  if (swept->insert(folder).second) removeLeftTemporaries(folder);
+  if (swept->insert(folder).second) removeLeftTemporaries(folder, TempKind::Unload);
 }
 
 bool LocalFileWriter::begin(const std::string& target, std::unordered_set<std::string>* swept) {

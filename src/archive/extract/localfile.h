@@ -16,10 +16,9 @@
 // beforeReplace, just before the rename: a kill there must still leave the
 // old file under its name, so such a step copies or links it, never moves it.
 //
-// Temporary names are ".brc-unload-<process id>-XXXXXX". Before a folder is
-// first written in a run, what a killed run left there under such a name is
-// removed: a regular file whose process no longer runs. No other program
-// uses the pattern, so a user's file is never taken for one.
+// Temporary names are our unload temporaries (archive/leftovers.h): before a
+// folder is first written in a run, what a killed run left there under such
+// a name is removed.
 
 #include <cstdint>
 #include <functional>
@@ -30,12 +29,6 @@
 #include "platform/files.h"
 
 namespace archive {
-
-// Whether a file name is one of our temporary names, and of which process.
-bool isUnloadTempName(const std::string& name, int* pid);
-
-// Removes our temporary files of processes that no longer run from a folder.
-void removeLeftTemporaries(const std::string& folder);
 
 class LocalFileWriter {
  public:
