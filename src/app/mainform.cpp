@@ -485,9 +485,10 @@ void TMainForm::DocManager1NewDocument(TDocManager*, TDocument*& document) {
 }
 
 void TMainForm::Document1Open(TDocument* sender, bool& success) {
-  SetStatusText(str(kStrOpening));
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  success = AdoptBriefcase(std::make_unique<briefcase::TBriefcaseDoc>(sender->FileName(), DocLinks()));
+  const std::string path = sender->FileName();
+  success = OpenBriefcase([&path](briefcase::TBriefcaseDocLinks links) {
+    return std::make_unique<briefcase::TBriefcaseDoc>(path, std::move(links));
+  });
 }
 
 briefcase::TBriefcaseDocLinks TMainForm::DocLinks() {
@@ -508,27 +509,33 @@ briefcase::TBriefcaseDocLinks TMainForm::DocLinks() {
   return links;
 }
 
-bool TMainForm::AdoptBriefcase(std::unique_ptr<briefcase::TBriefcaseDoc> doc) {
-  briefcase_ = std::move(doc);
-  if (!briefcase_->Opened()) {
-    briefcase_.reset();
-    engine_ = nullptr;
-    briefcaseOpen_ = false;
-    QApplication::restoreOverrideCursor();
-    UpdateCommands();
-    return false;
+TMainForm::WaitCursor::WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+TMainForm::WaitCursor::~WaitCursor() { QApplication::restoreOverrideCursor(); }
+
+bool TMainForm::OpenBriefcase(
+    const std::function<std::unique_ptr<briefcase::TBriefcaseDoc>(briefcase::TBriefcaseDocLinks)>& make) {
+  SetStatusText(str(kStrOpening));
+  {
+    WaitCursor wait;
+    briefcase_ = make(DocLinks());
+    if (!briefcase_->Opened()) {
+      briefcase_.reset();
+      engine_ = nullptr;
+      briefcaseOpen_ = false;
+      UpdateCommands();
+      return false;
+    }
+    engine_ = &briefcase_->Engine();
+    briefcaseOpen_ = true;
+    LocalEdit->setText(QString::fromStdString(briefcase_->LocalFolder()));
+    ClientPanel->setVisible(true);
+    FormResize();
+    RefreshLists();
+    if (briefcase_) {
+      SelectAll1Click();
+      UpdateCommands();
+    }
   }
-  engine_ = &briefcase_->Engine();
-  briefcaseOpen_ = true;
-  LocalEdit->setText(QString::fromStdString(briefcase_->LocalFolder()));
-  ClientPanel->setVisible(true);
-  FormResize();
-  RefreshLists();
-  if (briefcase_) {
-    SelectAll1Click();
-    UpdateCommands();
-  }
-  QApplication::restoreOverrideCursor();
   if (!briefcase_) return true;
   SetStatusText(str(kStrReady));
   if (briefcase_->FolderChosenOnOpen()) {
@@ -1024,12 +1031,11 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
 
 void TMainForm::Refresh1Click() {
   if (!briefcase_ || OperationRunning()) return;
-  QApplication::setOverrideCursor(Qt::WaitCursor);
+  WaitCursor wait;
   const std::string typed = LocalEdit->text().toStdString();
   if (typed != briefcase_->LocalFolder()) briefcase_->SetLocalFolder(typed);
   RefreshLists();
   UpdateCommands();
-  QApplication::restoreOverrideCursor();
 }
 
 // ---- one operation at a time ----

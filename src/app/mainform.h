@@ -16,6 +16,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -341,9 +342,19 @@ class TMainForm : public QMainWindow {
   void KeepInTrash1Click(bool on);
   // The engine callbacks and links a briefcase document gets from the window.
   briefcase::TBriefcaseDocLinks DocLinks();
-  // Takes a constructed document as the open briefcase when it opened (lists
-  // filled, everything selected), drops it otherwise; restores the cursor.
-  bool AdoptBriefcase(std::unique_ptr<briefcase::TBriefcaseDoc> doc);
+  // Makes the briefcase document under the hourglass and takes it as the
+  // open briefcase when it opened (lists filled, everything selected); drops
+  // it otherwise.
+  bool OpenBriefcase(
+      const std::function<std::unique_ptr<briefcase::TBriefcaseDoc>(briefcase::TBriefcaseDocLinks)>& make);
+  // The hourglass for as long as it lives.
+  class WaitCursor {
+   public:
+    WaitCursor();
+    ~WaitCursor();
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+  };
   // A page of the installed manual at an anchor; without an installed manual,
   // the page the program carries at `carriedAnchor`.
   void openHelp(const QString& page, const QString& anchor, const QString& carriedAnchor);

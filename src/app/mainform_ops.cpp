@@ -4,8 +4,6 @@
 // (shared with `brc`); this file adds what belongs to the window: the
 // hourglass, the progress window, the message boxes and the lists.
 
-#include <QApplication>
-#include <QCursor>
 
 #include <iostream>
 #include <optional>
@@ -35,15 +33,6 @@ enum : int {
   kStrClearCaption = 695,
   kStrDeleteQuestion = 698,  // "This will delete the selected files in the briefcase..."
   kStrDeleteCaption = 699,
-};
-
-// The hourglass for the whole of a command.
-class WaitCursor {
- public:
-  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-  WaitCursor(const WaitCursor&) = delete;
-  WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
 // The progress window with one clip, shown until hidden or the end of the scope.

@@ -3,7 +3,6 @@
 // exit and Enter, and the per-user trash option.
 
 #include <QAction>
-#include <QApplication>
 #include <QEvent>
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -37,7 +36,6 @@ enum StrId : int {
   kStrExcludeCaption = 707,
   kStrExcludePrompt = 708,
   kStrChooseLocalFolder = 709,
-  kStrOpening = 804,
 };
 
 constexpr int kLevelCompressed = 6;
@@ -127,11 +125,10 @@ void TMainForm::Document1New(TDocument* sender, bool& success) {
   // shortcut when asked) before it becomes the open briefcase.
   briefcase::NewBriefcase created;
   if (!NewBriefcaseFromWizard(this, &created)) return;
-  SetStatusText(str(kStrOpening));
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  const std::string path = created.containerPath;
-  success = AdoptBriefcase(std::make_unique<briefcase::TBriefcaseDoc>(created, DocLinks()));
-  if (success) sender->SetFileName(path);
+  success = OpenBriefcase([&created](briefcase::TBriefcaseDocLinks links) {
+    return std::make_unique<briefcase::TBriefcaseDoc>(created, std::move(links));
+  });
+  if (success) sender->SetFileName(created.containerPath);
 }
 
 // ---- settings ----
