@@ -15,6 +15,13 @@
 #include "platform/paths.h"
 
 namespace plat {
+
+bool File::readAt(uint64_t, void*, size_t, size_t* got) {
+  *got = 0;
+  setLastError(ENOTSUP);
+  return false;
+}
+
 namespace {
 
 bool fail() {
@@ -73,6 +80,23 @@ class PosixFile final : public File {
     char* p = static_cast<char*>(buf);
     while (done < n) {
       ssize_t r = ::read(fd_, p + done, n - done);
+      if (r < 0) {
+        if (errno == EINTR) continue;
+        *got = done;
+        return fail();
+      }
+      if (r == 0) break;
+      done += static_cast<size_t>(r);
+    }
+    *got = done;
+    return true;
+  }
+
+  bool readAt(uint64_t offset, void* buf, size_t n, size_t* got) override {
+    size_t done = 0;
+    char* p = static_cast<char*>(buf);
+    while (done < n) {
+      ssize_t r = ::pread(fd_, p + done, n - done, static_cast<off_t>(offset + done));
       if (r < 0) {
         if (errno == EINTR) continue;
         *got = done;

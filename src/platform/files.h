@@ -59,6 +59,10 @@ class File {
 
   // Reads up to n bytes; *got receives the count (0 at end of file).
   virtual bool read(void* buf, size_t n, size_t* got) = 0;
+  // Reads up to n bytes at `offset` without moving the file's position, so
+  // that another thread may read the same file at the same time. A file that
+  // cannot do this fails (ENOTSUP); the real file system's files can.
+  virtual bool readAt(uint64_t offset, void* buf, size_t n, size_t* got);
   // Writes n bytes (retrying partial writes); *put receives the count written.
   virtual bool write(const void* buf, size_t n, size_t* put) = 0;
   virtual bool seek(int64_t distance, Origin origin, uint64_t* newPos) = 0;

@@ -23,6 +23,9 @@ class UnnamedFile final : public File {
     if (fd_ >= 0) ::close(fd_);
   }
   bool read(void* b, size_t n, size_t* got) override { return inner_->read(b, n, got); }
+  bool readAt(uint64_t at, void* b, size_t n, size_t* got) override {
+    return inner_->readAt(at, b, n, got);
+  }
   bool write(const void* b, size_t n, size_t* put) override { return inner_->write(b, n, put); }
   bool seek(int64_t d, Origin o, uint64_t* p) override { return inner_->seek(d, o, p); }
   bool size(uint64_t* out) override { return inner_->size(out); }

@@ -13,6 +13,9 @@ class PassThroughFile : public plat::File {
  public:
   explicit PassThroughFile(std::unique_ptr<plat::File> f) : f_(std::move(f)) {}
   bool read(void* b, size_t n, size_t* got) override { return f_->read(b, n, got); }
+  bool readAt(uint64_t at, void* b, size_t n, size_t* got) override {
+    return f_->readAt(at, b, n, got);
+  }
   bool write(const void* b, size_t n, size_t* put) override { return f_->write(b, n, put); }
   bool seek(int64_t d, plat::Origin o, uint64_t* p) override { return f_->seek(d, o, p); }
   bool size(uint64_t* out) override { return f_->size(out); }

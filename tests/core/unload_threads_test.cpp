@@ -106,6 +106,44 @@ class FailingWrites final : public testenv::PassThroughFs {
   }
 };
 
+// The real file system, thread-safe, on which reading the briefcase's bytes
+// from `failFrom` on (a stretch of 64 KB) fails.
+class FailingReads final : public testenv::PassThroughFs {
+ public:
+  uint64_t failFrom = 0;
+  bool threadSafe() const override { return true; }
+
+  class Failing final : public testenv::PassThroughFile {
+   public:
+    Failing(std::unique_ptr<plat::File> f, uint64_t from) : PassThroughFile(std::move(f)), from_(from) {}
+    bool read(void* b, size_t n, size_t* got) override {
+      uint64_t at = 0;
+      return seek(0, plat::Origin::Current, &at) && check(at, n, got) &&
+             PassThroughFile::read(b, n, got);
+    }
+    bool readAt(uint64_t at, void* b, size_t n, size_t* got) override {
+      return check(at, n, got) && PassThroughFile::readAt(at, b, n, got);
+    }
+
+   private:
+    bool check(uint64_t at, size_t n, size_t* got) {
+      if (at + n <= from_ || at >= from_ + 65536) return true;
+      *got = 0;
+      plat::setLastError(EIO);
+      return false;
+    }
+    uint64_t from_;
+  };
+
+  std::unique_ptr<plat::File> open(const std::string& p, plat::Access a,
+                                   plat::Disposition d) override {
+    auto f = real().open(p, a, d);
+    if (f && p.size() > 4 && p.compare(p.size() - 4, 4, ".brc") == 0)
+      return std::make_unique<Failing>(std::move(f), failFrom);
+    return f;
+  }
+};
+
 class UnloadThreads : public ::testing::Test {
  protected:
   testenv::Env env;
@@ -265,6 +303,38 @@ TEST_F(UnloadThreads, AWriteFailureWhileWorkersAreBusyEndsTheRunCleanly) {
     EXPECT_EQ(threadCount(), before);
     for (const auto& [path, what] : many.tree)
       EXPECT_EQ(path.find("/.brc"), std::string::npos) << "a temporary file was left: " << path;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A briefcase that cannot be read in the middle of a large entry (which its
+// worker reads itself) ends the run as on one thread: the entries before it
+// written, nothing of it or after it left. Only the entry's progress steps
+// may differ, as the pieces read differ.
+TEST_F(UnloadThreads, ABriefcaseUnreadableInsideALargeEntryEndsTheRunAsOnOneThread) {
+  write({file("one.txt", text(30000, 1)), file("dir/two.txt", text(30000, 2)),
+         file("big.dat", noise(12u << 20, 3)), file("dir/three.txt", text(30000, 4)),
+         file("last.txt", "last")});
+  FailingReads failing;
+  failing.failFrom = fs::file_size(bc) / 2;
+  plat::ScopedFileSystem scoped(&failing);
+  const auto withoutProgress = [](Observed o) {
+    std::erase_if(o.log, [](const std::string& s) { return s.rfind("file ", 0) == 0; });
+    return o;
+  };
+  const Observed one = withoutProgress(unload(1, "", 0, nullptr));
+  EXPECT_EQ(one.result, archive::kSevereError);
+  EXPECT_EQ(one.tree.count("<T>/dir/two.txt"), 1u);
+  EXPECT_EQ(one.tree.count("<T>/big.dat"), 0u);
+  EXPECT_EQ(one.tree.count("<T>/last.txt"), 0u);
+  for (unsigned threads : {2u, 4u}) {
+    const size_t before = threadCount();
+    const Observed many = withoutProgress(unload(threads, "", 0, nullptr));
+    expectSame(one, many, "threads " + std::to_string(threads));
+    EXPECT_EQ(threadCount(), before);
   }
 }
 

@@ -654,7 +654,14 @@ class Run {
       if (m != kMapOk && m != 1)
         return notWritten(e, UnloadOutcome::Skipped, raise(result, kCompressedError));
 
-      const bool there = plat::findFirst(s_.targetPath, &found);
+      bool there = plat::findFirst(s_.targetPath, &found);
+      if (there && ahead() && pool_->placedHere(found.info)) {
+        // A file an earlier entry has just made under another spelling of
+        // this path (a file system that ignores case): that entry is
+        // finished first, so that the file counts as its own.
+        goLive();
+        there = plat::findFirst(s_.targetPath, &found);
+      }
       const std::string shownTarget = printableName(s_.targetPath);
       // One local file, one entry: a file another entry of this run was
       // written to (or declined for) is not written again.
@@ -892,7 +899,8 @@ class Run {
   static constexpr int kWriting = -1;             // writeEntry: finished later
   static constexpr size_t kChunk = 256 * 1024;    // compressed bytes per hand-over
   static constexpr size_t kBudget = 8u << 20;     // compressed bytes in flight
-  static constexpr size_t kMaxSlots = 64;         // entries prepared ahead
+  static constexpr size_t kMaxSlots = 1024;       // entries prepared ahead
+  static constexpr size_t kMaxHeld = 64;          // of them, new files kept open for their turn
 
   enum class Event : uint8_t { Message, TotalProgress, FileProgress, CancelCheck };
   struct Recorded {
@@ -956,6 +964,9 @@ class Run {
             cur_ = nullptr;
             break;
           } catch (...) {
+            // A failure of an earlier entry that ended the run left no entry
+            // to prepare.
+            if (slots_.empty() || cur_ != &slots_.back()) throw;
             cur_->error = std::current_exception();
             cur_->folders.insert(cur_->folders.end(), s_.entryFolders.begin(),
                                  s_.entryFolders.end());
@@ -968,7 +979,8 @@ class Run {
         cur_ = nullptr;
         if (failed) break;
         while (!slots_.empty() && !stopped_ && ready(slots_.front())) finishFront();
-        while (slots_.size() >= kMaxSlots && !stopped_) finishFront();
+        while ((slots_.size() >= kMaxSlots || heldOpen_ >= kMaxHeld) && !stopped_) finishFront();
+        if (!slots_.empty() && !stopped_) replayFront();
       }
       while (!slots_.empty() && !stopped_) finishFront();
     } catch (...) {
@@ -985,6 +997,22 @@ class Run {
   }
 
   bool ready(Slot& sl) { return !sl.job || pool_->done(*sl.job); }
+
+  // What the first entry and its worker said so far reaches the caller
+  // while the entries after it are prepared (its progress, the cancel check).
+  void replayFront() {
+    Slot& sl = slots_.front();
+    if (!replayEvents(sl)) {
+      stopped_ = true;
+      abandonAll();
+      return;
+    }
+    if (!sl.job) return;
+    std::vector<JobEvent> evs;
+    pool_->events(*sl.job, sl.jobEvents, &evs, false);
+    sl.jobEvents += evs.size();
+    replayJobEvents(evs);
+  }
 
   void prepare(TExtractEntry& e) {
     s_.entryFolders.clear();
@@ -1063,30 +1091,28 @@ class Run {
     job->params = params(e, shown);
     job->mode = mode;
     job->durable = replacing;
-    sl.job = job;
+    job->placeEarly = !exists;
     sl.target = s_.targetPath;
     sl.shown = shown;
     sl.exists = exists;
     sl.replacing = replacing;
-    // Its compressed bytes, in chunks; the end of the file ends them. A small
-    // entry goes with the whole of them.
-    uint32_t left = s_.remainingInput;
+    // A small entry goes with the whole of its compressed bytes; a large one
+    // is read by its worker, while this thread goes on to the next entries.
+    // The slot has its job only once the job is submitted (abandoning waits
+    // for a submitted job to end).
+    const uint32_t left = s_.remainingInput;
     if (left <= kChunk) {
       waitForRoom(sl, left);
-      pool_->submit(job, readChunk(left));
-      return kWriting;
+      std::vector<uint8_t> data = readChunk(left);
+      sl.job = job;
+      pool_->submit(job, std::move(data));
+    } else {
+      job->source = file_.platformFile();
+      job->sourceAt = static_cast<uint64_t>(input_->position());
+      sl.job = job;
+      pool_->submit(job);
     }
-    pool_->submit(job);
-    while (left > 0 && !pool_->done(*job)) {
-      const size_t want = std::min<size_t>(left, kChunk);
-      waitForRoom(sl, want);
-      std::vector<uint8_t> chunk = readChunk(want);
-      const bool ended = chunk.size() < want;
-      left -= static_cast<uint32_t>(chunk.size());
-      pool_->push(*job, std::move(chunk));
-      if (ended) break;
-    }
-    pool_->endInput(*job);
+    if (!job->placeEarly) ++heldOpen_;
     return kWriting;
   }
 
@@ -1105,27 +1131,9 @@ class Run {
   }
 
   // Waits until `bytes` more compressed bytes may be in flight: finishes
-  // the entries before the current one, or replays the current one's
-  // progress while its worker takes its input.
+  // the entries before the current one (with none before it, it goes).
   void waitForRoom(Slot& sl, size_t bytes) {
-    while (!pool_->roomFor(bytes)) {
-      if (&slots_.front() != &sl) {
-        drainFront();
-        continue;
-      }
-      if (!sl.job) break;  // nothing of its own is in flight yet
-      live();
-      if (!replayEvents(sl)) {
-        stopped_ = true;
-        abandonAll();
-        throw Abandoned();
-      }
-      std::vector<JobEvent> evs;
-      pool_->events(*sl.job, sl.jobEvents, &evs, true);
-      sl.jobEvents += evs.size();
-      replayJobEvents(evs);
-      record();
-    }
+    while (!pool_->roomFor(bytes) && &slots_.front() != &sl) drainFront();
   }
 
   // Replays what an entry's preparation said; false when the run was
@@ -1180,7 +1188,7 @@ class Run {
         s_.notAllUnloaded = true;
         dropFolders(sl);
       }
-      sl.job.reset();
+      release(sl);
     } else if (sl.notAll) {
       s_.notAllUnloaded = true;
     }
@@ -1203,6 +1211,17 @@ class Run {
       replayJobEvents(evs);
       if (done && evs.empty()) break;
     }
+    if (job.readFailed) {
+      // As on one thread, the run ends here: the entries after this one are
+      // left as if never reached, and its folders go.
+      std::vector<std::string> folders = std::move(sl.folders);
+      release(sl);
+      slots_.pop_front();
+      stopped_ = true;
+      abandonAll();
+      s_.entryFolders = std::move(folders);
+      throw ReadFailure();
+    }
     TExtractEntry& e = *sl.e;
     const std::string shownTarget = printableName(sl.target);
     s_.diskFullLevel = 0;
@@ -1223,6 +1242,10 @@ class Run {
       if (job.syncError) {
         job.writer.rollback();
         plat::setLastError(job.syncError);
+      } else if (job.placeEarly) {
+        placed = job.placed;
+        written = job.written;
+        if (!placed) plat::setLastError(job.placeError);
       } else {
         placed = job.writer.commit(sl.exists, false, &written, keepOld);
       }
@@ -1306,11 +1329,28 @@ class Run {
           sl.jobEvents += ignored.size();
         }
         sl.job->writer.rollback();
+        if (sl.job->placed) removePlaced(*sl.job);
       }
       sl.e->outcome = UnloadOutcome::NotHandled;
       removeFolders(sl.folders);
     }
     slots_.clear();
+    heldOpen_ = 0;
+  }
+
+  // A new file a worker named before its turn, when its turn never came: it
+  // goes again (nothing was at its path), unless something else is there now.
+  static void removePlaced(const WriteJob& job) {
+    plat::FileInfo now;
+    if (plat::fileSystem().stat(job.target, &now, false) && now.device == job.written.device &&
+        now.inode == job.written.inode)
+      plat::fileSystem().remove(job.target);
+  }
+
+  // The entry's job is over; a file it kept open for its turn is closed.
+  void release(Slot& sl) {
+    if (sl.job && !sl.job->placeEarly && heldOpen_ > 0) --heldOpen_;
+    sl.job.reset();
   }
 
   TCompress& c_;
@@ -1331,6 +1371,7 @@ class Run {
   std::unique_ptr<WritePool> pool_;
   std::deque<Slot> slots_;
   Slot* cur_ = nullptr;  // the entry being prepared
+  size_t heldOpen_ = 0;  // entries whose finished file waits open for its turn
   TCompressCallbacks real_;  // the caller's callbacks, while a preparation's are kept
   int passResult_ = 0;
   bool stopped_ = false, stopPass_ = false;

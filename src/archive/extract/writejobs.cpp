@@ -152,14 +152,10 @@ class JobSource : public DataSource {
   // The chunk is no longer in flight: room for the calling thread.
   void release() {
     if (chunk_.empty()) return;
-    bool watched;
     {
       std::lock_guard<std::mutex> lock(pool_.mutex_);
       pool_.inFlight_ -= chunk_.size();
-      ++pool_.version_;
-      watched = pool_.watching_;
     }
-    if (watched) pool_.changed_.notify_all();
     chunk_.clear();
     chunk_.shrink_to_fit();
     at_ = 0;
@@ -169,6 +165,47 @@ class JobSource : public DataSource {
   WriteJob& job_;
   std::vector<uint8_t> chunk_;
   size_t at_ = 0;
+};
+
+// A large entry's compressed bytes, read by the worker itself from the
+// briefcase, a piece at a time; nothing once the job is abandoned.
+class FileSource : public DataSource {
+ public:
+  struct ReadFailure {};  // thrown through the decoder: the job ends there
+
+  FileSource(WritePool& pool, WriteJob& job)
+      : pool_(pool), job_(job), at_(job.sourceAt), left_(job.params.compressed) {}
+
+  size_t peek(size_t max, const uint8_t** data) override {
+    if (pos_ >= len_) {
+      if (left_ == 0 || abandoned()) return 0;
+      if (!buf_) buf_.reset(new uint8_t[kPiece]);
+      const size_t want = std::min<uint64_t>(left_, kPiece);
+      size_t got = 0;
+      if (!job_.source->readAt(at_, buf_.get(), want, &got)) throw ReadFailure();
+      at_ += got;
+      left_ = got < want ? 0 : left_ - got;  // the end of the file ends the input
+      pos_ = 0;
+      len_ = got;
+      if (got == 0) return 0;
+    }
+    *data = buf_.get() + pos_;
+    return std::min(max, len_ - pos_);
+  }
+  void consume(size_t n) override { pos_ += n; }
+
+ private:
+  static constexpr size_t kPiece = 256 * 1024;
+  bool abandoned() {
+    std::lock_guard<std::mutex> lock(pool_.mutex_);
+    return job_.abandoned_ || pool_.stopping_;
+  }
+  WritePool& pool_;
+  WriteJob& job_;
+  uint64_t at_;
+  uint64_t left_;
+  std::unique_ptr<uint8_t[]> buf_;
+  size_t pos_ = 0, len_ = 0;
 };
 
 class JobSink : public DecodeSink {
@@ -183,8 +220,7 @@ class JobSink : public DecodeSink {
     {
       std::lock_guard<std::mutex> lock(pool_.mutex_);
       job_.events_.push_back(std::move(ev));
-      ++pool_.version_;
-      watched = pool_.watching_;
+      watched = pool_.watched_ == &job_;
     }
     if (watched) pool_.changed_.notify_all();
   }
@@ -234,20 +270,6 @@ void WritePool::submit(const WriteJobPtr& job, std::vector<uint8_t>&& whole) {
   wakeWorkers(lock);
 }
 
-void WritePool::push(WriteJob& job, std::vector<uint8_t>&& chunk) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (job.done_ || job.abandoned_) return;
-  inFlight_ += chunk.size();
-  job.input_.push_back(std::move(chunk));
-  wakeWorkers(lock);
-}
-
-void WritePool::endInput(WriteJob& job) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  job.inputEnded_ = true;
-  wakeWorkers(lock);
-}
-
 void WritePool::abandon(WriteJob& job) {
   std::unique_lock<std::mutex> lock(mutex_);
   job.abandoned_ = true;
@@ -274,10 +296,9 @@ bool WritePool::done(WriteJob& job) {
 void WritePool::events(WriteJob& job, size_t from, std::vector<JobEvent>* out, bool wait) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (wait && job.events_.size() <= from && !job.done_) {
-    const uint64_t seen = version_;
-    watching_ = true;
-    changed_.wait(lock, [&] { return version_ != seen || job.done_; });
-    watching_ = false;
+    watched_ = &job;
+    changed_.wait(lock, [&] { return job.events_.size() > from || job.done_; });
+    watched_ = nullptr;
   }
   for (size_t i = from; i < job.events_.size(); ++i) out->push_back(job.events_[i]);
 }
@@ -303,8 +324,7 @@ void WritePool::work() {
       for (auto& chunk : job->input_) inFlight_ -= chunk.size();
       job->input_.clear();
       job->done_ = true;
-      ++version_;
-      watched = watching_;
+      watched = watched_ == job.get();
     }
     if (watched) changed_.notify_all();
   }
@@ -321,22 +341,47 @@ void WritePool::run(WriteJob& job, EntryDecoder& decoder) {
     return;
   }
   JobSink sink(*this, job);
-  {
+  if (job.source) {
+    FileSource source(*this, job);
+    try {
+      job.result = decoder.run(job.params, source, job.writer.file(), sink);
+    } catch (const FileSource::ReadFailure&) {
+      job.readFailed = true;
+      job.writer.rollback();
+      return;
+    }
+  } else {
     JobSource source(*this, job);
     job.result = decoder.run(job.params, source, job.writer.file(), sink);
   }
   job.writeFailed = decoder.writeFailed();
-  bool abandoned;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    abandoned = job.abandoned_ || stopping_;
-  }
-  if (abandoned || job.writeFailed || job.result != 0) return;
+  if (abandoned(job) || job.writeFailed || job.result != 0) return;
   // Only a sound file is put in place: attributes and times first.
   const auto message = [&sink](const std::string& s) { sink.message(s); };
   restoreAttributes(message, *job.writer.file(), job.entry, job.mode);
   restoreTimes(message, *job.writer.file(), job.entry);
   if (job.durable && !job.writer.file()->sync()) job.syncError = plat::lastError();
+  if (job.placeEarly && !job.syncError && !abandoned(job)) {
+    // Known before it has its name, so that the calling thread, finding a
+    // file, can tell whether it is one of this run's.
+    plat::FileInfo id;
+    if (job.writer.file()->info(&id)) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      placedFiles_.insert({id.device, id.inode});
+    }
+    job.placed = job.writer.commit(false, false, &job.written);
+    if (!job.placed) job.placeError = plat::lastError();
+  }
+}
+
+bool WritePool::placedHere(const plat::FileInfo& file) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return placedFiles_.count({file.device, file.inode}) > 0;
+}
+
+bool WritePool::abandoned(WriteJob& job) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return job.abandoned_ || stopping_;
 }
 
 }  // namespace archive

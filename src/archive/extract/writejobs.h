@@ -4,16 +4,17 @@
 // EntryDecoder turns a stored or deflated entry's bytes into its file data,
 // never more than the entry declares, and checks the CRC-32 and the size.
 // The unload uses it on the calling thread (one thread), or inside a
-// WriteJob on a worker of a WritePool: the calling thread reads the entry's
-// compressed bytes from the briefcase and hands them over in chunks; the
-// worker creates the unnamed file beside the target, decodes into it, sets
-// its mode and times (and syncs it when it replaces a file). What the worker
-// would have said (messages, the entry's progress) is kept as events for the
-// calling thread, which replays them in archive order and alone puts files in
-// place, calls back and decides.
+// WriteJob on a worker of a WritePool: the calling thread hands a small
+// entry's compressed bytes over whole, a large entry's worker reads them from
+// the briefcase itself; the worker creates the unnamed file beside the
+// target, decodes into it, sets its mode and times (and syncs it when it
+// replaces a file), and gives a new file its name. What the worker would
+// have said (messages, the entry's progress) is kept as events for the
+// calling thread, which replays them in archive order, puts a file that
+// replaces another in place, calls back and decides.
 //
-// The compressed bytes in flight are bounded (the budget): the calling thread
-// waits before it reads more while the workers have not taken what is there.
+// The compressed bytes handed over are bounded (the budget): the calling
+// thread waits before it reads more while the workers have not taken them.
 
 #include <condition_variable>
 #include <cstdint>
@@ -21,8 +22,10 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <zlib.h>
@@ -103,6 +106,15 @@ struct WriteJob {
   EntryDecoder::Params params;
   uint32_t mode = 0;     // the permission bits the file gets
   bool durable = false;  // synced before it is put in place (it replaces a file)
+  // Where the worker reads the compressed bytes itself (a large entry), at
+  // `sourceAt`, params.compressed of them; null: the calling thread hands
+  // them over. The file must allow reads from several threads (readAt).
+  plat::File* source = nullptr;
+  uint64_t sourceAt = 0;
+  // A new file (nothing is at the target) is given its name by the worker as
+  // soon as it is sound; the calling thread reports it in turn, or removes
+  // it again when the run ends before its turn.
+  bool placeEarly = false;
 
   // ---- read by the calling thread once done() ----
   LocalFileWriter writer;  // the new file, not yet in place
@@ -110,11 +122,16 @@ struct WriteJob {
   int syncError = 0;       // the sync failed (last error)
   int result = 0;          // the decoder's result
   bool writeFailed = false;
+  bool readFailed = false;  // the briefcase could not be read (source)
+  bool placed = false;      // placeEarly: the file has its name
+  int placeError = 0;       // placeEarly: naming it failed (last error)
+  plat::FileInfo written;   // placed: the file's identity
 
  private:
   friend class WritePool;
   friend class JobSource;
   friend class JobSink;
+  friend class FileSource;
   std::deque<std::vector<uint8_t>> input_;
   bool inputEnded_ = false;
   bool abandoned_ = false;
@@ -133,39 +150,41 @@ class WritePool {
   WritePool& operator=(const WritePool&) = delete;
 
   unsigned threads() const { return static_cast<unsigned>(workers_.size()); }
+  // Submits a job that reads its input itself (source), or with the whole
+  // of its input.
   void submit(const WriteJobPtr& job);
-  // Submits a job with the whole of its input.
   void submit(const WriteJobPtr& job, std::vector<uint8_t>&& whole);
-  // Hands a chunk of input to the job (dropped when the job has ended).
-  void push(WriteJob& job, std::vector<uint8_t>&& chunk);
-  void endInput(WriteJob& job);
   // The job's work is stopped as soon as it can be (its file is not made, or
   // its input ends); it still becomes done().
   void abandon(WriteJob& job);
-  // Whether `bytes` more may be pushed now.
+  // Whether `bytes` more may be handed over now.
   bool roomFor(size_t bytes);
   bool done(WriteJob& job);
-  // The job's events from index `from` on (moved into *out); with `wait`,
-  // first waits until there is one, the job is done, or room was made.
+  // Whether the file is one a worker put in place early (or is about to).
+  bool placedHere(const plat::FileInfo& file);
+  // The job's events from index `from` on (copied into *out); with `wait`,
+  // first waits until there is one or the job is done.
   void events(WriteJob& job, size_t from, std::vector<JobEvent>* out, bool wait);
 
  private:
   friend class JobSource;
   friend class JobSink;
+  friend class FileSource;
   void work();
+  bool abandoned(WriteJob& job);
   void run(WriteJob& job, EntryDecoder& decoder);
   void wakeWorkers(std::unique_lock<std::mutex>& lock);  // unlocks
 
   std::mutex mutex_;
   std::condition_variable wake_;     // workers: a job or input came
-  std::condition_variable changed_;  // the calling thread: an event, room, a job done
+  std::condition_variable changed_;  // the calling thread: its job said something or is done
   std::deque<WriteJobPtr> queue_;
   size_t inFlight_ = 0;
   size_t budget_;
-  uint64_t version_ = 0;  // counts changes, for events(wait)
   unsigned sleepers_ = 0;  // workers waiting on wake_
-  bool watching_ = false;  // the calling thread waits on changed_
+  const WriteJob* watched_ = nullptr;  // the job the calling thread waits on
   bool stopping_ = false;
+  std::set<std::pair<uint64_t, uint64_t>> placedFiles_;  // device and inode
   std::vector<std::thread> workers_;
 };
 
