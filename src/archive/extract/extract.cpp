@@ -882,22 +882,25 @@ class Run {
   //
   // The calling thread prepares the entries in archive order as on one
   // thread (local header, checks, name, folders, the file found, the
-  // policies), reads each entry's compressed bytes and hands them to a
-  // worker, which decodes them into a new unnamed file beside the target.
+  // policies) and hands each to a worker with its compressed bytes (a large
+  // entry's worker reads them from the briefcase itself). The worker decodes
+  // them into a new unnamed file beside the target; a new file (nothing was
+  // at its path) it also names as soon as the file is sound.
   // What the calling thread would have told the caller meanwhile is kept in
   // the entry's slot; finishFront replays it, entry after entry, then
-  // replays what the worker said and puts the file in place. So every
+  // replays what the worker said and puts a replacing file in place. So every
   // callback comes on this thread, in the order and with the content of a
   // one-thread run. Whatever needs an answer now (a replace question), or
   // depends on an entry still being written (the same path, a folder where
-  // that file goes), or takes another path (other methods) first finishes
-  // the entries before it and then goes on "live", as on one thread. A
-  // cancel, a full disk or an error seen while replaying abandons every
-  // later entry: its file is dropped before it had a name, the folders made
-  // for it go again, and it counts as not handled.
+  // that file goes, a file an earlier entry has just named), or takes another
+  // path (other methods) first finishes the entries before it and then goes
+  // on "live", as on one thread. A cancel, a full disk or an error seen while
+  // replaying abandons every later entry: its file is dropped (or, when
+  // already named, removed again), the folders made for it go again, and it
+  // counts as not handled.
 
   static constexpr int kWriting = -1;             // writeEntry: finished later
-  static constexpr size_t kChunk = 256 * 1024;    // compressed bytes per hand-over
+  static constexpr size_t kLargeEntry = 256 * 1024;  // compressed bytes beyond which the worker reads
   static constexpr size_t kBudget = 8u << 20;     // compressed bytes in flight
   static constexpr size_t kMaxSlots = 1024;       // entries prepared ahead
   static constexpr size_t kMaxHeld = 64;          // of them, new files kept open for their turn
@@ -1101,7 +1104,7 @@ class Run {
     // The slot has its job only once the job is submitted (abandoning waits
     // for a submitted job to end).
     const uint32_t left = s_.remainingInput;
-    if (left <= kChunk) {
+    if (left <= kLargeEntry) {
       waitForRoom(sl, left);
       std::vector<uint8_t> data = readChunk(left);
       sl.job = job;
