@@ -903,6 +903,7 @@ class Run {
   static constexpr size_t kLargeEntry = 256 * 1024;  // compressed bytes beyond which the worker reads
   static constexpr size_t kBudget = 8u << 20;     // compressed bytes in flight
   static constexpr size_t kMaxSlots = 1024;       // entries prepared ahead
+  static constexpr size_t kWaitBatch = 16;        // entries finished after one wait
   static constexpr size_t kMaxHeld = 64;          // of them, new files kept open for their turn
 
   enum class Event : uint8_t { Message, TotalProgress, FileProgress, CancelCheck };
@@ -1170,6 +1171,7 @@ class Run {
   // put in place, its result. Called with the caller's callbacks in force.
   void finishFront() {
     Slot& sl = slots_.front();
+    if (sl.job && !pool_->done(*sl.job)) waitForSeveral();
     if (!replayEvents(sl)) {
       stopped_ = true;
       abandonAll();
@@ -1201,6 +1203,21 @@ class Run {
       stopPass_ = stopped_ = true;
       abandonAll();
     }
+  }
+
+  // The first entry is still being written: rather than wake up for each
+  // entry, waits until a few entries after it are done too (the workers take
+  // them in order, so those before are most likely done as well).
+  void waitForSeveral() {
+    WriteJob* last = nullptr;
+    const size_t n = std::min(slots_.size(), kWaitBatch);
+    for (size_t i = n; i-- > 1;) {
+      if (slots_[i].job) {
+        last = slots_[i].job.get();
+        break;
+      }
+    }
+    if (last) pool_->waitFor(*last);
   }
 
   // The end of writeEntry for an entry written on a worker.

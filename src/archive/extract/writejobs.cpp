@@ -1,6 +1,7 @@
 #include "archive/extract/writejobs.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "archive/errors.h"
@@ -215,14 +216,11 @@ class JobSink : public DecodeSink {
   void progress(int percent) override { add(JobEvent{true, percent, std::string()}); }
 
  private:
+  // Kept for the calling thread, which looks at them at its own pace (a
+  // wake-up for each progress step would cost more than the step).
   void add(JobEvent&& ev) {
-    bool watched;
-    {
-      std::lock_guard<std::mutex> lock(pool_.mutex_);
-      job_.events_.push_back(std::move(ev));
-      watched = pool_.watched_ == &job_;
-    }
-    if (watched) pool_.changed_.notify_all();
+    std::lock_guard<std::mutex> lock(pool_.mutex_);
+    job_.events_.push_back(std::move(ev));
   }
   WritePool& pool_;
   WriteJob& job_;
@@ -293,11 +291,18 @@ bool WritePool::done(WriteJob& job) {
   return job.done_;
 }
 
+void WritePool::waitFor(WriteJob& job) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  watched_ = &job;
+  changed_.wait(lock, [&] { return job.done_; });
+  watched_ = nullptr;
+}
+
 void WritePool::events(WriteJob& job, size_t from, std::vector<JobEvent>* out, bool wait) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (wait && job.events_.size() <= from && !job.done_) {
     watched_ = &job;
-    changed_.wait(lock, [&] { return job.events_.size() > from || job.done_; });
+    changed_.wait_for(lock, std::chrono::milliseconds(40), [&] { return job.done_; });
     watched_ = nullptr;
   }
   for (size_t i = from; i < job.events_.size(); ++i) out->push_back(job.events_[i]);

@@ -160,10 +160,13 @@ class WritePool {
   // Whether `bytes` more may be handed over now.
   bool roomFor(size_t bytes);
   bool done(WriteJob& job);
+  // Waits until the job is done.
+  void waitFor(WriteJob& job);
   // Whether the file is one a worker put in place early (or is about to).
   bool placedHere(const plat::FileInfo& file);
-  // The job's events from index `from` on (copied into *out); with `wait`,
-  // first waits until there is one or the job is done.
+  // The job's events from index `from` on (copied into *out); with `wait`
+  // and none there, first waits until the job is done or a moment (a
+  // fraction of a second) has passed.
   void events(WriteJob& job, size_t from, std::vector<JobEvent>* out, bool wait);
 
  private:
@@ -177,12 +180,12 @@ class WritePool {
 
   std::mutex mutex_;
   std::condition_variable wake_;     // workers: a job or input came
-  std::condition_variable changed_;  // the calling thread: its job said something or is done
+  std::condition_variable changed_;  // the calling thread: its job is done
   std::deque<WriteJobPtr> queue_;
   size_t inFlight_ = 0;
   size_t budget_;
   unsigned sleepers_ = 0;  // workers waiting on wake_
-  const WriteJob* watched_ = nullptr;  // the job the calling thread waits on
+  const WriteJob* watched_ = nullptr;  // the job the calling thread waits to be done
   bool stopping_ = false;
   std::set<std::pair<uint64_t, uint64_t>> placedFiles_;  // device and inode
   std::vector<std::thread> workers_;
