@@ -76,37 +76,15 @@ class PosixFile final : public File {
   }
 
   bool read(void* buf, size_t n, size_t* got) override {
-    size_t done = 0;
     char* p = static_cast<char*>(buf);
-    while (done < n) {
-      ssize_t r = ::read(fd_, p + done, n - done);
-      if (r < 0) {
-        if (errno == EINTR) continue;
-        *got = done;
-        return fail();
-      }
-      if (r == 0) break;
-      done += static_cast<size_t>(r);
-    }
-    *got = done;
-    return true;
+    return readAll(n, got, [&](size_t done) { return ::read(fd_, p + done, n - done); });
   }
 
   bool readAt(uint64_t offset, void* buf, size_t n, size_t* got) override {
-    size_t done = 0;
     char* p = static_cast<char*>(buf);
-    while (done < n) {
-      ssize_t r = ::pread(fd_, p + done, n - done, static_cast<off_t>(offset + done));
-      if (r < 0) {
-        if (errno == EINTR) continue;
-        *got = done;
-        return fail();
-      }
-      if (r == 0) break;
-      done += static_cast<size_t>(r);
-    }
-    *got = done;
-    return true;
+    return readAll(n, got, [&](size_t done) {
+      return ::pread(fd_, p + done, n - done, static_cast<off_t>(offset + done));
+    });
   }
 
   bool write(const void* buf, size_t n, size_t* put) override {
@@ -177,6 +155,24 @@ class PosixFile final : public File {
   }
 
  private:
+  // Up to n bytes, one piece after another until the end of the file.
+  template <typename ReadSome>
+  static bool readAll(size_t n, size_t* got, ReadSome readSome) {
+    size_t done = 0;
+    while (done < n) {
+      const ssize_t r = readSome(done);
+      if (r < 0) {
+        if (errno == EINTR) continue;
+        *got = done;
+        return fail();
+      }
+      if (r == 0) break;
+      done += static_cast<size_t>(r);
+    }
+    *got = done;
+    return true;
+  }
+
   int fd_;
   std::string path_;
 };
