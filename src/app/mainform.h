@@ -100,6 +100,9 @@ class TMainForm : public QMainWindow {
   enum class List { Local, Briefcase };
   // The selected rows in ascending order.
   std::vector<int> SelectionSnapshot(List list) const;
+  // The selection a load or unload works on, after CheckFolders; empty when
+  // there is nothing to do.
+  std::vector<int> OperationRows(List list);
   // Full local path of a local row; entry name ('/'-separated) of a briefcase row.
   std::string LocalPathOf(int row) const;
   std::string EntryNameOf(int row) const;

@@ -110,17 +110,26 @@ class EchoingAsker : public plat::Asker {
 
 }  // namespace
 
+// The selected rows a load or an unload works on, once both folders are
+// known; none when there is nothing to do (lastResult_ says whether that is
+// a failure). Nothing while another operation runs.
+std::vector<int> TMainForm::OperationRows(List list) {
+  if (!briefcase_ || OperationRunning()) return {};
+  lastResult_ = archive::kOk;
+  std::vector<int> rows = SelectionSnapshot(list);
+  if (rows.empty()) return rows;
+  if (!CheckFolders()) {
+    lastResult_ = archive::kBadParameters;
+    return {};
+  }
+  return rows;
+}
+
 // ---- load ----
 
 void TMainForm::BriefcaseLoad() {
-  if (!briefcase_ || OperationRunning()) return;
-  lastResult_ = archive::kOk;
-  const std::vector<int> rows = SelectionSnapshot(List::Local);
+  const std::vector<int> rows = OperationRows(List::Local);
   if (rows.empty()) return;
-  if (!CheckFolders()) {
-    lastResult_ = archive::kBadParameters;
-    return;
-  }
   app::LoadResult result;
   {
     TOperation operation(*this);
@@ -150,14 +159,8 @@ void TMainForm::BriefcaseLoad() {
 // ---- unload ----
 
 void TMainForm::BriefcaseUnload() {
-  if (!briefcase_ || OperationRunning()) return;
-  lastResult_ = archive::kOk;
-  const std::vector<int> rows = SelectionSnapshot(List::Briefcase);
+  const std::vector<int> rows = OperationRows(List::Briefcase);
   if (rows.empty()) return;
-  if (!CheckFolders()) {
-    lastResult_ = archive::kBadParameters;
-    return;
-  }
   const bool commandLine = commandLineMode_ == clmUnload;
   app::UnloadResult result;
   {

@@ -14,6 +14,18 @@
 
 namespace brc {
 
+int threadsOption(const std::string& command, const Args& args, unsigned* threads) {
+  if (!args.has("--threads")) return 0;
+  const std::string n = args.value("--threads");
+  if (n.empty() || n.size() > 3 || n.find_first_not_of("0123456789") != std::string::npos ||
+      std::stoi(n) < 1) {
+    error("brc " + command + ": --threads needs a number of threads, 1 or more.");
+    return archive::kBadParameters;
+  }
+  *threads = static_cast<unsigned>(std::stoi(n));
+  return 0;
+}
+
 int openBriefcase(const std::string& command, const std::string& path,
                   archive::TCompress& engine, briefcase::TBriefcaseComment& record) {
   engine.archivePath = path;

@@ -37,6 +37,10 @@ int removeEntries(archive::TCompress& engine, briefcase::TBriefcaseComment& reco
 // a lock held by another run is said as such.
 void reportFailure(int code, const std::string& path);
 
+// --threads N (1 to 999) into *threads; absent, *threads is left as it is.
+// A bad value is printed with the command's name; the result is 0 or 2.
+int threadsOption(const std::string& command, const Args& args, unsigned* threads);
+
 // An absolute path with "." and ".." resolved and no repeated or trailing '/'
 // (text only: links are not resolved).
 std::string normalPath(const std::string& path);

@@ -24,15 +24,7 @@ int runLoad(const brc::Args& args) {
     return archive::kBadParameters;
   }
   archive::TCompress engine;
-  if (args.has("--threads")) {
-    const std::string n = args.value("--threads");
-    if (n.empty() || n.size() > 3 || n.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoi(n) < 1) {
-      brc::error("brc load: --threads needs a number of threads, 1 or more.");
-      return archive::kBadParameters;
-    }
-    engine.update.threads = static_cast<unsigned>(std::stoi(n));
-  }
+  if (int rc = brc::threadsOption("load", args, &engine.update.threads)) return rc;
   briefcase::TBriefcaseComment record;
   const std::string path = brc::normalPath(args.positional[0]);
   if (int rc = brc::openBriefcase("load", path, engine, record)) return rc;

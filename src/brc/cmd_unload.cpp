@@ -57,15 +57,7 @@ int runUnload(const brc::Args& args) {
   }
 
   archive::TCompress engine;
-  if (args.has("--threads")) {
-    const std::string n = args.value("--threads");
-    if (n.empty() || n.size() > 3 || n.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoi(n) < 1) {
-      brc::error("brc unload: --threads needs a number of threads, 1 or more.");
-      return archive::kBadParameters;
-    }
-    engine.extract.threads = static_cast<unsigned>(std::stoi(n));
-  }
+  if (int rc = brc::threadsOption("unload", args, &engine.extract.threads)) return rc;
   briefcase::TBriefcaseComment record;
   const std::string path = brc::normalPath(args.positional[0]);
   if (int rc = brc::openBriefcase("unload", path, engine, record)) return rc;
