@@ -125,46 +125,29 @@ int EntryDecoder::inflateData(const Params& p, DataSource& in, plat::File* out, 
 
 // ---- a job's input and events on the worker ----
 
+// A small entry's compressed bytes, handed over whole; once the job has
+// them they are no longer in flight when it ends (room for the calling thread).
 class JobSource : public DataSource {
  public:
-  JobSource(WritePool& pool, WriteJob& job) : pool_(pool), job_(job) {}
-  ~JobSource() override { release(); }
+  JobSource(WritePool& pool, WriteJob& job) : pool_(pool) {
+    std::lock_guard<std::mutex> lock(pool_.mutex_);
+    data_ = std::move(job.input_);
+    job.input_.clear();
+  }
+  ~JobSource() override {
+    std::lock_guard<std::mutex> lock(pool_.mutex_);
+    pool_.inFlight_ -= data_.size();
+  }
 
   size_t peek(size_t max, const uint8_t** data) override {
-    if (at_ >= chunk_.size()) {
-      release();
-      std::unique_lock<std::mutex> lock(pool_.mutex_);
-      ++pool_.sleepers_;
-      pool_.wake_.wait(lock, [&] {
-        return !job_.input_.empty() || job_.inputEnded_ || job_.abandoned_ || pool_.stopping_;
-      });
-      --pool_.sleepers_;
-      if (job_.abandoned_ || pool_.stopping_ || job_.input_.empty()) return 0;
-      chunk_ = std::move(job_.input_.front());
-      job_.input_.pop_front();
-      at_ = 0;
-    }
-    *data = chunk_.data() + at_;
-    return std::min(max, chunk_.size() - at_);
+    *data = data_.data() + at_;
+    return std::min(max, data_.size() - at_);
   }
   void consume(size_t n) override { at_ += n; }
 
  private:
-  // The chunk is no longer in flight: room for the calling thread.
-  void release() {
-    if (chunk_.empty()) return;
-    {
-      std::lock_guard<std::mutex> lock(pool_.mutex_);
-      pool_.inFlight_ -= chunk_.size();
-    }
-    chunk_.clear();
-    chunk_.shrink_to_fit();
-    at_ = 0;
-  }
-
   WritePool& pool_;
-  WriteJob& job_;
-  std::vector<uint8_t> chunk_;
+  std::vector<uint8_t> data_;
   size_t at_ = 0;
 };
 
@@ -262,16 +245,14 @@ void WritePool::submit(const WriteJobPtr& job) {
 void WritePool::submit(const WriteJobPtr& job, std::vector<uint8_t>&& whole) {
   std::unique_lock<std::mutex> lock(mutex_);
   inFlight_ += whole.size();
-  job->input_.push_back(std::move(whole));
-  job->inputEnded_ = true;
+  job->input_ = std::move(whole);
   queue_.push_back(job);
   wakeWorkers(lock);
 }
 
 void WritePool::abandon(WriteJob& job) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::lock_guard<std::mutex> lock(mutex_);
   job.abandoned_ = true;
-  wakeWorkers(lock);
 }
 
 void WritePool::wakeWorkers(std::unique_lock<std::mutex>& lock) {
@@ -325,8 +306,8 @@ void WritePool::work() {
     bool watched;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      // What the job did not take is no longer in flight.
-      for (auto& chunk : job->input_) inFlight_ -= chunk.size();
+      // Input the job never took (it was abandoned) is no longer in flight.
+      inFlight_ -= job->input_.size();
       job->input_.clear();
       job->done_ = true;
       watched = watched_ == job.get();

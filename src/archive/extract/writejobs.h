@@ -132,8 +132,7 @@ struct WriteJob {
   friend class JobSource;
   friend class JobSink;
   friend class FileSource;
-  std::deque<std::vector<uint8_t>> input_;
-  bool inputEnded_ = false;
+  std::vector<uint8_t> input_;  // handed over whole, until the worker takes it
   bool abandoned_ = false;
   bool done_ = false;
   std::vector<JobEvent> events_;
@@ -154,8 +153,8 @@ class WritePool {
   // of its input.
   void submit(const WriteJobPtr& job);
   void submit(const WriteJobPtr& job, std::vector<uint8_t>&& whole);
-  // The job's work is stopped as soon as it can be (its file is not made, or
-  // its input ends); it still becomes done().
+  // The job's work is stopped as soon as it can be (its file is not made,
+  // or a large entry's reading ends); it still becomes done().
   void abandon(WriteJob& job);
   // Whether `bytes` more may be handed over now.
   bool roomFor(size_t bytes);
@@ -179,7 +178,7 @@ class WritePool {
   void wakeWorkers(std::unique_lock<std::mutex>& lock);  // unlocks
 
   std::mutex mutex_;
-  std::condition_variable wake_;     // workers: a job or input came
+  std::condition_variable wake_;     // workers: a job came
   std::condition_variable changed_;  // the calling thread: its job is done
   std::deque<WriteJobPtr> queue_;
   size_t inFlight_ = 0;
