@@ -19,6 +19,7 @@
 #include "archive/compress.h"
 #include "briefcase/briefcasedoc.h"
 #include "briefcase/newbrief.h"
+#include "components/dfromnow.h"
 #include "components/setting.h"
 #include "dialogs/inputdia.h"
 #include "dialogs/settings.h"
@@ -169,13 +170,18 @@ void TMainForm::SettingsItemClick() {
   form->ExcludeEdit->setMaxLength(kMaxPatternText);
   form->LocalEdit->setMaxLength(kMaxFolderPath);
   form->SetValues(in);
-  if (form->exec() != plat::mrOk || !briefcase_) return;
-  const TSettingsForm::Values out = form->GetValues();
-
   // The filter holds whole hours: written back unchanged it would move the
   // briefcase date to the full hour, and files loaded since then would count
-  // as changed again. Only a date the user changed is written.
-  if (form->DateChanged()) briefcase_->WriteBriefcaseDate(out.date);
+  // as changed again. Only a date the user changed is written: one edited
+  // and then back to what the filter showed is no change.
+  std::optional<plat::FileTime> shown;
+  try {
+    shown = form->GetFileTime();
+  } catch (const EConvertError&) {
+  }
+  if (form->exec() != plat::mrOk || !briefcase_) return;
+  const TSettingsForm::Values out = form->GetValues();
+  if (form->DateChanged() && out.date != shown) briefcase_->WriteBriefcaseDate(out.date);
   bool changed = false;
   auto take = [&changed](std::string& field, const QString& text) {
     const std::string t = text.toStdString();

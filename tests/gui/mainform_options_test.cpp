@@ -193,6 +193,7 @@ TEST(MainFormOptions, SettingsTakeWhatChanged) {
   } cases[] = {
       {"nothing", true, false, -1, {"today.txt"}},
       {"days", true, false, 3, {"today.txt", "twodays.txt"}},
+      {"hour typed again", true, false, -1, {"today.txt"}},
       {"include", true, true, -1, {}},
       {"compression", true, true, -1, {"today.txt"}},
       {"subfolders", true, true, -1, {}},
@@ -219,6 +220,16 @@ TEST(MainFormOptions, SettingsTakeWhatChanged) {
       if (what == "include" || what == "everything") s->IncludeEdit->setText("*.doc");
       if (what == "compression" || what == "everything") s->ComprCheckbox->setChecked(false);
       if (what == "subfolders" || what == "everything") s->SubdirsCheckBox->setChecked(false);
+      if (what == "hour typed again") {
+        QLineEdit* hour = s->DFromNow1->HourEdit;
+        const QString shown = hour->text();
+        hour->selectAll();
+        for (QChar ch : shown) {
+          QKeyEvent key(QEvent::KeyPress, Qt::Key_0 + ch.digitValue(), Qt::NoModifier, QString(ch));
+          QApplication::sendEvent(hour, &key);
+        }
+        EXPECT_TRUE(s->DateChanged());
+      }
       (c.ok ? s->Button1 : s->Button2)->click();
     });
     form.settings();
