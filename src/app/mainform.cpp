@@ -24,6 +24,8 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include <unordered_set>
+
 #include "app/listmodel.h"
 #include "app/rows.h"
 #include "archive/errors.h"
@@ -889,11 +891,27 @@ void TMainForm::RefreshBriefcaseList() {
   if (!briefcase_ || engine_->archivePath.empty()) return;
   TOperation operation(*this);
   BriefcaseList->setUpdatesEnabled(false);
+  // The entries selected before stay selected (a refresh must not grey out
+  // Unload); new ones are not.
+  std::unordered_set<std::string> selected;
+  for (int r : SelectionSnapshot(List::Briefcase)) selected.insert(EntryNameOf(r));
   BriefcaseModel->clear();
   pendingRows_.clear();
   const int rc = archive::ListRun(*engine_);
   BriefcaseModel->append(std::move(pendingRows_));
   pendingRows_.clear();
+  if (!selected.empty()) {
+    QItemSelection keep;
+    for (int r = 0; r < BriefcaseModel->size(); ++r) {
+      if (!selected.count(EntryNameOf(r))) continue;
+      int last = r;
+      while (last + 1 < BriefcaseModel->size() && selected.count(EntryNameOf(last + 1))) ++last;
+      keep.select(BriefcaseModel->index(r, 0),
+                  BriefcaseModel->index(last, TListModel::kColumns - 1));
+      r = last;
+    }
+    BriefcaseList->selectionModel()->select(keep, QItemSelectionModel::Select);
+  }
   LocalModel->iconsChanged();
   BriefcaseList->setUpdatesEnabled(true);
   BriefcaseList->viewport()->update();
@@ -1019,10 +1037,26 @@ void TMainForm::ListKeyUp(List list, int key, Qt::KeyboardModifiers modifiers) {
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::KeyRelease && (watched == LocalList || watched == BriefcaseList)) {
+  if (watched == LocalEdit && LocalEditEvent(event)) return true;
+  const bool list = watched == LocalList || watched == BriefcaseList;
+  if (!list && watched != LocalEdit) return QMainWindow::eventFilter(watched, event);
+  // A key acts on its release only where it was pressed: the press of a key
+  // that closed a message box or a dialog must not act again, by its
+  // release, in the window behind it.
+  if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
     auto* k = static_cast<QKeyEvent*>(event);
-    if (!k->isAutoRepeat())
-      ListKeyUp(watched == LocalList ? List::Local : List::Briefcase, k->key(), k->modifiers());
+    if (k->isAutoRepeat()) return QMainWindow::eventFilter(watched, event);
+    if (event->type() == QEvent::KeyPress) {
+      keyDown_ = {watched, k->key()};
+    } else if (keyDown_.widget == watched && keyDown_.key == k->key()) {
+      keyDown_ = {};
+      if (list)
+        ListKeyUp(watched == LocalList ? List::Local : List::Briefcase, k->key(), k->modifiers());
+      else
+        LocalEditKeyUp(k->key());
+    }
+  } else if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
+    keyDown_ = {};
   }
   return QMainWindow::eventFilter(watched, event);
 }
@@ -1033,7 +1067,9 @@ void TMainForm::Refresh1Click() {
   if (!briefcase_ || OperationRunning()) return;
   WaitCursor wait;
   const std::string typed = LocalEdit->text().toStdString();
-  if (typed != briefcase_->LocalFolder()) briefcase_->SetLocalFolder(typed);
+  // An emptied box is no folder: the stored one comes back.
+  if (typed.empty()) LocalEdit->setText(QString::fromStdString(briefcase_->LocalFolder()));
+  else if (typed != briefcase_->LocalFolder()) briefcase_->SetLocalFolder(typed);
   RefreshLists();
   UpdateCommands();
 }

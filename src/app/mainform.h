@@ -82,7 +82,8 @@ class TMainForm : public QMainWindow {
   // (their briefcase row then shows "older").
   void RefreshLocalList();
   // Rebuilds BriefcaseList from a listing run, comparing each entry with its
-  // local file; an interrupted listing closes the briefcase.
+  // local file; entries selected before stay selected. An interrupted
+  // listing closes the briefcase.
   void RefreshBriefcaseList();
   // Reads the briefcase date and shows it in BriefcaseLabel.
   void UpdateBriefcaseLabel();
@@ -93,7 +94,8 @@ class TMainForm : public QMainWindow {
   void StoreConfiguration();
   // Selects every row of both lists.
   void SelectAll1Click();
-  // F5: a changed LocalEdit becomes the local folder, then both lists.
+  // F5: a changed LocalEdit becomes the local folder (an emptied one shows
+  // the stored folder again), then both lists.
   void Refresh1Click();
 
   // Which list a row accessor or a snapshot means.
@@ -325,6 +327,12 @@ class TMainForm : public QMainWindow {
   // Column clicks and keys of the lists.
   void ListColumnClick(List list, int column);
   void ListKeyUp(List list, int key, Qt::KeyboardModifiers modifiers);
+  // LocalEdit: Enter released refreshes; leaving it with a changed text
+  // refreshes (an emptied text gives the stored folder back); the shortcuts
+  // of the window's commands go to their commands, never to the text.
+  // LocalEditEvent returns true for an event it took.
+  bool LocalEditEvent(QEvent* event);
+  void LocalEditKeyUp(int key);
 
  private slots:
   void StartupDelayTimerTimer();
@@ -388,6 +396,11 @@ class TMainForm : public QMainWindow {
   } sort_[2];
   int stageStart_ = 0, stageEnd_ = 0;
   int operationDepth_ = 0;
+  // The last key pressed in LocalEdit or a list, until its release.
+  struct {
+    QObject* widget = nullptr;
+    int key = 0;
+  } keyDown_;
   QElapsedTimer statusClock_;  // the last time ShowStatus served the events
   bool refreshPending_ = false;  // a folder change arrived during an operation
   bool keepReplacedInTrash_ = true;
