@@ -563,8 +563,11 @@ void TMainForm::Document1Close(TDocument*) {
   refreshPending_ = false;
   LocalModel->clear();
   BriefcaseModel->clear();
-  FullSummary(List::Local);
-  FullSummary(List::Briefcase);
+  for (List l : {List::Local, List::Briefcase}) {
+    FullSummary(l);
+    sort_[static_cast<int>(l)].applied = false;  // the next briefcase's rows are not sorted
+    view(l)->header()->setSortIndicator(-1, Qt::AscendingOrder);
+  }
   BriefcaseLabel->setText(QStringLiteral("No Briefcase loaded"));
   LocalEdit->clear();
   UpdateCommands();
@@ -647,7 +650,9 @@ void TMainForm::createClientPanel() {
     v->header()->setStretchLastSection(false);
     v->header()->setSectionsMovable(false);
     v->header()->setSectionsClickable(true);
-    v->header()->setSortIndicatorShown(false);
+    // The column and direction of the last sort; none until the first.
+    v->header()->setSortIndicatorShown(true);
+    v->header()->setSortIndicator(-1, Qt::AscendingOrder);
     v->header()->resizeSection(TListModel::colName, kNameWidth);
     v->header()->resizeSection(TListModel::colFolder, kFolderWidth);
     // The Size and Date columns keep their design widths, or as much as their
@@ -870,18 +875,41 @@ void TMainForm::RefreshLocalList() {
   rules.exclude = briefcase_->ExcludePatterns();
   rules.briefcaseDate = briefcaseDate_;
   std::vector<app::ListRow> added;
+  // A row and its entry compared again (a changed file, a new row); the row
+  // keeps "only here" when the briefcase has no such entry.
+  auto compare = [this](app::ListRow& row) {
+    const int b = BriefcaseModel->find(row.name, row.folder);
+    if (b < 0) return;
+    const app::RowIcons icons = app::CompareTimes(row.time, BriefcaseModel->row(b).time);
+    row.icon = icons.local;
+    BriefcaseModel->setIcon(b, icons.entry);
+  };
   app::ScanLocalFolder(rules, [&](const app::LoadCandidate& c) {
     const int r = LocalModel->find(c.name, c.relativeFolder);
-    if (r >= 0 && r < n) found[static_cast<size_t>(r)] = true;
-    else added.push_back(app::LocalRowFor(c));
+    if (r < 0 || r >= n) {
+      added.push_back(app::LocalRowFor(c));
+      compare(added.back());
+      return;
+    }
+    found[static_cast<size_t>(r)] = true;
+    const app::ListRow& old = LocalModel->row(r);
+    if (old.size == c.size && old.time == c.writeTime) return;
+    app::ListRow row = app::LocalRowFor(c);
+    compare(row);
+    LocalModel->setFile(r, row.size, row.time);
+    LocalModel->setIcon(r, row.icon);
   });
   LocalModel->append(std::move(added));
-  // Rows gone from the scan: their briefcase row now has the older copy.
+  // Rows gone from the scan: their entries compared with what the disk
+  // holds now (a file deleted here leaves the briefcase the only copy).
   for (int r = n - 1; r >= 0; --r) {
     if (found[static_cast<size_t>(r)]) continue;
     const app::ListRow& row = LocalModel->row(r);
     const int b = BriefcaseModel->find(row.name, row.folder);
-    if (b >= 0) BriefcaseModel->setIcon(b, app::kIconOlder);
+    if (b < 0) continue;
+    const std::optional<app::RowIcons> icons =
+        app::CompareWithLocalFile(rules.localFolder, BriefcaseModel->row(b));
+    BriefcaseModel->setIcon(b, icons ? icons->entry : app::kIconOnly);
   }
   LocalModel->removeUnkept(found);
   FullSummary(List::Local);
@@ -1017,15 +1045,21 @@ std::string TMainForm::EntryNameOf(int row) const {
 // ---- sorting and keys ----
 
 void TMainForm::ListColumnClick(List list, int column) {
-  if (!briefcase_ || OperationRunning()) return;
   SortState& st = sort_[static_cast<int>(list)];
-  if (column == st.column) {
-    st.descending = !st.descending;
-  } else {
-    st.column = column;
-    st.descending = false;
+  if (briefcase_ && !OperationRunning()) {
+    if (column == st.column) {
+      st.descending = !st.descending;
+    } else {
+      st.column = column;
+      st.descending = false;
+    }
+    model(list)->sortBy(st.column, st.descending);
+    st.applied = true;
   }
-  model(list)->sortBy(st.column, st.descending);
+  // The header turns its indicator on a click by itself: it shows the
+  // order the rows are in.
+  view(list)->header()->setSortIndicator(st.applied ? st.column : -1,
+                                         st.descending ? Qt::DescendingOrder : Qt::AscendingOrder);
 }
 
 void TMainForm::ListKeyUp(List list, int key, Qt::KeyboardModifiers modifiers) {

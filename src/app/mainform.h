@@ -78,8 +78,9 @@ class TMainForm : public QMainWindow {
   // sets the icons of the local rows the scan made).
   void RefreshLists();
   // Merges the load candidates into LocalList: kept rows keep their place and
-  // selection, new ones are appended in scan order, vanished ones removed
-  // (their briefcase row then shows "older").
+  // selection (and take a changed file's size and date), new ones are
+  // appended in scan order, vanished ones removed. The icons of the rows
+  // concerned and of their entries follow what the disk holds now.
   void RefreshLocalList();
   // Rebuilds BriefcaseList from a listing run, comparing each entry with its
   // local file; entries selected before stay selected. An interrupted
@@ -393,6 +394,7 @@ class TMainForm : public QMainWindow {
   struct SortState {
     int column = 0;
     bool descending = false;
+    bool applied = false;  // the rows were sorted by it
   } sort_[2];
   int stageStart_ = 0, stageEnd_ = 0;
   int operationDepth_ = 0;
