@@ -27,6 +27,7 @@
 #include <unordered_set>
 
 #include "app/listmodel.h"
+#include "app/operations.h"
 #include "app/rows.h"
 #include "archive/errors.h"
 #include "archive/extract/extract.h"
@@ -39,6 +40,7 @@
 #include "docframe/docmanager.h"
 #include "docframe/document.h"
 #include "platform/ask.h"
+#include "platform/files.h"
 #include "platform/filetime.h"
 #include "platform/paths.h"
 #include "platform/strtable.h"
@@ -1106,6 +1108,11 @@ void TMainForm::Refresh1Click() {
   else if (typed != briefcase_->LocalFolder()) briefcase_->SetLocalFolder(typed);
   RefreshLists();
   UpdateCommands();
+  // A folder renamed away or deleted (or its disk unmounted) is told, not
+  // left to an empty list.
+  if (briefcase_ && !plat::folderExists(briefcase_->LocalFolder()))
+    plat::messageBox(app::MissingFolderText(briefcase_->LocalFolder()), plat::loadStr(kStrWarning),
+                     plat::btnOk, plat::Icon::Warning);
 }
 
 // ---- one operation at a time ----

@@ -352,6 +352,9 @@ class TMainForm : public QMainWindow {
   // The per-user option's menu item and LocalEdit's exit and Enter.
   void createOptions();
   void KeepInTrash1Click(bool on);
+  // What the load and the unload do with a local folder chosen in place of
+  // a missing one (nothing from the command line: nobody is asked there).
+  std::function<void(const std::string&)> localFolderChooser();
   // The engine callbacks and links a briefcase document gets from the window.
   briefcase::TBriefcaseDocLinks DocLinks();
   // Makes the briefcase document under the hourglass and takes it as the

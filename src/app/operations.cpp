@@ -94,10 +94,35 @@ UnloadOutcome unloadOutcome(int rc) {
 
 }  // namespace
 
+// ---------------------------------------------------------------- the local folder
+
+std::optional<std::string> AskForMissingFolder(const std::string& folder) {
+  std::optional<std::string> chosen =
+      plat::asker().browseFolder(plat::loadStr(text::kFirstVisit), plat::parentFolder(folder));
+  if (!chosen || chosen->empty()) return std::nullopt;
+  std::string found = plat::stripTrailingSlash(*chosen);
+  if (!plat::folderExists(found)) return std::nullopt;
+  return found;
+}
+
+std::string MissingFolderText(const std::string& folder) {
+  return "The local folder " + archive::printableName(folder) +
+         " was not found.\nIt may have been renamed, moved or deleted, or its disk is not "
+         "mounted.";
+}
+
 // ---------------------------------------------------------------- load
 
 LoadResult Load(archive::TCompress& engine, const LoadRequest& request) {
   LoadResult result;
+  if (!plat::folderExists(request.baseFolder)) {
+    if (request.folderChosen)
+      if (const std::optional<std::string> chosen = AskForMissingFolder(request.baseFolder))
+        request.folderChosen(*chosen);
+    result.code = archive::kBadParameters;
+    result.outcome = LoadOutcome::FolderMissing;
+    return result;
+  }
   Keep<std::function<void()>> keepRefresh(engine.callbacks.configRefresh);
   engine.update.baseFolder = plat::stripTrailingSlash(request.baseFolder);
   engine.ClearCancel();
@@ -173,7 +198,18 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
     if (hooks.note) hooks.note(line);
   };
   Keep<archive::TExtractCallbacks> keepCallbacks(engine.extract.callbacks);
-  const std::string folder = plat::stripTrailingSlash(request.localFolder);
+  std::string folder = plat::stripTrailingSlash(request.localFolder);
+  if (!plat::folderExists(folder)) {
+    std::optional<std::string> chosen;
+    if (request.folderChosen) chosen = AskForMissingFolder(folder);
+    if (!chosen) {
+      result.code = archive::kBadParameters;
+      result.outcome = UnloadOutcome::FolderMissing;
+      return result;
+    }
+    request.folderChosen(*chosen);
+    folder = *chosen;
+  }
 
   // The briefcase stays locked from the listing to the removal of its
   // entries, so that no other run changes it in between. When the entries
@@ -479,7 +515,17 @@ Notice busyNotice(const std::string& path) {
 }
 }  // namespace
 
-Notice noticeFor(LoadOutcome outcome, const std::string& briefcasePath) {
+namespace {
+Notice missingFolderNotice(const std::string& folder, const char* nothingDone) {
+  Notice n;
+  n.text = MissingFolderText(folder) + "\n" + nothingDone;
+  n.captionId = text::kWarning;
+  return n;
+}
+}  // namespace
+
+Notice noticeFor(LoadOutcome outcome, const std::string& briefcasePath,
+                 const std::string& localFolder) {
   Notice n;
   switch (outcome) {
     case LoadOutcome::Loaded:
@@ -500,6 +546,9 @@ Notice noticeFor(LoadOutcome outcome, const std::string& briefcasePath) {
     case LoadOutcome::BriefcaseBusy:
       n = busyNotice(briefcasePath);
       break;
+    case LoadOutcome::FolderMissing:
+      n = missingFolderNotice(localFolder, "Nothing was loaded.");
+      break;
     case LoadOutcome::Failed:
       n.textId = text::kLoadFailed;
       break;
@@ -507,7 +556,8 @@ Notice noticeFor(LoadOutcome outcome, const std::string& briefcasePath) {
   return n;
 }
 
-Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath) {
+Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath,
+                 const std::string& localFolder) {
   Notice n;
   n.icon = plat::Icon::Information;
   switch (outcome) {
@@ -534,6 +584,9 @@ Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath) {
       break;
     case UnloadOutcome::BriefcaseBusy:
       n = busyNotice(briefcasePath);
+      break;
+    case UnloadOutcome::FolderMissing:
+      n = missingFolderNotice(localFolder, "Nothing was unloaded.");
       break;
     case UnloadOutcome::Failed:
       n.textId = text::kUnloadFailed;

@@ -362,7 +362,8 @@ TEST(MainFormOptions, LocalEditEnterAndExit) {
     } else if (e == "enter released") {
       QTest::keyRelease(form.LocalEdit, Qt::Key_Return);
     } else {
-      QTest::keyClick(form.LocalEdit, e == "tab" ? Qt::Key_Tab : e == "enter" ? Qt::Key_Return : Qt::Key_A);
+      QTest::keyClick(form.LocalEdit,
+                      e == "tab" ? Qt::Key_Tab : e == "enter" ? Qt::Key_Return : Qt::Key_A);
     }
     EXPECT_EQ(form.Briefcase()->LocalFolder(), c.toOther ? other : p.local);
     EXPECT_EQ(form.dirty(), c.toOther);
@@ -386,7 +387,9 @@ TEST(MainFormOptions, CommandKeysWhereverTheFocusIs) {
   Place p;
   p.make(kDay);
   p.file("a.txt", 60);
-  ASSERT_EQ(testenv::run(std::string(CARRYVALE_BRC) + " load " + testenv::quote(p.brcPath) + " 2>&1"), 0);
+  ASSERT_EQ(testenv::run(std::string(CARRYVALE_BRC) + " load " + testenv::quote(p.brcPath) +
+                         " 2>&1"),
+            0);
   p.file("b.txt", -60);
   Counting form;
   form.show();
@@ -417,7 +420,8 @@ TEST(MainFormOptions, CommandKeysWhereverTheFocusIs) {
       if (!c.enabled) form.BriefcaseList->clearSelection();
       ASSERT_EQ((form.*c.command)->isEnabled(), c.enabled);
       int triggered = 0;
-      const auto counter = QObject::connect(form.*c.command, &QAction::triggered, [&] { ++triggered; });
+      const auto counter =
+          QObject::connect(form.*c.command, &QAction::triggered, [&] { ++triggered; });
       form.calls = 0;
       focus->setFocus();
       form.LocalEdit->setCursorPosition(3);

@@ -293,7 +293,8 @@ TEST(MainWindowLists, RescanComparesWithTheEntries) {
     EXPECT_EQ(form.BriefcaseModel->row(e).icon, c.entry.icon);
     const int a = form.LocalModel->find("a.txt", "");
     if (a < 0) continue;
-    EXPECT_EQ(form.LocalModel->data(form.LocalModel->index(a, 2), Qt::DisplayRole).toString(), c.aSize);
+    EXPECT_EQ(form.LocalModel->data(form.LocalModel->index(a, 2), Qt::DisplayRole).toString(),
+              c.aSize);
     plat::FileInfo file;
     ASSERT_TRUE(plat::fileSystem().stat(t.local + "/a.txt", &file, true));
     EXPECT_EQ(form.LocalModel->row(a).time, file.writeTime);

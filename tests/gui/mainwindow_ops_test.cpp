@@ -29,6 +29,7 @@
 #include "app/operations.h"
 #include "archive/compress.h"
 #include "archive/extract/extract.h"
+#include "briefcase/briefcasedoc.h"
 #include "dialogs/anim.h"
 #include "dialogs/animate.h"
 #include "dialogs/qtasker.h"
@@ -354,6 +355,64 @@ TEST(MainWindowOps, UnloadOverExistingFiles) {
     if (!c.renameTo.empty()) { EXPECT_EQ(b.text(c.renameTo), "entry " + first); }
     EXPECT_EQ(b.entries(), files);
     EXPECT_TRUE(form.BriefcaseOpen());
+  }
+}
+
+// A local folder renamed away while the window is open: F5 tells it; the
+// unload and the load ask for it with the first-visit question and never
+// make it again; a folder chosen becomes the briefcase's and the unload goes
+// there.
+TEST(MainWindowOps, AMissingLocalFolderIsAskedForNeverMade) {
+  const Strings kAll = {"a.txt", "b.txt", "sub/c.txt"};
+  const struct {
+    const char* what;
+    QAction* Form::*command;
+    bool chooseAnother;
+    Strings messages;  // "FOLDER" is the missing folder
+    Strings entries;   // afterwards
+  } cases[] = {
+      {"refresh", &Form::OptionsRefresh, false, {app::MissingFolderText("FOLDER")}, kAll},
+      {"unload", &Form::BriefcaseUnload1, false,
+       {app::MissingFolderText("FOLDER") + "\nNothing was unloaded."}, kAll},
+      {"unload elsewhere", &Form::BriefcaseUnload1, true, {plat::loadStrFmt(690, 3)}, {}},
+      {"load", &Form::BriefcaseLoad1, true,
+       {app::MissingFolderText("FOLDER") + "\nNothing was loaded."}, kAll},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bag b;
+    b.threeEntries();
+    b.file("new.txt", "new", 60);
+    const std::string other = b.env.work() + "/Elsewhere";
+    fs::create_directories(other);
+    Form form;
+    ASSERT_TRUE(form.open(b.brcPath));
+    fs::rename(b.local, b.local + "-renamed");
+    b.asker.folders = {c.chooseAnother ? other : ""};
+    b.asker.answers = {plat::mrYes};  // 690: remove the unloaded entries
+    (form.*c.command)->trigger();
+    Strings shown;
+    for (const auto& m : b.asker.messages) {
+      std::string text = m.text;
+      if (const size_t at = text.find(b.local); at != std::string::npos)
+        text.replace(at, b.local.size(), "FOLDER");
+      shown.push_back(text);
+    }
+    EXPECT_EQ(shown, c.messages);
+    if (!b.asker.messages.empty() && c.messages[0].find("FOLDER") != std::string::npos) {
+      EXPECT_EQ(b.asker.messages[0].caption, str(683));
+      EXPECT_EQ(b.asker.messages[0].icon, plat::Icon::Warning);
+    }
+    const bool asks = c.command != &Form::OptionsRefresh;
+    EXPECT_EQ(b.asker.folderCaptions, asks ? Strings{str(713)} : Strings{});
+    EXPECT_FALSE(fs::exists(b.local));
+    EXPECT_EQ(b.entries(), c.entries);
+    const std::string folder = c.chooseAnother ? other : b.local;
+    EXPECT_EQ(form.Briefcase()->LocalFolder(), folder);
+    EXPECT_EQ(form.LocalEdit->text().toStdString(), folder);
+    if (c.chooseAnother && c.command == &Form::BriefcaseUnload1) {
+      EXPECT_EQ(testenv::readText(other + "/sub/c.txt"), "entry sub/c.txt");
+    }
   }
 }
 
