@@ -213,7 +213,9 @@ void TMainForm::BriefcaseUnload() {
       Document1->SetDirty(false);
   }
   lastResult_ = result.exitCode();
-  if (!commandLine) {
+  // A declined free-space question leaves the lists (and the selection) as
+  // they were: nothing was written.
+  if (!commandLine && result.outcome != app::UnloadOutcome::SpaceDeclined) {
     LocalModel->clear();
     RefreshLists();
     UpdateCommands();

@@ -416,6 +416,40 @@ TEST(MainWindowOps, AMissingLocalFolderIsAskedForNeverMade) {
   }
 }
 
+// Declining the free-space question writes nothing and leaves both lists and
+// their selection as they were.
+TEST(MainWindowOps, DecliningTheFreeSpaceQuestionChangesNothing) {
+  Bag b;
+  b.make();
+  Bag::age(b.brcPath, 3 * 3600);
+  b.file("big.txt", std::string(40000, 'b'), 7200);
+  b.file("small.txt", std::string(3000, 's'), 7200);
+  b.brc("load " + testenv::quote(b.brcPath));
+  Bag::age(b.brcPath, 3 * 3600);
+  fs::remove(b.local + "/big.txt");
+  fs::remove(b.local + "/small.txt");
+  b.file("new.txt", "new", 60);
+  Form form;
+  ASSERT_TRUE(form.open(b.brcPath));
+  form.BriefcaseList->selectionModel()->select(
+      form.BriefcaseModel->index(0, 0), QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+  const std::vector<int> selected = form.SelectionSnapshot(Form::List::Briefcase);
+  ASSERT_EQ(selected.size(), 1u);
+  utest::FaultFs faults;
+  faults.freeFor[b.env.root()] = 1000;
+  plat::ScopedFileSystem small(&faults);
+  b.asker.answers = {plat::mrCancel};
+  form.BriefcaseUnload1->trigger();
+  ASSERT_EQ(b.asker.messages.size(), 1u);
+  EXPECT_EQ(b.asker.messages[0].caption, "Insufficient Disk Space?");
+  EXPECT_EQ(form.SelectionSnapshot(Form::List::Briefcase), selected);
+  EXPECT_EQ(form.names(Form::List::Local), Strings{"new.txt"});
+  EXPECT_EQ(form.SelectedCount(Form::List::Local), 1);
+  EXPECT_TRUE(form.BriefcaseUnload1->isEnabled());
+  EXPECT_FALSE(fs::exists(b.local + "/big.txt") || fs::exists(b.local + "/small.txt"));
+  EXPECT_EQ(form.LastOperationResult(), archive::kInterrupted);
+}
+
 // Answers the program's modal windows in turn: each step looks at the
 // active modal window and acts on it (true) or waits for the next one. A
 // window still open after 10 s is rejected, so that a failing test ends.
