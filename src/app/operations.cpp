@@ -372,9 +372,12 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
         result.notAllUnloaded
             ? plat::loadStr(text::kNotAllUnloaded)
             : plat::loadStrFmt(text::kUnloaded, static_cast<int>(result.selectedCount));
-    remove = plat::messageBox(question, plat::loadStr(text::kRemoveCaption), plat::btnYesNo,
-                              result.notAllUnloaded ? plat::Icon::Warning : plat::Icon::Question) ==
-             plat::mrYes;
+    // The question removes entries from the briefcase: its caption says so
+    // (the local files' caption here read as if Yes deleted the files just
+    // written).
+    const plat::Icon icon = result.notAllUnloaded ? plat::Icon::Warning : plat::Icon::Question;
+    remove = plat::messageBox(question, plat::loadStr(text::kRemoveEntriesCaption),
+                              plat::btnYesNo, icon) == plat::mrYes;
   }
   if (!remove) {
     result.dateCode = StampBriefcaseDate(engine.archivePath);
@@ -485,7 +488,7 @@ TrashReport DeleteLocalFiles(const std::vector<std::string>& paths) {
       paths.size() == 1
           ? "Move " + archive::printableName(plat::fileNamePart(paths[0])) + " to the trash?"
           : plat::strFormat("Move these %zu files to the trash?", paths.size());
-  if (plat::messageBox(question, plat::loadStr(text::kRemoveCaption), plat::btnYesNo,
+  if (plat::messageBox(question, plat::loadStr(text::kDeleteLocalCaption), plat::btnYesNo,
                        plat::Icon::Question) != plat::mrYes)
     return {};
   TrashReport report = MoveToTrash(paths);
@@ -497,7 +500,8 @@ TrashReport DeleteLocalFiles(const std::vector<std::string>& paths) {
       text += archive::printableName(path);
       text += " (" + why + ")";
     }
-    plat::messageBox(text, plat::loadStr(text::kRemoveCaption), plat::btnOk, plat::Icon::Warning);
+    plat::messageBox(text, plat::loadStr(text::kDeleteLocalCaption), plat::btnOk,
+                     plat::Icon::Warning);
   }
   return report;
 }

@@ -34,7 +34,8 @@ enum : int {
   kLoadFailed = 688,
   kUnloadFailed = 689,
   kUnloaded = 690,  // "%d files were successfully unloaded..."
-  kRemoveCaption = 691,
+  kDeleteLocalCaption = 691,     // "Delete selected local files"
+  kRemoveEntriesCaption = 699,   // "Delete selected briefcase files"
   kRemoveFailed = 693,
   kAborted = 720,
   kUnloadDiskFull = 721,

@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStringList>
@@ -44,6 +46,20 @@ QMessageBox::Icon qtIcon(plat::Icon icon) {
     case plat::Icon::None: break;
   }
   return QMessageBox::NoIcon;
+}
+
+// A box at least as wide as its caption needs in the title bar (which the
+// window manager draws with the buttons and the icon beside it, in a bold
+// face), so that a short question does not cut its caption.
+void widenForCaption(QMessageBox& box) {
+  QFont bold = box.font();
+  bold.setBold(true);
+  const QFontMetrics title(bold);
+  const int wanted = title.horizontalAdvance(box.windowTitle()) * 11 / 10 + 8 * title.height();
+  auto* grid = qobject_cast<QGridLayout*>(box.layout());
+  if (!grid) return;
+  grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                grid->rowCount(), 0, 1, grid->columnCount());
 }
 
 QString errorCaption() {
@@ -106,6 +122,7 @@ int TQtAsker::message(const plat::MessageQuestion& q) {
   // Escape answers Cancel when there is one; else (one button alone, or
   // Yes/No) the toolkit's own choice.
   if (buttons & plat::btnCancel) box.setEscapeButton(QMessageBox::Cancel);
+  widenForCaption(box);
 
   for (;;) {
     box.exec();

@@ -277,7 +277,7 @@ TEST(MainWindowOps, UnloadAsksToRemoveThenKeepsOrRemoves) {
     form.BriefcaseUnload1->trigger();
     ASSERT_EQ(b.asker.messages.size(), 1u);
     EXPECT_EQ(b.asker.messages[0].text, plat::loadStrFmt(690, 3));
-    EXPECT_EQ(b.asker.messages[0].caption, str(691));
+    EXPECT_EQ(b.asker.messages[0].caption, str(699));
     EXPECT_EQ(b.asker.messages[0].buttons, plat::btnYesNo);
     EXPECT_EQ(b.asker.messages[0].icon, plat::Icon::Question);
     EXPECT_EQ(b.text("sub/c.txt"), "entry sub/c.txt");
@@ -334,7 +334,7 @@ TEST(MainWindowOps, UnloadOverExistingFiles) {
     if (!b.asker.messages.empty()) {
       EXPECT_EQ(b.asker.messages[0].icon, c.icon);
       // Failures have the platform's caption; the question has its own.
-      EXPECT_EQ(b.asker.messages[0].caption, c.icon == plat::Icon::Information ? "" : str(691));
+      EXPECT_EQ(b.asker.messages[0].caption, c.icon == plat::Icon::Information ? "" : str(699));
     }
     Strings replaced, trashed;
     for (const std::string& f : files) {
