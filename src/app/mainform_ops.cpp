@@ -49,7 +49,7 @@ class Progress {
     if (!AnimatedForm) return;
     AnimatedForm->Animate1->setClip(clip);
     AnimatedForm->Animate1->setActive(true);
-    AnimatedForm->show();
+    AnimatedForm->ShowPainted();
     shown_ = true;
   }
   void hide() {

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QGridLayout>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStringList>
@@ -88,8 +89,16 @@ class ArrowWhileAsking {
 
 QWidget* TQtAsker::dialogParent() const {
   if (parent_) return parent_;
-  if (QWidget* w = QApplication::activeModalWidget()) return w;
-  return QApplication::activeWindow();
+  // The window the user works in: the modal dialog on top, else the active
+  // window. One just hidden (the progress window at the end of a run) hands
+  // over to the window it belongs to; with none, the program's main window.
+  QWidget* w = QApplication::activeModalWidget();
+  if (!w || !w->isVisible()) w = QApplication::activeWindow();
+  while (w && !w->isVisible()) w = w->parentWidget() ? w->parentWidget()->window() : nullptr;
+  if (w) return w;
+  for (QWidget* top : QApplication::topLevelWidgets())
+    if (top->isVisible() && qobject_cast<QMainWindow*>(top)) return top;
+  return nullptr;
 }
 
 int TQtAsker::message(const plat::MessageQuestion& q) {

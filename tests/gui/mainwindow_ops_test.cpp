@@ -531,6 +531,8 @@ TEST(MainWindowOps, ReplaceAndRenameWindowsInAnUnload) {
         auto* box = qobject_cast<QMessageBox*>(w);
         if (!box) return false;
         EXPECT_EQ(box->text().toStdString(), plat::loadStrFmt(690, 3));
+        // Over the main window, not the progress window just hidden.
+        EXPECT_EQ(box->parentWidget(), &form);
         EXPECT_TRUE(w->grab().save(shots + QStringLiteral("/remove-question.png")));
         ModalScript::press(box->button(QMessageBox::No));
         return true;
