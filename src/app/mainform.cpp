@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTextBrowser>
@@ -1153,6 +1154,11 @@ void TMainForm::openHelp(const QString& page, const QString& anchor,
     helpWindow_->setWindowTitle(QStringLiteral("Carryvale Help"));
     helpWindow_->setOpenExternalLinks(true);
     helpWindow_->resize(640, 520);
+    // Escape and Ctrl+W close it, as they close a desktop's help window.
+    for (const QKeySequence& key : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+      auto* close = new QShortcut(key, helpWindow_);
+      connect(close, &QShortcut::activated, helpWindow_, &QWidget::close);
+    }
   }
   // The installed manual when there is one, else the page the program carries.
   const std::string folder = plat::manualFolder();

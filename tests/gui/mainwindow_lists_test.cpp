@@ -17,6 +17,7 @@
 #include <QTextBrowser>
 #include <QToolButton>
 #include <QTreeView>
+#include <QtTest/QTest>
 
 #include <filesystem>
 
@@ -595,6 +596,14 @@ TEST(MainWindowLists, DatesThatCannotBeShownAndTheHelpPages) {
     ASSERT_NE(form.HelpWindow(), nullptr);
     EXPECT_TRUE(form.HelpWindow()->isVisible());
     EXPECT_TRUE(form.HelpWindow()->toPlainText().contains(c.text)) << c.text;
+  }
+  // Escape and Ctrl+W close it.
+  for (const QKeyCombination key : {QKeyCombination(Qt::Key_Escape), Qt::CTRL | Qt::Key_W}) {
+    form.HelpContentsItem->trigger();
+    form.HelpWindow()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.HelpWindow()));
+    QTest::keyClick(form.HelpWindow(), key.key(), key.keyboardModifiers());
+    EXPECT_FALSE(form.HelpWindow()->isVisible()) << QKeySequence(key).toString().toStdString();
   }
 }
 
