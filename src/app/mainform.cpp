@@ -1155,7 +1155,8 @@ void TMainForm::openHelp(const QString& page, const QString& anchor,
     helpWindow_->setOpenExternalLinks(true);
     helpWindow_->resize(640, 520);
     // Escape and Ctrl+W close it, as they close a desktop's help window.
-    for (const QKeySequence& key : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+    for (const QKeySequence& key :
+         {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
       auto* close = new QShortcut(key, helpWindow_);
       connect(close, &QShortcut::activated, helpWindow_, &QWidget::close);
     }

@@ -517,9 +517,6 @@ Notice busyNotice(const std::string& path) {
            ". Try again when it has finished.";
   return n;
 }
-}  // namespace
-
-namespace {
 Notice missingFolderNotice(const std::string& folder, const char* nothingDone) {
   Notice n;
   n.text = MissingFolderText(folder) + "\n" + nothingDone;

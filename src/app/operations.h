@@ -83,7 +83,8 @@ struct LoadRequest {
   std::function<void()> storeConfiguration;
   // Set: a missing local folder is asked for, and the folder chosen handed
   // here to become this computer's (the files listed were in the old one,
-  // so nothing is loaded all the same). Unset: nobody is asked.
+  // so nothing is loaded all the same). Unset (it may be left out of a
+  // braced list): nobody is asked.
   std::function<void(const std::string&)> folderChosen = {};
 };
 
