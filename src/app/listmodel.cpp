@@ -161,6 +161,13 @@ void TListModel::setIcon(int r, app::RowIcon icon) {
   emit dataChanged(i, i, {Qt::DecorationRole});
 }
 
+void TListModel::setFile(int r, uint64_t size, plat::FileTime time) {
+  app::ListRow& row = rows_[static_cast<size_t>(r)];
+  row.size = size;
+  row.time = time;
+  emit dataChanged(index(r, colSize), index(r, colDate), {Qt::DisplayRole});
+}
+
 void TListModel::iconsChanged() {
   if (rows_.empty()) return;
   emit dataChanged(index(0, colName), index(size() - 1, colName), {Qt::DecorationRole});

@@ -47,6 +47,8 @@ class TListModel : public QAbstractTableModel {
   // keep.size() rows; later rows stay), in runs from the end.
   void removeUnkept(const std::vector<bool>& keep);
   void setIcon(int r, app::RowIcon icon);
+  // A row's file changed: its size and time.
+  void setFile(int r, uint64_t size, plat::FileTime time);
   // Sets icons without telling the views row by row; iconsChanged() then
   // tells them once.
   void setIconQuietly(int r, app::RowIcon icon) { rows_[static_cast<size_t>(r)].icon = icon; }

@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTextBrowser>
@@ -24,7 +25,10 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include <unordered_set>
+
 #include "app/listmodel.h"
+#include "app/operations.h"
 #include "app/rows.h"
 #include "archive/errors.h"
 #include "archive/extract/extract.h"
@@ -37,6 +41,7 @@
 #include "docframe/docmanager.h"
 #include "docframe/document.h"
 #include "platform/ask.h"
+#include "platform/files.h"
 #include "platform/filetime.h"
 #include "platform/paths.h"
 #include "platform/strtable.h"
@@ -561,8 +566,11 @@ void TMainForm::Document1Close(TDocument*) {
   refreshPending_ = false;
   LocalModel->clear();
   BriefcaseModel->clear();
-  FullSummary(List::Local);
-  FullSummary(List::Briefcase);
+  for (List l : {List::Local, List::Briefcase}) {
+    FullSummary(l);
+    sort_[static_cast<int>(l)].applied = false;  // the next briefcase's rows are not sorted
+    view(l)->header()->setSortIndicator(-1, Qt::AscendingOrder);
+  }
   BriefcaseLabel->setText(QStringLiteral("No Briefcase loaded"));
   LocalEdit->clear();
   UpdateCommands();
@@ -645,7 +653,9 @@ void TMainForm::createClientPanel() {
     v->header()->setStretchLastSection(false);
     v->header()->setSectionsMovable(false);
     v->header()->setSectionsClickable(true);
-    v->header()->setSortIndicatorShown(false);
+    // The column and direction of the last sort; none until the first.
+    v->header()->setSortIndicatorShown(true);
+    v->header()->setSortIndicator(-1, Qt::AscendingOrder);
     v->header()->resizeSection(TListModel::colName, kNameWidth);
     v->header()->resizeSection(TListModel::colFolder, kFolderWidth);
     // The Size and Date columns keep their design widths, or as much as their
@@ -868,18 +878,41 @@ void TMainForm::RefreshLocalList() {
   rules.exclude = briefcase_->ExcludePatterns();
   rules.briefcaseDate = briefcaseDate_;
   std::vector<app::ListRow> added;
+  // A row and its entry compared again (a changed file, a new row); the row
+  // keeps "only here" when the briefcase has no such entry.
+  auto compare = [this](app::ListRow& row) {
+    const int b = BriefcaseModel->find(row.name, row.folder);
+    if (b < 0) return;
+    const app::RowIcons icons = app::CompareTimes(row.time, BriefcaseModel->row(b).time);
+    row.icon = icons.local;
+    BriefcaseModel->setIcon(b, icons.entry);
+  };
   app::ScanLocalFolder(rules, [&](const app::LoadCandidate& c) {
     const int r = LocalModel->find(c.name, c.relativeFolder);
-    if (r >= 0 && r < n) found[static_cast<size_t>(r)] = true;
-    else added.push_back(app::LocalRowFor(c));
+    if (r < 0 || r >= n) {
+      added.push_back(app::LocalRowFor(c));
+      compare(added.back());
+      return;
+    }
+    found[static_cast<size_t>(r)] = true;
+    const app::ListRow& old = LocalModel->row(r);
+    if (old.size == c.size && old.time == c.writeTime) return;
+    app::ListRow row = app::LocalRowFor(c);
+    compare(row);
+    LocalModel->setFile(r, row.size, row.time);
+    LocalModel->setIcon(r, row.icon);
   });
   LocalModel->append(std::move(added));
-  // Rows gone from the scan: their briefcase row now has the older copy.
+  // Rows gone from the scan: their entries compared with what the disk
+  // holds now (a file deleted here leaves the briefcase the only copy).
   for (int r = n - 1; r >= 0; --r) {
     if (found[static_cast<size_t>(r)]) continue;
     const app::ListRow& row = LocalModel->row(r);
     const int b = BriefcaseModel->find(row.name, row.folder);
-    if (b >= 0) BriefcaseModel->setIcon(b, app::kIconOlder);
+    if (b < 0) continue;
+    const std::optional<app::RowIcons> icons =
+        app::CompareWithLocalFile(rules.localFolder, BriefcaseModel->row(b));
+    BriefcaseModel->setIcon(b, icons ? icons->entry : app::kIconOnly);
   }
   LocalModel->removeUnkept(found);
   FullSummary(List::Local);
@@ -889,11 +922,27 @@ void TMainForm::RefreshBriefcaseList() {
   if (!briefcase_ || engine_->archivePath.empty()) return;
   TOperation operation(*this);
   BriefcaseList->setUpdatesEnabled(false);
+  // The entries selected before stay selected (a refresh must not grey out
+  // Unload); new ones are not.
+  std::unordered_set<std::string> selected;
+  for (int r : SelectionSnapshot(List::Briefcase)) selected.insert(EntryNameOf(r));
   BriefcaseModel->clear();
   pendingRows_.clear();
   const int rc = archive::ListRun(*engine_);
   BriefcaseModel->append(std::move(pendingRows_));
   pendingRows_.clear();
+  if (!selected.empty()) {
+    QItemSelection keep;
+    for (int r = 0; r < BriefcaseModel->size(); ++r) {
+      if (!selected.count(EntryNameOf(r))) continue;
+      int last = r;
+      while (last + 1 < BriefcaseModel->size() && selected.count(EntryNameOf(last + 1))) ++last;
+      keep.select(BriefcaseModel->index(r, 0),
+                  BriefcaseModel->index(last, TListModel::kColumns - 1));
+      r = last;
+    }
+    BriefcaseList->selectionModel()->select(keep, QItemSelectionModel::Select);
+  }
   LocalModel->iconsChanged();
   BriefcaseList->setUpdatesEnabled(true);
   BriefcaseList->viewport()->update();
@@ -999,15 +1048,21 @@ std::string TMainForm::EntryNameOf(int row) const {
 // ---- sorting and keys ----
 
 void TMainForm::ListColumnClick(List list, int column) {
-  if (!briefcase_ || OperationRunning()) return;
   SortState& st = sort_[static_cast<int>(list)];
-  if (column == st.column) {
-    st.descending = !st.descending;
-  } else {
-    st.column = column;
-    st.descending = false;
+  if (briefcase_ && !OperationRunning()) {
+    if (column == st.column) {
+      st.descending = !st.descending;
+    } else {
+      st.column = column;
+      st.descending = false;
+    }
+    model(list)->sortBy(st.column, st.descending);
+    st.applied = true;
   }
-  model(list)->sortBy(st.column, st.descending);
+  // The header turns its indicator on a click by itself: it shows the
+  // order the rows are in.
+  view(list)->header()->setSortIndicator(st.applied ? st.column : -1,
+                                         st.descending ? Qt::DescendingOrder : Qt::AscendingOrder);
 }
 
 void TMainForm::ListKeyUp(List list, int key, Qt::KeyboardModifiers modifiers) {
@@ -1019,10 +1074,26 @@ void TMainForm::ListKeyUp(List list, int key, Qt::KeyboardModifiers modifiers) {
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::KeyRelease && (watched == LocalList || watched == BriefcaseList)) {
+  if (watched == LocalEdit && LocalEditEvent(event)) return true;
+  const bool list = watched == LocalList || watched == BriefcaseList;
+  if (!list && watched != LocalEdit) return QMainWindow::eventFilter(watched, event);
+  // A key acts on its release only where it was pressed: the press of a key
+  // that closed a message box or a dialog must not act again, by its
+  // release, in the window behind it.
+  if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
     auto* k = static_cast<QKeyEvent*>(event);
-    if (!k->isAutoRepeat())
-      ListKeyUp(watched == LocalList ? List::Local : List::Briefcase, k->key(), k->modifiers());
+    if (k->isAutoRepeat()) return QMainWindow::eventFilter(watched, event);
+    if (event->type() == QEvent::KeyPress) {
+      keyDown_ = {watched, k->key()};
+    } else if (keyDown_.widget == watched && keyDown_.key == k->key()) {
+      keyDown_ = {};
+      if (list)
+        ListKeyUp(watched == LocalList ? List::Local : List::Briefcase, k->key(), k->modifiers());
+      else
+        LocalEditKeyUp(k->key());
+    }
+  } else if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
+    keyDown_ = {};
   }
   return QMainWindow::eventFilter(watched, event);
 }
@@ -1033,9 +1104,16 @@ void TMainForm::Refresh1Click() {
   if (!briefcase_ || OperationRunning()) return;
   WaitCursor wait;
   const std::string typed = LocalEdit->text().toStdString();
-  if (typed != briefcase_->LocalFolder()) briefcase_->SetLocalFolder(typed);
+  // An emptied box is no folder: the stored one comes back.
+  if (typed.empty()) LocalEdit->setText(QString::fromStdString(briefcase_->LocalFolder()));
+  else if (typed != briefcase_->LocalFolder()) briefcase_->SetLocalFolder(typed);
   RefreshLists();
   UpdateCommands();
+  // A folder renamed away or deleted (or its disk unmounted) is told, not
+  // left to an empty list.
+  if (briefcase_ && !plat::folderExists(briefcase_->LocalFolder()))
+    plat::messageBox(app::MissingFolderText(briefcase_->LocalFolder()), plat::loadStr(kStrWarning),
+                     plat::btnOk, plat::Icon::Warning);
 }
 
 // ---- one operation at a time ----
@@ -1076,6 +1154,12 @@ void TMainForm::openHelp(const QString& page, const QString& anchor,
     helpWindow_->setWindowTitle(QStringLiteral("Carryvale Help"));
     helpWindow_->setOpenExternalLinks(true);
     helpWindow_->resize(640, 520);
+    // Escape and Ctrl+W close it, as they close a desktop's help window.
+    for (const QKeySequence& key :
+         {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+      auto* close = new QShortcut(key, helpWindow_);
+      connect(close, &QShortcut::activated, helpWindow_, &QWidget::close);
+    }
   }
   // The installed manual when there is one, else the page the program carries.
   const std::string folder = plat::manualFolder();

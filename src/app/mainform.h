@@ -78,11 +78,13 @@ class TMainForm : public QMainWindow {
   // sets the icons of the local rows the scan made).
   void RefreshLists();
   // Merges the load candidates into LocalList: kept rows keep their place and
-  // selection, new ones are appended in scan order, vanished ones removed
-  // (their briefcase row then shows "older").
+  // selection (and take a changed file's size and date), new ones are
+  // appended in scan order, vanished ones removed. The icons of the rows
+  // concerned and of their entries follow what the disk holds now.
   void RefreshLocalList();
   // Rebuilds BriefcaseList from a listing run, comparing each entry with its
-  // local file; an interrupted listing closes the briefcase.
+  // local file; entries selected before stay selected. An interrupted
+  // listing closes the briefcase.
   void RefreshBriefcaseList();
   // Reads the briefcase date and shows it in BriefcaseLabel.
   void UpdateBriefcaseLabel();
@@ -93,7 +95,8 @@ class TMainForm : public QMainWindow {
   void StoreConfiguration();
   // Selects every row of both lists.
   void SelectAll1Click();
-  // F5: a changed LocalEdit becomes the local folder, then both lists.
+  // F5: a changed LocalEdit becomes the local folder (an emptied one shows
+  // the stored folder again), then both lists.
   void Refresh1Click();
 
   // Which list a row accessor or a snapshot means.
@@ -325,6 +328,12 @@ class TMainForm : public QMainWindow {
   // Column clicks and keys of the lists.
   void ListColumnClick(List list, int column);
   void ListKeyUp(List list, int key, Qt::KeyboardModifiers modifiers);
+  // LocalEdit: Enter released refreshes; leaving it with a changed text
+  // refreshes (an emptied text gives the stored folder back); the shortcuts
+  // of the window's commands go to their commands, never to the text.
+  // LocalEditEvent returns true for an event it took.
+  bool LocalEditEvent(QEvent* event);
+  void LocalEditKeyUp(int key);
 
  private slots:
   void StartupDelayTimerTimer();
@@ -343,6 +352,9 @@ class TMainForm : public QMainWindow {
   // The per-user option's menu item and LocalEdit's exit and Enter.
   void createOptions();
   void KeepInTrash1Click(bool on);
+  // What the load and the unload do with a local folder chosen in place of
+  // a missing one (nothing from the command line: nobody is asked there).
+  std::function<void(const std::string&)> localFolderChooser();
   // The engine callbacks and links a briefcase document gets from the window.
   briefcase::TBriefcaseDocLinks DocLinks();
   // Makes the briefcase document under the hourglass and takes it as the
@@ -385,9 +397,15 @@ class TMainForm : public QMainWindow {
   struct SortState {
     int column = 0;
     bool descending = false;
+    bool applied = false;  // the rows were sorted by it
   } sort_[2];
   int stageStart_ = 0, stageEnd_ = 0;
   int operationDepth_ = 0;
+  // The last key pressed in LocalEdit or a list, until its release.
+  struct {
+    QObject* widget = nullptr;
+    int key = 0;
+  } keyDown_;
   QElapsedTimer statusClock_;  // the last time ShowStatus served the events
   bool refreshPending_ = false;  // a folder change arrived during an operation
   bool keepReplacedInTrash_ = true;

@@ -4,6 +4,7 @@
 // (shared with `brc`); this file adds what belongs to the window: the
 // hourglass, the progress window, the message boxes and the lists.
 
+#include <QLineEdit>
 
 #include <iostream>
 #include <optional>
@@ -48,7 +49,7 @@ class Progress {
     if (!AnimatedForm) return;
     AnimatedForm->Animate1->setClip(clip);
     AnimatedForm->Animate1->setActive(true);
-    AnimatedForm->show();
+    AnimatedForm->ShowPainted();
     shown_ = true;
   }
   void hide() {
@@ -125,6 +126,17 @@ std::vector<int> TMainForm::OperationRows(List list) {
   return rows;
 }
 
+// A local folder gone since it was chosen is asked for (the first-visit
+// question) and the folder chosen becomes the briefcase's; never from the
+// command line, whose runs wait on nobody.
+std::function<void(const std::string&)> TMainForm::localFolderChooser() {
+  if (commandLineMode_ != clmNone) return {};
+  return [this](const std::string& folder) {
+    LocalEdit->setText(QString::fromStdString(folder));
+    briefcase_->SetLocalFolder(folder);
+  };
+}
+
 // ---- load ----
 
 void TMainForm::BriefcaseLoad() {
@@ -142,8 +154,9 @@ void TMainForm::BriefcaseLoad() {
     // relative to it even when another folder has been typed meanwhile.
     request.baseFolder = briefcase_->LocalFolder();
     request.storeConfiguration = [this] { StoreConfiguration(); };
+    request.folderChosen = localFolderChooser();
     result = app::Load(*engine_, request);
-    report(app::noticeFor(result.outcome, engine_->archivePath));
+    report(app::noticeFor(result.outcome, engine_->archivePath, request.baseFolder));
   }
   LocalModel->clear();
   RefreshLists();
@@ -153,7 +166,9 @@ void TMainForm::BriefcaseLoad() {
   activateWindow();
   // A selection of files of 4 GB or more only, which never reached the
   // engine, counts as a failure (22); an empty one does not.
-  lastResult_ = result.ran || !result.tooLarge.empty() ? result.code : archive::kOk;
+  const bool failed = result.ran || !result.tooLarge.empty() ||
+                      result.outcome == app::LoadOutcome::FolderMissing;
+  lastResult_ = failed ? result.code : archive::kOk;
 }
 
 // ---- unload ----
@@ -178,6 +193,7 @@ void TMainForm::BriefcaseUnload() {
     request.space = app::SpaceCheck::Ask;
     request.trash = KeepReplacedInTrash();
     request.storeConfiguration = [this] { StoreConfiguration(); };
+    request.folderChosen = localFolderChooser();
     app::UnloadHooks hooks;
     hooks.runStarting = [&] { progress.show(TAnimate::clipUnload); };
     hooks.runFinished = [&] { progress.hide(); };
@@ -189,7 +205,7 @@ void TMainForm::BriefcaseUnload() {
     };
     result = app::Unload(*engine_, request, hooks);
     progress.hide();
-    report(app::noticeFor(result.outcome, engine_->archivePath));
+    report(app::noticeFor(result.outcome, engine_->archivePath, request.localFolder));
     if (result.removalCode != archive::kOk)
       plat::messageBox(plat::loadStr(app::text::kRemoveFailed), std::string(), plat::btnOk,
                        plat::Icon::Warning);
@@ -197,7 +213,9 @@ void TMainForm::BriefcaseUnload() {
       Document1->SetDirty(false);
   }
   lastResult_ = result.exitCode();
-  if (!commandLine) {
+  // A declined free-space question leaves the lists (and the selection) as
+  // they were: nothing was written.
+  if (!commandLine && result.outcome != app::UnloadOutcome::SpaceDeclined) {
     LocalModel->clear();
     RefreshLists();
     UpdateCommands();

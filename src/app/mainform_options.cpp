@@ -1,6 +1,6 @@
 // The main window's options: a new briefcase from the wizard, the settings
 // dialog, the local folder, the include and exclude patterns, LocalEdit's
-// exit and Enter, and the per-user trash option.
+// keys and exit, and the per-user trash option.
 
 #include <QAction>
 #include <QEvent>
@@ -19,6 +19,7 @@
 #include "archive/compress.h"
 #include "briefcase/briefcasedoc.h"
 #include "briefcase/newbrief.h"
+#include "components/dfromnow.h"
 #include "components/setting.h"
 #include "dialogs/inputdia.h"
 #include "dialogs/settings.h"
@@ -56,34 +57,6 @@ void trashSetting(TJSetting& s) {
   s.SetDefaultValue("1");
 }
 
-// LocalEdit's exit (the focus moves to another control of the window) and
-// its Enter key released: both refresh.
-class LocalEditWatcher : public QObject {
- public:
-  LocalEditWatcher(QObject* parent, std::function<void()> refresh)
-      : QObject(parent), refresh_(std::move(refresh)) {}
-
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() == QEvent::FocusOut) {
-      // A window or menu taking the focus (a message, a dialog, the menu bar)
-      // is not an exit: the focus comes back to the field.
-      const Qt::FocusReason r = static_cast<QFocusEvent*>(event)->reason();
-      if (r != Qt::ActiveWindowFocusReason && r != Qt::PopupFocusReason &&
-          r != Qt::MenuBarFocusReason)
-        refresh_();
-    } else if (event->type() == QEvent::KeyRelease) {
-      auto* k = static_cast<QKeyEvent*>(event);
-      if (!k->isAutoRepeat() && (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter))
-        refresh_();
-    }
-    return QObject::eventFilter(watched, event);
-  }
-
- private:
-  std::function<void()> refresh_;
-};
-
 }  // namespace
 
 void TMainForm::createOptions() {
@@ -102,7 +75,42 @@ void TMainForm::createOptions() {
   OptionsItem->addAction(OptionsKeepInTrash);
 
   LocalEdit->setMaxLength(kMaxFolderPath);
-  LocalEdit->installEventFilter(new LocalEditWatcher(LocalEdit, [this] { Refresh1Click(); }));
+  LocalEdit->installEventFilter(this);
+}
+
+bool TMainForm::LocalEditEvent(QEvent* event) {
+  switch (event->type()) {
+    case QEvent::ShortcutOverride:
+    case QEvent::KeyPress: {
+      // Ctrl+U, Ctrl+A, Ctrl+Del ... are the window's commands here too (a
+      // disabled one does nothing), never the line's own editing keys: Ctrl+U
+      // would otherwise erase the folder.
+      const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
+      for (const QAction* a : findChildren<QAction*>()) {
+        if (!a->shortcuts().contains(pressed)) continue;
+        event->ignore();  // a shortcut override left unaccepted goes to the shortcut
+        return true;
+      }
+      return false;
+    }
+    case QEvent::FocusOut: {
+      // A window or menu taking the focus (a message, a dialog, the menu bar)
+      // is not an exit: the focus comes back to the field. Leaving it with
+      // the folder as it is has nothing to apply.
+      const Qt::FocusReason r = static_cast<QFocusEvent*>(event)->reason();
+      if (r != Qt::ActiveWindowFocusReason && r != Qt::PopupFocusReason &&
+          r != Qt::MenuBarFocusReason && briefcase_ &&
+          LocalEdit->text().toStdString() != briefcase_->LocalFolder())
+        Refresh1Click();
+      return false;
+    }
+    default:
+      return false;
+  }
+}
+
+void TMainForm::LocalEditKeyUp(int key) {
+  if (key == Qt::Key_Return || key == Qt::Key_Enter) Refresh1Click();
 }
 
 void TMainForm::KeepInTrash1Click(bool on) {
@@ -169,13 +177,18 @@ void TMainForm::SettingsItemClick() {
   form->ExcludeEdit->setMaxLength(kMaxPatternText);
   form->LocalEdit->setMaxLength(kMaxFolderPath);
   form->SetValues(in);
-  if (form->exec() != plat::mrOk || !briefcase_) return;
-  const TSettingsForm::Values out = form->GetValues();
-
   // The filter holds whole hours: written back unchanged it would move the
   // briefcase date to the full hour, and files loaded since then would count
-  // as changed again. Only a date the user changed is written.
-  if (form->DateChanged()) briefcase_->WriteBriefcaseDate(out.date);
+  // as changed again. Only a date the user changed is written: one edited
+  // and then back to what the filter showed is no change.
+  std::optional<plat::FileTime> shown;
+  try {
+    shown = form->GetFileTime();
+  } catch (const EConvertError&) {
+  }
+  if (form->exec() != plat::mrOk || !briefcase_) return;
+  const TSettingsForm::Values out = form->GetValues();
+  if (form->DateChanged() && out.date != shown) briefcase_->WriteBriefcaseDate(out.date);
   bool changed = false;
   auto take = [&changed](std::string& field, const QString& text) {
     const std::string t = text.toStdString();

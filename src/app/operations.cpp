@@ -94,10 +94,35 @@ UnloadOutcome unloadOutcome(int rc) {
 
 }  // namespace
 
+// ---------------------------------------------------------------- the local folder
+
+std::optional<std::string> AskForMissingFolder(const std::string& folder) {
+  std::optional<std::string> chosen =
+      plat::asker().browseFolder(plat::loadStr(text::kFirstVisit), plat::parentFolder(folder));
+  if (!chosen || chosen->empty()) return std::nullopt;
+  std::string found = plat::stripTrailingSlash(*chosen);
+  if (!plat::folderExists(found)) return std::nullopt;
+  return found;
+}
+
+std::string MissingFolderText(const std::string& folder) {
+  return "The local folder " + archive::printableName(folder) +
+         " was not found.\nIt may have been renamed, moved or deleted, or its disk is not "
+         "mounted.";
+}
+
 // ---------------------------------------------------------------- load
 
 LoadResult Load(archive::TCompress& engine, const LoadRequest& request) {
   LoadResult result;
+  if (!plat::folderExists(request.baseFolder)) {
+    if (request.folderChosen)
+      if (const std::optional<std::string> chosen = AskForMissingFolder(request.baseFolder))
+        request.folderChosen(*chosen);
+    result.code = archive::kBadParameters;
+    result.outcome = LoadOutcome::FolderMissing;
+    return result;
+  }
   Keep<std::function<void()>> keepRefresh(engine.callbacks.configRefresh);
   engine.update.baseFolder = plat::stripTrailingSlash(request.baseFolder);
   engine.ClearCancel();
@@ -173,7 +198,18 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
     if (hooks.note) hooks.note(line);
   };
   Keep<archive::TExtractCallbacks> keepCallbacks(engine.extract.callbacks);
-  const std::string folder = plat::stripTrailingSlash(request.localFolder);
+  std::string folder = plat::stripTrailingSlash(request.localFolder);
+  if (!plat::folderExists(folder)) {
+    std::optional<std::string> chosen;
+    if (request.folderChosen) chosen = AskForMissingFolder(folder);
+    if (!chosen) {
+      result.code = archive::kBadParameters;
+      result.outcome = UnloadOutcome::FolderMissing;
+      return result;
+    }
+    request.folderChosen(*chosen);
+    folder = *chosen;
+  }
 
   // The briefcase stays locked from the listing to the removal of its
   // entries, so that no other run changes it in between. When the entries
@@ -336,9 +372,12 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
         result.notAllUnloaded
             ? plat::loadStr(text::kNotAllUnloaded)
             : plat::loadStrFmt(text::kUnloaded, static_cast<int>(result.selectedCount));
-    remove = plat::messageBox(question, plat::loadStr(text::kRemoveCaption), plat::btnYesNo,
-                              result.notAllUnloaded ? plat::Icon::Warning : plat::Icon::Question) ==
-             plat::mrYes;
+    // The question removes entries from the briefcase: its caption says so
+    // (the local files' caption here read as if Yes deleted the files just
+    // written).
+    const plat::Icon icon = result.notAllUnloaded ? plat::Icon::Warning : plat::Icon::Question;
+    remove = plat::messageBox(question, plat::loadStr(text::kRemoveEntriesCaption),
+                              plat::btnYesNo, icon) == plat::mrYes;
   }
   if (!remove) {
     result.dateCode = StampBriefcaseDate(engine.archivePath);
@@ -449,7 +488,7 @@ TrashReport DeleteLocalFiles(const std::vector<std::string>& paths) {
       paths.size() == 1
           ? "Move " + archive::printableName(plat::fileNamePart(paths[0])) + " to the trash?"
           : plat::strFormat("Move these %zu files to the trash?", paths.size());
-  if (plat::messageBox(question, plat::loadStr(text::kRemoveCaption), plat::btnYesNo,
+  if (plat::messageBox(question, plat::loadStr(text::kDeleteLocalCaption), plat::btnYesNo,
                        plat::Icon::Question) != plat::mrYes)
     return {};
   TrashReport report = MoveToTrash(paths);
@@ -461,7 +500,8 @@ TrashReport DeleteLocalFiles(const std::vector<std::string>& paths) {
       text += archive::printableName(path);
       text += " (" + why + ")";
     }
-    plat::messageBox(text, plat::loadStr(text::kRemoveCaption), plat::btnOk, plat::Icon::Warning);
+    plat::messageBox(text, plat::loadStr(text::kDeleteLocalCaption), plat::btnOk,
+                     plat::Icon::Warning);
   }
   return report;
 }
@@ -477,9 +517,16 @@ Notice busyNotice(const std::string& path) {
            ". Try again when it has finished.";
   return n;
 }
+Notice missingFolderNotice(const std::string& folder, const char* nothingDone) {
+  Notice n;
+  n.text = MissingFolderText(folder) + "\n" + nothingDone;
+  n.captionId = text::kWarning;
+  return n;
+}
 }  // namespace
 
-Notice noticeFor(LoadOutcome outcome, const std::string& briefcasePath) {
+Notice noticeFor(LoadOutcome outcome, const std::string& briefcasePath,
+                 const std::string& localFolder) {
   Notice n;
   switch (outcome) {
     case LoadOutcome::Loaded:
@@ -500,6 +547,9 @@ Notice noticeFor(LoadOutcome outcome, const std::string& briefcasePath) {
     case LoadOutcome::BriefcaseBusy:
       n = busyNotice(briefcasePath);
       break;
+    case LoadOutcome::FolderMissing:
+      n = missingFolderNotice(localFolder, "Nothing was loaded.");
+      break;
     case LoadOutcome::Failed:
       n.textId = text::kLoadFailed;
       break;
@@ -507,7 +557,8 @@ Notice noticeFor(LoadOutcome outcome, const std::string& briefcasePath) {
   return n;
 }
 
-Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath) {
+Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath,
+                 const std::string& localFolder) {
   Notice n;
   n.icon = plat::Icon::Information;
   switch (outcome) {
@@ -534,6 +585,9 @@ Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath) {
       break;
     case UnloadOutcome::BriefcaseBusy:
       n = busyNotice(briefcasePath);
+      break;
+    case UnloadOutcome::FolderMissing:
+      n = missingFolderNotice(localFolder, "Nothing was unloaded.");
       break;
     case UnloadOutcome::Failed:
       n.textId = text::kUnloadFailed;

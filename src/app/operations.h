@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,7 +34,8 @@ enum : int {
   kLoadFailed = 688,
   kUnloadFailed = 689,
   kUnloaded = 690,  // "%d files were successfully unloaded..."
-  kRemoveCaption = 691,
+  kDeleteLocalCaption = 691,     // "Delete selected local files"
+  kRemoveEntriesCaption = 699,   // "Delete selected briefcase files"
   kRemoveFailed = 693,
   kAborted = 720,
   kUnloadDiskFull = 721,
@@ -42,11 +44,22 @@ enum : int {
   kUnloadInUse = 733,
   kNoFilesToUnload = 734,
   kLoadNotReadable = 727,
+  kFirstVisit = 713,  // "... Please indicate the local folder that will receive the files:"
   kLoadingBriefcase = 800,
   kDeletingEntries = 801,
 };
 constexpr int kDiskFullTopic = 2011;
 }  // namespace text
+
+// ---------------------------------------------------------------- the local folder
+
+// A local folder that no longer exists (renamed or deleted, its disk not
+// mounted) is never made again by a run. AskForMissingFolder asks for it with
+// the first-visit question (713): the folder chosen (one that exists), or
+// nothing when none was chosen or nobody can be asked.
+std::optional<std::string> AskForMissingFolder(const std::string& folder);
+// "The local folder ... was not found." with what may have become of it.
+std::string MissingFolderText(const std::string& folder);
 
 // ---------------------------------------------------------------- load
 
@@ -55,6 +68,7 @@ enum class LoadOutcome {
   Cancelled,       // 19: the user stopped it; the briefcase is as it was
   NothingToLoad,   // no file went to the engine (every one 4 GB or more)
   NotReadable,     // 28: a file could not be opened; the others were loaded
+  FolderMissing,   // 10: the local folder is gone; nothing was loaded
   DiskMayBeFull,   // 29
   WriteProtected,  // 55
   BriefcaseBusy,   // another run holds the briefcase
@@ -67,6 +81,11 @@ struct LoadRequest {
   // Rebuilds the configuration record into the engine's comment (before the
   // run and again just before the run writes its end record).
   std::function<void()> storeConfiguration;
+  // Set: a missing local folder is asked for, and the folder chosen handed
+  // here to become this computer's (the files listed were in the old one,
+  // so nothing is loaded all the same). Unset (it may be left out of a
+  // braced list): nobody is asked.
+  std::function<void(const std::string&)> folderChosen = {};
 };
 
 struct LoadResult {
@@ -87,6 +106,7 @@ LoadResult Load(archive::TCompress& engine, const LoadRequest& request);
 enum class UnloadOutcome {
   Unloaded,        // 0
   SpaceDeclined,   // the free-space question was declined (nothing written, nothing said)
+  FolderMissing,   // 10: the local folder is gone and no other was chosen; nothing written
   NoFiles,         // 11
   Cancelled,       // 19
   InUse,           // 24, 58
@@ -114,6 +134,10 @@ struct UnloadRequest {
   SpaceCheck space = SpaceCheck::Ask;
   bool trash = true;                         // a replaced local file goes to the trash first
   std::function<void()> storeConfiguration;  // for the removal's rewrite
+  // Set: a missing local folder is asked for, the folder chosen handed here
+  // to become this computer's, and the unload goes there. Unset: nobody is
+  // asked and the unload ends with FolderMissing.
+  std::function<void(const std::string&)> folderChosen;
 };
 
 // Points where the caller shows or hides its progress display; and lines for
@@ -209,9 +233,12 @@ struct Notice {
   std::string message() const;
 };
 
-// Nothing to show for Loaded, Cancelled and NothingToLoad.
-Notice noticeFor(LoadOutcome outcome, const std::string& briefcasePath);
+// Nothing to show for Loaded, Cancelled and NothingToLoad. `localFolder`
+// names the folder of FolderMissing.
+Notice noticeFor(LoadOutcome outcome, const std::string& briefcasePath,
+                 const std::string& localFolder = {});
 // Nothing to show for Unloaded and SpaceDeclined.
-Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath);
+Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath,
+                 const std::string& localFolder = {});
 
 }  // namespace app

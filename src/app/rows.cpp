@@ -52,14 +52,20 @@ std::optional<ListRow> BriefcaseRowFor(const archive::TExtractEntry& entry,
   r.size = entry.central.uncompressedSize;
   r.time = archive::entryTime(entry);
   r.icon = kIconOnly;
-  plat::FindData fd;
-  if (!localFolder.empty() && plat::findFirst(RowLocalPath(localFolder, r), &fd) &&
-      fd.info.isRegular) {
-    RowIcons icons = CompareTimes(fd.info.writeTime, r.time);
-    r.icon = icons.entry;
-    *localIcon = icons.local;
+  if (const std::optional<RowIcons> icons = CompareWithLocalFile(localFolder, r)) {
+    r.icon = icons->entry;
+    *localIcon = icons->local;
   }
   return r;
+}
+
+std::optional<RowIcons> CompareWithLocalFile(const std::string& localFolder,
+                                             const ListRow& entryRow) {
+  plat::FindData fd;
+  if (localFolder.empty() || !plat::findFirst(RowLocalPath(localFolder, entryRow), &fd) ||
+      !fd.info.isRegular)
+    return std::nullopt;
+  return CompareTimes(fd.info.writeTime, entryRow.time);
 }
 
 }  // namespace app

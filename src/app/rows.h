@@ -36,6 +36,11 @@ std::string RowEntryName(const ListRow& row);
 // A local row for a load candidate (icon "only" until compared).
 ListRow LocalRowFor(const LoadCandidate& c);
 
+// How the local file of a briefcase row compares with the entry now: the
+// icons of both rows, or nothing when there is no such local file.
+std::optional<RowIcons> CompareWithLocalFile(const std::string& localFolder,
+                                             const ListRow& entryRow);
+
 // The briefcase row for an entry, compared with the local file of the same
 // relative path below `localFolder`; nothing for a folder entry. When a local
 // file is found, *localIcon receives the icon its local row gets.

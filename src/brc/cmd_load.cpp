@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <iostream>
+#include <optional>
 
 #include "app/localscan.h"
 #include "app/operations.h"
@@ -32,6 +33,18 @@ int runLoad(const brc::Args& args) {
   std::string base;
   bool changed = false;
   if (int rc = brc::localFolderFor("load", args, record, &base, &changed)) return rc;
+  // A local folder that is gone is asked for on a terminal (and becomes this
+  // computer's); without one there is nothing to load from.
+  if (!plat::folderExists(base)) {
+    const std::optional<std::string> chosen = app::AskForMissingFolder(base);
+    if (!chosen) {
+      brc::error(app::noticeFor(app::LoadOutcome::FolderMissing, path, base).message());
+      return archive::kBadParameters;
+    }
+    record.SetFolderForThisComputer(*chosen);
+    base = *chosen;
+    changed = true;
+  }
   try {
     record.Build(engine);  // a record too large is told before anything runs
   } catch (const briefcase::RecordTooLarge& e) {

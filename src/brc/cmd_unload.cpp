@@ -67,11 +67,6 @@ int runUnload(const brc::Args& args) {
   bool recordChanged = false;
   std::string folder;
   if (int rc = brc::localFolderFor("unload", args, record, &folder, &recordChanged)) return rc;
-  if (!plat::folderExists(folder) && !plat::folderExists(plat::parentFolder(folder))) {
-    brc::error("brc unload: the local folder " + folder + " cannot be made: " +
-               plat::parentFolder(folder) + " does not exist.");
-    return archive::kBadParameters;
-  }
   const std::function<void()> store = [&] { record.Build(engine); };
   auto storeRecord = [&]() -> int {
     try {
@@ -88,6 +83,12 @@ int runUnload(const brc::Args& args) {
 
   request.entries.assign(args.positional.begin() + 1, args.positional.end());
   request.localFolder = folder;
+  // A local folder that is gone is asked for on a terminal (and becomes this
+  // computer's); it is never made again.
+  request.folderChosen = [&](const std::string& chosen) {
+    record.SetFolderForThisComputer(chosen);
+    recordChanged = true;
+  };
   request.trash = !args.has("--no-trash");
   request.space = terminal ? app::SpaceCheck::Ask : app::SpaceCheck::Refuse;
   request.after = args.has("--remove") ? app::AfterUnload::Remove
@@ -108,7 +109,7 @@ int runUnload(const brc::Args& args) {
               << " in the trash (" << plat::parentFolder(plat::parentFolder(r.trashed[0].trashedPath))
               << ").\n";
   if (r.code != archive::kOk) {
-    const app::Notice n = app::noticeFor(r.outcome, path);
+    const app::Notice n = app::noticeFor(r.outcome, path, folder);
     if (n.shown()) brc::error(n.message());
     if (recordChanged) storeRecord();
     return r.code;

@@ -238,33 +238,38 @@ void drawSheet(QPainter& p, const QRectF& r) {
 
 void paintRowImage(QPainter& p, int index) {
   switch (index) {
-    case 0: {  // equals sign
-      p.setPen(Qt::NoPen);
+    case 0: {  // equals sign, edged in white to show on a selected row
+      p.setPen(QPen(QColor(255, 255, 255, 230), 1.2));
       p.setBrush(QColor(0x2e, 0x8b, 0x3e));
       p.drawRoundedRect(QRectF(2.5, 4.5, 11, 2.6), 1, 1);
       p.drawRoundedRect(QRectF(2.5, 9, 11, 2.6), 1, 1);
       break;
     }
     case 1: {  // cobweb: spokes from a corner and threads across them
+      // Dark threads on a light halo, so that the web shows on a selected
+      // (dark) row as well as on a light one.
       const QPointF c(1.5, 1.5);
-      p.setPen(QPen(QColor(0x6b, 0x6b, 0x6b), 0.9));
       const double pi = 3.14159265358979;
+      QPainterPath web;
       for (int i = 0; i <= 4; ++i) {
         const double a = i * pi / 8;
-        p.drawLine(c, c + QPointF(std::cos(a) * 14, std::sin(a) * 14));
+        web.moveTo(c);
+        web.lineTo(c + QPointF(std::cos(a) * 14, std::sin(a) * 14));
       }
       for (double rad : {4.5, 8.5, 12.5}) {
-        QPainterPath thread;
         for (int i = 0; i <= 4; ++i) {
           const double a = i * pi / 8;
           const QPointF pt = c + QPointF(std::cos(a) * rad, std::sin(a) * rad);
-          if (i == 0) thread.moveTo(pt);
-          else thread.quadTo(c + QPointF(std::cos(a - pi / 16) * rad * 0.8,
-                                         std::sin(a - pi / 16) * rad * 0.8), pt);
+          if (i == 0) web.moveTo(pt);
+          else web.quadTo(c + QPointF(std::cos(a - pi / 16) * rad * 0.8,
+                                      std::sin(a - pi / 16) * rad * 0.8), pt);
         }
-        p.setBrush(Qt::NoBrush);
-        p.drawPath(thread);
       }
+      p.setBrush(Qt::NoBrush);
+      p.setPen(QPen(QColor(255, 255, 255, 230), 2.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+      p.drawPath(web);
+      p.setPen(QPen(QColor(0x3c, 0x3c, 0x3c), 1.0));
+      p.drawPath(web);
       break;
     }
     case 2: {  // document with a sparkle

@@ -58,7 +58,7 @@ void TDFromNow::Loaded() {
 }
 
 void TDFromNow::CreateParts() {
-  AfterLabel = new QLabel(QStringLiteral("after this date and hour:"), this);
+  AfterLabel = new QLabel(QStringLiteral("&after this date and hour:"), this);
   DatePart = new QDateEdit(this);
   DatePart->setObjectName(QStringLiteral("DatePart"));
   DatePart->setCalendarPopup(true);
@@ -73,13 +73,15 @@ void TDFromNow::CreateParts() {
   HourEdit->setObjectName(QStringLiteral("HourEdit"));
   HourEdit->setMaxLength(5);
   HourEdit->setFixedWidth(HourEdit->fontMetrics().horizontalAdvance(QStringLiteral("000")) + 16);
-  DuringLabel = new QLabel(QStringLiteral("or during the last"), this);
+  DuringLabel = new QLabel(QStringLiteral("or &during the last"), this);
   DaysEdit = new QSpinBox(this);
   DaysEdit->setObjectName(QStringLiteral("DaysEdit"));
   DaysEdit->setRange(0, kMaxDays);
   DaysEdit->setGroupSeparatorShown(false);
   DaysEdit->setKeyboardTracking(true);
   DaysLabel = new QLabel(QStringLiteral("day(s)."), this);
+  AfterLabel->setBuddy(DatePart);
+  DuringLabel->setBuddy(DaysEdit);
 
   auto* grid = new QGridLayout(this);
   grid->setHorizontalSpacing(8);

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -9,6 +10,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <QWindow>
 
 TAnimatedForm* AnimatedForm = nullptr;
 
@@ -95,6 +97,19 @@ void TAnimatedForm::Button1Click() { Cancelled = true; }
 void TAnimatedForm::FormShow() {
   Cancelled = false;
   OverallProgressBar->setValue(0);
+  setInfoText(QString());  // not the last run's last text
+}
+
+void TAnimatedForm::ShowPainted() {
+  show();
+  // The window system maps the window a moment later; until then nothing of
+  // it can be drawn, and the operation may work a while before its first
+  // poll. Only what the window system sends is served meanwhile.
+  QElapsedTimer waited;
+  waited.start();
+  while (windowHandle() && !windowHandle()->isExposed() && waited.elapsed() < 500)
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+  repaint();
 }
 
 void TAnimatedForm::showEvent(QShowEvent* event) {
@@ -109,8 +124,13 @@ void TAnimatedForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
 }
 
-// The window belongs to the running operation, which hides it when it ends.
-void TAnimatedForm::closeEvent(QCloseEvent* event) { event->ignore(); }
+// The window belongs to the running operation, which hides it when it ends;
+// the title bar's close button (where the window manager draws one) asks the
+// operation to stop, as Cancel does: the run never goes on unseen.
+void TAnimatedForm::closeEvent(QCloseEvent* event) {
+  event->ignore();
+  Button1Click();
+}
 
 // Escape (and any other way of dismissing the dialog) only asks to cancel.
 void TAnimatedForm::reject() { Button1Click(); }

@@ -4,14 +4,14 @@
 // The operation runs on the user-interface thread; it shows this window
 // without making it modal, reports its status and progress into it, and asks
 // PollCancel between pieces of work. PollCancel dispatches the pending events,
-// which keeps the windows painted and lets the Cancel button (or Escape) set
-// Cancelled; the operation then stops at its next poll. The user cannot close
-// the window; the operation hides it when it ends.
+// which keeps the windows painted and lets the Cancel button (or Escape, or
+// the title bar's close button) set Cancelled; the operation then stops at its
+// next poll. Only the operation hides the window, when it ends.
 //
 // Typical use:
 //   AnimatedForm->Animate1->setClip(TAnimate::clipLoad);
 //   AnimatedForm->Animate1->setActive(true);
-//   AnimatedForm->show();              // FormShow: Cancelled = false, overall bar 0
+//   AnimatedForm->ShowPainted();       // FormShow: Cancelled = false, overall bar 0, no text
 //   ... AnimatedForm->setInfoText(status); AnimatedForm->InfoLabel->repaint();
 //   ... AnimatedForm->OverallProgressBar->setValue(v); FileProgressBar->setValue(f);
 //   ... if (AnimatedForm->PollCancel()) abandon();
@@ -49,6 +49,10 @@ class TAnimatedForm : public QDialog {
 
   // Dispatches every pending event, repaints the status line, returns Cancelled.
   bool PollCancel();
+
+  // Shows the window and returns once it is on the screen and painted (or
+  // after half a second at most).
+  void ShowPainted();
 
   // Cancel button and Escape: asks the operation to stop at its next poll.
   void Button1Click();

@@ -4,6 +4,9 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStringList>
@@ -46,6 +49,20 @@ QMessageBox::Icon qtIcon(plat::Icon icon) {
   return QMessageBox::NoIcon;
 }
 
+// A box at least as wide as its caption needs in the title bar (which the
+// window manager draws with the buttons and the icon beside it, in a bold
+// face), so that a short question does not cut its caption.
+void widenForCaption(QMessageBox& box) {
+  QFont bold = box.font();
+  bold.setBold(true);
+  const QFontMetrics title(bold);
+  const int wanted = title.horizontalAdvance(box.windowTitle()) * 11 / 10 + 8 * title.height();
+  auto* grid = qobject_cast<QGridLayout*>(box.layout());
+  if (!grid) return;
+  grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                grid->rowCount(), 0, 1, grid->columnCount());
+}
+
 QString errorCaption() {
   const std::string text = plat::loadStr(687);
   return text.empty() ? QStringLiteral("Error") : qs(text);
@@ -72,8 +89,16 @@ class ArrowWhileAsking {
 
 QWidget* TQtAsker::dialogParent() const {
   if (parent_) return parent_;
-  if (QWidget* w = QApplication::activeModalWidget()) return w;
-  return QApplication::activeWindow();
+  // The window the user works in: the modal dialog on top, else the active
+  // window. One just hidden (the progress window at the end of a run) hands
+  // over to the window it belongs to; with none, the program's main window.
+  QWidget* w = QApplication::activeModalWidget();
+  if (!w || !w->isVisible()) w = QApplication::activeWindow();
+  while (w && !w->isVisible()) w = w->parentWidget() ? w->parentWidget()->window() : nullptr;
+  if (w) return w;
+  for (QWidget* top : QApplication::topLevelWidgets())
+    if (top->isVisible() && qobject_cast<QMainWindow*>(top)) return top;
+  return nullptr;
 }
 
 int TQtAsker::message(const plat::MessageQuestion& q) {
@@ -106,6 +131,7 @@ int TQtAsker::message(const plat::MessageQuestion& q) {
   // Escape answers Cancel when there is one; else (one button alone, or
   // Yes/No) the toolkit's own choice.
   if (buttons & plat::btnCancel) box.setEscapeButton(QMessageBox::Cancel);
+  widenForCaption(box);
 
   for (;;) {
     box.exec();

@@ -38,7 +38,9 @@ class TQtAsker : public plat::Asker {
   // Called with the help context when the user presses a message box's Help button.
   void setHelpHandler(std::function<void(int context)> handler) { help_ = std::move(handler); }
 
-  // The window the dialogs belong to; by default the active window of the program.
+  // The window the dialogs belong to; by default the active window of the
+  // program (never a hidden one: then the window it belongs to, or the main
+  // window).
   void setParentWindow(QWidget* parent) { parent_ = parent; }
 
   // "Briefcase containers|*.brc" -> "Briefcase containers (*.brc)".

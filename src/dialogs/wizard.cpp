@@ -188,10 +188,11 @@ TWizardForm::TWizardForm(QWidget* parent)
   }
 
   BriefcaseEdit = edit(Page[1], "BriefcaseEdit", QStringLiteral("<briefcase file here>"));
-  BrowseBriefcaseButton = new QPushButton(QStringLiteral("&Browse..."), Page[1]);
+  // Alt+B is Back; the Browse buttons answer Alt+R.
+  BrowseBriefcaseButton = new QPushButton(QStringLiteral("B&rowse..."), Page[1]);
   ComprCheckbox = new QCheckBox(QStringLiteral("Use compression (recommended)"), Page[1]);
   LocalEdit = edit(Page[2], "LocalEdit", QStringLiteral("<local folder here>"));
-  BrowseLocalButton = new QPushButton(QStringLiteral("&Browse..."), Page[2]);
+  BrowseLocalButton = new QPushButton(QStringLiteral("B&rowse..."), Page[2]);
   SubdirsCheckBox = new QCheckBox(QStringLiteral("Include subfolders"), Page[2]);
   SubdirsCheckBox->setToolTip(
       QStringLiteral("Choose whether files in subfolders are also included"));

@@ -68,6 +68,22 @@ timespec toTimespec(const FileTime* ft) {
   return timespecFromFileTime(*ft);
 }
 
+// The access and write times to set, a time not given keeping its value.
+// Both are always passed: FUSE file systems of removable disks (exFAT, FAT)
+// ignore a write time whose access time is omitted, and would leave the
+// time of the last write in place while reporting success.
+// `current` reads the file's times (false: the omitted one stays omitted).
+template <typename Current>
+void timesToSet(const FileTime* access, const FileTime* write, timespec ts[2], Current current) {
+  ts[0] = toTimespec(access);
+  ts[1] = toTimespec(write);
+  if ((access == nullptr) == (write == nullptr)) return;
+  struct stat st;
+  if (!current(&st)) return;
+  if (!access) ts[0] = st.st_atim;
+  if (!write) ts[1] = st.st_mtim;
+}
+
 class PosixFile final : public File {
  public:
   PosixFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
@@ -139,7 +155,8 @@ class PosixFile final : public File {
   }
 
   bool setTimes(const FileTime*, const FileTime* access, const FileTime* write) override {
-    timespec ts[2] = {toTimespec(access), toTimespec(write)};
+    timespec ts[2];
+    timesToSet(access, write, ts, [this](struct stat* st) { return ::fstat(fd_, st) == 0; });
     return ::futimens(fd_, ts) == 0 || fail();
   }
 
@@ -270,7 +287,9 @@ class PosixFileSystem final : public FileSystem {
 
   bool setTimes(const std::string& path, const FileTime*, const FileTime* access,
                 const FileTime* write) override {
-    timespec ts[2] = {toTimespec(access), toTimespec(write)};
+    timespec ts[2];
+    timesToSet(access, write, ts,
+               [&path](struct stat* st) { return ::stat(path.c_str(), st) == 0; });
     return ::utimensat(AT_FDCWD, path.c_str(), ts, 0) == 0 || fail();
   }
 

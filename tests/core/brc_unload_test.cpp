@@ -182,3 +182,23 @@ TEST_F(BrcUnloadTest, TestFindsDamagedEntriesOfAContainerFromAnotherTool) {
   EXPECT_FALSE(fs::exists(home + "/folder/bad.txt"));
   EXPECT_EQ(brc("AAAA1111", "test " + quote(env.work() + "/none.brc")), 9);
 }
+
+// A local folder renamed away is told and never made again: neither the
+// unload nor the load (with nobody to ask for another) writes anything.
+TEST_F(BrcUnloadTest, AMissingLocalFolderIsNeverMadeAgain) {
+  loadAtHome();
+  fs::rename(home, home + "-renamed");
+  const auto before = testenv::readBytes(bc);
+  for (const std::string& command : {"unload " + quote(bc) + " --replace all --remove",
+                                    "load " + quote(bc)}) {
+    SCOPED_TRACE(command);
+    EXPECT_EQ(brc("AAAA1111", command), 10);
+    EXPECT_NE(err().find("The local folder " + home + " was not found."), std::string::npos)
+        << err();
+    EXPECT_NE(err().find(command[0] == 'u' ? "Nothing was unloaded." : "Nothing was loaded."),
+              std::string::npos)
+        << err();
+    EXPECT_FALSE(fs::exists(home));
+    EXPECT_EQ(testenv::readBytes(bc), before);
+  }
+}

@@ -105,7 +105,7 @@ TEST(Operations, TheRemovalQuestionAndWhatStays) {
     EXPECT_EQ(res.exitCode(), 0);
     ASSERT_EQ(o.asker.messages.size(), 1u);
     EXPECT_EQ(o.asker.messages[0].text, c.question);
-    EXPECT_EQ(o.asker.messages[0].caption, "Delete selected local files");
+    EXPECT_EQ(o.asker.messages[0].caption, "Delete selected briefcase files");
     EXPECT_EQ(o.asker.messages[0].icon, c.icon);
     EXPECT_EQ(o.entries(), c.left);
     if (c.removeAnswer == plat::mrNo) {

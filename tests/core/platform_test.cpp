@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <iostream>
+#include <optional>
 
 #include "archive/errors.h"
 #include "platform/computerid.h"
@@ -13,6 +15,8 @@
 #include "platform/files.h"
 #include "platform/findfile.h"
 #include "platform/paths.h"
+#include "platform/filetime.h"
+#include "loopdisk.h"
 #include "testenv.h"
 
 TEST(Platform, AttributesFollowTheModeAndTheName) {
@@ -123,4 +127,49 @@ TEST(Platform, HelpContextsLeadToTheirTopics) {
       {80, env.path("m/index.html")},  // no topic: the contents
   };
   for (const auto& c : cases) EXPECT_EQ(plat::helpTopicPath(c.context), c.expected) << c.context;
+}
+
+// Setting the write time alone keeps the access time and holds on every file
+// system, the FUSE drivers of removable disks too (they ignore a write time
+// whose access time is left out).
+TEST(Platform, TheWriteTimeAloneIsSetOnEveryDisk) {
+  testenv::Env env;
+  const struct {
+    const char* what;
+    std::optional<testenv::LoopDisk::Kind> disk;
+  } cases[] = {{"work folder", std::nullopt},
+               {"exFAT", testenv::LoopDisk::Kind::ExFat},
+               {"FAT", testenv::LoopDisk::Kind::Fat}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::optional<testenv::LoopDisk> disk;
+    std::string folder = env.work();
+    if (c.disk) {
+      disk.emplace(env.tmp(), *c.disk);
+      if (!disk->mounted()) {
+        std::cout << "[  SKIPPED ] " << c.what << ": " << disk->why() << "\n";
+        continue;
+      }
+      folder = disk->root();
+    }
+    const std::string f = folder + "/dated.txt";
+    testenv::writeFile(f, "x");
+    plat::FileInfo before;
+    ASSERT_TRUE(plat::fileSystem().stat(f, &before, true));
+    // Two dates a day apart, on even seconds (FAT keeps two-second steps).
+    const plat::FileTime dates[] = {plat::fileTimeFromUnixTime(1700000000),
+                                    plat::fileTimeFromUnixTime(1700086400)};
+    ASSERT_TRUE(plat::fileSystem().setTimes(f, nullptr, nullptr, &dates[0]));
+    plat::FileInfo after;
+    ASSERT_TRUE(plat::fileSystem().stat(f, &after, true));
+    EXPECT_EQ(after.writeTime, dates[0]);
+    if (!c.disk) { EXPECT_EQ(after.accessTime, before.accessTime); }
+    auto file = plat::fileSystem().open(f, plat::Access::ReadWrite, plat::Disposition::OpenExisting);
+    ASSERT_TRUE(file);
+    ASSERT_TRUE(file->setTimes(nullptr, nullptr, &dates[1]));
+    ASSERT_TRUE(file->close());
+    ASSERT_TRUE(plat::fileSystem().stat(f, &after, true));
+    EXPECT_EQ(after.writeTime, dates[1]);
+    std::filesystem::remove(f);
+  }
 }

@@ -65,6 +65,18 @@ TEST(QtAsker, ShowsCaptionTextIconAndButtons) {
     EXPECT_EQ(box->icon(), QMessageBox::Critical);
     box->button(QMessageBox::Ok)->click();
   });
+
+  // A short question is as wide as its caption needs in the title bar,
+  // beside the window manager's icon and buttons.
+  q = question(plat::btnYesNo, plat::Icon::Question, "Delete selected local files");
+  q.text = "Move a.txt to the trash?";
+  ask(asker, q, [](QMessageBox* box) {
+    QFont bold = box->font();
+    bold.setBold(true);
+    const QFontMetrics title(bold);
+    EXPECT_GE(box->width(), title.horizontalAdvance(box->windowTitle()) + 4 * title.height());
+    box->button(QMessageBox::No)->click();
+  });
 }
 
 TEST(QtAsker, EveryButtonGivesItsModalResult) {

@@ -2,8 +2,10 @@
 // Helpers of the window tests: the scripted question interface, a way to act
 // on the next modal window, and a private settings folder per test.
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QLabel>
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QTimer>
@@ -13,6 +15,7 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -85,6 +88,27 @@ class PrivateSettings {
   std::string old_;
   std::string dir_;
 };
+
+// The access keys (the letter after a single '&') of the visible buttons,
+// check boxes and labels with a buddy in `window`, each with the texts that
+// carry it; the texts without one are listed under QChar().
+inline std::map<QChar, QStringList> accessKeys(QWidget* window) {
+  std::map<QChar, QStringList> keys;
+  auto add = [&](const QString& text) {
+    QChar key;
+    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+      if (text[i] != QLatin1Char('&')) continue;
+      if (text[i + 1] != QLatin1Char('&')) key = text[i + 1].toLower();
+      ++i;
+    }
+    keys[key] << text;
+  };
+  for (QAbstractButton* b : window->findChildren<QAbstractButton*>())
+    if (b->isVisibleTo(window) && !b->text().isEmpty()) add(b->text());
+  for (QLabel* l : window->findChildren<QLabel*>())
+    if (l->isVisibleTo(window) && l->buddy()) add(l->text());
+  return keys;
+}
 
 // Lets the event loop run for about `ms` milliseconds.
 inline void spinEvents(int ms) {

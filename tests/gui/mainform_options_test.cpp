@@ -1,6 +1,6 @@
 // The main window's options: File|New through the wizard, the Settings
-// command, the local folder and pattern commands, LocalEdit's exit and
-// Enter, the automatic refresh and the per-user trash option.
+// command, the local folder and pattern commands, LocalEdit's keys and exit,
+// the command keys, the automatic refresh and the per-user trash option.
 
 #include <gtest/gtest.h>
 #include <sys/time.h>
@@ -17,6 +17,8 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTimer>
+#include <QTreeView>
+#include <QtTest/QTest>
 
 #include <algorithm>
 #include <filesystem>
@@ -193,6 +195,7 @@ TEST(MainFormOptions, SettingsTakeWhatChanged) {
   } cases[] = {
       {"nothing", true, false, -1, {"today.txt"}},
       {"days", true, false, 3, {"today.txt", "twodays.txt"}},
+      {"hour typed again", true, false, -1, {"today.txt"}},
       {"include", true, true, -1, {}},
       {"compression", true, true, -1, {"today.txt"}},
       {"subfolders", true, true, -1, {}},
@@ -219,6 +222,16 @@ TEST(MainFormOptions, SettingsTakeWhatChanged) {
       if (what == "include" || what == "everything") s->IncludeEdit->setText("*.doc");
       if (what == "compression" || what == "everything") s->ComprCheckbox->setChecked(false);
       if (what == "subfolders" || what == "everything") s->SubdirsCheckBox->setChecked(false);
+      if (what == "hour typed again") {
+        QLineEdit* hour = s->DFromNow1->HourEdit;
+        const QString shown = hour->text();
+        hour->selectAll();
+        for (QChar ch : shown) {
+          QKeyEvent key(QEvent::KeyPress, Qt::Key_0 + ch.digitValue(), Qt::NoModifier, QString(ch));
+          QApplication::sendEvent(hour, &key);
+        }
+        EXPECT_TRUE(s->DateChanged());
+      }
       (c.ok ? s->Button1 : s->Button2)->click();
     });
     form.settings();
@@ -305,44 +318,120 @@ TEST(MainFormOptions, IncludeExcludeAndLocalFolder) {
   form.OptionsItem->hide();
 }
 
-TEST(MainFormOptions, LocalEditExitAndEnterRefresh) {
+// LocalEdit: Enter and leaving the field refresh; an emptied box gives the
+// stored folder back; the release of a key whose press closed a message box
+// does nothing.
+TEST(MainFormOptions, LocalEditEnterAndExit) {
   Place p;
   p.make(kDay);
+  p.file("a.txt", 60);
   const std::string other = p.env.work() + "/Other";
-  fs::create_directories(other);
   testenv::writeFile(other + "/c.txt", "c");
   Form form;
   form.show();
+  form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
   ASSERT_TRUE(form.open(p.brcPath));
   const struct {
+    const char* typed;  // "OTHER": the other folder; "SAME": the briefcase's
     const char* event;
-    bool refreshes;
-  } cases[] = {{"focus to a window", false}, {"menu", false}, {"tab", true},
-               {"enter", true}, {"key a", false}};
+    bool toOther;  // the other folder becomes the briefcase's
+    bool rescans;
+  } cases[] = {
+      {"OTHER", "focus to a window", false, false}, {"OTHER", "menu", false, false},
+      {"OTHER", "tab", true, true},                 {"SAME", "tab", false, false},
+      {"OTHER", "enter", true, true},               {"SAME", "enter", false, true},
+      {"OTHER", "enter released", false, false},    {"", "enter", false, true},
+      {"", "tab", false, true},                     {"OTHER", "key a", false, false},
+  };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.event);
+    SCOPED_TRACE(std::string(c.typed) + " " + c.event);
     form.Briefcase()->SetLocalFolder(p.local);
     form.Document1->SetDirty(false);
-    form.LocalEdit->setText(QString::fromStdString(other));
+    form.LocalModel->clear();
+    const std::string typed = c.typed;
+    form.LocalEdit->setText(QString::fromStdString(typed == "OTHER" ? other
+                                                   : typed == "SAME" ? p.local
+                                                                     : typed));
+    form.LocalEdit->setFocus();
     const std::string e = c.event;
-    if (e == "focus to a window" || e == "menu" || e == "tab") {
-      QFocusEvent out(QEvent::FocusOut, e == "tab" ? Qt::TabFocusReason
-                                        : e == "menu" ? Qt::PopupFocusReason
-                                                      : Qt::ActiveWindowFocusReason);
+    if (e == "focus to a window" || e == "menu") {
+      QFocusEvent out(QEvent::FocusOut,
+                      e == "menu" ? Qt::PopupFocusReason : Qt::ActiveWindowFocusReason);
       QApplication::sendEvent(form.LocalEdit, &out);
+    } else if (e == "enter released") {
+      QTest::keyRelease(form.LocalEdit, Qt::Key_Return);
     } else {
-      QKeyEvent up(QEvent::KeyRelease, e == "enter" ? Qt::Key_Return : Qt::Key_A, Qt::NoModifier);
-      QApplication::sendEvent(form.LocalEdit, &up);
+      QTest::keyClick(form.LocalEdit,
+                      e == "tab" ? Qt::Key_Tab : e == "enter" ? Qt::Key_Return : Qt::Key_A);
     }
-    EXPECT_EQ(form.Briefcase()->LocalFolder(), c.refreshes ? other : p.local);
-    EXPECT_EQ(form.dirty(), c.refreshes);
+    EXPECT_EQ(form.Briefcase()->LocalFolder(), c.toOther ? other : p.local);
+    EXPECT_EQ(form.dirty(), c.toOther);
+    EXPECT_EQ(form.LocalModel->size() > 0, c.rescans);
+    if (typed.empty()) { EXPECT_EQ(form.LocalEdit->text().toStdString(), p.local); }
   }
-  // Enter again without a change rescans without marking.
-  form.LocalEdit->setText(QString::fromStdString(form.Briefcase()->LocalFolder()));
-  form.Document1->SetDirty(false);
-  QKeyEvent up(QEvent::KeyRelease, Qt::Key_Enter, Qt::KeypadModifier);
-  QApplication::sendEvent(form.LocalEdit, &up);
-  EXPECT_FALSE(form.dirty());
+}
+
+// The shortcuts of the window's commands reach their commands wherever the
+// focus is, LocalEdit included (where Ctrl+U would erase the line); a
+// disabled command's key does nothing there either.
+TEST(MainFormOptions, CommandKeysWhereverTheFocusIs) {
+  class Counting : public Form {
+   public:
+    int calls = 0;
+    void BriefcaseLoad() override { ++calls; }
+    void BriefcaseUnload() override { ++calls; }
+    void ClearButtonClick() override { ++calls; }
+    void SettingsItemClick() override { ++calls; }
+  };
+  Place p;
+  p.make(kDay);
+  p.file("a.txt", 60);
+  ASSERT_EQ(testenv::run(std::string(CARRYVALE_BRC) + " load " + testenv::quote(p.brcPath) +
+                         " 2>&1"),
+            0);
+  p.file("b.txt", -60);
+  Counting form;
+  form.show();
+  form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  ASSERT_TRUE(form.open(p.brcPath));
+  const struct {
+    QKeyCombination key;
+    QAction* Form::*command;
+    bool enabled;
+  } cases[] = {
+      {Qt::CTRL | Qt::Key_U, &Form::BriefcaseUnload1, true},
+      {Qt::CTRL | Qt::Key_L, &Form::BriefcaseLoad1, true},
+      {Qt::CTRL | Qt::Key_A, &Form::SelectAll1, true},
+      {Qt::CTRL | Qt::Key_Delete, &Form::ClearItem, true},
+      {Qt::ALT | Qt::Key_Return, &Form::BriefcaseSettings, true},
+      {QKeyCombination(Qt::Key_F5), &Form::OptionsRefresh, true},
+      {Qt::CTRL | Qt::Key_U, &Form::BriefcaseUnload1, false},
+  };
+  const QString folder = QString::fromStdString(p.local);
+  for (const auto& c : cases) {
+    for (QWidget* focus : {static_cast<QWidget*>(form.LocalEdit),
+                           static_cast<QWidget*>(form.LocalList),
+                           static_cast<QWidget*>(form.BriefcaseList)}) {
+      SCOPED_TRACE(QKeySequence(c.key).toString().toStdString() + " in " +
+                   focus->objectName().toStdString() + (c.enabled ? "" : ", disabled"));
+      form.SelectAll1->trigger();
+      if (!c.enabled) form.BriefcaseList->clearSelection();
+      ASSERT_EQ((form.*c.command)->isEnabled(), c.enabled);
+      int triggered = 0;
+      const auto counter =
+          QObject::connect(form.*c.command, &QAction::triggered, [&] { ++triggered; });
+      form.calls = 0;
+      focus->setFocus();
+      form.LocalEdit->setCursorPosition(3);
+      QTest::keyClick(focus, c.key.key(), c.key.keyboardModifiers());
+      QObject::disconnect(counter);
+      EXPECT_EQ(triggered, c.enabled ? 1 : 0);
+      EXPECT_EQ(form.LocalEdit->text(), folder);
+      EXPECT_EQ(form.LocalEdit->cursorPosition(), 3);
+    }
+  }
 }
 
 // A burst of saves: one rescan about a second after the first; none while no

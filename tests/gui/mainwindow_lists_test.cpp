@@ -17,6 +17,7 @@
 #include <QTextBrowser>
 #include <QToolButton>
 #include <QTreeView>
+#include <QtTest/QTest>
 
 #include <filesystem>
 
@@ -30,6 +31,7 @@
 #include "docframe/docmanager.h"
 #include "docframe/document.h"
 #include "gui_helpers.h"
+#include "platform/files.h"
 #include "platform/filetime.h"
 #include "platform/strtable.h"
 
@@ -233,15 +235,71 @@ TEST(MainWindowLists, SortingBySizeAboveTwoGigabytesAndByName) {
   const struct {
     int column;
     const char* order;
-  } clicks[] = {{2, "cDba"}, {2, "abDc"}, {0, "abcD"}, {0, "Dcba"}};
+    Qt::SortOrder shown;  // the header's indicator
+  } clicks[] = {{2, "cDba", Qt::AscendingOrder},
+                {2, "abDc", Qt::DescendingOrder},
+                {0, "abcD", Qt::AscendingOrder},
+                {0, "Dcba", Qt::DescendingOrder}};
+  const QHeaderView* header = form.LocalList->header();
+  EXPECT_EQ(header->sortIndicatorSection(), -1);  // not sorted yet
   for (const auto& c : clicks) {
     form.LocalList->header()->sectionClicked(c.column);
     EXPECT_EQ(names(), c.order) << "column " << c.column;
+    EXPECT_TRUE(header->isSortIndicatorShown());
+    EXPECT_EQ(header->sortIndicatorSection(), c.column);
+    EXPECT_EQ(header->sortIndicatorOrder(), c.shown) << "column " << c.column;
   }
   QLocale::setDefault(before);
   // The selection follows its rows.
   EXPECT_EQ(form.SelectedCount(List::Local), 4);
   EXPECT_EQ(form.SelectionSnapshot(List::Local).size(), 4u);
+}
+
+// A rescan of the local list (as the folder monitor starts it) follows the
+// disk: a changed file's size and date, a new row compared with its entry,
+// and an entry whose local file went.
+TEST(MainWindowLists, RescanComparesWithTheEntries) {
+  const struct {
+    const char* what;
+    std::vector<Row> local;  // afterwards
+    Row entry;               // the entry concerned afterwards
+    const char* aSize;       // a.txt's Size text, when it is listed
+  } cases[] = {
+      {"changed again", {{"a.txt", "", app::kIconNewer}}, {"a.txt", "", app::kIconOlder}, "4 kB"},
+      {"new here", {{"a.txt", "", app::kIconNewer}, {"b.txt", "", app::kIconNewer}},
+       {"b.txt", "", app::kIconOlder}, "0 kB"},
+      {"deleted here", {}, {"a.txt", "", app::kIconOnly}, ""},
+      {"as in the briefcase", {}, {"a.txt", "", app::kIconSame}, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Trip t;
+    t.file("a.txt", "a", 3600);
+    t.file("b.txt", "b", 3600);
+    t.make();
+    t.brc("load " + testenv::quote(t.brcPath));
+    t.dateAgo(600);
+    t.file("a.txt", "changed", 120);
+    Form form;
+    ASSERT_TRUE(form.open(t.brcPath));
+    const std::string what = c.what;
+    if (what == "changed again") t.file("a.txt", std::string(4096, 'x'), 60);
+    if (what == "new here") t.file("b.txt", "b changed", 60);
+    if (what == "deleted here") std::filesystem::remove(t.local + "/a.txt");
+    if (what == "as in the briefcase") t.file("a.txt", "a", 3600);
+    form.RefreshLocalList();
+    EXPECT_EQ(rows(form.LocalModel), c.local);
+    const int e = form.BriefcaseModel->find(c.entry.name, "");
+    ASSERT_GE(e, 0);
+    EXPECT_EQ(form.BriefcaseModel->row(e).icon, c.entry.icon);
+    const int a = form.LocalModel->find("a.txt", "");
+    if (a < 0) continue;
+    EXPECT_EQ(form.LocalModel->data(form.LocalModel->index(a, 2), Qt::DisplayRole).toString(),
+              c.aSize);
+    plat::FileInfo file;
+    ASSERT_TRUE(plat::fileSystem().stat(t.local + "/a.txt", &file, true));
+    EXPECT_EQ(form.LocalModel->row(a).time, file.writeTime);
+  }
 }
 
 TEST(MainWindowLists, DeleteKeyWithoutModifiersOnly) {
@@ -250,20 +308,26 @@ TEST(MainWindowLists, DeleteKeyWithoutModifiersOnly) {
   t.file("x.txt", "x", 60);
   Form form;
   ASSERT_TRUE(form.open(t.brcPath));
+  // The release alone is the key whose press closed a message box.
   const struct {
     Qt::KeyboardModifiers mods;
     int key;
+    bool pressed;
     int calls;
-  } cases[] = {{Qt::NoModifier, Qt::Key_Delete, 1},
-               {Qt::ShiftModifier, Qt::Key_Delete, 0},
-               {Qt::ControlModifier, Qt::Key_Delete, 0},
-               {Qt::AltModifier, Qt::Key_Delete, 0},
-               {Qt::NoModifier, Qt::Key_Backspace, 0}};
+  } cases[] = {{Qt::NoModifier, Qt::Key_Delete, true, 1},
+               {Qt::NoModifier, Qt::Key_Delete, false, 0},
+               {Qt::ShiftModifier, Qt::Key_Delete, true, 0},
+               {Qt::ControlModifier, Qt::Key_Delete, true, 0},
+               {Qt::AltModifier, Qt::Key_Delete, true, 0},
+               {Qt::NoModifier, Qt::Key_Backspace, true, 0}};
   for (const auto& c : cases) {
     for (QTreeView* v : {form.LocalList, form.BriefcaseList}) {
       form.localDeletes = form.briefcaseDeletes = 0;
-      QKeyEvent release(QEvent::KeyRelease, c.key, c.mods);
-      QCoreApplication::sendEvent(v, &release);
+      for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+        if (type == QEvent::KeyPress && !c.pressed) continue;
+        QKeyEvent key(type, c.key, c.mods);
+        QCoreApplication::sendEvent(v, &key);
+      }
       EXPECT_EQ(v == form.LocalList ? form.localDeletes : form.briefcaseDeletes, c.calls);
       EXPECT_EQ(v == form.LocalList ? form.briefcaseDeletes : form.localDeletes, 0);
     }
@@ -354,8 +418,10 @@ TEST(MainWindowLists, NothingElseRunsWhileAnOperationRuns) {
     EXPECT_TRUE(form.isVisible());
     EXPECT_TRUE(form.BriefcaseOpen());
     // Keys and column clicks are refused too.
-    QKeyEvent release(QEvent::KeyRelease, Qt::Key_Delete, Qt::NoModifier);
-    QCoreApplication::sendEvent(form.LocalList, &release);
+    for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+      QKeyEvent key(type, Qt::Key_Delete, Qt::NoModifier);
+      QCoreApplication::sendEvent(form.LocalList, &key);
+    }
     EXPECT_EQ(form.localDeletes, 0);
     // A folder change waits for the end of the operation.
     std::filesystem::remove(t.local + "/x.txt");
@@ -422,12 +488,16 @@ TEST(MainWindowLists, RenderedWithABriefcaseOpen) {
 
 namespace {
 
-// The row pictures have their own 2x drawings (crisp at 200 %); a sheet of
-// them, enlarged, is saved for looking at.
+// The row pictures have their own 2x drawings (crisp at 200 %) and stand out
+// on a selected row: a good part of each differs clearly from the selection's
+// colour. A sheet of them, enlarged, on white and on that colour, is saved
+// for looking at.
 TEST(MainWindowLists, RowPicturesAtBothScales) {
-  QPixmap sheet(4 * 40, 80);
+  const QColor selected = QApplication::palette().color(QPalette::Highlight);
+  QPixmap sheet(4 * 40, 120);
   sheet.fill(Qt::white);
   QPainter p(&sheet);
+  p.fillRect(0, 80, sheet.width(), 40, selected);
   for (int i = 0; i < 4; ++i) {
     const QIcon icon = art::rowIcon(i);
     const QList<QSize> sizes = icon.availableSizes();
@@ -435,6 +505,17 @@ TEST(MainWindowLists, RowPicturesAtBothScales) {
     EXPECT_TRUE(sizes.contains(QSize(32, 32))) << i;
     p.drawPixmap(QRect(i * 40 + 4, 4, 32, 32), icon.pixmap(QSize(16, 16), 1.0));
     p.drawPixmap(QRect(i * 40 + 4, 44, 32, 32), icon.pixmap(QSize(16, 16), 2.0));
+    p.drawPixmap(QRect(i * 40 + 4, 84, 32, 32), icon.pixmap(QSize(16, 16), 1.0));
+    QImage onSelected(16, 16, QImage::Format_RGB32);
+    onSelected.fill(selected);
+    QPainter q(&onSelected);
+    q.drawPixmap(0, 0, icon.pixmap(QSize(16, 16), 1.0));
+    q.end();
+    int clear = 0;
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 16; ++x)
+        clear += std::abs(qGray(onSelected.pixel(x, y)) - qGray(selected.rgb())) > 80;
+    EXPECT_GE(clear, 16) << "picture " << i;
   }
   p.end();
   const QString dir = QCoreApplication::applicationDirPath() + "/screenshots";
@@ -515,6 +596,14 @@ TEST(MainWindowLists, DatesThatCannotBeShownAndTheHelpPages) {
     ASSERT_NE(form.HelpWindow(), nullptr);
     EXPECT_TRUE(form.HelpWindow()->isVisible());
     EXPECT_TRUE(form.HelpWindow()->toPlainText().contains(c.text)) << c.text;
+  }
+  // Escape and Ctrl+W close it.
+  for (const QKeyCombination key : {QKeyCombination(Qt::Key_Escape), Qt::CTRL | Qt::Key_W}) {
+    form.HelpContentsItem->trigger();
+    form.HelpWindow()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.HelpWindow()));
+    QTest::keyClick(form.HelpWindow(), key.key(), key.keyboardModifiers());
+    EXPECT_FALSE(form.HelpWindow()->isVisible()) << QKeySequence(key).toString().toStdString();
   }
 }
 

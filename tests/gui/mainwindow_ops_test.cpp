@@ -29,6 +29,7 @@
 #include "app/operations.h"
 #include "archive/compress.h"
 #include "archive/extract/extract.h"
+#include "briefcase/briefcasedoc.h"
 #include "dialogs/anim.h"
 #include "dialogs/animate.h"
 #include "dialogs/qtasker.h"
@@ -276,7 +277,7 @@ TEST(MainWindowOps, UnloadAsksToRemoveThenKeepsOrRemoves) {
     form.BriefcaseUnload1->trigger();
     ASSERT_EQ(b.asker.messages.size(), 1u);
     EXPECT_EQ(b.asker.messages[0].text, plat::loadStrFmt(690, 3));
-    EXPECT_EQ(b.asker.messages[0].caption, str(691));
+    EXPECT_EQ(b.asker.messages[0].caption, str(699));
     EXPECT_EQ(b.asker.messages[0].buttons, plat::btnYesNo);
     EXPECT_EQ(b.asker.messages[0].icon, plat::Icon::Question);
     EXPECT_EQ(b.text("sub/c.txt"), "entry sub/c.txt");
@@ -333,7 +334,7 @@ TEST(MainWindowOps, UnloadOverExistingFiles) {
     if (!b.asker.messages.empty()) {
       EXPECT_EQ(b.asker.messages[0].icon, c.icon);
       // Failures have the platform's caption; the question has its own.
-      EXPECT_EQ(b.asker.messages[0].caption, c.icon == plat::Icon::Information ? "" : str(691));
+      EXPECT_EQ(b.asker.messages[0].caption, c.icon == plat::Icon::Information ? "" : str(699));
     }
     Strings replaced, trashed;
     for (const std::string& f : files) {
@@ -355,6 +356,98 @@ TEST(MainWindowOps, UnloadOverExistingFiles) {
     EXPECT_EQ(b.entries(), files);
     EXPECT_TRUE(form.BriefcaseOpen());
   }
+}
+
+// A local folder renamed away while the window is open: F5 tells it; the
+// unload and the load ask for it with the first-visit question and never
+// make it again; a folder chosen becomes the briefcase's and the unload goes
+// there.
+TEST(MainWindowOps, AMissingLocalFolderIsAskedForNeverMade) {
+  const Strings kAll = {"a.txt", "b.txt", "sub/c.txt"};
+  const struct {
+    const char* what;
+    QAction* Form::*command;
+    bool chooseAnother;
+    Strings messages;  // "FOLDER" is the missing folder
+    Strings entries;   // afterwards
+  } cases[] = {
+      {"refresh", &Form::OptionsRefresh, false, {app::MissingFolderText("FOLDER")}, kAll},
+      {"unload", &Form::BriefcaseUnload1, false,
+       {app::MissingFolderText("FOLDER") + "\nNothing was unloaded."}, kAll},
+      {"unload elsewhere", &Form::BriefcaseUnload1, true, {plat::loadStrFmt(690, 3)}, {}},
+      {"load", &Form::BriefcaseLoad1, true,
+       {app::MissingFolderText("FOLDER") + "\nNothing was loaded."}, kAll},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bag b;
+    b.threeEntries();
+    b.file("new.txt", "new", 60);
+    const std::string other = b.env.work() + "/Elsewhere";
+    fs::create_directories(other);
+    Form form;
+    ASSERT_TRUE(form.open(b.brcPath));
+    fs::rename(b.local, b.local + "-renamed");
+    b.asker.folders = {c.chooseAnother ? other : ""};
+    b.asker.answers = {plat::mrYes};  // 690: remove the unloaded entries
+    (form.*c.command)->trigger();
+    Strings shown;
+    for (const auto& m : b.asker.messages) {
+      std::string text = m.text;
+      if (const size_t at = text.find(b.local); at != std::string::npos)
+        text.replace(at, b.local.size(), "FOLDER");
+      shown.push_back(text);
+    }
+    EXPECT_EQ(shown, c.messages);
+    if (!b.asker.messages.empty() && c.messages[0].find("FOLDER") != std::string::npos) {
+      EXPECT_EQ(b.asker.messages[0].caption, str(683));
+      EXPECT_EQ(b.asker.messages[0].icon, plat::Icon::Warning);
+    }
+    const bool asks = c.command != &Form::OptionsRefresh;
+    EXPECT_EQ(b.asker.folderCaptions, asks ? Strings{str(713)} : Strings{});
+    EXPECT_FALSE(fs::exists(b.local));
+    EXPECT_EQ(b.entries(), c.entries);
+    const std::string folder = c.chooseAnother ? other : b.local;
+    EXPECT_EQ(form.Briefcase()->LocalFolder(), folder);
+    EXPECT_EQ(form.LocalEdit->text().toStdString(), folder);
+    if (c.chooseAnother && c.command == &Form::BriefcaseUnload1) {
+      EXPECT_EQ(testenv::readText(other + "/sub/c.txt"), "entry sub/c.txt");
+    }
+  }
+}
+
+// Declining the free-space question writes nothing and leaves both lists and
+// their selection as they were.
+TEST(MainWindowOps, DecliningTheFreeSpaceQuestionChangesNothing) {
+  Bag b;
+  b.make();
+  Bag::age(b.brcPath, 3 * 3600);
+  b.file("big.txt", std::string(40000, 'b'), 7200);
+  b.file("small.txt", std::string(3000, 's'), 7200);
+  b.brc("load " + testenv::quote(b.brcPath));
+  Bag::age(b.brcPath, 3 * 3600);
+  fs::remove(b.local + "/big.txt");
+  fs::remove(b.local + "/small.txt");
+  b.file("new.txt", "new", 60);
+  Form form;
+  ASSERT_TRUE(form.open(b.brcPath));
+  form.BriefcaseList->selectionModel()->select(
+      form.BriefcaseModel->index(0, 0), QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+  const std::vector<int> selected = form.SelectionSnapshot(Form::List::Briefcase);
+  ASSERT_EQ(selected.size(), 1u);
+  utest::FaultFs faults;
+  faults.freeFor[b.env.root()] = 1000;
+  plat::ScopedFileSystem small(&faults);
+  b.asker.answers = {plat::mrCancel};
+  form.BriefcaseUnload1->trigger();
+  ASSERT_EQ(b.asker.messages.size(), 1u);
+  EXPECT_EQ(b.asker.messages[0].caption, "Insufficient Disk Space?");
+  EXPECT_EQ(form.SelectionSnapshot(Form::List::Briefcase), selected);
+  EXPECT_EQ(form.names(Form::List::Local), Strings{"new.txt"});
+  EXPECT_EQ(form.SelectedCount(Form::List::Local), 1);
+  EXPECT_TRUE(form.BriefcaseUnload1->isEnabled());
+  EXPECT_FALSE(fs::exists(b.local + "/big.txt") || fs::exists(b.local + "/small.txt"));
+  EXPECT_EQ(form.LastOperationResult(), archive::kInterrupted);
 }
 
 // Answers the program's modal windows in turn: each step looks at the
@@ -438,6 +531,8 @@ TEST(MainWindowOps, ReplaceAndRenameWindowsInAnUnload) {
         auto* box = qobject_cast<QMessageBox*>(w);
         if (!box) return false;
         EXPECT_EQ(box->text().toStdString(), plat::loadStrFmt(690, 3));
+        // Over the main window, not the progress window just hidden.
+        EXPECT_EQ(box->parentWidget(), &form);
         EXPECT_TRUE(w->grab().save(shots + QStringLiteral("/remove-question.png")));
         ModalScript::press(box->button(QMessageBox::No));
         return true;

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QWindow>
 
 #include "dialogs/anim.h"
 #include "gui_helpers.h"
@@ -42,6 +43,7 @@ TEST(ProgressDialog, CancelTwiceIsOneCancellationAndNextShowingStartsClean) {
   form.show();
   form.OverallProgressBar->setValue(40);
   form.FileProgressBar->setValue(70);
+  form.setInfoText("Adding last.txt");
   form.Button1->click();
   form.Button1->click();
   EXPECT_TRUE(form.PollCancel());
@@ -49,15 +51,19 @@ TEST(ProgressDialog, CancelTwiceIsOneCancellationAndNextShowingStartsClean) {
   EXPECT_TRUE(form.isVisible());   // Cancel does not end anything by itself
   form.hide();
 
-  form.show();
+  form.ShowPainted();
+  EXPECT_TRUE(form.windowHandle()->isExposed());
   EXPECT_FALSE(form.Cancelled);
   EXPECT_FALSE(form.PollCancel());
   EXPECT_EQ(form.OverallProgressBar->value(), 0);
+  EXPECT_EQ(form.InfoLabel->text(), "");  // not the last run's last text
   EXPECT_EQ(form.FileProgressBar->value(), 70);  // kept until the first file report
   form.hide();
 }
 
-TEST(ProgressDialog, EscapeCancelsAndTheUserCannotCloseIt) {
+// Escape and the title bar's close button are Cancel; neither closes the
+// window (the run must not go on unseen: it hides it when it has stopped).
+TEST(ProgressDialog, EscapeAndClosingCancel) {
   TAnimatedForm form;
   form.show();
   pressEscape(&form);
@@ -67,11 +73,13 @@ TEST(ProgressDialog, EscapeCancelsAndTheUserCannotCloseIt) {
   form.Cancelled = false;
   EXPECT_FALSE(form.close());
   EXPECT_TRUE(form.isVisible());
+  EXPECT_TRUE(form.Cancelled);
+  form.Cancelled = false;
   QCloseEvent ev;
   QApplication::sendEvent(&form, &ev);
   EXPECT_FALSE(ev.isAccepted());
   EXPECT_TRUE(form.isVisible());
-  EXPECT_FALSE(form.Cancelled);  // closing is refused, not taken as Cancel
+  EXPECT_TRUE(form.Cancelled);
   form.hide();
 }
 

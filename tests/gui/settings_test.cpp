@@ -63,6 +63,18 @@ TEST(SettingsForm, TheDateCountsAsChangedOnlyWhenTheUserChangedIt) {
   EXPECT_EQ(briefcaseValues().date - v.date, (35ULL * 60 + 11) * plat::kTicksPerSecond);
 }
 
+// Every field and box can be reached with Alt and a letter of its own (OK
+// and Cancel are Enter and Escape).
+TEST(SettingsForm, EveryFieldHasAnAccessKeyOfItsOwn) {
+  TSettingsForm form;
+  form.SetValues(briefcaseValues());
+  std::map<QChar, QStringList> keys = accessKeys(&form);
+  EXPECT_EQ(keys[QChar()].join(", ").toStdString(), "OK, Cancel");
+  keys.erase(QChar());
+  EXPECT_EQ(keys.size(), 8u);
+  for (const auto& [key, texts] : keys) EXPECT_EQ(texts.size(), 1) << texts.join(", ").toStdString();
+}
+
 TEST(SettingsForm, OkNeedsADateFilterThatReads) {
   ScriptedAsker asker;
   plat::ScopedAsker scope(&asker);

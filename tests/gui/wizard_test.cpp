@@ -155,6 +155,18 @@ TEST_F(Wizard, ScanOffersBriefcasesOnRemovableDrives) {
   EXPECT_FALSE(w.Answers().replaceConsented);
 }
 
+// No two controls of a page (with the buttons under it) share an access key:
+// Alt+B was both Back and Browse.
+TEST_F(Wizard, AccessKeysAreUniqueOnEveryPage) {
+  for (int page = 1; page <= 7; ++page) {
+    w.ShowPage(page);
+    std::map<QChar, QStringList> keys = accessKeys(&w);
+    keys.erase(QChar());
+    for (const auto& [key, texts] : keys)
+      EXPECT_EQ(texts.size(), 1) << "page " << page << ": " << texts.join(", ").toStdString();
+  }
+}
+
 TEST_F(Wizard, SecondShowingResetsAllButTheFields) {
   w.ComprCheckbox->setChecked(false);
   w.SubdirsCheckBox->setChecked(false);
