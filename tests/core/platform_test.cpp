@@ -16,7 +16,7 @@
 #include "platform/findfile.h"
 #include "platform/paths.h"
 #include "platform/filetime.h"
-#include "loopdisk.h"
+#include "removable_disk.h"
 #include "testenv.h"
 
 TEST(Platform, AttributesFollowTheModeAndTheName) {
@@ -136,18 +136,19 @@ TEST(Platform, TheWriteTimeAloneIsSetOnEveryDisk) {
   testenv::Env env;
   const struct {
     const char* what;
-    std::optional<testenv::LoopDisk::Kind> disk;
+    std::optional<testdisk::Kind> disk;
   } cases[] = {{"work folder", std::nullopt},
-               {"exFAT", testenv::LoopDisk::Kind::ExFat},
-               {"FAT", testenv::LoopDisk::Kind::Fat}};
+               {"exFAT", testdisk::Kind::ExFat},
+               {"FAT", testdisk::Kind::Fat}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    std::optional<testenv::LoopDisk> disk;
+    std::unique_ptr<testdisk::Mounted> disk;
     std::string folder = env.work();
     if (c.disk) {
-      disk.emplace(env.tmp(), *c.disk);
-      if (!disk->mounted()) {
-        std::cout << "[  SKIPPED ] " << c.what << ": " << disk->why() << "\n";
+      std::string why;
+      disk = testdisk::Mounted::make(*c.disk, 32, &why);
+      if (!disk) {
+        std::cout << "[  SKIPPED ] " << c.what << ": " << why << "\n";
         continue;
       }
       folder = disk->root();
