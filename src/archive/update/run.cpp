@@ -549,11 +549,8 @@ int Run::execute() {
       u_.releaseRun();
       return kMissingOrEmpty;
     }
-    // Marked entries whose local file is gone are copied unchanged.
-    if (u_.mode == kModeAdd)
-      for (size_t i = 0; i < u_.entries.items.size(); ++i)
-        if (u_.entries.items[i].mark == kMarkReplace && !plat::fileExists(u_.sources[i]))
-          u_.entries.items[i].mark = kMarkNone;
+    // A marked entry whose local file is gone by its turn is reported there
+    // (8050, result 28) and copied unchanged.
     checkLimits();
     createOutput();
 
