@@ -63,6 +63,10 @@ std::string listedName(const std::string& stored) {
   return listedName(item);
 }
 
+// A name as the messages show it: as it is listed, control characters escaped.
+std::string shownName(const zlitem& item) { return printableName(listedName(item)); }
+std::string shownName(const std::string& stored) { return printableName(listedName(stored)); }
+
 // The same file in the same state (size, last-write time, identity).
 bool sameState(const plat::FileInfo& a, const plat::FileInfo& b) {
   return a.device == b.device && a.inode == b.inode && a.size == b.size && a.writeTime == b.writeTime;
@@ -247,7 +251,7 @@ void Run::collectNames() {
         utf8Length(listedName(base.empty() ? stored : base + stored)) > kMaxPath) {
       c_.sendConfigMessage(plat::strFormat(
           "Warning - %s was not loaded: its path is longer than %zu characters, so it could not "
-          "be unloaded", name.c_str(), kMaxPath));
+          "be unloaded", printableName(name).c_str(), kMaxPath));
       notLoaded(name);
       continue;
     }
@@ -400,7 +404,8 @@ int Run::writeFile(zlitem& item, const std::string& path) {
     return kOk;
   if (int back = writer_.rewind(start)) fail(back, u_.output->path());
   c_.sendConfigMessage(plat::strFormat(
-      "Warning - %s changed while it was being loaded; it was not stored", path.c_str()));
+      "Warning - %s changed while it was being loaded; it was not stored",
+      printableName(path).c_str()));
   return kFileChanged;
 }
 
@@ -413,7 +418,7 @@ void Run::copyEntry(zlitem& item) {
     flushCopy();
   if (!pendingLength_) {
     pendingFrom_ = from;
-    pendingWhat_ = text(8065, item.name);
+    pendingWhat_ = text(8065, shownName(item));
   }
   item.central.localHeaderOffset = static_cast<uint32_t>(u_.outputOffset + pendingLength_);
   pendingLength_ += length;
@@ -584,14 +589,14 @@ int Run::execute() {
       progressTotal();
       if (item.mark == kMarkDelete) continue;
       if (item.mark == kMarkNone) {
-        c_.sendMessage(text(8065, item.name));
+        c_.sendMessage(text(8065, shownName(item)));
         copyEntry(item);
         item.mark = kMarkNone;
         kept.append(std::move(item));
         continue;
       }
       flushCopy();
-      c_.sendMessage(text(8063, item.name));
+      c_.sendMessage(text(8063, shownName(item)));
       zlitem original = item;
       item.name = u_.renamed[i];
       int rc = writeFile(item, u_.sources[i]);
@@ -599,7 +604,7 @@ int Run::execute() {
         item.mark = kMarkNone;
         kept.append(std::move(item));
       } else if (rc == kFileNotReadable || rc == kFileChanged) {
-        if (rc == kFileNotReadable) c_.sendConfigMessage(text(8050, u_.sources[i]));
+        if (rc == kFileNotReadable) c_.sendConfigMessage(text(8050, printableName(u_.sources[i])));
         notLoaded(u_.sources[i]);
         item = std::move(original);
         item.mark = kMarkNone;
@@ -608,7 +613,7 @@ int Run::execute() {
       } else if (rc == kInterrupted) {
         stop = true;
       } else {
-        fail(rc, text(8037, item.name));
+        fail(rc, text(8037, shownName(u_.renamed[i])));
       }
     }
     for (size_t i = 0; i < u_.newFiles.size() && !stop && !c_.cancelled; ++i) {
@@ -623,7 +628,7 @@ int Run::execute() {
         fail(kOutOfMemory, plat::loadStr(8038));
       }
       flushCopy();
-      c_.sendMessage(text(8066, f.storedName));
+      c_.sendMessage(text(8066, shownName(f.storedName)));
       int rc = writeFile(item, f.localPath);
       if (rc == kOk) {
         item.mark = kMarkNone;
@@ -631,12 +636,12 @@ int Run::execute() {
       } else if (rc == kFileNotReadable || rc == kFileChanged) {
         // A warning, so it goes where warnings go (the window shows both
         // kinds of text alike; the terminal keeps warnings on their own line).
-        if (rc == kFileNotReadable) c_.sendConfigMessage(text(8050, f.localPath));
+        if (rc == kFileNotReadable) c_.sendConfigMessage(text(8050, printableName(f.localPath)));
         notLoaded(f.localPath);
       } else if (rc == kInterrupted) {
         stop = true;
       } else {
-        fail(rc, text(8037, f.storedName));
+        fail(rc, text(8037, shownName(f.storedName)));
       }
     }
     if (!c_.cancelled) flushCopy();
