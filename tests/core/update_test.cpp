@@ -313,7 +313,7 @@ TEST(UpdateEngine, LimitsAreRefusedBeforeAnythingIsReplaced) {
 
   Recorder count(e);
   count.engine.update.maxEntries = 3;
-  EXPECT_EQ(count.load({e.file("c.txt", "c"), e.file("d.txt", "d")}), archive::kInvalidArguments);
+  EXPECT_EQ(count.load({e.file("c.txt", "c"), e.file("d.txt", "d")}), archive::kTooManyEntries);
   EXPECT_TRUE(count.sawPart("at most 3 files"));
   EXPECT_TRUE(readAll(e.container) == bytes) << "the container changed";
 

@@ -206,11 +206,12 @@ void Run::readDirectory() {
   c_.comment = std::move(end.comment);
   // A container that needs more than this program writes, or whose directory
   // holds other than its count says, is not rewritten: that would drop entries.
-  if (!end.needsZip64.empty()) fail(kTooLarge, zip64Refusal(c_.archivePath, end.needsZip64));
+  if (!end.needsZip64.empty())
+    fail(end.zip64Refused, zip64Refusal(c_.archivePath, end.needsZip64));
   int rc = readCentralDirectory(in, static_cast<uint32_t>(end.centralOffset),
                                 static_cast<uint32_t>(end.centralSize), end.directoryEnd,
                                 &u_.entries, &preamble_);
-  if (rc == kTooLarge)
+  if (rc == kTooManyEntries)
     fail(rc, zip64Refusal(c_.archivePath, "more than 65,535 entries"));
   if (rc) fail(rc, c_.archivePath);
   std::string mismatch = countMismatch(c_.archivePath, end.entries, u_.entries.items.size());
@@ -329,9 +330,9 @@ void Run::checkLimits() {
   for (const TFItem& f : u_.newFiles)
     least += TLocalFileHeader::kSize + TCentralFileHeader::kSize + 2 * f.storedName.size();
   if (count > u_.maxEntries)
-    fail(kInvalidArguments, "A briefcase holds at most " + std::to_string(u_.maxEntries) +
-                                " files; this run would make it hold " + std::to_string(count) +
-                                ". The briefcase was left as it was");
+    fail(kTooManyEntries, "A briefcase holds at most " + std::to_string(u_.maxEntries) +
+                              " files; this run would make it hold " + std::to_string(count) +
+                              ". The briefcase was left as it was");
   if (least > u_.maxArchiveSize)
     fail(kTooLarge, "The briefcase would be larger than 4 GB; it was left as it was");
 }
@@ -447,7 +448,7 @@ void Run::writeTail() {
   uint64_t centralSize = 0;
   for (const zlitem& item : u_.entries.items) centralSize += centralLength(item);
   if (u_.entries.items.size() > u_.maxEntries)
-    fail(kInvalidArguments, "A briefcase holds at most " + std::to_string(u_.maxEntries) + " files");
+    fail(kTooManyEntries, "A briefcase holds at most " + std::to_string(u_.maxEntries) + " files");
   if (centralOffset + centralSize + TEndCentralRecord::kSize + c_.comment.size() >
       u_.maxArchiveSize)
     fail(kTooLarge, "The briefcase would be larger than 4 GB; it was left as it was");
