@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "archive/compress.h"
 #include "archive/errors.h"
@@ -196,30 +197,36 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
   }
 
   // The selection as the rows count it (folder entries are no rows), with
-  // each entry's size for the free-space check.
+  // each entry's size and the folders it lies in for the free-space check.
   std::vector<Selected> selected;
-  uint32_t kilobytes = 0;
+  std::set<std::string> folders;  // relative to the local folder
   {
     Keep<std::function<void(const std::string&)>> keepMessage(engine.callbacks.message);
     engine.callbacks.message = nullptr;
     engine.extract.callbacks.listEntry = [&](const archive::TExtractEntry& e) {
-      if (e.isFolder()) return;
       const std::string name = e.displayName();
       bool chosen = request.entries.empty();
       for (size_t i = 0; i < request.entries.size() && !chosen; ++i)
         chosen = archive::nameSelects(name, request.entries[i]);
       if (!chosen) return;
-      selected.push_back(Selected{name, e.central.crc, e.central.uncompressedSize});
-      kilobytes += e.central.uncompressedSize / 1024;
+      for (size_t at = name.find('/'); at != std::string::npos; at = name.find('/', at + 1))
+        folders.insert(name.substr(0, at));
+      if (!e.isFolder()) selected.push_back(Selected{name, e.central.crc, e.central.uncompressedSize});
     };
     archive::ListRun(engine);
     engine.extract.callbacks.listEntry = nullptr;
   }
   result.selectedCount = selected.size();
 
-  // Room on the local folder's file system for the selection.
-  const uint64_t needed = uint64_t(kilobytes) * 1024;
+  // Room on the local folder's file system for the selection: each file
+  // takes its size rounded up to the volume's block size, and each folder
+  // that has to be made a block.
   const std::string spaceFolder = existingFolder(folder);
+  const uint64_t block = archive::BlockSize(spaceFolder);
+  uint64_t needed = plat::folderExists(folder) ? 0 : block;
+  for (const Selected& s : selected) needed += (uint64_t(s.size) + block - 1) / block * block;
+  for (const std::string& f : folders)
+    if (!plat::folderExists(plat::joinPath(folder, f))) needed += block;
   uint64_t freeBytes = 0;
   if (archive::FreeSpace(spaceFolder, &freeBytes) && freeBytes < needed) {
     if (request.space == SpaceCheck::Refuse) {

@@ -33,12 +33,14 @@ struct Ops {
                       e.file("c.txt", "charlie\n")}),
               0);
   }
-  app::UnloadResult unload(app::ReplaceMode replace, app::AfterUnload after, bool trash = true) {
+  app::UnloadResult unload(app::ReplaceMode replace, app::AfterUnload after, bool trash = true,
+                           app::SpaceCheck space = app::SpaceCheck::Ask) {
     app::UnloadRequest q;
     q.localFolder = other;
     q.replace = replace;
     q.after = after;
     q.trash = trash;
+    q.space = space;
     q.storeConfiguration = [this] { r.engine.comment = e.comment; };
     return app::Unload(r.engine, q);
   }
@@ -294,6 +296,39 @@ TEST(Operations, FailuresReportedAsWhatTheyAre) {
     waitpid(pid, &status, 0);
     ::close(fd);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+}
+
+// Each file takes whole blocks of the local disk, each folder to be made one.
+TEST(Operations, TheRoomCheckCountsBlocksAndFolders) {
+  struct Case {
+    const char* what;
+    uint64_t block, free;
+    bool subfolder;     // sub/d.txt too
+    bool folderThere;   // the local folder exists
+    bool fits;
+  } cases[] = {
+      {"three small files, three blocks", 4096, 3 * 4096, false, true, true},
+      {"a byte less", 4096, 3 * 4096 - 1, false, true, false},
+      {"a subfolder to make", 4096, 5 * 4096 - 1, true, true, false},
+      {"the local folder to make", 4096, 4 * 4096 - 1, false, false, false},
+      {"clusters of 32 KB", 32768, 3 * 32768 - 1, false, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Ops o;
+    if (c.subfolder) {
+      ASSERT_EQ(o.r.load({o.e.file("sub/d.txt", "delta\n")}), 0);
+    }
+    if (!c.folderThere) fs::remove(o.other);
+    FaultFs faults;
+    faults.freeFor[o.e.env.root()] = c.free;
+    faults.blockFor[o.e.env.root()] = c.block;
+    plat::ScopedFileSystem scoped(&faults);
+    app::UnloadResult res = o.unload(app::ReplaceMode::YesToAll, app::AfterUnload::Keep, true,
+                                     app::SpaceCheck::Refuse);
+    EXPECT_EQ(res.outcome, c.fits ? app::UnloadOutcome::Unloaded : app::UnloadOutcome::DiskFull);
+    EXPECT_EQ(fs::exists(o.other + "/a.txt"), c.fits);
   }
 }
 

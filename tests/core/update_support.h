@@ -200,8 +200,8 @@ class FaultFs final : public plat::FileSystem, public plat::UnnamedFileSupport {
   // a write beyond it is short, as on a full disk.
   int64_t writeBudget = -1;
   std::string budgetPath;
-  // Free space reported for paths that begin with a prefix.
-  std::map<std::string, uint64_t> freeFor;
+  // Free space and the block size reported for paths that begin with a prefix.
+  std::map<std::string, uint64_t> freeFor, blockFor;
   // Reads of a path: extra bytes after its end (a file that grows), or a cap
   // (a file that shrinks).
   std::map<std::string, std::string> growBy;
@@ -277,6 +277,14 @@ class FaultFs final : public plat::FileSystem, public plat::UnnamedFileSupport {
         return true;
       }
     return real.freeSpace(path, out);
+  }
+  bool blockSize(const std::string& path, uint64_t* out) override {
+    for (const auto& [prefix, value] : blockFor)
+      if (path.compare(0, prefix.size(), prefix) == 0) {
+        *out = value;
+        return true;
+      }
+    return real.blockSize(path, out);
   }
 };
 
