@@ -143,7 +143,7 @@ void TMainForm::BriefcaseLoad() {
     request.baseFolder = briefcase_->LocalFolder();
     request.storeConfiguration = [this] { StoreConfiguration(); };
     result = app::Load(*engine_, request);
-    report(app::noticeFor(result.outcome, engine_->archivePath));
+    report(app::noticeFor(result, engine_->archivePath));
   }
   LocalModel->clear();
   RefreshLists();

@@ -150,8 +150,12 @@ LoadResult Load(archive::TCompress& engine, const LoadRequest& request) {
     case archive::kWriteProtected:
       result.outcome = LoadOutcome::WriteProtected;
       break;
+    case archive::kGone:
+      result.outcome = LoadOutcome::Gone;
+      result.gone = engine.update.gone;
+      break;
     default:
-      result.outcome = result.code == archive::kCreateFailed && BriefcaseBusy(engine.archivePath)
+      result.outcome = result.code == archive::kCreateFailed && engine.update.busy
                            ? LoadOutcome::BriefcaseBusy
                            : LoadOutcome::Failed;
   }
@@ -478,6 +482,12 @@ TrashReport DeleteLocalFiles(const std::vector<std::string>& paths) {
 std::string Notice::message() const { return textId ? plat::loadStr(textId) : text; }
 
 namespace {
+// "The disk or folder is gone: X is no longer there." and what that means.
+std::string goneText(const std::string& what, const std::string& then) {
+  return archive::errorText(archive::kGone) + ": " + archive::printableName(what) +
+         " is no longer there.\n" + then;
+}
+
 Notice busyNotice(const std::string& path) {
   Notice n;
   n.text = "Another run is using the briefcase " + archive::printableName(path) +
@@ -507,11 +517,19 @@ Notice noticeFor(LoadOutcome outcome, const std::string& briefcasePath) {
     case LoadOutcome::BriefcaseBusy:
       n = busyNotice(briefcasePath);
       break;
+    case LoadOutcome::Gone:
+      n.text = goneText(briefcasePath, "Nothing was loaded. Insert the disk (or put the folder "
+                                       "back) and load again.");
+      break;
     case LoadOutcome::Failed:
       n.textId = text::kLoadFailed;
       break;
   }
   return n;
+}
+
+Notice noticeFor(const LoadResult& result, const std::string& briefcasePath) {
+  return noticeFor(result.outcome, result.gone.empty() ? briefcasePath : result.gone);
 }
 
 Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath) {

@@ -57,7 +57,8 @@ enum class LoadOutcome {
   NotReadable,     // 28: a file could not be opened; the others were loaded
   DiskMayBeFull,   // 29
   WriteProtected,  // 55
-  BriefcaseBusy,   // another run holds the briefcase
+  BriefcaseBusy,   // 25: another run holds the briefcase
+  Gone,            // 33: the briefcase's disk or folder (or the local folder) went away
   Failed,          // any other code
 };
 
@@ -75,6 +76,7 @@ struct LoadResult {
   bool ran = false;                   // the engine ran
   std::vector<std::string> tooLarge;  // files of 4 GB or more, left out
   std::string keptArchivePath;        // a new container the run could not put in place
+  std::string gone;                   // Gone: what is no longer there
 };
 
 // Loads the files: the 4 GB test (one warning for all such files), the
@@ -211,6 +213,8 @@ struct Notice {
 
 // Nothing to show for Loaded, Cancelled and NothingToLoad.
 Notice noticeFor(LoadOutcome outcome, const std::string& briefcasePath);
+// The same, naming what is gone for Gone.
+Notice noticeFor(const LoadResult& result, const std::string& briefcasePath);
 // Nothing to show for Unloaded and SpaceDeclined.
 Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath);
 

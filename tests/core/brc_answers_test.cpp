@@ -176,6 +176,7 @@ TEST_F(BrcAnswers, ABriefcaseAnotherRunHoldsIsSaidSo) {
     SCOPED_TRACE(c.args);
     EXPECT_EQ(brc(c.args), 25);
     EXPECT_NE(err().find("Another run is using the briefcase " + bc), std::string::npos) << err();
+    EXPECT_EQ(err().find("Could not create output file"), std::string::npos) << err();
   }
   ::close(fd);
   EXPECT_NE(list().find("a.txt"), std::string::npos);

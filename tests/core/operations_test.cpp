@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 
 #include "archive/extract/state.h"
+#include "platform/strtable.h"
 #include "platform/terminal.h"
 #include "platform/trash.h"
 #include "scriptedasker.h"
@@ -281,6 +282,31 @@ TEST(Operations, FailuresReportedAsWhatTheyAre) {
     EXPECT_EQ(app::noticeFor(res.outcome, "").message(),
               "Write error. A folder is in the way of one or more files.");
     EXPECT_EQ(o.entries().size(), 3u);
+  }
+  for (bool inTheData : {true, false}) {
+    SCOPED_TRACE(inTheData ? "the briefcase's disk pulled out while a file is written"
+                           : "the briefcase's disk pulled out as the new briefcase is finished");
+    Ops o;
+    const std::string bytes = readAll(o.e.container);
+    const std::string box = plat::parentFolder(o.e.container);
+    FaultFs faults;
+    plat::ScopedFileSystem scoped(&faults);
+    o.r.onFileProgress = [&] {
+      if (inTheData) faults.pulled = box;
+    };
+    o.r.engine.callbacks.message = [&](const std::string& s) {
+      if (!inTheData && s == plat::loadStr(8068)) faults.pulled = box;
+    };
+    app::LoadResult res =
+        app::Load(o.r.engine, {{o.e.file("d.txt", textBytes(400000, 5))}, o.e.local, nullptr});
+    faults.pulled.clear();
+    EXPECT_EQ(res.outcome, app::LoadOutcome::Gone);
+    EXPECT_EQ(res.code, archive::kGone);
+    EXPECT_EQ(app::noticeFor(res, o.e.container).message().rfind(
+                  "The disk or folder is gone: " + box + " is no longer there.\n", 0),
+              0u);
+    EXPECT_TRUE(readAll(o.e.container) == bytes);
+    EXPECT_EQ(listFolder(box), std::set<std::string>{"b.brc"});
   }
   {
     SCOPED_TRACE("another run holds the briefcase");

@@ -67,6 +67,19 @@ std::string listedName(const std::string& stored) {
 std::string shownName(const zlitem& item) { return printableName(listedName(item)); }
 std::string shownName(const std::string& stored) { return printableName(listedName(stored)); }
 
+// The outermost folder on the way to `path` that is no longer there (the
+// path itself when only it is missing); "" while the path is there.
+std::string missingPart(const std::string& path) {
+  plat::FileInfo fi;
+  if (path.empty() || plat::fileSystem().stat(path, &fi, true)) return std::string();
+  std::string gone = path;
+  for (std::string up = plat::parentFolder(gone); !up.empty() && up != gone &&
+                                                  !plat::fileSystem().stat(up, &fi, true);
+       up = plat::parentFolder(up))
+    gone = up;
+  return gone;
+}
+
 // The same file in the same state (size, last-write time, identity).
 bool sameState(const plat::FileInfo& a, const plat::FileInfo& b) {
   return a.device == b.device && a.inode == b.inode && a.size == b.size && a.writeTime == b.writeTime;
@@ -175,6 +188,7 @@ void Run::writeTest() {
         abort = false;
         c_.callbacks.openFailed(abort);
       }
+      u_.busy = status == ContainerLock::Status::Busy;
       if (abort) fail(kCreateFailed, path);
     }
     bool abort = true;
@@ -513,12 +527,29 @@ void Run::discardOutput() {
 // The failure handling at the run's end: the messages, then the new archive
 // dropped (unless it was kept aside, which the messages told).
 int Run::failed(int code, const std::string& message) {
+  // A container another run holds is the caller's to tell, in its own words.
+  if (u_.busy) {
+    plat::diag("update run: the briefcase is locked by another run");
+    discardOutput();
+    u_.releaseRun();
+    return code;
+  }
+  // A disk pulled out (or a folder moved away) makes the run fail at whatever
+  // write or check notices it first; it is told as what happened.
+  std::string detail = message;
+  std::string gone = missingPart(c_.archivePath);
+  if (gone.empty() && u_.mode == kModeAdd) gone = missingPart(u_.baseFolder);
+  if (!gone.empty()) {
+    plat::diag("update run failed with " + std::to_string(code) + ": " + message);
+    code = kGone;
+    u_.gone = gone;
+    detail = printableName(gone) + " is no longer there";
+  }
   if (code == kTempFileFailure || code == kReadSeekFailure || code == kWriteFailure ||
       code == kCreateFailed || code == kFileNotReadable)
     c_.sendMessage(plat::loadStr(8034));
   std::string codeText = errorText(code);
   if (codeText.empty()) codeText = "Error " + std::to_string(code);
-  std::string detail = message;
   uint64_t freeBytes = 0;
   if (code == kDiskMayBeFull && replacement_ && bound_ &&
       plat::fileSystem().freeSpace(replacement_->folder(), &freeBytes))
@@ -541,6 +572,8 @@ int Run::execute() {
   u_.keptArchivePath.clear();
   u_.notLoaded.clear();
   u_.skippedFiles = false;
+  u_.busy = false;
+  u_.gone.clear();
   c_.sendMessage("Starting...");
   u_.entries.clear();
 
