@@ -88,6 +88,8 @@ UnloadOutcome unloadOutcome(int rc) {
       return UnloadOutcome::ReadOnly;
     case archive::kDiskFull:
       return UnloadOutcome::DiskFull;
+    case archive::kOutOfMemory:
+      return UnloadOutcome::OutOfMemory;
     default:
       return UnloadOutcome::Failed;
   }
@@ -153,6 +155,9 @@ LoadResult Load(archive::TCompress& engine, const LoadRequest& request) {
     case archive::kGone:
       result.outcome = LoadOutcome::Gone;
       result.gone = engine.update.gone;
+      break;
+    case archive::kOutOfMemory:
+      result.outcome = LoadOutcome::OutOfMemory;
       break;
     default:
       result.outcome = result.code == archive::kCreateFailed && engine.update.busy
@@ -521,6 +526,10 @@ Notice noticeFor(LoadOutcome outcome, const std::string& briefcasePath) {
       n.text = goneText(briefcasePath, "Nothing was loaded. Insert the disk (or put the folder "
                                        "back) and load again.");
       break;
+    case LoadOutcome::OutOfMemory:
+      n.text = "Not enough memory to load the briefcase. It was left as it was; close other "
+               "programs and load again.";
+      break;
     case LoadOutcome::Failed:
       n.textId = text::kLoadFailed;
       break;
@@ -559,6 +568,11 @@ Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath) {
       break;
     case UnloadOutcome::BriefcaseBusy:
       n = busyNotice(briefcasePath);
+      break;
+    case UnloadOutcome::OutOfMemory:
+      n.text = "Not enough memory to unload the briefcase. The files unloaded so far are "
+               "complete and the others were not touched; close other programs and unload again.";
+      n.icon = plat::Icon::Warning;
       break;
     case UnloadOutcome::Failed:
       n.textId = text::kUnloadFailed;

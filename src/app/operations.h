@@ -59,6 +59,7 @@ enum class LoadOutcome {
   WriteProtected,  // 55
   BriefcaseBusy,   // 25: another run holds the briefcase
   Gone,            // 33: the briefcase's disk or folder (or the local folder) went away
+  OutOfMemory,     // 4
   Failed,          // any other code
 };
 
@@ -95,7 +96,8 @@ enum class UnloadOutcome {
   FolderInTheWay,  // 24 when a folder stands where a file must go
   ReadOnly,        // 49
   DiskFull,        // 50
-  BriefcaseBusy,   // another run holds the briefcase
+  BriefcaseBusy,   // 25: another run holds the briefcase
+  OutOfMemory,     // 4
   Failed,          // any other code
 };
 

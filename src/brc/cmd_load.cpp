@@ -84,7 +84,8 @@ int runLoad(const brc::Args& args) {
   if (!r.ran) return r.tooLarge.empty() ? 0 : archive::kTooLarge;
   if (r.code) {
     // What has words of its own is said in them, without the code's text.
-    if (r.outcome == app::LoadOutcome::BriefcaseBusy || r.outcome == app::LoadOutcome::Gone)
+    if (r.outcome == app::LoadOutcome::BriefcaseBusy || r.outcome == app::LoadOutcome::Gone ||
+        r.outcome == app::LoadOutcome::OutOfMemory)
       brc::error(app::noticeFor(r, path).message());
     else
       brc::errorCode(r.code, r.code == archive::kFileNotReadable ? "some files were not loaded" : path);

@@ -1231,15 +1231,17 @@ class Run {
       replayJobEvents(evs);
       if (done && evs.empty()) break;
     }
-    if (job.readFailed) {
+    if (job.readFailed || job.outOfMemory) {
       // As on one thread, the run ends here: the entries after this one are
       // left as if never reached, and its folders go.
+      const bool memory = job.outOfMemory;
       std::vector<std::string> folders = std::move(sl.folders);
       release(sl);
       slots_.pop_front();
       stopped_ = true;
       abandonAll();
       s_.entryFolders = std::move(folders);
+      if (memory) throw std::bad_alloc();
       throw ReadFailure();
     }
     TExtractEntry& e = *sl.e;
