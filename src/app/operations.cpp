@@ -3,8 +3,10 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <set>
+#include <thread>
 
 #include "archive/compress.h"
 #include "archive/errors.h"
@@ -73,6 +75,21 @@ bool sameBytes(const std::string& path, uint32_t size, uint32_t crc) {
   return static_cast<uint32_t>(sum) == crc;
 }
 
+// Waits while another run holds the briefcase, until `deadline`, saying once
+// that it waits; the cancel check between looks keeps a window live and
+// sees Cancel or Ctrl+C. True when the briefcase is free.
+bool waitWhileBusy(archive::TCompress& engine, std::chrono::steady_clock::time_point deadline) {
+  bool told = false;
+  while (BriefcaseBusy(engine.archivePath)) {
+    if (!told) status(engine, "Waiting for another run to finish with the briefcase...");
+    told = true;
+    if (engine.callbacks.cancelCheck) engine.callbacks.cancelCheck(engine.cancelled);
+    if (engine.cancelled || std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
 UnloadOutcome unloadOutcome(int rc) {
   switch (rc) {
     case archive::kOk:
@@ -120,6 +137,8 @@ LoadResult Load(archive::TCompress& engine, const LoadRequest& request) {
 
   if (!engine.names.empty()) {
     status(engine, plat::loadStrFmt(text::kLoadingBriefcase, engine.archivePath.c_str()));
+    if (request.lockWait.count() > 0)
+      waitWhileBusy(engine, std::chrono::steady_clock::now() + request.lockWait);
     engine.callbacks.configRefresh = request.storeConfiguration;
     try {
       result.code = archive::Update(engine);
@@ -195,8 +214,18 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
       if (engine) archive::ReleaseLock(*engine);
     }
   } held;
+  engine.ClearCancel();
   if (request.after != AfterUnload::Keep) {
-    const int rc = archive::HoldLock(engine);
+    const auto deadline = std::chrono::steady_clock::now() + request.lockWait;
+    int rc = archive::HoldLock(engine);
+    while (rc == archive::kCreateFailed && request.lockWait.count() > 0 &&
+           BriefcaseBusy(engine.archivePath) && waitWhileBusy(engine, deadline))
+      rc = archive::HoldLock(engine);
+    if (engine.cancelled) {
+      result.code = archive::kInterrupted;
+      result.outcome = UnloadOutcome::Cancelled;
+      return result;
+    }
     if (rc == archive::kCreateFailed) {
       result.code = rc;
       result.outcome = UnloadOutcome::BriefcaseBusy;
@@ -437,6 +466,16 @@ bool BriefcaseBusy(const std::string& briefcasePath) {
   auto f =
       plat::fileSystem().open(briefcasePath, plat::Access::Read, plat::Disposition::OpenExisting);
   return f && !f->lockExclusive();
+}
+
+std::chrono::milliseconds UnattendedLockWait() {
+  if (const char* env = std::getenv("CARRYVALE_LOCK_WAIT"); env && *env) {
+    char* end = nullptr;
+    const double seconds = std::strtod(env, &end);
+    if (end && *end == '\0' && seconds >= 0 && seconds <= 24 * 3600)
+      return std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+  }
+  return std::chrono::seconds(30);
 }
 
 // ---------------------------------------------------------------- local delete

@@ -10,6 +10,7 @@
 // back as named outcomes; noticeFor() gives the text, icon and help topic
 // that report each one.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -69,6 +70,8 @@ struct LoadRequest {
   // Rebuilds the configuration record into the engine's comment (before the
   // run and again just before the run writes its end record).
   std::function<void()> storeConfiguration;
+  // How long to wait for another run to let go of the briefcase (0: not at all).
+  std::chrono::milliseconds lockWait{0};
 };
 
 struct LoadResult {
@@ -118,6 +121,9 @@ struct UnloadRequest {
   SpaceCheck space = SpaceCheck::Ask;
   bool trash = true;                         // a replaced local file goes to the trash first
   std::function<void()> storeConfiguration;  // for the removal's rewrite
+  // How long to wait for another run to let go of the briefcase, when the
+  // entries may leave it (0: not at all).
+  std::chrono::milliseconds lockWait{0};
 };
 
 // Points where the caller shows or hides its progress display; and lines for
@@ -182,6 +188,11 @@ int StampBriefcaseDate(const std::string& briefcasePath);
 
 // Whether another run holds the briefcase's lock now.
 bool BriefcaseBusy(const std::string& briefcasePath);
+
+// How long a run nobody watches (the window's -l and -u) waits for another
+// run to let go of the briefcase: CARRYVALE_LOCK_WAIT seconds when set (a
+// decimal number), else 30 seconds.
+std::chrono::milliseconds UnattendedLockWait();
 
 // ---------------------------------------------------------------- local delete
 
