@@ -16,6 +16,7 @@
 #include "platform/diag.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/findfile.h"
 #include "platform/paths.h"
 #include "platform/strtable.h"
 #include "platform/unnamed.h"
@@ -67,14 +68,24 @@ std::string listedName(const std::string& stored) {
 std::string shownName(const zlitem& item) { return printableName(listedName(item)); }
 std::string shownName(const std::string& stored) { return printableName(listedName(stored)); }
 
-// The outermost folder on the way to `path` that is no longer there (the
-// path itself when only it is missing); "" while the path is there.
-std::string missingPart(const std::string& path) {
+// Whether a path can still be reached: it is there and, for a folder, can
+// be read (a disk pulled out may still show cached entries to a look-up).
+bool reachable(const std::string& path) {
   plat::FileInfo fi;
-  if (path.empty() || plat::fileSystem().stat(path, &fi, true)) return std::string();
-  std::string gone = path;
-  for (std::string up = plat::parentFolder(gone); !up.empty() && up != gone &&
-                                                  !plat::fileSystem().stat(up, &fi, true);
+  if (!plat::fileSystem().stat(path, &fi, true)) return false;
+  plat::FolderEnum folder;
+  return !fi.isDirectory || folder.open(path);
+}
+
+// The outermost folder on the way to `path` that can no longer be reached
+// (the path itself when only it is gone); "" while the path and its folder can.
+std::string missingPart(const std::string& path) {
+  if (path.empty()) return std::string();
+  std::string gone = reachable(path) ? std::string() : path;
+  const std::string folder = plat::parentFolder(path);
+  if (!folder.empty() && !reachable(folder)) gone = folder;
+  if (gone.empty()) return gone;
+  for (std::string up = plat::parentFolder(gone); !up.empty() && up != gone && !reachable(up);
        up = plat::parentFolder(up))
     gone = up;
   return gone;
