@@ -526,12 +526,6 @@ TrashReport DeleteLocalFiles(const std::vector<std::string>& paths) {
 std::string Notice::message() const { return textId ? plat::loadStr(textId) : text; }
 
 namespace {
-// "The disk or folder is gone: X is no longer there." and what that means.
-std::string goneText(const std::string& what, const std::string& then) {
-  return archive::errorText(archive::kGone) + ": " + archive::printableName(what) +
-         " is no longer there.\n" + then;
-}
-
 Notice busyNotice(const std::string& path) {
   Notice n;
   n.text = "Another run is using the briefcase " + archive::printableName(path) +
@@ -562,8 +556,10 @@ Notice noticeFor(LoadOutcome outcome, const std::string& briefcasePath) {
       n = busyNotice(briefcasePath);
       break;
     case LoadOutcome::Gone:
-      n.text = goneText(briefcasePath, "Nothing was loaded. Insert the disk (or put the folder "
-                                       "back) and load again.");
+      // Here the path is what is gone (noticeFor of a LoadResult gives it).
+      n.text = archive::errorText(archive::kGone) + ": " + archive::printableName(briefcasePath) +
+               " is no longer there.\nNothing was loaded. Insert the disk (or put the folder "
+               "back) and load again.";
       break;
     case LoadOutcome::OutOfMemory:
       n.text = "Not enough memory to load the briefcase. It was left as it was; close other "

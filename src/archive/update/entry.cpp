@@ -29,11 +29,11 @@ bool isPlainAscii(const std::string& s) {
 
 uint32_t unixTime32(plat::FileTime ft) { return static_cast<uint32_t>(UnixTime(ft)); }
 
-// Text when the printable-range bytes (7-127), divided by 4, are at least as
-// many as the others.
 // The result for a job that did not succeed.
 int jobFailure(const DeflateJob& job) { return job.outOfMemory ? kOutOfMemory : kInternalError; }
 
+// Text when the printable-range bytes (7-127), divided by 4, are at least as
+// many as the others.
 bool looksLikeText(const uint8_t* p, size_t n) {
   size_t ascii = 0;
   for (size_t i = 0; i < n; ++i) ascii += static_cast<uint8_t>(p[i] - 7) <= 120;

@@ -199,8 +199,10 @@ void Run::writeTest() {
         abort = false;
         c_.callbacks.openFailed(abort);
       }
-      u_.busy = status == ContainerLock::Status::Busy;
-      if (abort) fail(kCreateFailed, path);
+      if (abort) {
+        u_.busy = status == ContainerLock::Status::Busy;
+        fail(kCreateFailed, path);
+      }
     }
     bool abort = true;
     if (c_.callbacks.writeProtected) {
