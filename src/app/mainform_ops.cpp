@@ -23,6 +23,7 @@
 #include "docframe/docmanager.h"
 #include "docframe/document.h"
 #include "platform/ask.h"
+#include "platform/diag.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/strtable.h"
@@ -78,16 +79,24 @@ void report(const app::Notice& n) {
   plat::asker().message(q);
 }
 
-// For a run from the command line: every message also goes to standard
-// error, so that a script sees why the run failed.
+// For a run from the command line, which nobody may be watching: every
+// message goes to standard error and the log, so that a script sees why the
+// run failed. A notice (OK, perhaps Help) is not shown and a Retry is
+// answered Cancel, so that the run never waits for a person; other questions
+// are asked as usual.
 class EchoingAsker : public plat::Asker {
  public:
   EchoingAsker() : inner_(plat::asker()), use_(this) {}
 
   int message(const plat::MessageQuestion& q) override {
     std::cerr << "carryvale: " << q.text << std::endl;
+    plat::diag("carryvale: " + q.text);
+    said_ = true;
+    if ((q.buttons & ~plat::btnHelp) == plat::btnOk) return plat::mrOk;
+    if (q.buttons & plat::btnRetry) return plat::mrCancel;
     return inner_.message(q);
   }
+  bool said() const { return said_; }
   int confirmReplace(const plat::ReplaceQuestion& q, std::string* newPath) override {
     return inner_.confirmReplace(q, newPath);
   }
@@ -107,6 +116,7 @@ class EchoingAsker : public plat::Asker {
  private:
   plat::Asker& inner_;
   plat::ScopedAsker use_;
+  bool said_ = false;
 };
 
 }  // namespace
@@ -155,8 +165,10 @@ void TMainForm::BriefcaseLoad() {
     request.baseFolder = briefcase_->LocalFolder();
     request.storeConfiguration = [this] { StoreConfiguration(); };
     request.folderChosen = localFolderChooser();
+    // From the command line another run's lock is waited for a while.
+    if (commandLineMode_ != clmNone) request.lockWait = app::UnattendedLockWait();
     result = app::Load(*engine_, request);
-    report(app::noticeFor(result.outcome, engine_->archivePath, request.baseFolder));
+    report(app::noticeFor(result, engine_->archivePath, request.baseFolder));
   }
   LocalModel->clear();
   RefreshLists();
@@ -190,7 +202,8 @@ void TMainForm::BriefcaseUnload() {
     // leave the briefcase, without a question.
     request.replace = commandLine ? app::ReplaceMode::YesToAll : app::ReplaceMode::Ask;
     request.after = commandLine ? app::AfterUnload::Remove : app::AfterUnload::Ask;
-    request.space = app::SpaceCheck::Ask;
+    request.space = commandLine ? app::SpaceCheck::Refuse : app::SpaceCheck::Ask;
+    if (commandLine) request.lockWait = app::UnattendedLockWait();
     request.trash = KeepReplacedInTrash();
     request.storeConfiguration = [this] { StoreConfiguration(); };
     request.folderChosen = localFolderChooser();
@@ -345,8 +358,13 @@ void TMainForm::RunCommandLine() {
     else
       BriefcaseUnload();
     exitStatus_ = lastResult_;
+    // The run changed nothing of the configuration (it was stored as read)
+    // unless a folder was chosen on this first visit, when someone is there
+    // to be asked: a run nobody watches does not end in the save question.
+    if (briefcase_ && !briefcase_->FolderChosenOnOpen() && Document1) Document1->SetDirty(false);
     if (exitStatus_ != archive::kOk) {
-      std::string why = archive::errorText(exitStatus_);
+      // A message said what happened; else the code's text.
+      const std::string why = echo.said() ? std::string() : archive::errorText(exitStatus_);
       std::cerr << "carryvale: the " << (commandLineMode_ == clmLoad ? "load" : "unload")
                 << " ended with code " << exitStatus_ << (why.empty() ? "" : " (" + why + ")")
                 << "." << std::endl;

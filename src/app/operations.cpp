@@ -3,7 +3,10 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
+#include <set>
+#include <thread>
 
 #include "archive/compress.h"
 #include "archive/errors.h"
@@ -42,12 +45,6 @@ void status(archive::TCompress& engine, const std::string& text) {
   if (engine.callbacks.message) engine.callbacks.message(text);
 }
 
-// The nearest folder of `path` that exists (for the free-space question).
-std::string existingFolder(std::string path) {
-  while (!path.empty() && path != "/" && !plat::folderExists(path)) path = plat::parentFolder(path);
-  return path.empty() ? "/" : path;
-}
-
 // A selected entry as the listing shows it.
 struct Selected {
   std::string name;
@@ -72,6 +69,21 @@ bool sameBytes(const std::string& path, uint32_t size, uint32_t crc) {
   return static_cast<uint32_t>(sum) == crc;
 }
 
+// Waits while another run holds the briefcase, until `deadline`, saying once
+// that it waits; the cancel check between looks keeps a window live and
+// sees Cancel or Ctrl+C. True when the briefcase is free.
+bool waitWhileBusy(archive::TCompress& engine, std::chrono::steady_clock::time_point deadline) {
+  bool told = false;
+  while (BriefcaseBusy(engine.archivePath)) {
+    if (!told) status(engine, "Waiting for another run to finish with the briefcase...");
+    told = true;
+    if (engine.callbacks.cancelCheck) engine.callbacks.cancelCheck(engine.cancelled);
+    if (engine.cancelled || std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
 UnloadOutcome unloadOutcome(int rc) {
   switch (rc) {
     case archive::kOk:
@@ -87,6 +99,8 @@ UnloadOutcome unloadOutcome(int rc) {
       return UnloadOutcome::ReadOnly;
     case archive::kDiskFull:
       return UnloadOutcome::DiskFull;
+    case archive::kOutOfMemory:
+      return UnloadOutcome::OutOfMemory;
     default:
       return UnloadOutcome::Failed;
   }
@@ -142,6 +156,8 @@ LoadResult Load(archive::TCompress& engine, const LoadRequest& request) {
 
   if (!engine.names.empty()) {
     status(engine, plat::loadStrFmt(text::kLoadingBriefcase, engine.archivePath.c_str()));
+    if (request.lockWait.count() > 0)
+      waitWhileBusy(engine, std::chrono::steady_clock::now() + request.lockWait);
     engine.callbacks.configRefresh = request.storeConfiguration;
     try {
       result.code = archive::Update(engine);
@@ -174,8 +190,15 @@ LoadResult Load(archive::TCompress& engine, const LoadRequest& request) {
     case archive::kWriteProtected:
       result.outcome = LoadOutcome::WriteProtected;
       break;
+    case archive::kGone:
+      result.outcome = LoadOutcome::Gone;
+      result.gone = engine.update.gone;
+      break;
+    case archive::kOutOfMemory:
+      result.outcome = LoadOutcome::OutOfMemory;
+      break;
     default:
-      result.outcome = result.code == archive::kCreateFailed && BriefcaseBusy(engine.archivePath)
+      result.outcome = result.code == archive::kCreateFailed && engine.update.busy
                            ? LoadOutcome::BriefcaseBusy
                            : LoadOutcome::Failed;
   }
@@ -221,8 +244,18 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
       if (engine) archive::ReleaseLock(*engine);
     }
   } held;
+  engine.ClearCancel();
   if (request.after != AfterUnload::Keep) {
-    const int rc = archive::HoldLock(engine);
+    const auto deadline = std::chrono::steady_clock::now() + request.lockWait;
+    int rc = archive::HoldLock(engine);
+    while (rc == archive::kCreateFailed && request.lockWait.count() > 0 &&
+           BriefcaseBusy(engine.archivePath) && waitWhileBusy(engine, deadline))
+      rc = archive::HoldLock(engine);
+    if (engine.cancelled) {
+      result.code = archive::kInterrupted;
+      result.outcome = UnloadOutcome::Cancelled;
+      return result;
+    }
     if (rc == archive::kCreateFailed) {
       result.code = rc;
       result.outcome = UnloadOutcome::BriefcaseBusy;
@@ -232,32 +265,38 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
   }
 
   // The selection as the rows count it (folder entries are no rows), with
-  // each entry's size for the free-space check.
+  // each entry's size and the folders it lies in for the free-space check.
   std::vector<Selected> selected;
-  uint32_t kilobytes = 0;
+  std::set<std::string> folders;  // relative to the local folder
   {
     Keep<std::function<void(const std::string&)>> keepMessage(engine.callbacks.message);
     engine.callbacks.message = nullptr;
     engine.extract.callbacks.listEntry = [&](const archive::TExtractEntry& e) {
-      if (e.isFolder()) return;
       const std::string name = e.displayName();
       bool chosen = request.entries.empty();
       for (size_t i = 0; i < request.entries.size() && !chosen; ++i)
         chosen = archive::nameSelects(name, request.entries[i]);
       if (!chosen) return;
-      selected.push_back(Selected{name, e.central.crc, e.central.uncompressedSize});
-      kilobytes += e.central.uncompressedSize / 1024;
+      for (size_t at = name.find('/'); at != std::string::npos; at = name.find('/', at + 1))
+        folders.insert(name.substr(0, at));
+      if (!e.isFolder()) selected.push_back(Selected{name, e.central.crc, e.central.uncompressedSize});
     };
     archive::ListRun(engine);
     engine.extract.callbacks.listEntry = nullptr;
   }
   result.selectedCount = selected.size();
 
-  // Room on the local folder's file system for the selection.
-  const uint64_t needed = uint64_t(kilobytes) * 1024;
-  const std::string spaceFolder = existingFolder(folder);
+  // Room on the local folder's file system (the folder is there: a missing
+  // one was asked for above) for the selection: each file takes its size
+  // rounded up to the volume's block size, and each folder that has to be
+  // made a block.
+  const uint64_t block = archive::BlockSize(folder);
+  uint64_t needed = 0;
+  for (const Selected& s : selected) needed += (uint64_t(s.size) + block - 1) / block * block;
+  for (const std::string& f : folders)
+    if (!plat::folderExists(plat::joinPath(folder, f))) needed += block;
   uint64_t freeBytes = 0;
-  if (archive::FreeSpace(spaceFolder, &freeBytes) && freeBytes < needed) {
+  if (archive::FreeSpace(folder, &freeBytes) && freeBytes < needed) {
     if (request.space == SpaceCheck::Refuse) {
       note(plat::strFormat(
           "Insufficient Disk Space?\nFree Disk Space = %llu bytes\n"
@@ -267,7 +306,7 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
       result.outcome = UnloadOutcome::DiskFull;
       return result;
     }
-    if (!archive::ConfirmSpace(spaceFolder, needed)) {
+    if (!archive::ConfirmSpace(folder, needed)) {
       result.code = archive::kInterrupted;
       result.outcome = UnloadOutcome::SpaceDeclined;
       return result;
@@ -462,6 +501,16 @@ bool BriefcaseBusy(const std::string& briefcasePath) {
   return f && !f->lockExclusive();
 }
 
+std::chrono::milliseconds UnattendedLockWait() {
+  if (const char* env = std::getenv("CARRYVALE_LOCK_WAIT"); env && *env) {
+    char* end = nullptr;
+    const double seconds = std::strtod(env, &end);
+    if (end && *end == '\0' && seconds >= 0 && seconds <= 24 * 3600)
+      return std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+  }
+  return std::chrono::seconds(30);
+}
+
 // ---------------------------------------------------------------- local delete
 
 TrashReport MoveToTrash(const std::vector<std::string>& paths) {
@@ -550,11 +599,26 @@ Notice noticeFor(LoadOutcome outcome, const std::string& briefcasePath,
     case LoadOutcome::FolderMissing:
       n = missingFolderNotice(localFolder, "Nothing was loaded.");
       break;
+    case LoadOutcome::Gone:
+      // Here the path is what is gone (noticeFor of a LoadResult gives it).
+      n.text = archive::errorText(archive::kGone) + ": " + archive::printableName(briefcasePath) +
+               " is no longer there.\nNothing was loaded. Insert the disk (or put the folder "
+               "back) and load again.";
+      break;
+    case LoadOutcome::OutOfMemory:
+      n.text = "Not enough memory to load the briefcase. It was left as it was; close other "
+               "programs and load again.";
+      break;
     case LoadOutcome::Failed:
       n.textId = text::kLoadFailed;
       break;
   }
   return n;
+}
+
+Notice noticeFor(const LoadResult& result, const std::string& briefcasePath,
+                 const std::string& localFolder) {
+  return noticeFor(result.outcome, result.gone.empty() ? briefcasePath : result.gone, localFolder);
 }
 
 Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath,
@@ -588,6 +652,11 @@ Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath,
       break;
     case UnloadOutcome::FolderMissing:
       n = missingFolderNotice(localFolder, "Nothing was unloaded.");
+      break;
+    case UnloadOutcome::OutOfMemory:
+      n.text = "Not enough memory to unload the briefcase. The files unloaded so far are "
+               "complete and the others were not touched; close other programs and unload again.";
+      n.icon = plat::Icon::Warning;
       break;
     case UnloadOutcome::Failed:
       n.textId = text::kUnloadFailed;

@@ -10,6 +10,7 @@
 // back as named outcomes; noticeFor() gives the text, icon and help topic
 // that report each one.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -71,7 +72,9 @@ enum class LoadOutcome {
   FolderMissing,   // 10: the local folder is gone; nothing was loaded
   DiskMayBeFull,   // 29
   WriteProtected,  // 55
-  BriefcaseBusy,   // another run holds the briefcase
+  BriefcaseBusy,   // 25: another run holds the briefcase
+  Gone,            // 33: the briefcase's disk or folder (or the local folder) went away
+  OutOfMemory,     // 4
   Failed,          // any other code
 };
 
@@ -86,6 +89,8 @@ struct LoadRequest {
   // so nothing is loaded all the same). Unset (it may be left out of a
   // braced list): nobody is asked.
   std::function<void(const std::string&)> folderChosen = {};
+  // How long to wait for another run to let go of the briefcase (0: not at all).
+  std::chrono::milliseconds lockWait{0};
 };
 
 struct LoadResult {
@@ -94,6 +99,7 @@ struct LoadResult {
   bool ran = false;                   // the engine ran
   std::vector<std::string> tooLarge;  // files of 4 GB or more, left out
   std::string keptArchivePath;        // a new container the run could not put in place
+  std::string gone;                   // Gone: what is no longer there
 };
 
 // Loads the files: the 4 GB test (one warning for all such files), the
@@ -113,7 +119,8 @@ enum class UnloadOutcome {
   FolderInTheWay,  // 24 when a folder stands where a file must go
   ReadOnly,        // 49
   DiskFull,        // 50
-  BriefcaseBusy,   // another run holds the briefcase
+  BriefcaseBusy,   // 25: another run holds the briefcase
+  OutOfMemory,     // 4
   Failed,          // any other code
 };
 
@@ -138,6 +145,9 @@ struct UnloadRequest {
   // to become this computer's, and the unload goes there. Unset: nobody is
   // asked and the unload ends with FolderMissing.
   std::function<void(const std::string&)> folderChosen;
+  // How long to wait for another run to let go of the briefcase, when the
+  // entries may leave it (0: not at all).
+  std::chrono::milliseconds lockWait{0};
 };
 
 // Points where the caller shows or hides its progress display; and lines for
@@ -203,6 +213,11 @@ int StampBriefcaseDate(const std::string& briefcasePath);
 // Whether another run holds the briefcase's lock now.
 bool BriefcaseBusy(const std::string& briefcasePath);
 
+// How long a run nobody watches (the window's -l and -u) waits for another
+// run to let go of the briefcase: CARRYVALE_LOCK_WAIT seconds when set (a
+// decimal number), else 30 seconds.
+std::chrono::milliseconds UnattendedLockWait();
+
 // ---------------------------------------------------------------- local delete
 
 struct TrashReport {
@@ -236,6 +251,9 @@ struct Notice {
 // Nothing to show for Loaded, Cancelled and NothingToLoad. `localFolder`
 // names the folder of FolderMissing.
 Notice noticeFor(LoadOutcome outcome, const std::string& briefcasePath,
+                 const std::string& localFolder = {});
+// The same, naming what is gone for Gone.
+Notice noticeFor(const LoadResult& result, const std::string& briefcasePath,
                  const std::string& localFolder = {});
 // Nothing to show for Unloaded and SpaceDeclined.
 Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath,

@@ -37,6 +37,8 @@ enum ErrorCode : int {
   kDiskMayBeFull = 29,      // "Disk may be full"
   kWrongSignature = 30,     // "Wrong signature"
   kTooLarge = 31,           // "File is too large to compress (>4GB)"
+  kTooManyEntries = 32,     // "Too many entries (more than 65,535)"
+  kGone = 33,               // "The disk or folder is gone"
   kReadOnly = 49,           // "File is read-only"
   kDiskFull = 50,           // "Disk is full"
   kUnexpectedEof = 51,      // "Unexpected end of file"

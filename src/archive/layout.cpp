@@ -379,13 +379,16 @@ int findEndRecord(JFile& f, EndRecordInfo* out, const MessageSink& configMessage
   out->centralOffset = out->record.centralOffset;
   out->zip64 = false;
   out->needsZip64.clear();
+  out->zip64Refused = 0;
   if (readZip64End(f, chosen, out)) {
-    if (out->entries > kMaxEntries)
+    if (out->entries > kMaxEntries) {
       out->needsZip64 = "more than 65,535 entries";
-    else if (out->centralSize > kMax32 || out->centralOffset > kMax32 ||
-             out->centralSize + out->centralOffset > kMax32)
+      out->zip64Refused = kTooManyEntries;
+    } else if (out->centralSize > kMax32 || out->centralOffset > kMax32 ||
+               out->centralSize + out->centralOffset > kMax32) {
       out->needsZip64 = "4 GB or more";
-    else
+      out->zip64Refused = kTooLarge;
+    } else
       out->centralEnd = static_cast<uint32_t>(out->centralOffset + out->centralSize);
   }
   return kOk;
@@ -505,7 +508,7 @@ int readCentralDirectory(JFile& f, uint32_t offset, uint32_t size, uint32_t limi
   uint64_t pos = offset;
   uint32_t lowest = 0xffffffffu;
   while (pos < end) {
-    if (list->items.size() >= kMaxEntries) return kTooLarge;
+    if (list->items.size() >= kMaxEntries) return kTooManyEntries;
     if (end - pos < TCentralFileHeader::kSize) return kStructureInvalid;
     uint8_t raw[TCentralFileHeader::kSize];
     if (int rc = f.read(raw, sizeof raw)) return rc;

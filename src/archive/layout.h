@@ -233,8 +233,10 @@ struct EndRecordInfo {
   uint64_t centralOffset = 0;
   bool zip64 = false;           // a ZIP64 end record and its locator were found
   uint32_t commentMissing = 0;  // comment bytes the file does not hold (the comment is cut)
-  // Not empty when the archive needs the ZIP64 extensions: what it needs.
+  // Not empty when the archive needs the ZIP64 extensions: what it needs,
+  // and the result that refuses it (kTooManyEntries or kTooLarge).
   std::string needsZip64;
+  int zip64Refused = 0;
 };
 
 // Finds the end record within the last 65,557 bytes of the file and reads it

@@ -52,6 +52,11 @@ bool FreeSpace(const std::string& path, uint64_t* freeBytes) {
   return plat::fileSystem().freeSpace(existingPart(path), freeBytes);
 }
 
+uint64_t BlockSize(const std::string& path) {
+  uint64_t block = 0;
+  return plat::fileSystem().blockSize(existingPart(path), &block) ? block : 4096;
+}
+
 bool ConfirmSpace(const std::string& path, uint64_t needed) {
   uint64_t freeBytes = 0;
   if (!FreeSpace(path, &freeBytes)) freeBytes = 0;

@@ -20,6 +20,10 @@ namespace archive {
 // the volume, or its root). False when the query failed.
 bool FreeSpace(const std::string& path, uint64_t* freeBytes);
 
+// The unit in which the volume of `path` gives out room (its block or
+// cluster size); 4096 when it cannot be told.
+uint64_t BlockSize(const std::string& path);
+
 // True when the volume of `path` has at least `needed` bytes free, or when the
 // user, asked through the program's question interface ("Insufficient Disk
 // Space?", OK and Cancel), chose to continue.

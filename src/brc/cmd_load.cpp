@@ -96,8 +96,10 @@ int runLoad(const brc::Args& args) {
                "; the briefcase was changed by another program meanwhile.");
   if (!r.ran) return r.tooLarge.empty() ? 0 : archive::kTooLarge;
   if (r.code) {
-    if (r.outcome == app::LoadOutcome::BriefcaseBusy)
-      brc::error(app::noticeFor(r.outcome, path).message());
+    // What has words of its own is said in them, without the code's text.
+    if (r.outcome == app::LoadOutcome::BriefcaseBusy || r.outcome == app::LoadOutcome::Gone ||
+        r.outcome == app::LoadOutcome::OutOfMemory)
+      brc::error(app::noticeFor(r, path).message());
     else
       brc::errorCode(r.code, r.code == archive::kFileNotReadable ? "some files were not loaded" : path);
     return r.code;

@@ -48,6 +48,7 @@ int runTest(const brc::Args& args) {
   // Runs that ended before any entry: no briefcase, or one this program does
   // not read.
   if (rc == archive::kNotFound || rc == archive::kStructureInvalid || rc == archive::kTooLarge ||
+      rc == archive::kTooManyEntries ||
       rc == archive::kInterrupted || rc == archive::kOutOfMemory) {
     brc::errorCode(rc, engine.archivePath);
     return rc;

@@ -1,7 +1,9 @@
 // brc: the briefcase engines without a window, for scripts and terminals.
 
 #include <iostream>
+#include <new>
 
+#include "archive/errors.h"
 #include "brc/cli.h"
 #include "version.h"
 
@@ -108,6 +110,9 @@ int main(int argc, char** argv) {
   brc::installTerminalAsker();
   try {
     return cmd->run(args);
+  } catch (const std::bad_alloc&) {
+    brc::error("brc " + name + ": Not enough memory.");
+    return archive::kOutOfMemory;
   } catch (const std::exception& e) {
     brc::error(std::string("brc ") + name + ": " + e.what());
     return 15;

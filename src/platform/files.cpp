@@ -308,6 +308,13 @@ class PosixFileSystem final : public FileSystem {
     *out = static_cast<uint64_t>(sv.f_bavail) * static_cast<uint64_t>(sv.f_frsize);
     return true;
   }
+
+  bool blockSize(const std::string& path, uint64_t* out) override {
+    struct statvfs sv;
+    if (::statvfs(path.c_str(), &sv) != 0) return fail();
+    *out = sv.f_frsize ? sv.f_frsize : sv.f_bsize;
+    return *out != 0;
+  }
 };
 
 PosixFileSystem realFs;

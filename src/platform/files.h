@@ -107,6 +107,12 @@ class FileSystem {
   virtual bool syncDir(const std::string& folder) = 0;
   // Bytes free to this user on the file system that holds the path.
   virtual bool freeSpace(const std::string& path, uint64_t* out) = 0;
+  // The unit in which that file system gives out room: a file of n bytes
+  // takes n rounded up to it, a folder at least one. False when unknown.
+  virtual bool blockSize(const std::string& path, uint64_t* out) {
+    (void)path, (void)out;
+    return false;
+  }
   // Whether it may be used from several threads at once (the real one may).
   virtual bool threadSafe() const { return false; }
 };

@@ -77,6 +77,7 @@ TEST_F(BrcAnswers, NamesNeverSteerTheTerminalAndJsonIsAlwaysUtf8) {
   std::vector<std::pair<std::string, std::string>> files;
   for (const Case& c : cases) files.emplace_back(c.name, "x");
   load(files);
+  const std::string loaded = err();
   // Not UTF-8, not loaded: a load candidate, changed after the briefcase date
   // (an hour ahead, so that the same second as the load cannot hide it).
   const std::string raw = home + "/raw\xff\xfe.txt";
@@ -101,6 +102,15 @@ TEST_F(BrcAnswers, NamesNeverSteerTheTerminalAndJsonIsAlwaysUtf8) {
   EXPECT_NE(statusJson.find("\"raw\xef\xbf\xbd\xef\xbf\xbd.txt\""), std::string::npos)
       << statusJson;
   EXPECT_NE(status.find("raw\\xFF\\xFE.txt"), std::string::npos) << status;
+
+  // The progress of a load and of a delete names the entries as listed.
+  ASSERT_EQ(brc("delete " + quote(bc) + " " + quote(cases[0].name)), 0) << err();
+  const std::string deleted = err();
+  EXPECT_TRUE(terminalSafe(loaded)) << loaded;
+  EXPECT_TRUE(terminalSafe(deleted)) << deleted;
+  EXPECT_NE(loaded.find("Adding " + cases[0].shown + "..."), std::string::npos) << loaded;
+  EXPECT_NE(deleted.find("Copying " + cases[1].shown + "..."), std::string::npos) << deleted;
+  EXPECT_EQ(list().find(cases[0].shown), std::string::npos);
 }
 
 TEST_F(BrcAnswers, EndOfInputIsNo) {
@@ -166,6 +176,7 @@ TEST_F(BrcAnswers, ABriefcaseAnotherRunHoldsIsSaidSo) {
     SCOPED_TRACE(c.args);
     EXPECT_EQ(brc(c.args), 25);
     EXPECT_NE(err().find("Another run is using the briefcase " + bc), std::string::npos) << err();
+    EXPECT_EQ(err().find("Could not create output file"), std::string::npos) << err();
   }
   ::close(fd);
   EXPECT_NE(list().find("a.txt"), std::string::npos);

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 
 #include "archive/extract/state.h"
+#include "platform/strtable.h"
 #include "platform/terminal.h"
 #include "platform/trash.h"
 #include "scriptedasker.h"
@@ -33,12 +34,14 @@ struct Ops {
                       e.file("c.txt", "charlie\n")}),
               0);
   }
-  app::UnloadResult unload(app::ReplaceMode replace, app::AfterUnload after, bool trash = true) {
+  app::UnloadResult unload(app::ReplaceMode replace, app::AfterUnload after, bool trash = true,
+                           app::SpaceCheck space = app::SpaceCheck::Ask) {
     app::UnloadRequest q;
     q.localFolder = other;
     q.replace = replace;
     q.after = after;
     q.trash = trash;
+    q.space = space;
     q.storeConfiguration = [this] { r.engine.comment = e.comment; };
     return app::Unload(r.engine, q);
   }
@@ -280,6 +283,31 @@ TEST(Operations, FailuresReportedAsWhatTheyAre) {
               "Write error. A folder is in the way of one or more files.");
     EXPECT_EQ(o.entries().size(), 3u);
   }
+  for (bool inTheData : {true, false}) {
+    SCOPED_TRACE(inTheData ? "the briefcase's disk pulled out while a file is written"
+                           : "the briefcase's disk pulled out as the new briefcase is finished");
+    Ops o;
+    const std::string bytes = readAll(o.e.container);
+    const std::string box = plat::parentFolder(o.e.container);
+    FaultFs faults;
+    plat::ScopedFileSystem scoped(&faults);
+    o.r.onFileProgress = [&] {
+      if (inTheData) faults.pulled = box;
+    };
+    o.r.engine.callbacks.message = [&](const std::string& s) {
+      if (!inTheData && s == plat::loadStr(8068)) faults.pulled = box;
+    };
+    app::LoadResult res =
+        app::Load(o.r.engine, {{o.e.file("d.txt", textBytes(400000, 5))}, o.e.local, nullptr});
+    faults.pulled.clear();
+    EXPECT_EQ(res.outcome, app::LoadOutcome::Gone);
+    EXPECT_EQ(res.code, archive::kGone);
+    EXPECT_EQ(app::noticeFor(res, o.e.container).message().rfind(
+                  "The disk or folder is gone: " + box + " is no longer there.\n", 0),
+              0u);
+    EXPECT_TRUE(readAll(o.e.container) == bytes);
+    EXPECT_EQ(listFolder(box), std::set<std::string>{"b.brc"});
+  }
   {
     SCOPED_TRACE("another run holds the briefcase");
     Ops o;
@@ -294,6 +322,42 @@ TEST(Operations, FailuresReportedAsWhatTheyAre) {
     waitpid(pid, &status, 0);
     ::close(fd);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+}
+
+// Each file takes whole blocks of the local disk, each folder to be made one.
+TEST(Operations, TheRoomCheckCountsBlocksAndFolders) {
+  struct Case {
+    const char* what;
+    uint64_t block, free;
+    bool subfolder;     // sub/d.txt too
+    bool folderThere;   // the local folder exists
+    bool fits;
+  } cases[] = {
+      {"three small files, three blocks", 4096, 3 * 4096, false, true, true},
+      {"a byte less", 4096, 3 * 4096 - 1, false, true, false},
+      {"a subfolder to make", 4096, 5 * 4096 - 1, true, true, false},
+      // A missing local folder is never made again: it is asked for first.
+      {"the local folder gone", 4096, 100 * 4096, false, false, false},
+      {"clusters of 32 KB", 32768, 3 * 32768 - 1, false, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Ops o;
+    if (c.subfolder) {
+      ASSERT_EQ(o.r.load({o.e.file("sub/d.txt", "delta\n")}), 0);
+    }
+    if (!c.folderThere) fs::remove(o.other);
+    FaultFs faults;
+    faults.freeFor[o.e.env.root()] = c.free;
+    faults.blockFor[o.e.env.root()] = c.block;
+    plat::ScopedFileSystem scoped(&faults);
+    app::UnloadResult res = o.unload(app::ReplaceMode::YesToAll, app::AfterUnload::Keep, true,
+                                     app::SpaceCheck::Refuse);
+    EXPECT_EQ(res.outcome, c.fits            ? app::UnloadOutcome::Unloaded
+                           : c.folderThere ? app::UnloadOutcome::DiskFull
+                                           : app::UnloadOutcome::FolderMissing);
+    EXPECT_EQ(fs::exists(o.other + "/a.txt"), c.fits);
   }
 }
 

@@ -58,6 +58,7 @@ class PassThroughFs : public plat::FileSystem {
   }
   bool syncDir(const std::string& f) override { return real().syncDir(f); }
   bool freeSpace(const std::string& p, uint64_t* o) override { return real().freeSpace(p, o); }
+  bool blockSize(const std::string& p, uint64_t* o) override { return real().blockSize(p, o); }
 
  protected:
   static plat::FileSystem& real() { return plat::realFileSystem(); }

@@ -242,8 +242,8 @@ TEST(BriefcaseDate, ReadAndWriteWithTheirMessages) {
   ASSERT_EQ(asker.messages.size(), 1u);
   EXPECT_EQ(asker.messages[0].caption, "Warning");
   EXPECT_EQ(asker.messages[0].text, "Briefcase " + missing +
-                                        " not found.\n\nProbably wrong floppy disk.\n\nInsert the "
-                                        "floppy, and press the Refresh button");
+                                        " not found.\n\nProbably wrong disk.\n\nInsert the "
+                                        "disk, and press the Refresh button");
   EXPECT_FALSE(WriteBriefcaseDate(missing, t));
   EXPECT_EQ(asker.messages.back().text, "Cannot open briefcase file for writing");
 }

@@ -200,8 +200,8 @@ class FaultFs final : public plat::FileSystem, public plat::UnnamedFileSupport {
   // a write beyond it is short, as on a full disk.
   int64_t writeBudget = -1;
   std::string budgetPath;
-  // Free space reported for paths that begin with a prefix.
-  std::map<std::string, uint64_t> freeFor;
+  // Free space and the block size reported for paths that begin with a prefix.
+  std::map<std::string, uint64_t> freeFor, blockFor;
   // Reads of a path: extra bytes after its end (a file that grows), or a cap
   // (a file that shrinks).
   std::map<std::string, std::string> growBy;
@@ -210,9 +210,22 @@ class FaultFs final : public plat::FileSystem, public plat::UnnamedFileSupport {
   std::function<void(const std::string& from, const std::string& to)> beforeRename, afterRename;
   bool unnamedSupported = true;
   int tempsCreated = 0;
+  // A folder as if its disk had been pulled out: every look-up of a path in
+  // it fails as for a missing path, every read or write of a file in it
+  // with EIO.
+  std::string pulled;
+  bool isPulled(const std::string& p) const {
+    return !pulled.empty() && (p == pulled || p.compare(0, pulled.size() + 1, pulled + "/") == 0);
+  }
+  bool missing(const std::string& p) const {
+    if (!isPulled(p)) return false;
+    plat::setLastError(ENOENT);
+    return true;
+  }
 
   std::unique_ptr<plat::File> open(const std::string& path, plat::Access access,
                                    plat::Disposition d) override {
+    if (missing(path)) return nullptr;
     if (openError) {
       if (int err = openError(path, access)) {
         plat::setLastError(err);
@@ -226,12 +239,14 @@ class FaultFs final : public plat::FileSystem, public plat::UnnamedFileSupport {
   }
   std::unique_ptr<plat::File> createTemp(const std::string& folder, const std::string& prefix,
                                          std::string* path) override {
+    if (missing(folder)) return nullptr;
     auto f = real.createTemp(folder, prefix, path);
     if (!f) return nullptr;
     ++tempsCreated;
     return std::make_unique<FaultFile>(*this, std::move(f), *path, true);
   }
   std::unique_ptr<plat::File> createUnnamed(const std::string& folder) override {
+    if (missing(folder)) return nullptr;
     if (!unnamedSupported) {
       plat::setLastError(EOPNOTSUPP);
       return nullptr;
@@ -242,14 +257,16 @@ class FaultFs final : public plat::FileSystem, public plat::UnnamedFileSupport {
     return std::make_unique<FaultFile>(*this, std::move(f), folder + "/(unnamed)", true);
   }
   bool linkUnnamed(plat::File& file, const std::string& path) override {
+    if (missing(path)) return false;
     auto* ff = dynamic_cast<FaultFile*>(&file);
     return plat::realLinkUnnamed(ff ? ff->inner() : file, path);
   }
   bool stat(const std::string& p, plat::FileInfo* out, bool follow) override {
-    return real.stat(p, out, follow);
+    return !missing(p) && real.stat(p, out, follow);
   }
-  bool remove(const std::string& p) override { return real.remove(p); }
+  bool remove(const std::string& p) override { return !missing(p) && real.remove(p); }
   bool rename(const std::string& from, const std::string& to) override {
+    if (missing(from) || missing(to)) return false;
     if (beforeRename) beforeRename(from, to);
     if (failRename) {
       plat::setLastError(EIO);
@@ -260,7 +277,7 @@ class FaultFs final : public plat::FileSystem, public plat::UnnamedFileSupport {
     return ok;
   }
   bool renameNoReplace(const std::string& from, const std::string& to) override {
-    return real.renameNoReplace(from, to);
+    return !missing(from) && !missing(to) && real.renameNoReplace(from, to);
   }
   bool makeDir(const std::string& p) override { return real.makeDir(p); }
   bool removeDir(const std::string& p) override { return real.removeDir(p); }
@@ -278,9 +295,22 @@ class FaultFs final : public plat::FileSystem, public plat::UnnamedFileSupport {
       }
     return real.freeSpace(path, out);
   }
+  bool blockSize(const std::string& path, uint64_t* out) override {
+    for (const auto& [prefix, value] : blockFor)
+      if (path.compare(0, prefix.size(), prefix) == 0) {
+        *out = value;
+        return true;
+      }
+    return real.blockSize(path, out);
+  }
 };
 
 inline bool FaultFile::read(void* buf, size_t n, size_t* got) {
+  if (fs_.isPulled(path_)) {
+    *got = 0;
+    plat::setLastError(EIO);
+    return false;
+  }
   auto cap = fs_.shrinkTo.find(path_);
   size_t ask = n;
   if (cap != fs_.shrinkTo.end()) ask = static_cast<size_t>(std::min<uint64_t>(n, cap->second - std::min(cap->second, readSoFar_)));
@@ -297,6 +327,11 @@ inline bool FaultFile::read(void* buf, size_t n, size_t* got) {
 }
 
 inline bool FaultFile::write(const void* buf, size_t n, size_t* put) {
+  if (fs_.isPulled(path_)) {
+    *put = 0;
+    plat::setLastError(EIO);
+    return false;
+  }
   if (!output_ || fs_.writeBudget < 0) return inner_->write(buf, n, put);
   size_t allowed = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), fs_.writeBudget));
   if (!inner_->write(buf, allowed, put)) return false;

@@ -203,11 +203,13 @@ TEST(UpdateEngine, VanishedFileIsSkippedWith28AndTheOthersLoad) {
   ASSERT_TRUE(a.ok);
   EXPECT_EQ(a.names(), std::vector<std::string>{"keep.txt"});
 
-  // A file whose entry exists but that vanished locally: the entry stays as it was.
+  // A file whose entry exists but that vanished locally: said and counted as
+  // not loaded, and the entry stays as it was.
   std::string raw(a.find("keep.txt")->raw.begin(), a.find("keep.txt")->raw.end());
   fs::remove(keep);
   Recorder r2(e);
-  EXPECT_EQ(r2.load({keep}), 0);
+  EXPECT_EQ(r2.load({keep}), archive::kFileNotReadable);
+  EXPECT_TRUE(r2.saw(plat::loadStrFmt(8050, keep.c_str())));
   ztest::Archive b = ztest::read(e.container);
   ASSERT_TRUE(b.ok);
   EXPECT_EQ(std::string(b.find("keep.txt")->raw.begin(), b.find("keep.txt")->raw.end()), raw);
@@ -311,7 +313,7 @@ TEST(UpdateEngine, LimitsAreRefusedBeforeAnythingIsReplaced) {
 
   Recorder count(e);
   count.engine.update.maxEntries = 3;
-  EXPECT_EQ(count.load({e.file("c.txt", "c"), e.file("d.txt", "d")}), archive::kInvalidArguments);
+  EXPECT_EQ(count.load({e.file("c.txt", "c"), e.file("d.txt", "d")}), archive::kTooManyEntries);
   EXPECT_TRUE(count.sawPart("at most 3 files"));
   EXPECT_TRUE(readAll(e.container) == bytes) << "the container changed";
 

@@ -2,6 +2,8 @@
 // line, on briefcases made with brc; every question through the scripted asker.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
@@ -554,35 +556,56 @@ TEST(MainWindowOps, ReplaceAndRenameWindowsInAnUnload) {
 // ---- the command line ----
 
 TEST(MainWindowOps, CommandLineRunsTheOperationAndCloses) {
+  enum Lock { Free, LetGo, Held };  // another run's lock on the briefcase
   const struct {
     const char* what;
     QStringList args;  // "BAG" is the briefcase
+    Lock lock;
     Strings entries;   // afterwards
     std::string a;     // the local a.txt afterwards
     int status;
   } cases[] = {
       // Every replacement answered Yes to All, the entries removed, no question.
-      {"unload", {"BAG", "-u"}, {}, "entry a.txt", 0},
-      {"load wins, any case", {"BAG", "-U", "/L"}, {"a.txt", "b.txt", "sub/c.txt"}, "local a.txt", 0},
+      {"unload", {"BAG", "-u"}, Free, {}, "entry a.txt", 0},
+      {"load wins, any case", {"BAG", "-U", "/L"}, Free, {"a.txt", "b.txt", "sub/c.txt"}, "local a.txt", 0},
       // The first argument is the briefcase, whatever it is.
-      {"switch first", {"-l", "BAG"}, {"a.txt", "b.txt", "sub/c.txt"}, "local a.txt", 9},
+      {"switch first", {"-l", "BAG"}, Free, {"a.txt", "b.txt", "sub/c.txt"}, "local a.txt", 9},
+      // Another run's lock is waited for, a while.
+      {"unload, lock let go", {"BAG", "-u"}, LetGo, {}, "entry a.txt", 0},
+      {"load, lock held", {"BAG", "-l"}, Held, {"a.txt", "b.txt", "sub/c.txt"}, "local a.txt", 25},
+      {"unload, lock held", {"BAG", "-u"}, Held, {"a.txt", "b.txt", "sub/c.txt"}, "local a.txt", 25},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Bag b;
     b.threeEntries();
     b.file("a.txt", "local a.txt", 60);  // newer than the entry
+    b.env.set("CARRYVALE_LOCK_WAIT", c.lock == Held ? "0.3" : "30");
+    const int other = ::open(b.brcPath.c_str(), O_RDONLY);
+    if (c.lock != Free) {
+      ASSERT_EQ(::flock(other, LOCK_EX), 0);
+    }
+    if (c.lock == LetGo) QTimer::singleShot(300, [other] { ::flock(other, LOCK_UN); });
     QStringList args = c.args;
     args.replaceInStrings(QStringLiteral("BAG"), QString::fromStdString(b.brcPath));
+    testing::internal::CaptureStderr();
     Form form(args);
     form.show();
     waitForClose(form);
+    const std::string said = testing::internal::GetCapturedStderr();
+    ::close(other);
     EXPECT_FALSE(form.isVisible());
     EXPECT_EQ(form.ExitStatus(), c.status);
+    // Nothing waits for a person: no question, no message box.
     EXPECT_TRUE(b.asker.replaces.empty());
+    EXPECT_TRUE(b.asker.messages.empty()) << (b.asker.messages.empty() ? "" : b.asker.messages[0].text);
     EXPECT_EQ(b.entries(), c.entries);
     EXPECT_EQ(b.text("a.txt"), c.a);
-    if (c.status == 0) { EXPECT_TRUE(b.asker.messages.empty()); }
+    if (c.lock == Held) {
+      EXPECT_NE(said.find("carryvale: Another run is using the briefcase " + b.brcPath), std::string::npos)
+          << said;
+      EXPECT_EQ(said.find("Could not create output file"), std::string::npos) << said;
+    }
   }
 }
 

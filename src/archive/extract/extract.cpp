@@ -224,7 +224,7 @@ class Run {
     if (rc) return rc == kWrongSignature ? kStructureInvalid : rc;
     if (!end.needsZip64.empty()) {
       msg(zip64Refusal(path(), end.needsZip64));
-      return kTooLarge;
+      return end.zip64Refused;
     }
     c_.endRecord = end.record;
     c_.comment = end.comment;
@@ -330,9 +330,9 @@ class Run {
       s_.entries.push_back(std::move(e));
     }
     const std::string held = std::to_string(s_.entries.size());
-    if (rc == kTooLarge) {
+    if (rc == kTooManyEntries) {
       msg(zip64Refusal(path(), "more than 65,535 entries"));
-      return kTooLarge;
+      return kTooManyEntries;
     }
     if (rc == kUnexpectedEnd) return kUnexpectedEof;
     if (rc == kStructureInvalid) {
@@ -1231,15 +1231,17 @@ class Run {
       replayJobEvents(evs);
       if (done && evs.empty()) break;
     }
-    if (job.readFailed) {
+    if (job.readFailed || job.outOfMemory) {
       // As on one thread, the run ends here: the entries after this one are
       // left as if never reached, and its folders go.
+      const bool memory = job.outOfMemory;
       std::vector<std::string> folders = std::move(sl.folders);
       release(sl);
       slots_.pop_front();
       stopped_ = true;
       abandonAll();
       s_.entryFolders = std::move(folders);
+      if (memory) throw std::bad_alloc();
       throw ReadFailure();
     }
     TExtractEntry& e = *sl.e;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <new>
 
 #include "archive/errors.h"
 #include "archive/extract/restore.h"
@@ -302,7 +303,13 @@ void WritePool::work() {
       job = std::move(queue_.front());
       queue_.pop_front();
     }
-    run(*job, decoder);
+    try {
+      run(*job, decoder);
+    } catch (const std::bad_alloc&) {
+      // The run ends there (the calling thread sees it); the file goes.
+      job->writer.rollback();
+      job->outOfMemory = true;
+    }
     bool watched;
     {
       std::lock_guard<std::mutex> lock(mutex_);

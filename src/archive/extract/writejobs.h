@@ -123,6 +123,7 @@ struct WriteJob {
   int result = 0;          // the decoder's result
   bool writeFailed = false;
   bool readFailed = false;  // the briefcase could not be read (source)
+  bool outOfMemory = false;  // memory ran out in the job (its file was dropped)
   bool placed = false;      // placeEarly: the file has its name
   int placeError = 0;       // placeEarly: naming it failed (last error)
   plat::FileInfo written;   // placed: the file's identity

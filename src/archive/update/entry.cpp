@@ -29,6 +29,9 @@ bool isPlainAscii(const std::string& s) {
 
 uint32_t unixTime32(plat::FileTime ft) { return static_cast<uint32_t>(UnixTime(ft)); }
 
+// The result for a job that did not succeed.
+int jobFailure(const DeflateJob& job) { return job.outOfMemory ? kOutOfMemory : kInternalError; }
+
 // Text when the printable-range bytes (7-127), divided by 4, are at least as
 // many as the others.
 bool looksLikeText(const uint8_t* p, size_t n) {
@@ -313,7 +316,7 @@ int EntryWriter::write(zlitem& item, const std::string& localPath) {
         pool().submit(whole);
         pool().wait(*whole);
       }
-      if (!whole->ok) return kInternalError;
+      if (!whole->ok) return jobFailure(*whole);
       if (whole->out.size() < got)
         data = whole->out.data(), length = whole->out.size();
       else
@@ -397,7 +400,7 @@ int EntryWriter::deflateData(JNormFile& in, size_t got, uint64_t expected, uint3
     if (int rc = fill()) return rc;
     if (window.empty()) break;
     DeflateJobPtr job = window.pop();
-    if (!job->ok) return kInternalError;
+    if (!job->ok) return jobFailure(*job);
     if (int rc = put(job->out.data(), job->out.size())) return rc;
     *written += job->out.size();
     *crc = *read == 0 ? job->crc

@@ -44,7 +44,7 @@ class EntryWriter {
   // already set) at the output offset. Result: 0 written (the item holds the
   // final headers, the offset is past the entry); 28 the file was not found
   // or could not be opened (nothing written); 19 cancelled while the data
-  // was written; any other code ends the run (31, 88, 29, 24, 21, 15).
+  // was written; any other code ends the run (31, 88, 29, 24, 21, 15, 4).
   int write(zlitem& item, const std::string& localPath);
 
   // The local files the run will write, in their order: with more than one

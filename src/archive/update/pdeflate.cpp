@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <new>
 #include <string>
 
 namespace archive {
@@ -56,7 +57,16 @@ DeflatePool::~DeflatePool() {
 }
 
 void DeflatePool::run(DeflateJob& job, Compressor& c) {
-  job.ok = false;
+  job.ok = job.outOfMemory = false;
+  try {
+    deflateJob(job, c);
+  } catch (const std::bad_alloc&) {
+    job.ok = false;
+    job.outOfMemory = true;
+  }
+}
+
+void DeflatePool::deflateJob(DeflateJob& job, Compressor& c) {
   job.out.clear();
   const uint8_t* block = job.data.data() + job.dictLength;
   const size_t length = job.blockLength();
@@ -65,7 +75,11 @@ void DeflatePool::run(DeflateJob& job, Compressor& c) {
     if (c.level >= 0) deflateEnd(&c.zs);
     c.zs = z_stream{};
     c.level = -1;
-    if (deflateInit2(&c.zs, job.level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return;
+    const int rc = deflateInit2(&c.zs, job.level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    if (rc != Z_OK) {
+      job.outOfMemory = rc == Z_MEM_ERROR;
+      return;
+    }
     c.level = job.level;
   } else if (deflateReset(&c.zs) != Z_OK) {
     return;

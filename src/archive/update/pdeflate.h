@@ -42,6 +42,7 @@ struct DeflateJob {
   std::vector<uint8_t> out;
   uint32_t crc = 0;  // of the block, without the dictionary
   bool ok = false;
+  bool outOfMemory = false;  // not ok because memory ran out
 
   size_t blockLength() const { return data.size() - dictLength; }
 
@@ -75,7 +76,9 @@ class DeflatePool {
     int level = -1;
     ~Compressor();
   };
+  // Runs the job; memory that runs out fails it (outOfMemory), never the thread.
   static void run(DeflateJob& job, Compressor& c);
+  static void deflateJob(DeflateJob& job, Compressor& c);
   void work();
 
   unsigned threads_;

@@ -16,6 +16,7 @@
 #include "platform/diag.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/findfile.h"
 #include "platform/paths.h"
 #include "platform/strtable.h"
 #include "platform/unnamed.h"
@@ -61,6 +62,33 @@ std::string listedName(const std::string& stored) {
   item.central.hostSystem = 11;
   if (isValidUtf8(stored)) item.central.flags = kFlagUtf8;
   return listedName(item);
+}
+
+// A name as the messages show it: as it is listed, control characters escaped.
+std::string shownName(const zlitem& item) { return printableName(listedName(item)); }
+std::string shownName(const std::string& stored) { return printableName(listedName(stored)); }
+
+// Whether a path can still be reached: it is there and, for a folder, can
+// be read (a disk pulled out may still show cached entries to a look-up).
+bool reachable(const std::string& path) {
+  plat::FileInfo fi;
+  if (!plat::fileSystem().stat(path, &fi, true)) return false;
+  plat::FolderEnum folder;
+  return !fi.isDirectory || folder.open(path);
+}
+
+// The outermost folder on the way to `path` that can no longer be reached
+// (the path itself when only it is gone); "" while the path and its folder can.
+std::string missingPart(const std::string& path) {
+  if (path.empty()) return std::string();
+  std::string gone = reachable(path) ? std::string() : path;
+  const std::string folder = plat::parentFolder(path);
+  if (!folder.empty() && !reachable(folder)) gone = folder;
+  if (gone.empty()) return gone;
+  for (std::string up = plat::parentFolder(gone); !up.empty() && up != gone && !reachable(up);
+       up = plat::parentFolder(up))
+    gone = up;
+  return gone;
 }
 
 // The same file in the same state (size, last-write time, identity).
@@ -171,7 +199,10 @@ void Run::writeTest() {
         abort = false;
         c_.callbacks.openFailed(abort);
       }
-      if (abort) fail(kCreateFailed, path);
+      if (abort) {
+        u_.busy = status == ContainerLock::Status::Busy;
+        fail(kCreateFailed, path);
+      }
     }
     bool abort = true;
     if (c_.callbacks.writeProtected) {
@@ -202,11 +233,12 @@ void Run::readDirectory() {
   c_.comment = std::move(end.comment);
   // A container that needs more than this program writes, or whose directory
   // holds other than its count says, is not rewritten: that would drop entries.
-  if (!end.needsZip64.empty()) fail(kTooLarge, zip64Refusal(c_.archivePath, end.needsZip64));
+  if (!end.needsZip64.empty())
+    fail(end.zip64Refused, zip64Refusal(c_.archivePath, end.needsZip64));
   int rc = readCentralDirectory(in, static_cast<uint32_t>(end.centralOffset),
                                 static_cast<uint32_t>(end.centralSize), end.directoryEnd,
                                 &u_.entries, &preamble_);
-  if (rc == kTooLarge)
+  if (rc == kTooManyEntries)
     fail(rc, zip64Refusal(c_.archivePath, "more than 65,535 entries"));
   if (rc) fail(rc, c_.archivePath);
   std::string mismatch = countMismatch(c_.archivePath, end.entries, u_.entries.items.size());
@@ -247,7 +279,7 @@ void Run::collectNames() {
         utf8Length(listedName(base.empty() ? stored : base + stored)) > kMaxPath) {
       c_.sendConfigMessage(plat::strFormat(
           "Warning - %s was not loaded: its path is longer than %zu characters, so it could not "
-          "be unloaded", name.c_str(), kMaxPath));
+          "be unloaded", printableName(name).c_str(), kMaxPath));
       notLoaded(name);
       continue;
     }
@@ -325,9 +357,9 @@ void Run::checkLimits() {
   for (const TFItem& f : u_.newFiles)
     least += TLocalFileHeader::kSize + TCentralFileHeader::kSize + 2 * f.storedName.size();
   if (count > u_.maxEntries)
-    fail(kInvalidArguments, "A briefcase holds at most " + std::to_string(u_.maxEntries) +
-                                " files; this run would make it hold " + std::to_string(count) +
-                                ". The briefcase was left as it was");
+    fail(kTooManyEntries, "A briefcase holds at most " + std::to_string(u_.maxEntries) +
+                              " files; this run would make it hold " + std::to_string(count) +
+                              ". The briefcase was left as it was");
   if (least > u_.maxArchiveSize)
     fail(kTooLarge, "The briefcase would be larger than 4 GB; it was left as it was");
 }
@@ -400,7 +432,8 @@ int Run::writeFile(zlitem& item, const std::string& path) {
     return kOk;
   if (int back = writer_.rewind(start)) fail(back, u_.output->path());
   c_.sendConfigMessage(plat::strFormat(
-      "Warning - %s changed while it was being loaded; it was not stored", path.c_str()));
+      "Warning - %s changed while it was being loaded; it was not stored",
+      printableName(path).c_str()));
   return kFileChanged;
 }
 
@@ -413,7 +446,7 @@ void Run::copyEntry(zlitem& item) {
     flushCopy();
   if (!pendingLength_) {
     pendingFrom_ = from;
-    pendingWhat_ = text(8065, item.name);
+    pendingWhat_ = text(8065, shownName(item));
   }
   item.central.localHeaderOffset = static_cast<uint32_t>(u_.outputOffset + pendingLength_);
   pendingLength_ += length;
@@ -442,7 +475,7 @@ void Run::writeTail() {
   uint64_t centralSize = 0;
   for (const zlitem& item : u_.entries.items) centralSize += centralLength(item);
   if (u_.entries.items.size() > u_.maxEntries)
-    fail(kInvalidArguments, "A briefcase holds at most " + std::to_string(u_.maxEntries) + " files");
+    fail(kTooManyEntries, "A briefcase holds at most " + std::to_string(u_.maxEntries) + " files");
   if (centralOffset + centralSize + TEndCentralRecord::kSize + c_.comment.size() >
       u_.maxArchiveSize)
     fail(kTooLarge, "The briefcase would be larger than 4 GB; it was left as it was");
@@ -507,12 +540,29 @@ void Run::discardOutput() {
 // The failure handling at the run's end: the messages, then the new archive
 // dropped (unless it was kept aside, which the messages told).
 int Run::failed(int code, const std::string& message) {
+  // A container another run holds is the caller's to tell, in its own words.
+  if (u_.busy) {
+    plat::diag("update run: the briefcase is locked by another run");
+    discardOutput();
+    u_.releaseRun();
+    return code;
+  }
+  // A disk pulled out (or a folder moved away) makes the run fail at whatever
+  // write or check notices it first; it is told as what happened.
+  std::string detail = message;
+  std::string gone = missingPart(c_.archivePath);
+  if (gone.empty() && u_.mode == kModeAdd) gone = missingPart(u_.baseFolder);
+  if (!gone.empty()) {
+    plat::diag("update run failed with " + std::to_string(code) + ": " + message);
+    code = kGone;
+    u_.gone = gone;
+    detail = printableName(gone) + " is no longer there";
+  }
   if (code == kTempFileFailure || code == kReadSeekFailure || code == kWriteFailure ||
       code == kCreateFailed || code == kFileNotReadable)
     c_.sendMessage(plat::loadStr(8034));
   std::string codeText = errorText(code);
   if (codeText.empty()) codeText = "Error " + std::to_string(code);
-  std::string detail = message;
   uint64_t freeBytes = 0;
   if (code == kDiskMayBeFull && replacement_ && bound_ &&
       plat::fileSystem().freeSpace(replacement_->folder(), &freeBytes))
@@ -535,6 +585,8 @@ int Run::execute() {
   u_.keptArchivePath.clear();
   u_.notLoaded.clear();
   u_.skippedFiles = false;
+  u_.busy = false;
+  u_.gone.clear();
   c_.sendMessage("Starting...");
   u_.entries.clear();
 
@@ -549,11 +601,8 @@ int Run::execute() {
       u_.releaseRun();
       return kMissingOrEmpty;
     }
-    // Marked entries whose local file is gone are copied unchanged.
-    if (u_.mode == kModeAdd)
-      for (size_t i = 0; i < u_.entries.items.size(); ++i)
-        if (u_.entries.items[i].mark == kMarkReplace && !plat::fileExists(u_.sources[i]))
-          u_.entries.items[i].mark = kMarkNone;
+    // A marked entry whose local file is gone by its turn is reported there
+    // (8050, result 28) and copied unchanged.
     checkLimits();
     createOutput();
 
@@ -587,14 +636,14 @@ int Run::execute() {
       progressTotal();
       if (item.mark == kMarkDelete) continue;
       if (item.mark == kMarkNone) {
-        c_.sendMessage(text(8065, item.name));
+        c_.sendMessage(text(8065, shownName(item)));
         copyEntry(item);
         item.mark = kMarkNone;
         kept.append(std::move(item));
         continue;
       }
       flushCopy();
-      c_.sendMessage(text(8063, item.name));
+      c_.sendMessage(text(8063, shownName(item)));
       zlitem original = item;
       item.name = u_.renamed[i];
       int rc = writeFile(item, u_.sources[i]);
@@ -602,7 +651,7 @@ int Run::execute() {
         item.mark = kMarkNone;
         kept.append(std::move(item));
       } else if (rc == kFileNotReadable || rc == kFileChanged) {
-        if (rc == kFileNotReadable) c_.sendConfigMessage(text(8050, u_.sources[i]));
+        if (rc == kFileNotReadable) c_.sendConfigMessage(text(8050, printableName(u_.sources[i])));
         notLoaded(u_.sources[i]);
         item = std::move(original);
         item.mark = kMarkNone;
@@ -611,7 +660,7 @@ int Run::execute() {
       } else if (rc == kInterrupted) {
         stop = true;
       } else {
-        fail(rc, text(8037, item.name));
+        fail(rc, text(8037, shownName(u_.renamed[i])));
       }
     }
     for (size_t i = 0; i < u_.newFiles.size() && !stop && !c_.cancelled; ++i) {
@@ -626,7 +675,7 @@ int Run::execute() {
         fail(kOutOfMemory, plat::loadStr(8038));
       }
       flushCopy();
-      c_.sendMessage(text(8066, f.storedName));
+      c_.sendMessage(text(8066, shownName(f.storedName)));
       int rc = writeFile(item, f.localPath);
       if (rc == kOk) {
         item.mark = kMarkNone;
@@ -634,12 +683,12 @@ int Run::execute() {
       } else if (rc == kFileNotReadable || rc == kFileChanged) {
         // A warning, so it goes where warnings go (the window shows both
         // kinds of text alike; the terminal keeps warnings on their own line).
-        if (rc == kFileNotReadable) c_.sendConfigMessage(text(8050, f.localPath));
+        if (rc == kFileNotReadable) c_.sendConfigMessage(text(8050, printableName(f.localPath)));
         notLoaded(f.localPath);
       } else if (rc == kInterrupted) {
         stop = true;
       } else {
-        fail(rc, text(8037, f.storedName));
+        fail(rc, text(8037, shownName(f.storedName)));
       }
     }
     if (!c_.cancelled) flushCopy();
