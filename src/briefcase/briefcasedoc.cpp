@@ -17,6 +17,7 @@ namespace {
 enum StrId : int {
   kStrCorruptConfiguration = 712,
   kStrFirstVisit = 713,
+  kStrChooseLocalFolder = 714,
   kStrBriefcaseNotFound = 710,
   kStrWriteError = 724,
   kStrDiskNotFound = 726,
@@ -110,8 +111,12 @@ bool TBriefcaseDoc::readEndRecordAsking() {
 }
 
 bool TBriefcaseDoc::chooseFolderFirstVisit() {
-  std::optional<std::string> chosen =
-      plat::asker().browseFolder(plat::loadStr(kStrFirstVisit), localFolder_);
+  // The question is two lines long: it stands inside the window, whose title
+  // names the choice ("Choose the local folder").
+  std::string title = plat::loadStr(kStrChooseLocalFolder);
+  if (!title.empty() && title.back() == ':') title.pop_back();
+  std::optional<std::string> chosen = plat::asker().browseFolder(
+      plat::FolderQuestion{title, plat::loadStr(kStrFirstVisit), localFolder_});
   if (!chosen || chosen->empty()) return false;
   std::string folder = *chosen;
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
