@@ -94,12 +94,9 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent)
 
   debugHelper_->Storage().SetKey(cvreg::kAppKey);
   debugHelper_->Storage().SetRegistryRootKey(atrkCurrentUser);
+  // The `debug` switch is watched: turned on or off while the program runs,
+  // it takes effect at the next line.
   debugHelper_->InstallAsDiagReceiver();
-  // The `debug` switch is read once for the run: every status text of a
-  // listing goes through the diagnostic output, and reading (and writing
-  // back) the settings file for each of them would cost a file rewrite per
-  // entry.
-  debugHelper_->SetActiveOnCreation(debugHelper_->GetActive() ? aocYes : aocNo);
 
   createActions();
   createMenus();
