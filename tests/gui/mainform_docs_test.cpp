@@ -73,15 +73,18 @@ TEST(MainFormDocuments, CaptionQuestionsAndRecentlyUsedEntries) {
   const std::string real = QDir(dir.path()).canonicalPath().toStdString();
   const std::string work = real + "/work.brc";
   const std::string trip = real + "/trip.brc";
+  const std::string otherTrip = real + "/stick/trip.brc";
   touchFile(work);
   touchFile(trip);
-  storeMru({trip});
+  storeMru({trip, otherTrip});
   {
     HandlerForm form;
     form.show();
     EXPECT_EQ(captions(form.FileMenu),
               (QStringList{"&New", "&Open...", "&Save", "S&ave As...", "&Close", "-",
-                           "&0 trip.brc", "-", "E&xit"}));
+                           "&0 trip.brc (" + QString::fromStdString(real) + ")",
+                           "&1 trip.brc (" + QString::fromStdString(real) + "/stick)", "-",
+                           "E&xit"}));
 
     asker.files = {work};
     form.FileOpen->trigger();
@@ -111,7 +114,9 @@ TEST(MainFormDocuments, CaptionQuestionsAndRecentlyUsedEntries) {
     EXPECT_EQ(form.windowTitle(), "Carryvale");
     EXPECT_EQ(captions(form.FileMenu),
               (QStringList{"&New", "&Open...", "&Save", "S&ave As...", "&Close", "-",
-                           "&0 work.brc", "&1 trip.brc", "-", "E&xit"}));
+                           "&0 work.brc", "&1 trip.brc (" + QString::fromStdString(real) + ")",
+                           "&2 trip.brc (" + QString::fromStdString(real) + "/stick)", "-",
+                           "E&xit"}));
 
     // The File menu as the user sees it, for looking at.
     form.FileMenu->popup(form.mapToGlobal(QPoint(0, 0)));
@@ -128,5 +133,5 @@ TEST(MainFormDocuments, CaptionQuestionsAndRecentlyUsedEntries) {
     spinEvents(1);
   }
   // The window went with the briefcase open: it was closed and recorded.
-  EXPECT_EQ(storedMru(), (std::vector<std::string>{trip, work}));
+  EXPECT_EQ(storedMru(), (std::vector<std::string>{trip, work, otherTrip}));
 }
