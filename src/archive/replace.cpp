@@ -350,4 +350,109 @@ int rewriteComment(const std::string& path, const std::vector<uint8_t>& comment,
   return rc;
 }
 
+int copyContainer(const std::string& source, const std::string& target, bool replace,
+                  std::string* message) {
+  // The source stays locked while it is copied: no run of ours changes it.
+  JNormFile in(plat::resolvedPath(source), plat::Access::Read, plat::Disposition::OpenExisting);
+  if (!in.isOpen()) {
+    *message = source + ": " + plat::lastErrorText();
+    return kMissingOrEmpty;
+  }
+  if (!in.lockExclusive()) {
+    *message = "Another run is using " + source + ". Try again when it has finished.";
+    return kCreateFailed;
+  }
+  plat::FileInfo from;
+  if (!in.platformFile()->info(&from)) {
+    *message = source + ": " + plat::lastErrorText();
+    return kMissingOrEmpty;
+  }
+
+  plat::FileInfo there;
+  const bool exists = plat::fileSystem().stat(target, &there, true);
+  if (exists && ((there.device == from.device && there.inode == from.inode) ||
+                 plat::resolvedPath(target) == plat::resolvedPath(source))) {
+    *message = target + " is the briefcase itself.";
+    return kMoveFailed;
+  }
+  if (exists && (there.isDirectory || !replace)) {
+    *message = target + (there.isDirectory ? " is a folder." : " already exists.");
+    return kMoveFailed;
+  }
+
+  // The bytes, synced, and the source's times; refused when the source
+  // changed meanwhile (by a program that does not take our lock).
+  auto writeCopy = [&](JNormFile& out) -> int {
+    std::vector<uint8_t> buf(kCopyBlock);
+    if (in.seek(0, SeekOrigin::Begin) != kOk) return kReadSeekFailure;
+    for (uint64_t copied = 0; copied < from.size;) {
+      const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kCopyBlock, from.size - copied));
+      if (in.read(buf.data(), n) != kOk) return kReadSeekFailure;
+      if (out.write(buf.data(), n) != kOk) {
+        *message = target + ": " + plat::lastErrorText();
+        return kDiskMayBeFull;
+      }
+      copied += n;
+    }
+    if (!out.platformFile()->setTimes(nullptr, &from.accessTime, &from.writeTime) ||
+        !out.sync()) {
+      *message = target + ": " + plat::lastErrorText();
+      return kWriteFailure;
+    }
+    plat::FileInfo now;
+    if (!in.platformFile()->info(&now) || ContainerIdentity::of(now) != ContainerIdentity::of(from)) {
+      *message = source + " was changed by another program during the copy; nothing was written.";
+      return kInUse;
+    }
+    return kOk;
+  };
+
+  if (exists) {
+    ContainerLock lock;
+    switch (lock.acquire(target)) {
+      case ContainerLock::Status::Locked: break;
+      case ContainerLock::Status::Busy:
+        *message = "Another run is using " + target + ". Try again when it has finished.";
+        return kCreateFailed;
+      case ContainerLock::Status::Denied:
+        *message = target + " is read-only or its disk is write-protected.";
+        return kWriteProtected;
+      default:
+        *message = target + ": " + plat::lastErrorText();
+        return kCreateFailed;
+    }
+    ContainerReplacement r(lock);
+    std::unique_ptr<JNormFile> out;
+    int rc = r.begin(from.size, false, &out, message);
+    if (rc == kOk) rc = writeCopy(*out);
+    if (rc == kOk) rc = r.commit(std::move(out), from.size, nullptr, nullptr, message);
+    return rc;
+  }
+
+  // A new file, named only if nothing is there meanwhile.
+  const std::string folder = folderOf(target);
+  bool unnamed = false;
+  std::string named;
+  std::unique_ptr<plat::File> f = newFileIn(folder, &unnamed, &named);
+  if (!f) {
+    *message = target + ": " + plat::lastErrorText();
+    return kCreateFailed;
+  }
+  JNormFile out(std::move(f), named);
+  out.platformFile()->setMode(from.mode ? from.mode : plat::defaultFileMode());
+  int rc = writeCopy(out);
+  if (rc == kOk && !(unnamed ? plat::linkUnnamed(*out.platformFile(), target)
+                             : plat::fileSystem().renameNoReplace(named, target))) {
+    *message = target + ": " + plat::lastErrorText();
+    rc = kMoveFailed;
+  }
+  out.close();
+  if (rc != kOk) {
+    if (!named.empty()) plat::fileSystem().remove(named);
+    return rc;
+  }
+  plat::fileSystem().syncDir(folder);
+  return kOk;
+}
+
 }  // namespace archive
