@@ -546,8 +546,16 @@ bool TMainForm::OpenBriefcase(
   return true;
 }
 
-void TMainForm::Document1Commit(TDocument*, bool& success) {
-  success = briefcase_ ? briefcase_->Save(false) : false;
+void TMainForm::Document1Commit(TDocument* sender, bool& success) {
+  if (!briefcase_) {
+    success = false;
+    return;
+  }
+  // A name other than the container's is Save As: the container is copied
+  // there first, and the briefcase goes on there.
+  success = sender->FileName() != briefcase_->Engine().archivePath
+                ? briefcase_->SaveAs(sender->FileName())
+                : briefcase_->Save(false);
 }
 
 void TMainForm::Document1Close(TDocument*) {

@@ -1,6 +1,7 @@
 #include "briefcase/briefcasedoc.h"
 
 #include "archive/errors.h"
+#include "archive/replace.h"
 #include "briefcase/brdate.h"
 #include "components/foldermonitor.h"
 #include "platform/ask.h"
@@ -8,6 +9,7 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/findfile.h"
+#include "platform/paths.h"
 #include "platform/strtable.h"
 
 namespace briefcase {
@@ -22,6 +24,7 @@ enum StrId : int {
   kStrWriteError = 724,
   kStrDiskNotFound = 726,
   kStrReadingConfiguration = 802,
+  kStrWarning = 683,
 };
 
 // The container's last-write time, or nothing when it cannot be read.
@@ -152,6 +155,29 @@ bool TBriefcaseDoc::Save(bool force) {
     plat::messageBox(plat::loadStr(kStrWriteError), "", plat::btnOk, plat::Icon::Warning);
   }
   return true;
+}
+
+bool TBriefcaseDoc::SaveAs(const std::string& path) {
+  const std::string& current = engine_.archivePath;
+  plat::FileInfo here, there;
+  const bool sameFile =
+      path == current || plat::resolvedPath(path) == plat::resolvedPath(current) ||
+      (plat::fileSystem().stat(path, &there, true) && plat::fileSystem().stat(current, &here, true) &&
+       here.device == there.device && here.inode == there.inode);
+  if (!sameFile) {
+    std::string why;
+    const int rc = archive::copyContainer(current, path, true, &why);
+    if (rc != archive::kOk) {
+      std::string text = "The briefcase could not be saved as " + path + ".";
+      const std::string code = archive::errorText(rc);
+      if (!code.empty()) text += "\n" + code + ".";
+      if (!why.empty()) text += "\n" + why;
+      plat::messageBox(text, plat::loadStr(kStrWarning), plat::btnOk, plat::Icon::Warning);
+      return false;
+    }
+  }
+  engine_.archivePath = path;
+  return Save(false);
 }
 
 void TBriefcaseDoc::SetLocalFolder(const std::string& path) {

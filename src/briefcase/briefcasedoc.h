@@ -64,6 +64,14 @@ class TBriefcaseDoc {
   // or `force` is set; a failure is told (724) and leaves it dirty. Always true.
   bool Save(bool force);
 
+  // Save As: the container copied whole to `path` (its entries, its
+  // configuration as saved and its briefcase date; a file there replaced,
+  // which the user agreed to), then the document's container from now on,
+  // where Save writes a changed configuration. Another name of the same file
+  // is only taken as the container's name. The old container stays as it
+  // was. A failure is told (with the reason) and changes nothing: false.
+  bool SaveAs(const std::string& path);
+
   // This computer's folder (every entry of it), the document's folder, the
   // folder monitor pointed at it and enabled; marks the document dirty.
   void SetLocalFolder(const std::string& path);
