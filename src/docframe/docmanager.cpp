@@ -293,6 +293,9 @@ TDocument* TDocManager::New() {
   }
   enable(kClose, true);
   enable(kSaveAs, true);
+  // A new document that is a file already (an existing one chosen instead)
+  // leaves the list while it is open, as an opened one does.
+  if (mru_ && !document->IsUntitled()) mru_->InUse(document->FileName());
   return document;
 }
 
