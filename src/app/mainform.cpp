@@ -34,6 +34,7 @@
 #include "components/foldermonitor.h"
 #include "dialogs/about.h"
 #include "dialogs/anim.h"
+#include "dialogs/helpbrowser.h"
 #include "docframe/docmanager.h"
 #include "docframe/document.h"
 #include "platform/ask.h"
@@ -1075,12 +1076,11 @@ void TMainForm::openHelp(const QString& page, const QString& anchor,
                          const QString& carriedAnchor) {
   if (!helpWindow_) {
     initHelpResources();
-    helpWindow_ = new QTextBrowser(this);
+    helpWindow_ = new THelpBrowser(this);
     helpWindow_->setObjectName(QStringLiteral("HelpWindow"));
     helpWindow_->setWindowFlag(Qt::Window);
     helpWindow_->setWindowTitle(QStringLiteral("Carryvale Help"));
     helpWindow_->setOpenExternalLinks(true);
-    helpWindow_->resize(640, 520);
   }
   // The installed manual when there is one, else the page the program carries.
   const std::string folder = plat::manualFolder();
@@ -1102,6 +1102,7 @@ void TMainForm::HelpContents() { openHelp(QStringLiteral("index.html"), {}, {});
 void TMainForm::HelpSearch() {
   // The search page's index of topics works in any viewer.
   openHelp(QStringLiteral("search.html"), QStringLiteral("index"), QStringLiteral("topics"));
+  helpWindow_->FocusSearch();
 }
 void TMainForm::HelpHowToUse() {
   openHelp(QStringLiteral("help.html"), {}, QStringLiteral("using-help"));
