@@ -34,8 +34,10 @@ std::string baseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The folder of a path as a caption shows it: the home folder as "~".
-std::string shownFolder(const std::string& path) {
+// The folder of a path as menu text: the home folder as "~", and a long
+// one cut in the middle, so that the menu stays narrow.
+QString folderText(const std::string& path) {
+  constexpr qsizetype kLongest = 40, kHead = 12;
   const size_t slash = path.rfind('/');
   std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash);
   if (folder.empty()) folder = "/";
@@ -43,7 +45,10 @@ std::string shownFolder(const std::string& path) {
   const std::string h(home.constData(), static_cast<size_t>(home.size()));
   if (h.size() > 1 && (folder == h || folder.rfind(h + "/", 0) == 0))
     folder = "~" + folder.substr(h.size());
-  return folder;
+  QString t = FileNameText(folder);
+  if (t.size() > kLongest) t = t.left(kHead) + QChar(0x2026) + t.right(kLongest - kHead - 1);
+  t.replace(QLatin1Char('&'), QStringLiteral("&&"));
+  return t;
 }
 
 // A stored "Count" beyond this is taken as damage, not as a list to read.
@@ -320,7 +325,7 @@ QString TJMostRecentlyUsedList::CaptionFor(int position) const {
   const std::string base = baseName(name);
   for (const Entry& e : entries_)
     if (e.name != name && baseName(e.name) == base) {
-      caption += QStringLiteral(" (") + menuText(shownFolder(name)) + QLatin1Char(')');
+      caption += QStringLiteral(" (") + folderText(name) + QLatin1Char(')');
       break;
     }
   return caption;
