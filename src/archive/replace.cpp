@@ -5,6 +5,7 @@
 #include "archive/errors.h"
 #include "archive/leftovers.h"
 #include "platform/errors.h"
+#include "platform/findfile.h"
 #include "platform/paths.h"
 #include "platform/strtable.h"
 #include "platform/unnamed.h"
@@ -350,6 +351,31 @@ int rewriteComment(const std::string& path, const std::vector<uint8_t>& comment,
   return rc;
 }
 
+namespace {
+
+char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Two spellings of one name in one folder that the folder takes for one
+// file: it ignores letter case (the spelling `b` reaches a file, yet no
+// entry is spelt so). Inode numbers do not tell there: FAT drivers give
+// each spelling its own.
+bool foldedTogether(const std::string& a, const std::string& b) {
+  const std::string nameA = plat::fileNamePart(a), nameB = plat::fileNamePart(b);
+  if (nameA == nameB || nameA.size() != nameB.size() ||
+      plat::resolvedPath(folderOf(a)) != plat::resolvedPath(folderOf(b)))
+    return false;
+  for (size_t i = 0; i < nameA.size(); ++i)
+    if (lowerAscii(nameA[i]) != lowerAscii(nameB[i])) return false;
+  plat::FolderEnum e;
+  if (!e.open(folderOf(b))) return false;
+  plat::FindData d;
+  while (e.next(&d, false))
+    if (d.name == nameB) return false;
+  return true;
+}
+
+}  // namespace
+
 int copyContainer(const std::string& source, const std::string& target, bool replace,
                   std::string* message) {
   // The source stays locked while it is copied: no run of ours changes it.
@@ -371,7 +397,8 @@ int copyContainer(const std::string& source, const std::string& target, bool rep
   plat::FileInfo there;
   const bool exists = plat::fileSystem().stat(target, &there, true);
   if (exists && ((there.device == from.device && there.inode == from.inode) ||
-                 plat::resolvedPath(target) == plat::resolvedPath(source))) {
+                 plat::resolvedPath(target) == plat::resolvedPath(source) ||
+                 foldedTogether(plat::resolvedPath(source), target))) {
     *message = target + " is the briefcase itself.";
     return kMoveFailed;
   }
