@@ -376,6 +376,14 @@ bool foldedTogether(const std::string& a, const std::string& b) {
 
 }  // namespace
 
+bool isSameContainer(const std::string& a, const std::string& b) {
+  if (a == b || plat::resolvedPath(a) == plat::resolvedPath(b)) return true;
+  plat::FileInfo fa, fb;
+  if (!plat::fileSystem().stat(a, &fa, true) || !plat::fileSystem().stat(b, &fb, true)) return false;
+  return (fa.device == fb.device && fa.inode == fb.inode) ||
+         foldedTogether(plat::resolvedPath(a), b);
+}
+
 int copyContainer(const std::string& source, const std::string& target, bool replace,
                   std::string* message) {
   // The source stays locked while it is copied: no run of ours changes it.
@@ -397,8 +405,7 @@ int copyContainer(const std::string& source, const std::string& target, bool rep
   plat::FileInfo there;
   const bool exists = plat::fileSystem().stat(target, &there, true);
   if (exists && ((there.device == from.device && there.inode == from.inode) ||
-                 plat::resolvedPath(target) == plat::resolvedPath(source) ||
-                 foldedTogether(plat::resolvedPath(source), target))) {
+                 isSameContainer(source, target))) {
     *message = target + " is the briefcase itself.";
     return kMoveFailed;
   }
@@ -410,11 +417,15 @@ int copyContainer(const std::string& source, const std::string& target, bool rep
   // The bytes, synced, and the source's times; refused when the source
   // changed meanwhile (by a program that does not take our lock).
   auto writeCopy = [&](JNormFile& out) -> int {
+    auto unreadable = [&] {
+      *message = source + ": " + plat::lastErrorText();
+      return kReadSeekFailure;
+    };
     std::vector<uint8_t> buf(kCopyBlock);
-    if (in.seek(0, SeekOrigin::Begin) != kOk) return kReadSeekFailure;
+    if (in.seek(0, SeekOrigin::Begin) != kOk) return unreadable();
     for (uint64_t copied = 0; copied < from.size;) {
       const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kCopyBlock, from.size - copied));
-      if (in.read(buf.data(), n) != kOk) return kReadSeekFailure;
+      if (in.read(buf.data(), n) != kOk) return unreadable();
       if (out.write(buf.data(), n) != kOk) {
         *message = target + ": " + plat::lastErrorText();
         return kDiskMayBeFull;

@@ -152,6 +152,11 @@ int createContainerAtomically(const std::string& path, const std::vector<uint8_t
 int replaceWithEmpty(ContainerLock& lock, const std::vector<uint8_t>& comment,
                      const plat::FileTime* writeTime, const MessageSink& configMessage);
 
+// `a` and `b` name the same file: one path, links to one file, one file
+// (device and inode), or two spellings of one name in a folder that ignores
+// letter case (where FAT drivers give each spelling its own inode number).
+bool isSameContainer(const std::string& a, const std::string& b);
+
 // Copies the container at `source` to `target` (Save As): the same bytes,
 // permissions and last-write time (the briefcase date), complete under a
 // temporary name first and then named in one step, so that a failure at any

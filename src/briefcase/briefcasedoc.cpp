@@ -9,7 +9,6 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/findfile.h"
-#include "platform/paths.h"
 #include "platform/strtable.h"
 
 namespace briefcase {
@@ -159,12 +158,7 @@ bool TBriefcaseDoc::Save(bool force) {
 
 bool TBriefcaseDoc::SaveAs(const std::string& path) {
   const std::string& current = engine_.archivePath;
-  plat::FileInfo here, there;
-  const bool sameFile =
-      path == current || plat::resolvedPath(path) == plat::resolvedPath(current) ||
-      (plat::fileSystem().stat(path, &there, true) && plat::fileSystem().stat(current, &here, true) &&
-       here.device == there.device && here.inode == there.inode);
-  if (!sameFile) {
+  if (!archive::isSameContainer(current, path)) {
     std::string why;
     const int rc = archive::copyContainer(current, path, true, &why);
     if (rc != archive::kOk) {
