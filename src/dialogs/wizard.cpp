@@ -115,8 +115,8 @@ QString withBriefcaseExtension(const QString& name) {
   return hasBriefcaseExtension(name) ? name : name + QLatin1String(kExtension);
 }
 
-// A briefcase the scan offers: a name of more than four characters ending in
-// ".brc" (and a file that is a briefcase).
+// A name the scan offers: more than four characters, ending in ".brc" (the
+// file must also be a briefcase: a file so named that is no ZIP is not offered).
 bool offeredByScan(const std::string& name) {
   return name.size() > 4 && hasBriefcaseExtension(QString::fromStdString(name.substr(name.size() - 4)));
 }
