@@ -107,8 +107,8 @@ int main(int argc, char** argv) {
        }},
       {"rename.png",
        [&] {
-         // A path as the user's own would read (the demo lives in a scratch folder).
-         const QString path = QStringLiteral("/home/user/Documents/Reports/q3.txt");
+         const QString path = QFileInfo(QString::fromLocal8Bit(argv[2])).absolutePath() +
+                              QStringLiteral("/Documents/Reports/q3.txt");
          replace->RenameForm->Label->setText(QStringLiteral("Rename ") + path);
          replace->RenameForm->Memo->setText(path);
          return static_cast<QWidget*>(replace->RenameForm);

@@ -10,6 +10,11 @@ void TApplication::SetTitle(const QString& title) {
   setApplicationName(title);
 }
 
+void TApplication::ShowHelp(int context) {
+  auto* app = qobject_cast<TApplication*>(QCoreApplication::instance());
+  if (app && app->help_) app->help_(context);
+}
+
 void TApplication::ShowException(const QString& text) {
   const QString caption = applicationDisplayName().isEmpty() ? QStringLiteral("Carryvale")
                                                              : applicationDisplayName();

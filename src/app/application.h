@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <exception>
+#include <functional>
 
 class TApplication : public QApplication {
   Q_OBJECT
@@ -22,6 +23,13 @@ class TApplication : public QApplication {
   QString HelpFile() const { return helpFile_; }
   void SetHelpFile(const QString& file) { helpFile_ = file; }
 
+  // Every help request of the program (a Help button, F1 in a dialog) opens
+  // its topic in the program's own help window, through this handler (the
+  // main window's); without one, nothing opens.
+  void SetHelpHandler(std::function<void(int context)> handler) { help_ = std::move(handler); }
+  // The topic of a help context, through the running application's handler.
+  static void ShowHelp(int context);
+
   // The standard exception box: the exception's text, the application's
   // title as caption, an error icon and OK (through the question interface).
   static void ShowException(const std::exception& e);
@@ -31,4 +39,5 @@ class TApplication : public QApplication {
 
  private:
   QString helpFile_;
+  std::function<void(int)> help_;
 };

@@ -38,6 +38,7 @@
 #include "components/foldermonitor.h"
 #include "dialogs/about.h"
 #include "dialogs/anim.h"
+#include "dialogs/helpbrowser.h"
 #include "docframe/docmanager.h"
 #include "docframe/document.h"
 #include "platform/ask.h"
@@ -99,12 +100,9 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent)
 
   debugHelper_->Storage().SetKey(cvreg::kAppKey);
   debugHelper_->Storage().SetRegistryRootKey(atrkCurrentUser);
+  // The `debug` switch is watched: turned on or off while the program runs,
+  // it takes effect at the next line.
   debugHelper_->InstallAsDiagReceiver();
-  // The `debug` switch is read once for the run: every status text of a
-  // listing goes through the diagnostic output, and reading (and writing
-  // back) the settings file for each of them would cost a file rewrite per
-  // entry.
-  debugHelper_->SetActiveOnCreation(debugHelper_->GetActive() ? aocYes : aocNo);
 
   createActions();
   createMenus();
@@ -554,8 +552,16 @@ bool TMainForm::OpenBriefcase(
   return true;
 }
 
-void TMainForm::Document1Commit(TDocument*, bool& success) {
-  success = briefcase_ ? briefcase_->Save(false) : false;
+void TMainForm::Document1Commit(TDocument* sender, bool& success) {
+  if (!briefcase_) {
+    success = false;
+    return;
+  }
+  // A name other than the container's is Save As: the container is copied
+  // there first, and the briefcase goes on there.
+  success = sender->FileName() != briefcase_->Engine().archivePath
+                ? briefcase_->SaveAs(sender->FileName())
+                : briefcase_->Save(false);
 }
 
 void TMainForm::Document1Close(TDocument*) {
@@ -1148,12 +1154,11 @@ void TMainForm::openHelp(const QString& page, const QString& anchor,
                          const QString& carriedAnchor) {
   if (!helpWindow_) {
     initHelpResources();
-    helpWindow_ = new QTextBrowser(this);
+    helpWindow_ = new THelpBrowser(this);
     helpWindow_->setObjectName(QStringLiteral("HelpWindow"));
     helpWindow_->setWindowFlag(Qt::Window);
     helpWindow_->setWindowTitle(QStringLiteral("Carryvale Help"));
     helpWindow_->setOpenExternalLinks(true);
-    helpWindow_->resize(640, 520);
     // Escape and Ctrl+W close it, as they close a desktop's help window.
     for (const QKeySequence& key :
          {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
@@ -1181,6 +1186,7 @@ void TMainForm::HelpContents() { openHelp(QStringLiteral("index.html"), {}, {});
 void TMainForm::HelpSearch() {
   // The search page's index of topics works in any viewer.
   openHelp(QStringLiteral("search.html"), QStringLiteral("index"), QStringLiteral("topics"));
+  helpWindow_->FocusSearch();
 }
 void TMainForm::HelpHowToUse() {
   openHelp(QStringLiteral("help.html"), {}, QStringLiteral("using-help"));

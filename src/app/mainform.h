@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "app/rows.h"
+#include "dialogs/helpbrowser.h"  // the help window, whole for its users
 #include "platform/filetime.h"
 
 class QAction;
@@ -30,7 +31,6 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QSplitter;
-class QTextBrowser;
 class QTimer;
 class QToolBar;
 class QToolButton;
@@ -246,7 +246,7 @@ class TMainForm : public QMainWindow {
 
  public:
   // The manual window of the help commands (created on first use).
-  QTextBrowser* HelpWindow() const { return helpWindow_; }
+  THelpBrowser* HelpWindow() const { return helpWindow_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -409,7 +409,7 @@ class TMainForm : public QMainWindow {
   QElapsedTimer statusClock_;  // the last time ShowStatus served the events
   bool refreshPending_ = false;  // a folder change arrived during an operation
   bool keepReplacedInTrash_ = true;
-  QTextBrowser* helpWindow_ = nullptr;
+  THelpBrowser* helpWindow_ = nullptr;
   // The briefcase rows of a listing, shown at once when it ends.
   std::vector<app::ListRow> pendingRows_;
 };

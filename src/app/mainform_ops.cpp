@@ -100,9 +100,8 @@ class EchoingAsker : public plat::Asker {
   int confirmReplace(const plat::ReplaceQuestion& q, std::string* newPath) override {
     return inner_.confirmReplace(q, newPath);
   }
-  std::optional<std::string> browseFolder(const std::string& caption,
-                                          const std::string& start) override {
-    return inner_.browseFolder(caption, start);
+  std::optional<std::string> browseFolder(const plat::FolderQuestion& q) override {
+    return inner_.browseFolder(q);
   }
   std::optional<std::string> saveFile(const std::string& caption, const std::string& start,
                                       const std::string& filter, const std::string& ext) override {

@@ -24,6 +24,7 @@
 #include "dialogs/inputdia.h"
 #include "dialogs/settings.h"
 #include "dialogs/wizard.h"
+#include "docframe/docmanager.h"
 #include "docframe/document.h"
 #include "platform/ask.h"
 #include "platform/strtable.h"
@@ -132,7 +133,20 @@ void TMainForm::Document1New(TDocument* sender, bool& success) {
   // The wizard's answers make the container complete (record, date, and the
   // shortcut when asked) before it becomes the open briefcase.
   briefcase::NewBriefcase created;
-  if (!NewBriefcaseFromWizard(this, &created)) return;
+  std::string existing;
+  switch (NewBriefcaseFromWizard(this, &created, &existing)) {
+    case WizardOutcome::Cancelled: return;
+    case WizardOutcome::UseExisting: {
+      // The briefcase the user chose to use instead opens as from File|Open.
+      const std::string path = TDocManager::LongFileName(existing);
+      success = OpenBriefcase([&path](briefcase::TBriefcaseDocLinks links) {
+        return std::make_unique<briefcase::TBriefcaseDoc>(path, std::move(links));
+      });
+      if (success) sender->SetFileName(path);
+      return;
+    }
+    case WizardOutcome::Created: break;
+  }
   success = OpenBriefcase([&created](briefcase::TBriefcaseDocLinks links) {
     return std::make_unique<briefcase::TBriefcaseDoc>(created, std::move(links));
   });

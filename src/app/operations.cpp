@@ -15,6 +15,7 @@
 #include "archive/update/update.h"
 #include "archive/zwnt.h"
 #include "briefcase/brdate.h"
+#include "briefcase/briefcasedoc.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/filetime.h"
@@ -111,12 +112,9 @@ UnloadOutcome unloadOutcome(int rc) {
 // ---------------------------------------------------------------- the local folder
 
 std::optional<std::string> AskForMissingFolder(const std::string& folder) {
-  std::optional<std::string> chosen =
-      plat::asker().browseFolder(plat::loadStr(text::kFirstVisit), plat::parentFolder(folder));
-  if (!chosen || chosen->empty()) return std::nullopt;
-  std::string found = plat::stripTrailingSlash(*chosen);
-  if (!plat::folderExists(found)) return std::nullopt;
-  return found;
+  std::optional<std::string> chosen = briefcase::AskForLocalFolder(plat::parentFolder(folder));
+  if (!chosen || !plat::folderExists(*chosen)) return std::nullopt;
+  return chosen;
 }
 
 std::string MissingFolderText(const std::string& folder) {

@@ -45,7 +45,6 @@ enum : int {
   kUnloadInUse = 733,
   kNoFilesToUnload = 734,
   kLoadNotReadable = 727,
-  kFirstVisit = 713,  // "... Please indicate the local folder that will receive the files:"
   kLoadingBriefcase = 800,
   kDeletingEntries = 801,
 };

@@ -42,11 +42,14 @@ int RunCarryvale(TApplication& app) {
     std::unique_ptr<TMainForm> main = CreateApplicationWindows(arguments);
     QObject::connect(main.get(), &TMainForm::closed, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
-    // A message's Help button opens the manual at its topic.
-    asker.setHelpHandler([form = main.get()](int context) { form->HelpContext(context); });
+    // Every help request (a message's Help button, F1 in a dialog) opens the
+    // manual at its topic in the program's help window.
+    app.SetHelpHandler([form = main.get()](int context) { form->HelpContext(context); });
+    asker.setHelpHandler([](int context) { TApplication::ShowHelp(context); });
     main->show();
     app.exec();
     asker.setHelpHandler(nullptr);
+    app.SetHelpHandler(nullptr);
     // A load or unload from the command line tells a script how it went.
     status = main->ExitStatus();
   } catch (const std::exception& e) {

@@ -5,6 +5,7 @@
 #include "archive/errors.h"
 #include "archive/leftovers.h"
 #include "platform/errors.h"
+#include "platform/findfile.h"
 #include "platform/paths.h"
 #include "platform/strtable.h"
 #include "platform/unnamed.h"
@@ -348,6 +349,148 @@ int rewriteComment(const std::string& path, const std::vector<uint8_t>& comment,
     rc = kWriteFailure;
   lock->refresh();
   return rc;
+}
+
+namespace {
+
+char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Two spellings of one name in one folder that the folder takes for one
+// file: it ignores letter case (the spelling `b` reaches a file, yet no
+// entry is spelt so). Inode numbers do not tell there: FAT drivers give
+// each spelling its own.
+bool foldedTogether(const std::string& a, const std::string& b) {
+  const std::string nameA = plat::fileNamePart(a), nameB = plat::fileNamePart(b);
+  if (nameA == nameB || nameA.size() != nameB.size() ||
+      plat::resolvedPath(folderOf(a)) != plat::resolvedPath(folderOf(b)))
+    return false;
+  for (size_t i = 0; i < nameA.size(); ++i)
+    if (lowerAscii(nameA[i]) != lowerAscii(nameB[i])) return false;
+  plat::FolderEnum e;
+  if (!e.open(folderOf(b))) return false;
+  plat::FindData d;
+  while (e.next(&d, false))
+    if (d.name == nameB) return false;
+  return true;
+}
+
+}  // namespace
+
+bool isSameContainer(const std::string& a, const std::string& b) {
+  if (a == b || plat::resolvedPath(a) == plat::resolvedPath(b)) return true;
+  plat::FileInfo fa, fb;
+  if (!plat::fileSystem().stat(a, &fa, true) || !plat::fileSystem().stat(b, &fb, true)) return false;
+  return (fa.device == fb.device && fa.inode == fb.inode) ||
+         foldedTogether(plat::resolvedPath(a), b);
+}
+
+int copyContainer(const std::string& source, const std::string& target, bool replace,
+                  std::string* message) {
+  // The source stays locked while it is copied: no run of ours changes it.
+  JNormFile in(plat::resolvedPath(source), plat::Access::Read, plat::Disposition::OpenExisting);
+  if (!in.isOpen()) {
+    *message = source + ": " + plat::lastErrorText();
+    return kMissingOrEmpty;
+  }
+  if (!in.lockExclusive()) {
+    *message = "Another run is using " + source + ". Try again when it has finished.";
+    return kCreateFailed;
+  }
+  plat::FileInfo from;
+  if (!in.platformFile()->info(&from)) {
+    *message = source + ": " + plat::lastErrorText();
+    return kMissingOrEmpty;
+  }
+
+  plat::FileInfo there;
+  const bool exists = plat::fileSystem().stat(target, &there, true);
+  if (exists && ((there.device == from.device && there.inode == from.inode) ||
+                 isSameContainer(source, target))) {
+    *message = target + " is the briefcase itself.";
+    return kMoveFailed;
+  }
+  if (exists && (there.isDirectory || !replace)) {
+    *message = target + (there.isDirectory ? " is a folder." : " already exists.");
+    return kMoveFailed;
+  }
+
+  // The bytes, synced, and the source's times; refused when the source
+  // changed meanwhile (by a program that does not take our lock).
+  auto writeCopy = [&](JNormFile& out) -> int {
+    auto unreadable = [&] {
+      *message = source + ": " + plat::lastErrorText();
+      return kReadSeekFailure;
+    };
+    std::vector<uint8_t> buf(kCopyBlock);
+    if (in.seek(0, SeekOrigin::Begin) != kOk) return unreadable();
+    for (uint64_t copied = 0; copied < from.size;) {
+      const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kCopyBlock, from.size - copied));
+      if (in.read(buf.data(), n) != kOk) return unreadable();
+      if (out.write(buf.data(), n) != kOk) {
+        *message = target + ": " + plat::lastErrorText();
+        return kDiskMayBeFull;
+      }
+      copied += n;
+    }
+    if (!out.platformFile()->setTimes(nullptr, &from.accessTime, &from.writeTime) ||
+        !out.sync()) {
+      *message = target + ": " + plat::lastErrorText();
+      return kWriteFailure;
+    }
+    plat::FileInfo now;
+    if (!in.platformFile()->info(&now) || ContainerIdentity::of(now) != ContainerIdentity::of(from)) {
+      *message = source + " was changed by another program during the copy; nothing was written.";
+      return kInUse;
+    }
+    return kOk;
+  };
+
+  if (exists) {
+    ContainerLock lock;
+    switch (lock.acquire(target)) {
+      case ContainerLock::Status::Locked: break;
+      case ContainerLock::Status::Busy:
+        *message = "Another run is using " + target + ". Try again when it has finished.";
+        return kCreateFailed;
+      case ContainerLock::Status::Denied:
+        *message = target + " is read-only or its disk is write-protected.";
+        return kWriteProtected;
+      default:
+        *message = target + ": " + plat::lastErrorText();
+        return kCreateFailed;
+    }
+    ContainerReplacement r(lock);
+    std::unique_ptr<JNormFile> out;
+    int rc = r.begin(from.size, false, &out, message);
+    if (rc == kOk) rc = writeCopy(*out);
+    if (rc == kOk) rc = r.commit(std::move(out), from.size, nullptr, nullptr, message);
+    return rc;
+  }
+
+  // A new file, named only if nothing is there meanwhile.
+  const std::string folder = folderOf(target);
+  bool unnamed = false;
+  std::string named;
+  std::unique_ptr<plat::File> f = newFileIn(folder, &unnamed, &named);
+  if (!f) {
+    *message = target + ": " + plat::lastErrorText();
+    return kCreateFailed;
+  }
+  JNormFile out(std::move(f), named);
+  out.platformFile()->setMode(from.mode ? from.mode : plat::defaultFileMode());
+  int rc = writeCopy(out);
+  if (rc == kOk && !(unnamed ? plat::linkUnnamed(*out.platformFile(), target)
+                             : plat::fileSystem().renameNoReplace(named, target))) {
+    *message = target + ": " + plat::lastErrorText();
+    rc = kMoveFailed;
+  }
+  out.close();
+  if (rc != kOk) {
+    if (!named.empty()) plat::fileSystem().remove(named);
+    return rc;
+  }
+  plat::fileSystem().syncDir(folder);
+  return kOk;
 }
 
 }  // namespace archive

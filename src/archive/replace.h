@@ -152,6 +152,26 @@ int createContainerAtomically(const std::string& path, const std::vector<uint8_t
 int replaceWithEmpty(ContainerLock& lock, const std::vector<uint8_t>& comment,
                      const plat::FileTime* writeTime, const MessageSink& configMessage);
 
+// `a` and `b` name the same file: one path, links to one file, one file
+// (device and inode), or two spellings of one name in a folder that ignores
+// letter case (where FAT drivers give each spelling its own inode number).
+bool isSameContainer(const std::string& a, const std::string& b);
+
+// Copies the container at `source` to `target` (Save As): the same bytes,
+// permissions and last-write time (the briefcase date), complete under a
+// temporary name first and then named in one step, so that a failure at any
+// point leaves both paths as they were and no temporary file behind. The
+// source is locked for the copy. A file at `target` is replaced only with
+// `replace` (under its lock, links resolved, as a replacement above), and
+// never when it is the source itself (another name of the same file).
+// Results: 0; 23 the source cannot be read; 25 the source or the target is
+// locked by another run, or the target cannot be created; 55 the target
+// cannot be written; 57 the target exists (!replace), is the source, is a
+// folder, has several names or cannot be named; 58 the source changed
+// during the copy; 24 or 29 the copy could not be written. *message says why.
+int copyContainer(const std::string& source, const std::string& target, bool replace,
+                  std::string* message);
+
 // Rewrites the configuration comment of the container in place (only the
 // end record's comment changes, so every name of the container sees it) and
 // cuts the file after it. With `lock` (a held lock) it works on the locked

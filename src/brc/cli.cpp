@@ -92,9 +92,9 @@ class TerminalAsker final : public plat::Asker {
     }
   }
 
-  std::optional<std::string> browseFolder(const std::string& caption,
-                                          const std::string&) override {
-    return askPath(caption);
+  std::optional<std::string> browseFolder(const plat::FolderQuestion& q) override {
+    if (!q.prompt.empty() && plat::stdinIsTerminal()) std::cerr << q.prompt << "\n";
+    return askPath(q.caption);
   }
   std::optional<std::string> saveFile(const std::string& caption, const std::string&,
                                       const std::string&, const std::string&) override {

@@ -1,6 +1,7 @@
 #include "briefcase/briefcasedoc.h"
 
 #include "archive/errors.h"
+#include "archive/replace.h"
 #include "briefcase/brdate.h"
 #include "components/foldermonitor.h"
 #include "platform/ask.h"
@@ -17,10 +18,12 @@ namespace {
 enum StrId : int {
   kStrCorruptConfiguration = 712,
   kStrFirstVisit = 713,
+  kStrChooseLocalFolder = 714,
   kStrBriefcaseNotFound = 710,
   kStrWriteError = 724,
   kStrDiskNotFound = 726,
   kStrReadingConfiguration = 802,
+  kStrWarning = 683,
 };
 
 // The container's last-write time, or nothing when it cannot be read.
@@ -109,12 +112,23 @@ bool TBriefcaseDoc::readEndRecordAsking() {
   }
 }
 
-bool TBriefcaseDoc::chooseFolderFirstVisit() {
-  std::optional<std::string> chosen =
-      plat::asker().browseFolder(plat::loadStr(kStrFirstVisit), localFolder_);
-  if (!chosen || chosen->empty()) return false;
+std::optional<std::string> AskForLocalFolder(const std::string& startFolder) {
+  // The question is two lines long: it stands inside the window, whose title
+  // names the choice ("Choose the local folder").
+  std::string title = plat::loadStr(kStrChooseLocalFolder);
+  if (!title.empty() && title.back() == ':') title.pop_back();
+  std::optional<std::string> chosen = plat::asker().browseFolder(
+      plat::FolderQuestion{title, plat::loadStr(kStrFirstVisit), startFolder});
+  if (!chosen || chosen->empty()) return std::nullopt;
   std::string folder = *chosen;
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return folder;
+}
+
+bool TBriefcaseDoc::chooseFolderFirstVisit() {
+  const std::optional<std::string> chosen = AskForLocalFolder(localFolder_);
+  if (!chosen) return false;
+  const std::string& folder = *chosen;
   const bool known = !config_.FolderForThisComputer().empty();
   SetLocalFolder(folder);
   // A computer gets one entry: a second one for the same computer would only
@@ -147,6 +161,24 @@ bool TBriefcaseDoc::Save(bool force) {
     plat::messageBox(plat::loadStr(kStrWriteError), "", plat::btnOk, plat::Icon::Warning);
   }
   return true;
+}
+
+bool TBriefcaseDoc::SaveAs(const std::string& path) {
+  const std::string& current = engine_.archivePath;
+  if (!archive::isSameContainer(current, path)) {
+    std::string why;
+    const int rc = archive::copyContainer(current, path, true, &why);
+    if (rc != archive::kOk) {
+      std::string text = "The briefcase could not be saved as " + path + ".";
+      const std::string code = archive::errorText(rc);
+      if (!code.empty()) text += "\n" + code + ".";
+      if (!why.empty()) text += "\n" + why;
+      plat::messageBox(text, plat::loadStr(kStrWarning), plat::btnOk, plat::Icon::Warning);
+      return false;
+    }
+  }
+  engine_.archivePath = path;
+  return Save(false);
 }
 
 void TBriefcaseDoc::SetLocalFolder(const std::string& path) {

@@ -11,6 +11,7 @@
 // monitor only through the links given at construction, so it needs no window.
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "archive/compress.h"
@@ -22,6 +23,12 @@
 class TFolderMonitor;
 
 namespace briefcase {
+
+// The question of a computer's first visit (also asked when its local
+// folder is gone): the folder browser with the whole question inside it,
+// starting in `startFolder`. The folder chosen, without a trailing '/', or
+// nothing when the user cancelled.
+std::optional<std::string> AskForLocalFolder(const std::string& startFolder);
 
 // What the document needs from its owner.
 struct TBriefcaseDocLinks {
@@ -63,6 +70,14 @@ class TBriefcaseDoc {
   // Writes the configuration into the container when the document is dirty
   // or `force` is set; a failure is told (724) and leaves it dirty. Always true.
   bool Save(bool force);
+
+  // Save As: the container copied whole to `path` (its entries, its
+  // configuration as saved and its briefcase date; a file there replaced,
+  // which the user agreed to), then the document's container from now on,
+  // where Save writes a changed configuration. Another name of the same file
+  // is only taken as the container's name. The old container stays as it
+  // was. A failure is told (with the reason) and changes nothing: false.
+  bool SaveAs(const std::string& path);
 
   // This computer's folder (every entry of it), the document's folder, the
   // folder monitor pointed at it and enabled; marks the document dirty.

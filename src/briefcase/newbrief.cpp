@@ -1,6 +1,7 @@
 #include "briefcase/newbrief.h"
 
 
+#include "archive/compress.h"
 #include "archive/errors.h"
 #include "archive/layout.h"
 #include "archive/replace.h"
@@ -28,6 +29,20 @@ void cannotCreate(const std::string& reason) {
 }
 
 }  // namespace
+
+bool IsBriefcaseFile(const std::string& path) {
+  plat::FileInfo info;
+  if (!plat::fileSystem().stat(path, &info, true) || !info.isRegular) return false;
+  archive::TCompress engine;
+  engine.archivePath = path;
+  if (engine.readEndRecord() != archive::kOk) return false;
+  if (engine.comment.empty()) return true;
+  // A record of a newer program is a briefcase too (its open says so).
+  TBriefcaseComment record;
+  int level = 0;
+  bool newer = false;
+  return record.ParseStored(engine.comment, &level, &newer) || newer;
+}
 
 bool CreateNewBriefcase(const NewBriefcaseAnswers& a, NewBriefcase* out) {
   NewBriefcase nb;

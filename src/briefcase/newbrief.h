@@ -39,6 +39,10 @@ struct NewBriefcase {
   std::string shortcutName;  // empty when none was made
 };
 
+// The file at `path` is a briefcase: a ZIP container whose configuration,
+// when it has one, can be read. Nothing is said to the user.
+bool IsBriefcaseFile(const std::string& path);
+
 // Creates the container; false (told to the user, nothing on disk changed)
 // for an empty path (730) or a container that cannot be created (731, with
 // the reason). The shortcut, when asked for, is made last; its failure is

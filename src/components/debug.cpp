@@ -3,7 +3,9 @@
 #include <chrono>
 
 #include "platform/diag.h"
+#include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/regstore.h"
 
 // The receiver installed through plat::diag reaches the component through
 // this link, so that a line already on its way when the component goes away
@@ -42,8 +44,34 @@ bool TDebugHelper::GetActive() {
   return getActiveLocked();
 }
 
+TDebugHelper::StoreStamp TDebugHelper::storeStamp() const {
+  StoreStamp s;
+  s.file = plat::SettingsStore(plat::SettingsStore::defaultFolder()).filePath();
+  s.key = storage_.Key();
+  plat::FileInfo fi;
+  // The real file system: a test's injected faults are not for the diagnostics.
+  if (plat::realFileSystem().stat(s.file, &fi, true)) {
+    s.device = fi.device;
+    s.inode = fi.inode;
+    s.size = fi.size;
+    s.writeTime = fi.writeTime;
+  }
+  return s;
+}
+
+bool TDebugHelper::recentlyChanged(const StoreStamp& s) {
+  constexpr plat::FileTime kSettled = 2 * plat::kTicksPerSecond;
+  return s.inode != 0 && plat::nowFileTime() < s.writeTime + kSettled;
+}
+
 bool TDebugHelper::getActiveLocked() {
   if (activeOnCreation_ != aocFromRegistry) return active_;
+  // Taken before the read: a change made while it reads (the write-back's
+  // own included) is read again next time.
+  const StoreStamp now = storeStamp();
+  if (stampKnown_ && now == stamp_ && !recentlyChanged(now)) return active_;
+  stamp_ = now;
+  stampKnown_ = true;
   const bool wasOpen = storage_.IsOpen();
   try {
     storage_.Open();

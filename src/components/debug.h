@@ -37,10 +37,14 @@ class TDebugHelper {
   TJStorage& Storage() { return storage_; }
 
   TActiveOnCreationKind ActiveOnCreation() const { return activeOnCreation_; }
-  void SetActiveOnCreation(TActiveOnCreationKind k) { activeOnCreation_ = k; }
+  void SetActiveOnCreation(TActiveOnCreationKind k) {
+    activeOnCreation_ = k;
+    stampKnown_ = false;
+  }
 
-  // From the registry: reads `debug` (default off) and writes it back; the
-  // storage's open state is restored. Otherwise the state kept in memory.
+  // From the registry: reads `debug` (default off) and writes it back, when
+  // the settings file changed since the last read; the storage's open state
+  // is restored. Otherwise the state kept in memory.
   bool GetActive();
   // From the registry: writes `debug` (picked up by the next GetActive).
   // Otherwise sets the state in memory.
@@ -69,6 +73,17 @@ class TDebugHelper {
  private:
   struct Link;
 
+  // The settings file and the key the switch was read from, and what
+  // identifies the file as it is now (zero when it is missing).
+  struct StoreStamp {
+    std::string file, key;
+    uint64_t device = 0, inode = 0, size = 0, writeTime = 0;
+    bool operator==(const StoreStamp&) const = default;
+  };
+  // True when the file may still change without its stamp showing it.
+  static bool recentlyChanged(const StoreStamp& s);
+  StoreStamp storeStamp() const;
+
   bool getActiveLocked();
   void startLocked();
 
@@ -76,6 +91,8 @@ class TDebugHelper {
   TJStorage storage_;
   TActiveOnCreationKind activeOnCreation_ = aocFromRegistry;
   bool active_ = false;
+  bool stampKnown_ = false;
+  StoreStamp stamp_;  // of the settings file when `debug` was last read
   std::FILE* logFile_ = nullptr;
   bool startFailed_ = false;
   std::string logPath_;

@@ -185,14 +185,15 @@ void TDFromNow::SetDays(int n) {
 int TDFromNow::GetDays() const { return DatePart ? DaysEdit->value() : StoredDays; }
 
 bool TDFromNow::SetFileTime(plat::FileTime ft) {
+  // Keeping the previous value instead would show another moment as this
+  // one (in the settings dialog: the previous briefcase's date).
   plat::SystemTime lt;
-  if (!plat::fileTimeToLocal(ft, &lt) || lt.year < 1980 || lt.year > 2107) return false;
+  if (!plat::fileTimeToLocal(ft, &lt)) lt.year = ft < plat::kUnixEpochFileTime ? 1601 : 30000;
+  const bool packable = lt.year >= 1980 && lt.year <= 2107;
   const plat::SystemTime packed = plat::localFromDosDateTime(plat::dosDateTimeFromLocal(lt));
-  const QDate date(packed.year, packed.month, packed.day);
-  const QTime time(packed.hour, packed.minute, packed.second);
-  if (!date.isValid() || !time.isValid()) return false;
-  SetDateTime(QDateTime(date, time));
-  return true;
+  SetDateTime(QDateTime(QDate(packed.year, packed.month, packed.day),
+                        QTime(packed.hour, packed.minute, packed.second)));
+  return packable;
 }
 
 plat::FileTime TDFromNow::GetFileTime() const {

@@ -49,7 +49,8 @@ class TDFromNow : public QGroupBox {
   void SetTime(double dayFraction);  // hour edit = dayFraction * 24
   double GetTime() const;            // hour edit / 24; throws EConvertError
 
-  // Unchanged (false) for a time without a packed form (before 1980, after 2107).
+  // A time without a packed form (before 1980, after 2107) shows its nearest
+  // one, 1 January 1980 0:00 or 31 December 2107 23:00; the result is then false.
   bool SetFileTime(plat::FileTime ft);
   // The moment at two-second resolution; throws EConvertError.
   plat::FileTime GetFileTime() const;

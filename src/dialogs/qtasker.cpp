@@ -6,10 +6,13 @@
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QGridLayout>
+#include <QLabel>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QStringList>
+#include <QVBoxLayout>
 
 #include "dialogs/replace.h"
 #include "platform/strtable.h"
@@ -154,16 +157,58 @@ int TQtAsker::confirmReplace(const plat::ReplaceQuestion& q, std::string* newPat
   return form.Ask(q, newPath);
 }
 
-std::optional<std::string> TQtAsker::browseFolder(const std::string& caption,
-                                                  const std::string& startFolder) {
-  QFileDialog dialog(dialogParent(), qs(caption), qs(startFolder));
-  dialog.setFileMode(QFileDialog::Directory);
-  dialog.setOption(QFileDialog::ShowDirsOnly, true);
-  dialog.setAcceptMode(QFileDialog::AcceptOpen);
-  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-  const QStringList chosen = dialog.selectedFiles();
-  if (chosen.isEmpty() || chosen.front().isEmpty()) return std::nullopt;
-  return chosen.front().toStdString();
+std::optional<std::string> TQtAsker::browseFolder(const plat::FolderQuestion& q) {
+  const ArrowWhileAsking arrow;
+  auto choose = [&q](QFileDialog& dialog) {
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    if (!q.startFolder.empty()) dialog.setDirectory(qs(q.startFolder));
+  };
+  auto chosenFolder = [](const QFileDialog& dialog) -> std::optional<std::string> {
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty() || chosen.front().isEmpty()) return std::nullopt;
+    return chosen.front().toStdString();
+  };
+  if (q.prompt.empty()) {
+    QFileDialog dialog(dialogParent(), qs(q.caption));
+    choose(dialog);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return chosenFolder(dialog);
+  }
+  // A question too long for a title bar stands whole above the chooser,
+  // which is then the toolkit's own, inside the question's window.
+  QDialog window(dialogParent());
+  window.setObjectName(QStringLiteral("FolderQuestion"));
+  window.setWindowTitle(qs(q.caption));
+  auto* prompt = new QLabel(qs(q.prompt), &window);
+  prompt->setObjectName(QStringLiteral("Prompt"));
+  prompt->setTextFormat(Qt::PlainText);
+  prompt->setWordWrap(true);
+  auto* dialog = new QFileDialog(&window);
+  dialog->setWindowFlags(Qt::Widget);  // a part of the window, not a window of its own
+  dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+  choose(*dialog);
+  // The text lines up with the chooser's own fields.
+  if (dialog->layout()) {
+    const QMargins m = dialog->layout()->contentsMargins();
+    prompt->setContentsMargins(m.left(), m.top(), m.right(), 0);
+  }
+  auto* layout = new QVBoxLayout(&window);
+  layout->setSpacing(0);
+  layout->addWidget(prompt);
+  layout->addWidget(dialog, 1);
+  dialog->setVisible(true);  // a dialog stays hidden until told, also inside another window
+  QObject::connect(dialog, &QDialog::accepted, &window, &QDialog::accept);
+  QObject::connect(dialog, &QDialog::rejected, &window, &QDialog::reject);
+  // As roomy as the chooser is on its own, within the screen.
+  const QFontMetrics fm(window.font());
+  QSize size = window.sizeHint().expandedTo(QSize(fm.averageCharWidth() * 90, fm.height() * 26));
+  if (const QScreen* screen = window.screen())
+    size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
+  window.resize(size);
+  if (window.exec() != QDialog::Accepted) return std::nullopt;
+  return chosenFolder(*dialog);
 }
 
 QString TQtAsker::qtFilter(const std::string& filter) {

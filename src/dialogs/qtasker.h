@@ -26,8 +26,9 @@ class TQtAsker : public plat::Asker {
 
   int message(const plat::MessageQuestion& q) override;
   int confirmReplace(const plat::ReplaceQuestion& q, std::string* newPath) override;
-  std::optional<std::string> browseFolder(const std::string& caption,
-                                          const std::string& startFolder) override;
+  // A question with a prompt shows it whole above the chooser.
+  std::optional<std::string> browseFolder(const plat::FolderQuestion& q) override;
+  using plat::Asker::browseFolder;
   std::optional<std::string> saveFile(const std::string& caption, const std::string& startPath,
                                       const std::string& filter,
                                       const std::string& defaultExt) override;

@@ -1,7 +1,6 @@
 #include "dialogs/settings.h"
 
 #include <QCheckBox>
-#include <QDesktopServices>
 #include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -11,7 +10,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <QWhatsThis>
 
@@ -36,10 +34,6 @@ void helpFor(QWidget* w, int context, const QString& hint) {
 }
 
 }  // namespace
-
-QString HelpContextUrl(const QString& manual, int context) {
-  return manual + QStringLiteral("#ctx-%1").arg(context);
-}
 
 TSettingsForm::TSettingsForm(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -190,9 +184,7 @@ void TSettingsForm::ShowHelp(int context) {
     help_(context);
     return;
   }
-  const auto* app = qobject_cast<const TApplication*>(QCoreApplication::instance());
-  if (!app || app->HelpFile().isEmpty()) return;
-  QDesktopServices::openUrl(QUrl::fromUserInput(HelpContextUrl(app->HelpFile(), context)));
+  TApplication::ShowHelp(context);
 }
 
 bool TSettingsForm::eventFilter(QObject* watched, QEvent* event) {

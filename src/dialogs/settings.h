@@ -75,7 +75,8 @@ class TSettingsForm : public QDialog {
 
   // The help context of a field (0 when it has none); the dialog's own is hcDialog.
   int HelpContextOf(const QWidget* w) const;
-  // Opens the help topic; by default the manual at the anchor "ctx-<number>".
+  // Opens the help topic; by default in the program's help window
+  // (TApplication::ShowHelp).
   void SetHelpHandler(std::function<void(int context)> handler) { help_ = std::move(handler); }
   void ShowHelp(int context);
 
@@ -93,6 +94,3 @@ class TSettingsForm : public QDialog {
 };
 
 extern TSettingsForm* SettingsForm;
-
-// The address of a help topic in the manual: "<manual>#ctx-<context>".
-QString HelpContextUrl(const QString& manual, int context);

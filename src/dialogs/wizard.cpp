@@ -115,7 +115,8 @@ QString withBriefcaseExtension(const QString& name) {
   return hasBriefcaseExtension(name) ? name : name + QLatin1String(kExtension);
 }
 
-// A briefcase the scan offers: a name of more than four characters ending in ".brc".
+// A name the scan offers: more than four characters, ending in ".brc" (the
+// file must also be a briefcase: a file so named that is no ZIP is not offered).
 bool offeredByScan(const std::string& name) {
   return name.size() > 4 && hasBriefcaseExtension(QString::fromStdString(name.substr(name.size() - 4)));
 }
@@ -131,7 +132,9 @@ bool scanFolder(const std::string& folder, std::string* taken) {
     while (e.next(&d, true)) {
       if (d.name == "." || d.name == ".." || d.info.isSymlink) continue;
       if (d.info.isDirectory) folders.push_back(d.name);
-      else if (d.info.isRegular && offeredByScan(d.name)) files.push_back(d.name);
+      else if (d.info.isRegular && offeredByScan(d.name) &&
+               briefcase::IsBriefcaseFile(plat::joinPath(folder, d.name)))
+        files.push_back(d.name);
     }
   }
   std::sort(files.begin(), files.end());
@@ -274,6 +277,7 @@ void TWizardForm::showEvent(QShowEvent* event) {
 }
 
 void TWizardForm::FormActivate() {
+  existing_.clear();
   ComprCheckbox->setChecked(true);
   SubdirsCheckBox->setChecked(true);
   ShowPage(1);
@@ -319,10 +323,37 @@ void TWizardForm::ScanRemovableDrives() {
   for (const std::string& root : plat::removableRoots()) {
     std::string taken;
     if (scanFolder(root, &taken)) {
-      BriefcaseEdit->setText(QString::fromStdString(taken));
+      useExisting(taken);
       return;
     }
   }
+}
+
+void TWizardForm::useExisting(const std::string& path) {
+  BriefcaseEdit->setText(QString::fromStdString(path));
+  existing_ = path;
+  done(plat::mrYes);
+}
+
+bool TWizardForm::checkNameIsFree() {
+  std::string path = BriefcaseEdit->text().toStdString();
+  plat::FileInfo info;
+  if (path == consentedPath_ || !plat::fileSystem().stat(path, &info, false)) return true;
+  if (path.front() != '/') path = plat::joinPath(plat::currentFolder(), path);
+  if (briefcase::IsBriefcaseFile(path)) {
+    const std::string folder = plat::parentFolder(path);
+    const std::string shown = folder == "/" ? folder : folder + "/";
+    if (plat::messageBox(plat::loadStrFmt(kStrBriefcaseFound, shown.c_str(),
+                                          plat::fileNamePart(path).c_str()),
+                         plat::loadStr(kStrBriefcaseFoundCaption), plat::btnYesNo,
+                         plat::Icon::Question) == plat::mrYes)
+      useExisting(path);
+    return false;
+  }
+  plat::messageBox(path + " already exists and is not a briefcase.\n" +
+                       plat::loadStr(kStrChooseFileName),
+                   plat::loadStr(kStrWarning), plat::btnOk, plat::Icon::Warning);
+  return false;
 }
 
 bool TWizardForm::checkBriefcaseName() {
@@ -357,7 +388,7 @@ bool TWizardForm::checkDateFilter() {
 }
 
 void TWizardForm::NextButtonClick() {
-  if (CurrentPage == 2 && !checkBriefcaseName()) {
+  if (CurrentPage == 2 && !(checkBriefcaseName() && checkNameIsFree())) {
     BriefcaseEdit->setFocus();
     return;
   }
@@ -424,13 +455,20 @@ briefcase::NewBriefcaseAnswers TWizardForm::Answers() const {
   return a;
 }
 
-bool NewBriefcaseFromWizard(QWidget* owner, briefcase::NewBriefcase* out) {
+WizardOutcome NewBriefcaseFromWizard(QWidget* owner, briefcase::NewBriefcase* out,
+                                     std::string* existing) {
   std::unique_ptr<TWizardForm> own;
   TWizardForm* wizard = WizardForm;
   if (!wizard) {
     own = std::make_unique<TWizardForm>(owner);
     wizard = own.get();
   }
-  if (wizard->exec() != plat::mrOk) return false;
-  return briefcase::CreateNewBriefcase(wizard->Answers(), out);
+  const int result = wizard->exec();
+  if (result == plat::mrYes) {
+    *existing = wizard->ExistingBriefcase();
+    return WizardOutcome::UseExisting;
+  }
+  if (result != plat::mrOk) return WizardOutcome::Cancelled;
+  return briefcase::CreateNewBriefcase(wizard->Answers(), out) ? WizardOutcome::Created
+                                                               : WizardOutcome::Cancelled;
 }

@@ -18,6 +18,7 @@
 #include "platform/ask.h"
 #include "platform/diag.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/volumes.h"
 
 namespace {
@@ -292,27 +293,66 @@ TDocument* TDocManager::New() {
   }
   enable(kClose, true);
   enable(kSaveAs, true);
+  // A new document that is a file already (an existing one chosen instead)
+  // leaves the list while it is open, as an opened one does.
+  if (mru_ && !document->IsUntitled()) mru_->InUse(document->FileName());
   return document;
 }
 
+namespace {
+
+// The entry of `folder` that `name` reaches there: `name` itself when an
+// entry is spelt so; else, in a folder that ignores letter case (the name
+// reaches a file, but no entry is spelt so), the entry spelt with other
+// cases. (Inode numbers do not tell: FAT drivers give each spelling its own.)
+std::string spelledOnDisk(const std::filesystem::path& folder, const std::string& name) {
+  std::error_code ec;
+  if (!std::filesystem::exists(std::filesystem::symlink_status(folder / name, ec))) return name;
+  std::string other;
+  const QString wanted = QString::fromStdString(name);
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const std::string entry = it->path().filename().string();
+    if (entry == name) return name;
+    if (other.empty() && QString::fromStdString(entry).compare(wanted, Qt::CaseInsensitive) == 0)
+      other = entry;
+  }
+  return other.empty() ? name : other;
+}
+
+}  // namespace
+
 std::string TDocManager::LongFileName(const std::string& name) {
   std::error_code ec;
-  const std::filesystem::path p = std::filesystem::canonical(std::filesystem::path(name), ec);
-  return ec ? name : p.string();
+  const std::filesystem::path absolute = std::filesystem::absolute(name, ec).lexically_normal();
+  if (ec) return name;
+  std::filesystem::path out = absolute.root_path();
+  for (const std::filesystem::path& step : absolute.relative_path()) {
+    if (step.empty()) continue;  // a trailing separator
+    out /= spelledOnDisk(out, step.string());
+  }
+  return out.string();
+}
+
+std::string TDocManager::OpenDialogFolder() const {
+  if (!mru_ || mru_->GetCount() == 0) return std::string();
+  const std::string folder = plat::parentFolder(mru_->GetItem(0));
+  return !folder.empty() && plat::folderExists(folder) ? folder : std::string();
 }
 
 bool TDocManager::Open(const std::string& name) {
+  // The current document closes first, so that its save question comes
+  // before the file is asked for (a Cancel there opens nothing); the dialog
+  // then starts where that briefcase is.
+  if (!IsMultipleDocument()) CloseActionExecute();
+  if (atDocumentLimit()) return false;
   std::string file = name;
-  // The file is chosen before anything is closed: cancelling the dialog
-  // leaves the current document as it is.
   if (file.empty()) {
     if (!dialogsMade_) return false;
-    const std::optional<std::string> chosen = openDialog_.Execute(std::string());
+    const std::optional<std::string> chosen = openDialog_.Execute(OpenDialogFolder());
     if (!chosen) return false;
     file = *chosen;
   }
-  if (!IsMultipleDocument()) CloseActionExecute();
-  if (atDocumentLimit()) return false;
 
   for (;;) {
     if (plat::fileExists(file)) {

@@ -176,9 +176,14 @@ class TDocManager : public QObject {
   // The File menu item after which the recently used entries appear.
   QAction* RootItem() const { return rootItem_; }
 
-  // The name as the file system spells it: absolute, links resolved. A name
-  // that cannot be resolved stays as given.
+  // The name as the user gave it, made absolute and without "." and ".."
+  // steps; links are kept (a link to a briefcase stays its name). Only the
+  // letter case of each step is taken from the disk, where a folder that
+  // ignores case (a FAT or exFAT stick) spells it otherwise.
   static std::string LongFileName(const std::string& name);
+  // The folder the Open dialog starts in: that of the last briefcase (the
+  // top of the recently used list), when it is there; else none.
+  std::string OpenDialogFolder() const;
   // The child window a document belongs to (multiple-document layout), or nullptr.
   QMdiSubWindow* ChildWindowOf(const TDocument* document) const;
 

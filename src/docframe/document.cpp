@@ -107,10 +107,22 @@ bool TDocument::SaveAs() {
       plat::messageBox("The file already exists. Overwrite?", "Save", plat::btnYesNo,
                        plat::Icon::None) != plat::mrYes)
     return false;
+  // The commit writes the document under the new name; until it has, and
+  // when it cannot, the document keeps the name of the file it is in.
+  const std::string previous = fileName_;
+  const bool wasUntitled = IsUntitled();
   fileName_ = *chosen;
+  if (!commit()) {
+    fileName_ = previous;
+    return false;
+  }
   UpdateCaption();
-  if (manager_->RecentlyUsed()) manager_->RecentlyUsed()->InUse(fileName_);
-  return commit();
+  if (TJMostRecentlyUsedList* mru = manager_->RecentlyUsed()) {
+    mru->InUse(fileName_);
+    // The file left behind is one the user may go back to.
+    if (!wasUntitled && previous != fileName_) mru->Used(previous);
+  }
+  return true;
 }
 
 bool TDocument::CloseQuery() {

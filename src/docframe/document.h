@@ -73,8 +73,10 @@ class TDocument : public QObject {
   // document clean.
   bool Save();
   // Asks for a name with the manager's Save dialog (and before replacing an
-  // existing file), takes the name, tells the recently used list that it is
-  // in use, then commits as Save does.
+  // existing file) and commits under that name as Save does. Only when the
+  // commit succeeds does the name become the document's (caption, in use in
+  // the recently used list, the name left behind recorded there); a failed
+  // commit keeps the old name.
   bool SaveAs();
   // May the document close? A dirty one asks whether to save it first.
   bool CloseQuery();

@@ -1,7 +1,10 @@
 #include "docframe/jmru.h"
 
 #include <QAction>
+#include <QDir>
+#include <QHelpEvent>
 #include <QMenu>
+#include <QToolTip>
 
 #include <algorithm>
 
@@ -29,6 +32,23 @@ QString menuText(const std::string& s) {
 std::string baseName(const std::string& path) {
   const size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The folder of a path as menu text: the home folder as "~", and a long
+// one cut in the middle, so that the menu stays narrow.
+QString folderText(const std::string& path) {
+  constexpr qsizetype kLongest = 40, kHead = 12;
+  const size_t slash = path.rfind('/');
+  std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash);
+  if (folder.empty()) folder = "/";
+  const QByteArray home = QDir::homePath().toUtf8();
+  const std::string h(home.constData(), static_cast<size_t>(home.size()));
+  if (h.size() > 1 && (folder == h || folder.rfind(h + "/", 0) == 0))
+    folder = "~" + folder.substr(h.size());
+  QString t = FileNameText(folder);
+  if (t.size() > kLongest) t = t.left(kHead) + QChar(0x2026) + t.right(kLongest - kHead - 1);
+  t.replace(QLatin1Char('&'), QStringLiteral("&&"));
+  return t;
 }
 
 // A stored "Count" beyond this is taken as damage, not as a list to read.
@@ -277,6 +297,12 @@ QMenu* TJMostRecentlyUsedList::ParentMenu(const QAction* item) {
   return nullptr;
 }
 
+void TJMostRecentlyUsedList::watchToolTips(QMenu* menu) {
+  if (!menu || watched_.contains(menu)) return;
+  watched_.append(menu);
+  menu->installEventFilter(this);
+}
+
 QMenu* TJMostRecentlyUsedList::menuOf(QAction* destination, bool inside) {
   if (!inside) return ParentMenu(destination);
   if (QMenu* sub = destination->menu<QMenu*>()) return sub;
@@ -292,8 +318,31 @@ QString TJMostRecentlyUsedList::CaptionFor(int position) const {
   const std::string& name = entries_.at(static_cast<size_t>(position)).name;
   const int n = position + numberOffset_;
   if (!numberAccelerators_ || n < 0 || n > 35) return menuText(name);
-  return QStringLiteral("&") + QLatin1Char(kAccelerators[n]) + QLatin1Char(' ') +
-         menuText(baseName(name));
+  QString caption = QStringLiteral("&") + QLatin1Char(kAccelerators[n]) + QLatin1Char(' ') +
+                    menuText(baseName(name));
+  // Two entries of one name (work.brc on the stick and at home) would read
+  // alike: each then shows its folder.
+  const std::string base = baseName(name);
+  for (const Entry& e : entries_)
+    if (e.name != name && baseName(e.name) == base) {
+      caption += QStringLiteral(" (") + folderText(name) + QLatin1Char(')');
+      break;
+    }
+  return caption;
+}
+
+bool TJMostRecentlyUsedList::eventFilter(QObject* watched, QEvent* event) {
+  // The menu shows no tool tips of its own; an entry's is its full path.
+  if (event->type() == QEvent::ToolTip)
+    if (auto* menu = qobject_cast<QMenu*>(watched)) {
+      auto* help = static_cast<QHelpEvent*>(event);
+      QAction* item = menu->actionAt(help->pos());
+      if (item && !ItemByMenu(item).empty()) {
+        QToolTip::showText(help->globalPos(), item->toolTip(), menu);
+        return true;
+      }
+    }
+  return QObject::eventFilter(watched, event);
 }
 
 void TJMostRecentlyUsedList::RefreshMenu() {
@@ -307,11 +356,16 @@ void TJMostRecentlyUsedList::RefreshMenu() {
     QAction* item = entries_[i].item;
     if (!item) continue;
     item->setText(CaptionFor(static_cast<int>(i)));
+    const QString full = FileNameText(entries_[i].name);
+    item->setToolTip(full);
+    item->setStatusTip(full);
     if (menuKind_ == mkSubMenu) {
       AddAt(placed, item, root_, true);
+      watchToolTips(ParentMenu(item));
     } else {
       QMenu* parent = ParentMenu(root_);
       if (!parent) return;
+      watchToolTips(parent);
       const int rootAt = static_cast<int>(parent->actions().indexOf(root_.data()));
       AddAt(menuKind_ == mkInsertBefore ? rootAt : rootAt + placed + 1, item, root_, false);
     }

@@ -18,6 +18,7 @@
 // "0", "1", ... "Count - 1" in list order ("0" is the most recent with
 // skMostRecent). Values left from a longer earlier list are not removed.
 
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -139,8 +140,12 @@ class TJMostRecentlyUsedList : public QObject {
   QAction* Separator() const { return separator_; }
   QAction* ReplacedRoot() const { return replacedRoot_; }
 
-  // The caption of the entry at `position` as the menu shows it.
+  // The caption of the entry at `position` as the menu shows it: its number
+  // and file name, with its folder when another entry has the same name.
+  // The full path is the item's tool tip and status hint.
   QString CaptionFor(int position) const;
+
+  bool eventFilter(QObject* watched, QEvent* event) override;
   // The menu an action stands in (the first one it was added to), or nullptr.
   static QMenu* ParentMenu(const QAction* item);
 
@@ -153,6 +158,8 @@ class TJMostRecentlyUsedList : public QObject {
   void freeItem(Entry& e);
   void sortEntries();
   QMenu* menuOf(QAction* destination, bool inside);
+  // Shows the entries' tool tips in this menu.
+  void watchToolTips(QMenu* menu);
 
   TJStorage storage_;
   bool autoSave_ = true;
@@ -168,6 +175,7 @@ class TJMostRecentlyUsedList : public QObject {
   bool disabledRoot_ = false;
   bool destroying_ = false;
   std::vector<Entry> entries_;
+  QList<QPointer<QMenu>> watched_;
   TChangeEvent onChange_;
   TSelectEvent onSelect_;
 };

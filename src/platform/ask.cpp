@@ -22,9 +22,7 @@ class SilentAsker final : public Asker {
  public:
   int message(const MessageQuestion& q) override { return defaultAnswer(q); }
   int confirmReplace(const ReplaceQuestion&, std::string*) override { return mrNo; }
-  std::optional<std::string> browseFolder(const std::string&, const std::string&) override {
-    return std::nullopt;
-  }
+  std::optional<std::string> browseFolder(const FolderQuestion&) override { return std::nullopt; }
   std::optional<std::string> saveFile(const std::string&, const std::string&, const std::string&,
                                       const std::string&) override {
     return std::nullopt;

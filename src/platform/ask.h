@@ -72,6 +72,14 @@ struct ReplaceQuestion {
   FileTime newTime = 0;       // the entry's time (UTC)
 };
 
+// The folder browser: its title, a text shown inside the window above the
+// chooser (a question too long for a title bar), and the folder it starts in.
+struct FolderQuestion {
+  std::string caption;
+  std::string prompt;  // "" for none
+  std::string startFolder;
+};
+
 class Asker {
  public:
   virtual ~Asker() = default;
@@ -85,8 +93,11 @@ class Asker {
   virtual int confirmReplace(const ReplaceQuestion& q, std::string* newPath) = 0;
 
   // The folder browser: the chosen folder, or nothing when cancelled.
-  virtual std::optional<std::string> browseFolder(const std::string& caption,
-                                                  const std::string& startFolder) = 0;
+  virtual std::optional<std::string> browseFolder(const FolderQuestion& q) = 0;
+  std::optional<std::string> browseFolder(const std::string& caption,
+                                          const std::string& startFolder) {
+    return browseFolder(FolderQuestion{caption, std::string(), startFolder});
+  }
 
   // The save dialog: the chosen path, or nothing when cancelled.
   virtual std::optional<std::string> saveFile(const std::string& caption,

@@ -1,5 +1,8 @@
 #include "platform/shortcut.h"
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 
@@ -42,6 +45,17 @@ std::string execArgument(const std::string& s) {
   return out + "\"";
 }
 
+// The program word of Exec: as it is when it holds no character the
+// format reserves, else quoted as an argument.
+std::string execProgram(const std::string& s) {
+  for (char c : s) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '/' || c == '.' || c == '_' || c == '-' || c == '+' || c == ',';
+    if (!plain) return execArgument(s);
+  }
+  return s;
+}
+
 // $HOME/... as written in the user-dirs file.
 std::string expandHome(std::string value) {
   if (value.rfind("$HOME", 0) == 0) value = homeDir() + value.substr(5);
@@ -74,12 +88,38 @@ std::string desktopFolder() {
   return joinPath(homeDir(), "Desktop");
 }
 
-std::string desktopEntryText(const std::string& displayName, const std::string& briefcasePath) {
+std::string launchCommand(const std::string& runningProgram, const std::string& searchPath) {
+  constexpr const char* kInstalledName = "carryvale";
+  FileInfo running;
+  if (runningProgram.empty() || !fileSystem().stat(runningProgram, &running, true))
+    return kInstalledName;
+  size_t from = 0;
+  while (from <= searchPath.size()) {
+    size_t colon = searchPath.find(':', from);
+    if (colon == std::string::npos) colon = searchPath.size();
+    std::string folder = searchPath.substr(from, colon - from);
+    from = colon + 1;
+    // A relative entry names another folder for a desktop than for us.
+    if (folder.empty() || folder.front() != '/') continue;
+    const std::string candidate = joinPath(folder, kInstalledName);
+    FileInfo found;
+    if (!fileSystem().stat(candidate, &found, true) || !found.isRegular ||
+        access(candidate.c_str(), X_OK) != 0)
+      continue;
+    // The first one the search finds is the one a desktop would start.
+    if (found.device == running.device && found.inode == running.inode) return kInstalledName;
+    break;
+  }
+  return runningProgram;
+}
+
+std::string desktopEntryText(const std::string& displayName, const std::string& briefcasePath,
+                             const std::string& program) {
   return "[Desktop Entry]\n"
          "Type=Application\n"
          "Version=1.0\n"
          "Name=" + entryValue(displayName) + "\n"
-         "Exec=carryvale " + entryValue(execArgument(briefcasePath)) + "\n"
+         "Exec=" + entryValue(execProgram(program) + " " + execArgument(briefcasePath)) + "\n"
          "Icon=carryvale\n"
          "Terminal=false\n";
 }
@@ -89,8 +129,12 @@ std::string CreateDesktopShortcut(const std::string& briefcasePath) {
   if (name.empty()) return name;
   const std::string folder = desktopFolder();
   const std::string target = joinPath(folder, name + kExtension);
+  const char* path = std::getenv("PATH");
   if (!makePath(folder) ||
-      !writeFileAtomically(target, desktopEntryText(name, briefcasePath), kExecutableMode,
+      !writeFileAtomically(target,
+                           desktopEntryText(name, briefcasePath,
+                                            launchCommand(executablePath(), path ? path : "")),
+                           kExecutableMode,
                            ".carryvale-shortcut-")) {
     messageBox(kFailure, "", btnOk, Icon::None);
     return std::string();

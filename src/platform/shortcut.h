@@ -16,11 +16,20 @@ std::string shortcutDisplayName(const std::string& briefcasePath);
 // $XDG_CONFIG_HOME (default ~/.config), else ~/Desktop; without a trailing '/'.
 std::string desktopFolder();
 
-// The desktop entry that opens the briefcase: Type=Application, the display
-// name, Exec=carryvale with the path quoted, the program's icon.
-std::string desktopEntryText(const std::string& displayName, const std::string& briefcasePath);
+// The command a desktop entry starts the program with: "carryvale" when the
+// search path (a PATH value) finds the running program under that name (the
+// installed program), else the running program's absolute path, so that a
+// program run from where it was built or unpacked still opens the shortcut.
+std::string launchCommand(const std::string& runningProgram, const std::string& searchPath);
 
-// Writes "<desktop>/<display name>.desktop" (replacing an earlier one) under a
+// The desktop entry that opens the briefcase with `program`: Type=Application,
+// the display name, Exec= the program and the path, each quoted as needed,
+// the program's icon.
+std::string desktopEntryText(const std::string& displayName, const std::string& briefcasePath,
+                             const std::string& program);
+
+// Writes "<desktop>/<display name>.desktop" (replacing an earlier one), for
+// the running program as launchCommand() names it with $PATH, under a
 // temporary name first, executable, then moved into place; a failure leaves
 // no file behind and is told to the user ("Could not create shortcut"). A path
 // without a folder separator creates nothing and tells nothing. Returns the

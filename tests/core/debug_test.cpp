@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -98,6 +99,33 @@ TEST_F(DebugHelper, SwitchingDebugWhileRunning) {
   auto h2 = make();
   h2->Output("new run");
   EXPECT_EQ(testenv::readText(logPath), "         0ms :new run\n");
+}
+
+TEST_F(DebugHelper, AnUnchangedSettingsFileIsNotReadAgain) {
+  auto h = make();
+  h->Output("off");
+  // The file as it stands, settled (written a minute ago).
+  const std::string file = env.configDir() + "/settings";
+  const auto minuteAgo = std::filesystem::file_time_type::clock::now() - std::chrono::minutes(1);
+  std::filesystem::last_write_time(file, minuteAgo);
+  h->Output("still off");
+  // The switch turned on behind the store's back, in place, with the same
+  // size and time: not seen, since the file was not read again ...
+  std::string text = testenv::readText(file);
+  const size_t at = text.find("debug\t0");
+  ASSERT_NE(at, std::string::npos);
+  text[at + 6] = '1';
+  {
+    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+    f.write(text.data(), static_cast<std::streamsize>(text.size()));
+  }
+  std::filesystem::last_write_time(file, minuteAgo);
+  h->Output("not seen");
+  EXPECT_FALSE(h->LogOpen());
+  // ... until its time moves.
+  std::filesystem::last_write_time(file, std::filesystem::file_time_type::clock::now());
+  h->Output("seen");
+  EXPECT_EQ(testenv::readText(logPath), "         0ms :seen\n");
 }
 
 TEST_F(DebugHelper, SetActiveWritesTheSwitchAndRestoresStorageState) {

@@ -151,6 +151,31 @@ TEST_F(NewBriefcaseTest, RefusesWithoutTouchingAnything) {
   EXPECT_NE(testenv::readText(env.path("stick/old.brc")), "someone's briefcase");
 }
 
+TEST_F(NewBriefcaseTest, ShortcutStartsTheInstalledProgramOrTheRunningOne) {
+  // Two programs named carryvale: the installed one and one in a build folder.
+  const std::string installed = env.path("usr/bin/carryvale");
+  const std::string built = env.path("src/build/carryvale");
+  for (const std::string& p : {installed, built}) {
+    testenv::writeFile(p, "#!/bin/sh\n");
+    ASSERT_EQ(chmod(p.c_str(), 0755), 0);
+  }
+  testenv::writeFile(env.path("bin/carryvale"), "not executable");
+  std::filesystem::create_directories(env.path("links"));
+  std::filesystem::create_symlink(installed, env.path("links/carryvale"));
+  const struct {
+    std::string running, path, command;
+  } cases[] = {
+      {installed, env.path("bin") + ":" + env.path("usr/bin"), "carryvale"},
+      {installed, env.path("links"), "carryvale"},  // reached through a link
+      {built, env.path("usr/bin"), built},          // the PATH finds another one
+      {built, "", built},
+      {built, "src/build:" + env.path("bin"), built},  // a relative entry is not ours
+      {installed, env.path("src/build") + ":" + env.path("usr/bin"), installed},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(plat::launchCommand(c.running, c.path), c.command) << c.running << " " << c.path;
+}
+
 TEST_F(NewBriefcaseTest, ShortcutNamesAndEntry) {
   const struct {
     const char* path;
@@ -173,10 +198,16 @@ TEST_F(NewBriefcaseTest, ShortcutNamesAndEntry) {
   ASSERT_TRUE(briefcase::CreateNewBriefcase(a, nullptr));
   EXPECT_EQ(plat::CreateDesktopShortcut(target), "Shortcut to work");  // replaces the first
   const std::string file = desk + "/Shortcut to work.desktop";
+  // Written for the running program (this test, not installed as carryvale).
   EXPECT_EQ(testenv::readText(file),
+            plat::desktopEntryText("Shortcut to work", target, plat::executablePath()));
+  EXPECT_EQ(plat::desktopEntryText("Shortcut to work", target, "carryvale"),
             "[Desktop Entry]\nType=Application\nVersion=1.0\nName=Shortcut to work\n"
             "Exec=carryvale \"/media/my stick/50%% \\\\\"done\\\\\"/work.brc\"\n"
             "Icon=carryvale\nTerminal=false\n");
+  EXPECT_EQ(plat::desktopEntryText("S", "/w.brc", "/opt/my apps/carryvale"),
+            "[Desktop Entry]\nType=Application\nVersion=1.0\nName=S\n"
+            "Exec=\"/opt/my apps/carryvale\" \"/w.brc\"\nIcon=carryvale\nTerminal=false\n");
   struct stat st {};
   ASSERT_EQ(stat(file.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0755u);

@@ -17,6 +17,7 @@ class ScriptedAsker : public plat::Asker {
   std::deque<std::string> folders;     // folder browser results ("" = cancelled)
   std::deque<std::string> files;       // save/open dialog results ("" = cancelled)
   std::vector<std::string> folderCaptions;  // the folder browser's titles, in order
+  std::vector<std::string> folderPrompts;   // and the texts above its chooser
 
   int message(const plat::MessageQuestion& q) override {
     messages.push_back(q);
@@ -36,10 +37,12 @@ class ScriptedAsker : public plat::Asker {
     }
     return a;
   }
-  std::optional<std::string> browseFolder(const std::string& caption, const std::string&) override {
-    folderCaptions.push_back(caption);
+  std::optional<std::string> browseFolder(const plat::FolderQuestion& q) override {
+    folderCaptions.push_back(q.caption);
+    folderPrompts.push_back(q.prompt);
     return take(folders);
   }
+  using plat::Asker::browseFolder;
   std::optional<std::string> saveFile(const std::string&, const std::string&, const std::string&,
                                       const std::string&) override {
     return take(files);

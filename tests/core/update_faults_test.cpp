@@ -213,3 +213,75 @@ TEST(UpdateFaults, WithoutRoomBesideTheContainerTheRunIsRefusedWith29) {
 }
 
 }  // namespace
+
+// Save As: the container copied whole to a new name, or to a file the user
+// agreed to replace, in one step; every failure leaves both names as they
+// were and no temporary file.
+TEST(CopyContainer, CopiesWholeOrLeavesBothAsTheyWere) {
+  const struct {
+    const char* situation;
+    bool replace;
+    int rc;
+    bool copied;  // the target holds the briefcase afterwards
+  } cases[] = {
+      {"new name", false, archive::kOk, true},
+      {"other file", true, archive::kOk, true},
+      {"other file, not agreed", false, archive::kMoveFailed, false},
+      {"link to the briefcase", true, archive::kMoveFailed, false},
+      {"folder", true, archive::kMoveFailed, false},
+      {"disk fills up", false, archive::kDiskMayBeFull, false},
+      {"other file, disk fills up", true, archive::kDiskMayBeFull, false},
+      {"other file, rename fails", true, archive::kMoveFailed, false},
+      {"briefcase in use", false, archive::kCreateFailed, false},
+      {"other file in use", true, archive::kCreateFailed, false},
+  };
+  for (const auto& c : cases) {
+    const std::string what = c.situation;
+    SCOPED_TRACE(what);
+    Loaded l;
+    setMtime(l.e.container, 1700000000);  // the briefcase date
+    ASSERT_EQ(chmod(l.e.container.c_str(), 0640), 0);
+    const std::string other = l.e.env.root() + "/stick";
+    fs::create_directories(other);
+    std::string target = other + "/copy.brc";
+    std::string before;  // what the target holds before
+    if (what.rfind("other file", 0) == 0) {
+      writeFile(target, "someone's file");
+      before = "someone's file";
+    }
+    if (what == "link to the briefcase") fs::create_symlink(l.e.container, target);
+    if (what == "folder") fs::create_directories(target);
+    FaultFs faults;
+    if (what.find("fills up") != std::string::npos) faults.writeBudget = 1000;
+    if (what.find("rename fails") != std::string::npos) faults.failRename = true;
+    std::unique_ptr<plat::File> holder;  // another run's lock
+    if (what.find("in use") != std::string::npos) {
+      holder = plat::fileSystem().open(what == "briefcase in use" ? l.e.container : target,
+                                       plat::Access::ReadWrite, plat::Disposition::OpenExisting);
+      ASSERT_TRUE(holder && holder->lockExclusive());
+    }
+    std::string message;
+    {
+      plat::ScopedFileSystem scoped(&faults);
+      EXPECT_EQ(archive::copyContainer(l.e.container, target, c.replace, &message), c.rc);
+    }
+    EXPECT_EQ(message.empty(), c.rc == archive::kOk) << message;
+    l.expectUnchanged();
+    if (c.copied) {
+      EXPECT_TRUE(readAll(target) == l.bytes);
+      struct stat st {};
+      ASSERT_EQ(::stat(target.c_str(), &st), 0);
+      EXPECT_EQ(st.st_mtim.tv_sec, 1700000000);
+      // A new file takes the briefcase's permissions, a replaced one keeps its own.
+      EXPECT_EQ(st.st_mode & 0777, before.empty() ? 0640u : 0644u);
+    } else if (!before.empty()) {
+      EXPECT_EQ(readAll(target), before);
+    } else if (what != "link to the briefcase" && what != "folder") {
+      EXPECT_FALSE(fs::exists(target));
+    }
+    std::set<std::string> expected{"copy.brc"};
+    if (before.empty() && !c.copied && what != "link to the briefcase" && what != "folder")
+      expected.clear();
+    EXPECT_EQ(listFolder(other), expected);
+  }
+}

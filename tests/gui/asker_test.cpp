@@ -5,7 +5,9 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -195,4 +197,32 @@ TEST(QtAsker, FileDialogs) {
   chosen = asker.browseFolder("Choose the local folder", QDir::tempPath().toStdString());
   ASSERT_TRUE(chosen.has_value());
   EXPECT_EQ(*chosen, dir.toStdString());
+
+  // A question too long for a title bar stands whole inside the window,
+  // above the chooser; Cancel there cancels the question.
+  const QString prompt = "You open this briefcase for the first time on this computer.\n"
+                         "Please indicate the local folder that will receive the files:";
+  for (bool accept : {true, false}) {
+    onNextModal([&](QWidget* w) {
+      EXPECT_EQ(w->windowTitle(), "Choose the local folder");
+      auto* label = w->findChild<QLabel*>("Prompt");
+      ASSERT_NE(label, nullptr);
+      EXPECT_EQ(label->text(), prompt);
+      const QFontMetrics fm(label->font());
+      const QRect need = fm.boundingRect(QRect(0, 0, label->contentsRect().width(), 10000),
+                                         Qt::TextWordWrap, prompt);
+      EXPECT_LE(need.height(), label->contentsRect().height());
+      const QString shots = QCoreApplication::applicationDirPath() + "/screenshots";
+      QDir().mkpath(shots);
+      const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR") == "2" ? "-200" : "";
+      w->grab().save(shots + "/first-visit-folder" + scale + ".png");
+      auto* dialog = w->findChild<QFileDialog*>();
+      ASSERT_NE(dialog, nullptr);
+      if (accept) typeAndAccept(dialog, dir);
+      else dialog->reject();
+    });
+    chosen = asker.browseFolder(
+        plat::FolderQuestion{"Choose the local folder", prompt.toStdString(), dir.toStdString()});
+    EXPECT_EQ(chosen, accept ? std::optional<std::string>(dir.toStdString()) : std::nullopt);
+  }
 }

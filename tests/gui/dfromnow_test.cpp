@@ -85,8 +85,11 @@ TEST_F(DateFilter, FileTimesTravelAtTwoSecondsWithinThePackedYears) {
     QString hour;
   } cases[] = {
       {local(2026, 2, 1, 9, 30, 7), true, QDate(2026, 2, 1), "9"},
-      {plat::kUnixEpochFileTime, false, QDate(2026, 2, 1), "9"},  // 1970: ignored
-      {local(2108, 1, 2, 0), false, QDate(2026, 2, 1), "9"},
+      // Without a packed form: the nearest one, never the value shown before.
+      {plat::kUnixEpochFileTime, false, QDate(1980, 1, 1), "0"},
+      {0, false, QDate(1980, 1, 1), "0"},
+      {local(2108, 1, 2, 0), false, QDate(2107, 12, 31), "23"},
+      {~plat::FileTime(0), false, QDate(2107, 12, 31), "23"},
       {local(1980, 1, 1, 0), true, QDate(1980, 1, 1), "0"},
   };
   for (const auto& c : cases) {

@@ -5,6 +5,10 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "docframe_helpers.h"
@@ -21,6 +25,37 @@ struct ManagerTest : ::testing::Test {
   std::string real(const std::string& name) {
     return std::filesystem::canonical(dir.path().toStdString()).string() + "/" + name;
   }
+};
+
+// A FAT disk image mounted through the driver a desktop uses for a stick
+// (fusefat); where the machine cannot (no root, no FUSE, no tools), why().
+class FatDisk {
+ public:
+  explicit FatDisk(const std::string& under) : image_(under + "/fat.img"), root_(under + "/fat") {
+    if (geteuid() != 0 || access("/dev/fuse", R_OK | W_OK) != 0) {
+      why_ = "mounting a FAT image needs root and /dev/fuse";
+      return;
+    }
+    std::filesystem::create_directories(root_);
+    const std::string make = "truncate -s 4M '" + image_ + "' && mkfs.vfat '" + image_ +
+                             "' >/dev/null 2>&1 && fusefat -o rw+ '" + image_ + "' '" + root_ +
+                             "' >/dev/null 2>&1";
+    if (std::system(make.c_str()) != 0) {
+      why_ = "mkfs.vfat or fusefat is missing or failed";
+      return;
+    }
+    mounted_ = true;
+  }
+  ~FatDisk() {
+    if (mounted_) std::system(("fusermount -u '" + root_ + "' 2>/dev/null").c_str());
+  }
+  bool mounted() const { return mounted_; }
+  const std::string& why() const { return why_; }
+  std::string path(const std::string& rel) const { return root_ + "/" + rel; }
+
+ private:
+  std::string image_, root_, why_;
+  bool mounted_ = false;
 };
 
 const QStringList kFileMenu{"&New", "&Open...", "&Save", "S&ave As...", "&Close", "-", "E&xit"};
@@ -158,9 +193,9 @@ TEST_F(ManagerTest, MissingFileOnARemovableDriveOffersRetry) {
   EXPECT_EQ(asker.messages[0].icon, plat::Icon::Warning);
 }
 
-TEST_F(ManagerTest, OpenWhileDirtyAnsweredCancelKeepsTheCurrentDocument) {
+TEST_F(ManagerTest, OpenWhileDirtyAsksTheSaveQuestionFirst) {
   const std::string a = at("a.brc");
-  const std::string b = at("b.brc");
+  const std::string b = at("sub/b.brc");
   touchFile(a);
   touchFile(b);
   DocWindow w;
@@ -168,29 +203,19 @@ TEST_F(ManagerTest, OpenWhileDirtyAnsweredCancelKeepsTheCurrentDocument) {
   ASSERT_TRUE(w.manager->Open(a));
   w.doc->SetDirty(true);
 
-  // From the File menu: the file is chosen, then the save question comes.
-  asker.files = {b};
+  // From the File menu: the save question comes first; Cancel there keeps
+  // the document and asks for no file.
   asker.answers = {plat::mrCancel};
   w.action("FileOpen")->trigger();
-  ASSERT_EQ(asker.dialogs.size(), 1u);
-  EXPECT_FALSE(asker.dialogs[0].save);
-  EXPECT_EQ(asker.dialogs[0].filter, "Briefcase containers|*.brc");
-  EXPECT_EQ(asker.dialogs[0].defaultExt, "brc");
   ASSERT_EQ(asker.messages.size(), 1u);
   EXPECT_EQ(asker.messages[0].text, "Changes to a.brc have not been saved.\nDo you want to save?");
+  EXPECT_TRUE(asker.dialogs.empty());
   EXPECT_TRUE(w.doc->Opened());
   EXPECT_TRUE(w.doc->Dirty());
   EXPECT_EQ(w.doc->FileName(), real("a.brc"));
   EXPECT_EQ(w.window.windowTitle(), "Carryvale - a.brc");
-  EXPECT_EQ(w.opened.size(), 1u);
   EXPECT_TRUE(w.closed.empty());
   EXPECT_TRUE(w.action("FileSave")->isEnabled());
-
-  // Cancelling the dialog asks nothing and changes nothing.
-  asker.files = {""};
-  w.action("FileOpen")->trigger();
-  EXPECT_EQ(asker.messages.size(), 1u);
-  EXPECT_TRUE(w.doc->Opened());
 
   // New is refused the same way.
   asker.answers = {plat::mrCancel};
@@ -198,19 +223,38 @@ TEST_F(ManagerTest, OpenWhileDirtyAnsweredCancelKeepsTheCurrentDocument) {
   EXPECT_EQ(w.news, 0);
   EXPECT_EQ(w.doc->FileName(), real("a.brc"));
 
-  // Exit too; answered No, everything closes.
+  // No: the briefcase closes, then the Open dialog asks, in its folder.
+  asker.answers = {plat::mrNo};
+  asker.files = {b};
+  w.action("FileOpen")->trigger();
+  ASSERT_EQ(asker.dialogs.size(), 1u);
+  EXPECT_FALSE(asker.dialogs[0].save);
+  EXPECT_EQ(asker.dialogs[0].startPath, dir.path().toStdString());
+  EXPECT_EQ(asker.dialogs[0].filter, "Briefcase containers|*.brc");
+  EXPECT_EQ(asker.dialogs[0].defaultExt, "brc");
+  EXPECT_EQ(w.closed, (std::vector<std::string>{real("a.brc")}));
+  EXPECT_EQ(w.doc->FileName(), real("sub/b.brc"));
+
+  // Cancelling the dialog opens nothing; it started where b is.
+  asker.files = {""};
+  w.action("FileOpen")->trigger();
+  EXPECT_EQ(asker.dialogs.back().startPath, real("sub"));
+  EXPECT_FALSE(w.doc->Opened());
+
+  // Exit asks too; answered No, everything closes.
+  ASSERT_TRUE(w.manager->Open(a));
+  w.doc->SetDirty(true);
   asker.answers = {plat::mrCancel};
   EXPECT_FALSE(w.manager->Exit());
   EXPECT_TRUE(w.doc->Opened());
   asker.answers = {plat::mrNo};
   EXPECT_TRUE(w.manager->Exit());
   EXPECT_FALSE(w.doc->Opened());
-  EXPECT_EQ(w.closed, (std::vector<std::string>{real("a.brc")}));
   EXPECT_FALSE(w.action("FileClose")->isEnabled());
   EXPECT_FALSE(w.action("FileSaveAs")->isEnabled());
 }
 
-TEST_F(ManagerTest, RecordsTheLongFormOfTheName) {
+TEST_F(ManagerTest, KeepsThePathAsGiven) {
   const std::string file = at("deep/work.brc");
   touchFile(file);
   std::filesystem::create_directories(at("other"));
@@ -219,18 +263,35 @@ TEST_F(ManagerTest, RecordsTheLongFormOfTheName) {
   w.load();
   TJMostRecentlyUsedList* mru = w.manager->RecentlyUsed();
 
+  // A link stays a link; "." and ".." steps go.
   ASSERT_TRUE(w.manager->Open(at("other/../link/work.brc")));
-  EXPECT_EQ(w.doc->FileName(), real("deep/work.brc"));
-  EXPECT_EQ(w.opened, (std::vector<std::string>{real("deep/work.brc")}));
+  EXPECT_EQ(w.doc->FileName(), at("link/work.brc"));
+  EXPECT_EQ(w.opened, (std::vector<std::string>{at("link/work.brc")}));
   EXPECT_EQ(w.window.windowTitle(), "Carryvale - work.brc");
   EXPECT_EQ(mru->GetCount(), 0);  // the open file is not among the entries
   ASSERT_TRUE(w.doc->Close());
   ASSERT_EQ(mru->GetCount(), 1);
-  EXPECT_EQ(mru->GetItem(0), real("deep/work.brc"));
+  EXPECT_EQ(mru->GetItem(0), at("link/work.brc"));
 
-  // Opening it again, by another spelling, hides the same entry.
-  ASSERT_TRUE(w.manager->Open(at("deep/./work.brc")));
+  // Opening it again, by another spelling of the same path, hides the entry.
+  ASSERT_TRUE(w.manager->Open(at("link/./work.brc")));
   EXPECT_EQ(mru->GetCount(), 0);
+
+  // On a disk that ignores letter case, each step as the disk spells it.
+  FatDisk fat(dir.path().toStdString());
+  if (fat.mounted()) {
+    touchFile(fat.path("Trips/Work.brc"));
+    EXPECT_EQ(TDocManager::LongFileName(fat.path("TRIPS/work.BRC")), fat.path("Trips/Work.brc"));
+    EXPECT_EQ(TDocManager::LongFileName(fat.path("Trips/Work.brc")), fat.path("Trips/Work.brc"));
+  } else {
+    std::printf("[  SKIPPED ] the letter case on a FAT disk: %s\n", fat.why().c_str());
+  }
+
+  // A relative name is taken from the current folder.
+  const std::filesystem::path cwd = std::filesystem::current_path();
+  std::filesystem::current_path(at("deep"));
+  EXPECT_EQ(TDocManager::LongFileName("work.brc"), at("deep/work.brc"));
+  std::filesystem::current_path(cwd);
 }
 
 TEST_F(ManagerTest, RecentlyUsedEntriesInTheFileMenu) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDir>
 #include <QMenu>
 
 #include <memory>
@@ -86,6 +87,23 @@ TEST(MruList, EntriesShowTheirNamesAsTheyAre) {
     m.list->Add(c.path);
     EXPECT_EQ(m.list->GetMenuItem(c.path)->text(), QString::fromUtf8(c.caption)) << c.path;
   }
+}
+
+TEST(MruList, EntriesOfOneNameShowTheirFolders) {
+  MruMenu m;
+  const std::string home = QDir::homePath().toStdString();
+  m.list->Add("/media/stick/work.brc");
+  m.list->Add(home + "/Trips/work.brc");
+  m.list->Add("/media/stick/notes.brc");
+  EXPECT_EQ(m.texts(), (QStringList{"&Open...", "&Close", "-", "&0 notes.brc",
+                                    "&1 work.brc (~/Trips)", "&2 work.brc (/media/stick)", "-",
+                                    "E&xit"}));
+  // The full path is each entry's tool tip and status hint.
+  QAction* item = m.list->GetMenuItem(home + "/Trips/work.brc");
+  EXPECT_EQ(item->toolTip().toStdString(), home + "/Trips/work.brc");
+  EXPECT_EQ(item->statusTip().toStdString(), home + "/Trips/work.brc");
+  m.list->Delete(home + "/Trips/work.brc");
+  EXPECT_EQ(m.list->GetMenuItem("/media/stick/work.brc")->text(), "&1 work.brc");
 }
 
 TEST(MruList, SeparatorComesWithTheFirstEntryAndGoesWithTheLast) {

@@ -115,6 +115,10 @@ void runWizard(QWidget* dialog, const std::string& container, const std::string&
   w->BriefcaseEdit->setText(QString::fromStdString(container));
   w->ComprCheckbox->setChecked(false);
   w->NextButton->click();
+  if (w->CurrentPage != 3) {  // the name was refused, or an existing briefcase taken
+    if (w->isVisible()) w->CancelButton->click();
+    return;
+  }
   w->LocalEdit->setText(QString::fromStdString(local));
   for (int i = 0; i < 4; ++i) w->NextButton->click();  // patterns, the date left at 7 days
   w->RadioButton2->click();                            // no shortcut
@@ -127,31 +131,51 @@ void runWizard(QWidget* dialog, const std::string& container, const std::string&
 TEST(MainFormOptions, NewBriefcaseFromTheWizard) {
   const struct {
     const char* end;
-    bool existing;  // a file is at the path already (typed, not chosen in the save dialog)
+    const char* existing;  // at the path already (typed, not chosen in the save dialog)
     bool created;
-  } cases[] = {{"cancel", false, false}, {"finish", true, false}, {"finish", false, true}};
+  } cases[] = {{"cancel", "", false},
+               {"finish", "a file", false},
+               {"finish", "a briefcase", false},  // used instead, answered Yes
+               {"finish", "", true}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.end + std::string(c.existing ? " over a file" : ""));
+    const std::string existing = c.existing;
+    SCOPED_TRACE(c.end + (" over " + existing));
     Place p;
     p.file("old.txt", 8 * kDay);
     p.file("week.txt", 6 * kDay);
     p.file("sub/hour.txt", 3600);
-    if (c.existing) testenv::writeFile(p.brcPath, "keep me");
+    if (existing == "a file") testenv::writeFile(p.brcPath, "keep me");
+    if (existing == "a briefcase") {
+      p.make(2 * kDay);
+      p.asker.answers = {plat::mrYes};
+    }
+    const std::vector<uint8_t> before = testenv::readBytes(p.brcPath);
     Form form;
     form.show();
     ASSERT_TRUE(form.FileNew->isEnabled());
     onNextModal([&](QWidget* d) { runWizard(d, p.brcPath, p.local, c.end); });
-    const plat::FileTime before = plat::nowFileTime();
+    const plat::FileTime started = plat::nowFileTime();
     form.FileNew->trigger();
-    EXPECT_EQ(form.BriefcaseOpen(), c.created);
-    if (c.existing) {
+    if (!existing.empty()) {
+      // Said at Next on the name's page, and the file is left as it was.
       ASSERT_EQ(p.asker.messages.size(), 1u);
-      EXPECT_EQ(p.asker.messages[0].text, "Could not create new briefcase\n\n" + p.brcPath +
-                                              " already exists.");
-      EXPECT_EQ(testenv::readText(p.brcPath), "keep me");
+      EXPECT_EQ(p.asker.messages[0].text,
+                existing == "a file"
+                    ? p.brcPath + " already exists and is not a briefcase.\n" + plat::loadStr(8207)
+                    : plat::loadStrFmt(8209, (p.env.work() + "/").c_str(), "trip.brc"));
+      EXPECT_TRUE(testenv::readBytes(p.brcPath) == before);
     }
+    if (existing == "a briefcase") {
+      // Yes opens it, as File|Open would.
+      EXPECT_TRUE(form.BriefcaseOpen());
+      EXPECT_EQ(form.windowTitle(), "Carryvale - trip.brc");
+      EXPECT_EQ(form.Document1->FileName(), p.brcPath);
+      EXPECT_EQ(names(form.LocalModel), (std::vector<std::string>{"hour.txt"}));
+      continue;
+    }
+    EXPECT_EQ(form.BriefcaseOpen(), c.created);
     if (!c.created) {
-      EXPECT_EQ(fs::exists(p.brcPath), c.existing);
+      EXPECT_EQ(fs::exists(p.brcPath), !existing.empty());
       EXPECT_EQ(form.windowTitle(), "Carryvale");
       continue;
     }
@@ -162,7 +186,7 @@ TEST(MainFormOptions, NewBriefcaseFromTheWizard) {
     // Seven days before the wizard was shown, at that hour.
     plat::FileInfo info;
     ASSERT_TRUE(plat::fileSystem().stat(p.brcPath, &info, true));
-    const int64_t back = static_cast<int64_t>((before - info.writeTime) / plat::kTicksPerSecond);
+    const int64_t back = static_cast<int64_t>((started - info.writeTime) / plat::kTicksPerSecond);
     EXPECT_GE(back, 7 * kDay - 5);
     EXPECT_LE(back, 7 * kDay + 3600 + 5);
     EXPECT_EQ(names(form.LocalModel), (std::vector<std::string>{"hour.txt", "week.txt"}));

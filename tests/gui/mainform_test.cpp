@@ -120,13 +120,14 @@ TEST(MainForm, CommandLineSwitches) {
 
 TEST(MainForm, StatusTextsGoToTheDiagnosticOutput) {
   PrivateSettings settings;
-  {
+  auto setDebug = [](int on) {
     TJStorage s;
     s.SetKey(cvreg::kAppKey);
     s.Open();
-    s.WriteInteger(cvreg::kDebugValue, 1);
+    s.WriteInteger(cvreg::kDebugValue, on);
     s.Close();
-  }
+  };
+  setDebug(1);
   const std::string log = settings.dir() + "/trace.log";
   {
     TMainForm form;
@@ -138,12 +139,19 @@ TEST(MainForm, StatusTextsGoToTheDiagnosticOutput) {
     form.ShowStatus("Adding letter.doc");
     EXPECT_EQ(progress.infoText(), "Adding letter.doc");
     AnimatedForm = nullptr;
+    // Turned off and on again while the program runs.
+    setDebug(0);
+    form.SetStatusText("Unseen");
+    setDebug(1);
+    form.SetStatusText("Seen again");
   }
   QFile f(QString::fromStdString(log));
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
   const QString text = QString::fromUtf8(f.readAll());
   EXPECT_TRUE(text.contains("ms :Ready")) << text.toStdString();
   EXPECT_TRUE(text.contains("ms :Adding letter.doc")) << text.toStdString();
+  EXPECT_FALSE(text.contains("Unseen")) << text.toStdString();
+  EXPECT_TRUE(text.contains("ms :Seen again")) << text.toStdString();
 }
 
 TEST(MainForm, AboutCommandShowsTheAboutBox) {

@@ -364,7 +364,10 @@ TEST(MainWindowLists, FirstVisitAskedOnceThenSaved) {
     Form form;
     ASSERT_TRUE(form.open(t.brcPath));
     ASSERT_EQ(t.asker.folderCaptions.size(), 1u);
-    EXPECT_EQ(t.asker.folderCaptions[0], plat::loadStr(713));
+    EXPECT_EQ(t.asker.folderCaptions[0], "Choose the local folder");
+    EXPECT_EQ(t.asker.folderPrompts[0],
+              "You open this briefcase for the first time on this computer.\nPlease indicate the "
+              "local folder that will receive the files:");
     EXPECT_EQ(form.LocalEdit->text().toStdString(), t.local);
     EXPECT_EQ(form.LocalModel->size(), 1);
     spinEvents(20);

@@ -406,7 +406,7 @@ TEST(MainWindowOps, AMissingLocalFolderIsAskedForNeverMade) {
       EXPECT_EQ(b.asker.messages[0].icon, plat::Icon::Warning);
     }
     const bool asks = c.command != &Form::OptionsRefresh;
-    EXPECT_EQ(b.asker.folderCaptions, asks ? Strings{str(713)} : Strings{});
+    EXPECT_EQ(b.asker.folderPrompts, asks ? Strings{str(713)} : Strings{});
     EXPECT_FALSE(fs::exists(b.local));
     EXPECT_EQ(b.entries(), c.entries);
     const std::string folder = c.chooseAnother ? other : b.local;

@@ -12,6 +12,7 @@
 
 #include "../core/testenv.h"
 #include "archive/compress.h"
+#include "archive/replace.h"
 #include "briefcase/comment.h"
 #include "components/dfromnow.h"
 #include "dialogs/wizard.h"
@@ -128,31 +129,78 @@ TEST_F(Wizard, PagesCheckTheNameAndTheFolder) {
 }
 
 TEST_F(Wizard, ScanOffersBriefcasesOnRemovableDrives) {
-  for (const char* f : {"stick/a.brc", "stick/sub/x.BRC", "stick/.brc", "stick/notes.txt",
-                        "disk/b.brc"})
-    testenv::writeFile(env.path(f), "");
+  for (const char* f : {"stick/a.brc", "stick/sub/x.BRC", "disk/b.brc"}) {
+    fs::create_directories(fs::path(env.path(f)).parent_path());
+    ASSERT_EQ(archive::createContainerAtomically(env.path(f), {}, nullptr, false), 0);
+  }
+  // Named like briefcases, but none: an empty name, a file that is no ZIP.
+  for (const char* f : {"stick/.brc", "stick/fake.brc", "stick/notes.txt"})
+    testenv::writeFile(env.path(f), "not a briefcase");
   env.set("CARRYVALE_REMOVABLE_ROOTS", env.path("stick") + ":" + env.path("disk"));
-  asker.answers = {plat::mrNo, plat::mrYes};
+  asker.answers = {plat::mrNo, plat::mrNo, plat::mrNo};
   next();
-  ASSERT_EQ(asker.messages.size(), 2u);
+  ASSERT_EQ(asker.messages.size(), 3u);
   EXPECT_EQ(asker.messages[0].text, "An existing briefcase was found in " + env.path("stick") +
                                         "/: a.brc\nDo you want to use it?");
   EXPECT_EQ(asker.messages[0].caption, "Briefcase found");
   EXPECT_EQ(asker.messages[0].buttons, unsigned(plat::btnYesNo));
   EXPECT_EQ(asker.messages[1].text, "An existing briefcase was found in " +
                                         env.path("stick/sub") + "/: x.BRC\nDo you want to use it?");
-  EXPECT_EQ(w.BriefcaseEdit->text().toStdString(), env.path("stick/sub/x.BRC"));
+  EXPECT_EQ(asker.messages[2].text, "An existing briefcase was found in " + env.path("disk") +
+                                        "/: b.brc\nDo you want to use it?");
+  EXPECT_EQ(w.BriefcaseEdit->text(), "<briefcase file here>");  // No to all keeps the field
 
-  // Coming back from page 3 asks again; No to everything keeps the field.
+  // Coming back from page 3 asks again; Yes uses that briefcase: the wizard
+  // ends there, with Yes.
+  w.BriefcaseEdit->setText(QString::fromStdString(env.path("new")));
   next();
-  asker.answers = {plat::mrNo, plat::mrNo, plat::mrNo};
+  ASSERT_EQ(w.CurrentPage, 3);
+  asker.answers = {plat::mrNo, plat::mrYes};
   asker.messages.clear();
   w.BackButton->click();
-  EXPECT_EQ(asker.messages.size(), 3u);
-  EXPECT_EQ(w.BriefcaseEdit->text().toStdString(), env.path("stick/sub/x.BRC"));
+  EXPECT_EQ(asker.messages.size(), 2u);
+  EXPECT_EQ(w.result(), plat::mrYes);
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_EQ(w.ExistingBriefcase(), env.path("stick/sub/x.BRC"));
+}
 
-  // The found briefcase is not replaced by New: that needs the save dialog's word.
-  EXPECT_FALSE(w.Answers().replaceConsented);
+TEST_F(Wizard, ATypedNameThatExistsIsSaidAtNextOnItsPage) {
+  ASSERT_EQ(archive::createContainerAtomically(env.path("bag.brc"), {}, nullptr, false), 0);
+  testenv::writeFile(env.path("letter.brc"), "a letter, not a briefcase");
+  const struct {
+    std::string typed;
+    int answer;  // to the question; 0: a warning only
+    int page;    // afterwards; 0: the wizard ended with Yes
+  } cases[] = {
+      {env.path("letter"), 0, 2},
+      {env.path("bag"), plat::mrNo, 2},
+      {env.path("fresh"), 0, 3},
+      {env.path("bag"), plat::mrYes, 0},
+  };
+  next();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed);
+    if (w.CurrentPage == 3) w.BackButton->click();
+    w.BriefcaseEdit->setText(QString::fromStdString(c.typed));
+    if (c.answer) asker.answers = {c.answer};
+    const auto said = next();
+    if (c.page == 3) {
+      EXPECT_TRUE(said.empty());
+    } else if (c.answer) {
+      ASSERT_EQ(said.size(), 1u);
+      EXPECT_EQ(said[0], "An existing briefcase was found in " + env.root() +
+                             "/: bag.brc\nDo you want to use it?");
+    } else {
+      EXPECT_EQ(said, std::vector<std::string>{c.typed + ".brc already exists and is not a "
+                                                        "briefcase.\n" + kChooseFile});
+      EXPECT_EQ(asker.messages[0].icon, plat::Icon::Warning);
+    }
+    if (c.page) {
+      EXPECT_EQ(w.CurrentPage, c.page);
+    }
+  }
+  EXPECT_EQ(w.result(), plat::mrYes);
+  EXPECT_EQ(w.ExistingBriefcase(), env.path("bag.brc"));
 }
 
 // No two controls of a page (with the buttons under it) share an access key:
@@ -242,8 +290,10 @@ TEST(NewFromWizard, FinishCreatesAndCancelDoesNot) {
       else w->CancelButton->click();
     });
     briefcase::NewBriefcase nb;
+    std::string existing;
     const plat::FileTime before = plat::nowFileTime();
-    EXPECT_EQ(NewBriefcaseFromWizard(nullptr, &nb), finish);
+    EXPECT_EQ(NewBriefcaseFromWizard(nullptr, &nb, &existing),
+              finish ? WizardOutcome::Created : WizardOutcome::Cancelled);
     EXPECT_EQ(fs::exists(path), finish);
     if (!finish) continue;
     EXPECT_EQ(nb.containerPath, path);
