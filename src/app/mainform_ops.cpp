@@ -189,7 +189,7 @@ void TMainForm::BriefcaseUnload() {
     };
     result = app::Unload(*engine_, request, hooks);
     progress.hide();
-    report(app::noticeFor(result.outcome, engine_->archivePath));
+    report(app::noticeFor(result.outcome, engine_->archivePath, result.notWritten));
     if (result.removalCode != archive::kOk)
       plat::messageBox(plat::loadStr(app::text::kRemoveFailed), std::string(), plat::btnOk,
                        plat::Icon::Warning);

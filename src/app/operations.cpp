@@ -51,6 +51,7 @@ std::string existingFolder(std::string path) {
 // A selected entry as the listing shows it.
 struct Selected {
   std::string name;
+  size_t index = 0;  // its place in the directory
   uint32_t crc = 0;
   uint32_t size = 0;
 };
@@ -85,6 +86,8 @@ UnloadOutcome unloadOutcome(int rc) {
       return UnloadOutcome::InUse;
     case archive::kReadOnly:
       return UnloadOutcome::ReadOnly;
+    case archive::kNameRefused:
+      return UnloadOutcome::NameRefused;
     case archive::kDiskFull:
       return UnloadOutcome::DiskFull;
     default:
@@ -198,21 +201,25 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
   // The selection as the rows count it (folder entries are no rows), with
   // each entry's size for the free-space check.
   std::vector<Selected> selected;
+  size_t listed = 0;
   uint32_t kilobytes = 0;
   {
     Keep<std::function<void(const std::string&)>> keepMessage(engine.callbacks.message);
     engine.callbacks.message = nullptr;
+    size_t index = 0;  // a listing reports every entry, in directory order
     engine.extract.callbacks.listEntry = [&](const archive::TExtractEntry& e) {
+      const size_t at = index++;
       if (e.isFolder()) return;
       const std::string name = e.displayName();
       bool chosen = request.entries.empty();
       for (size_t i = 0; i < request.entries.size() && !chosen; ++i)
         chosen = archive::nameSelects(name, request.entries[i]);
       if (!chosen) return;
-      selected.push_back(Selected{name, e.central.crc, e.central.uncompressedSize});
+      selected.push_back(Selected{name, at, e.central.crc, e.central.uncompressedSize});
       kilobytes += e.central.uncompressedSize / 1024;
     };
     archive::ListRun(engine);
+    listed = index;
     engine.extract.callbacks.listEntry = nullptr;
   }
   result.selectedCount = selected.size();
@@ -300,19 +307,30 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
     plat::syncFileSystemOf(plat::parentFolder(result.trashed.front().trashedPath));
   result.notAllUnloaded = engine.extract.notAllUnloaded;
 
-  // What became of each selected entry, as the run tells it. Whether a kept
-  // file holds the entry's bytes is read only when a removal without a
-  // question needs to know (below).
+  result.notWritten = engine.extract.notWritten;
+
+  // What became of each selected entry, as the run tells it: by its place in
+  // the directory (two entries may bear one name), or by its name when the
+  // briefcase changed in between. Whether a kept file holds the entry's
+  // bytes is read only when a removal without a question needs to know
+  // (below).
+  const std::vector<archive::TExtractEntry>& ran = engine.extract.entries;
   std::map<std::string, archive::UnloadOutcome> told;
-  for (const archive::TExtractEntry& e : engine.extract.entries)
-    if (e.outcome != archive::UnloadOutcome::NotHandled) told[e.displayName()] = e.outcome;
+  if (ran.size() != listed)
+    for (const archive::TExtractEntry& e : ran)
+      if (e.outcome != archive::UnloadOutcome::NotHandled) told[e.displayName()] = e.outcome;
   bool folderInTheWay = false;
   for (const Selected& s : selected) {
+    archive::UnloadOutcome outcome = archive::UnloadOutcome::NotHandled;
+    if (ran.size() == listed) {
+      outcome = ran[s.index].outcome;
+    } else if (auto it = told.find(s.name); it != told.end()) {
+      outcome = it->second;
+    }
     EntryFate fate = EntryFate::Skipped;
-    auto it = told.find(s.name);
-    if (it != told.end() && it->second == archive::UnloadOutcome::Unloaded) {
+    if (outcome == archive::UnloadOutcome::Unloaded) {
       fate = EntryFate::Written;
-    } else if (it != told.end() && it->second == archive::UnloadOutcome::Declined) {
+    } else if (outcome == archive::UnloadOutcome::Declined) {
       fate = EntryFate::Declined;
     } else if (plat::folderExists(plat::joinPath(folder, s.name))) {
       folderInTheWay = true;
@@ -507,7 +525,25 @@ Notice noticeFor(LoadOutcome outcome, const std::string& briefcasePath) {
   return n;
 }
 
-Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath) {
+namespace {
+// A write failure's notice: the files the run could not write, one a line
+// with the reason (the first ten, and how many more); the text of its own
+// when the run named none.
+void writeFailure(Notice& n, int textId, const std::vector<archive::TNotWritten>& files) {
+  constexpr size_t kShown = 10;
+  if (files.empty()) {
+    n.textId = textId;
+    return;
+  }
+  n.text = "Write error. These files could not be written:\n";
+  for (size_t i = 0; i < files.size() && i < kShown; ++i)
+    n.text += "\n- " + archive::printableName(files[i].path) + " (" + files[i].why + ")";
+  if (files.size() > kShown) n.text += plat::strFormat("\n- and %zu more", files.size() - kShown);
+}
+}  // namespace
+
+Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath,
+                 const std::vector<archive::TNotWritten>& notWritten) {
   Notice n;
   n.icon = plat::Icon::Information;
   switch (outcome) {
@@ -521,13 +557,17 @@ Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath) {
       n.textId = text::kAborted;
       break;
     case UnloadOutcome::InUse:
-      n.textId = text::kUnloadInUse;
+      writeFailure(n, text::kUnloadInUse, notWritten);
       break;
     case UnloadOutcome::FolderInTheWay:
       n.text = "Write error. A folder is in the way of one or more files.";
       break;
     case UnloadOutcome::ReadOnly:
-      n.textId = text::kUnloadReadOnly;
+      writeFailure(n, text::kUnloadReadOnly, notWritten);
+      break;
+    case UnloadOutcome::NameRefused:
+      writeFailure(n, text::kUnloadFailed, notWritten);
+      n.icon = plat::Icon::Warning;
       break;
     case UnloadOutcome::DiskFull:
       n.textId = text::kUnloadDiskFull;

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/extract/state.h"
 #include "platform/ask.h"
 #include "platform/trash.h"
 
@@ -92,6 +93,7 @@ enum class UnloadOutcome {
   InUse,           // 24, 58
   FolderInTheWay,  // 24 when a folder stands where a file must go
   ReadOnly,        // 49
+  NameRefused,     // 32: the disk does not accept a name
   DiskFull,        // 50
   BriefcaseBusy,   // another run holds the briefcase
   Failed,          // any other code
@@ -148,6 +150,8 @@ struct UnloadResult {
   bool dated = false;              // the briefcase date was set to now
   int dateCode = 0;                // 55 write-protected, 24 otherwise
   std::vector<std::string> notes;  // what the run told (also through UnloadHooks::note)
+  // The local files the run could not create or replace, with the reason.
+  std::vector<archive::TNotWritten> notWritten;
 
   // The status for a script: the run's code, else the removal's, else the date's.
   int exitCode() const;
@@ -211,7 +215,9 @@ struct Notice {
 
 // Nothing to show for Loaded, Cancelled and NothingToLoad.
 Notice noticeFor(LoadOutcome outcome, const std::string& briefcasePath);
-// Nothing to show for Unloaded and SpaceDeclined.
-Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath);
+// Nothing to show for Unloaded and SpaceDeclined. A write failure names the
+// files that could not be written (`notWritten`) and why.
+Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath,
+                 const std::vector<archive::TNotWritten>& notWritten = {});
 
 }  // namespace app

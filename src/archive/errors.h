@@ -37,6 +37,7 @@ enum ErrorCode : int {
   kDiskMayBeFull = 29,      // "Disk may be full"
   kWrongSignature = 30,     // "Wrong signature"
   kTooLarge = 31,           // "File is too large to compress (>4GB)"
+  kNameRefused = 32,        // "File name not accepted by the disk" (an unload's target)
   kReadOnly = 49,           // "File is read-only"
   kDiskFull = 50,           // "Disk is full"
   kUnexpectedEof = 51,      // "Unexpected end of file"

@@ -68,18 +68,20 @@ bool sameState(const plat::FileInfo& a, const plat::FileInfo& b) {
   return a.device == b.device && a.inode == b.inode && a.size == b.size && a.writeTime == b.writeTime;
 }
 
-// The entries by exact stored bytes and by the name they are listed by.
+// The entries by exact stored bytes and by the name they are listed by. Of
+// entries that bear one name (tools that append write the newer copy after
+// the old one) the last is the one a name finds, as an unload writes it.
 class EntryNames {
  public:
   void build(const TZList& list) {
     raw_.clear();
     listed_.clear();
     for (size_t i = 0; i < list.items.size(); ++i) {
-      raw_.emplace(list.items[i].name, i);
-      listed_.emplace(listedName(list.items[i]), i);
+      raw_[list.items[i].name] = i;
+      listed_[listedName(list.items[i])] = i;
     }
   }
-  // The entry whose stored bytes are `name`, else the first listed as it
+  // The entry whose stored bytes are `name`, else the last listed as it
   // would be listed; -1 when there is none. Letter case counts.
   long find(const std::string& name) const {
     auto r = raw_.find(name);
