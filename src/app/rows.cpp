@@ -2,9 +2,11 @@
 
 #include <cstdio>
 
+#include "archive/extract/naming.h"
 #include "archive/extract/restore.h"
 #include "archive/extract/state.h"
 #include "platform/findfile.h"
+#include "platform/paths.h"
 
 namespace app {
 
@@ -33,6 +35,24 @@ ListRow LocalRowFor(const LoadCandidate& c) {
   r.time = c.writeTime;
   r.icon = kIconOnly;
   return r;
+}
+
+void LocalRowIndex::add(const ListRow& row, size_t at) {
+  const std::string name = RowEntryName(row);
+  exact_.emplace(name, at);
+  loose_.emplace(archive::looseKey(name), std::make_pair(name, at));
+}
+
+long LocalRowIndex::find(const std::string& localFolder, const ListRow& entry) const {
+  const std::string name = RowEntryName(entry);
+  auto it = exact_.find(name);
+  if (it != exact_.end()) return static_cast<long>(it->second);
+  auto range = loose_.equal_range(archive::looseKey(name));
+  for (auto l = range.first; l != range.second; ++l)
+    if (archive::namesOneFile(plat::joinPath(localFolder, l->second.first),
+                              plat::joinPath(localFolder, name)))
+      return static_cast<long>(l->second.second);
+  return -1;
 }
 
 std::optional<ListRow> BriefcaseRowFor(const archive::TExtractEntry& entry,

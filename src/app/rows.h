@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <utility>
 
 #include "app/compare.h"
 #include "app/localscan.h"
@@ -35,6 +37,22 @@ std::string RowEntryName(const ListRow& row);
 
 // A local row for a load candidate (icon "only" until compared).
 ListRow LocalRowFor(const LoadCandidate& c);
+
+// The local rows by the entry name they would have, to find the local row
+// of a briefcase row: the row of exactly its name and folder, else, where
+// the local folder takes two spellings for one file (a stick that ignores
+// letter case), the row whose file the entry's path names.
+class LocalRowIndex {
+ public:
+  void add(const ListRow& row, size_t at);
+  // The row for the briefcase row `entry`, whose local file below
+  // `localFolder` was found; -1 when no local row is its file.
+  long find(const std::string& localFolder, const ListRow& entry) const;
+
+ private:
+  std::unordered_map<std::string, size_t> exact_;
+  std::unordered_multimap<std::string, std::pair<std::string, size_t>> loose_;
+};
 
 // The briefcase row for an entry, compared with the local file of the same
 // relative path below `localFolder`; nothing for a folder entry. When a local
