@@ -3,12 +3,15 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
+#include <thread>
 
 #include "archive/compress.h"
 #include "archive/errors.h"
 #include "archive/extract/extract.h"
 #include "archive/extract/names.h"
+#include "archive/extract/restore.h"
 #include "archive/update/update.h"
 #include "archive/zwnt.h"
 #include "briefcase/brdate.h"
@@ -73,6 +76,38 @@ bool sameBytes(const std::string& path, uint32_t size, uint32_t crc) {
   return static_cast<uint32_t>(sum) == crc;
 }
 
+// After a run that dated the briefcase: the date is not earlier than the
+// newest file it carried (`newest`, only files dated before the run ended),
+// and a change made once the run has ended counts.
+// A disk that keeps coarse times (FAT 2 s, the exFAT driver 1 s) cuts the
+// container's time down, and a file loaded a moment before the run ended
+// would count as changed again: the date then becomes the first time the
+// disk keeps at or after that file's. And the run ends only once a file
+// written then would be dated after the date: file times come from the
+// system's coarse clock, which may lag the exact one by a tick (up to 10 ms),
+// and a disk's driver may date the briefcase by the exact one, or up to 2 s
+// ahead after the raise.
+void settleDate(const std::string& briefcasePath, plat::FileTime newest) {
+  constexpr plat::FileTime kTwoSeconds = 2 * plat::kTicksPerSecond;
+  constexpr plat::FileTime kTick = plat::kTicksPerSecond / 50;
+  plat::FileInfo fi;
+  if (!plat::fileSystem().stat(briefcasePath, &fi, true)) return;
+  plat::FileTime date = fi.writeTime;
+  if (newest > date && newest - date < kTwoSeconds) {
+    for (uint64_t grid : {uint64_t(1), plat::kTicksPerSecond, kTwoSeconds}) {
+      const plat::FileTime want = (newest + grid - 1) / grid * grid;
+      if (!plat::fileSystem().setTimes(briefcasePath, nullptr, &want, &want) ||
+          !plat::fileSystem().stat(briefcasePath, &fi, true))
+        return;
+      date = fi.writeTime;
+      if (date >= newest) break;
+    }
+  }
+  for (plat::FileTime now = plat::nowFileTime(); now <= date + kTick && date < now + kTwoSeconds + kTick;
+       now = plat::nowFileTime())
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
 UnloadOutcome unloadOutcome(int rc) {
   switch (rc) {
     case archive::kOk:
@@ -106,12 +141,16 @@ LoadResult Load(archive::TCompress& engine, const LoadRequest& request) {
   engine.ClearCancel();
   if (request.storeConfiguration) request.storeConfiguration();
   engine.ClearNames();
+  plat::FileTime newest = 0;  // the newest file to load dated before now
+  const plat::FileTime started = plat::nowFileTime();
   for (const std::string& file : request.files) {
     plat::FileInfo fi;
-    if (plat::fileSystem().stat(file, &fi, true) && fi.isRegular && fi.size > kLargestFile) {
+    const bool there = plat::fileSystem().stat(file, &fi, true);
+    if (there && fi.isRegular && fi.size > kLargestFile) {
       result.tooLarge.push_back(file);
       continue;
     }
+    if (there && fi.writeTime <= started) newest = std::max(newest, fi.writeTime);
     engine.AddName(file);
   }
   if (!result.tooLarge.empty())
@@ -131,6 +170,8 @@ LoadResult Load(archive::TCompress& engine, const LoadRequest& request) {
   }
   engine.ClearNames();
   engine.update.baseFolder.clear();
+  if (result.ran && (result.code == archive::kOk || result.code == archive::kFileNotReadable))
+    settleDate(engine.archivePath, newest);
 
   if (!result.ran) {
     result.outcome = LoadOutcome::NothingToLoad;
@@ -361,6 +402,16 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
   if (!remove) {
     result.dateCode = StampBriefcaseDate(engine.archivePath);
     result.dated = result.dateCode == 0;
+    if (result.dated) {
+      // The files just written must not count as changed.
+      plat::FileTime newest = 0;
+      const plat::FileTime now = plat::nowFileTime();
+      for (const archive::TExtractEntry& e : engine.extract.entries) {
+        const plat::FileTime t = archive::entryTime(e);
+        if (e.outcome == archive::UnloadOutcome::Unloaded && t <= now) newest = std::max(newest, t);
+      }
+      settleDate(engine.archivePath, newest);
+    }
     return result;
   }
 
@@ -389,6 +440,7 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
   result.removalCode = RemoveEntries(engine, names, request.storeConfiguration);
   if (hooks.removalFinished) hooks.removalFinished();
   result.removed = result.removalCode == archive::kOk;
+  if (result.removed) settleDate(engine.archivePath, 0);
   return result;
 }
 
