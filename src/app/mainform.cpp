@@ -919,11 +919,11 @@ void TMainForm::ListEntry(const archive::TExtractEntry& entry) {
       // The local folder may take another spelling of the entry's path
       // for the file of a local row.
       if (!spelledRows_) {
-        spelledRows_ = std::make_unique<app::LocalRowIndex>();
+        spelledRows_ = std::make_unique<app::LocalRowIndex>(briefcase_->LocalFolder());
         for (int i = 0; i < LocalModel->size(); ++i)
           spelledRows_->add(LocalModel->row(i), static_cast<size_t>(i));
       }
-      r = static_cast<int>(spelledRows_->find(briefcase_->LocalFolder(), *row));
+      r = static_cast<int>(spelledRows_->find(*row));
     }
     if (r >= 0) LocalModel->setIconQuietly(r, *localIcon);
   }

@@ -38,19 +38,25 @@ std::string RowEntryName(const ListRow& row);
 // A local row for a load candidate (icon "only" until compared).
 ListRow LocalRowFor(const LoadCandidate& c);
 
-// The local rows by the entry name they would have, to find the local row
-// of a briefcase row: the row of exactly its name and folder, else, where
-// the local folder takes two spellings for one file (a stick that ignores
-// letter case), the row whose file the entry's path names.
+// The local rows below a local folder by the entry name they would have, to
+// find the local row of a briefcase row: the row of exactly its name and
+// folder, else, where the folder takes two spellings for one file (a stick
+// that ignores letter case), the row whose file the entry's path names.
+// Whether a folder does is seen, without writing, from its first row: the
+// row's name spelled otherwise names its file.
 class LocalRowIndex {
  public:
+  explicit LocalRowIndex(std::string localFolder) : localFolder_(std::move(localFolder)) {}
   void add(const ListRow& row, size_t at);
-  // The row for the briefcase row `entry`, whose local file below
-  // `localFolder` was found; -1 when no local row is its file.
-  long find(const std::string& localFolder, const ListRow& entry) const;
+  // The row for the briefcase row `entry`, whose local file was found; -1
+  // when no local row is its file.
+  long find(const ListRow& entry) const;
 
  private:
+  bool spellsOtherwise(const ListRow& row);
+  std::string localFolder_;
   std::unordered_map<std::string, size_t> exact_;
+  std::unordered_map<std::string, bool> folders_;  // rows' folders: they take other spellings
   std::unordered_multimap<std::string, std::pair<std::string, size_t>> loose_;
 };
 

@@ -78,7 +78,7 @@ int runStatus(const brc::Args& args) {
 
   // The local rows: the load candidates in scan order.
   std::vector<app::ListRow> localRows;
-  app::LocalRowIndex byPath;
+  app::LocalRowIndex byPath(local);
   if (!local.empty()) {
     const app::ScanRules rules = app::RulesFor(record, local, date);
     app::ScanLocalFolder(rules, [&](const app::LoadCandidate& c) {
@@ -95,7 +95,7 @@ int runStatus(const brc::Args& args) {
     if (!row) return;
     entryRows.push_back(*row);
     if (!localIcon) return;
-    const long at = byPath.find(local, *row);
+    const long at = byPath.find(*row);
     if (at >= 0) localRows[static_cast<size_t>(at)].icon = *localIcon;
   };
   engine.callbacks.message = nullptr;  // a listing's progress texts are not shown here

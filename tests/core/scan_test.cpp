@@ -225,11 +225,11 @@ TEST(Compare, ALocalRowIsFoundUnderEverySpellingItsFolderTakes) {
     if (!stick) testenv::writeFile(local + "/Report.txt", "a file of its own");
     testenv::StickFs disk(local, {});
     plat::ScopedFileSystem scoped(stick ? &disk : nullptr);
-    app::LocalRowIndex rows;
+    app::LocalRowIndex rows(local);
     rows.add(app::ListRow{"report.txt", "", 1, 0, app::kIconOnly}, 0);
     rows.add(app::ListRow{"Doc.txt", "sub", 1, 0, app::kIconOnly}, 1);
     const auto find = [&](const std::string& name, const std::string& folder) {
-      return rows.find(local, app::ListRow{name, folder, 1, 0, app::kIconOnly});
+      return rows.find(app::ListRow{name, folder, 1, 0, app::kIconOnly});
     };
     EXPECT_EQ(find("report.txt", ""), 0);
     EXPECT_EQ(find("Report.txt", ""), stick ? 0 : -1);

@@ -115,9 +115,9 @@ TEST_P(StickNames, TwoSpellingsOfOneFileTakeOneEntry) {
       EXPECT_EQ(archive::looseKey(*listing(local).begin()), "REPORT.TXT");
       EXPECT_EQ(testenv::readText(local + "/REPORT.TXT"), "one");
       // The local file is the row of either entry's briefcase row.
-      app::LocalRowIndex rows;
+      app::LocalRowIndex rows(local);
       rows.add(app::ListRow{"REPORT.TXT", "", 3, 0, app::kIconOnly}, 0);
-      EXPECT_EQ(rows.find(local, app::ListRow{"report.txt", "", 3, 0, app::kIconOnly}), 0);
+      EXPECT_EQ(rows.find(app::ListRow{"report.txt", "", 3, 0, app::kIconOnly}), 0);
       testenv::writeFile(local + "/REPORT.TXT", "old");
     } else {
       EXPECT_EQ(res.code, 0) << said;

@@ -12,6 +12,7 @@
 #include "archive/errors.h"
 #include "archive/extract/extract.h"
 #include "archive/extract/names.h"
+#include "archive/extract/naming.h"
 #include "archive/extract/restore.h"
 #include "briefcase/comment.h"
 #include "craftzip.h"
@@ -279,6 +280,21 @@ TEST(UnloadNamesTest, ANameBorneExactlySelectsOnlyItsOwnEntry) {
     for (const std::string& e : entries) chosen.push_back(selector.select(e));
     EXPECT_EQ(chosen, s.chosen) << s.names[0];
   }
+}
+
+TEST(UnloadNamesTest, SpellingsADiskMayTakeForOneShareALooseKey) {
+  struct Pair {
+    std::string a, b;
+    bool same;
+  } pairs[] = {
+      {"Docs/Report.txt", "docs/REPORT.TXT", true},
+      {"notes. /x.", "NOTES/X", true},                        // trailing dots and spaces, per level
+      {"caf\xc3\xa9.txt", "CAF\xc3\x89.TXT", true},           // beyond ASCII
+      {"\xce\xb1\xce\xb2", "\xce\x91\xce\x92", true},         // Greek
+      {"a.b", "ab", false}, {"a/b", "a_b", false}, {"x\xff", "X\xff", true},  // a byte that is no UTF-8 stays
+  };
+  for (const Pair& p : pairs)
+    EXPECT_EQ(archive::looseKey(p.a) == archive::looseKey(p.b), p.same) << p.a << " " << p.b;
 }
 
 TEST(UnloadNamesTest, NamesBeyondThePathBoundUnderAFolder) {

@@ -6,11 +6,11 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
-#include <unordered_map>
-#include <unordered_set>
 #include <exception>
 #include <memory>
 #include <new>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "archive/compress.h"
 #include "archive/errors.h"

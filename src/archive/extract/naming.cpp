@@ -20,6 +20,12 @@ std::string upper(const std::string& s) {
   std::string out;
   out.reserve(s.size());
   for (size_t i = 0; i < s.size();) {
+    const char c = s[i];
+    if (static_cast<unsigned char>(c) < 0x80) {  // the common case, without a lookup
+      out += c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+      ++i;
+      continue;
+    }
     uint32_t cp = 0;
     const size_t n = utf8Sequence(s, i, &cp);
     if (n == 0 || n == 4) {  // not UTF-8, or beyond the plane the fold tables cover
@@ -85,13 +91,17 @@ bool isDeviceName(const std::string& name) {
 }  // namespace
 
 std::string looseKey(const std::string& path) {
-  const std::vector<std::string> all = levels(path);
-  std::string key;
-  key.reserve(path.size());
-  for (size_t i = 0; i < all.size(); ++i) {
-    if (i) key += '/';
-    key += withoutTrailing(upper(all[i]), true, true);
+  std::string key = upper(path);
+  // Each level without its trailing dots and spaces.
+  size_t out = 0;
+  for (size_t i = 0; i <= key.size(); ++i) {
+    if (i == key.size() || key[i] == '/') {
+      while (out > 0 && (key[out - 1] == '.' || key[out - 1] == ' ')) --out;
+      if (i == key.size()) break;
+    }
+    key[out++] = key[i];
   }
+  key.resize(out);
   return key;
 }
 
