@@ -103,8 +103,8 @@ void settleDate(const std::string& briefcasePath, plat::FileTime newest) {
       if (date >= newest) break;
     }
   }
-  for (plat::FileTime now = plat::nowFileTime(); now <= date + kTick && date < now + kTwoSeconds + kTick;
-       now = plat::nowFileTime())
+  for (plat::FileTime now = plat::nowFileTime();
+       now <= date + kTick && date < now + kTwoSeconds + kTick; now = plat::nowFileTime())
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 

@@ -74,7 +74,8 @@ TEST_P(StickNames, TheProbesLearnWhatTheDiskDoes) {
   } table[] = {
       {"a:b.txt", folds() ? "the disk does not accept the character ':' in file names" : ""},
       {"q?.txt", folds() ? "the disk does not accept the character '?' in file names" : ""},
-      {"caf\xc3\xa9.txt", fat ? "the disk does not accept the character '\xc3\xa9' in file names" : ""},
+      {"caf\xc3\xa9.txt",
+       fat ? "the disk does not accept the character '\xc3\xa9' in file names" : ""},
       {"plain.txt", ""},
   };
   for (const Name& t : table) EXPECT_EQ(names.refusal(root(), t.name, EINVAL), t.reason) << t.name;
@@ -139,7 +140,8 @@ TEST_P(StickNames, ANameTheDiskRefusesIsNamedWithTheReason) {
   }
   archive::TCompress c;
   c.archivePath = briefcase({craftzip::entry("a:b.txt", "x", 0), craftzip::entry("q?.txt", "x", 0),
-                             craftzip::entry("d:r/in.txt", "x", 0), craftzip::entry("ok.txt", "new", 0)},
+                             craftzip::entry("d:r/in.txt", "x", 0),
+                             craftzip::entry("ok.txt", "new", 0)},
                             local);
   c.extract.targetFolder = local;
   std::string said;
@@ -164,7 +166,7 @@ TEST_P(StickNames, ANameTheDiskRefusesIsNamedWithTheReason) {
 
 TEST_P(StickNames, AFileLoadedJustBeforeTheEndOfALoadIsNoCandidate) {
   if (GetParam() == Kind::Fat)
-    GTEST_SKIP() << "the FAT driver reports no free space, so no load can replace a briefcase there";
+    GTEST_SKIP() << "the FAT driver reports no free space: no load can replace a briefcase there";
   // The briefcase on the stick, the local folder on the computer's own disk.
   const std::string local = env_.work() + "/local";
   fs::create_directories(local);

@@ -29,7 +29,8 @@ class StickFs final : public PassThroughFs {
   std::unique_ptr<plat::File> open(const std::string& p, plat::Access a,
                                    plat::Disposition d) override {
     const std::string real = map(p);
-    if (a != plat::Access::Read && d != plat::Disposition::OpenExisting && refuses(p)) return nullptr;
+    if (a != plat::Access::Read && d != plat::Disposition::OpenExisting && refuses(p))
+      return nullptr;
     return real_().open(real, a, d);
   }
   std::unique_ptr<plat::File> createTemp(const std::string& f, const std::string& pre,

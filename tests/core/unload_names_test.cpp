@@ -291,7 +291,9 @@ TEST(UnloadNamesTest, SpellingsADiskMayTakeForOneShareALooseKey) {
       {"notes. /x.", "NOTES/X", true},                        // trailing dots and spaces, per level
       {"caf\xc3\xa9.txt", "CAF\xc3\x89.TXT", true},           // beyond ASCII
       {"\xce\xb1\xce\xb2", "\xce\x91\xce\x92", true},         // Greek
-      {"a.b", "ab", false}, {"a/b", "a_b", false}, {"x\xff", "X\xff", true},  // a byte that is no UTF-8 stays
+      {"a.b", "ab", false},
+      {"a/b", "a_b", false},
+      {"x\xff", "X\xff", true},  // a byte that is no UTF-8 stays as it is
   };
   for (const Pair& p : pairs)
     EXPECT_EQ(archive::looseKey(p.a) == archive::looseKey(p.b), p.same) << p.a << " " << p.b;

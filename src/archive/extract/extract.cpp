@@ -610,7 +610,8 @@ class Run {
   // entry's backslashes are its separators.
   static std::string localNameOf(const TExtractEntry& e) {
     std::string n = e.displayName();
-    if (e.host == 0 && n.find('/') == std::string::npos) std::replace(n.begin(), n.end(), '\\', '/');
+    if (e.host == 0 && n.find('/') == std::string::npos)
+      std::replace(n.begin(), n.end(), '\\', '/');
     return n;
   }
 
@@ -627,8 +628,10 @@ class Run {
     yieldsTo_.assign(s_.entries.size(), std::string());
     spellings_.clear();
     std::unordered_map<std::string, size_t> last;
-    for (size_t i = 0; i < s_.entries.size(); ++i)
-      if (s_.entries[i].selected && !s_.entries[i].isFolder()) last[s_.entries[i].displayName()] = i;
+    for (size_t i = 0; i < s_.entries.size(); ++i) {
+      const TExtractEntry& e = s_.entries[i];
+      if (e.selected && !e.isFolder()) last[e.displayName()] = i;
+    }
     std::unordered_map<std::string, std::string> seen;  // loose key -> the first spelling
     const auto spelled = [&](const std::string& p) {
       auto [it, fresh] = seen.emplace(looseKey(p), p);

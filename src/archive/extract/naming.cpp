@@ -10,7 +10,6 @@
 #include "platform/files.h"
 #include "platform/findfile.h"
 #include "platform/paths.h"
-#include "platform/strtable.h"
 #include "platform/textfold.h"
 
 namespace archive {
@@ -49,7 +48,7 @@ std::vector<std::string> levels(const std::string& path) {
   size_t start = 0;
   for (;;) {
     const size_t slash = path.find('/', start);
-    out.push_back(path.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+    out.push_back(path.substr(start, slash == std::string::npos ? slash : slash - start));
     if (slash == std::string::npos) return out;
     start = slash + 1;
   }
@@ -58,7 +57,7 @@ std::vector<std::string> levels(const std::string& path) {
 // The start of a probe's name, with six letters of its own: small ones,
 // so that the same name in capitals is another spelling.
 std::string probeName() {
-  static std::mt19937 random{std::random_device{}()};
+  thread_local std::mt19937 random{std::random_device{}()};
   static const char letters[] = "abcdefghijklmnopqrstuvwxyz";
   std::string name = temporaryPrefix(TempKind::Probe);
   for (int i = 0; i < 6; ++i) name += letters[random() % 26];
