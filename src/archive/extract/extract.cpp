@@ -881,7 +881,7 @@ class Run {
              : plat::isAccessDenied(err)   ? kReadOnly
                                            : kWriteFailure;
     }
-    s_.notWritten.push_back(TNotWritten{target, why, code});
+    s_.notWritten.push_back(TNotWritten{target, why});
     return code;
   }
 
@@ -898,7 +898,7 @@ class Run {
     const bool replacing = exists && existing->isRegular;
     if (replacing && (existing->attributes & plat::kAttrReadOnly)) {
       msg(plat::loadStrFmt(8025, printableName(target).c_str()) + " (the file is read-only)\n");
-      s_.notWritten.push_back(TNotWritten{target, "the file is read-only", kReadOnly});
+      s_.notWritten.push_back(TNotWritten{target, "the file is read-only"});
       return kReadOnly;
     }
     const uint32_t mode = replacing ? (existing->mode & 0777) : defaultMode_;

@@ -87,6 +87,18 @@ bool isDeviceName(const std::string& name) {
          stem[3] >= '1' && stem[3] <= '9';
 }
 
+// Whether a folder with this naming takes the two names (one level each) for one.
+bool sameName(const FolderNaming& n, const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  std::string x = withoutTrailing(a, n.dropsTrailingDots, n.dropsTrailingSpaces);
+  std::string y = withoutTrailing(b, n.dropsTrailingDots, n.dropsTrailingSpaces);
+  if (n.foldsCase) {
+    x = upper(x);
+    y = upper(y);
+  }
+  return x == y;
+}
+
 }  // namespace
 
 std::string looseKey(const std::string& path) {
@@ -124,17 +136,6 @@ bool namesOneFile(const std::string& a, const std::string& b) {
     folder = folder == "." ? x[i] : plat::joinPath(folder, x[i]);
   }
   return true;
-}
-
-bool sameName(const FolderNaming& n, const std::string& a, const std::string& b) {
-  if (a == b) return true;
-  std::string x = withoutTrailing(a, n.dropsTrailingDots, n.dropsTrailingSpaces);
-  std::string y = withoutTrailing(b, n.dropsTrailingDots, n.dropsTrailingSpaces);
-  if (n.foldsCase) {
-    x = upper(x);
-    y = upper(y);
-  }
-  return x == y;
 }
 
 FolderNaming FolderNames::naming(const std::string& folder) {

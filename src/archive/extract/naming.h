@@ -34,9 +34,6 @@ std::string looseKey(const std::string& path);
 // so. For a folder that may not be written in (a load, `brc status`).
 bool namesOneFile(const std::string& a, const std::string& b);
 
-// Whether a folder with this naming takes the two names (one level each) for one.
-bool sameName(const FolderNaming& naming, const std::string& a, const std::string& b);
-
 // The folders of one run and what was learnt about them.
 class FolderNames {
  public:

@@ -3,7 +3,6 @@
 #include <cerrno>
 
 #include "archive/compress.h"
-#include "archive/errors.h"
 #include "archive/extract/names.h"
 #include "platform/errors.h"
 #include "platform/paths.h"
@@ -36,7 +35,7 @@ int checkFolder(TCompress& c, const std::string& path, const TExtractEntry& e, b
           "checkdir error:  cannot create %s%s%s\n             unable to process %s.\n",
           printableName(path).c_str(), why.empty() ? "" : ":  ", why.c_str(), shown.c_str()));
       if (why.empty()) return kMapFailed;
-      s.notWritten.push_back(TNotWritten{path, why, kNameRefused});
+      s.notWritten.push_back(TNotWritten{path, why});
       return kMapNameRefused;
     }
     s.created = true;

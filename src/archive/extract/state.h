@@ -99,7 +99,6 @@ struct TExtractCallbacks {
 struct TNotWritten {
   std::string path;
   std::string why;
-  int code = 0;  // the entry's result
 };
 
 // Totals of a listing run.
