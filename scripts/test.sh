@@ -24,5 +24,5 @@ echo "== the update and unload engines' threads under ThreadSanitizer"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCARRYVALE_GUI=OFF -DCARRYVALE_SANITIZE=thread -DCARRYVALE_WERROR=ON
 cmake --build build-tsan -j"$jobs" --target core_tests memory_tests
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  ./build-tsan/core_tests --gtest_filter='UpdateThreads.*:UpdateEngine.*:UpdateFaults.*:UnloadThreads.*:ExtractTest.*:UnloadKill.*'
+  ./build-tsan/core_tests --gtest_filter='UpdateThreads.*:UpdateEngine.*:UpdateFaults.*:UnloadThreads.*:ExtractTest.*:UnloadKill.*:UnloadNamesTest.*'
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ./build-tsan/memory_tests

@@ -934,7 +934,9 @@ void TMainForm::RefreshBriefcaseList() {
   for (int r : SelectionSnapshot(List::Briefcase)) selected.insert(EntryNameOf(r));
   BriefcaseModel->clear();
   pendingRows_.clear();
+  spelledRows_.reset();
   const int rc = archive::ListRun(*engine_);
+  spelledRows_.reset();
   BriefcaseModel->append(std::move(pendingRows_));
   pendingRows_.clear();
   if (!selected.empty()) {
@@ -967,7 +969,17 @@ void TMainForm::ListEntry(const archive::TExtractEntry& entry) {
   std::optional<app::ListRow> row = app::BriefcaseRowFor(entry, briefcase_->LocalFolder(), &localIcon);
   if (!row) return;
   if (localIcon) {
-    const int r = LocalModel->find(row->name, row->folder);
+    int r = LocalModel->find(row->name, row->folder);
+    if (r < 0) {
+      // The local folder may take another spelling of the entry's path
+      // for the file of a local row.
+      if (!spelledRows_) {
+        spelledRows_ = std::make_unique<app::LocalRowIndex>(briefcase_->LocalFolder());
+        for (int i = 0; i < LocalModel->size(); ++i)
+          spelledRows_->add(LocalModel->row(i), static_cast<size_t>(i));
+      }
+      r = static_cast<int>(spelledRows_->find(*row));
+    }
     if (r >= 0) LocalModel->setIconQuietly(r, *localIcon);
   }
   pendingRows_.push_back(std::move(*row));

@@ -412,4 +412,7 @@ class TMainForm : public QMainWindow {
   THelpBrowser* helpWindow_ = nullptr;
   // The briefcase rows of a listing, shown at once when it ends.
   std::vector<app::ListRow> pendingRows_;
+  // The local rows by other spellings of their paths, made on the first
+  // briefcase row a listing cannot match exactly (RefreshBriefcaseList).
+  std::unique_ptr<app::LocalRowIndex> spelledRows_;
 };

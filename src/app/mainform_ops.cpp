@@ -217,7 +217,8 @@ void TMainForm::BriefcaseUnload() {
     };
     result = app::Unload(*engine_, request, hooks);
     progress.hide();
-    report(app::noticeFor(result.outcome, engine_->archivePath, request.localFolder));
+    report(app::noticeFor(result.outcome, engine_->archivePath, request.localFolder,
+                          result.notWritten));
     if (result.removalCode != archive::kOk)
       plat::messageBox(plat::loadStr(app::text::kRemoveFailed), std::string(), plat::btnOk,
                        plat::Icon::Warning);

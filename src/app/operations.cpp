@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <map>
 #include <set>
@@ -12,6 +13,7 @@
 #include "archive/errors.h"
 #include "archive/extract/extract.h"
 #include "archive/extract/names.h"
+#include "archive/extract/restore.h"
 #include "archive/update/update.h"
 #include "archive/zwnt.h"
 #include "briefcase/brdate.h"
@@ -49,6 +51,7 @@ void status(archive::TCompress& engine, const std::string& text) {
 // A selected entry as the listing shows it.
 struct Selected {
   std::string name;
+  size_t index = 0;  // its place in the directory
   uint32_t crc = 0;
   uint32_t size = 0;
 };
@@ -85,6 +88,38 @@ bool waitWhileBusy(archive::TCompress& engine, std::chrono::steady_clock::time_p
   return true;
 }
 
+// After a run that dated the briefcase: the date is not earlier than the
+// newest file it carried (`newest`, only files dated before the run ended),
+// and a change made once the run has ended counts.
+// A disk that keeps coarse times (FAT 2 s, the exFAT driver 1 s) cuts the
+// container's time down, and a file loaded a moment before the run ended
+// would count as changed again: the date then becomes the first time the
+// disk keeps at or after that file's. And the run ends only once a file
+// written then would be dated after the date: file times come from the
+// system's coarse clock, which may lag the exact one by a tick (up to 10 ms),
+// and a disk's driver may date the briefcase by the exact one, or up to 2 s
+// ahead after the raise.
+void settleDate(const std::string& briefcasePath, plat::FileTime newest) {
+  constexpr plat::FileTime kTwoSeconds = 2 * plat::kTicksPerSecond;
+  constexpr plat::FileTime kTick = plat::kTicksPerSecond / 50;
+  plat::FileInfo fi;
+  if (!plat::fileSystem().stat(briefcasePath, &fi, true)) return;
+  plat::FileTime date = fi.writeTime;
+  if (newest > date && newest - date < kTwoSeconds) {
+    for (uint64_t grid : {uint64_t(1), plat::kTicksPerSecond, kTwoSeconds}) {
+      const plat::FileTime want = (newest + grid - 1) / grid * grid;
+      if (!plat::fileSystem().setTimes(briefcasePath, nullptr, &want, &want) ||
+          !plat::fileSystem().stat(briefcasePath, &fi, true))
+        return;
+      date = fi.writeTime;
+      if (date >= newest) break;
+    }
+  }
+  for (plat::FileTime now = plat::nowFileTime();
+       now <= date + kTick && date < now + kTwoSeconds + kTick; now = plat::nowFileTime())
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
 UnloadOutcome unloadOutcome(int rc) {
   switch (rc) {
     case archive::kOk:
@@ -98,6 +133,8 @@ UnloadOutcome unloadOutcome(int rc) {
       return UnloadOutcome::InUse;
     case archive::kReadOnly:
       return UnloadOutcome::ReadOnly;
+    case archive::kNameRefused:
+      return UnloadOutcome::NameRefused;
     case archive::kDiskFull:
       return UnloadOutcome::DiskFull;
     case archive::kOutOfMemory:
@@ -140,12 +177,16 @@ LoadResult Load(archive::TCompress& engine, const LoadRequest& request) {
   engine.ClearCancel();
   if (request.storeConfiguration) request.storeConfiguration();
   engine.ClearNames();
+  plat::FileTime newest = 0;  // the newest file to load dated before now
+  const plat::FileTime started = plat::nowFileTime();
   for (const std::string& file : request.files) {
     plat::FileInfo fi;
-    if (plat::fileSystem().stat(file, &fi, true) && fi.isRegular && fi.size > kLargestFile) {
+    const bool there = plat::fileSystem().stat(file, &fi, true);
+    if (there && fi.isRegular && fi.size > kLargestFile) {
       result.tooLarge.push_back(file);
       continue;
     }
+    if (there && fi.writeTime <= started) newest = std::max(newest, fi.writeTime);
     engine.AddName(file);
   }
   if (!result.tooLarge.empty())
@@ -167,6 +208,8 @@ LoadResult Load(archive::TCompress& engine, const LoadRequest& request) {
   }
   engine.ClearNames();
   engine.update.baseFolder.clear();
+  if (result.ran && (result.code == archive::kOk || result.code == archive::kFileNotReadable))
+    settleDate(engine.archivePath, newest);
 
   if (!result.ran) {
     result.outcome = LoadOutcome::NothingToLoad;
@@ -266,20 +309,26 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
   // each entry's size and the folders it lies in for the free-space check.
   std::vector<Selected> selected;
   std::set<std::string> folders;  // relative to the local folder
+  size_t listed = 0;
   {
     Keep<std::function<void(const std::string&)>> keepMessage(engine.callbacks.message);
     engine.callbacks.message = nullptr;
+    size_t index = 0;  // a listing reports every entry, in directory order
     engine.extract.callbacks.listEntry = [&](const archive::TExtractEntry& e) {
+      const size_t at = index++;
       const std::string name = e.displayName();
       bool chosen = request.entries.empty();
       for (size_t i = 0; i < request.entries.size() && !chosen; ++i)
         chosen = archive::nameSelects(name, request.entries[i]);
       if (!chosen) return;
-      for (size_t at = name.find('/'); at != std::string::npos; at = name.find('/', at + 1))
-        folders.insert(name.substr(0, at));
-      if (!e.isFolder()) selected.push_back(Selected{name, e.central.crc, e.central.uncompressedSize});
+      for (size_t slash = name.find('/'); slash != std::string::npos;
+           slash = name.find('/', slash + 1))
+        folders.insert(name.substr(0, slash));
+      if (!e.isFolder())
+        selected.push_back(Selected{name, at, e.central.crc, e.central.uncompressedSize});
     };
     archive::ListRun(engine);
+    listed = index;
     engine.extract.callbacks.listEntry = nullptr;
   }
   result.selectedCount = selected.size();
@@ -373,19 +422,30 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
     plat::syncFileSystemOf(plat::parentFolder(result.trashed.front().trashedPath));
   result.notAllUnloaded = engine.extract.notAllUnloaded;
 
-  // What became of each selected entry, as the run tells it. Whether a kept
-  // file holds the entry's bytes is read only when a removal without a
-  // question needs to know (below).
+  result.notWritten = engine.extract.notWritten;
+
+  // What became of each selected entry, as the run tells it: by its place in
+  // the directory (two entries may bear one name), or by its name when the
+  // briefcase changed in between. Whether a kept file holds the entry's
+  // bytes is read only when a removal without a question needs to know
+  // (below).
+  const std::vector<archive::TExtractEntry>& ran = engine.extract.entries;
   std::map<std::string, archive::UnloadOutcome> told;
-  for (const archive::TExtractEntry& e : engine.extract.entries)
-    if (e.outcome != archive::UnloadOutcome::NotHandled) told[e.displayName()] = e.outcome;
+  if (ran.size() != listed)
+    for (const archive::TExtractEntry& e : ran)
+      if (e.outcome != archive::UnloadOutcome::NotHandled) told[e.displayName()] = e.outcome;
   bool folderInTheWay = false;
   for (const Selected& s : selected) {
+    archive::UnloadOutcome outcome = archive::UnloadOutcome::NotHandled;
+    if (ran.size() == listed) {
+      outcome = ran[s.index].outcome;
+    } else if (auto it = told.find(s.name); it != told.end()) {
+      outcome = it->second;
+    }
     EntryFate fate = EntryFate::Skipped;
-    auto it = told.find(s.name);
-    if (it != told.end() && it->second == archive::UnloadOutcome::Unloaded) {
+    if (outcome == archive::UnloadOutcome::Unloaded) {
       fate = EntryFate::Written;
-    } else if (it != told.end() && it->second == archive::UnloadOutcome::Declined) {
+    } else if (outcome == archive::UnloadOutcome::Declined) {
       fate = EntryFate::Declined;
     } else if (plat::folderExists(plat::joinPath(folder, s.name))) {
       folderInTheWay = true;
@@ -419,6 +479,16 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
   if (!remove) {
     result.dateCode = StampBriefcaseDate(engine.archivePath);
     result.dated = result.dateCode == 0;
+    if (result.dated) {
+      // The files just written must not count as changed.
+      plat::FileTime newest = 0;
+      const plat::FileTime now = plat::nowFileTime();
+      for (const archive::TExtractEntry& e : engine.extract.entries) {
+        const plat::FileTime t = archive::entryTime(e);
+        if (e.outcome == archive::UnloadOutcome::Unloaded && t <= now) newest = std::max(newest, t);
+      }
+      settleDate(engine.archivePath, newest);
+    }
     return result;
   }
 
@@ -447,6 +517,7 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
   result.removalCode = RemoveEntries(engine, names, request.storeConfiguration);
   if (hooks.removalFinished) hooks.removalFinished();
   result.removed = result.removalCode == archive::kOk;
+  if (result.removed) settleDate(engine.archivePath, 0);
   return result;
 }
 
@@ -619,8 +690,26 @@ Notice noticeFor(const LoadResult& result, const std::string& briefcasePath,
   return noticeFor(result.outcome, result.gone.empty() ? briefcasePath : result.gone, localFolder);
 }
 
+namespace {
+// A write failure's notice: the files the run could not write, one a line
+// with the reason (the first ten, and how many more); the text of its own
+// when the run named none.
+void writeFailure(Notice& n, int textId, const std::vector<archive::TNotWritten>& files) {
+  constexpr size_t kShown = 10;
+  if (files.empty()) {
+    n.textId = textId;
+    return;
+  }
+  n.text = "Write error. These files could not be written:\n";
+  for (size_t i = 0; i < files.size() && i < kShown; ++i)
+    n.text += "\n- " + archive::printableName(files[i].path) + " (" + files[i].why + ")";
+  if (files.size() > kShown) n.text += plat::strFormat("\n- and %zu more", files.size() - kShown);
+}
+}  // namespace
+
 Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath,
-                 const std::string& localFolder) {
+                 const std::string& localFolder,
+                 const std::vector<archive::TNotWritten>& notWritten) {
   Notice n;
   n.icon = plat::Icon::Information;
   switch (outcome) {
@@ -634,13 +723,17 @@ Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath,
       n.textId = text::kAborted;
       break;
     case UnloadOutcome::InUse:
-      n.textId = text::kUnloadInUse;
+      writeFailure(n, text::kUnloadInUse, notWritten);
       break;
     case UnloadOutcome::FolderInTheWay:
       n.text = "Write error. A folder is in the way of one or more files.";
       break;
     case UnloadOutcome::ReadOnly:
-      n.textId = text::kUnloadReadOnly;
+      writeFailure(n, text::kUnloadReadOnly, notWritten);
+      break;
+    case UnloadOutcome::NameRefused:
+      writeFailure(n, text::kUnloadFailed, notWritten);
+      n.icon = plat::Icon::Warning;
       break;
     case UnloadOutcome::DiskFull:
       n.textId = text::kUnloadDiskFull;

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/extract/state.h"
 #include "platform/ask.h"
 #include "platform/trash.h"
 
@@ -117,6 +118,7 @@ enum class UnloadOutcome {
   InUse,           // 24, 58
   FolderInTheWay,  // 24 when a folder stands where a file must go
   ReadOnly,        // 49
+  NameRefused,     // 34: the disk does not accept a name
   DiskFull,        // 50
   BriefcaseBusy,   // 25: another run holds the briefcase
   OutOfMemory,     // 4
@@ -181,6 +183,8 @@ struct UnloadResult {
   bool dated = false;              // the briefcase date was set to now
   int dateCode = 0;                // 55 write-protected, 24 otherwise
   std::vector<std::string> notes;  // what the run told (also through UnloadHooks::note)
+  // The local files the run could not create or replace, with the reason.
+  std::vector<archive::TNotWritten> notWritten;
 
   // The status for a script: the run's code, else the removal's, else the date's.
   int exitCode() const;
@@ -254,8 +258,11 @@ Notice noticeFor(LoadOutcome outcome, const std::string& briefcasePath,
 // The same, naming what is gone for Gone.
 Notice noticeFor(const LoadResult& result, const std::string& briefcasePath,
                  const std::string& localFolder = {});
-// Nothing to show for Unloaded and SpaceDeclined.
+// Nothing to show for Unloaded and SpaceDeclined. `localFolder` names the
+// folder of FolderMissing; a write failure names the files that could not
+// be written (`notWritten`) and why.
 Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath,
-                 const std::string& localFolder = {});
+                 const std::string& localFolder = {},
+                 const std::vector<archive::TNotWritten>& notWritten = {});
 
 }  // namespace app

@@ -2,9 +2,11 @@
 
 #include <cstdio>
 
+#include "archive/extract/naming.h"
 #include "archive/extract/restore.h"
 #include "archive/extract/state.h"
 #include "platform/findfile.h"
+#include "platform/paths.h"
 
 namespace app {
 
@@ -33,6 +35,42 @@ ListRow LocalRowFor(const LoadCandidate& c) {
   r.time = c.writeTime;
   r.icon = kIconOnly;
   return r;
+}
+
+void LocalRowIndex::add(const ListRow& row, size_t at) {
+  const std::string name = RowEntryName(row);
+  exact_.emplace(name, at);
+  if (spellsOtherwise(row)) loose_.emplace(archive::looseKey(name), std::make_pair(name, at));
+}
+
+bool LocalRowIndex::spellsOtherwise(const ListRow& row) {
+  auto it = folders_.find(row.folder);
+  if (it != folders_.end()) return it->second;
+  // The row's name in other letter case, and with a dot after it.
+  std::string swapped = row.name;
+  for (char& c : swapped)
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) c = static_cast<char>(c ^ 0x20);
+  const std::string path = RowLocalPath(localFolder_, row);
+  const std::string folder = plat::parentFolder(path);
+  const bool other =
+      (swapped != row.name && archive::namesOneFile(path, plat::joinPath(folder, swapped))) ||
+      archive::namesOneFile(path, path + ".");
+  // A name without letters tells nothing yet about letter case.
+  if (other || swapped != row.name) folders_.emplace(row.folder, other);
+  return other;
+}
+
+long LocalRowIndex::find(const ListRow& entry) const {
+  const std::string name = RowEntryName(entry);
+  auto it = exact_.find(name);
+  if (it != exact_.end()) return static_cast<long>(it->second);
+  if (loose_.empty()) return -1;
+  auto range = loose_.equal_range(archive::looseKey(name));
+  for (auto l = range.first; l != range.second; ++l)
+    if (archive::namesOneFile(plat::joinPath(localFolder_, l->second.first),
+                              plat::joinPath(localFolder_, name)))
+      return static_cast<long>(l->second.second);
+  return -1;
 }
 
 std::optional<ListRow> BriefcaseRowFor(const archive::TExtractEntry& entry,

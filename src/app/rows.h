@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <utility>
 
 #include "app/compare.h"
 #include "app/localscan.h"
@@ -40,6 +42,28 @@ ListRow LocalRowFor(const LoadCandidate& c);
 // icons of both rows, or nothing when there is no such local file.
 std::optional<RowIcons> CompareWithLocalFile(const std::string& localFolder,
                                              const ListRow& entryRow);
+
+// The local rows below a local folder by the entry name they would have, to
+// find the local row of a briefcase row: the row of exactly its name and
+// folder, else, where the folder takes two spellings for one file (a stick
+// that ignores letter case), the row whose file the entry's path names.
+// Whether a folder does is seen, without writing, from its first row: the
+// row's name spelled otherwise names its file.
+class LocalRowIndex {
+ public:
+  explicit LocalRowIndex(std::string localFolder) : localFolder_(std::move(localFolder)) {}
+  void add(const ListRow& row, size_t at);
+  // The row for the briefcase row `entry`, whose local file was found; -1
+  // when no local row is its file.
+  long find(const ListRow& entry) const;
+
+ private:
+  bool spellsOtherwise(const ListRow& row);
+  std::string localFolder_;
+  std::unordered_map<std::string, size_t> exact_;
+  std::unordered_map<std::string, bool> folders_;  // rows' folders: they take other spellings
+  std::unordered_multimap<std::string, std::pair<std::string, size_t>> loose_;
+};
 
 // The briefcase row for an entry, compared with the local file of the same
 // relative path below `localFolder`; nothing for a folder entry. When a local

@@ -39,6 +39,7 @@ enum ErrorCode : int {
   kTooLarge = 31,           // "File is too large to compress (>4GB)"
   kTooManyEntries = 32,     // "Too many entries (more than 65,535)"
   kGone = 33,               // "The disk or folder is gone"
+  kNameRefused = 34,        // "File name not accepted by the disk" (an unload's target)
   kReadOnly = 49,           // "File is read-only"
   kDiskFull = 50,           // "Disk is full"
   kUnexpectedEof = 51,      // "Unexpected end of file"

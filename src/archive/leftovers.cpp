@@ -9,8 +9,16 @@ namespace archive {
 namespace {
 
 constexpr size_t kRandomLength = 6;  // the unique part that the file layer adds
+constexpr size_t kProbeTail = 4;     // a probe's tried character, after the unique part
 
-const char* startOf(TempKind kind) { return kind == TempKind::Unload ? ".brc-unload-" : ".brc-new-"; }
+const char* startOf(TempKind kind) {
+  switch (kind) {
+    case TempKind::Unload: return ".brc-unload-";
+    case TempKind::Container: return ".brc-new-";
+    case TempKind::Probe: return ".brc-probe-";
+  }
+  return ".brc-";
+}
 
 bool isAlnum(char ch) {
   return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z');
@@ -31,8 +39,11 @@ bool isTemporaryName(const std::string& name, TempKind kind, int* pid) {
   while (i < name.size() && name[i] >= '0' && name[i] <= '9' && i - start < 10)
     value = value * 10 + (name[i++] - '0');
   if (i == start || name[start] == '0' || value > 0x7FFFFFFF) return false;
-  if (i >= name.size() || name[i] != '-' || name.size() != i + 1 + kRandomLength) return false;
-  for (size_t k = i + 1; k < name.size(); ++k)
+  const size_t unique = i + 1 + kRandomLength;
+  const size_t tail = kind == TempKind::Probe ? kProbeTail : 0;
+  if (i >= name.size() || name[i] != '-' || name.size() < unique || name.size() > unique + tail)
+    return false;
+  for (size_t k = i + 1; k < unique; ++k)
     if (!isAlnum(name[k])) return false;
   *pid = static_cast<int>(value);
   return true;
@@ -45,7 +56,9 @@ void removeLeftTemporaries(const std::string& folder, TempKind kind) {
   plat::FindData d;
   while (dir.next(&d, false)) {
     int pid = 0;
-    if (!isTemporaryName(d.name, kind, &pid)) continue;
+    if (!isTemporaryName(d.name, kind, &pid) &&
+        !(kind == TempKind::Unload && isTemporaryName(d.name, TempKind::Probe, &pid)))
+      continue;
     // Another run of ours that is still going keeps its file.
     if (pid != self && plat::processRunning(pid)) continue;
     if (!dir.readInfo(&d) || !d.info.isRegular || d.info.isSymlink) continue;

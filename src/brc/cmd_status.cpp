@@ -1,7 +1,6 @@
 // brc status: the two lists of the main window, as text or JSON.
 
 #include <iostream>
-#include <map>
 
 #include "app/localscan.h"
 #include "app/rows.h"
@@ -79,12 +78,12 @@ int runStatus(const brc::Args& args) {
 
   // The local rows: the load candidates in scan order.
   std::vector<app::ListRow> localRows;
-  std::map<std::string, size_t> byPath;  // entry name -> local row (exact comparison)
+  app::LocalRowIndex byPath(local);
   if (!local.empty()) {
     const app::ScanRules rules = app::RulesFor(record, local, date);
     app::ScanLocalFolder(rules, [&](const app::LoadCandidate& c) {
       localRows.push_back(app::LocalRowFor(c));
-      byPath.emplace(app::RowEntryName(localRows.back()), localRows.size() - 1);
+      byPath.add(localRows.back(), localRows.size() - 1);
     });
   }
 
@@ -95,8 +94,9 @@ int runStatus(const brc::Args& args) {
     std::optional<app::ListRow> row = app::BriefcaseRowFor(e, local, &localIcon);
     if (!row) return;
     entryRows.push_back(*row);
-    auto it = byPath.find(app::RowEntryName(*row));
-    if (localIcon && it != byPath.end()) localRows[it->second].icon = *localIcon;
+    if (!localIcon) return;
+    const long at = byPath.find(*row);
+    if (at >= 0) localRows[static_cast<size_t>(at)].icon = *localIcon;
   };
   engine.callbacks.message = nullptr;  // a listing's progress texts are not shown here
   int rc = archive::ListRun(engine);

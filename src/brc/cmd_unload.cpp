@@ -109,7 +109,7 @@ int runUnload(const brc::Args& args) {
               << " in the trash (" << plat::parentFolder(plat::parentFolder(r.trashed[0].trashedPath))
               << ").\n";
   if (r.code != archive::kOk) {
-    const app::Notice n = app::noticeFor(r.outcome, path, folder);
+    const app::Notice n = app::noticeFor(r.outcome, path, folder, r.notWritten);
     if (n.shown()) brc::error(n.message());
     if (recordChanged) storeRecord();
     return r.code;

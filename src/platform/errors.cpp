@@ -23,5 +23,7 @@ bool isAccessDenied(int err) { return err == EACCES || err == EPERM || err == ER
 bool isSharingViolation(int err) { return err == EWOULDBLOCK || err == EAGAIN; }
 bool isDiskFull(int err) { return err == ENOSPC || err == EDQUOT; }
 bool isDeviceNotReady(int err) { return err == ENOMEDIUM || err == ENXIO || err == EIO; }
+bool isNameTooLong(int err) { return err == ENAMETOOLONG; }
+bool isTooManyOpenFiles(int err) { return err == EMFILE || err == ENFILE; }
 
 }  // namespace plat

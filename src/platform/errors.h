@@ -18,5 +18,7 @@ bool isAccessDenied(int err);    // EACCES, EPERM, EROFS
 bool isSharingViolation(int err);  // the container's lock is held by another run
 bool isDiskFull(int err);        // ENOSPC, EDQUOT
 bool isDeviceNotReady(int err);  // ENOMEDIUM, ENXIO, EIO
+bool isNameTooLong(int err);     // ENAMETOOLONG
+bool isTooManyOpenFiles(int err);  // EMFILE, ENFILE
 
 }  // namespace plat

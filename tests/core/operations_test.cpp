@@ -12,7 +12,10 @@
 #include "platform/strtable.h"
 #include "platform/terminal.h"
 #include "platform/trash.h"
+#include "craftzip.h"
 #include "scriptedasker.h"
+#include "passthrough.h"
+#include "stickfs.h"
 #include "update_support.h"
 
 using namespace utest;
@@ -135,6 +138,46 @@ TEST(Operations, RemoveTakesOnlyEntriesWhoseBytesAreLocal) {
   ASSERT_FALSE(res.notes.empty());
   EXPECT_EQ(res.notes.back(), "Stays in the briefcase (not unloaded): a.txt");
   EXPECT_EQ(readAll(o.other + "/a.txt"), "mine\n");
+}
+
+TEST(Operations, OfTwoEntriesForOneFileTheOneNotWrittenStays) {
+  struct Case {
+    const char* what;
+    bool stick;  // the local folder ignores letter case (testenv::StickFs)
+    std::vector<craftzip::Entry> entries;
+    std::string local;  // the file's name and bytes afterwards
+    std::string localBytes;
+    std::string left, leftBytes;  // the entry that stays
+  };
+  const std::vector<Case> cases = {
+      {"two entries of one name: the last is written",
+       false,
+       {craftzip::entry("a.txt", "old", 0), craftzip::entry("a.txt", "new", 0)},
+       "a.txt", "new", "a.txt", "old"},
+      {"two spellings on a disk that ignores case: the first is written",
+       true,
+       {craftzip::entry("Report.txt", "one", 0), craftzip::entry("report.txt", "two", 0)},
+       "Report.txt", "one", "report.txt", "two"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Ops o;
+    testenv::writeBytes(o.e.container, craftzip::build(c.entries, o.e.comment).bytes);
+    testenv::StickFs stick(o.other, {});
+    plat::ScopedFileSystem disk(c.stick ? &stick : nullptr);
+    app::UnloadResult res = o.unload(app::ReplaceMode::YesToAll, app::AfterUnload::Remove);
+    EXPECT_EQ(res.code, archive::kCompressedError);  // the second is refused and named
+    EXPECT_EQ(listFolder(o.other), std::set<std::string>{c.local});
+    EXPECT_EQ(readAll(o.other + "/" + c.local), c.localBytes);
+    // Nothing was removed (the run reported a refusal), and a second run
+    // that takes what was written leaves exactly the other entry.
+    EXPECT_EQ(o.entries().size(), 2u);
+    o.r.engine.comment = o.e.comment;
+    EXPECT_EQ(app::RemoveEntries(o.r.engine, {c.local}, nullptr), 0);
+    const ztest::Archive left = ztest::read(o.e.container);
+    ASSERT_EQ(left.names(), std::vector<std::string>{c.left});
+    EXPECT_EQ(left.entries[0].text(), c.leftBytes);
+  }
 }
 
 TEST(Operations, EveryReplacedFileIsInTheTrash) {
@@ -358,6 +401,64 @@ TEST(Operations, TheRoomCheckCountsBlocksAndFolders) {
                            : c.folderThere ? app::UnloadOutcome::DiskFull
                                            : app::UnloadOutcome::FolderMissing);
     EXPECT_EQ(fs::exists(o.other + "/a.txt"), c.fits);
+  }
+}
+
+// Files of one folder cannot be made (too many open files) or named (as
+// where links are not permitted).
+class Refusing final : public testenv::PassThroughFs {
+ public:
+  std::string folder;
+  int makeError = 0, nameError = 0;
+  std::unique_ptr<plat::File> createTemp(const std::string& f, const std::string& pre,
+                                         std::string* path) override {
+    if (f == folder && makeError) {
+      plat::setLastError(makeError);
+      return nullptr;
+    }
+    return PassThroughFs::createTemp(f, pre, path);
+  }
+  bool renameNoReplace(const std::string& a, const std::string& b) override {
+    if (plat::parentFolder(b) == folder && nameError) {
+      plat::setLastError(nameError);
+      return false;
+    }
+    return PassThroughFs::renameNoReplace(a, b);
+  }
+};
+
+TEST(Operations, AFileThatCannotBeCreatedIsNamedWithTheReason) {
+  struct Case {
+    int makeError, nameError;
+    app::UnloadOutcome outcome;
+    const char* why;
+  } cases[] = {
+      {EMFILE, 0, app::UnloadOutcome::InUse, "Too many open files"},
+      {0, EPERM, app::UnloadOutcome::ReadOnly, "Operation not permitted"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    Ops o;
+    Refusing disk;
+    disk.folder = o.other;
+    disk.makeError = c.makeError;
+    disk.nameError = c.nameError;
+    plat::ScopedFileSystem scoped(&disk);
+    std::vector<std::string> said;
+    o.r.engine.callbacks.message = [&](const std::string& m) { said.push_back(m); };
+    const app::UnloadResult res = o.unload(app::ReplaceMode::YesToAll, app::AfterUnload::Remove);
+    EXPECT_EQ(res.outcome, c.outcome);
+    const std::string file = o.other + "/a.txt";
+    EXPECT_NE(std::find(said.begin(), said.end(),
+                        "error:  cannot create " + file + " (" + c.why + ")\n"),
+              said.end());
+    const std::string notice = app::noticeFor(res.outcome, "", "", res.notWritten).message();
+    EXPECT_EQ(notice.rfind("Write error. These files could not be written:\n\n- " + file + " (" +
+                               c.why + ")\n",
+                           0),
+              0u)
+        << notice;
+    EXPECT_EQ(o.entries().size(), 3u);
   }
 }
 

@@ -10,10 +10,12 @@
 
 #include "app/compare.h"
 #include "app/localscan.h"
+#include "app/rows.h"
 #include "briefcase/brdate.h"
 #include "briefcase/patterns.h"
 #include "platform/files.h"
 #include "scriptedasker.h"
+#include "stickfs.h"
 #include "testenv.h"
 
 using namespace briefcase;
@@ -211,6 +213,29 @@ TEST(Compare, TheTwoSecondRule) {
   EXPECT_EQ(icons(static_cast<int64_t>(2 * s)), std::make_pair(2, 1));   // local newer
   EXPECT_EQ(icons(-static_cast<int64_t>(2 * s)), std::make_pair(1, 2));  // entry newer
   EXPECT_STREQ(app::RowStateName(app::kIconOnly), "only");
+}
+
+TEST(Compare, ALocalRowIsFoundUnderEverySpellingItsFolderTakes) {
+  for (bool stick : {false, true}) {
+    SCOPED_TRACE(stick);
+    testenv::Env env;
+    const std::string local = env.work() + "/local";
+    testenv::writeFile(local + "/report.txt", "r");
+    testenv::writeFile(local + "/sub/Doc.txt", "d");
+    if (!stick) testenv::writeFile(local + "/Report.txt", "a file of its own");
+    testenv::StickFs disk(local, {});
+    plat::ScopedFileSystem scoped(stick ? &disk : nullptr);
+    app::LocalRowIndex rows(local);
+    rows.add(app::ListRow{"report.txt", "", 1, 0, app::kIconOnly}, 0);
+    rows.add(app::ListRow{"Doc.txt", "sub", 1, 0, app::kIconOnly}, 1);
+    const auto find = [&](const std::string& name, const std::string& folder) {
+      return rows.find(app::ListRow{name, folder, 1, 0, app::kIconOnly});
+    };
+    EXPECT_EQ(find("report.txt", ""), 0);
+    EXPECT_EQ(find("Report.txt", ""), stick ? 0 : -1);
+    EXPECT_EQ(find("doc.TXT", "SUB"), stick ? 1 : -1);
+    EXPECT_EQ(find("other.txt", ""), -1);
+  }
 }
 
 TEST(BriefcaseDate, ReadAndWriteWithTheirMessages) {

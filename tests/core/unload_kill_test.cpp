@@ -234,6 +234,11 @@ TEST(UnloadKill, OnlyOurLeftoversOfProcessesThatEndedAreRemoved) {
       {".brcfolder", false, false},
       {"brc-unload-" + dead + "-a1B2c3", false, false},
       {".brc-new-" + dead + "-a1B2c3", false, false},  // a container's, not an unload's
+      // The unload's probes, with the character they tried.
+      {".brc-probe-" + dead + "-abcdef", false, true},
+      {".brc-probe-" + dead + "-abcdef\xc3\xa9", false, true},
+      {".brc-probe-" + alive + "-abcdef:", false, false},
+      {".brc-probe-" + dead + "-abcdef.tail", false, false},
   };
   const std::string folder = env.work();
   for (const Name& n : names) {

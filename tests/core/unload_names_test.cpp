@@ -12,9 +12,11 @@
 #include "archive/errors.h"
 #include "archive/extract/extract.h"
 #include "archive/extract/names.h"
+#include "archive/extract/naming.h"
 #include "archive/extract/restore.h"
 #include "briefcase/comment.h"
 #include "craftzip.h"
+#include "stickfs.h"
 #include "testenv.h"
 
 namespace fs = std::filesystem;
@@ -51,6 +53,7 @@ std::map<std::string, std::string> tree(const std::string& root, const std::stri
 }
 
 enum class Briefcase { Beside, Inside, HardLinked, SymLinked };
+enum class Disk { Linux, Stick };  // a stick: testenv::StickFs over the local folder
 
 struct Case {
   const char* what;
@@ -61,6 +64,7 @@ struct Case {
   std::string unloaded;                       // per entry: 'U' unloaded, 'K' kept in the briefcase
   std::string said = "";                      // a part of some message
   Briefcase briefcase = Briefcase::Beside;
+  Disk disk = Disk::Linux;
 };
 
 const std::string kLongLevel(250, 'f');
@@ -82,26 +86,63 @@ std::vector<Case> cases() {
        {{"q?.txt", "1"}, {"q*.txt", "2"}, {"q:.txt", "3"}, {"q|.txt", "4"}, {"q_.txt", "5"},
         {"x.txt;1", "6"}, {"x.txt", "7"}, {"a<b>\"c", "8"}, {"back\\slash", "9"}},
        "UUUUUUUUU"},
-      {"a dropped control character makes no second entry's file",
+      {"a name changed by a dropped control character never takes another entry's file",
        {entry("ctl\x01.txt", "A"), entry("ctl.txt", "B")},
        {},
        2,
-       {{"ctl.txt", "A"}},
-       "UK",
-       "Skipping ctl.txt:  "},
-      {"a Windows-1252 name and its UTF-8 twin",
-       {entry("caf\xe9.txt", "latin"), entry("caf\xc3\xa9.txt", "utf8")},
+       {{"ctl.txt", "B"}},
+       "KU",
+       "Skipping ctl^A.txt:  its name had to be changed to "},
+      {"a changed name replaces no file by a policy",
+       {entry("nl\nname", "new")},
+       {{"nlname", "the user's"}},
+       2,
+       {{"nlname", "the user's"}},
+       "K",
+       "and a file of that name is there"},
+      {"of two entries with one name the last is written (a Windows-1252 name and its twin)",
+       {entry("caf\xe9.txt", "latin"), entry("caf\xc3\xa9.txt", "utf8"), entry("d.txt", "1"),
+        entry("d.txt", "2"), entry("d.txt", "3")},
        {},
        2,
-       {{"caf\xc3\xa9.txt", "latin"}},
-       "UK",
-       "is already the file of another entry"},
+       {{"caf\xc3\xa9.txt", "utf8"}, {"d.txt", "3"}},
+       "KUKKU",
+       "Skipping d.txt:  a later entry of the same name is unloaded instead"},
       {"a '.' level names the same file",
        {entry("a/./b.txt", "1"), entry("a/b.txt", "2")},
        {},
        2,
-       {{"a/", ""}, {"a/b.txt", "1"}},
-       "UK"},
+       {{"a/", ""}, {"a/b.txt", "2"}},
+       "KU"},
+      {"on a disk that ignores case, two spellings are one file: the first entry's",
+       {entry("Report.txt", "1"), entry("report.txt", "2"), entry("Docs/A.txt", "3"),
+        entry("docs/a.txt", "4"), entry("notes", "5"), entry("notes.", "6")},
+       {{"REPORT.TXT", "old"}},
+       2,
+       {{"REPORT.TXT", "1"}, {"Docs/", ""}, {"Docs/A.txt", "3"}, {"notes", "5"}},
+       "UKUKUK",
+       "Skipping report.txt:  ",
+       Briefcase::Beside,
+       Disk::Stick},
+      {"names the disk refuses stay, each with the reason",
+       {entry("a:b.txt", "x"), entry("q?.txt", "x"), entry("nul.txt", "x"), entry("d|r/x.txt", "x"),
+        entry("ok.txt", "ok")},
+       {},
+       archive::kNameRefused,
+       {{"ok.txt", "ok"}},
+       "KKKKU",
+       "error:  cannot create ",
+       Briefcase::Beside,
+       Disk::Stick},
+      {"the briefcase under another spelling on a disk that ignores case",
+       {entry("CARRY.BRC", "fifteen bytes!!"), entry("a.txt", "a")},
+       {},
+       1,
+       {{"a.txt", "a"}},
+       "KU",
+       "CARRY.BRC is the briefcase itself\n",
+       Briefcase::Inside,
+       Disk::Stick},
       {"names that leave the folder are refused before any folder is made",
        {entry("a/../../esc.txt", "x"), entry("../up.txt", "x"), entry("/abs.txt", "x"),
         entry("C:/drive.txt", "x"), entry(".\x01./x.txt", "x"), entry("ok.txt", "ok")},
@@ -165,9 +206,9 @@ std::vector<uint8_t> recordFor(const std::string& folder) {
   return r.Stored(6);
 }
 
-TEST(UnloadNamesTest, HostileNamesWriteOneFileEachOrStayInTheBriefcase) {
-  for (const Case& k : cases()) {
-    SCOPED_TRACE(k.what);
+// One case on one thread or on workers: the same files, outcomes and result.
+void runCase(const Case& k, unsigned threads) {
+  {
     testenv::Env env;
     const std::string target = env.work() + "/local";
     fs::create_directories(target);
@@ -182,7 +223,10 @@ TEST(UnloadNamesTest, HostileNamesWriteOneFileEachOrStayInTheBriefcase) {
       testenv::writeFile(target + "/" + rel, data);
     }
 
+    testenv::StickFs stick(target, {});
+    plat::ScopedFileSystem disk(k.disk == Disk::Stick ? &stick : nullptr);
     archive::TCompress c;
+    c.extract.threads = threads;
     std::string messages;
     c.archivePath = bc;
     c.callbacks.message = [&](const std::string& m) { messages += m + "|"; };
@@ -208,6 +252,16 @@ TEST(UnloadNamesTest, HostileNamesWriteOneFileEachOrStayInTheBriefcase) {
   }
 }
 
+TEST(UnloadNamesTest, HostileNamesWriteOneFileEachOrStayInTheBriefcase) {
+  for (const Case& k : cases()) {
+    for (unsigned threads : {1u, 2u}) {
+      SCOPED_TRACE(k.what);
+      SCOPED_TRACE(threads);
+      runCase(k, threads);
+    }
+  }
+}
+
 TEST(UnloadNamesTest, ANameBorneExactlySelectsOnlyItsOwnEntry) {
   const std::vector<std::string> entries = {"Report.txt", "report.txt", "notes.txt", "a*", "x\\y"};
   struct Selection {
@@ -226,6 +280,23 @@ TEST(UnloadNamesTest, ANameBorneExactlySelectsOnlyItsOwnEntry) {
     for (const std::string& e : entries) chosen.push_back(selector.select(e));
     EXPECT_EQ(chosen, s.chosen) << s.names[0];
   }
+}
+
+TEST(UnloadNamesTest, SpellingsADiskMayTakeForOneShareALooseKey) {
+  struct Pair {
+    std::string a, b;
+    bool same;
+  } pairs[] = {
+      {"Docs/Report.txt", "docs/REPORT.TXT", true},
+      {"notes. /x.", "NOTES/X", true},                        // trailing dots and spaces, per level
+      {"caf\xc3\xa9.txt", "CAF\xc3\x89.TXT", true},           // beyond ASCII
+      {"\xce\xb1\xce\xb2", "\xce\x91\xce\x92", true},         // Greek
+      {"a.b", "ab", false},
+      {"a/b", "a_b", false},
+      {"x\xff", "X\xff", true},  // a byte that is no UTF-8 stays as it is
+  };
+  for (const Pair& p : pairs)
+    EXPECT_EQ(archive::looseKey(p.a) == archive::looseKey(p.b), p.same) << p.a << " " << p.b;
 }
 
 TEST(UnloadNamesTest, NamesBeyondThePathBoundUnderAFolder) {

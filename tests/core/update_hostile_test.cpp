@@ -10,6 +10,8 @@
 #include "archive/extract/restore.h"
 #include "archive/replace.h"
 #include "platform/strtable.h"
+#include "craftzip.h"
+#include "stickfs.h"
 #include "update_support.h"
 
 using namespace utest;
@@ -256,6 +258,35 @@ TEST(UpdateHostile, NamesAreMatchedByTheirBytesOrByTheNameTheyAreListedBy) {
   ASSERT_EQ(r.remove({utf8}), 0);
   EXPECT_EQ(r.load({e.local + "/" + latin1, e.local + "/" + utf8}), archive::kInvalidArguments);
   EXPECT_TRUE(r.sawPart(e.local + "/" + utf8 + " and " + e.local + "/" + latin1));
+}
+
+TEST(UpdateHostile, TheFileOfAnEntryIsItsOwnUnderAnySpellingItsFolderTakes) {
+  // Of two entries of one name (tools that append) the last is the one a
+  // name refreshes; on a stick that ignores letter case, the file of an
+  // entry spelled otherwise refreshes that entry under its own name.
+  for (bool stick : {false, true}) {
+    SCOPED_TRACE(stick);
+    Env e;
+    testenv::writeBytes(e.container, craftzip::build({craftzip::entry("d.txt", "old d", 0),
+                                                      craftzip::entry("d.txt", "new d", 0),
+                                                      craftzip::entry("Report.txt", "one", 0)},
+                                                     e.comment)
+                                         .bytes);
+    e.file("d.txt", "newer d");
+    e.file("REPORT.TXT", "changed");
+    testenv::StickFs disk(e.local, {});
+    plat::ScopedFileSystem scoped(stick ? &disk : nullptr);
+    Recorder r(e);
+    ASSERT_EQ(r.load({e.local + "/d.txt", e.local + "/REPORT.TXT"}), 0);
+    const ztest::Archive a = ztest::read(e.container);
+    std::vector<std::string> texts;
+    for (const auto& x : a.entries) texts.push_back(x.name + "=" + x.text());
+    const std::vector<std::string> expected =
+        stick ? std::vector<std::string>{"d.txt=old d", "d.txt=newer d", "Report.txt=changed"}
+              : std::vector<std::string>{"d.txt=old d", "d.txt=newer d", "Report.txt=one",
+                                         "REPORT.TXT=changed"};
+    EXPECT_EQ(texts, expected);
+  }
 }
 
 TEST(UpdateHostile, APathTooLongToUnloadIsNotLoaded) {

@@ -9,6 +9,8 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "archive/compress.h"
 #include "archive/errors.h"
@@ -144,8 +146,7 @@ class Run {
     file_.close();
     s_.targetPrefix.clear();
     s_.checkedFolders.clear();
-    s_.claimedPaths.clear();
-    s_.claimedFiles.clear();
+    forgetClaims();
     s_.sweptFolders.clear();
     work_.reset();
     if (c_.cancelled) result = kInterrupted;
@@ -154,6 +155,12 @@ class Run {
 
  private:
   void msg(const std::string& text) { c_.sendMessage(text); }
+  void forgetClaims() {
+    s_.claimedPaths.clear();
+    s_.claimedLoose.clear();
+    s_.claimedFiles.clear();
+    s_.folderNames.clear();
+  }
   std::string path() const { return c_.archivePath; }
 
   int steps() {
@@ -161,8 +168,7 @@ class Run {
     s_.targetPrefix.clear();
     s_.checkedFolders.clear();
     s_.entryFolders.clear();
-    s_.claimedPaths.clear();
-    s_.claimedFiles.clear();
+    forgetClaims();
     s_.sweptFolders.clear();
     // A folder too long to hold any file is refused before anything is made.
     if (s_.listingMode == kModeUnload && !s_.targetFolder.empty() &&
@@ -429,6 +435,7 @@ class Run {
       total += e.central.uncompressedSize;
       ++selectedCount;
     }
+    if (!test) planTargets();
     totalProgress(0);
 
     int result = 0;
@@ -584,16 +591,102 @@ class Run {
   // Gives the local file at the target path (and what is there, when found)
   // to the current entry: no other entry of the run may have it.
   void claim(const std::string& path, const plat::FileInfo* file) {
-    s_.claimedPaths.insert(path);
+    if (s_.claimedPaths.insert(path).second) s_.claimedLoose.emplace(looseKey(path), path);
     if (file) s_.claimedFiles.insert({file->device, file->inode});
   }
 
-  // Whether the file at a target path is the briefcase, or a link to it.
-  bool isContainer(const std::string& path, const plat::FileInfo& info) const {
+  // Whether another entry of the run has the file at this path, under this
+  // spelling or, where the folder takes them for one, another.
+  bool claimed(const std::string& path, const plat::FindData* found) {
+    if (s_.claimedPaths.count(path)) return true;
+    if (found && s_.claimedFiles.count({found->info.device, found->info.inode})) return true;
+    auto range = s_.claimedLoose.equal_range(looseKey(path));
+    for (auto it = range.first; it != range.second; ++it)
+      if (s_.folderNames.sameTarget(path, it->second)) return true;
+    return false;
+  }
+
+  // The name an entry's file is to have, before it is mapped: an MS-DOS
+  // entry's backslashes are its separators.
+  static std::string localNameOf(const TExtractEntry& e) {
+    std::string n = e.displayName();
+    if (e.host == 0 && n.find('/') == std::string::npos)
+      std::replace(n.begin(), n.end(), '\\', '/');
+    return n;
+  }
+
+  // Before anything is written, which entries leave their file to another:
+  // - of entries that bear one name (tools that append write the newer copy
+  //   after the old one), the last is written and the others stay;
+  // - a name that had to be changed to be written here (a control character
+  //   dropped, a "." level left out) must not take the file of an entry that
+  //   bears that name.
+  // And which paths the run's targets spell in more than one way (they may
+  // be one file, and one folder): an entry on such a path is handled in its
+  // turn, never ahead on a worker.
+  void planTargets() {
+    yieldsTo_.assign(s_.entries.size(), std::string());
+    spellings_.clear();
+    std::unordered_map<std::string, size_t> last;
+    for (size_t i = 0; i < s_.entries.size(); ++i) {
+      const TExtractEntry& e = s_.entries[i];
+      if (e.selected && !e.isFolder()) last[e.displayName()] = i;
+    }
+    std::unordered_map<std::string, std::string> seen;  // loose key -> the first spelling
+    const auto spelled = [&](const std::string& p) {
+      auto [it, fresh] = seen.emplace(looseKey(p), p);
+      if (!fresh && it->second != p) spellings_.insert(it->first);
+    };
+    std::unordered_multimap<std::string, std::string> own;  // loose key -> a target as named
+    std::vector<std::pair<size_t, std::string>> changed;
+    for (size_t i = 0; i < s_.entries.size(); ++i) {
+      const TExtractEntry& e = s_.entries[i];
+      if (!e.selected) continue;
+      if (!e.isFolder() && last[e.displayName()] != i) {
+        yieldsTo_[i] = "a later entry of the same name is unloaded instead";
+        continue;
+      }
+      const std::string name = localNameOf(e);
+      const MappedPath mp = mapPath(s_.targetPrefix, name, false);
+      if (mp.result != kMapOk) continue;
+      for (const std::string& f : mp.folders) spelled(f);
+      if (mp.folderEntry) continue;
+      spelled(mp.path);
+      if (mp.path == s_.targetPrefix + name)
+        own.emplace(looseKey(mp.path), mp.path);
+      else
+        changed.emplace_back(i, mp.path);
+    }
+    for (const auto& [i, path] : changed) {
+      auto range = own.equal_range(looseKey(path));
+      for (auto it = range.first; it != range.second; ++it) {
+        if (s_.folderNames.sameTarget(path, it->second)) {
+          yieldsTo_[i] = "its name had to be changed to " + printableName(path) +
+                         ", the file of another entry";
+          break;
+        }
+      }
+    }
+  }
+
+  // Whether the path, or a folder on its way, is spelled otherwise by another target of the run.
+  bool spelledOtherwise(const MappedPath& mp) const {
+    if (spellings_.empty()) return false;
+    if (spellings_.count(looseKey(mp.path))) return true;
+    for (const std::string& f : mp.folders)
+      if (spellings_.count(looseKey(f))) return true;
+    return false;
+  }
+
+  // Whether the file at a target path is the briefcase, or a link to it, or
+  // its path in another spelling (where a file system ignores letter case,
+  // the file may have another number under each).
+  bool isContainer(const std::string& path, const plat::FileInfo& info) {
     plat::FileInfo linked;
     if (info.isSymlink && plat::fileSystem().stat(path, &linked, true))
       return std::make_pair(linked.device, linked.inode) == s_.container;
-    return std::make_pair(info.device, info.inode) == s_.container;
+    return std::make_pair(info.device, info.inode) == s_.container ||
+           s_.folderNames.sameTarget(path, c_.archivePath);
   }
 
   // An entry that is not written here.
@@ -634,23 +727,31 @@ class Run {
     plat::FindData found;
     // The local name's bytes equal the central one's (checked above).
     const std::string localName = e.displayName();
+    const size_t index = static_cast<size_t>(&e - s_.entries.data());
     s_.renamed = false;
-    s_.targetPath = localName;
+    s_.targetPath = localNameOf(e);
     for (;;) {
       msg(plat::loadStrFmt(8033, printableName(localName).c_str()));
-      if (!s_.renamed && e.host == 0 && localName.find('/') == std::string::npos)
-        std::replace(s_.targetPath.begin(), s_.targetPath.end(), '\\', '/');
+      if (!s_.renamed && !yieldsTo_[index].empty()) {
+        msg(plat::strFormat("Skipping %s:  %s\n", shown.c_str(), yieldsTo_[index].c_str()));
+        return notWritten(e, UnloadOutcome::Skipped, raise(result, kCompressedError));
+      }
       if (ahead()) {
         // A file an earlier entry is still writing decides what this one
-        // finds: that entry is finished first.
+        // finds: that entry is finished first. So does one whose path may
+        // be this one's in another spelling.
         const MappedPath mp = mapPath(s_.targetPrefix, s_.targetPath, s_.renamed);
-        if (writingAnyOf(mp)) goLive();
+        if (writingAnyOf(mp) || spelledOtherwise(mp)) goLive();
       }
+      // The path as the entry names it, and whether mapping changed it.
+      const std::string named = s_.targetPrefix + s_.targetPath;
       int m = mapName(c_, e, s_.renamed);
       if (m == kMapFolderCreated || m == kMapSkip) {
         e.outcome = UnloadOutcome::Unloaded;
         return result;
       }
+      if (m == kMapNameRefused)
+        return notWritten(e, UnloadOutcome::Skipped, raise(result, kNameRefused));
       if (m != kMapOk && m != 1)
         return notWritten(e, UnloadOutcome::Skipped, raise(result, kCompressedError));
 
@@ -665,8 +766,7 @@ class Run {
       const std::string shownTarget = printableName(s_.targetPath);
       // One local file, one entry: a file another entry of this run was
       // written to (or declined for) is not written again.
-      if (s_.claimedPaths.count(s_.targetPath) ||
-          (there && s_.claimedFiles.count({found.info.device, found.info.inode}))) {
+      if (claimed(s_.targetPath, there ? &found : nullptr)) {
         msg(plat::strFormat("Skipping %s:  %s is already the file of another entry\n",
                             shown.c_str(), shownTarget.c_str()));
         return notWritten(e, UnloadOutcome::Skipped, raise(result, kCompressedError));
@@ -684,6 +784,15 @@ class Run {
       if (found.info.isDirectory) {
         msg(plat::strFormat("error:  a folder is in the way of %s\n", shownTarget.c_str()));
         return notWritten(e, UnloadOutcome::Skipped, raise(result, kWriteFailure));
+      }
+      if (!s_.renamed && s_.targetPath != named) {
+        // A name changed to be written here is someone's file under that
+        // name (the question would show the name of that file, not the
+        // entry's): it is never replaced.
+        msg(plat::strFormat("Skipping %s:  its name had to be changed to %s, and a file of "
+                            "that name is there\n",
+                            shown.c_str(), shownTarget.c_str()));
+        return notWritten(e, UnloadOutcome::Skipped, raise(result, kCompressedError));
       }
       s_.existingTime = found.info.writeTime;
       s_.existingSize = static_cast<uint32_t>(found.info.size);
@@ -755,11 +864,25 @@ class Run {
     return result;
   }
 
-  // The result for a file that cannot be created or put in place.
-  static int createFailure(int err) {
-    if (plat::isSharingViolation(err)) return kInUse;
-    if (plat::isAccessDenied(err)) return kReadOnly;
-    return kWriteFailure;
+  // A file that could not be created or put in place: says so with the
+  // reason (a name the disk refuses is told as such and has a result of its
+  // own), keeps it for the caller, and gives the entry's result.
+  int cannotCreate(const std::string& target, int err) {
+    const std::string shownTarget = printableName(target);
+    std::string why =
+        s_.folderNames.refusal(plat::parentFolder(target), plat::fileNamePart(target), err);
+    int code = kNameRefused;
+    if (!why.empty()) {
+      msg(plat::strFormat("error:  cannot create %s:  %s\n", shownTarget.c_str(), why.c_str()));
+    } else {
+      why = plat::errorText(err);
+      msg(plat::loadStrFmt(8025, shownTarget.c_str()) + " (" + why + ")\n");
+      code = plat::isSharingViolation(err) ? kInUse
+             : plat::isAccessDenied(err)   ? kReadOnly
+                                           : kWriteFailure;
+    }
+    s_.notWritten.push_back(TNotWritten{target, why});
+    return code;
   }
 
   // `existing`: what findFirst found at the target path, or null. The file
@@ -767,7 +890,6 @@ class Run {
   // checked (LocalFileWriter).
   int writeEntry(TExtractEntry& e, const std::string& shown, const plat::FileInfo* existing) {
     const std::string target = s_.targetPath;
-    const std::string shownTarget = printableName(target);
 
     // What is there now: a file is replaced only when it may be written
     // (a read-only file stays, as the platform refuses to overwrite it); a
@@ -775,7 +897,8 @@ class Run {
     const bool exists = existing != nullptr;
     const bool replacing = exists && existing->isRegular;
     if (replacing && (existing->attributes & plat::kAttrReadOnly)) {
-      msg(plat::loadStrFmt(8025, shownTarget.c_str()));
+      msg(plat::loadStrFmt(8025, printableName(target).c_str()) + " (the file is read-only)\n");
+      s_.notWritten.push_back(TNotWritten{target, "the file is read-only"});
       return kReadOnly;
     }
     const uint32_t mode = replacing ? (existing->mode & 0777) : defaultMode_;
@@ -785,11 +908,7 @@ class Run {
       goLive();  // any other method is handled here, in turn
     }
 
-    if (!writer_.begin(target, &s_.sweptFolders)) {
-      const int err = plat::lastError();
-      msg(plat::loadStrFmt(8025, shownTarget.c_str()));
-      return createFailure(err);
-    }
+    if (!writer_.begin(target, &s_.sweptFolders)) return cannotCreate(target, plat::lastError());
     // Only data that was read whole and checked is put in place (an entry
     // of an unknown method yields none).
     int result = extract(e, writer_.file(), shown);
@@ -812,8 +931,7 @@ class Run {
         s_.diskFullLevel = 2;
         return kDiskFull;
       }
-      msg(plat::loadStrFmt(8025, shownTarget.c_str()));
-      return createFailure(err);
+      return cannotCreate(target, err);
     }
     claim(target, &written);
     s_.filesWritten++;
@@ -1245,12 +1363,10 @@ class Run {
       throw ReadFailure();
     }
     TExtractEntry& e = *sl.e;
-    const std::string shownTarget = printableName(sl.target);
     s_.diskFullLevel = 0;
     int r = 0;
     if (job.beginError) {
-      msg(plat::loadStrFmt(8025, shownTarget.c_str()));
-      r = createFailure(job.beginError);
+      r = cannotCreate(sl.target, job.beginError);
     } else if (job.writeFailed || job.result != 0) {
       job.writer.rollback();
       if (job.writeFailed) s_.diskFullLevel = 2;
@@ -1278,8 +1394,7 @@ class Run {
           s_.diskFullLevel = 2;
           r = kDiskFull;
         } else {
-          msg(plat::loadStrFmt(8025, shownTarget.c_str()));
-          r = createFailure(err);
+          r = cannotCreate(sl.target, err);
         }
       } else {
         claim(sl.target, &written);
@@ -1382,6 +1497,9 @@ class Run {
   std::unique_ptr<ArchiveInput> input_;
   LocalFileWriter writer_;
   std::unique_ptr<NameSelector> selector_;
+  // Per entry: why it leaves its file to another ("": it does not).
+  std::vector<std::string> yieldsTo_;
+  std::unordered_set<std::string> spellings_;  // loose keys the targets spell in several ways
   EntryDecoder decoder_;
   uint32_t crc_ = 0;
   int entryNumber_ = 0;
@@ -1418,6 +1536,7 @@ int UnloadRun(TCompress& c) {
   c.extract.listingMode = kModeUnload;
   c.extract.notAllUnloaded = false;
   c.extract.filesWritten = 0;
+  c.extract.notWritten.clear();
   return Run(c).go();
 }
 

@@ -28,10 +28,15 @@ int checkFolder(TCompress& c, const std::string& path, const TExtractEntry& e, b
   if (!exists) {
     if (!s.createFolders) return kMapSkip;
     if (!plat::fileSystem().makeDir(path)) {
+      const int err = plat::lastError();
+      const std::string why =
+          s.folderNames.refusal(plat::parentFolder(path), plat::fileNamePart(path), err);
       c.sendMessage(plat::strFormat(
-          "checkdir error:  cannot create %s\n             unable to process %s.\n",
-          printableName(path).c_str(), shown.c_str()));
-      return kMapFailed;
+          "checkdir error:  cannot create %s%s%s\n             unable to process %s.\n",
+          printableName(path).c_str(), why.empty() ? "" : ":  ", why.c_str(), shown.c_str()));
+      if (why.empty()) return kMapFailed;
+      s.notWritten.push_back(TNotWritten{path, why});
+      return kMapNameRefused;
     }
     s.created = true;
     s.entryFolders.push_back(path);

@@ -30,6 +30,7 @@ enum : int {
   kMapSkip = 2,          // a folder entry whose folder existed, or a folder that may not be made
   kMapFailed = 3,
   kMapTooLong = 4,
+  kMapNameRefused = 5,   // a folder on the way has a name the disk does not accept
   kMapNoMemory = 10,
   kMapFolderCreated = 77,  // a folder entry whose folder was created
 };
@@ -69,7 +70,8 @@ int prepareTargetFolder(TCompress& c, const std::string& folder);
 // Maps the name in c.extract.targetPath (the entry's name, or after a Rename
 // the full path the user gave) to the path to write, with mapPath, and only
 // then creates the folders on the way; the result goes back into
-// c.extract.targetPath. `entry` names the entry in messages. Folders it
+// c.extract.targetPath. A folder whose name the disk refuses is told with
+// the reason and added to c.extract.notWritten. `entry` names the entry in messages. Folders it
 // creates are added to c.extract.entryFolders.
 int mapName(TCompress& c, const TExtractEntry& entry, bool renamed);
 

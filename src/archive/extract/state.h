@@ -10,10 +10,12 @@
 #include <functional>
 #include <string>
 #include <set>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
+#include "archive/extract/naming.h"
 #include "archive/layout.h"
 #include "platform/filetime.h"
 
@@ -25,7 +27,8 @@ enum class UnloadOutcome : uint8_t {
   Unloaded,    // its file was put in place, or its folder exists
   Declined,    // an existing file was not replaced (the user's answer or the policy)
   Skipped,     // refused: a name that cannot be written here, a path beyond the bound, a
-               // local file another entry of the run already took, the briefcase itself
+               // local file another entry of the run already took (or a later entry of
+               // the same name takes), the briefcase itself
   Failed,      // damaged data or a write failure; the local file is as it was
 };
 
@@ -91,6 +94,13 @@ struct TExtractCallbacks {
   std::function<void(const TExtractEntry&, const std::string& path)> entryWritten;
 };
 
+// A local file an unload could not create or replace, and why (the
+// system's text, or the reason the disk refused the name).
+struct TNotWritten {
+  std::string path;
+  std::string why;
+};
+
 // Totals of a listing run.
 struct TListTotals {
   uint32_t count = 0;
@@ -113,6 +123,7 @@ struct TExtractState {
   TListTotals totals;                  // listing run
   bool notAllUnloaded = false;         // an entry was declined or skipped (see outcome)
   uint32_t filesWritten = 0;           // files put in place by the last unload
+  std::vector<TNotWritten> notWritten;  // files the last unload could not create or replace
   // The answer byte: written by the replace-query callback, kept from one
   // question to the next (and from one run to the next).
   uint8_t answer = 0;
@@ -131,9 +142,13 @@ struct TExtractState {
   std::unordered_set<std::string> checkedFolders;  // folders found sound in this run
   std::vector<std::string> entryFolders;  // folders created for the current entry
   // Local files the run has given to an entry (written or declined), by path
-  // and by file (device, inode): no second entry may have them.
+  // and by file (device, inode): no second entry may have them. A path may
+  // have another spelling on a file system that ignores letter case, so the
+  // paths are also kept by their loose key (archive/extract/naming.h).
   std::unordered_set<std::string> claimedPaths;
+  std::unordered_multimap<std::string, std::string> claimedLoose;
   std::set<std::pair<uint64_t, uint64_t>> claimedFiles;
+  FolderNames folderNames;  // how the folders written in treat names
   std::pair<uint64_t, uint64_t> container{0, 0};  // the briefcase's file (device, inode)
   std::unordered_set<std::string> sweptFolders;  // folders cleared of a killed run's leftovers
   plat::FileTime existingTime = 0;

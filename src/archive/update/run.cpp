@@ -8,6 +8,7 @@
 
 #include "archive/errors.h"
 #include "archive/extract/names.h"
+#include "archive/extract/naming.h"
 #include "archive/extract/restore.h"
 #include "archive/replace.h"
 #include "archive/update/entry.h"
@@ -96,18 +97,22 @@ bool sameState(const plat::FileInfo& a, const plat::FileInfo& b) {
   return a.device == b.device && a.inode == b.inode && a.size == b.size && a.writeTime == b.writeTime;
 }
 
-// The entries by exact stored bytes and by the name they are listed by.
+// The entries by exact stored bytes and by the name they are listed by. Of
+// entries that bear one name (tools that append write the newer copy after
+// the old one) the last is the one a name finds, as an unload writes it.
 class EntryNames {
  public:
   void build(const TZList& list) {
+    list_ = &list;
     raw_.clear();
     listed_.clear();
+    loose_.clear();
     for (size_t i = 0; i < list.items.size(); ++i) {
-      raw_.emplace(list.items[i].name, i);
-      listed_.emplace(listedName(list.items[i]), i);
+      raw_[list.items[i].name] = i;
+      listed_[listedName(list.items[i])] = i;
     }
   }
-  // The entry whose stored bytes are `name`, else the first listed as it
+  // The entry whose stored bytes are `name`, else the last listed as it
   // would be listed; -1 when there is none. Letter case counts.
   long find(const std::string& name) const {
     auto r = raw_.find(name);
@@ -115,9 +120,32 @@ class EntryNames {
     auto l = listed_.find(listedName(name));
     return l != listed_.end() ? static_cast<long>(l->second) : -1;
   }
+  // The entry whose name is listed otherwise than `name` but is, under
+  // `base`, the path of the same local file `path` (a folder that ignores
+  // letter case, or drops a trailing dot or space); -1 when there is none.
+  // Of several such names the first in the briefcase is the one an unload
+  // wrote there.
+  long findSpelledOtherwise(const std::string& base, const std::string& name,
+                            const std::string& path) {
+    if (loose_.empty())
+      for (size_t i = 0; i < list_->items.size(); ++i)
+        loose_.emplace(looseKey(listedName(list_->items[i])), i);
+    const std::string listed = listedName(name);
+    auto range = loose_.equal_range(looseKey(listed));
+    long first = -1;
+    for (auto it = range.first; it != range.second; ++it) {
+      const std::string otherName = listedName(list_->items[it->second]);
+      const long at = static_cast<long>(listed_.at(otherName));  // the last of that name
+      if ((first < 0 || at < first) && otherName != listed && namesOneFile(path, base + otherName))
+        first = at;
+    }
+    return first;
+  }
 
  private:
+  const TZList* list_ = nullptr;
   std::unordered_map<std::string, size_t> raw_, listed_;
+  std::unordered_multimap<std::string, size_t> loose_;
 };
 
 // One run, with what the failure handling at its end needs to know.
@@ -285,6 +313,14 @@ void Run::collectNames() {
     }
 
     long idx = index_.find(stored);
+    bool spelledOtherwise = false;
+    if (idx < 0 && u_.mode == kModeAdd && found && !base.empty()) {
+      // In a folder that takes two spellings for one file, the file of an
+      // entry spelled otherwise is that entry's: it is refreshed under its
+      // own name, never added beside it.
+      idx = index_.findSpelledOtherwise(base, stored, name);
+      spelledOtherwise = idx >= 0;
+    }
     if (idx >= 0) {
       zlitem& item = u_.entries.items[static_cast<size_t>(idx)];
       if (u_.mode == kModeDelete) {
@@ -299,7 +335,7 @@ void Run::collectNames() {
         fail(kInvalidArguments, "cannot repeat names in compressed file: " + source + " and " + name);
       item.mark = kMarkReplace;
       source = name;
-      u_.renamed[static_cast<size_t>(idx)] = stored;
+      u_.renamed[static_cast<size_t>(idx)] = spelledOtherwise ? item.name : stored;
       continue;
     }
     if (u_.mode == kModeDelete) {
