@@ -4,7 +4,8 @@ set -euo pipefail
 
 packages=(cmake g++ make pkg-config zlib1g-dev libjpeg-dev qt6-base-dev libgl-dev
           libgtest-dev python3 libarchive-tools p7zip-full xauth xvfb
-          desktop-file-utils appstream shared-mime-info libglib2.0-bin dpkg-dev)
+          desktop-file-utils appstream shared-mime-info libglib2.0-bin dpkg-dev
+          exfat-fuse exfatprogs ntfs-3g dosfstools fusefat)
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
