@@ -40,6 +40,7 @@
 
 #include "archive/layout.h"
 #include "platform/files.h"
+#include "platform/unnamed.h"
 
 namespace archive {
 
@@ -125,13 +126,11 @@ class ContainerReplacement {
   const std::string& keptPath() const { return kept_; }
 
  private:
-  int settle(JNormFile& file, bool unnamed, const std::string& namedPath, std::string* message);
-  bool keepAside(JNormFile& file, bool unnamed, const std::string& namedPath);
+  bool keepAside();
 
   ContainerLock& lock_;
-  std::string folder_;     // where the new file is
-  std::string tempPath_;   // its name, when it has one
-  bool unnamed_ = false;
+  std::unique_ptr<plat::NewFile> new_;  // the new archive, until it is in place
+  std::string folder_;                  // where it is
   bool nearContainer_ = false;
   std::string kept_;
 };

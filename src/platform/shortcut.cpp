@@ -91,7 +91,7 @@ std::string CreateDesktopShortcut(const std::string& briefcasePath) {
   const std::string target = joinPath(folder, name + kExtension);
   if (!makePath(folder) ||
       !writeFileAtomically(target, desktopEntryText(name, briefcasePath), kExecutableMode,
-                           ".carryvale-shortcut-")) {
+                           ".brc-shortcut-")) {
     messageBox(kFailure, "", btnOk, Icon::None);
     return std::string();
   }

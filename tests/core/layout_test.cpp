@@ -8,6 +8,7 @@
 #include "archive/layout.h"
 #include "briefcase/comment.h"
 #include "testenv.h"
+#include "update_support.h"
 #include "zipbuild.h"
 
 using namespace archive;
@@ -246,29 +247,38 @@ TEST_F(LayoutTest, TheEmptyContainerAndTheInPlaceRewrite) {
 }
 
 TEST_F(LayoutTest, ANewContainerIsMovedIntoPlaceWhole) {
-  std::vector<uint8_t> comment = {'c', 'f', 'g'};
-  plat::FileTime when = plat::fileTimeFromUnixTime(1700000000);
-  ASSERT_EQ(createContainerAtomically(path, comment, &when, false), kOk);
-  Read r = readContainer(path);
-  ASSERT_EQ(r.end, kOk);
-  EXPECT_EQ(r.info.comment, comment);
-  plat::FileInfo fi;
-  ASSERT_TRUE(plat::fileSystem().stat(path, &fi, true));
-  EXPECT_EQ(plat::unixTimeFromFileTime(fi.writeTime), 1700000000);
+  // Unnamed and linked; renamed without replacing; neither (a claimed name).
+  for (int naming = 0; naming < 3; ++naming) {
+    SCOPED_TRACE(naming);
+    std::filesystem::remove(path);
+    utest::FaultFs faults;
+    faults.unnamedSupported = naming == 0;
+    faults.renameFlagsSupported = naming < 2;
+    plat::ScopedFileSystem scoped(&faults);
+    std::vector<uint8_t> comment = {'c', 'f', 'g'};
+    plat::FileTime when = plat::fileTimeFromUnixTime(1700000000);
+    ASSERT_EQ(createContainerAtomically(path, comment, &when, false), kOk);
+    Read r = readContainer(path);
+    ASSERT_EQ(r.end, kOk);
+    EXPECT_EQ(r.info.comment, comment);
+    plat::FileInfo fi;
+    ASSERT_TRUE(plat::fileSystem().stat(path, &fi, true));
+    EXPECT_EQ(plat::unixTimeFromFileTime(fi.writeTime), 1700000000);
 
-  // Without replace, an existing file stays as it was.
-  EXPECT_EQ(createContainerAtomically(path, {'n', 'e', 'w'}, nullptr, false), kMoveFailed);
-  EXPECT_EQ(readContainer(path).info.comment, comment);
-  ASSERT_EQ(createContainerAtomically(path, {'n', 'e', 'w'}, nullptr, true), kOk);
-  EXPECT_EQ(readContainer(path).info.comment, (std::vector<uint8_t>{'n', 'e', 'w'}));
+    // Without replace, an existing file stays as it was.
+    EXPECT_EQ(createContainerAtomically(path, {'n', 'e', 'w'}, nullptr, false), kMoveFailed);
+    EXPECT_EQ(readContainer(path).info.comment, comment);
+    ASSERT_EQ(createContainerAtomically(path, {'n', 'e', 'w'}, nullptr, true), kOk);
+    EXPECT_EQ(readContainer(path).info.comment, (std::vector<uint8_t>{'n', 'e', 'w'}));
 
-  // No temporary file is left in the folder.
-  size_t files = 0;
-  for (const auto& e : std::filesystem::directory_iterator(env.work())) {
-    (void)e;
-    ++files;
+    // No temporary file is left in the folder.
+    size_t files = 0;
+    for (const auto& e : std::filesystem::directory_iterator(env.work())) {
+      (void)e;
+      ++files;
+    }
+    EXPECT_EQ(files, 1u);
   }
-  EXPECT_EQ(files, 1u);
 }
 
 TEST(ExternalAttributes, KeepOnlyTheStoredBits) {

@@ -209,6 +209,7 @@ class FaultFs final : public plat::FileSystem, public plat::UnnamedFileSupport {
   bool failRename = false;
   std::function<void(const std::string& from, const std::string& to)> beforeRename, afterRename;
   bool unnamedSupported = true;
+  bool renameFlagsSupported = true;  // false: no rename without replacing, no links
   int tempsCreated = 0;
 
   std::unique_ptr<plat::File> open(const std::string& path, plat::Access access,
@@ -260,6 +261,10 @@ class FaultFs final : public plat::FileSystem, public plat::UnnamedFileSupport {
     return ok;
   }
   bool renameNoReplace(const std::string& from, const std::string& to) override {
+    if (!renameFlagsSupported) {
+      plat::setLastError(EINVAL);
+      return false;
+    }
     return real.renameNoReplace(from, to);
   }
   bool makeDir(const std::string& p) override { return real.makeDir(p); }
