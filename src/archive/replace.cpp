@@ -290,13 +290,55 @@ int createContainerAtomically(const std::string& path, const std::vector<uint8_t
   return kOk;
 }
 
+namespace {
+
+// How much of what precedes the end record's comment the check of a rewrite
+// reads back: a disk that put the new bytes in the wrong place puts them
+// near where they belong.
+constexpr uint32_t kRewriteCheck = 65536;
+
+bool readRange(plat::File& f, uint64_t at, size_t n, std::vector<uint8_t>* out) {
+  out->resize(n);
+  size_t got = 0;
+  return f.readAt(at, out->data(), n, &got) && got == n;
+}
+
+bool writeRange(plat::File& f, uint64_t at, const std::vector<uint8_t>& bytes) {
+  size_t put = 0;
+  return f.seek(static_cast<int64_t>(at), plat::Origin::Begin, nullptr) &&
+         f.write(bytes.data(), bytes.size(), &put) && put == bytes.size();
+}
+
+// Writes `bytes` at `at` as the file's end: cut after them where the file
+// was longer, then synced.
+bool writeEnd(plat::File& f, uint64_t at, const std::vector<uint8_t>& bytes) {
+  return writeRange(f, at, bytes) && f.truncateHere() && f.sync();
+}
+
+// Whether the file, read from the disk, holds `bytes` from `at` to its end.
+bool diskHolds(const std::string& path, uint64_t at, const std::vector<uint8_t>& bytes) {
+  std::unique_ptr<plat::File> f =
+      plat::fileSystem().open(path, plat::Access::Read, plat::Disposition::OpenExisting);
+  uint64_t size = 0;
+  std::vector<uint8_t> now;
+  if (!f) return false;
+  f->forgetCached();
+  const bool same = f->size(&size) && size == at + bytes.size() &&
+                    readRange(*f, at, bytes.size(), &now) && now == bytes;
+  f->close();
+  return same;
+}
+
+}  // namespace
+
 int rewriteComment(const std::string& path, const std::vector<uint8_t>& comment,
                    const MessageSink& configMessage, ContainerLock* held) {
   if (comment.size() > 0xffff) return kInvalidComment;
   ContainerLock own;
   ContainerLock* lock = held && held->held() ? held : &own;
   if (lock == &own && own.acquire(path) != ContainerLock::Status::Locked) return kMissingOrEmpty;
-  JNormFile f(lock->realPath(), plat::Access::ReadWrite, plat::Disposition::OpenExisting);
+  // Read through a handle of its own; written only through the lock's.
+  JNormFile f(lock->realPath(), plat::Access::Read, plat::Disposition::OpenExisting);
   plat::FileInfo fi;
   if (!f.isOpen() || !f.platformFile()->info(&fi) || fi.inode != lock->identity().inode ||
       fi.device != lock->identity().device)
@@ -306,14 +348,30 @@ int rewriteComment(const std::string& path, const std::vector<uint8_t>& comment,
     if (configMessage) configMessage("Configuration not found");
     return rc;
   }
+  const uint64_t tailAt = end.position + 20;  // the comment's length, then the comment
+  const uint64_t checkAt = tailAt - std::min<uint64_t>(tailAt, kRewriteCheck);
+  std::vector<uint8_t> before;
+  if (fi.size < tailAt || !readRange(*f.platformFile(), checkAt, fi.size - checkAt, &before))
+    return kWriteFailure;
+  f.close();
+
   ByteWriter w;
   w.u16(static_cast<uint16_t>(comment.size()));
   w.bytes(comment);
+  std::vector<uint8_t> after(before.begin(), before.begin() + (tailAt - checkAt));
+  after.insert(after.end(), w.data().begin(), w.data().end());
+
+  plat::File& out = *lock->file()->platformFile();
   int rc = kOk;
-  if (f.seek(end.position + 20, SeekOrigin::Begin) != kOk ||
-      f.write(w.data().data(), static_cast<uint32_t>(w.size())) != kOk || !f.truncateHere() ||
-      !f.sync() || !f.close())
+  if (!writeEnd(out, tailAt, w.data())) {
     rc = kWriteFailure;
+  } else if (!diskHolds(lock->realPath(), checkAt, after)) {
+    // Put back what was there: the entries are never left changed.
+    writeEnd(out, checkAt, before);
+    if (configMessage)
+      configMessage("The configuration could not be saved: the disk did not keep what was written");
+    rc = kWriteFailure;
+  }
   lock->refresh();
   return rc;
 }

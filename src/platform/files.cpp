@@ -129,6 +129,8 @@ class PosixFile final : public File {
 
   bool sync() override { return ::fsync(fd_) == 0 || fail(); }
 
+  void forgetCached() override { ::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED); }
+
   bool lockExclusive() override { return ::flock(fd_, LOCK_EX | LOCK_NB) == 0 || fail(); }
 
   bool info(FileInfo* out) override {

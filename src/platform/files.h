@@ -70,6 +70,9 @@ class File {
   // Cuts the file at the current position.
   virtual bool truncateHere() = 0;
   virtual bool sync() = 0;
+  // Drops what the system keeps of the file's contents in memory, so that
+  // the next read asks the disk (after a sync: to check what it kept).
+  virtual void forgetCached() {}
   // An exclusive advisory lock, not waiting; fails with a sharing violation when held.
   virtual bool lockExclusive() = 0;
   virtual bool info(FileInfo* out) = 0;

@@ -34,6 +34,7 @@ class UnnamedFile final : public File {
   bool size(uint64_t* out) override { return inner_->size(out); }
   bool truncateHere() override { return inner_->truncateHere(); }
   bool sync() override { return inner_->sync(); }
+  void forgetCached() override { inner_->forgetCached(); }
   bool lockExclusive() override { return inner_->lockExclusive(); }
   bool info(FileInfo* out) override { return inner_->info(out); }
   bool setTimes(const FileTime* c, const FileTime* a, const FileTime* w) override {

@@ -7,6 +7,8 @@
 #include "archive/errors.h"
 #include "archive/layout.h"
 #include "briefcase/comment.h"
+#include "craftzip.h"
+#include "passthrough.h"
 #include "testenv.h"
 #include "update_support.h"
 #include "zipbuild.h"
@@ -244,6 +246,65 @@ TEST_F(LayoutTest, TheEmptyContainerAndTheInPlaceRewrite) {
   EXPECT_EQ(text.rewriteComment(), kStructureInvalid);
   EXPECT_EQ(said.back(), "Configuration not found");
   EXPECT_EQ(testenv::readBytes(env.path("work/text.brc")).size(), 14u);
+}
+
+// A disk that does not keep the first write made through a handle opened
+// for writing: it drops the bytes, or puts them `early` bytes before where
+// they belong, and says it wrote them.
+class UnkeptWriteFs final : public testenv::PassThroughFs {
+ public:
+  explicit UnkeptWriteFs(int early) : early_(early) {}
+  class File final : public testenv::PassThroughFile {
+   public:
+    File(UnkeptWriteFs& fs, std::unique_ptr<plat::File> f) : PassThroughFile(std::move(f)), fs_(fs) {}
+    bool write(const void* b, size_t n, size_t* put) override {
+      if (fs_.kept_) return PassThroughFile::write(b, n, put);
+      fs_.kept_ = true;
+      uint64_t at = 0;
+      seek(0, plat::Origin::Current, &at);
+      if (fs_.early_ > 0 && seek(-fs_.early_, plat::Origin::Current, nullptr))
+        PassThroughFile::write(b, n, put);
+      *put = n;
+      return seek(static_cast<int64_t>(at + n), plat::Origin::Begin, nullptr);
+    }
+
+   private:
+    UnkeptWriteFs& fs_;
+  };
+  std::unique_ptr<plat::File> open(const std::string& p, plat::Access a, plat::Disposition d) override {
+    auto f = real().open(p, a, d);
+    if (!f || a == plat::Access::Read) return f;
+    return std::make_unique<File>(*this, std::move(f));
+  }
+
+ private:
+  int early_;
+  bool kept_ = false;
+};
+
+TEST_F(LayoutTest, AnInPlaceRewriteTheDiskDidNotKeepIsTakenBack) {
+  for (int early : {0, 100}) {
+    SCOPED_TRACE(early);
+    briefcase::TBriefcaseComment record;
+    record.AddEntry("/home/me/work");
+    testenv::writeBytes(path, craftzip::build({craftzip::entry("a.txt", std::string(300, 'a')),
+                                               craftzip::entry("b.txt", "bee")},
+                                              record.Stored(6))
+                                  .bytes);
+    const std::vector<uint8_t> before = testenv::readBytes(path);
+    UnkeptWriteFs disk(early);
+    plat::ScopedFileSystem scoped(&disk);
+    std::vector<std::string> said;
+    const std::vector<uint8_t> comment(40, 'C');
+    EXPECT_EQ(rewriteComment(path, comment, [&](const std::string& m) { said.push_back(m); }), kWriteFailure);
+    EXPECT_EQ(said, std::vector<std::string>{
+                        "The configuration could not be saved: the disk did not keep what was written"});
+    EXPECT_EQ(testenv::readBytes(path), before);
+    // A disk that keeps it: the same rewrite holds.
+    EXPECT_EQ(rewriteComment(path, comment, nullptr), kOk);
+    EXPECT_EQ(readContainer(path).info.comment, comment);
+    EXPECT_EQ(readContainer(path).check, kOk);
+  }
 }
 
 TEST_F(LayoutTest, ANewContainerIsMovedIntoPlaceWhole) {
