@@ -108,7 +108,8 @@ class FileSystem {
                         const FileTime* write) = 0;
   // Makes a rename or creation in this folder durable.
   virtual bool syncDir(const std::string& folder) = 0;
-  // Bytes free to this user on the file system that holds the path.
+  // Bytes free to this user on the file system that holds the path; false
+  // when it cannot be told (also when the file system reports no size at all).
   virtual bool freeSpace(const std::string& path, uint64_t* out) = 0;
   // Whether it may be used from several threads at once (the real one may).
   virtual bool threadSafe() const { return false; }
