@@ -131,8 +131,8 @@ std::string readSmall(const std::string& path, size_t most) {
 }
 
 // A claim left by a run that ended: its placeholder goes when it still holds
-// the claim's text (the finished file was never renamed over it), then the
-// claim itself.
+// the claim's text or a beginning of it (the run ended while writing it; the
+// finished file was never renamed over it), then the claim itself.
 void settleClaim(const std::string& folder, const std::string& claimPath) {
   const std::string claim = readSmall(claimPath, kMaxClaim);
   if (claim.size() > kTokenLength + 1 && claim.size() <= kMaxClaim && claim[kTokenLength] == '\n') {
@@ -144,7 +144,7 @@ void settleClaim(const std::string& folder, const std::string& claimPath) {
         name.find('\0') == std::string::npos) {
       const std::string placeholder = joinPath(folder, name);
       if (fileSystem().stat(placeholder, &fi, false) && fi.isRegular && !fi.isSymlink &&
-          fi.size == text.size() && readSmall(placeholder, text.size()) == text)
+          fi.size <= text.size() && readSmall(placeholder, text.size()) == text.substr(0, fi.size))
         fileSystem().remove(placeholder);
     }
   }

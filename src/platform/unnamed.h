@@ -131,7 +131,7 @@ class RunFolders {
 //                  file is renamed over it. A kill leaves at most the claim,
 //                  the placeholder and the temporary file; the next run in
 //                  the folder removes all three (a placeholder only while it
-//                  still holds its claim's exact text);
+//                  still holds its claim's text, or a beginning of it);
 //   replace        renames it over an existing file in one step;
 //   rollback       drops it.
 class NewFile {

@@ -71,9 +71,9 @@ std::string formatCommand(Kind kind, uint64_t sizeMiB, const std::string& target
     case Kind::ExFat: return "mkfs.exfat -L STICK " + quote(target);
     case Kind::Ntfs: return "mkntfs -F -Q -q -L STICK " + quote(target);
     case Kind::Fat:
-      // Sticks carry FAT32; below 33 MiB only the smaller FAT types fit.
-      return std::string("mkfs.vfat ") + (sizeMiB >= 64 ? "-F 32 " : "") + "-n STICK " +
-             quote(target);
+      // Sticks carry FAT32; below 33 MiB only the smaller FAT types fit. No
+      // label: fusefat lists a volume label as an empty file in the root.
+      return std::string("mkfs.vfat ") + (sizeMiB >= 64 ? "-F 32 " : "") + quote(target);
   }
   return "";
 }

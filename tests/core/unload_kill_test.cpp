@@ -283,6 +283,8 @@ TEST(UnloadKill, OnlyOurLeftoversOfProcessesThatEndedAreRemoved) {
       {".brc-claim-" + dead + "-aaaaaa", "a.txt", plat::placeholderText(token), true, true},
       {".brc-claim-" + dead + "-bbbbbb", "b.txt", "the finished file", true, false},
       {".brc-claim-" + dead + "-cccccc", "c.txt", plat::placeholderText(token) + "x", true, false},
+      {".brc-claim-" + dead + "-ffffff", "f.txt", plat::placeholderText(token).substr(0, 9), true, true},
+      {".brc-claim-" + dead + "-gggggg", "g.txt", "", true, true},  // ended before writing it
       {".brc-claim-" + alive + "-dddddd", "d.txt", plat::placeholderText(token), false, false},
       {".brc-claim-" + dead + "-eeeeee", "../outside.txt", plat::placeholderText(token), true, false},
   };
