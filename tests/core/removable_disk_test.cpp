@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <random>
 #include <thread>
@@ -120,12 +121,14 @@ pid_t startBrc(const std::string& computer, const std::vector<std::string>& args
 }
 
 // Runs brc to its end; how long it took.
-std::chrono::microseconds timedBrc(const std::string& computer, const std::vector<std::string>& args) {
+std::chrono::microseconds timedBrc(const std::string& computer,
+                                   const std::vector<std::string>& args) {
   const auto start = std::chrono::steady_clock::now();
   int status = 0;
   waitpid(startBrc(computer, args), &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
+                                                               start);
 }
 
 // Runs brc and kills it after `after`; true when it was still running then.
@@ -137,6 +140,28 @@ bool killedBrc(const std::string& computer, const std::vector<std::string>& args
   int status = 0;
   waitpid(pid, &status, 0);
   return running && WIFSIGNALED(status);
+}
+
+// Runs brc (`run` ends in "--threads 1") to its end once, then killRounds()
+// times killed at a random moment of that length, every other round on as
+// many threads as there are cores: `reset` comes before each run, `whole`
+// after the first, `check` after each killed one.
+void killAtRandomMoments(const std::string& computer, const std::vector<std::string>& run,
+                         const std::function<void()>& reset, const std::function<void()>& whole,
+                         const std::function<void()>& check) {
+  reset();
+  const auto took = timedBrc(computer, run);
+  whole();
+  std::mt19937 gen(std::random_device{}());
+  for (int round = 0; round < killRounds(); ++round) {
+    const auto at =
+        std::chrono::microseconds(std::uniform_int_distribution<int64_t>(0, took.count())(gen));
+    SCOPED_TRACE("killed after " + std::to_string(at.count()) + " us of " +
+                 std::to_string(took.count()));
+    reset();
+    killedBrc(computer, round % 2 ? run : std::vector<std::string>(run.begin(), run.end() - 2), at);
+    check();
+  }
 }
 
 }  // namespace
@@ -160,7 +185,8 @@ TEST_P(RemovableDisk, TheWholeCycleWithTheBriefcaseAndAFolderOnTheStick) {
   writeFile(home + "/a.txt", "alpha");
   writeFile(home + "/c.txt", "charlie");
   writeFile(home + "/sub/b.txt", "bravo");
-  ASSERT_EQ(brc("AAAA1111", "new " + quote(bag) + " --folder " + quote(home) + " --days 1"), 0) << err();
+  ASSERT_EQ(brc("AAAA1111", "new " + quote(bag) + " --folder " + quote(home) + " --days 1"), 0)
+      << err();
   ASSERT_EQ(brc("AAAA1111", "load " + quote(bag)), 0) << err();
   ASSERT_EQ(brc("AAAA1111", "test " + quote(bag)), 0) << err();
 
@@ -168,8 +194,8 @@ TEST_P(RemovableDisk, TheWholeCycleWithTheBriefcaseAndAFolderOnTheStick) {
   const std::string office = stick + "/office";
   writeFile(office + "/a.txt", "old a");
   writeFile(office + "/c.txt", "old c");
-  ASSERT_EQ(brc("BBBB2222", "unload " + quote(bag) + " --folder " + quote(office) +
-                                " --replace none --keep"),
+  ASSERT_EQ(brc("BBBB2222",
+                "unload " + quote(bag) + " --folder " + quote(office) + " --replace none --keep"),
             0)
       << err();
   EXPECT_EQ(err().find("could not set file attributes"), std::string::npos) << err();
@@ -188,7 +214,9 @@ TEST_P(RemovableDisk, TheWholeCycleWithTheBriefcaseAndAFolderOnTheStick) {
   engine.extract.callbacks.replaceQuery = [&](std::string& path, plat::FileTime, plat::FileTime,
                                               uint32_t, uint32_t, uint8_t& answer) {
     const std::string name = fs::path(path).filename().string();
-    answer = name == "a.txt" ? archive::kAnswerYes : name == "c.txt" ? archive::kAnswerRename : archive::kAnswerNo;
+    answer = name == "a.txt"   ? archive::kAnswerYes
+             : name == "c.txt" ? archive::kAnswerRename
+                               : archive::kAnswerNo;
     if (name == "c.txt") path = office + "/c renamed.txt";
   };
   app::UnloadRequest request;
@@ -203,7 +231,8 @@ TEST_P(RemovableDisk, TheWholeCycleWithTheBriefcaseAndAFolderOnTheStick) {
   const std::string trash = stick + "/.Trash-" + std::to_string(getuid());
   EXPECT_EQ(res.trashed[0].trashedPath, trash + "/files/a.txt");
   EXPECT_EQ(readText(trash + "/files/a.txt"), "old a");
-  EXPECT_NE(readText(trash + "/info/a.txt.trashinfo").find("Path=" + plat::trashInfoPath(office) + "/a.txt\n"),
+  EXPECT_NE(readText(trash + "/info/a.txt.trashinfo")
+                .find("Path=" + plat::trashInfoPath(office) + "/a.txt\n"),
             std::string::npos);
   EXPECT_TRUE(asker.messages.empty());
 
@@ -213,8 +242,10 @@ TEST_P(RemovableDisk, TheWholeCycleWithTheBriefcaseAndAFolderOnTheStick) {
   EXPECT_EQ(readText(trash + "/files/c.txt"), "old c");
   EXPECT_TRUE(ztest::read(bag).ok);
   EXPECT_TRUE(ztest::read(bag).names().empty());
-  EXPECT_EQ(filesUnder(office), (std::set<std::string>{"a.txt", "c.txt", "c renamed.txt", "sub/b.txt"}));
-  EXPECT_EQ(namesIn(stick), (std::set<std::string>{"bag.brc", "office", fs::path(trash).filename().string()}));
+  EXPECT_EQ(filesUnder(office),
+            (std::set<std::string>{"a.txt", "c.txt", "c renamed.txt", "sub/b.txt"}));
+  EXPECT_EQ(namesIn(stick),
+            (std::set<std::string>{"bag.brc", "office", fs::path(trash).filename().string()}));
 }
 
 // A load killed at a random moment leaves the old briefcase or the new one,
@@ -231,35 +262,30 @@ TEST_P(RemovableDisk, ALoadKilledAtRandomMoments) {
   // The briefcase holding the f files, the g files changed since.
   auto reset = [&] {
     fs::remove(bag);
-    ASSERT_EQ(brc("AAAA1111", "new " + quote(bag) + " --folder " + quote(home) + " --days 1"), 0) << err();
-    ASSERT_EQ(timedBrc("AAAA1111", firstLoad).count() > 0, true);
+    ASSERT_EQ(brc("AAAA1111", "new " + quote(bag) + " --folder " + quote(home) + " --days 1"), 0)
+        << err();
+    timedBrc("AAAA1111", firstLoad);
     oldNames = ztest::read(bag).names();
     const auto later = fs::file_time_type::clock::now() + std::chrono::hours(1);
-    for (int i = 0; i < 30; ++i) fs::last_write_time(home + "/g" + std::to_string(i) + ".bin", later);
+    for (int i = 0; i < 30; ++i)
+      fs::last_write_time(home + "/g" + std::to_string(i) + ".bin", later);
   };
-  const std::vector<std::string> load = {"load", bag, "--threads", "1"};
-  reset();
-  const auto took = timedBrc("AAAA1111", load);
-  newNames = ztest::read(bag).names();
-  ASSERT_EQ(newNames.size(), oldNames.size() + 30);
-
-  std::mt19937 gen(std::random_device{}());
-  const int rounds = killRounds();
-  for (int round = 0; round < rounds; ++round) {
-    const auto at = std::chrono::microseconds(std::uniform_int_distribution<int64_t>(0, took.count())(gen));
-    SCOPED_TRACE("killed after " + std::to_string(at.count()) + " us of " + std::to_string(took.count()));
-    reset();
-    // Every other round on as many threads as there are cores.
-    killedBrc("AAAA1111", round % 2 ? load : std::vector<std::string>{"load", bag}, at);
-    const ztest::Archive a = ztest::read(bag);
-    ASSERT_TRUE(a.ok) << a.error;
-    EXPECT_TRUE(a.names() == oldNames || a.names() == newNames);
-    for (const std::string& name : namesIn(stick))
-      EXPECT_TRUE(name == "bag.brc" || ourLeftover(name)) << name;
-    ASSERT_EQ(brc("AAAA1111", "load " + quote(bag)), 0) << err();
-    EXPECT_EQ(ztest::read(bag).names(), newNames);
-    EXPECT_EQ(namesIn(stick), std::set<std::string>{"bag.brc"});
-  }
+  killAtRandomMoments(
+      "AAAA1111", {"load", bag, "--threads", "1"}, reset,
+      [&] {
+        newNames = ztest::read(bag).names();
+        ASSERT_EQ(newNames.size(), oldNames.size() + 30);
+      },
+      [&] {
+        const ztest::Archive a = ztest::read(bag);
+        ASSERT_TRUE(a.ok) << a.error;
+        EXPECT_TRUE(a.names() == oldNames || a.names() == newNames);
+        for (const std::string& name : namesIn(stick))
+          EXPECT_TRUE(name == "bag.brc" || ourLeftover(name)) << name;
+        ASSERT_EQ(brc("AAAA1111", "load " + quote(bag)), 0) << err();
+        EXPECT_EQ(ztest::read(bag).names(), newNames);
+        EXPECT_EQ(namesIn(stick), std::set<std::string>{"bag.brc"});
+      });
 }
 
 // An unload into a folder on the stick killed at a random moment leaves each
@@ -272,12 +298,15 @@ TEST_P(RemovableDisk, AnUnloadKilledAtRandomMoments) {
     files[name] = {i % 2 ? "old " + name : "", bytes(40000, i)};
     writeFile(home + "/" + name, files[name].second);
   }
-  ASSERT_EQ(brc("AAAA1111", "new " + quote(bag) + " --folder " + quote(home) + " --days 1"), 0) << err();
+  ASSERT_EQ(brc("AAAA1111", "new " + quote(bag) + " --folder " + quote(home) + " --days 1"), 0)
+      << err();
   ASSERT_EQ(brc("AAAA1111", "load " + quote(bag)), 0) << err();
   const std::string office = stick + "/office";
   const std::string trash = stick + "/.Trash-" + std::to_string(getuid());
   fs::create_directories(office);
-  ASSERT_EQ(brc("BBBB2222", "unload " + quote(bag) + " --folder " + quote(office) + " --replace all --keep"), 0)
+  ASSERT_EQ(brc("BBBB2222",
+                "unload " + quote(bag) + " --folder " + quote(office) + " --replace all --keep"),
+            0)
       << err();
   auto reset = [&] {
     fs::remove_all(office);
@@ -285,18 +314,9 @@ TEST_P(RemovableDisk, AnUnloadKilledAtRandomMoments) {
     for (const auto& [name, f] : files)
       if (!f.first.empty()) writeFile(office + "/" + name, f.first);
   };
-  const std::vector<std::string> unload = {"unload", bag, "--replace", "all", "--keep", "--threads", "1"};
-  reset();
-  const auto took = timedBrc("BBBB2222", unload);
-
-  std::mt19937 gen(std::random_device{}());
-  const int rounds = killRounds();
-  for (int round = 0; round < rounds; ++round) {
-    const auto at = std::chrono::microseconds(std::uniform_int_distribution<int64_t>(0, took.count())(gen));
-    SCOPED_TRACE("killed after " + std::to_string(at.count()) + " us of " + std::to_string(took.count()));
-    reset();
-    // Every other round on as many threads as there are cores.
-    killedBrc("BBBB2222", round % 2 ? unload : std::vector<std::string>(unload.begin(), unload.end() - 2), at);
+  std::set<std::string> names;
+  for (const auto& [name, f] : files) names.insert(name);
+  const auto check = [&] {
     for (const auto& [name, f] : files) {
       SCOPED_TRACE(name);
       const std::string path = office + "/" + name;
@@ -312,10 +332,12 @@ TEST_P(RemovableDisk, AnUnloadKilledAtRandomMoments) {
     }
     for (const std::string& name : namesIn(office))
       EXPECT_TRUE(files.count(name) || ourLeftover(name)) << name;
-    ASSERT_EQ(brc("BBBB2222", "unload " + quote(bag) + " --replace all --keep --threads 1"), 0) << err();
+    ASSERT_EQ(brc("BBBB2222", "unload " + quote(bag) + " --replace all --keep --threads 1"), 0)
+        << err();
     for (const auto& [name, f] : files) EXPECT_EQ(readText(office + "/" + name), f.second) << name;
-    std::set<std::string> names;
-    for (const auto& [name, f] : files) names.insert(name);
     EXPECT_EQ(namesIn(office), names);
-  }
+  };
+  killAtRandomMoments(
+      "BBBB2222", {"unload", bag, "--replace", "all", "--keep", "--threads", "1"}, reset, [] {},
+      check);
 }
