@@ -411,6 +411,13 @@ bool NewFile::nameNew(const std::string& target) {
 
 bool NewFile::nameByClaim(const std::string& target) {
   FileSystem& fs = fileSystem();
+  // A name that is taken is not claimed at all (its claim could outlive a
+  // kill and take an empty file that was there).
+  FileInfo there;
+  if (fs.stat(target, &there, false)) {
+    setLastError(EEXIST);
+    return false;
+  }
   const std::string token = randomText(kTokenLength);
   std::string claimPath;
   std::unique_ptr<File> claim = fs.createTemp(folder_, temporaryPrefix(kClaimStart), &claimPath);
