@@ -256,11 +256,11 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
         archive::askReplaceThroughAsker(target, et, nt, es, ns, answer, &engine.cancelled);
     }
   };
+  // Where no trash can take an old file, replacing it leaves no copy: a run
+  // that asks asks first (Yes/No to All hold for the run), a run on a policy
+  // keeps the old file.
+  int withoutCopy = request.replace == ReplaceMode::Ask ? plat::mrNone : plat::mrNoToAll;
   if (request.trash) {
-    // Where no trash can take an old file, replacing it leaves no copy: a
-    // run that asks asks first (Yes/No to All hold for the run), a run on a
-    // policy keeps the old file.
-    int withoutCopy = request.replace == ReplaceMode::Ask ? plat::mrNone : plat::mrNoToAll;
     engine.extract.callbacks.beforeReplace = [&](const archive::TExtractEntry& e,
                                                  const std::string& target) {
       // A file that already holds the entry's bytes loses nothing.
