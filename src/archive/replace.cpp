@@ -363,12 +363,12 @@ int rewriteComment(const std::string& path, const std::vector<uint8_t>& comment,
 
   plat::File& out = *lock->file()->platformFile();
   int rc = kOk;
-  if (!writeEnd(out, tailAt, w.data())) {
-    rc = kWriteFailure;
-  } else if (!diskHolds(lock->realPath(), checkAt, after)) {
-    // Put back what was there: the entries are never left changed.
+  const bool written = writeEnd(out, tailAt, w.data());
+  if (!written || !diskHolds(lock->realPath(), checkAt, after)) {
+    // Put back what was there (a write cut short by a full disk too): the
+    // entries are never left changed.
     writeEnd(out, checkAt, before);
-    if (configMessage)
+    if (written && configMessage)
       configMessage("The configuration could not be saved: the disk did not keep what was written");
     rc = kWriteFailure;
   }

@@ -250,7 +250,7 @@ TEST_F(LayoutTest, TheEmptyContainerAndTheInPlaceRewrite) {
 
 // A disk that does not keep the first write made through a handle opened
 // for writing: it drops the bytes, or puts them `early` bytes before where
-// they belong, and says it wrote them.
+// they belong, and says it wrote them; or (early < 0) it fills up halfway.
 class UnkeptWriteFs final : public testenv::PassThroughFs {
  public:
   explicit UnkeptWriteFs(int early) : early_(early) {}
@@ -260,6 +260,11 @@ class UnkeptWriteFs final : public testenv::PassThroughFs {
     bool write(const void* b, size_t n, size_t* put) override {
       if (fs_.kept_) return PassThroughFile::write(b, n, put);
       fs_.kept_ = true;
+      if (fs_.early_ < 0) {
+        PassThroughFile::write(b, n / 2, put);
+        plat::setLastError(ENOSPC);
+        return true;
+      }
       uint64_t at = 0;
       seek(0, plat::Origin::Current, &at);
       if (fs_.early_ > 0 && seek(-fs_.early_, plat::Origin::Current, nullptr))
@@ -283,7 +288,7 @@ class UnkeptWriteFs final : public testenv::PassThroughFs {
 };
 
 TEST_F(LayoutTest, AnInPlaceRewriteTheDiskDidNotKeepIsTakenBack) {
-  for (int early : {0, 100}) {
+  for (int early : {0, 100, -1}) {
     SCOPED_TRACE(early);
     briefcase::TBriefcaseComment record;
     record.AddEntry("/home/me/work");
@@ -295,10 +300,12 @@ TEST_F(LayoutTest, AnInPlaceRewriteTheDiskDidNotKeepIsTakenBack) {
     UnkeptWriteFs disk(early);
     plat::ScopedFileSystem scoped(&disk);
     std::vector<std::string> said;
-    const std::vector<uint8_t> comment(40, 'C');
+    const std::vector<uint8_t> comment(400, 'C');  // longer than the old one
     EXPECT_EQ(rewriteComment(path, comment, [&](const std::string& m) { said.push_back(m); }), kWriteFailure);
-    EXPECT_EQ(said, std::vector<std::string>{
-                        "The configuration could not be saved: the disk did not keep what was written"});
+    if (early >= 0) {
+      EXPECT_EQ(said, std::vector<std::string>{"The configuration could not be saved: the disk "
+                                               "did not keep what was written"});
+    }
     EXPECT_EQ(testenv::readBytes(path), before);
     // A disk that keeps it: the same rewrite holds.
     EXPECT_EQ(rewriteComment(path, comment, nullptr), kOk);
