@@ -139,11 +139,15 @@ Mounted::~Mounted() {
   std::string out;
   if (mounted_) {
     // A driver still answering the last close may hold the mount busy for a moment.
-    for (int attempt = 0; attempt < 50 && isMountPoint(mountPoint_); ++attempt) {
+    for (int attempt = 0; attempt < 250 && isMountPoint(mountPoint_); ++attempt) {
       if (run("umount " + quote(mountPoint_), &out) == 0) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    if (isMountPoint(mountPoint_)) run("umount -l " + quote(mountPoint_), &out);
+    if (isMountPoint(mountPoint_)) {
+      std::fprintf(stderr, "testdisk: %s stays busy (%s); detached lazily\n", mountPoint_.c_str(),
+                   out.c_str());
+      run("umount -l " + quote(mountPoint_), &out);
+    }
   }
   if (!loopDevice_.empty()) run("losetup -d " + quote(loopDevice_), &out);
   std::error_code ec;
