@@ -378,28 +378,40 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
         archive::askReplaceThroughAsker(target, et, nt, es, ns, answer, &engine.cancelled);
     }
   };
+  // Where no trash can take an old file, replacing it leaves no copy: a run
+  // that asks asks first (Yes/No to All hold for the run), a run on a policy
+  // keeps the old file.
+  int withoutCopy = request.replace == ReplaceMode::Ask ? plat::mrNone : plat::mrNoToAll;
   if (request.trash) {
     engine.extract.callbacks.beforeReplace = [&](const archive::TExtractEntry& e,
                                                  const std::string& target) {
       // A file that already holds the entry's bytes loses nothing.
-      if (sameBytes(target, e.central.uncompressedSize, e.central.crc)) return;
+      if (sameBytes(target, e.central.uncompressedSize, e.central.crc)) return archive::OldFile::Stays;
       plat::TrashedFile t;
-      switch (plat::linkIntoTrash(target, &t)) {
-        case plat::TrashResult::Done:
-          result.trashed.push_back(t);
-          break;
-        case plat::TrashResult::NoTrash:
-          if (!result.trashUnavailable)
-            note("No trash can be used on the file system of " + archive::printableName(target) +
-                 ": files replaced there cannot be restored from the trash.");
-          result.trashUnavailable = true;
-          break;
-        case plat::TrashResult::Failed:
-          note("The old " + archive::printableName(target) + " could not be put into the trash (" +
-               plat::lastErrorText() + "); it is replaced without a copy.");
-          result.trashUnavailable = true;
-          break;
+      const plat::TrashResult kept = plat::keepInTrash(target, &t);
+      if (kept == plat::TrashResult::Done) {
+        result.trashed.push_back(t);
+        return t.moved ? archive::OldFile::MovedAway : archive::OldFile::Stays;
       }
+      const std::string shown = archive::printableName(target);
+      const std::string why = kept == plat::TrashResult::NoTrash
+                                  ? "no trash can be used on its disk"
+                                  : "it could not be put into the trash: " + plat::lastErrorText();
+      if (withoutCopy == plat::mrNone || withoutCopy == plat::mrYes || withoutCopy == plat::mrNo) {
+        if (hooks.beforeQuestion) hooks.beforeQuestion();
+        withoutCopy = plat::messageBox(
+            "The old " + shown + " cannot be kept (" + why +
+                "). Replacing it leaves no copy of it.\n\nReplace it anyway?",
+            "Replace without a copy", plat::btnYes | plat::btnNo | plat::btnYesToAll | plat::btnNoToAll,
+            plat::Icon::Warning, plat::mrNo);
+      }
+      if (withoutCopy == plat::mrYes || withoutCopy == plat::mrYesToAll) {
+        note("The old " + shown + " was replaced without a copy (" + why + ").");
+        result.trashUnavailable = true;
+        return archive::OldFile::Stays;
+      }
+      note("The old " + shown + " was not replaced: " + why + ", and replacing it would leave no copy.");
+      return archive::OldFile::KeepIt;
     };
   }
   engine.ClearNames();
@@ -413,8 +425,8 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
   }
   if (hooks.runFinished) hooks.runFinished();
   engine.ClearNames();
-  // An old file put into the trash whose replacement then failed is still
-  // in place: its copy leaves the trash again.
+  // An old file put into the trash whose replacement then failed leaves the
+  // trash again: a linked copy is dropped, a moved file goes back.
   std::erase_if(result.trashed,
                 [](const plat::TrashedFile& t) { return plat::withdrawFromTrash(t); });
   // The trash's names and .trashinfo files on the disk, once for the run.

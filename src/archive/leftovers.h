@@ -7,15 +7,20 @@
 // putting in place, "new" for a container being built beside the briefcase
 // (on file systems without unnamed files it carries that name for the whole
 // run), "probe" for the file an unload makes for a moment to learn how a
-// folder treats names (it may end in a few more characters: the one tried). Before a run writes in a folder it removes such files of processes
-// that no longer run. No other program uses the pattern, so a user's file is
-// never taken for one; links and folders are never touched.
+// folder treats names (it may end in a few more characters: the one tried).
+// Before a run writes in a folder it removes such files of processes that no
+// longer run, and what their name claims left (platform/unnamed.h). No other
+// program uses the pattern, so a user's file is never taken for one; links
+// and folders are never touched.
 
 #include <string>
 
 namespace archive {
 
 enum class TempKind { Unload, Container, Probe };
+
+// ".brc-unload-", ".brc-new-" or ".brc-probe-".
+const char* temporaryStart(TempKind kind);
 
 // The start of this process's temporary names of that kind; the file layer
 // adds six letters or digits.

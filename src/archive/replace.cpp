@@ -23,38 +23,16 @@ std::string folderOf(const std::string& path) {
   return folder;
 }
 
-// The name a new container has while it is written (where it has a name at
+// The names a new container has while it is written (where it has a name at
 // all): hidden, and recognisable as ours once the process has ended.
 std::string tempPrefix() { return temporaryPrefix(TempKind::Container); }
 
 // A new file in `folder`: unnamed where the file system allows, else a named
 // temporary file. What killed runs left in that folder goes first.
-std::unique_ptr<plat::File> newFileIn(const std::string& folder, bool* unnamed,
-                                      std::string* namedPath) {
-  namedPath->clear();
-  removeLeftTemporaries(folder, TempKind::Container);
-  std::unique_ptr<plat::File> f = plat::createUnnamed(folder);
-  *unnamed = f != nullptr;
-  if (!f) f = plat::fileSystem().createTemp(folder, tempPrefix(), namedPath);
+std::unique_ptr<plat::NewFile> newFileIn(const std::string& folder) {
+  auto f = std::make_unique<plat::NewFile>();
+  if (!f->begin(folder, temporaryStart(TempKind::Container), nullptr)) return nullptr;
   return f;
-}
-
-// Gives a complete file in `folder` its name (when it has none) and renames
-// it to `target`; then the folder is synced. False (the file's name removed,
-// last error kept) when that fails.
-bool moveInto(JNormFile& file, const std::string& folder, bool unnamed, const std::string& named,
-              const std::string& target) {
-  std::string path = named;
-  if (unnamed && !plat::linkUnnamedUnique(*file.platformFile(), folder, tempPrefix(), &path))
-    return false;
-  if (!plat::fileSystem().rename(path, target)) {
-    int err = plat::lastError();
-    plat::fileSystem().remove(path);
-    plat::setLastError(err);
-    return false;
-  }
-  plat::fileSystem().syncDir(folder);
-  return true;
 }
 
 // An empty archive holding the comment, synced and dated.
@@ -150,20 +128,20 @@ int ContainerReplacement::begin(uint64_t room, bool mayBuildElsewhere,
   // temporary folder, where it learns its exact size before it is copied
   // beside the container.
   if (!roomNear && mayBuildElsewhere) folder = plat::tempDir();
-  std::unique_ptr<plat::File> f = newFileIn(folder, &unnamed_, &tempPath_);
-  if (!f && folder != near) {
+  new_ = newFileIn(folder);
+  if (!new_ && folder != near) {
     folder = near;
-    f = newFileIn(folder, &unnamed_, &tempPath_);
+    new_ = newFileIn(folder);
   }
-  if (!f) {
+  if (!new_) {
     *message = plat::joinPath(folder, tempPrefix());
     return kTempFileFailure;
   }
   folder_ = folder;
   nearContainer_ = folder == near;
-  f->setMode(lock_.mode() ? lock_.mode() : plat::defaultFileMode());
-  std::string shown = tempPath_.empty() ? plat::joinPath(folder, tempPrefix()) : tempPath_;
-  *out = std::make_unique<JNormFile>(std::move(f), shown);
+  new_->file()->setMode(lock_.mode() ? lock_.mode() : plat::defaultFileMode());
+  const std::string shown = new_->path().empty() ? plat::joinPath(folder, tempPrefix()) : new_->path();
+  *out = std::make_unique<JNormFile>(new_->release(), shown);
   return kOk;
 }
 
@@ -189,12 +167,10 @@ int ContainerReplacement::commit(std::unique_ptr<JNormFile> out, uint64_t size,
       send(*message);
       return kDiskMayBeFull;
     }
-    bool unnamed = false;
-    std::string named;
-    std::unique_ptr<plat::File> f = newFileIn(near, &unnamed, &named);
-    if (!f) return failed(kTempFileFailure, plat::joinPath(near, tempPrefix()));
-    auto copy = std::make_unique<JNormFile>(std::move(f), named);
-    copy->platformFile()->setMode(lock_.mode() ? lock_.mode() : plat::defaultFileMode());
+    std::unique_ptr<plat::NewFile> nearFile = newFileIn(near);
+    if (!nearFile) return failed(kTempFileFailure, plat::joinPath(near, tempPrefix()));
+    nearFile->file()->setMode(lock_.mode() ? lock_.mode() : plat::defaultFileMode());
+    auto copy = std::make_unique<JNormFile>(nearFile->release(), nearFile->path());
     std::vector<uint8_t> buf(kCopyBlock);
     uint64_t copied = 0;
     bool ok = out->seek(0, SeekOrigin::Begin) == kOk;
@@ -206,7 +182,7 @@ int ContainerReplacement::commit(std::unique_ptr<JNormFile> out, uint64_t size,
     }
     if (!ok) {
       copy.reset();
-      if (!named.empty()) plat::fileSystem().remove(named);
+      nearFile->rollback();
       uint64_t nowFree = 0;
       plat::fileSystem().freeSpace(near, &nowFree);
       *message = roomText(lock_.path(), near, size, nowFree);
@@ -218,8 +194,7 @@ int ContainerReplacement::commit(std::unique_ptr<JNormFile> out, uint64_t size,
     out.reset();
     rollback();
     out = std::move(copy);
-    unnamed_ = unnamed;
-    tempPath_ = named;
+    new_ = std::move(nearFile);
     folder_ = near;
     nearContainer_ = true;
   }
@@ -227,7 +202,7 @@ int ContainerReplacement::commit(std::unique_ptr<JNormFile> out, uint64_t size,
   if (!out->sync()) return failed(kWriteFailure, plat::lastErrorText());
   if (!lock_.unchanged()) {
     std::string text = lock_.path() + " was changed or replaced by another program during the run, so it was not replaced";
-    if (keepAside(*out, unnamed_, tempPath_))
+    if (keepAside())
       text += "; the new briefcase was kept as " + kept_;
     text += ".";
     *message = text;
@@ -236,29 +211,28 @@ int ContainerReplacement::commit(std::unique_ptr<JNormFile> out, uint64_t size,
   }
   // Locked before it takes the container's place, so the lock carries over.
   out->lockExclusive();
-  if (!moveInto(*out, near, unnamed_, tempPath_, lock_.realPath())) {
-    tempPath_.clear();  // removed by moveInto
-    return failed(kMoveFailed, plat::lastErrorText());
+  if (!new_->replace(lock_.realPath())) {
+    const std::string why = plat::lastErrorText();
+    rollback();
+    return failed(kMoveFailed, why);
   }
-  tempPath_.clear();
+  plat::fileSystem().syncDir(near);
   lock_.adopt(std::move(out));
   return kOk;
 }
 
-bool ContainerReplacement::keepAside(JNormFile& file, bool unnamed, const std::string& named) {
+bool ContainerReplacement::keepAside() {
   const std::string name = plat::fileNamePart(lock_.realPath());
   size_t dot = name.rfind('.');
   if (dot == 0 || dot == std::string::npos) dot = name.size();
   for (int n = 1; n < 100; ++n) {
     std::string candidate =
-        plat::joinPath(folder_, name.substr(0, dot) + (n == 1 ? " (new)" : " (new " + std::to_string(n) + ")") +
-                                    name.substr(dot));
-    bool ok = unnamed ? plat::linkUnnamed(*file.platformFile(), candidate)
-                      : plat::fileSystem().renameNoReplace(named, candidate);
-    if (ok) {
-      plat::fileSystem().syncDir(folder_);
+        plat::joinPath(new_->folder(), name.substr(0, dot) +
+                                           (n == 1 ? " (new)" : " (new " + std::to_string(n) + ")") +
+                                           name.substr(dot));
+    if (new_->nameNew(candidate)) {
+      plat::fileSystem().syncDir(new_->folder());
       kept_ = candidate;
-      tempPath_.clear();
       return true;
     }
     if (plat::lastError() != EEXIST) break;
@@ -269,8 +243,7 @@ bool ContainerReplacement::keepAside(JNormFile& file, bool unnamed, const std::s
 }
 
 void ContainerReplacement::rollback() {
-  if (!tempPath_.empty()) plat::fileSystem().remove(tempPath_);
-  tempPath_.clear();
+  if (new_) new_->rollback();
 }
 
 // ---- whole containers ----
@@ -300,22 +273,17 @@ int createContainerAtomically(const std::string& path, const std::vector<uint8_t
     // Nothing to replace: created as a new one.
   }
   const std::string folder = folderOf(path);
-  bool unnamed = false;
-  std::string named;
-  std::unique_ptr<plat::File> f = newFileIn(folder, &unnamed, &named);
+  std::unique_ptr<plat::NewFile> f = newFileIn(folder);
   if (!f) return kCreateFailed;
-  JNormFile out(std::move(f), named);
+  JNormFile out(f->release(), f->path());
   out.platformFile()->setMode(plat::defaultFileMode());
   int rc = writeEmpty(out, comment, writeTime);
-  // Named only if nothing is there: an unnamed file is linked under the
-  // name itself, a named one renamed without replacing.
-  if (rc == kOk && !(unnamed ? plat::linkUnnamed(*out.platformFile(), path)
-                             : plat::fileSystem().renameNoReplace(named, path)))
-    rc = kMoveFailed;
+  // Named only if nothing is there.
+  if (rc == kOk && !f->nameNew(path)) rc = kMoveFailed;
   int err = plat::lastError();
   out.close();
   if (rc != kOk) {
-    if (!named.empty()) plat::fileSystem().remove(named);
+    f->rollback();
     plat::setLastError(err);
     return rc;
   }
@@ -323,13 +291,55 @@ int createContainerAtomically(const std::string& path, const std::vector<uint8_t
   return kOk;
 }
 
+namespace {
+
+// How much of what precedes the end record's comment the check of a rewrite
+// reads back: a disk that put the new bytes in the wrong place puts them
+// near where they belong.
+constexpr uint32_t kRewriteCheck = 65536;
+
+bool readRange(plat::File& f, uint64_t at, size_t n, std::vector<uint8_t>* out) {
+  out->resize(n);
+  size_t got = 0;
+  return f.readAt(at, out->data(), n, &got) && got == n;
+}
+
+bool writeRange(plat::File& f, uint64_t at, const std::vector<uint8_t>& bytes) {
+  size_t put = 0;
+  return f.seek(static_cast<int64_t>(at), plat::Origin::Begin, nullptr) &&
+         f.write(bytes.data(), bytes.size(), &put) && put == bytes.size();
+}
+
+// Writes `bytes` at `at` as the file's end: cut after them where the file
+// was longer, then synced.
+bool writeEnd(plat::File& f, uint64_t at, const std::vector<uint8_t>& bytes) {
+  return writeRange(f, at, bytes) && f.truncateHere() && f.sync();
+}
+
+// Whether the file, read from the disk, holds `bytes` from `at` to its end.
+bool diskHolds(const std::string& path, uint64_t at, const std::vector<uint8_t>& bytes) {
+  std::unique_ptr<plat::File> f =
+      plat::fileSystem().open(path, plat::Access::Read, plat::Disposition::OpenExisting);
+  uint64_t size = 0;
+  std::vector<uint8_t> now;
+  if (!f) return false;
+  f->forgetCached();
+  const bool same = f->size(&size) && size == at + bytes.size() &&
+                    readRange(*f, at, bytes.size(), &now) && now == bytes;
+  f->close();
+  return same;
+}
+
+}  // namespace
+
 int rewriteComment(const std::string& path, const std::vector<uint8_t>& comment,
                    const MessageSink& configMessage, ContainerLock* held) {
   if (comment.size() > 0xffff) return kInvalidComment;
   ContainerLock own;
   ContainerLock* lock = held && held->held() ? held : &own;
   if (lock == &own && own.acquire(path) != ContainerLock::Status::Locked) return kMissingOrEmpty;
-  JNormFile f(lock->realPath(), plat::Access::ReadWrite, plat::Disposition::OpenExisting);
+  // Read through a handle of its own; written only through the lock's.
+  JNormFile f(lock->realPath(), plat::Access::Read, plat::Disposition::OpenExisting);
   plat::FileInfo fi;
   if (!f.isOpen() || !f.platformFile()->info(&fi) || fi.inode != lock->identity().inode ||
       fi.device != lock->identity().device)
@@ -339,14 +349,30 @@ int rewriteComment(const std::string& path, const std::vector<uint8_t>& comment,
     if (configMessage) configMessage("Configuration not found");
     return rc;
   }
+  const uint64_t tailAt = end.position + 20;  // the comment's length, then the comment
+  const uint64_t checkAt = tailAt - std::min<uint64_t>(tailAt, kRewriteCheck);
+  std::vector<uint8_t> before;
+  if (fi.size < tailAt || !readRange(*f.platformFile(), checkAt, fi.size - checkAt, &before))
+    return kWriteFailure;
+  f.close();
+
   ByteWriter w;
   w.u16(static_cast<uint16_t>(comment.size()));
   w.bytes(comment);
+  std::vector<uint8_t> after(before.begin(), before.begin() + (tailAt - checkAt));
+  after.insert(after.end(), w.data().begin(), w.data().end());
+
+  plat::File& out = *lock->file()->platformFile();
   int rc = kOk;
-  if (f.seek(end.position + 20, SeekOrigin::Begin) != kOk ||
-      f.write(w.data().data(), static_cast<uint32_t>(w.size())) != kOk || !f.truncateHere() ||
-      !f.sync() || !f.close())
+  const bool written = writeEnd(out, tailAt, w.data());
+  if (!written || !diskHolds(lock->realPath(), checkAt, after)) {
+    // Put back what was there (a write cut short by a full disk too): the
+    // entries are never left changed.
+    writeEnd(out, checkAt, before);
+    if (written && configMessage)
+      configMessage("The configuration could not be saved: the disk did not keep what was written");
     rc = kWriteFailure;
+  }
   lock->refresh();
   return rc;
 }
@@ -469,24 +495,21 @@ int copyContainer(const std::string& source, const std::string& target, bool rep
 
   // A new file, named only if nothing is there meanwhile.
   const std::string folder = folderOf(target);
-  bool unnamed = false;
-  std::string named;
-  std::unique_ptr<plat::File> f = newFileIn(folder, &unnamed, &named);
+  std::unique_ptr<plat::NewFile> f = newFileIn(folder);
   if (!f) {
     *message = target + ": " + plat::lastErrorText();
     return kCreateFailed;
   }
-  JNormFile out(std::move(f), named);
+  JNormFile out(f->release(), f->path());
   out.platformFile()->setMode(from.mode ? from.mode : plat::defaultFileMode());
   int rc = writeCopy(out);
-  if (rc == kOk && !(unnamed ? plat::linkUnnamed(*out.platformFile(), target)
-                             : plat::fileSystem().renameNoReplace(named, target))) {
+  if (rc == kOk && !f->nameNew(target)) {
     *message = target + ": " + plat::lastErrorText();
     rc = kMoveFailed;
   }
   out.close();
   if (rc != kOk) {
-    if (!named.empty()) plat::fileSystem().remove(named);
+    f->rollback();
     return rc;
   }
   plat::fileSystem().syncDir(folder);

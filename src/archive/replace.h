@@ -40,6 +40,7 @@
 
 #include "archive/layout.h"
 #include "platform/files.h"
+#include "platform/unnamed.h"
 
 namespace archive {
 
@@ -73,6 +74,8 @@ class ContainerLock {
   const ContainerIdentity& identity() const { return identity_; }
   uint32_t mode() const { return mode_; }
   uint64_t names() const { return names_; }  // hard links of the container
+  // The locked file, open for reading and writing (null when not held).
+  JNormFile* file() const { return file_.get(); }
 
   // True when the real path still names the locked file and its size and
   // last-write time are those recorded.
@@ -125,13 +128,11 @@ class ContainerReplacement {
   const std::string& keptPath() const { return kept_; }
 
  private:
-  int settle(JNormFile& file, bool unnamed, const std::string& namedPath, std::string* message);
-  bool keepAside(JNormFile& file, bool unnamed, const std::string& namedPath);
+  bool keepAside();
 
   ContainerLock& lock_;
-  std::string folder_;     // where the new file is
-  std::string tempPath_;   // its name, when it has one
-  bool unnamed_ = false;
+  std::unique_ptr<plat::NewFile> new_;  // the new archive, until it is in place
+  std::string folder_;                  // where it is
   bool nearContainer_ = false;
   std::string kept_;
 };
@@ -174,11 +175,16 @@ int copyContainer(const std::string& source, const std::string& target, bool rep
 
 // Rewrites the configuration comment of the container in place (only the
 // end record's comment changes, so every name of the container sees it) and
-// cuts the file after it. With `lock` (a held lock) it works on the locked
-// file and records its new size and time; else it takes the lock itself.
-// Results: 0; 23 when the container cannot be opened or is locked; the
-// end-record search's code (the sink receives "Configuration not found");
-// 24 when the write or the cut fails.
+// cuts the file after it where it was longer. The new comment is written
+// through the handle that holds the lock; then what the disk kept is read
+// back (the new comment and the bytes before it) and compared: where it
+// differs, the old bytes are written back and the sink receives "The
+// configuration could not be saved: the disk did not keep what was
+// written". With `lock` (a held lock) it works on the locked file and
+// records its new size and time; else it takes the lock itself. Results:
+// 0; 23 when the container cannot be opened or is locked; the end-record
+// search's code (the sink receives "Configuration not found"); 24 when the
+// write, the cut or the check fails.
 int rewriteComment(const std::string& path, const std::vector<uint8_t>& comment,
                    const MessageSink& configMessage, ContainerLock* lock = nullptr);
 

@@ -146,9 +146,11 @@ brc::Registrar reg{brc::Command{
     "not loaded again; with neither, the command asks on a terminal and otherwise keeps them.\n"
     "Only entries whose bytes are then in the local folder (written, or found identical) are\n"
     "removed; the others are named and stay. Before a local file is replaced, the old one is put\n"
-    "into the desktop's trash (see --no-trash). Ctrl+C, or a closed terminal, stops after the\n"
-    "current file (status 19). The status is the unload's result; 55 when the briefcase date\n"
-    "cannot be set because the briefcase is write-protected; 25 when another run is using it.\n"
+    "into the trash of its disk (see --no-trash); where no trash can take it, the command asks\n"
+    "first, and with --replace all it keeps the file and its entry. Ctrl+C, or a closed\n"
+    "terminal, stops after the current file (status 19). The status is the unload's result; 55\n"
+    "when the briefcase date cannot be set because the briefcase is write-protected; 25 when\n"
+    "another run is using it.\n"
     "Entries are decoded and written on every core (CARRYVALE_THREADS or --threads N sets how\n"
     "many); the files and messages are the same whatever the number.",
     {{"--folder", true, "DIR", "set this computer's local folder in the briefcase first"},

@@ -136,14 +136,24 @@ class PosixFile final : public File {
     return true;
   }
 
+  // Cut only where something lies beyond the position: some drivers refuse
+  // ftruncate on a file that already has the size asked for, which is no
+  // failure.
   bool truncateHere() override {
     off_t pos = ::lseek(fd_, 0, SEEK_CUR);
     if (pos < 0) return fail();
-    if (::ftruncate(fd_, pos) != 0) return fail();
-    return true;
+    struct stat st;
+    if (::fstat(fd_, &st) == 0 && st.st_size == pos) return true;
+    if (::ftruncate(fd_, pos) == 0) return true;
+    const int err = errno;
+    if (::fstat(fd_, &st) == 0 && st.st_size == pos) return true;
+    setLastError(err);
+    return false;
   }
 
   bool sync() override { return ::fsync(fd_) == 0 || fail(); }
+
+  void forgetCached() override { ::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED); }
 
   bool lockExclusive() override { return ::flock(fd_, LOCK_EX | LOCK_NB) == 0 || fail(); }
 
@@ -305,6 +315,12 @@ class PosixFileSystem final : public FileSystem {
   bool freeSpace(const std::string& path, uint64_t* out) override {
     struct statvfs sv;
     if (::statvfs(path.c_str(), &sv) != 0) return fail();
+    // A file system that reports no blocks at all does not know its size
+    // (some user-space drivers leave the whole answer empty): unknown, not full.
+    if (sv.f_blocks == 0) {
+      setLastError(ENOSYS);
+      return false;
+    }
     *out = static_cast<uint64_t>(sv.f_bavail) * static_cast<uint64_t>(sv.f_frsize);
     return true;
   }

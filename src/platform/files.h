@@ -70,6 +70,9 @@ class File {
   // Cuts the file at the current position.
   virtual bool truncateHere() = 0;
   virtual bool sync() = 0;
+  // Drops what the system keeps of the file's contents in memory, so that
+  // the next read asks the disk (after a sync: to check what it kept).
+  virtual void forgetCached() {}
   // An exclusive advisory lock, not waiting; fails with a sharing violation when held.
   virtual bool lockExclusive() = 0;
   virtual bool info(FileInfo* out) = 0;
@@ -105,7 +108,8 @@ class FileSystem {
                         const FileTime* write) = 0;
   // Makes a rename or creation in this folder durable.
   virtual bool syncDir(const std::string& folder) = 0;
-  // Bytes free to this user on the file system that holds the path.
+  // Bytes free to this user on the file system that holds the path; false
+  // when it cannot be told (also when the file system reports no size at all).
   virtual bool freeSpace(const std::string& path, uint64_t* out) = 0;
   // The unit in which that file system gives out room: a file of n bytes
   // takes n rounded up to it, a folder at least one. False when unknown.

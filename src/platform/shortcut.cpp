@@ -135,7 +135,7 @@ std::string CreateDesktopShortcut(const std::string& briefcasePath) {
                            desktopEntryText(name, briefcasePath,
                                             launchCommand(executablePath(), path ? path : "")),
                            kExecutableMode,
-                           ".carryvale-shortcut-")) {
+                           ".brc-shortcut-")) {
     messageBox(kFailure, "", btnOk, Icon::None);
     return std::string();
   }

@@ -160,27 +160,62 @@ std::string trashFolderFor(const std::string& path) {
   return std::string();
 }
 
-TrashResult linkIntoTrash(const std::string& path, TrashedFile* out) {
-  return intoTrash(path, out, [&](const std::string& target) {
-    return ::link(path.c_str(), target.c_str()) == 0;
+namespace {
+
+// Renames `from` to the trash name `to` that its .trashinfo reserved:
+// without replacing where the file system can say so, else after looking
+// (the reservation keeps every program that follows the trash's rules away
+// from the name).
+bool renameToFreeName(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
+  struct stat st;
+  if (lstatOf(to, &st)) {
+    errno = EEXIST;
+    return false;
+  }
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+// A link that fails because the file system (or the file) allows none.
+bool noLinksHere(int err) {
+  return err == EPERM || err == EOPNOTSUPP || err == ENOSYS || err == EMLINK;
+}
+
+}  // namespace
+
+TrashResult keepInTrash(const std::string& path, TrashedFile* out) {
+  bool linkable = true;
+  TrashResult r = intoTrash(path, out, [&](const std::string& target) {
+    if (::link(path.c_str(), target.c_str()) == 0) return true;
+    if (noLinksHere(errno)) linkable = false;
+    return false;
   });
+  if (r != TrashResult::Failed || linkable) return r;
+  r = intoTrash(path, out, [&](const std::string& target) { return renameToFreeName(path, target); });
+  if (r == TrashResult::Done && out) out->moved = true;
+  return r;
 }
 
 bool withdrawFromTrash(const TrashedFile& trashed) {
   struct stat a, b;
-  if (!lstatOf(trashed.trashedPath, &a) || !lstatOf(trashed.originalPath, &b) ||
-      a.st_dev != b.st_dev || a.st_ino != b.st_ino)
-    return false;
-  ::unlink(trashed.trashedPath.c_str());
+  if (!lstatOf(trashed.trashedPath, &a)) return false;
+  if (trashed.moved) {
+    // Back under its name, only while nothing else has taken it.
+    if (lstatOf(trashed.originalPath, &b) || !renameToFreeName(trashed.trashedPath, trashed.originalPath))
+      return false;
+  } else {
+    if (!lstatOf(trashed.originalPath, &b) || a.st_dev != b.st_dev || a.st_ino != b.st_ino) return false;
+    ::unlink(trashed.trashedPath.c_str());
+  }
   ::unlink(trashed.infoPath.c_str());
   return true;
 }
 
 TrashResult moveToTrash(const std::string& path, TrashedFile* out) {
-  return intoTrash(path, out, [&](const std::string& target) {
-    // Never over a name already in files/.
-    return ::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0;
-  });
+  TrashResult r = intoTrash(path, out, [&](const std::string& target) { return renameToFreeName(path, target); });
+  if (r == TrashResult::Done && out) out->moved = true;
+  return r;
 }
 
 }  // namespace plat

@@ -21,6 +21,7 @@ struct TrashedFile {
   std::string originalPath;  // where the file was
   std::string trashedPath;   // the file's path inside the trash's files/
   std::string infoPath;      // its .trashinfo
+  bool moved = false;        // moved there (keepInTrash), not linked
 };
 
 enum class TrashResult {
@@ -29,14 +30,18 @@ enum class TrashResult {
   Failed,   // the file could not be put there (lastError tells why)
 };
 
-// Puts a second name for the regular file `path` into the trash (a hard
-// link), leaving the file where it is. The caller then renames the new file
-// over `path`: at no moment is the old content without a name.
-TrashResult linkIntoTrash(const std::string& path, TrashedFile* out = nullptr);
+// Keeps the regular file `path` in the trash before it is replaced: as a
+// second name (a hard link), leaving the file where it is, so that at no
+// moment is the old content without a name; where the file cannot be linked
+// (file systems without hard links), by moving it there, so that the caller
+// then names the new file where nothing is any more (out->moved). Either way
+// a kill leaves the old content under its name or in the trash.
+TrashResult keepInTrash(const std::string& path, TrashedFile* out = nullptr);
 
-// Takes back a linkIntoTrash whose replacement did not happen: when the
-// trashed name and the original are still one file, the trash's name and
-// its .trashinfo are removed. True when it was withdrawn.
+// Takes back a keepInTrash whose replacement did not happen: a linked copy
+// (the trashed name and the original still one file) leaves the trash; a
+// moved file goes back under its name when that is still free. Its
+// .trashinfo goes too. True when it was withdrawn.
 bool withdrawFromTrash(const TrashedFile& trashed);
 
 // Moves `path` (a file, a link or a folder) into the trash.

@@ -7,7 +7,10 @@
 #include "archive/errors.h"
 #include "archive/layout.h"
 #include "briefcase/comment.h"
+#include "craftzip.h"
+#include "passthrough.h"
 #include "testenv.h"
+#include "update_support.h"
 #include "zipbuild.h"
 
 using namespace archive;
@@ -245,30 +248,105 @@ TEST_F(LayoutTest, TheEmptyContainerAndTheInPlaceRewrite) {
   EXPECT_EQ(testenv::readBytes(env.path("work/text.brc")).size(), 14u);
 }
 
-TEST_F(LayoutTest, ANewContainerIsMovedIntoPlaceWhole) {
-  std::vector<uint8_t> comment = {'c', 'f', 'g'};
-  plat::FileTime when = plat::fileTimeFromUnixTime(1700000000);
-  ASSERT_EQ(createContainerAtomically(path, comment, &when, false), kOk);
-  Read r = readContainer(path);
-  ASSERT_EQ(r.end, kOk);
-  EXPECT_EQ(r.info.comment, comment);
-  plat::FileInfo fi;
-  ASSERT_TRUE(plat::fileSystem().stat(path, &fi, true));
-  EXPECT_EQ(plat::unixTimeFromFileTime(fi.writeTime), 1700000000);
+// A disk that does not keep the first write made through a handle opened
+// for writing: it drops the bytes, or puts them `early` bytes before where
+// they belong, and says it wrote them; or (early < 0) it fills up halfway.
+class UnkeptWriteFs final : public testenv::PassThroughFs {
+ public:
+  explicit UnkeptWriteFs(int early) : early_(early) {}
+  class File final : public testenv::PassThroughFile {
+   public:
+    File(UnkeptWriteFs& fs, std::unique_ptr<plat::File> f) : PassThroughFile(std::move(f)), fs_(fs) {}
+    bool write(const void* b, size_t n, size_t* put) override {
+      if (fs_.kept_) return PassThroughFile::write(b, n, put);
+      fs_.kept_ = true;
+      if (fs_.early_ < 0) {
+        PassThroughFile::write(b, n / 2, put);
+        plat::setLastError(ENOSPC);
+        return true;
+      }
+      uint64_t at = 0;
+      seek(0, plat::Origin::Current, &at);
+      if (fs_.early_ > 0 && seek(-fs_.early_, plat::Origin::Current, nullptr))
+        PassThroughFile::write(b, n, put);
+      *put = n;
+      return seek(static_cast<int64_t>(at + n), plat::Origin::Begin, nullptr);
+    }
 
-  // Without replace, an existing file stays as it was.
-  EXPECT_EQ(createContainerAtomically(path, {'n', 'e', 'w'}, nullptr, false), kMoveFailed);
-  EXPECT_EQ(readContainer(path).info.comment, comment);
-  ASSERT_EQ(createContainerAtomically(path, {'n', 'e', 'w'}, nullptr, true), kOk);
-  EXPECT_EQ(readContainer(path).info.comment, (std::vector<uint8_t>{'n', 'e', 'w'}));
-
-  // No temporary file is left in the folder.
-  size_t files = 0;
-  for (const auto& e : std::filesystem::directory_iterator(env.work())) {
-    (void)e;
-    ++files;
+   private:
+    UnkeptWriteFs& fs_;
+  };
+  std::unique_ptr<plat::File> open(const std::string& p, plat::Access a, plat::Disposition d) override {
+    auto f = real().open(p, a, d);
+    if (!f || a == plat::Access::Read) return f;
+    return std::make_unique<File>(*this, std::move(f));
   }
-  EXPECT_EQ(files, 1u);
+
+ private:
+  int early_;
+  bool kept_ = false;
+};
+
+TEST_F(LayoutTest, AnInPlaceRewriteTheDiskDidNotKeepIsTakenBack) {
+  for (int early : {0, 100, -1}) {
+    SCOPED_TRACE(early);
+    briefcase::TBriefcaseComment record;
+    record.AddEntry("/home/me/work");
+    testenv::writeBytes(path, craftzip::build({craftzip::entry("a.txt", std::string(300, 'a')),
+                                               craftzip::entry("b.txt", "bee")},
+                                              record.Stored(6))
+                                  .bytes);
+    const std::vector<uint8_t> before = testenv::readBytes(path);
+    UnkeptWriteFs disk(early);
+    plat::ScopedFileSystem scoped(&disk);
+    std::vector<std::string> said;
+    const std::vector<uint8_t> comment(400, 'C');  // longer than the old one
+    EXPECT_EQ(rewriteComment(path, comment, [&](const std::string& m) { said.push_back(m); }), kWriteFailure);
+    if (early >= 0) {
+      EXPECT_EQ(said, std::vector<std::string>{"The configuration could not be saved: the disk "
+                                               "did not keep what was written"});
+    }
+    EXPECT_EQ(testenv::readBytes(path), before);
+    // A disk that keeps it: the same rewrite holds.
+    EXPECT_EQ(rewriteComment(path, comment, nullptr), kOk);
+    EXPECT_EQ(readContainer(path).info.comment, comment);
+    EXPECT_EQ(readContainer(path).check, kOk);
+  }
+}
+
+TEST_F(LayoutTest, ANewContainerIsMovedIntoPlaceWhole) {
+  // Unnamed and linked; renamed without replacing; neither (a claimed name).
+  for (int naming = 0; naming < 3; ++naming) {
+    SCOPED_TRACE(naming);
+    std::filesystem::remove(path);
+    utest::FaultFs faults;
+    faults.unnamedSupported = naming == 0;
+    faults.renameFlagsSupported = naming < 2;
+    plat::ScopedFileSystem scoped(&faults);
+    std::vector<uint8_t> comment = {'c', 'f', 'g'};
+    plat::FileTime when = plat::fileTimeFromUnixTime(1700000000);
+    ASSERT_EQ(createContainerAtomically(path, comment, &when, false), kOk);
+    Read r = readContainer(path);
+    ASSERT_EQ(r.end, kOk);
+    EXPECT_EQ(r.info.comment, comment);
+    plat::FileInfo fi;
+    ASSERT_TRUE(plat::fileSystem().stat(path, &fi, true));
+    EXPECT_EQ(plat::unixTimeFromFileTime(fi.writeTime), 1700000000);
+
+    // Without replace, an existing file stays as it was.
+    EXPECT_EQ(createContainerAtomically(path, {'n', 'e', 'w'}, nullptr, false), kMoveFailed);
+    EXPECT_EQ(readContainer(path).info.comment, comment);
+    ASSERT_EQ(createContainerAtomically(path, {'n', 'e', 'w'}, nullptr, true), kOk);
+    EXPECT_EQ(readContainer(path).info.comment, (std::vector<uint8_t>{'n', 'e', 'w'}));
+
+    // No temporary file is left in the folder.
+    size_t files = 0;
+    for (const auto& e : std::filesystem::directory_iterator(env.work())) {
+      (void)e;
+      ++files;
+    }
+    EXPECT_EQ(files, 1u);
+  }
 }
 
 TEST(ExternalAttributes, KeepOnlyTheStoredBits) {

@@ -213,6 +213,53 @@ TEST(Operations, EveryReplacedFileIsInTheTrash) {
   }
 }
 
+TEST(Operations, WhereNoTrashCanTakeAFileTheRunAsksBeforeReplacingIt) {
+  struct Case {
+    const char* name;
+    app::ReplaceMode mode;
+    std::vector<int> answers;  // to "Replace without a copy"
+    size_t asked;
+    bool aReplaced, bReplaced;
+  } cases[] = {
+      {"a run on a policy replaces nothing without a copy", app::ReplaceMode::YesToAll, {}, 0, false, false},
+      {"Yes, then No", app::ReplaceMode::Ask, {plat::mrYes, plat::mrNo}, 2, true, false},
+      {"Yes to All", app::ReplaceMode::Ask, {plat::mrYesToAll}, 1, true, true},
+      {"No to All", app::ReplaceMode::Ask, {plat::mrNoToAll}, 1, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Ops o;
+    fs::create_directories(o.e.env.root() + "/data");
+    writeFile(o.trash, "a file where the trash would be");
+    writeFile(o.other + "/a.txt", "old a");
+    writeFile(o.other + "/b.txt", "old b");
+    o.asker.replaceAnswers = {plat::mrYes, plat::mrYes};
+    o.asker.answers.assign(c.answers.begin(), c.answers.end());
+    app::UnloadResult res = o.unload(c.mode, app::AfterUnload::Remove);
+    EXPECT_EQ(res.code, 0);
+    ASSERT_EQ(o.asker.messages.size(), c.asked);
+    if (c.asked) {
+      EXPECT_EQ(o.asker.messages[0].text, "The old " + o.other +
+                                              "/a.txt cannot be kept (no trash can be used on its "
+                                              "disk). Replacing it leaves no copy of it.\n\nReplace it anyway?");
+      EXPECT_EQ(o.asker.messages[0].caption, "Replace without a copy");
+      EXPECT_EQ(o.asker.messages[0].icon, plat::Icon::Warning);
+    }
+    EXPECT_EQ(readAll(o.other + "/a.txt"), c.aReplaced ? "alpha\n" : "old a");
+    EXPECT_EQ(readAll(o.other + "/b.txt"), c.bReplaced ? "bravo\n" : "old b");
+    // What was not replaced stays in the briefcase, and the run says why.
+    std::vector<std::string> left = {"a.txt", "b.txt"};
+    std::erase_if(left, [&](const std::string& n) { return n == "a.txt" ? c.aReplaced : c.bReplaced; });
+    EXPECT_EQ(o.entries(), left);
+    if (!c.aReplaced) {
+      EXPECT_NE(std::find(res.notes.begin(), res.notes.end(),
+                          "The old " + o.other + "/a.txt was not replaced: no trash can be used on "
+                          "its disk, and replacing it would leave no copy."),
+                res.notes.end());
+    }
+  }
+}
+
 TEST(Operations, TrashNamesAndPaths) {
   struct Case {
     std::string path, encoded;
@@ -405,7 +452,7 @@ TEST(Operations, TheRoomCheckCountsBlocksAndFolders) {
 }
 
 // Files of one folder cannot be made (too many open files) or named (as
-// where links are not permitted).
+// where the folder may not be written).
 class Refusing final : public testenv::PassThroughFs {
  public:
   std::string folder;
@@ -434,7 +481,7 @@ TEST(Operations, AFileThatCannotBeCreatedIsNamedWithTheReason) {
     const char* why;
   } cases[] = {
       {EMFILE, 0, app::UnloadOutcome::InUse, "Too many open files"},
-      {0, EPERM, app::UnloadOutcome::ReadOnly, "Operation not permitted"},
+      {0, EACCES, app::UnloadOutcome::ReadOnly, "Permission denied"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);

@@ -21,6 +21,7 @@ class PassThroughFile : public plat::File {
   bool size(uint64_t* out) override { return f_->size(out); }
   bool truncateHere() override { return f_->truncateHere(); }
   bool sync() override { return f_->sync(); }
+  void forgetCached() override { f_->forgetCached(); }
   bool lockExclusive() override { return f_->lockExclusive(); }
   bool info(plat::FileInfo* out) override { return f_->info(out); }
   bool setTimes(const plat::FileTime* c, const plat::FileTime* a, const plat::FileTime* w) override {

@@ -12,33 +12,24 @@
 #include <thread>
 #include <vector>
 
+#include "testenv.h"
+
 namespace testdisk {
 
 namespace {
 
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using testenv::quote;
 
-// Runs a shell command with its output and errors in *out; returns its exit status.
+// Runs a shell command with its output and errors in *out (trimmed); returns its exit status.
 int run(const std::string& command, std::string* out) {
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (!p) return -1;
   std::string text;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-  int status = pclose(p);
+  const int status = testenv::run(command + " 2>&1", &text);
   while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
   if (out) *out = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return status;
 }
 
-bool found(const std::string& tool) {
-  return run("command -v " + quote(tool), nullptr) == 0;
-}
+bool found(const std::string& tool) { return run("command -v " + quote(tool), nullptr) == 0; }
 
 bool isMountPoint(const std::string& path) {
   std::ifstream mounts("/proc/self/mounts");
@@ -71,9 +62,9 @@ std::string formatCommand(Kind kind, uint64_t sizeMiB, const std::string& target
     case Kind::ExFat: return "mkfs.exfat -L STICK " + quote(target);
     case Kind::Ntfs: return "mkntfs -F -Q -q -L STICK " + quote(target);
     case Kind::Fat:
-      // Sticks carry FAT32; below 33 MiB only the smaller FAT types fit.
-      return std::string("mkfs.vfat ") + (sizeMiB >= 64 ? "-F 32 " : "") + "-n STICK " +
-             quote(target);
+      // Sticks carry FAT32; below 33 MiB only the smaller FAT types fit. No
+      // label: fusefat lists a volume label as an empty file in the root.
+      return std::string("mkfs.vfat ") + (sizeMiB >= 64 ? "-F 32 " : "") + quote(target);
   }
   return "";
 }
@@ -123,9 +114,7 @@ std::unique_ptr<Mounted> Mounted::make(Kind kind, uint64_t sizeMiB, std::string*
   disk->mountPoint_ = disk->folder_ + "/mnt";
   std::error_code ec;
   std::filesystem::create_directory(disk->mountPoint_, ec);
-  {
-    std::ofstream image(disk->image_, std::ios::binary);
-  }
+  { std::ofstream image(disk->image_, std::ios::binary); }
   std::filesystem::resize_file(disk->image_, sizeMiB << 20, ec);
   if (ec) return fail("cannot make a " + std::to_string(sizeMiB) + " MiB image: " + ec.message());
 
@@ -137,7 +126,8 @@ std::unique_ptr<Mounted> Mounted::make(Kind kind, uint64_t sizeMiB, std::string*
     disk->loopDevice_ = out;
     source = out;
   }
-  if (run(formatCommand(kind, sizeMiB, source), &out) != 0) return fail("formatting failed: " + out);
+  if (run(formatCommand(kind, sizeMiB, source), &out) != 0)
+    return fail("formatting failed: " + out);
   if (run(mountCommand(kind, source, disk->mountPoint_), &out) != 0)
     return fail(std::string(tools.driver) + " failed: " + out);
   disk->mounted_ = isMountPoint(disk->mountPoint_);
@@ -149,11 +139,15 @@ Mounted::~Mounted() {
   std::string out;
   if (mounted_) {
     // A driver still answering the last close may hold the mount busy for a moment.
-    for (int attempt = 0; attempt < 50 && isMountPoint(mountPoint_); ++attempt) {
+    for (int attempt = 0; attempt < 250 && isMountPoint(mountPoint_); ++attempt) {
       if (run("umount " + quote(mountPoint_), &out) == 0) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    if (isMountPoint(mountPoint_)) run("umount -l " + quote(mountPoint_), &out);
+    if (isMountPoint(mountPoint_)) {
+      std::fprintf(stderr, "testdisk: %s stays busy (%s); detached lazily\n", mountPoint_.c_str(),
+                   out.c_str());
+      run("umount -l " + quote(mountPoint_), &out);
+    }
   }
   if (!loopDevice_.empty()) run("losetup -d " + quote(loopDevice_), &out);
   std::error_code ec;

@@ -41,7 +41,7 @@ class Mounted {
   explicit Mounted(Kind kind) : kind_(kind) {}
 
   Kind kind_;
-  std::string folder_;      // holds the image and the mount point
+  std::string folder_;  // holds the image and the mount point
   std::string image_;
   std::string loopDevice_;  // empty where the driver mounts the image itself
   std::string mountPoint_;

@@ -165,14 +165,12 @@ TEST_P(StickNames, ANameTheDiskRefusesIsNamedWithTheReason) {
 }
 
 TEST_P(StickNames, AFileLoadedJustBeforeTheEndOfALoadIsNoCandidate) {
-  if (GetParam() == Kind::Fat)
-    GTEST_SKIP() << "the FAT driver reports no free space: no load can replace a briefcase there";
   // The briefcase on the stick, the local folder on the computer's own disk.
   const std::string local = env_.work() + "/local";
   fs::create_directories(local);
   const std::string made = briefcase({}, local);
   const std::string bag = root() + "/carry.brc";
-  fs::copy_file(made, bag);
+  testenv::writeBytes(bag, testenv::readBytes(made));  // the FAT driver has no copy_file
   const plat::FileTime weekAgo = plat::nowFileTime() - 7 * 86400 * plat::kTicksPerSecond;
   ASSERT_TRUE(plat::fileSystem().setTimes(bag, nullptr, &weekAgo, &weekAgo));
   briefcase::TBriefcaseComment record;

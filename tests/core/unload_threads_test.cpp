@@ -193,6 +193,7 @@ class UnloadThreads : public ::testing::Test {
     };
     c.extract.callbacks.beforeReplace = [&](const archive::TExtractEntry& e, const std::string& p) {
       o.log.push_back("replace " + e.displayName() + " " + shown(p));
+      return archive::OldFile::Stays;
     };
     c.extract.callbacks.entryWritten = [&](const archive::TExtractEntry& e, const std::string& p) {
       o.log.push_back("written " + e.displayName() + " " + shown(p));

@@ -209,6 +209,7 @@ class FaultFs final : public plat::FileSystem, public plat::UnnamedFileSupport {
   bool failRename = false;
   std::function<void(const std::string& from, const std::string& to)> beforeRename, afterRename;
   bool unnamedSupported = true;
+  bool renameFlagsSupported = true;  // false: no rename without replacing, no links
   int tempsCreated = 0;
   // A folder as if its disk had been pulled out: every look-up of a path in
   // it fails as for a missing path, every read or write of a file in it
@@ -277,6 +278,10 @@ class FaultFs final : public plat::FileSystem, public plat::UnnamedFileSupport {
     return ok;
   }
   bool renameNoReplace(const std::string& from, const std::string& to) override {
+    if (!renameFlagsSupported) {
+      plat::setLastError(EINVAL);
+      return false;
+    }
     return !missing(from) && !missing(to) && real.renameNoReplace(from, to);
   }
   bool makeDir(const std::string& p) override { return real.makeDir(p); }

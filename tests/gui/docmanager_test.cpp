@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "docframe_helpers.h"
+#include "../core/removable_disk.h"
 
 namespace {
 
@@ -25,37 +26,6 @@ struct ManagerTest : ::testing::Test {
   std::string real(const std::string& name) {
     return std::filesystem::canonical(dir.path().toStdString()).string() + "/" + name;
   }
-};
-
-// A FAT disk image mounted through the driver a desktop uses for a stick
-// (fusefat); where the machine cannot (no root, no FUSE, no tools), why().
-class FatDisk {
- public:
-  explicit FatDisk(const std::string& under) : image_(under + "/fat.img"), root_(under + "/fat") {
-    if (geteuid() != 0 || access("/dev/fuse", R_OK | W_OK) != 0) {
-      why_ = "mounting a FAT image needs root and /dev/fuse";
-      return;
-    }
-    std::filesystem::create_directories(root_);
-    const std::string make = "truncate -s 4M '" + image_ + "' && mkfs.vfat '" + image_ +
-                             "' >/dev/null 2>&1 && fusefat -o rw+ '" + image_ + "' '" + root_ +
-                             "' >/dev/null 2>&1";
-    if (std::system(make.c_str()) != 0) {
-      why_ = "mkfs.vfat or fusefat is missing or failed";
-      return;
-    }
-    mounted_ = true;
-  }
-  ~FatDisk() {
-    if (mounted_) std::system(("fusermount -u '" + root_ + "' 2>/dev/null").c_str());
-  }
-  bool mounted() const { return mounted_; }
-  const std::string& why() const { return why_; }
-  std::string path(const std::string& rel) const { return root_ + "/" + rel; }
-
- private:
-  std::string image_, root_, why_;
-  bool mounted_ = false;
 };
 
 const QStringList kFileMenu{"&New", "&Open...", "&Save", "S&ave As...", "&Close", "-", "E&xit"};
@@ -278,13 +248,14 @@ TEST_F(ManagerTest, KeepsThePathAsGiven) {
   EXPECT_EQ(mru->GetCount(), 0);
 
   // On a disk that ignores letter case, each step as the disk spells it.
-  FatDisk fat(dir.path().toStdString());
-  if (fat.mounted()) {
-    touchFile(fat.path("Trips/Work.brc"));
-    EXPECT_EQ(TDocManager::LongFileName(fat.path("TRIPS/work.BRC")), fat.path("Trips/Work.brc"));
-    EXPECT_EQ(TDocManager::LongFileName(fat.path("Trips/Work.brc")), fat.path("Trips/Work.brc"));
+  std::string why;
+  if (auto fat = testdisk::Mounted::make(testdisk::Kind::Fat, 4, &why)) {
+    const std::string root = fat->root() + "/";
+    touchFile(root + "Trips/Work.brc");
+    EXPECT_EQ(TDocManager::LongFileName(root + "TRIPS/work.BRC"), root + "Trips/Work.brc");
+    EXPECT_EQ(TDocManager::LongFileName(root + "Trips/Work.brc"), root + "Trips/Work.brc");
   } else {
-    std::printf("[  SKIPPED ] the letter case on a FAT disk: %s\n", fat.why().c_str());
+    std::printf("[  SKIPPED ] the letter case on a FAT disk: %s\n", why.c_str());
   }
 
   // A relative name is taken from the current folder.

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 
+#include "../core/removable_disk.h"
 #include "../core/testenv.h"
 #include "archive/compress.h"
 #include "archive/replace.h"
@@ -307,4 +308,44 @@ TEST(NewFromWizard, FinishCreatesAndCancelDoesNot) {
     EXPECT_TRUE(fs::exists(env.path("home/Desktop/Shortcut to work.desktop")));
   }
   EXPECT_TRUE(asker.messages.empty());
+}
+
+// Finish with the briefcase on a stick (each kind of disk a desktop mounts
+// through its own driver): created whole, its folder recorded, nothing else
+// left on the stick.
+TEST(NewFromWizard, FinishOntoARemovableDisk) {
+  for (testdisk::Kind kind : {testdisk::Kind::ExFat, testdisk::Kind::Ntfs, testdisk::Kind::Fat}) {
+    SCOPED_TRACE(testdisk::name(kind));
+    testenv::Env env{"C0FFEE05"};
+    env.set("CARRYVALE_REMOVABLE_ROOTS", "");
+    std::string why;
+    auto disk = testdisk::Mounted::make(kind, 64, &why);
+    if (!disk) GTEST_SKIP() << why;
+    ScriptedAsker asker;
+    plat::ScopedAsker scope(&asker);
+    const std::string path = disk->root() + "/work.brc";
+    onNextModal([&](QWidget* dialog) {
+      auto* w = qobject_cast<TWizardForm*>(dialog);
+      ASSERT_NE(w, nullptr);
+      w->NextButton->click();
+      w->BriefcaseEdit->setText(QString::fromStdString(disk->root() + "/work"));
+      w->NextButton->click();
+      w->LocalEdit->setText(QString::fromStdString(env.work()));
+      for (int i = 0; i < 4; ++i) w->NextButton->click();
+      w->FinishButton->click();
+    });
+    briefcase::NewBriefcase nb;
+    std::string existing;
+    ASSERT_EQ(NewBriefcaseFromWizard(nullptr, &nb, &existing), WizardOutcome::Created);
+    EXPECT_TRUE(asker.messages.empty());
+    archive::TCompress reader;
+    reader.archivePath = path;
+    ASSERT_EQ(reader.readEndRecord(), 0);
+    briefcase::TBriefcaseComment record;
+    ASSERT_TRUE(record.Parse(reader));
+    EXPECT_EQ(record.FolderForThisComputer(), env.work());
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(disk->root())) names.push_back(e.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"work.brc"});
+  }
 }

@@ -147,7 +147,7 @@ class Run {
     s_.targetPrefix.clear();
     s_.checkedFolders.clear();
     forgetClaims();
-    s_.sweptFolders.clear();
+    s_.folders.clear();
     work_.reset();
     if (c_.cancelled) result = kInterrupted;
     return result;
@@ -169,7 +169,7 @@ class Run {
     s_.checkedFolders.clear();
     s_.entryFolders.clear();
     forgetClaims();
-    s_.sweptFolders.clear();
+    s_.folders.clear();
     // A folder too long to hold any file is refused before anything is made.
     if (s_.listingMode == kModeUnload && !s_.targetFolder.empty() &&
         prepareTargetFolder(c_, s_.targetFolder) != 0)
@@ -415,8 +415,7 @@ class Run {
     if (!test && !s_.targetPrefix.empty()) {
       // What a killed run of ours left in the target folder goes first.
       const std::string root = plat::stripTrailingSlash(s_.targetPrefix);
-      s_.sweptFolders.insert(root);
-      removeLeftTemporaries(root, TempKind::Unload);
+      if (s_.folders.firstVisit(root)) removeLeftTemporaries(root, TempKind::Unload);
     }
     for (TExtractEntry& e : s_.entries) {
       e.selected = false;
@@ -755,6 +754,9 @@ class Run {
       if (m != kMapOk && m != 1)
         return notWritten(e, UnloadOutcome::Skipped, raise(result, kCompressedError));
 
+      // What a killed run left in the folder goes before anything there is
+      // looked at: a name it claimed holds its placeholder, not a file.
+      LocalFileWriter::sweep(s_.targetPath, &s_.folders);
       bool there = plat::findFirst(s_.targetPath, &found);
       if (there && ahead() && pool_->placedHere(found.info)) {
         // A file an earlier entry has just made under another spelling of
@@ -864,6 +866,21 @@ class Run {
     return result;
   }
 
+  // What the caller's step before a replacement did with the old file.
+  OldFile oldFileStep(const TExtractEntry& e, bool replacing, const std::string& target) {
+    if (!replacing || !s_.callbacks.beforeReplace) return OldFile::Stays;
+    return s_.callbacks.beforeReplace(e, target);
+  }
+
+  // The old file was asked to stay (the step before the replacement): the
+  // entry counts as declined, and the file stays its own.
+  int keptOld(TExtractEntry& e, const std::string& shown, const std::string& target) {
+    msg(plat::strFormat("Not replaced: %s (the local file was kept)\n", shown.c_str()));
+    plat::FileInfo old;
+    claim(target, plat::fileSystem().stat(target, &old, false) ? &old : nullptr);
+    return notWritten(e, UnloadOutcome::Declined, 0);
+  }
+
   // A file that could not be created or put in place: says so with the
   // reason (a name the disk refuses is told as such and has a result of its
   // own), keeps it for the caller, and gives the entry's result.
@@ -908,7 +925,7 @@ class Run {
       goLive();  // any other method is handled here, in turn
     }
 
-    if (!writer_.begin(target, &s_.sweptFolders)) return cannotCreate(target, plat::lastError());
+    if (!writer_.begin(target, &s_.folders)) return cannotCreate(target, plat::lastError());
     // Only data that was read whole and checked is put in place (an entry
     // of an unknown method yields none).
     int result = extract(e, writer_.file(), shown);
@@ -921,11 +938,10 @@ class Run {
     restoreAttributes(c_, *writer_.file(), e, mode);
     restoreTimes(c_, *writer_.file(), e);
     plat::FileInfo written;
-    const auto keepOld = [&] {
-      if (replacing && s_.callbacks.beforeReplace) s_.callbacks.beforeReplace(e, target);
-    };
+    const auto keepOld = [&] { return oldFileStep(e, replacing, target); };
     if (!writer_.commit(exists, replacing, &written, keepOld)) {
       const int err = plat::lastError();
+      if (err == ECANCELED) return keptOld(e, shown, target);
       if (plat::isDiskFull(err)) {
         msg(plat::loadStrFmt(8029, shown.c_str()));
         s_.diskFullLevel = 2;
@@ -1206,10 +1222,11 @@ class Run {
   int startWrite(TExtractEntry& e, const std::string& shown, bool exists, bool replacing,
                  uint32_t mode) {
     Slot& sl = *cur_;
-    LocalFileWriter::sweep(s_.targetPath, &s_.sweptFolders);
+    LocalFileWriter::sweep(s_.targetPath, &s_.folders);
     auto job = std::make_shared<WriteJob>();
     job->entry = e;
     job->target = s_.targetPath;
+    job->folders = &s_.folders;
     job->params = params(e, shown);
     job->mode = mode;
     job->durable = replacing;
@@ -1373,9 +1390,7 @@ class Run {
       r = job.writeFailed ? kDiskFull : job.result;
     } else {
       plat::FileInfo written;
-      const auto keepOld = [&] {
-        if (sl.replacing && s_.callbacks.beforeReplace) s_.callbacks.beforeReplace(e, sl.target);
-      };
+      const auto keepOld = [&] { return oldFileStep(e, sl.replacing, sl.target); };
       bool placed = false;
       if (job.syncError) {
         job.writer.rollback();
@@ -1387,8 +1402,10 @@ class Run {
       } else {
         placed = job.writer.commit(sl.exists, false, &written, keepOld);
       }
-      if (!placed) {
-        const int err = plat::lastError();
+      const int err = placed ? 0 : plat::lastError();
+      if (err == ECANCELED) {
+        keptOld(e, sl.shown, sl.target);
+      } else if (!placed) {
         if (plat::isDiskFull(err)) {
           msg(plat::loadStrFmt(8029, sl.shown.c_str()));
           s_.diskFullLevel = 2;

@@ -265,9 +265,14 @@ void restoreAttributes(const std::function<void(const std::string&)>& message, p
                        const TExtractEntry& entry, uint32_t mode) {
   uint32_t m = mode & 0777;
   const uint32_t a = entry.attributes;
-  if ((a & 0x5F) && ((a & 0x7F) & plat::kAttrReadOnly)) m &= ~0222u;
-  if (!file.setMode(m))
-    message(plat::strFormat("\nwarning (%d): could not set file attributes\n", plat::lastError()));
+  const bool readOnly = (a & 0x5F) && ((a & 0x7F) & plat::kAttrReadOnly);
+  if (readOnly) m &= ~0222u;
+  if (file.setMode(m)) return;
+  // A file system that keeps no permissions (FAT through its user-space
+  // driver) loses nothing but the read-only mark.
+  const int err = plat::lastError();
+  if (!readOnly && (err == ENOSYS || err == EOPNOTSUPP || err == ENOTSUP)) return;
+  message(plat::strFormat("\nwarning (%d): could not set file attributes\n", err));
 }
 
 void restoreTimes(const std::function<void(const std::string&)>& message, plat::File& file,

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "archive/extract/naming.h"
+#include "archive/extract/localfile.h"
 #include "archive/layout.h"
 #include "platform/filetime.h"
 
@@ -89,7 +90,9 @@ struct TExtractCallbacks {
   std::function<void(const TExtractEntry&, int result)> entryTested;
   // An existing regular file at targetPath is about to be replaced by this
   // entry: the new file is complete and checked, the rename follows at once.
-  std::function<void(const TExtractEntry&, const std::string& targetPath)> beforeReplace;
+  // The callback says what it did with the old file (archive/extract/
+  // localfile.h); KeepIt leaves it in place, and the entry counts as declined.
+  std::function<OldFile(const TExtractEntry&, const std::string& targetPath)> beforeReplace;
   // A file was put in place for this entry (under the path given).
   std::function<void(const TExtractEntry&, const std::string& path)> entryWritten;
 };
@@ -150,7 +153,7 @@ struct TExtractState {
   std::set<std::pair<uint64_t, uint64_t>> claimedFiles;
   FolderNames folderNames;  // how the folders written in treat names
   std::pair<uint64_t, uint64_t> container{0, 0};  // the briefcase's file (device, inode)
-  std::unordered_set<std::string> sweptFolders;  // folders cleared of a killed run's leftovers
+  plat::RunFolders folders;  // folders cleared of a killed run's leftovers, and how they name files
   plat::FileTime existingTime = 0;
   plat::FileTime entryTime = 0;
   uint32_t existingSize = 0;

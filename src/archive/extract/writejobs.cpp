@@ -329,7 +329,7 @@ void WritePool::run(WriteJob& job, EntryDecoder& decoder) {
     if (job.abandoned_ || stopping_) return;
   }
   // The folder was cleared of leftovers by the calling thread.
-  if (!job.writer.begin(job.target, nullptr)) {
+  if (!job.writer.begin(job.target, job.folders)) {
     job.beginError = plat::lastError();
     return;
   }

@@ -103,6 +103,7 @@ struct WriteJob {
   // ---- set before it is submitted ----
   TExtractEntry entry;  // a copy: method, times, attributes
   std::string target;   // the path it is to have
+  plat::RunFolders* folders = nullptr;  // the run's, its folder already cleared
   EntryDecoder::Params params;
   uint32_t mode = 0;     // the permission bits the file gets
   bool durable = false;  // synced before it is put in place (it replaces a file)
