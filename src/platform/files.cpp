@@ -16,6 +16,23 @@
 
 namespace plat {
 
+int renameKeepingTimes(const std::string& from, const std::string& to, unsigned flags) {
+  struct stat before;
+  const bool regular = ::lstat(from.c_str(), &before) == 0 && S_ISREG(before.st_mode);
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), flags) != 0) return -1;
+  struct stat after;
+  if (regular && ::lstat(to.c_str(), &after) == 0 && S_ISREG(after.st_mode) &&
+      after.st_size == before.st_size &&
+      (after.st_mtim.tv_sec != before.st_mtim.tv_sec ||
+       after.st_mtim.tv_nsec != before.st_mtim.tv_nsec)) {
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    const int err = errno;
+    ::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    errno = err;
+  }
+  return 0;
+}
+
 bool File::readAt(uint64_t, void*, size_t, size_t* got) {
   *got = 0;
   setLastError(ENOTSUP);
@@ -260,12 +277,11 @@ class PosixFileSystem final : public FileSystem {
   bool remove(const std::string& path) override { return ::unlink(path.c_str()) == 0 || fail(); }
 
   bool rename(const std::string& from, const std::string& to) override {
-    return ::rename(from.c_str(), to.c_str()) == 0 || fail();
+    return renameKeepingTimes(from, to, 0) == 0 || fail();
   }
 
   bool renameNoReplace(const std::string& from, const std::string& to) override {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-      return true;
+    if (renameKeepingTimes(from, to, RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS) return fail();
     // File systems without the flag: a hard link fails when `to` exists.
     if (::link(from.c_str(), to.c_str()) != 0) return fail();

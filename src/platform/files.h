@@ -142,6 +142,13 @@ class ScopedFileSystem {
 uint32_t defaultFileMode();
 
 // Shorthands over fileSystem().
+// ::renameat2 with these flags (0: a plain rename), after which the file
+// has the times it had: some drivers (the user-space FAT one) stamp a
+// renamed file with the current time, and a file's time is what the
+// briefcase date and the candidates are made of. 0, or -1 with errno as the
+// rename left it.
+int renameKeepingTimes(const std::string& from, const std::string& to, unsigned flags);
+
 bool fileExists(const std::string& path);  // a regular file (links followed)
 bool folderExists(const std::string& path);
 // The attributes of a path, or false when it cannot be read.

@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/mountinfo.h"
 #include "platform/paths.h"
 
@@ -167,14 +168,14 @@ namespace {
 // (the reservation keeps every program that follows the trash's rules away
 // from the name).
 bool renameToFreeName(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (renameKeepingTimes(from, to, RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
   struct stat st;
   if (lstatOf(to, &st)) {
     errno = EEXIST;
     return false;
   }
-  return ::rename(from.c_str(), to.c_str()) == 0;
+  return renameKeepingTimes(from, to, 0) == 0;
 }
 
 // A link that fails because the file system (or the file) allows none.

@@ -9,7 +9,9 @@
 #include "removable_disk.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -187,13 +189,31 @@ TEST_P(RemovableDisk, TheWholeCycleWithTheBriefcaseAndAFolderOnTheStick) {
   writeFile(home + "/sub/b.txt", "bravo");
   ASSERT_EQ(brc("AAAA1111", "new " + quote(bag) + " --folder " + quote(home) + " --days 1"), 0)
       << err();
+  // Every file keeps its time through the renames that name it (a driver
+  // that stamps a renamed file with the current time loses the briefcase
+  // date, and with it the files a load takes).
+  const auto secondsApart = [](const std::string& a, const fs::file_time_type& b) {
+    return std::abs(std::chrono::duration_cast<std::chrono::seconds>(fs::last_write_time(a) - b)
+                        .count());
+  };
+  EXPECT_LE(secondsApart(bag, fs::file_time_type::clock::now() - std::chrono::hours(24)), 60);
   ASSERT_EQ(brc("AAAA1111", "load " + quote(bag)), 0) << err();
   ASSERT_EQ(brc("AAAA1111", "test " + quote(bag)), 0) << err();
+  EXPECT_EQ(ztest::read(bag).names().size(), 3u);
 
   // The second computer's folder is on the stick, two of its files older.
   const std::string office = stick + "/office";
   writeFile(office + "/a.txt", "old a");
   writeFile(office + "/c.txt", "old c");
+  {
+    // Both times given: the exFAT driver ignores a write time set alone.
+    timespec t[2];
+    clock_gettime(CLOCK_REALTIME, &t[0]);
+    t[0].tv_sec -= 400 * 86400;
+    t[1] = t[0];
+    ASSERT_EQ(utimensat(AT_FDCWD, (office + "/a.txt").c_str(), t, 0), 0);
+  }
+  const auto longAgo = fs::last_write_time(office + "/a.txt");
   ASSERT_EQ(brc("BBBB2222",
                 "unload " + quote(bag) + " --folder " + quote(office) + " --replace none --keep"),
             0)
@@ -201,6 +221,7 @@ TEST_P(RemovableDisk, TheWholeCycleWithTheBriefcaseAndAFolderOnTheStick) {
   EXPECT_EQ(err().find("could not set file attributes"), std::string::npos) << err();
   EXPECT_EQ(readText(office + "/sub/b.txt"), "bravo");
   EXPECT_EQ(readText(office + "/a.txt"), "old a");
+  EXPECT_LE(secondsApart(office + "/sub/b.txt", fs::last_write_time(home + "/sub/b.txt")), 2);
   // The configuration was rewritten in place on the stick: the entries are sound.
   ASSERT_EQ(brc("BBBB2222", "test " + quote(bag)), 0) << err();
 
@@ -231,6 +252,7 @@ TEST_P(RemovableDisk, TheWholeCycleWithTheBriefcaseAndAFolderOnTheStick) {
   const std::string trash = stick + "/.Trash-" + std::to_string(getuid());
   EXPECT_EQ(res.trashed[0].trashedPath, trash + "/files/a.txt");
   EXPECT_EQ(readText(trash + "/files/a.txt"), "old a");
+  EXPECT_LE(secondsApart(trash + "/files/a.txt", longAgo), 2);
   EXPECT_NE(readText(trash + "/info/a.txt.trashinfo")
                 .find("Path=" + plat::trashInfoPath(office) + "/a.txt\n"),
             std::string::npos);
