@@ -22,6 +22,7 @@
 
 #include "app/operations.h"
 #include "archive/compress.h"
+#include "archive/errors.h"
 #include "archive/extract/state.h"
 #include "archive/leftovers.h"
 #include "platform/unnamed.h"
@@ -246,6 +247,43 @@ TEST_P(RemovableDisk, TheWholeCycleWithTheBriefcaseAndAFolderOnTheStick) {
             (std::set<std::string>{"a.txt", "c.txt", "c renamed.txt", "sub/b.txt"}));
   EXPECT_EQ(namesIn(stick),
             (std::set<std::string>{"bag.brc", "office", fs::path(trash).filename().string()}));
+}
+
+// Two entries loaded from a folder that tells letter case apart, unloaded
+// into a new folder on the stick: where the stick folds case one lands and
+// the other stays in the briefcase, named; nothing is lost anywhere.
+TEST_P(RemovableDisk, TwoEntriesWhoseNamesFoldTogetherLoseNothing) {
+  writeFile(home + "/Report.txt", "upper");
+  writeFile(home + "/report.txt", "lower");
+  ASSERT_EQ(brc("AAAA1111", "new " + quote(bag) + " --folder " + quote(home) + " --days 1"), 0)
+      << err();
+  ASSERT_EQ(brc("AAAA1111", "load " + quote(bag)), 0) << err();
+  const std::string office = stick + "/office";
+  fs::create_directories(office);
+  const int rc = brc("BBBB2222", "unload " + quote(bag) + " --folder " + quote(office) +
+                                     " --replace all --remove");
+  const ztest::Archive left = ztest::read(bag);
+  ASSERT_TRUE(left.ok) << left.error;
+  if (GetParam() == testdisk::Kind::Ntfs) {  // ntfs-3g keeps the two names apart
+    EXPECT_EQ(rc, 0) << err();
+    EXPECT_EQ(readText(office + "/Report.txt"), "upper");
+    EXPECT_EQ(readText(office + "/report.txt"), "lower");
+    EXPECT_TRUE(left.names().empty());
+  } else {
+    // A failed unload changes nothing in the briefcase.
+    EXPECT_EQ(rc, archive::kCompressedError) << err();
+    EXPECT_NE(err().find("Skipping report.txt:  " + office +
+                         "/report.txt is already the file of another entry"),
+              std::string::npos)
+        << err();
+    EXPECT_EQ(namesIn(office), std::set<std::string>{"Report.txt"});
+    EXPECT_EQ(readText(office + "/Report.txt"), "upper");
+    ASSERT_NE(left.find("report.txt"), nullptr);
+    EXPECT_EQ(left.find("report.txt")->text(), "lower");
+    EXPECT_EQ(left.names().size(), 2u);
+  }
+  // No trash: nothing was replaced.
+  EXPECT_EQ(namesIn(stick), (std::set<std::string>{"bag.brc", "office"}));
 }
 
 // A load killed at a random moment leaves the old briefcase or the new one,
