@@ -143,24 +143,30 @@ bool killedBrc(const std::string& computer, const std::vector<std::string>& args
   return running && WIFSIGNALED(status);
 }
 
-// Runs brc (`run` ends in "--threads 1") to its end once, then killRounds()
-// times killed at a random moment of that length, every other round on as
-// many threads as there are cores: `reset` comes before each run, `whole`
-// after the first, `check` after each killed one.
+// Runs brc (`run` ends in "--threads 1") to its end on as many threads as
+// there are cores and on one, then killRounds() times killed at a random
+// moment of the length that kind of run took, every other round on one
+// thread: `reset` comes before each run, `whole` after the first, `check`
+// after each killed one.
 void killAtRandomMoments(const std::string& computer, const std::vector<std::string>& run,
                          const std::function<void()>& reset, const std::function<void()>& whole,
                          const std::function<void()>& check) {
-  reset();
-  const auto took = timedBrc(computer, run);
-  whole();
+  const std::vector<std::string> runs[2] = {{run.begin(), run.end() - 2}, run};
+  std::chrono::microseconds took[2];
+  for (int kind : {0, 1}) {
+    reset();
+    took[kind] = timedBrc(computer, runs[kind]);
+    if (kind == 0) whole();
+  }
   std::mt19937 gen(std::random_device{}());
   for (int round = 0; round < killRounds(); ++round) {
-    const auto at =
-        std::chrono::microseconds(std::uniform_int_distribution<int64_t>(0, took.count())(gen));
+    const int kind = round % 2;
+    const auto at = std::chrono::microseconds(
+        std::uniform_int_distribution<int64_t>(0, took[kind].count())(gen));
     SCOPED_TRACE("killed after " + std::to_string(at.count()) + " us of " +
-                 std::to_string(took.count()));
+                 std::to_string(took[kind].count()));
     reset();
-    killedBrc(computer, round % 2 ? run : std::vector<std::string>(run.begin(), run.end() - 2), at);
+    killedBrc(computer, runs[kind], at);
     check();
   }
 }
