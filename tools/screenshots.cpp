@@ -81,6 +81,8 @@ int main(int argc, char** argv) {
       {"about.png", [] { return static_cast<QWidget*>(AboutBox); }},
       {"progress-load.png",
        [] {
+         // Shown first: showing it clears what the previous run left in it.
+         AnimatedForm->show();
          AnimatedForm->Animate1->setClip(TAnimate::clipLoad);
          AnimatedForm->Animate1->setFrame(8);
          AnimatedForm->setInfoText(QStringLiteral("Adding Reports/q3.txt"));

@@ -1153,6 +1153,9 @@ TMainForm::TOperation::TOperation(TMainForm& form) : form_(form) {
 TMainForm::TOperation::~TOperation() {
   if (--form_.operationDepth_ > 0) return;
   for (QAction* a : disabled_) a->setEnabled(true);
+  // Save follows the document as the operation left it (a load or a removal
+  // stores the configuration), not as it was when the operation began.
+  if (form_.Document1) form_.Document1->SetDirty(form_.Document1->Dirty());
   form_.UpdateCommands();
   if (form_.refreshPending_ && form_.briefcaseOpen_) {
     form_.refreshPending_ = false;

@@ -66,8 +66,14 @@ class TerminalAsker final : public plat::Asker {
 
   int confirmReplace(const plat::ReplaceQuestion& q, std::string* newPath) override {
     std::cerr << "Replace " << q.existingPath << "?\n";
-    if (!q.existingDetails.empty()) std::cerr << "  existing: " << q.existingDetails << "\n";
-    if (!q.newDetails.empty()) std::cerr << "  with:     " << q.newDetails << "\n";
+    // Each file's details (its size, then its date) line up under the first line.
+    auto details = [](const char* label, std::string text) {
+      for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1))
+        text.insert(at + 1, 12, ' ');
+      if (!text.empty()) std::cerr << label << text << "\n";
+    };
+    details("  existing: ", q.existingDetails);
+    details("  with:     ", q.newDetails);
     if (!plat::stdinIsTerminal()) return plat::mrNo;
     for (;;) {
       std::cerr << "[y]es, yes to [a]ll, [n]o, n[o] to all, [r]ename, [c]ancel: ";

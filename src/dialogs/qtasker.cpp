@@ -163,7 +163,9 @@ std::optional<std::string> TQtAsker::browseFolder(const plat::FolderQuestion& q)
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    if (!q.startFolder.empty()) dialog.setDirectory(qs(q.startFolder));
+    // With no folder to start from, the home folder (not wherever the
+    // program happened to be started).
+    dialog.setDirectory(q.startFolder.empty() ? QDir::homePath() : qs(q.startFolder));
   };
   auto chosenFolder = [](const QFileDialog& dialog) -> std::optional<std::string> {
     const QStringList chosen = dialog.selectedFiles();

@@ -26,7 +26,7 @@ std::string format(FileTime ft, const std::string& fmt) {
 
 std::string formatShortDate(FileTime ft) { return format(ft, "%x"); }
 
-std::string formatLongDate(FileTime ft) { return format(ft, "%A, %e %B %Y"); }
+std::string formatLongDate(FileTime ft) { return format(ft, "%A, %-d %B %Y"); }
 
 std::string formatTimeNoSeconds(FileTime ft) {
   // The locale's time format with its seconds taken out.

@@ -8,8 +8,9 @@
 
 namespace plat {
 
-// The locale's short date ("%x"), long date and time without seconds; empty
-// when the time cannot be converted.
+// The locale's short date ("%x"), long date ("Wednesday, 9 December 2026", the
+// day unpadded, as the window shows it) and time without seconds; empty when
+// the time cannot be converted.
 std::string formatShortDate(FileTime ft);
 std::string formatLongDate(FileTime ft);
 std::string formatTimeNoSeconds(FileTime ft);

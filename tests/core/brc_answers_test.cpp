@@ -116,13 +116,17 @@ TEST_F(BrcAnswers, NamesNeverSteerTheTerminalAndJsonIsAlwaysUtf8) {
 TEST_F(BrcAnswers, EndOfInputIsNo) {
   if (testenv::run("script --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1)";
   load({{"a.txt", "alpha"}, {"b.txt", "bravo"}});
-  // On a terminal whose input ends at once: the removal question is answered No.
+  testenv::writeFile(away + "/a.txt", "old");
+  // On a terminal whose input ends at once: the replace question and the
+  // removal question are answered No.
   const std::string cmd = std::string("CARRYVALE_COMPUTER_ID=BBBB2222 ") + CARRYVALE_BRC +
-                          " unload " + quote(bc) + " --folder " + quote(away) + " --replace all";
+                          " unload " + quote(bc) + " --folder " + quote(away) + " --replace ask";
   std::string out;
   EXPECT_EQ(testenv::run("script -qec " + quote(cmd) + " /dev/null </dev/null", &out), 0);
-  EXPECT_NE(out.find("Remove these files from briefcase?"), std::string::npos) << out;
+  EXPECT_NE(out.find("  existing: 3 bytes\r\n            modified on "), std::string::npos) << out;
+  EXPECT_NE(out.find("You did not unload all files."), std::string::npos) << out;
   EXPECT_NE(list().find("b.txt"), std::string::npos);
+  EXPECT_EQ(testenv::readText(away + "/a.txt"), "old");
   EXPECT_EQ(testenv::readText(away + "/b.txt"), "bravo");
 }
 

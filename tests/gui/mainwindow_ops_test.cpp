@@ -287,6 +287,7 @@ TEST(MainWindowOps, UnloadAsksToRemoveThenKeepsOrRemoves) {
     EXPECT_EQ(form.names(Form::List::Briefcase), c.left);
     EXPECT_TRUE(form.names(Form::List::Local).empty());
     EXPECT_EQ(form.Document1->Dirty(), c.answer == plat::mrNo);
+    EXPECT_EQ(form.FileSave->isEnabled(), c.answer == plat::mrNo);
   }
   if (oldTz) setenv("TZ", savedTz.c_str(), 1);
   else unsetenv("TZ");
