@@ -56,7 +56,7 @@ const char* const kPageLines[TWizardForm::kPages][12] = {
      "Remember that you will have to open the briefcase file on the other",
      "computer, when you bring your briefcase to it.", nullptr},
     {"The briefcase contents will be stored in a single briefcase file.", "",
-     "In this first step, choose the folder (e.g. on the floppy drive) and the",
+     "In this first step, choose the folder (e.g. on the removable disk) and the",
      "filename of the briefcase. It may be in the root folder.", "",
      "You will have to select the same file on the other computer in order",
      "to retrieve your documents.", nullptr},
