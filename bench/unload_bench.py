@@ -8,6 +8,11 @@ wall time of each, the peak memory of each (from /usr/bin/time -v), and the
 time of `brc list` on a briefcase of 20,000 small entries.
 
     python3 bench/unload_bench.py --brc build/brc [--corpus DIR] [--rounds 5]
+                                  [--brc-before OTHER/brc]
+
+With --brc-before, a second build of `brc` (say, the code before a change)
+unloads the same briefcase in the same rounds, so both are measured side by
+side against the same bsdtar runs.
 
 The corpus is the update benchmark's (bench/make_corpus.py builds it); give an
 existing one with --corpus. Work files go to a scratch folder under $TMPDIR.
@@ -72,6 +77,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--brc", required=True)
     ap.add_argument("--corpus")
+    ap.add_argument("--brc-before", help="a second brc to measure in the same rounds")
     ap.add_argument("--rounds", type=int, default=5)
     ap.add_argument("--list-entries", type=int, default=20000)
     ap.add_argument("--no-list", action="store_true", help="skip the listing benchmark")
@@ -101,12 +107,20 @@ def main():
                                        "--keep"],
             "brc unload 1t": lambda out: [brc, "unload", bc, "--folder", out, "--replace", "all",
                                           "--keep", "--threads", "1"],
+        }
+        if args.brc_before:
+            before = os.path.abspath(args.brc_before)
+            tools["before unload"] = lambda out: [before, "unload", bc, "--folder", out,
+                                                  "--replace", "all", "--keep"]
+            tools["before 1t"] = lambda out: [before, "unload", bc, "--folder", out,
+                                              "--replace", "all", "--keep", "--threads", "1"]
+        tools.update({
             "bsdtar -x": lambda out: ["bsdtar", "-xf", bc, "-C", out],
             "7z x": lambda out: ["7z", "x", "-y", "-o" + out, bc],
             "zipfile": lambda out: [sys.executable, "-c",
                                     "import zipfile,sys; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])",
                                     bc, out],
-        }
+        })
         times = {k: [] for k in tools}
         peaks = {k: 0 for k in tools}
         time.sleep(args.settle)  # let the inodes freed before the benchmark age
