@@ -51,20 +51,9 @@
 // be named once to be linked in).
 static void initHelpResources() { Q_INIT_RESOURCE(help); }
 
-namespace {
+using namespace plat::strid;
 
-enum StrId : int {
-  kStrNoLocalFolder = 681,
-  kStrNoBriefcaseFile = 682,
-  kStrWarning = 683,
-  kStrError = 687,
-  kStrSelected = 703,
-  kStrLoadedOn = 704,
-  kStrWriteProtected = 735,
-  kStrNoBriefcase = 803,
-  kStrOpening = 804,
-  kStrReady = 805,
-};
+namespace {
 
 QString str(int id) { return QString::fromStdString(plat::loadStr(id)); }
 

@@ -191,10 +191,10 @@ LoadResult Load(archive::TCompress& engine, const LoadRequest& request) {
   }
   if (!result.tooLarge.empty())
     plat::messageBox("One or more files are larger than 4 GB.\nThese files will not be loaded.",
-                     plat::loadStr(text::kWarning), plat::btnOk, plat::Icon::Warning);
+                     plat::loadStr(plat::kStrWarning), plat::btnOk, plat::Icon::Warning);
 
   if (!engine.names.empty()) {
-    status(engine, plat::loadStrFmt(text::kLoadingBriefcase, engine.archivePath.c_str()));
+    status(engine, plat::loadStrFmt(plat::kStrLoadingBriefcase, engine.archivePath.c_str()));
     if (request.lockWait.count() > 0)
       waitWhileBusy(engine, std::chrono::steady_clock::now() + request.lockWait);
     engine.callbacks.configRefresh = request.storeConfiguration;
@@ -479,14 +479,14 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
     if (hooks.beforeQuestion) hooks.beforeQuestion();
     const std::string question =
         result.notAllUnloaded
-            ? plat::loadStr(text::kNotAllUnloaded)
-            : plat::loadStrFmt(text::kUnloaded, static_cast<int>(result.selectedCount));
+            ? plat::loadStr(plat::kStrNotAllUnloaded)
+            : plat::loadStrFmt(plat::kStrUnloadedRemove, static_cast<int>(result.selectedCount));
     // The question removes entries from the briefcase: its caption says so
     // (the local files' caption here read as if Yes deleted the files just
     // written).
     const plat::Icon icon = result.notAllUnloaded ? plat::Icon::Warning : plat::Icon::Question;
-    remove = plat::messageBox(question, plat::loadStr(text::kRemoveEntriesCaption),
-                              plat::btnYesNo, icon) == plat::mrYes;
+    remove = plat::messageBox(question, plat::loadStr(plat::kStrDeleteCaption), plat::btnYesNo,
+                              icon) == plat::mrYes;
   }
   if (!remove) {
     result.dateCode = StampBriefcaseDate(engine.archivePath);
@@ -505,7 +505,7 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
   }
 
   // Only entries whose bytes are now in the local folder leave the briefcase;
-  // a declined one too when the user was asked about all of them (723).
+  // a declined one too when the user was asked about all of them (kStrNotAllUnloaded).
   std::vector<std::string> names;
   for (size_t i = 0; i < result.entries.size(); ++i) {
     const std::string& name = result.entries[i].first;
@@ -545,7 +545,7 @@ int RemoveEntries(archive::TCompress& engine, const std::vector<std::string>& na
     storeConfiguration();
     engine.callbacks.configRefresh = storeConfiguration;
   }
-  status(engine, plat::loadStr(text::kDeletingEntries));
+  status(engine, plat::loadStr(plat::kStrDeletingEntries));
   int rc = archive::kInternalError;
   try {
     rc = archive::Update(engine);
@@ -618,7 +618,7 @@ TrashReport DeleteLocalFiles(const std::vector<std::string>& paths) {
       paths.size() == 1
           ? "Move " + archive::printableName(plat::fileNamePart(paths[0])) + " to the trash?"
           : plat::strFormat("Move these %zu files to the trash?", paths.size());
-  if (plat::messageBox(question, plat::loadStr(text::kDeleteLocalCaption), plat::btnYesNo,
+  if (plat::messageBox(question, plat::loadStr(plat::kStrDeleteLocalCaption), plat::btnYesNo,
                        plat::Icon::Question) != plat::mrYes)
     return {};
   TrashReport report = MoveToTrash(paths);
@@ -630,7 +630,7 @@ TrashReport DeleteLocalFiles(const std::vector<std::string>& paths) {
       text += archive::printableName(path);
       text += " (" + why + ")";
     }
-    plat::messageBox(text, plat::loadStr(text::kDeleteLocalCaption), plat::btnOk,
+    plat::messageBox(text, plat::loadStr(plat::kStrDeleteLocalCaption), plat::btnOk,
                      plat::Icon::Warning);
   }
   return report;
@@ -650,7 +650,7 @@ Notice busyNotice(const std::string& path) {
 Notice missingFolderNotice(const std::string& folder, const char* nothingDone) {
   Notice n;
   n.text = MissingFolderText(folder) + "\n" + nothingDone;
-  n.captionId = text::kWarning;
+  n.captionId = plat::kStrWarning;
   return n;
 }
 }  // namespace
@@ -664,15 +664,15 @@ Notice noticeFor(LoadOutcome outcome, const std::string& briefcasePath,
     case LoadOutcome::NothingToLoad:
       break;
     case LoadOutcome::NotReadable:
-      n.textId = text::kLoadNotReadable;
+      n.textId = plat::kStrLoadNotReadable;
       break;
     case LoadOutcome::DiskMayBeFull:
-      n.textId = text::kLoadDiskFull;
-      n.captionId = text::kWarning;  // a warning with Help, titled as such
+      n.textId = plat::kStrLoadDiskFull;
+      n.captionId = plat::kStrWarning;  // a warning with Help, titled as such
       n.helpContext = text::kDiskFullTopic;
       break;
     case LoadOutcome::WriteProtected:
-      n.textId = text::kReadOnlyMedium;
+      n.textId = plat::kStrReadOnlyOrProtected;
       break;
     case LoadOutcome::BriefcaseBusy:
       n = busyNotice(briefcasePath);
@@ -691,7 +691,7 @@ Notice noticeFor(LoadOutcome outcome, const std::string& briefcasePath,
                "programs and load again.";
       break;
     case LoadOutcome::Failed:
-      n.textId = text::kLoadFailed;
+      n.textId = plat::kStrLoadFailed;
       break;
   }
   return n;
@@ -729,26 +729,26 @@ Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath,
     case UnloadOutcome::SpaceDeclined:
       break;
     case UnloadOutcome::NoFiles:
-      n.textId = text::kNoFilesToUnload;
+      n.textId = plat::kStrNoFilesToUnload;
       break;
     case UnloadOutcome::Cancelled:
-      n.textId = text::kAborted;
+      n.textId = plat::kStrAborted;
       break;
     case UnloadOutcome::InUse:
-      writeFailure(n, text::kUnloadInUse, notWritten);
+      writeFailure(n, plat::kStrUnloadInUse, notWritten);
       break;
     case UnloadOutcome::FolderInTheWay:
       n.text = "Write error. A folder is in the way of one or more files.";
       break;
     case UnloadOutcome::ReadOnly:
-      writeFailure(n, text::kUnloadReadOnly, notWritten);
+      writeFailure(n, plat::kStrUnloadReadOnly, notWritten);
       break;
     case UnloadOutcome::NameRefused:
-      writeFailure(n, text::kUnloadFailed, notWritten);
+      writeFailure(n, plat::kStrUnloadFailed, notWritten);
       n.icon = plat::Icon::Warning;
       break;
     case UnloadOutcome::DiskFull:
-      n.textId = text::kUnloadDiskFull;
+      n.textId = plat::kStrUnloadDiskFull;
       break;
     case UnloadOutcome::BriefcaseBusy:
       n = busyNotice(briefcasePath);
@@ -762,7 +762,7 @@ Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath,
       n.icon = plat::Icon::Warning;
       break;
     case UnloadOutcome::Failed:
-      n.textId = text::kUnloadFailed;
+      n.textId = plat::kStrUnloadFailed;
       n.icon = plat::Icon::Warning;
       break;
   }

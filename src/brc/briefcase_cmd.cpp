@@ -15,7 +15,7 @@
 namespace brc {
 
 int threadsOption(const std::string& command, const Args& args, unsigned* threads) {
-  if (!args.has("--threads")) return 0;
+  if (!args.has("--threads")) return archive::kOk;
   const std::string n = args.value("--threads");
   if (n.empty() || n.size() > 3 || n.find_first_not_of("0123456789") != std::string::npos ||
       std::stoi(n) < 1) {
@@ -23,7 +23,7 @@ int threadsOption(const std::string& command, const Args& args, unsigned* thread
     return archive::kBadParameters;
   }
   *threads = static_cast<unsigned>(std::stoi(n));
-  return 0;
+  return archive::kOk;
 }
 
 int openBriefcase(const std::string& command, const std::string& path,
@@ -36,14 +36,14 @@ int openBriefcase(const std::string& command, const std::string& path,
     errorCode(rc, path);
     return rc;
   }
-  if (engine.comment.empty()) return 0;
+  if (engine.comment.empty()) return archive::kOk;
   if (!record.Parse(engine)) {
     // A newer record was already reported by Parse itself.
     if (std::strcmp(record.version.c_str(), briefcase::kRecordVersion) <= 0)
-      error("brc " + command + ": " + plat::loadStr(712));
-    return 17;
+      error("brc " + command + ": " + plat::loadStr(plat::kStrCorruptConfiguration));
+    return archive::kInvalidComment;
   }
-  return 0;
+  return archive::kOk;
 }
 
 int localFolderFor(const std::string& command, const Args& args,
@@ -53,7 +53,7 @@ int localFolderFor(const std::string& command, const Args& args,
     const std::string wanted = normalPath(args.value("--folder"));
     if (!plat::folderExists(wanted)) {
       error("brc " + command + ": the local folder " + wanted + " does not exist or is not a folder.");
-      return 10;
+      return archive::kBadParameters;
     }
     if (record.FolderForThisComputer() != wanted) {
       if (record.FolderForThisComputer().empty())
@@ -63,7 +63,7 @@ int localFolderFor(const std::string& command, const Args& args,
       if (record.FolderForThisComputer().empty()) {
         error("brc " + command + ": the briefcase's folder table is full (30 computers); no "
               "folder can be added for this computer.");
-        return 10;
+        return archive::kBadParameters;
       }
       *changed = true;
     }
@@ -72,9 +72,9 @@ int localFolderFor(const std::string& command, const Args& args,
   if (folder->empty()) {
     error("brc " + command + ": the briefcase has no local folder for this computer; give it "
           "with --folder DIR.");
-    return 10;
+    return archive::kBadParameters;
   }
-  return 0;
+  return archive::kOk;
 }
 
 int removeEntries(archive::TCompress& engine, briefcase::TBriefcaseComment& record,

@@ -115,7 +115,7 @@ int runStatus(const brc::Args& args) {
     return 0;
   }
   if (found)
-    std::cout << plat::loadStrFmt(704, plat::formatLongDate(date).c_str(),
+    std::cout << plat::loadStrFmt(plat::kStrLoadedOn, plat::formatLongDate(date).c_str(),
                                   plat::formatTimeNoSeconds(date).c_str())
               << "\n";
   else

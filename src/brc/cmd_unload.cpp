@@ -71,7 +71,7 @@ int runUnload(const brc::Args& args) {
   auto storeRecord = [&]() -> int {
     try {
       if (int rc = app::StoreConfigurationKeepingDate(engine, store)) {
-        brc::error(plat::loadStr(724));
+        brc::error(plat::loadStr(plat::kStrWriteMissingOrProtected));
         return rc;
       }
     } catch (const briefcase::RecordTooLarge& e) {
@@ -115,13 +115,13 @@ int runUnload(const brc::Args& args) {
     return r.code;
   }
   if (!terminal && !args.has("--keep") && !args.has("--remove")) {
-    std::cerr << (r.notAllUnloaded ? plat::loadStr(app::text::kNotAllUnloaded)
-                                   : plat::loadStrFmt(app::text::kUnloaded,
+    std::cerr << (r.notAllUnloaded ? plat::loadStr(plat::kStrNotAllUnloaded)
+                                   : plat::loadStrFmt(plat::kStrUnloadedRemove,
                                                       static_cast<int>(r.selectedCount)))
               << "\nThe entries stay in the briefcase.\n";
   }
   if (r.removalCode) {
-    brc::error(plat::loadStr(app::text::kRemoveFailed));
+    brc::error(plat::loadStr(plat::kStrRemoveFailed));
     brc::reportFailure(r.removalCode, path);
     return r.removalCode;
   }

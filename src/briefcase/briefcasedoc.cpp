@@ -13,18 +13,9 @@
 
 namespace briefcase {
 
-namespace {
+using namespace plat::strid;
 
-enum StrId : int {
-  kStrCorruptConfiguration = 712,
-  kStrFirstVisit = 713,
-  kStrChooseLocalFolder = 714,
-  kStrBriefcaseNotFound = 710,
-  kStrWriteError = 724,
-  kStrDiskNotFound = 726,
-  kStrReadingConfiguration = 802,
-  kStrWarning = 683,
-};
+namespace {
 
 // The container's last-write time, or nothing when it cannot be read.
 bool containerWriteTime(const std::string& path, plat::FileTime* time) {
@@ -115,7 +106,7 @@ bool TBriefcaseDoc::readEndRecordAsking() {
 std::optional<std::string> AskForLocalFolder(const std::string& startFolder) {
   // The question is two lines long: it stands inside the window, whose title
   // names the choice ("Choose the local folder").
-  std::string title = plat::loadStr(kStrChooseLocalFolder);
+  std::string title = plat::loadStr(kStrChooseFolder);
   if (!title.empty() && title.back() == ':') title.pop_back();
   std::optional<std::string> chosen = plat::asker().browseFolder(
       plat::FolderQuestion{title, plat::loadStr(kStrFirstVisit), startFolder});
@@ -158,7 +149,8 @@ bool TBriefcaseDoc::Save(bool force) {
     if (haveDate) plat::fileSystem().setTimes(engine_.archivePath, nullptr, nullptr, &date);
     setDirty(false);
   } else {
-    plat::messageBox(plat::loadStr(kStrWriteError), "", plat::btnOk, plat::Icon::Warning);
+    plat::messageBox(plat::loadStr(kStrWriteMissingOrProtected), "", plat::btnOk,
+                     plat::Icon::Warning);
   }
   return true;
 }
