@@ -60,13 +60,14 @@ int runUnload(const brc::Args& args) {
   if (int rc = brc::threadsOption("unload", args, &engine.extract.threads)) return rc;
   briefcase::TBriefcaseComment record;
   const std::string path = brc::normalPath(args.positional[0]);
-  if (int rc = brc::openBriefcase("unload", path, engine, record)) return rc;
-  const bool hasRecord = !engine.comment.empty();
-
   // The local folder: --folder sets this computer's folder in the record.
-  bool recordChanged = false;
-  std::string folder;
-  if (int rc = brc::localFolderFor("unload", args, record, &folder, &recordChanged)) return rc;
+  briefcase::OpenedBriefcase opened;
+  if (int rc =
+          brc::openBriefcase("unload", path, engine, record, brc::FolderUse::Adopt, &args, &opened))
+    return rc;
+  const bool hasRecord = opened.hasRecord;
+  bool recordChanged = opened.recordChanged;
+  std::string folder = opened.localFolder;
   const std::function<void()> store = [&] { record.Build(engine); };
   auto storeRecord = [&]() -> int {
     try {

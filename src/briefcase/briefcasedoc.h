@@ -100,8 +100,7 @@ class TBriefcaseDoc {
 
  private:
   bool Open(const std::string& path);
-  // Steps of Open; false ends the open.
-  bool readEndRecordAsking();
+  // The first-visit question of Open; false ends the open.
   bool chooseFolderFirstVisit();
   void setDirty(bool value);
   // Points the folder monitor at the local folder and starts it.
