@@ -176,6 +176,10 @@ struct UnloadResult {
 UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
                     const UnloadHooks& hooks = {});
 
+// The removal question after a successful unload, as both front ends put it:
+// kStrUnloadedRemove with the rows counted, or kStrNotAllUnloaded.
+std::string RemovalQuestion(const UnloadResult& result);
+
 // ---------------------------------------------------------------- shared steps
 
 // Removes entries (exact names as listed) from the briefcase: an update run

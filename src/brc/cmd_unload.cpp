@@ -116,10 +116,7 @@ int runUnload(const brc::Args& args) {
     return r.code;
   }
   if (!terminal && !args.has("--keep") && !args.has("--remove")) {
-    std::cerr << (r.notAllUnloaded ? plat::loadStr(plat::kStrNotAllUnloaded)
-                                   : plat::loadStrFmt(plat::kStrUnloadedRemove,
-                                                      static_cast<int>(r.selectedCount)))
-              << "\nThe entries stay in the briefcase.\n";
+    std::cerr << app::RemovalQuestion(r) << "\nThe entries stay in the briefcase.\n";
   }
   if (r.removalCode) {
     brc::error(plat::loadStr(plat::kStrRemoveFailed));
