@@ -223,7 +223,7 @@ void TMainForm::BriefcaseUnload() {
   lastResult_ = result.exitCode();
   // A declined free-space question leaves the lists (and the selection) as
   // they were: nothing was written.
-  if (!commandLine && result.outcome != app::UnloadOutcome::SpaceDeclined) {
+  if (!commandLine && result.outcome != app::UnloadRunOutcome::SpaceDeclined) {
     LocalModel->clear();
     RefreshLists();
     UpdateCommands();

@@ -120,27 +120,27 @@ void settleDate(const std::string& briefcasePath, plat::FileTime newest) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
-UnloadOutcome unloadOutcome(int rc) {
+UnloadRunOutcome unloadOutcome(int rc) {
   switch (rc) {
     case archive::kOk:
-      return UnloadOutcome::Unloaded;
+      return UnloadRunOutcome::Unloaded;
     case archive::kNoFiles:
-      return UnloadOutcome::NoFiles;
+      return UnloadRunOutcome::NoFiles;
     case archive::kInterrupted:
-      return UnloadOutcome::Cancelled;
+      return UnloadRunOutcome::Cancelled;
     case archive::kWriteFailure:
     case archive::kInUse:
-      return UnloadOutcome::InUse;
+      return UnloadRunOutcome::InUse;
     case archive::kReadOnly:
-      return UnloadOutcome::ReadOnly;
+      return UnloadRunOutcome::ReadOnly;
     case archive::kNameRefused:
-      return UnloadOutcome::NameRefused;
+      return UnloadRunOutcome::NameRefused;
     case archive::kDiskFull:
-      return UnloadOutcome::DiskFull;
+      return UnloadRunOutcome::DiskFull;
     case archive::kOutOfMemory:
-      return UnloadOutcome::OutOfMemory;
+      return UnloadRunOutcome::OutOfMemory;
     default:
-      return UnloadOutcome::Failed;
+      return UnloadRunOutcome::Failed;
   }
 }
 
@@ -310,7 +310,7 @@ class UnloadSteps {
     if (hooks_.beforeQuestion) hooks_.beforeQuestion();
   }
   archive::OldFile beforeReplace(const archive::TExtractEntry& e, const std::string& target);
-  void fail(int code, UnloadOutcome outcome) {
+  void fail(int code, UnloadRunOutcome outcome) {
     result_.code = code;
     result_.outcome = outcome;
   }
@@ -348,7 +348,7 @@ bool UnloadSteps::findLocalFolder() {
   std::optional<std::string> chosen;
   if (request_.folderChosen) chosen = AskForMissingFolder(folder_);
   if (!chosen) {
-    fail(archive::kBadParameters, UnloadOutcome::FolderMissing);
+    fail(archive::kBadParameters, UnloadRunOutcome::FolderMissing);
     return false;
   }
   request_.folderChosen(*chosen);
@@ -367,11 +367,11 @@ bool UnloadSteps::holdBriefcase() {
          BriefcaseBusy(engine_.archivePath) && waitWhileBusy(engine_, deadline))
     rc = archive::HoldLock(engine_);
   if (engine_.cancelled) {
-    fail(archive::kInterrupted, UnloadOutcome::Cancelled);
+    fail(archive::kInterrupted, UnloadRunOutcome::Cancelled);
     return false;
   }
   if (rc == archive::kCreateFailed) {
-    fail(rc, UnloadOutcome::BriefcaseBusy);
+    fail(rc, UnloadRunOutcome::BriefcaseBusy);
     return false;
   }
   if (rc == archive::kOk) held_.engine = &engine_;
@@ -418,11 +418,11 @@ bool UnloadSteps::checkSpace() {
         "Insufficient Disk Space?\nFree Disk Space = %llu bytes\n"
         "Uncompressed Files Total %llu bytes",
         static_cast<unsigned long long>(freeBytes), static_cast<unsigned long long>(needed)));
-    fail(archive::kDiskFull, UnloadOutcome::DiskFull);
+    fail(archive::kDiskFull, UnloadRunOutcome::DiskFull);
     return false;
   }
   if (!archive::ConfirmSpace(folder_, needed)) {
-    fail(archive::kInterrupted, UnloadOutcome::SpaceDeclined);
+    fail(archive::kInterrupted, UnloadRunOutcome::SpaceDeclined);
     return false;
   }
   return true;
@@ -540,11 +540,11 @@ void UnloadSteps::tellFates() {
     result_.entries.emplace_back(s.name, fate);
   }
   result_.outcome = unloadOutcome(result_.code);
-  if (result_.outcome == UnloadOutcome::InUse && folderInTheWay)
-    result_.outcome = UnloadOutcome::FolderInTheWay;
-  if (result_.outcome == UnloadOutcome::Failed && result_.code == archive::kCreateFailed &&
+  if (result_.outcome == UnloadRunOutcome::InUse && folderInTheWay)
+    result_.outcome = UnloadRunOutcome::FolderInTheWay;
+  if (result_.outcome == UnloadRunOutcome::Failed && result_.code == archive::kCreateFailed &&
       BriefcaseBusy(engine_.archivePath))
-    result_.outcome = UnloadOutcome::BriefcaseBusy;
+    result_.outcome = UnloadRunOutcome::BriefcaseBusy;
 }
 
 // Remove the unloaded entries (the request's choice, or the user's answer
@@ -812,49 +812,49 @@ void writeFailure(Notice& n, int textId, const std::vector<archive::TNotWritten>
 }
 }  // namespace
 
-Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath,
+Notice noticeFor(UnloadRunOutcome outcome, const std::string& briefcasePath,
                  const std::string& localFolder,
                  const std::vector<archive::TNotWritten>& notWritten) {
   Notice n;
   n.icon = plat::Icon::Information;
   switch (outcome) {
-    case UnloadOutcome::Unloaded:
-    case UnloadOutcome::SpaceDeclined:
+    case UnloadRunOutcome::Unloaded:
+    case UnloadRunOutcome::SpaceDeclined:
       break;
-    case UnloadOutcome::NoFiles:
+    case UnloadRunOutcome::NoFiles:
       n.textId = plat::kStrNoFilesToUnload;
       break;
-    case UnloadOutcome::Cancelled:
+    case UnloadRunOutcome::Cancelled:
       n.textId = plat::kStrAborted;
       break;
-    case UnloadOutcome::InUse:
+    case UnloadRunOutcome::InUse:
       writeFailure(n, plat::kStrUnloadInUse, notWritten);
       break;
-    case UnloadOutcome::FolderInTheWay:
+    case UnloadRunOutcome::FolderInTheWay:
       n.text = "Write error. A folder is in the way of one or more files.";
       break;
-    case UnloadOutcome::ReadOnly:
+    case UnloadRunOutcome::ReadOnly:
       writeFailure(n, plat::kStrUnloadReadOnly, notWritten);
       break;
-    case UnloadOutcome::NameRefused:
+    case UnloadRunOutcome::NameRefused:
       writeFailure(n, plat::kStrUnloadFailed, notWritten);
       n.icon = plat::Icon::Warning;
       break;
-    case UnloadOutcome::DiskFull:
+    case UnloadRunOutcome::DiskFull:
       n.textId = plat::kStrUnloadDiskFull;
       break;
-    case UnloadOutcome::BriefcaseBusy:
+    case UnloadRunOutcome::BriefcaseBusy:
       n = busyNotice(briefcasePath);
       break;
-    case UnloadOutcome::FolderMissing:
+    case UnloadRunOutcome::FolderMissing:
       n = missingFolderNotice(localFolder, "Nothing was unloaded.");
       break;
-    case UnloadOutcome::OutOfMemory:
+    case UnloadRunOutcome::OutOfMemory:
       n.text = "Not enough memory to unload the briefcase. The files unloaded so far are "
                "complete and the others were not touched; close other programs and unload again.";
       n.icon = plat::Icon::Warning;
       break;
-    case UnloadOutcome::Failed:
+    case UnloadRunOutcome::Failed:
       n.textId = plat::kStrUnloadFailed;
       n.icon = plat::Icon::Warning;
       break;

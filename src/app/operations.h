@@ -90,7 +90,9 @@ LoadResult Load(archive::TCompress& engine, const LoadRequest& request);
 
 // ---------------------------------------------------------------- unload
 
-enum class UnloadOutcome {
+// How a whole unload ended (what became of each entry is the engine's
+// archive::UnloadOutcome, gathered into EntryFate below).
+enum class UnloadRunOutcome {
   Unloaded,        // kOk
   SpaceDeclined,   // the free-space question was declined (nothing written, nothing said)
   FolderMissing,   // kBadParameters: the local folder is gone, no other chosen; nothing written
@@ -152,7 +154,7 @@ enum class EntryFate {
 
 struct UnloadResult {
   int code = archive::kNothingToDo;  // the unload run's result
-  UnloadOutcome outcome = UnloadOutcome::Failed;
+  UnloadRunOutcome outcome = UnloadRunOutcome::Failed;
   bool notAllUnloaded = false;
   size_t selectedCount = 0;                                // the rows the removal question counts
   std::vector<std::pair<std::string, EntryFate>> entries;  // every selected entry
@@ -247,7 +249,7 @@ Notice noticeFor(const LoadResult& result, const std::string& briefcasePath,
 // Nothing to show for Unloaded and SpaceDeclined. `localFolder` names the
 // folder of FolderMissing; a write failure names the files that could not
 // be written (`notWritten`) and why.
-Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath,
+Notice noticeFor(UnloadRunOutcome outcome, const std::string& briefcasePath,
                  const std::string& localFolder = {},
                  const std::vector<archive::TNotWritten>& notWritten = {});
 
