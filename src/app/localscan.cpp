@@ -1,5 +1,6 @@
 #include "app/localscan.h"
 
+#include "briefcase/briefcasedoc.h"
 #include "platform/findfile.h"
 
 namespace app {
@@ -11,6 +12,16 @@ ScanRules RulesFor(const briefcase::TBriefcaseComment& record, const std::string
   rules.subfolders = record.subfolders;
   rules.include = briefcase::SplitPatterns(record.include, briefcase::PatternKind::Include);
   rules.exclude = briefcase::SplitPatterns(record.exclude, briefcase::PatternKind::Exclude);
+  rules.briefcaseDate = briefcaseDate;
+  return rules;
+}
+
+ScanRules RulesFor(const briefcase::TBriefcaseDoc& doc, plat::FileTime briefcaseDate) {
+  ScanRules rules;
+  rules.localFolder = doc.LocalFolder();
+  rules.subfolders = doc.Configuration().subfolders;
+  rules.include = doc.IncludePatterns();
+  rules.exclude = doc.ExcludePatterns();
   rules.briefcaseDate = briefcaseDate;
   return rules;
 }

@@ -12,6 +12,10 @@
 #include "briefcase/patterns.h"
 #include "platform/filetime.h"
 
+namespace briefcase {
+class TBriefcaseDoc;
+}
+
 namespace app {
 
 struct ScanRules {
@@ -35,6 +39,10 @@ struct LoadCandidate {
 // (the patterns split from the record's texts).
 ScanRules RulesFor(const briefcase::TBriefcaseComment& record, const std::string& localFolder,
                    plat::FileTime briefcaseDate);
+
+// The rules of an open briefcase document: its local folder, the record's
+// subfolders flag and the pattern lists the document keeps split.
+ScanRules RulesFor(const briefcase::TBriefcaseDoc& doc, plat::FileTime briefcaseDate);
 
 // The name test: included and not excluded (the bare name, never the folder).
 bool PassesNameTest(const ScanRules& rules, const std::string& name);

@@ -51,20 +51,9 @@
 // be named once to be linked in).
 static void initHelpResources() { Q_INIT_RESOURCE(help); }
 
-namespace {
+using namespace plat::strid;
 
-enum StrId : int {
-  kStrNoLocalFolder = 681,
-  kStrNoBriefcaseFile = 682,
-  kStrWarning = 683,
-  kStrError = 687,
-  kStrSelected = 703,
-  kStrLoadedOn = 704,
-  kStrWriteProtected = 735,
-  kStrNoBriefcase = 803,
-  kStrOpening = 804,
-  kStrReady = 805,
-};
+namespace {
 
 QString str(int id) { return QString::fromStdString(plat::loadStr(id)); }
 
@@ -877,12 +866,7 @@ void TMainForm::RefreshLocalList() {
   std::vector<bool> found(static_cast<size_t>(n), false);
   UpdateBriefcaseLabel();
   if (!briefcase_) return;
-  app::ScanRules rules;
-  rules.localFolder = briefcase_->LocalFolder();
-  rules.subfolders = briefcase_->Configuration().subfolders;
-  rules.include = briefcase_->IncludePatterns();
-  rules.exclude = briefcase_->ExcludePatterns();
-  rules.briefcaseDate = briefcaseDate_;
+  const app::ScanRules rules = app::RulesFor(*briefcase_, briefcaseDate_);
   std::vector<app::ListRow> added;
   // A row and its entry compared again (a changed file, a new row); the row
   // keeps "only here" when the briefcase has no such entry.

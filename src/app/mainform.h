@@ -88,8 +88,8 @@ class TMainForm : public QMainWindow {
   void RefreshBriefcaseList();
   // Reads the briefcase date and shows it in BriefcaseLabel.
   void UpdateBriefcaseLabel();
-  // The local folder and the briefcase path are known (681, 682 otherwise);
-  // hands both to the engine without a trailing '/'.
+  // The local folder and the briefcase path are known (kStrNoLocalFolder, kStrNoBriefcaseFile
+  // otherwise); hands both to the engine without a trailing '/'.
   bool CheckFolders();
   // The configuration into the engine's comment; the briefcase becomes dirty.
   void StoreConfiguration();
@@ -263,7 +263,7 @@ class TMainForm : public QMainWindow {
   virtual void Document1Close(TDocument* sender);
 
   // The briefcase commands. The operations run as:
-  //   if (!CheckFolders()) return;            // 681 / 682, engine paths set
+  //   if (!CheckFolders()) return;            // kStrNoLocalFolder, kStrNoBriefcaseFile
   //   TOperation operation(*this);            // nothing else runs meanwhile
   //   rows = SelectionSnapshot(List::Local);  // LocalPathOf / EntryNameOf
   //   ... the core workflow on *Engine() with the progress window shown; the
@@ -294,8 +294,9 @@ class TMainForm : public QMainWindow {
   virtual void DeleteLocalButtonClick();
   // The selected entries out of the briefcase (after asking).
   virtual void DeleteBriefcaseButtonClick();
-  // Removes `names` from the briefcase behind the progress window; 693 on a
-  // failure; the briefcase is clean afterwards on success. The run's result.
+  // Removes `names` from the briefcase behind the progress window;
+  // kStrRemoveFailed on a failure; the briefcase is clean afterwards on
+  // success. The run's result.
   int RemoveFromBriefcase(const std::vector<std::string>& names);
   // The manual at the topic of a help context (the Help button of a message).
   void HelpContext(int context);

@@ -28,14 +28,9 @@
 #include "platform/paths.h"
 #include "platform/strtable.h"
 
-namespace {
+using namespace plat::strid;
 
-enum : int {
-  kStrClearQuestion = 694,  // "Do you really want to clear the briefcase %s ?"
-  kStrClearCaption = 695,
-  kStrDeleteQuestion = 698,  // "This will delete the selected files in the briefcase..."
-  kStrDeleteCaption = 699,
-};
+namespace {
 
 // The progress window with one clip, shown until hidden or the end of the scope.
 class Progress {
@@ -176,7 +171,7 @@ void TMainForm::BriefcaseLoad() {
   raise();
   activateWindow();
   // A selection of files of 4 GB or more only, which never reached the
-  // engine, counts as a failure (22); an empty one does not.
+  // engine, counts as a failure (kNothingToDo); an empty one does not.
   const bool failed = result.ran || !result.tooLarge.empty() ||
                       result.outcome == app::LoadOutcome::FolderMissing;
   lastResult_ = failed ? result.code : archive::kOk;
@@ -220,7 +215,7 @@ void TMainForm::BriefcaseUnload() {
     report(app::noticeFor(result.outcome, engine_->archivePath, request.localFolder,
                           result.notWritten));
     if (result.removalCode != archive::kOk)
-      plat::messageBox(plat::loadStr(app::text::kRemoveFailed), std::string(), plat::btnOk,
+      plat::messageBox(plat::loadStr(plat::kStrRemoveFailed), std::string(), plat::btnOk,
                        plat::Icon::Warning);
     else if (result.removed && Document1)
       Document1->SetDirty(false);
@@ -228,7 +223,7 @@ void TMainForm::BriefcaseUnload() {
   lastResult_ = result.exitCode();
   // A declined free-space question leaves the lists (and the selection) as
   // they were: nothing was written.
-  if (!commandLine && result.outcome != app::UnloadOutcome::SpaceDeclined) {
+  if (!commandLine && result.outcome != app::UnloadRunOutcome::SpaceDeclined) {
     LocalModel->clear();
     RefreshLists();
     UpdateCommands();
@@ -247,7 +242,7 @@ int TMainForm::RemoveFromBriefcase(const std::vector<std::string>& names) {
   if (rc == archive::kOk) {
     if (Document1) Document1->SetDirty(false);
   } else {
-    plat::messageBox(plat::loadStr(app::text::kRemoveFailed), std::string(), plat::btnOk,
+    plat::messageBox(plat::loadStr(plat::kStrRemoveFailed), std::string(), plat::btnOk,
                      plat::Icon::Warning);
   }
   return rc;

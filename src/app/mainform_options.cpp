@@ -29,16 +29,9 @@
 #include "platform/ask.h"
 #include "platform/strtable.h"
 
-namespace {
+using namespace plat::strid;
 
-enum StrId : int {
-  kStrWarning = 683,
-  kStrIncludeCaption = 705,
-  kStrIncludePrompt = 706,
-  kStrExcludeCaption = 707,
-  kStrExcludePrompt = 708,
-  kStrChooseLocalFolder = 709,
-};
+namespace {
 
 constexpr int kLevelCompressed = 6;
 constexpr int kLevelStored = 0;

@@ -120,27 +120,27 @@ void settleDate(const std::string& briefcasePath, plat::FileTime newest) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
-UnloadOutcome unloadOutcome(int rc) {
+UnloadRunOutcome unloadOutcome(int rc) {
   switch (rc) {
     case archive::kOk:
-      return UnloadOutcome::Unloaded;
+      return UnloadRunOutcome::Unloaded;
     case archive::kNoFiles:
-      return UnloadOutcome::NoFiles;
+      return UnloadRunOutcome::NoFiles;
     case archive::kInterrupted:
-      return UnloadOutcome::Cancelled;
+      return UnloadRunOutcome::Cancelled;
     case archive::kWriteFailure:
     case archive::kInUse:
-      return UnloadOutcome::InUse;
+      return UnloadRunOutcome::InUse;
     case archive::kReadOnly:
-      return UnloadOutcome::ReadOnly;
+      return UnloadRunOutcome::ReadOnly;
     case archive::kNameRefused:
-      return UnloadOutcome::NameRefused;
+      return UnloadRunOutcome::NameRefused;
     case archive::kDiskFull:
-      return UnloadOutcome::DiskFull;
+      return UnloadRunOutcome::DiskFull;
     case archive::kOutOfMemory:
-      return UnloadOutcome::OutOfMemory;
+      return UnloadRunOutcome::OutOfMemory;
     default:
-      return UnloadOutcome::Failed;
+      return UnloadRunOutcome::Failed;
   }
 }
 
@@ -162,87 +162,103 @@ std::string MissingFolderText(const std::string& folder) {
 
 // ---------------------------------------------------------------- load
 
-LoadResult Load(archive::TCompress& engine, const LoadRequest& request) {
+namespace {
+
+// A missing local folder: asked for when the caller can take another (the
+// files listed were in the old one, so nothing is loaded all the same).
+LoadResult folderMissing(const LoadRequest& request) {
+  if (request.folderChosen)
+    if (const std::optional<std::string> chosen = AskForMissingFolder(request.baseFolder))
+      request.folderChosen(*chosen);
   LoadResult result;
-  if (!plat::folderExists(request.baseFolder)) {
-    if (request.folderChosen)
-      if (const std::optional<std::string> chosen = AskForMissingFolder(request.baseFolder))
-        request.folderChosen(*chosen);
-    result.code = archive::kBadParameters;
-    result.outcome = LoadOutcome::FolderMissing;
-    return result;
-  }
-  Keep<std::function<void()>> keepRefresh(engine.callbacks.configRefresh);
-  engine.update.baseFolder = plat::stripTrailingSlash(request.baseFolder);
-  engine.ClearCancel();
-  if (request.storeConfiguration) request.storeConfiguration();
+  result.code = archive::kBadParameters;
+  result.outcome = LoadOutcome::FolderMissing;
+  return result;
+}
+
+// The files into the engine's names, but for those of 4 GB or more (into
+// `tooLarge`, with one warning for all). The newest write time among the
+// files named that is dated before now.
+plat::FileTime nameFiles(archive::TCompress& engine, const std::vector<std::string>& files,
+                         std::vector<std::string>* tooLarge) {
   engine.ClearNames();
-  plat::FileTime newest = 0;  // the newest file to load dated before now
+  plat::FileTime newest = 0;
   const plat::FileTime started = plat::nowFileTime();
-  for (const std::string& file : request.files) {
+  for (const std::string& file : files) {
     plat::FileInfo fi;
     const bool there = plat::fileSystem().stat(file, &fi, true);
     if (there && fi.isRegular && fi.size > kLargestFile) {
-      result.tooLarge.push_back(file);
+      tooLarge->push_back(file);
       continue;
     }
     if (there && fi.writeTime <= started) newest = std::max(newest, fi.writeTime);
     engine.AddName(file);
   }
-  if (!result.tooLarge.empty())
+  if (!tooLarge->empty())
     plat::messageBox("One or more files are larger than 4 GB.\nThese files will not be loaded.",
-                     plat::loadStr(text::kWarning), plat::btnOk, plat::Icon::Warning);
+                     plat::loadStr(plat::kStrWarning), plat::btnOk, plat::Icon::Warning);
+  return newest;
+}
 
-  if (!engine.names.empty()) {
-    status(engine, plat::loadStrFmt(text::kLoadingBriefcase, engine.archivePath.c_str()));
-    if (request.lockWait.count() > 0)
-      waitWhileBusy(engine, std::chrono::steady_clock::now() + request.lockWait);
-    engine.callbacks.configRefresh = request.storeConfiguration;
-    try {
-      result.code = archive::Update(engine);
-      result.ran = true;
-    } catch (...) {
-      // The result keeps its value: the briefcase is as the engine left it.
-    }
-    result.keptArchivePath = engine.update.keptArchivePath;
+// The update run over the names, once another run has let go of the
+// briefcase (or the wait is over).
+void runUpdate(archive::TCompress& engine, const LoadRequest& request, LoadResult* result) {
+  status(engine, plat::loadStrFmt(plat::kStrLoadingBriefcase, engine.archivePath.c_str()));
+  if (request.lockWait.count() > 0)
+    waitWhileBusy(engine, std::chrono::steady_clock::now() + request.lockWait);
+  engine.callbacks.configRefresh = request.storeConfiguration;
+  try {
+    result->code = archive::Update(engine);
+    result->ran = true;
+  } catch (...) {
+    // The result keeps its value: the briefcase is as the engine left it.
   }
+  result->keptArchivePath = engine.update.keptArchivePath;
+}
+
+LoadOutcome loadOutcome(int rc, bool busy) {
+  switch (rc) {
+    case archive::kOk:
+      return LoadOutcome::Loaded;
+    case archive::kInterrupted:
+      return LoadOutcome::Cancelled;
+    case archive::kFileNotReadable:
+      return LoadOutcome::NotReadable;
+    case archive::kDiskMayBeFull:
+      return LoadOutcome::DiskMayBeFull;
+    case archive::kWriteProtected:
+      return LoadOutcome::WriteProtected;
+    case archive::kGone:
+      return LoadOutcome::Gone;
+    case archive::kOutOfMemory:
+      return LoadOutcome::OutOfMemory;
+    default:
+      return rc == archive::kCreateFailed && busy ? LoadOutcome::BriefcaseBusy
+                                                  : LoadOutcome::Failed;
+  }
+}
+
+}  // namespace
+
+LoadResult Load(archive::TCompress& engine, const LoadRequest& request) {
+  if (!plat::folderExists(request.baseFolder)) return folderMissing(request);
+  LoadResult result;
+  Keep<std::function<void()>> keepRefresh(engine.callbacks.configRefresh);
+  engine.update.baseFolder = plat::stripTrailingSlash(request.baseFolder);
+  engine.ClearCancel();
+  if (request.storeConfiguration) request.storeConfiguration();
+  const plat::FileTime newest = nameFiles(engine, request.files, &result.tooLarge);
+  if (!engine.names.empty()) runUpdate(engine, request, &result);
   engine.ClearNames();
   engine.update.baseFolder.clear();
-  if (result.ran && (result.code == archive::kOk || result.code == archive::kFileNotReadable))
-    settleDate(engine.archivePath, newest);
-
   if (!result.ran) {
     result.outcome = LoadOutcome::NothingToLoad;
     return result;
   }
-  switch (result.code) {
-    case archive::kOk:
-      result.outcome = LoadOutcome::Loaded;
-      break;
-    case archive::kInterrupted:
-      result.outcome = LoadOutcome::Cancelled;
-      break;
-    case archive::kFileNotReadable:
-      result.outcome = LoadOutcome::NotReadable;
-      break;
-    case archive::kDiskMayBeFull:
-      result.outcome = LoadOutcome::DiskMayBeFull;
-      break;
-    case archive::kWriteProtected:
-      result.outcome = LoadOutcome::WriteProtected;
-      break;
-    case archive::kGone:
-      result.outcome = LoadOutcome::Gone;
-      result.gone = engine.update.gone;
-      break;
-    case archive::kOutOfMemory:
-      result.outcome = LoadOutcome::OutOfMemory;
-      break;
-    default:
-      result.outcome = result.code == archive::kCreateFailed && engine.update.busy
-                           ? LoadOutcome::BriefcaseBusy
-                           : LoadOutcome::Failed;
-  }
+  if (result.code == archive::kOk || result.code == archive::kFileNotReadable)
+    settleDate(engine.archivePath, newest);
+  result.outcome = loadOutcome(result.code, engine.update.busy);
+  if (result.outcome == LoadOutcome::Gone) result.gone = engine.update.gone;
   return result;
 }
 
@@ -254,202 +270,261 @@ int UnloadResult::exitCode() const {
   return dateCode;
 }
 
-UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
-                    const UnloadHooks& hooks) {
-  UnloadResult result;
-  auto note = [&](const std::string& line) {
-    result.notes.push_back(line);
-    if (hooks.note) hooks.note(line);
-  };
-  Keep<archive::TExtractCallbacks> keepCallbacks(engine.extract.callbacks);
-  std::string folder = plat::stripTrailingSlash(request.localFolder);
-  if (!plat::folderExists(folder)) {
-    std::optional<std::string> chosen;
-    if (request.folderChosen) chosen = AskForMissingFolder(folder);
-    if (!chosen) {
-      result.code = archive::kBadParameters;
-      result.outcome = UnloadOutcome::FolderMissing;
-      return result;
-    }
-    request.folderChosen(*chosen);
-    folder = *chosen;
+std::string RemovalQuestion(const UnloadResult& result) {
+  return result.notAllUnloaded
+             ? plat::loadStr(plat::kStrNotAllUnloaded)
+             : plat::loadStrFmt(plat::kStrUnloadedRemove, static_cast<int>(result.selectedCount));
+}
+
+namespace {
+
+// The steps of one unload, in the order Unload() runs them; a step that
+// returns false has ended the unload (the result says how).
+class UnloadSteps {
+ public:
+  UnloadSteps(archive::TCompress& engine, const UnloadRequest& request, const UnloadHooks& hooks,
+              UnloadResult& result)
+      : engine_(engine),
+        request_(request),
+        hooks_(hooks),
+        result_(result),
+        folder_(plat::stripTrailingSlash(request.localFolder)) {}
+
+  bool findLocalFolder();
+  bool holdBriefcase();
+  void listSelection();
+  bool checkSpace();
+  void answerReplaceQuestions();
+  void run();
+  void tellFates();
+  bool removalWanted();
+  void keepEntriesAndDate();
+  void removeUnloaded();
+
+ private:
+  void note(const std::string& line) {
+    result_.notes.push_back(line);
+    if (hooks_.note) hooks_.note(line);
+  }
+  void beforeQuestion() {
+    if (hooks_.beforeQuestion) hooks_.beforeQuestion();
+  }
+  archive::OldFile beforeReplace(const archive::TExtractEntry& e, const std::string& target);
+  void fail(int code, UnloadRunOutcome outcome) {
+    result_.code = code;
+    result_.outcome = outcome;
   }
 
   // The briefcase stays locked from the listing to the removal of its
-  // entries, so that no other run changes it in between. When the entries
-  // are kept there is nothing to remove (and on read-only media no lock can
-  // be had): the unload then goes on without it.
+  // entries, so that no other run changes it in between.
   struct HeldLock {
     archive::TCompress* engine = nullptr;
     ~HeldLock() {
       if (engine) archive::ReleaseLock(*engine);
     }
-  } held;
-  engine.ClearCancel();
-  if (request.after != AfterUnload::Keep) {
-    const auto deadline = std::chrono::steady_clock::now() + request.lockWait;
-    int rc = archive::HoldLock(engine);
-    while (rc == archive::kCreateFailed && request.lockWait.count() > 0 &&
-           BriefcaseBusy(engine.archivePath) && waitWhileBusy(engine, deadline))
-      rc = archive::HoldLock(engine);
-    if (engine.cancelled) {
-      result.code = archive::kInterrupted;
-      result.outcome = UnloadOutcome::Cancelled;
-      return result;
-    }
-    if (rc == archive::kCreateFailed) {
-      result.code = rc;
-      result.outcome = UnloadOutcome::BriefcaseBusy;
-      return result;
-    }
-    if (rc == archive::kOk) held.engine = &engine;
-  }
+  };
 
+  archive::TCompress& engine_;
+  const UnloadRequest& request_;
+  const UnloadHooks& hooks_;
+  UnloadResult& result_;
+  std::string folder_;  // the local folder, without a trailing '/'
+  HeldLock held_;
   // The selection as the rows count it (folder entries are no rows), with
   // each entry's size and the folders it lies in for the free-space check.
-  std::vector<Selected> selected;
-  std::set<std::string> folders;  // relative to the local folder
-  size_t listed = 0;
-  {
-    Keep<std::function<void(const std::string&)>> keepMessage(engine.callbacks.message);
-    engine.callbacks.message = nullptr;
-    size_t index = 0;  // a listing reports every entry, in directory order
-    engine.extract.callbacks.listEntry = [&](const archive::TExtractEntry& e) {
-      const size_t at = index++;
-      const std::string name = e.displayName();
-      bool chosen = request.entries.empty();
-      for (size_t i = 0; i < request.entries.size() && !chosen; ++i)
-        chosen = archive::nameSelects(name, request.entries[i]);
-      if (!chosen) return;
-      for (size_t slash = name.find('/'); slash != std::string::npos;
-           slash = name.find('/', slash + 1))
-        folders.insert(name.substr(0, slash));
-      if (!e.isFolder())
-        selected.push_back(Selected{name, at, e.central.crc, e.central.uncompressedSize});
-    };
-    archive::ListRun(engine);
-    listed = index;
-    engine.extract.callbacks.listEntry = nullptr;
-  }
-  result.selectedCount = selected.size();
-
-  // Room on the local folder's file system (the folder is there: a missing
-  // one was asked for above) for the selection: each file takes its size
-  // rounded up to the volume's block size, and each folder that has to be
-  // made a block.
-  const uint64_t block = archive::BlockSize(folder);
-  uint64_t needed = 0;
-  for (const Selected& s : selected) needed += (uint64_t(s.size) + block - 1) / block * block;
-  for (const std::string& f : folders)
-    if (!plat::folderExists(plat::joinPath(folder, f))) needed += block;
-  uint64_t freeBytes = 0;
-  if (archive::FreeSpace(folder, &freeBytes) && freeBytes < needed) {
-    if (request.space == SpaceCheck::Refuse) {
-      note(plat::strFormat(
-          "Insufficient Disk Space?\nFree Disk Space = %llu bytes\n"
-          "Uncompressed Files Total %llu bytes",
-          static_cast<unsigned long long>(freeBytes), static_cast<unsigned long long>(needed)));
-      result.code = archive::kDiskFull;
-      result.outcome = UnloadOutcome::DiskFull;
-      return result;
-    }
-    if (!archive::ConfirmSpace(folder, needed)) {
-      result.code = archive::kInterrupted;
-      result.outcome = UnloadOutcome::SpaceDeclined;
-      return result;
-    }
-  }
-
-  // The run.
-  // A replace query the caller installed answers in Ask mode; else the asker.
-  const auto callerQuery = engine.extract.callbacks.replaceQuery;
-  engine.extract.callbacks.replaceQuery = [&](std::string& target, plat::FileTime et,
-                                              plat::FileTime nt, uint32_t es, uint32_t ns,
-                                              uint8_t& answer) {
-    if (request.replace == ReplaceMode::YesToAll) {
-      answer = archive::kAnswerYesToAll;
-    } else if (request.replace == ReplaceMode::NoToAll) {
-      answer = archive::kAnswerNoToAll;
-    } else {
-      if (hooks.beforeQuestion) hooks.beforeQuestion();
-      if (callerQuery)
-        callerQuery(target, et, nt, es, ns, answer);
-      else
-        archive::askReplaceThroughAsker(target, et, nt, es, ns, answer, &engine.cancelled);
-    }
-  };
+  std::vector<Selected> selected_;
+  std::set<std::string> folders_;  // relative to the local folder
+  size_t listed_ = 0;              // the entries the listing reported
   // Where no trash can take an old file, replacing it leaves no copy: a run
   // that asks asks first (Yes/No to All hold for the run), a run on a policy
   // keeps the old file.
-  int withoutCopy = request.replace == ReplaceMode::Ask ? plat::mrNone : plat::mrNoToAll;
-  if (request.trash) {
-    engine.extract.callbacks.beforeReplace = [&](const archive::TExtractEntry& e,
-                                                 const std::string& target) {
-      // A file that already holds the entry's bytes loses nothing.
-      if (sameBytes(target, e.central.uncompressedSize, e.central.crc)) return archive::OldFile::Stays;
-      plat::TrashedFile t;
-      const plat::TrashResult kept = plat::keepInTrash(target, &t);
-      if (kept == plat::TrashResult::Done) {
-        result.trashed.push_back(t);
-        return t.moved ? archive::OldFile::MovedAway : archive::OldFile::Stays;
-      }
-      const std::string shown = archive::printableName(target);
-      const std::string why = kept == plat::TrashResult::NoTrash
-                                  ? "no trash can be used on its disk"
-                                  : "it could not be put into the trash: " + plat::lastErrorText();
-      if (withoutCopy == plat::mrNone || withoutCopy == plat::mrYes || withoutCopy == plat::mrNo) {
-        if (hooks.beforeQuestion) hooks.beforeQuestion();
-        withoutCopy = plat::messageBox(
-            "The old " + shown + " cannot be kept (" + why +
-                "). Replacing it leaves no copy of it.\n\nReplace it anyway?",
-            "Replace without a copy", plat::btnYes | plat::btnNo | plat::btnYesToAll | plat::btnNoToAll,
-            plat::Icon::Warning, plat::mrNo);
-      }
-      if (withoutCopy == plat::mrYes || withoutCopy == plat::mrYesToAll) {
-        note("The old " + shown + " was replaced without a copy (" + why + ").");
-        result.trashUnavailable = true;
-        return archive::OldFile::Stays;
-      }
-      note("The old " + shown + " was not replaced: " + why + ", and replacing it would leave no copy.");
-      return archive::OldFile::KeepIt;
-    };
+  int withoutCopy_ = plat::mrNone;
+};
+
+// A local folder that no longer exists is asked for when the caller can
+// take another; else the unload ends with FolderMissing.
+bool UnloadSteps::findLocalFolder() {
+  if (plat::folderExists(folder_)) return true;
+  std::optional<std::string> chosen;
+  if (request_.folderChosen) chosen = AskForMissingFolder(folder_);
+  if (!chosen) {
+    fail(archive::kBadParameters, UnloadRunOutcome::FolderMissing);
+    return false;
   }
-  engine.ClearNames();
-  for (const std::string& n : request.entries) engine.AddName(n);
-  engine.extract.targetFolder = folder;
-  if (hooks.runStarting) hooks.runStarting();
+  request_.folderChosen(*chosen);
+  folder_ = *chosen;
+  return true;
+}
+
+// When the entries are kept there is nothing to remove (and on read-only
+// media no lock can be had): the unload then goes on without the lock.
+bool UnloadSteps::holdBriefcase() {
+  engine_.ClearCancel();
+  if (request_.after == AfterUnload::Keep) return true;
+  const auto deadline = std::chrono::steady_clock::now() + request_.lockWait;
+  int rc = archive::HoldLock(engine_);
+  while (rc == archive::kCreateFailed && request_.lockWait.count() > 0 &&
+         BriefcaseBusy(engine_.archivePath) && waitWhileBusy(engine_, deadline))
+    rc = archive::HoldLock(engine_);
+  if (engine_.cancelled) {
+    fail(archive::kInterrupted, UnloadRunOutcome::Cancelled);
+    return false;
+  }
+  if (rc == archive::kCreateFailed) {
+    fail(rc, UnloadRunOutcome::BriefcaseBusy);
+    return false;
+  }
+  if (rc == archive::kOk) held_.engine = &engine_;
+  return true;
+}
+
+void UnloadSteps::listSelection() {
+  Keep<std::function<void(const std::string&)>> keepMessage(engine_.callbacks.message);
+  engine_.callbacks.message = nullptr;
+  size_t index = 0;  // a listing reports every entry, in directory order
+  engine_.extract.callbacks.listEntry = [&](const archive::TExtractEntry& e) {
+    const size_t at = index++;
+    const std::string name = e.displayName();
+    bool chosen = request_.entries.empty();
+    for (size_t i = 0; i < request_.entries.size() && !chosen; ++i)
+      chosen = archive::nameSelects(name, request_.entries[i]);
+    if (!chosen) return;
+    for (size_t slash = name.find('/'); slash != std::string::npos;
+         slash = name.find('/', slash + 1))
+      folders_.insert(name.substr(0, slash));
+    if (!e.isFolder())
+      selected_.push_back(Selected{name, at, e.central.crc, e.central.uncompressedSize});
+  };
+  archive::ListRun(engine_);
+  listed_ = index;
+  engine_.extract.callbacks.listEntry = nullptr;
+  result_.selectedCount = selected_.size();
+}
+
+// Room on the local folder's file system (the folder is there: a missing
+// one was asked for above) for the selection: each file takes its size
+// rounded up to the volume's block size, and each folder that has to be
+// made a block.
+bool UnloadSteps::checkSpace() {
+  const uint64_t block = archive::BlockSize(folder_);
+  uint64_t needed = 0;
+  for (const Selected& s : selected_) needed += (uint64_t(s.size) + block - 1) / block * block;
+  for (const std::string& f : folders_)
+    if (!plat::folderExists(plat::joinPath(folder_, f))) needed += block;
+  uint64_t freeBytes = 0;
+  if (!archive::FreeSpace(folder_, &freeBytes) || freeBytes >= needed) return true;
+  if (request_.space == SpaceCheck::Refuse) {
+    note(plat::strFormat(
+        "Insufficient Disk Space?\nFree Disk Space = %llu bytes\n"
+        "Uncompressed Files Total %llu bytes",
+        static_cast<unsigned long long>(freeBytes), static_cast<unsigned long long>(needed)));
+    fail(archive::kDiskFull, UnloadRunOutcome::DiskFull);
+    return false;
+  }
+  if (!archive::ConfirmSpace(folder_, needed)) {
+    fail(archive::kInterrupted, UnloadRunOutcome::SpaceDeclined);
+    return false;
+  }
+  return true;
+}
+
+// A replace query the caller installed answers in Ask mode; else the asker.
+// With the trash, a replaced file goes there first.
+void UnloadSteps::answerReplaceQuestions() {
+  const auto callerQuery = engine_.extract.callbacks.replaceQuery;
+  engine_.extract.callbacks.replaceQuery =
+      [this, callerQuery](std::string& target, plat::FileTime et, plat::FileTime nt, uint32_t es,
+                          uint32_t ns, uint8_t& answer) {
+        if (request_.replace == ReplaceMode::YesToAll) {
+          answer = archive::kAnswerYesToAll;
+        } else if (request_.replace == ReplaceMode::NoToAll) {
+          answer = archive::kAnswerNoToAll;
+        } else {
+          beforeQuestion();
+          if (callerQuery)
+            callerQuery(target, et, nt, es, ns, answer);
+          else
+            archive::askReplaceThroughAsker(target, et, nt, es, ns, answer, &engine_.cancelled);
+        }
+      };
+  withoutCopy_ = request_.replace == ReplaceMode::Ask ? plat::mrNone : plat::mrNoToAll;
+  if (request_.trash)
+    engine_.extract.callbacks.beforeReplace = [this](const archive::TExtractEntry& e,
+                                                     const std::string& target) {
+      return beforeReplace(e, target);
+    };
+}
+
+archive::OldFile UnloadSteps::beforeReplace(const archive::TExtractEntry& e,
+                                            const std::string& target) {
+  // A file that already holds the entry's bytes loses nothing.
+  if (sameBytes(target, e.central.uncompressedSize, e.central.crc)) return archive::OldFile::Stays;
+  plat::TrashedFile t;
+  const plat::TrashResult kept = plat::keepInTrash(target, &t);
+  if (kept == plat::TrashResult::Done) {
+    result_.trashed.push_back(t);
+    return t.moved ? archive::OldFile::MovedAway : archive::OldFile::Stays;
+  }
+  const std::string shown = archive::printableName(target);
+  const std::string why = kept == plat::TrashResult::NoTrash
+                              ? "no trash can be used on its disk"
+                              : "it could not be put into the trash: " + plat::lastErrorText();
+  if (withoutCopy_ == plat::mrNone || withoutCopy_ == plat::mrYes || withoutCopy_ == plat::mrNo) {
+    beforeQuestion();
+    withoutCopy_ = plat::messageBox(
+        "The old " + shown + " cannot be kept (" + why +
+            "). Replacing it leaves no copy of it.\n\nReplace it anyway?",
+        "Replace without a copy", plat::btnYes | plat::btnNo | plat::btnYesToAll | plat::btnNoToAll,
+        plat::Icon::Warning, plat::mrNo);
+  }
+  if (withoutCopy_ == plat::mrYes || withoutCopy_ == plat::mrYesToAll) {
+    note("The old " + shown + " was replaced without a copy (" + why + ").");
+    result_.trashUnavailable = true;
+    return archive::OldFile::Stays;
+  }
+  note("The old " + shown + " was not replaced: " + why +
+       ", and replacing it would leave no copy.");
+  return archive::OldFile::KeepIt;
+}
+
+void UnloadSteps::run() {
+  engine_.ClearNames();
+  for (const std::string& n : request_.entries) engine_.AddName(n);
+  engine_.extract.targetFolder = folder_;
+  if (hooks_.runStarting) hooks_.runStarting();
   try {
-    result.code = archive::UnloadRun(engine);
+    result_.code = archive::UnloadRun(engine_);
   } catch (...) {
     // The result keeps its value.
   }
-  if (hooks.runFinished) hooks.runFinished();
-  engine.ClearNames();
+  if (hooks_.runFinished) hooks_.runFinished();
+  engine_.ClearNames();
   // An old file put into the trash whose replacement then failed leaves the
   // trash again: a linked copy is dropped, a moved file goes back.
-  std::erase_if(result.trashed,
+  std::erase_if(result_.trashed,
                 [](const plat::TrashedFile& t) { return plat::withdrawFromTrash(t); });
   // The trash's names and .trashinfo files on the disk, once for the run.
-  if (!result.trashed.empty())
-    plat::syncFileSystemOf(plat::parentFolder(result.trashed.front().trashedPath));
-  result.notAllUnloaded = engine.extract.notAllUnloaded;
+  if (!result_.trashed.empty())
+    plat::syncFileSystemOf(plat::parentFolder(result_.trashed.front().trashedPath));
+  result_.notAllUnloaded = engine_.extract.notAllUnloaded;
+  result_.notWritten = engine_.extract.notWritten;
+}
 
-  result.notWritten = engine.extract.notWritten;
-
-  // What became of each selected entry, as the run tells it: by its place in
-  // the directory (two entries may bear one name), or by its name when the
-  // briefcase changed in between. Whether a kept file holds the entry's
-  // bytes is read only when a removal without a question needs to know
-  // (below).
-  const std::vector<archive::TExtractEntry>& ran = engine.extract.entries;
+// What became of each selected entry, as the run tells it: by its place in
+// the directory (two entries may bear one name), or by its name when the
+// briefcase changed in between. Whether a kept file holds the entry's bytes
+// is read only when a removal without a question needs to know (below).
+// Then the run's outcome.
+void UnloadSteps::tellFates() {
+  const std::vector<archive::TExtractEntry>& ran = engine_.extract.entries;
   std::map<std::string, archive::UnloadOutcome> told;
-  if (ran.size() != listed)
+  if (ran.size() != listed_)
     for (const archive::TExtractEntry& e : ran)
       if (e.outcome != archive::UnloadOutcome::NotHandled) told[e.displayName()] = e.outcome;
   bool folderInTheWay = false;
-  for (const Selected& s : selected) {
+  for (const Selected& s : selected_) {
     archive::UnloadOutcome outcome = archive::UnloadOutcome::NotHandled;
-    if (ran.size() == listed) {
+    if (ran.size() == listed_) {
       outcome = ran[s.index].outcome;
     } else if (auto it = told.find(s.name); it != told.end()) {
       outcome = it->second;
@@ -459,77 +534,95 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
       fate = EntryFate::Written;
     } else if (outcome == archive::UnloadOutcome::Declined) {
       fate = EntryFate::Declined;
-    } else if (plat::folderExists(plat::joinPath(folder, s.name))) {
+    } else if (plat::folderExists(plat::joinPath(folder_, s.name))) {
       folderInTheWay = true;
     }
-    result.entries.emplace_back(s.name, fate);
+    result_.entries.emplace_back(s.name, fate);
   }
-  result.outcome = unloadOutcome(result.code);
-  if (result.outcome == UnloadOutcome::InUse && folderInTheWay)
-    result.outcome = UnloadOutcome::FolderInTheWay;
-  if (result.outcome == UnloadOutcome::Failed && result.code == archive::kCreateFailed &&
-      BriefcaseBusy(engine.archivePath))
-    result.outcome = UnloadOutcome::BriefcaseBusy;
-  if (result.code != archive::kOk) return result;
+  result_.outcome = unloadOutcome(result_.code);
+  if (result_.outcome == UnloadRunOutcome::InUse && folderInTheWay)
+    result_.outcome = UnloadRunOutcome::FolderInTheWay;
+  if (result_.outcome == UnloadRunOutcome::Failed && result_.code == archive::kCreateFailed &&
+      BriefcaseBusy(engine_.archivePath))
+    result_.outcome = UnloadRunOutcome::BriefcaseBusy;
+}
 
-  // Remove the unloaded entries, or keep them and date the briefcase now.
-  bool remove = request.after == AfterUnload::Remove;
-  if (request.after == AfterUnload::Ask) {
-    result.removalAsked = true;
-    if (hooks.beforeQuestion) hooks.beforeQuestion();
-    const std::string question =
-        result.notAllUnloaded
-            ? plat::loadStr(text::kNotAllUnloaded)
-            : plat::loadStrFmt(text::kUnloaded, static_cast<int>(result.selectedCount));
-    // The question removes entries from the briefcase: its caption says so
-    // (the local files' caption here read as if Yes deleted the files just
-    // written).
-    const plat::Icon icon = result.notAllUnloaded ? plat::Icon::Warning : plat::Icon::Question;
-    remove = plat::messageBox(question, plat::loadStr(text::kRemoveEntriesCaption),
-                              plat::btnYesNo, icon) == plat::mrYes;
-  }
-  if (!remove) {
-    result.dateCode = StampBriefcaseDate(engine.archivePath);
-    result.dated = result.dateCode == 0;
-    if (result.dated) {
-      // The files just written must not count as changed.
-      plat::FileTime newest = 0;
-      const plat::FileTime now = plat::nowFileTime();
-      for (const archive::TExtractEntry& e : engine.extract.entries) {
-        const plat::FileTime t = archive::entryTime(e);
-        if (e.outcome == archive::UnloadOutcome::Unloaded && t <= now) newest = std::max(newest, t);
-      }
-      settleDate(engine.archivePath, newest);
-    }
-    return result;
-  }
+// Remove the unloaded entries (the request's choice, or the user's answer
+// to the removal question), or keep them.
+bool UnloadSteps::removalWanted() {
+  if (request_.after != AfterUnload::Ask) return request_.after == AfterUnload::Remove;
+  result_.removalAsked = true;
+  beforeQuestion();
+  // The question removes entries from the briefcase: its caption says so
+  // (the local files' caption here read as if Yes deleted the files just
+  // written).
+  const plat::Icon icon = result_.notAllUnloaded ? plat::Icon::Warning : plat::Icon::Question;
+  return plat::messageBox(RemovalQuestion(result_), plat::loadStr(plat::kStrDeleteCaption),
+                          plat::btnYesNo, icon) == plat::mrYes;
+}
 
-  // Only entries whose bytes are now in the local folder leave the briefcase;
-  // a declined one too when the user was asked about all of them (723).
+void UnloadSteps::keepEntriesAndDate() {
+  result_.dateCode = StampBriefcaseDate(engine_.archivePath);
+  result_.dated = result_.dateCode == archive::kOk;
+  if (!result_.dated) return;
+  // The files just written must not count as changed.
+  plat::FileTime newest = 0;
+  const plat::FileTime now = plat::nowFileTime();
+  for (const archive::TExtractEntry& e : engine_.extract.entries) {
+    const plat::FileTime t = archive::entryTime(e);
+    if (e.outcome == archive::UnloadOutcome::Unloaded && t <= now) newest = std::max(newest, t);
+  }
+  settleDate(engine_.archivePath, newest);
+}
+
+// Only entries whose bytes are now in the local folder leave the briefcase;
+// a declined one too when the user was asked about all of them
+// (kStrNotAllUnloaded).
+void UnloadSteps::removeUnloaded() {
   std::vector<std::string> names;
-  for (size_t i = 0; i < result.entries.size(); ++i) {
-    const std::string& name = result.entries[i].first;
-    EntryFate& fate = result.entries[i].second;
-    if (fate == EntryFate::Declined && !result.removalAsked &&
-        sameBytes(plat::joinPath(folder, name), selected[i].size, selected[i].crc))
+  for (size_t i = 0; i < result_.entries.size(); ++i) {
+    const std::string& name = result_.entries[i].first;
+    EntryFate& fate = result_.entries[i].second;
+    if (fate == EntryFate::Declined && !result_.removalAsked &&
+        sameBytes(plat::joinPath(folder_, name), selected_[i].size, selected_[i].crc))
       fate = EntryFate::Identical;
     const bool goes = fate == EntryFate::Written || fate == EntryFate::Identical ||
-                      (fate == EntryFate::Declined && result.removalAsked);
+                      (fate == EntryFate::Declined && result_.removalAsked);
     if (goes) {
       names.push_back(name);
     } else {
-      result.kept.push_back(name);
+      result_.kept.push_back(name);
       note("Stays in the briefcase (not unloaded): " + archive::printableName(name));
     }
   }
-  if (names.empty()) return result;
+  if (names.empty()) return;
   // The files written must be on the disk before their entries go.
-  plat::syncFileSystemOf(folder);
-  if (hooks.removalStarting) hooks.removalStarting();
-  result.removalCode = RemoveEntries(engine, names, request.storeConfiguration);
-  if (hooks.removalFinished) hooks.removalFinished();
-  result.removed = result.removalCode == archive::kOk;
-  if (result.removed) settleDate(engine.archivePath, 0);
+  plat::syncFileSystemOf(folder_);
+  if (hooks_.removalStarting) hooks_.removalStarting();
+  result_.removalCode = RemoveEntries(engine_, names, request_.storeConfiguration);
+  if (hooks_.removalFinished) hooks_.removalFinished();
+  result_.removed = result_.removalCode == archive::kOk;
+  if (result_.removed) settleDate(engine_.archivePath, 0);
+}
+
+}  // namespace
+
+UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
+                    const UnloadHooks& hooks) {
+  UnloadResult result;
+  Keep<archive::TExtractCallbacks> keepCallbacks(engine.extract.callbacks);
+  UnloadSteps steps(engine, request, hooks, result);
+  if (!steps.findLocalFolder() || !steps.holdBriefcase()) return result;
+  steps.listSelection();
+  if (!steps.checkSpace()) return result;
+  steps.answerReplaceQuestions();
+  steps.run();
+  steps.tellFates();
+  if (result.code != archive::kOk) return result;
+  if (steps.removalWanted())
+    steps.removeUnloaded();
+  else
+    steps.keepEntriesAndDate();
   return result;
 }
 
@@ -545,7 +638,7 @@ int RemoveEntries(archive::TCompress& engine, const std::vector<std::string>& na
     storeConfiguration();
     engine.callbacks.configRefresh = storeConfiguration;
   }
-  status(engine, plat::loadStr(text::kDeletingEntries));
+  status(engine, plat::loadStr(plat::kStrDeletingEntries));
   int rc = archive::kInternalError;
   try {
     rc = archive::Update(engine);
@@ -618,7 +711,7 @@ TrashReport DeleteLocalFiles(const std::vector<std::string>& paths) {
       paths.size() == 1
           ? "Move " + archive::printableName(plat::fileNamePart(paths[0])) + " to the trash?"
           : plat::strFormat("Move these %zu files to the trash?", paths.size());
-  if (plat::messageBox(question, plat::loadStr(text::kDeleteLocalCaption), plat::btnYesNo,
+  if (plat::messageBox(question, plat::loadStr(plat::kStrDeleteLocalCaption), plat::btnYesNo,
                        plat::Icon::Question) != plat::mrYes)
     return {};
   TrashReport report = MoveToTrash(paths);
@@ -630,7 +723,7 @@ TrashReport DeleteLocalFiles(const std::vector<std::string>& paths) {
       text += archive::printableName(path);
       text += " (" + why + ")";
     }
-    plat::messageBox(text, plat::loadStr(text::kDeleteLocalCaption), plat::btnOk,
+    plat::messageBox(text, plat::loadStr(plat::kStrDeleteLocalCaption), plat::btnOk,
                      plat::Icon::Warning);
   }
   return report;
@@ -650,7 +743,7 @@ Notice busyNotice(const std::string& path) {
 Notice missingFolderNotice(const std::string& folder, const char* nothingDone) {
   Notice n;
   n.text = MissingFolderText(folder) + "\n" + nothingDone;
-  n.captionId = text::kWarning;
+  n.captionId = plat::kStrWarning;
   return n;
 }
 }  // namespace
@@ -664,15 +757,15 @@ Notice noticeFor(LoadOutcome outcome, const std::string& briefcasePath,
     case LoadOutcome::NothingToLoad:
       break;
     case LoadOutcome::NotReadable:
-      n.textId = text::kLoadNotReadable;
+      n.textId = plat::kStrLoadNotReadable;
       break;
     case LoadOutcome::DiskMayBeFull:
-      n.textId = text::kLoadDiskFull;
-      n.captionId = text::kWarning;  // a warning with Help, titled as such
+      n.textId = plat::kStrLoadDiskFull;
+      n.captionId = plat::kStrWarning;  // a warning with Help, titled as such
       n.helpContext = text::kDiskFullTopic;
       break;
     case LoadOutcome::WriteProtected:
-      n.textId = text::kReadOnlyMedium;
+      n.textId = plat::kStrReadOnlyOrProtected;
       break;
     case LoadOutcome::BriefcaseBusy:
       n = busyNotice(briefcasePath);
@@ -691,7 +784,7 @@ Notice noticeFor(LoadOutcome outcome, const std::string& briefcasePath,
                "programs and load again.";
       break;
     case LoadOutcome::Failed:
-      n.textId = text::kLoadFailed;
+      n.textId = plat::kStrLoadFailed;
       break;
   }
   return n;
@@ -719,50 +812,50 @@ void writeFailure(Notice& n, int textId, const std::vector<archive::TNotWritten>
 }
 }  // namespace
 
-Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath,
+Notice noticeFor(UnloadRunOutcome outcome, const std::string& briefcasePath,
                  const std::string& localFolder,
                  const std::vector<archive::TNotWritten>& notWritten) {
   Notice n;
   n.icon = plat::Icon::Information;
   switch (outcome) {
-    case UnloadOutcome::Unloaded:
-    case UnloadOutcome::SpaceDeclined:
+    case UnloadRunOutcome::Unloaded:
+    case UnloadRunOutcome::SpaceDeclined:
       break;
-    case UnloadOutcome::NoFiles:
-      n.textId = text::kNoFilesToUnload;
+    case UnloadRunOutcome::NoFiles:
+      n.textId = plat::kStrNoFilesToUnload;
       break;
-    case UnloadOutcome::Cancelled:
-      n.textId = text::kAborted;
+    case UnloadRunOutcome::Cancelled:
+      n.textId = plat::kStrAborted;
       break;
-    case UnloadOutcome::InUse:
-      writeFailure(n, text::kUnloadInUse, notWritten);
+    case UnloadRunOutcome::InUse:
+      writeFailure(n, plat::kStrUnloadInUse, notWritten);
       break;
-    case UnloadOutcome::FolderInTheWay:
+    case UnloadRunOutcome::FolderInTheWay:
       n.text = "Write error. A folder is in the way of one or more files.";
       break;
-    case UnloadOutcome::ReadOnly:
-      writeFailure(n, text::kUnloadReadOnly, notWritten);
+    case UnloadRunOutcome::ReadOnly:
+      writeFailure(n, plat::kStrUnloadReadOnly, notWritten);
       break;
-    case UnloadOutcome::NameRefused:
-      writeFailure(n, text::kUnloadFailed, notWritten);
+    case UnloadRunOutcome::NameRefused:
+      writeFailure(n, plat::kStrUnloadFailed, notWritten);
       n.icon = plat::Icon::Warning;
       break;
-    case UnloadOutcome::DiskFull:
-      n.textId = text::kUnloadDiskFull;
+    case UnloadRunOutcome::DiskFull:
+      n.textId = plat::kStrUnloadDiskFull;
       break;
-    case UnloadOutcome::BriefcaseBusy:
+    case UnloadRunOutcome::BriefcaseBusy:
       n = busyNotice(briefcasePath);
       break;
-    case UnloadOutcome::FolderMissing:
+    case UnloadRunOutcome::FolderMissing:
       n = missingFolderNotice(localFolder, "Nothing was unloaded.");
       break;
-    case UnloadOutcome::OutOfMemory:
+    case UnloadRunOutcome::OutOfMemory:
       n.text = "Not enough memory to unload the briefcase. The files unloaded so far are "
                "complete and the others were not touched; close other programs and unload again.";
       n.icon = plat::Icon::Warning;
       break;
-    case UnloadOutcome::Failed:
-      n.textId = text::kUnloadFailed;
+    case UnloadRunOutcome::Failed:
+      n.textId = plat::kStrUnloadFailed;
       n.icon = plat::Icon::Warning;
       break;
   }

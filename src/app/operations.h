@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/errors.h"
 #include "archive/extract/state.h"
 #include "platform/ask.h"
 #include "platform/trash.h"
@@ -27,28 +28,8 @@ class TCompress;
 
 namespace app {
 
-// The texts the workflows use (string table ids).
+// The help topic of the load's disk-full warning (kStrLoadDiskFull).
 namespace text {
-enum : int {
-  kReadOnlyMedium = 55,  // "File is read-only or disk is write protected"
-  kWarning = 683,        // caption "Warning"
-  kLoadDiskFull = 686,   // with Help, topic kDiskFullTopic
-  kLoadFailed = 688,
-  kUnloadFailed = 689,
-  kUnloaded = 690,  // "%d files were successfully unloaded..."
-  kDeleteLocalCaption = 691,     // "Delete selected local files"
-  kRemoveEntriesCaption = 699,   // "Delete selected briefcase files"
-  kRemoveFailed = 693,
-  kAborted = 720,
-  kUnloadDiskFull = 721,
-  kNotAllUnloaded = 723,
-  kUnloadReadOnly = 732,
-  kUnloadInUse = 733,
-  kNoFilesToUnload = 734,
-  kLoadNotReadable = 727,
-  kLoadingBriefcase = 800,
-  kDeletingEntries = 801,
-};
 constexpr int kDiskFullTopic = 2011;
 }  // namespace text
 
@@ -56,7 +37,7 @@ constexpr int kDiskFullTopic = 2011;
 
 // A local folder that no longer exists (renamed or deleted, its disk not
 // mounted) is never made again by a run. AskForMissingFolder asks for it with
-// the first-visit question (713): the folder chosen (one that exists), or
+// the first-visit question (kStrFirstVisit): the folder chosen (one that exists), or
 // nothing when none was chosen or nobody can be asked.
 std::optional<std::string> AskForMissingFolder(const std::string& folder);
 // "The local folder ... was not found." with what may have become of it.
@@ -65,16 +46,16 @@ std::string MissingFolderText(const std::string& folder);
 // ---------------------------------------------------------------- load
 
 enum class LoadOutcome {
-  Loaded,          // 0
-  Cancelled,       // 19: the user stopped it; the briefcase is as it was
+  Loaded,          // kOk
+  Cancelled,       // kInterrupted: the user stopped it; the briefcase is as it was
   NothingToLoad,   // no file went to the engine (every one 4 GB or more)
-  NotReadable,     // 28: a file could not be opened; the others were loaded
-  FolderMissing,   // 10: the local folder is gone; nothing was loaded
-  DiskMayBeFull,   // 29
-  WriteProtected,  // 55
-  BriefcaseBusy,   // 25: another run holds the briefcase
-  Gone,            // 33: the briefcase's disk or folder (or the local folder) went away
-  OutOfMemory,     // 4
+  NotReadable,     // kFileNotReadable: a file could not be opened; the others were loaded
+  FolderMissing,   // kBadParameters: the local folder is gone; nothing was loaded
+  DiskMayBeFull,   // kDiskMayBeFull
+  WriteProtected,  // kWriteProtected
+  BriefcaseBusy,   // kCreateFailed: another run holds the briefcase
+  Gone,            // kGone: the briefcase's disk or folder (or the local folder) went away
+  OutOfMemory,     // kOutOfMemory
   Failed,          // any other code
 };
 
@@ -94,7 +75,7 @@ struct LoadRequest {
 };
 
 struct LoadResult {
-  int code = 22;  // the engine's result ("Nothing to do!" when it never ran)
+  int code = archive::kNothingToDo;  // the engine's result ("Nothing to do!" when it never ran)
   LoadOutcome outcome = LoadOutcome::NothingToLoad;
   bool ran = false;                   // the engine ran
   std::vector<std::string> tooLarge;  // files of 4 GB or more, left out
@@ -109,29 +90,31 @@ LoadResult Load(archive::TCompress& engine, const LoadRequest& request);
 
 // ---------------------------------------------------------------- unload
 
-enum class UnloadOutcome {
-  Unloaded,        // 0
+// How a whole unload ended (what became of each entry is the engine's
+// archive::UnloadOutcome, gathered into EntryFate below).
+enum class UnloadRunOutcome {
+  Unloaded,        // kOk
   SpaceDeclined,   // the free-space question was declined (nothing written, nothing said)
-  FolderMissing,   // 10: the local folder is gone and no other was chosen; nothing written
-  NoFiles,         // 11
-  Cancelled,       // 19
-  InUse,           // 24, 58
-  FolderInTheWay,  // 24 when a folder stands where a file must go
-  ReadOnly,        // 49
-  NameRefused,     // 34: the disk does not accept a name
-  DiskFull,        // 50
-  BriefcaseBusy,   // 25: another run holds the briefcase
-  OutOfMemory,     // 4
+  FolderMissing,   // kBadParameters: the local folder is gone, no other chosen; nothing written
+  NoFiles,         // kNoFiles
+  Cancelled,       // kInterrupted
+  InUse,           // kWriteFailure, kInUse
+  FolderInTheWay,  // kWriteFailure when a folder stands where a file must go
+  ReadOnly,        // kReadOnly
+  NameRefused,     // kNameRefused: the disk does not accept a name
+  DiskFull,        // kDiskFull
+  BriefcaseBusy,   // kCreateFailed: another run holds the briefcase
+  OutOfMemory,     // kOutOfMemory
   Failed,          // any other code
 };
 
 // Ask: the replace query the caller installed on the engine, else the
 // question interface's confirm-replace (Cancel there stops the run).
 enum class ReplaceMode { Ask, YesToAll, NoToAll };
-// After a successful unload: ask (690 or 723), remove the unloaded entries,
-// or keep every entry and set the briefcase date to now.
+// After a successful unload: ask (kStrUnloadedRemove or kStrNotAllUnloaded), remove the unloaded
+// entries, or keep every entry and set the briefcase date to now.
 enum class AfterUnload { Ask, Remove, Keep };
-// Too little room: ask (the free-space question), or refuse with 50.
+// Too little room: ask (the free-space question), or refuse with kDiskFull.
 enum class SpaceCheck { Ask, Refuse };
 
 struct UnloadRequest {
@@ -170,18 +153,18 @@ enum class EntryFate {
 };
 
 struct UnloadResult {
-  int code = 22;  // the unload run's result
-  UnloadOutcome outcome = UnloadOutcome::Failed;
+  int code = archive::kNothingToDo;  // the unload run's result
+  UnloadRunOutcome outcome = UnloadRunOutcome::Failed;
   bool notAllUnloaded = false;
-  size_t selectedCount = 0;                                // the rows the 690 question counts
+  size_t selectedCount = 0;                                // the rows the removal question counts
   std::vector<std::pair<std::string, EntryFate>> entries;  // every selected entry
   std::vector<plat::TrashedFile> trashed;  // replaced local files, kept in the trash
   bool trashUnavailable = false;           // some file was replaced without the trash
   bool removalAsked = false, removed = false;
-  int removalCode = 0;             // the removal's result (693 when not 0)
+  int removalCode = 0;             // the removal's result (kStrRemoveFailed when not kOk)
   std::vector<std::string> kept;   // entries left in the briefcase by the removal
   bool dated = false;              // the briefcase date was set to now
-  int dateCode = 0;                // 55 write-protected, 24 otherwise
+  int dateCode = 0;                // kWriteProtected, else kWriteFailure
   std::vector<std::string> notes;  // what the run told (also through UnloadHooks::note)
   // The local files the run could not create or replace, with the reason.
   std::vector<archive::TNotWritten> notWritten;
@@ -194,6 +177,10 @@ struct UnloadResult {
 // questions and the trash), then removal or the briefcase date.
 UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
                     const UnloadHooks& hooks = {});
+
+// The removal question after a successful unload, as both front ends put it:
+// kStrUnloadedRemove with the rows counted, or kStrNotAllUnloaded.
+std::string RemovalQuestion(const UnloadResult& result);
 
 // ---------------------------------------------------------------- shared steps
 
@@ -210,7 +197,8 @@ int StoreConfigurationKeepingDate(archive::TCompress& engine,
                                   const std::function<void()>& storeConfiguration);
 
 // Sets the briefcase date to the current time (UTC, as every file time):
-// 0; 55 when the briefcase or its medium is write-protected; else 24.
+// kOk; kWriteProtected when the briefcase or its medium is write-protected;
+// else kWriteFailure.
 int StampBriefcaseDate(const std::string& briefcasePath);
 
 // Whether another run holds the briefcase's lock now.
@@ -261,7 +249,7 @@ Notice noticeFor(const LoadResult& result, const std::string& briefcasePath,
 // Nothing to show for Unloaded and SpaceDeclined. `localFolder` names the
 // folder of FolderMissing; a write failure names the files that could not
 // be written (`notWritten`) and why.
-Notice noticeFor(UnloadOutcome outcome, const std::string& briefcasePath,
+Notice noticeFor(UnloadRunOutcome outcome, const std::string& briefcasePath,
                  const std::string& localFolder = {},
                  const std::vector<archive::TNotWritten>& notWritten = {});
 

@@ -8,6 +8,7 @@
 #include "archive/update/update.h"
 #include "brc/cli.h"
 #include "brc/progress.h"
+#include "briefcase/open.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/strtable.h"
@@ -15,7 +16,7 @@
 namespace brc {
 
 int threadsOption(const std::string& command, const Args& args, unsigned* threads) {
-  if (!args.has("--threads")) return 0;
+  if (!args.has("--threads")) return archive::kOk;
   const std::string n = args.value("--threads");
   if (n.empty() || n.size() > 3 || n.find_first_not_of("0123456789") != std::string::npos ||
       std::stoi(n) < 1) {
@@ -23,58 +24,50 @@ int threadsOption(const std::string& command, const Args& args, unsigned* thread
     return archive::kBadParameters;
   }
   *threads = static_cast<unsigned>(std::stoi(n));
-  return 0;
+  return archive::kOk;
 }
 
-int openBriefcase(const std::string& command, const std::string& path,
-                  archive::TCompress& engine, briefcase::TBriefcaseComment& record) {
-  engine.archivePath = path;
+int openBriefcase(const std::string& command, const std::string& path, archive::TCompress& engine,
+                  briefcase::TBriefcaseComment& record, FolderUse use, const Args* args,
+                  briefcase::OpenedBriefcase* out) {
+  briefcase::OpenRequest request;
+  if (use != FolderUse::None && args && args->has("--folder"))
+    request.folder =
+        briefcase::FolderOverride{normalPath(args->value("--folder")), use == FolderUse::Adopt};
   engine.callbacks.configMessage = [](const std::string& s) { error(s); };
-  int rc = engine.readEndRecord();
+  const briefcase::OpenedBriefcase opened =
+      briefcase::OpenForThisComputer(engine, path, record, request);
   engine.callbacks.configMessage = nullptr;
-  if (rc) {
-    errorCode(rc, path);
-    return rc;
+  if (out) *out = opened;
+  if (!opened.endRecordRead) {
+    errorCode(opened.code, path);
+    return opened.code;
   }
-  if (engine.comment.empty()) return 0;
-  if (!record.Parse(engine)) {
+  if (opened.code != archive::kOk) {
     // A newer record was already reported by Parse itself.
     if (std::strcmp(record.version.c_str(), briefcase::kRecordVersion) <= 0)
-      error("brc " + command + ": " + plat::loadStr(712));
-    return 17;
+      error("brc " + command + ": " + plat::loadStr(plat::kStrCorruptConfiguration));
+    return opened.code;
   }
-  return 0;
-}
-
-int localFolderFor(const std::string& command, const Args& args,
-                   briefcase::TBriefcaseComment& record, std::string* folder, bool* changed) {
-  *changed = false;
-  if (args.has("--folder")) {
-    const std::string wanted = normalPath(args.value("--folder"));
-    if (!plat::folderExists(wanted)) {
-      error("brc " + command + ": the local folder " + wanted + " does not exist or is not a folder.");
-      return 10;
-    }
-    if (record.FolderForThisComputer() != wanted) {
-      if (record.FolderForThisComputer().empty())
-        record.AddEntry(wanted);
-      else
-        record.SetFolderForThisComputer(wanted);
-      if (record.FolderForThisComputer().empty()) {
-        error("brc " + command + ": the briefcase's folder table is full (30 computers); no "
-              "folder can be added for this computer.");
-        return 10;
-      }
-      *changed = true;
-    }
+  if (use != FolderUse::Adopt) return archive::kOk;
+  switch (opened.folder) {
+    case briefcase::LocalFolderState::OverrideGone:
+      error("brc " + command + ": the local folder " + request.folder->folder +
+            " does not exist or is not a folder.");
+      return archive::kBadParameters;
+    case briefcase::LocalFolderState::TableFull:
+      error("brc " + command + ": the briefcase's folder table is full (30 computers); no "
+            "folder can be added for this computer.");
+      return archive::kBadParameters;
+    case briefcase::LocalFolderState::None:
+      error("brc " + command + ": the briefcase has no local folder for this computer; give it "
+            "with --folder DIR.");
+      return archive::kBadParameters;
+    case briefcase::LocalFolderState::Known:
+    case briefcase::LocalFolderState::Missing:
+      break;
   }
-  *folder = record.FolderForThisComputer();
-  if (folder->empty()) {
-    error("brc " + command + ": the briefcase has no local folder for this computer; give it "
-          "with --folder DIR.");
-    return 10;
-  }
-  return 0;
+  return archive::kOk;
 }
 
 int removeEntries(archive::TCompress& engine, briefcase::TBriefcaseComment& record,

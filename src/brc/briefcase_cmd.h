@@ -8,27 +8,32 @@
 #include "archive/compress.h"
 #include "brc/cli.h"
 #include "briefcase/comment.h"
+#include "briefcase/open.h"
 
 namespace brc {
 
-// Reads the container's end record and configuration into the engine (its
-// comment and level) and the record. An empty comment leaves a new record.
-// Errors are printed with the command's name; the result is 0 or the exit
-// status (the engine's code, or 17 for a configuration this program cannot
-// read).
-int openBriefcase(const std::string& command, const std::string& path,
-                  archive::TCompress& engine, briefcase::TBriefcaseComment& record);
+// How a command takes this computer's local folder.
+enum class FolderUse {
+  None,   // not at all
+  Adopt,  // needed: the record's, or --folder DIR (which must exist) made this computer's
+          // folder in the record first (the caller stores the record)
+  Look,   // the record's, or --folder DIR for this command only
+};
 
-// The local folder a command works in. With --folder DIR (which must exist),
-// DIR becomes this computer's folder in the record (every entry of this
-// computer, or a new entry when it has none; the caller stores the record);
-// *changed tells whether the record changed. Without it, this computer's
-// folder from the record. Errors are printed; the result is 0 or 10.
-int localFolderFor(const std::string& command, const Args& args,
-                   briefcase::TBriefcaseComment& record, std::string* folder, bool* changed);
+// Opens the briefcase for this computer (briefcase::OpenForThisComputer): the
+// container's end record and configuration into the engine (its comment and
+// level) and the record, and the local folder as `use` says, taken from
+// `args`. An empty comment leaves a new record. Errors are printed with the
+// command's name; the result is kOk or the exit status (the engine's code,
+// kInvalidComment for a configuration this program cannot read,
+// kBadParameters for a local folder that cannot be had). `opened`, when
+// given, receives the folder and whether the record changed.
+int openBriefcase(const std::string& command, const std::string& path, archive::TCompress& engine,
+                  briefcase::TBriefcaseComment& record, FolderUse use = FolderUse::None,
+                  const Args* args = nullptr, briefcase::OpenedBriefcase* opened = nullptr);
 
 // Removes entries from the briefcase (an update run in delete mode, with the
-// progress line and 801), storing the record again when `storeRecord`; the
+// progress line and kStrDeletingEntries), storing the record again when `storeRecord`; the
 // engine is back in add mode afterwards. Result: the run's.
 int removeEntries(archive::TCompress& engine, briefcase::TBriefcaseComment& record,
                   bool storeRecord, const std::vector<std::string>& names);
@@ -38,7 +43,8 @@ int removeEntries(archive::TCompress& engine, briefcase::TBriefcaseComment& reco
 void reportFailure(int code, const std::string& path);
 
 // --threads N (1 to 999) into *threads; absent, *threads is left as it is.
-// A bad value is printed with the command's name; the result is 0 or 2.
+// A bad value is printed with the command's name; the result is kOk or
+// kBadParameters.
 int threadsOption(const std::string& command, const Args& args, unsigned* threads);
 
 // An absolute path with "." and ".." resolved and no repeated or trailing '/'

@@ -24,7 +24,8 @@ int runClear(const brc::Args& args) {
     return rc;
   }
   if (!args.has("--yes") &&
-      plat::messageBox(plat::loadStrFmt(694, path.c_str()), plat::loadStr(695), plat::btnYesNo,
+      plat::messageBox(plat::loadStrFmt(plat::kStrClearQuestion, path.c_str()),
+                       plat::loadStr(plat::kStrClearCaption), plat::btnYesNo,
                        plat::Icon::Question) != plat::mrYes)
     return archive::kInterrupted;
   int rc = archive::ClearBriefcase(engine);

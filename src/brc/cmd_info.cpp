@@ -25,7 +25,7 @@ int runInfo(const brc::Args& args) {
   if (int rc = brc::openBriefcase("info", brc::normalPath(args.positional[0]), engine, record))
     return rc;
   if (engine.comment.empty()) {
-    brc::error("brc info: " + plat::loadStr(712));
+    brc::error("brc info: " + plat::loadStr(plat::kStrCorruptConfiguration));
     return archive::kInvalidComment;
   }
   plat::FileInfo fi;

@@ -28,11 +28,12 @@ int runLoad(const brc::Args& args) {
   if (int rc = brc::threadsOption("load", args, &engine.update.threads)) return rc;
   briefcase::TBriefcaseComment record;
   const std::string path = brc::normalPath(args.positional[0]);
-  if (int rc = brc::openBriefcase("load", path, engine, record)) return rc;
-
-  std::string base;
-  bool changed = false;
-  if (int rc = brc::localFolderFor("load", args, record, &base, &changed)) return rc;
+  briefcase::OpenedBriefcase opened;
+  if (int rc =
+          brc::openBriefcase("load", path, engine, record, brc::FolderUse::Adopt, &args, &opened))
+    return rc;
+  std::string base = opened.localFolder;
+  bool changed = opened.recordChanged;
   // A local folder that is gone is asked for on a terminal (and becomes this
   // computer's); without one there is nothing to load from.
   if (!plat::folderExists(base)) {

@@ -67,11 +67,12 @@ int runStatus(const brc::Args& args) {
   plat::useUserTimeLocale();
   archive::TCompress engine;
   briefcase::TBriefcaseComment record;
-  if (int rc = brc::openBriefcase("status", brc::normalPath(args.positional[0]), engine, record))
-    return rc;
   // --folder only points this command at another folder; it changes nothing.
-  std::string local = record.FolderForThisComputer();
-  if (args.has("--folder")) local = brc::normalPath(args.value("--folder"));
+  briefcase::OpenedBriefcase opened;
+  if (int rc = brc::openBriefcase("status", brc::normalPath(args.positional[0]), engine, record,
+                                  brc::FolderUse::Look, &args, &opened))
+    return rc;
+  const std::string local = opened.localFolder;
 
   plat::FileTime date = 0;
   const bool found = briefcase::ReadBriefcaseDate(engine.archivePath, &date);
@@ -115,7 +116,7 @@ int runStatus(const brc::Args& args) {
     return 0;
   }
   if (found)
-    std::cout << plat::loadStrFmt(704, plat::formatLongDate(date).c_str(),
+    std::cout << plat::loadStrFmt(plat::kStrLoadedOn, plat::formatLongDate(date).c_str(),
                                   plat::formatTimeNoSeconds(date).c_str())
               << "\n";
   else

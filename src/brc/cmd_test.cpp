@@ -60,7 +60,7 @@ int runTest(const brc::Args& args) {
   // Warnings about the directory (bytes in front of it, an empty briefcase)
   // do not make an entry unsound.
   const bool sound = damagedCount == 0 && unchecked == 0 &&
-                     (rc == 0 || rc == archive::kWarning || rc == archive::kNoFiles);
+                     (rc == archive::kOk || rc == archive::kWarning || rc == archive::kNoFiles);
   if (!sound) brc::error("brc test: " + engine.archivePath + " is damaged.");
   return sound ? 0 : archive::kCompressedError;
 }

@@ -60,18 +60,19 @@ int runUnload(const brc::Args& args) {
   if (int rc = brc::threadsOption("unload", args, &engine.extract.threads)) return rc;
   briefcase::TBriefcaseComment record;
   const std::string path = brc::normalPath(args.positional[0]);
-  if (int rc = brc::openBriefcase("unload", path, engine, record)) return rc;
-  const bool hasRecord = !engine.comment.empty();
-
   // The local folder: --folder sets this computer's folder in the record.
-  bool recordChanged = false;
-  std::string folder;
-  if (int rc = brc::localFolderFor("unload", args, record, &folder, &recordChanged)) return rc;
+  briefcase::OpenedBriefcase opened;
+  if (int rc =
+          brc::openBriefcase("unload", path, engine, record, brc::FolderUse::Adopt, &args, &opened))
+    return rc;
+  const bool hasRecord = opened.hasRecord;
+  bool recordChanged = opened.recordChanged;
+  std::string folder = opened.localFolder;
   const std::function<void()> store = [&] { record.Build(engine); };
   auto storeRecord = [&]() -> int {
     try {
       if (int rc = app::StoreConfigurationKeepingDate(engine, store)) {
-        brc::error(plat::loadStr(724));
+        brc::error(plat::loadStr(plat::kStrWriteMissingOrProtected));
         return rc;
       }
     } catch (const briefcase::RecordTooLarge& e) {
@@ -115,13 +116,10 @@ int runUnload(const brc::Args& args) {
     return r.code;
   }
   if (!terminal && !args.has("--keep") && !args.has("--remove")) {
-    std::cerr << (r.notAllUnloaded ? plat::loadStr(app::text::kNotAllUnloaded)
-                                   : plat::loadStrFmt(app::text::kUnloaded,
-                                                      static_cast<int>(r.selectedCount)))
-              << "\nThe entries stay in the briefcase.\n";
+    std::cerr << app::RemovalQuestion(r) << "\nThe entries stay in the briefcase.\n";
   }
   if (r.removalCode) {
-    brc::error(plat::loadStr(app::text::kRemoveFailed));
+    brc::error(plat::loadStr(plat::kStrRemoveFailed));
     brc::reportFailure(r.removalCode, path);
     return r.removalCode;
   }

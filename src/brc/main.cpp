@@ -40,7 +40,7 @@ void printCommandHelp(const brc::Command& c) {
 int main(int argc, char** argv) {
   if (argc < 2) {
     printUsage(std::cerr);
-    return 10;
+    return archive::kBadParameters;
   }
   std::string name = argv[1];
   if (name == "--help" || name == "-h" || name == "help") {
@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
     if (c.name == name) cmd = &c;
   if (!cmd) {
     brc::error("brc: unknown command '" + name + "'. 'brc --help' lists the commands.");
-    return 10;
+    return archive::kBadParameters;
   }
 
   brc::Args args;
@@ -88,13 +88,13 @@ int main(int argc, char** argv) {
     if (!option) {
       brc::error("brc " + name + ": unknown option '" + a + "'. 'brc " + name +
                  " --help' lists the options.");
-      return 10;
+      return archive::kBadParameters;
     }
     if (option->takesValue) {
       if (!inlineValue) {
         if (i + 1 >= argc) {
           brc::error("brc " + name + ": option " + a + " needs a value (" + option->valueName + ").");
-          return 10;
+          return archive::kBadParameters;
         }
         value = argv[++i];
       }
@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
     } else {
       if (inlineValue) {
         brc::error("brc " + name + ": option " + a + " takes no value.");
-        return 10;
+        return archive::kBadParameters;
       }
       args.flags.insert(a);
     }
@@ -115,6 +115,6 @@ int main(int argc, char** argv) {
     return archive::kOutOfMemory;
   } catch (const std::exception& e) {
     brc::error(std::string("brc ") + name + ": " + e.what());
-    return 15;
+    return archive::kInternalError;
   }
 }

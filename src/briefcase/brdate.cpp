@@ -23,10 +23,11 @@ bool ReadBriefcaseDate(const std::string& containerPath, plat::FileTime* date) {
   // would move the date by the zone's offset.
   *date = plat::nowFileTime();
   if (plat::isPathNotFound(err)) {
-    plat::messageBox(plat::loadStrFmt(8102, containerPath.c_str()), plat::loadStr(8100),
-                     plat::btnOk, plat::Icon::Warning);
+    plat::messageBox(plat::loadStrFmt(plat::kStrWrongDisk, containerPath.c_str()),
+                     plat::loadStr(plat::kStrDocWarning), plat::btnOk, plat::Icon::Warning);
   } else if (plat::isDeviceNotReady(err)) {
-    plat::messageBox(plat::loadStr(8101), plat::loadStr(8100), plat::btnOk, plat::Icon::Warning);
+    plat::messageBox(plat::loadStr(plat::kStrDiskNotInserted), plat::loadStr(plat::kStrDocWarning),
+                     plat::btnOk, plat::Icon::Warning);
   } else {
     plat::messageBox(plat::errorText(err), "", plat::btnOk, plat::Icon::Warning);
   }
@@ -37,15 +38,18 @@ bool WriteBriefcaseDate(const std::string& containerPath, plat::FileTime date) {
   std::unique_ptr<plat::File> f =
       plat::fileSystem().open(containerPath, plat::Access::Write, plat::Disposition::OpenExisting);
   if (!f) {
-    plat::messageBox(plat::loadStr(715), "", plat::btnOk, plat::Icon::Warning);
+    plat::messageBox(plat::loadStr(plat::kStrCannotOpenForWriting), "", plat::btnOk,
+                     plat::Icon::Warning);
     return false;
   }
   bool ok = true;
   if (!f->setTimes(&date, &date, &date)) {
-    plat::messageBox(plat::loadStr(716), "", plat::btnOk, plat::Icon::Warning);
+    plat::messageBox(plat::loadStr(plat::kStrCannotSetFileTime), "", plat::btnOk,
+                     plat::Icon::Warning);
     ok = false;
   } else if (!plat::fileSystem().setAttributes(containerPath, plat::kAttrNormal)) {
-    plat::messageBox(plat::loadStr(725), "", plat::btnOk, plat::Icon::Warning);
+    plat::messageBox(plat::loadStr(plat::kStrMayBeWriteProtected), "", plat::btnOk,
+                     plat::Icon::Warning);
     ok = false;
   }
   f->close();

@@ -3,6 +3,7 @@
 #include "archive/errors.h"
 #include "archive/replace.h"
 #include "briefcase/brdate.h"
+#include "briefcase/open.h"
 #include "components/foldermonitor.h"
 #include "platform/ask.h"
 #include "platform/diag.h"
@@ -13,18 +14,9 @@
 
 namespace briefcase {
 
-namespace {
+using namespace plat::strid;
 
-enum StrId : int {
-  kStrCorruptConfiguration = 712,
-  kStrFirstVisit = 713,
-  kStrChooseLocalFolder = 714,
-  kStrBriefcaseNotFound = 710,
-  kStrWriteError = 724,
-  kStrDiskNotFound = 726,
-  kStrReadingConfiguration = 802,
-  kStrWarning = 683,
-};
+namespace {
 
 // The container's last-write time, or nothing when it cannot be read.
 bool containerWriteTime(const std::string& path, plat::FileTime* time) {
@@ -32,6 +24,21 @@ bool containerWriteTime(const std::string& path, plat::FileTime* time) {
   if (!plat::fileSystem().stat(path, &info, true)) return false;
   *time = info.writeTime;
   return true;
+}
+
+// The question after the container could not be read (the engine's code):
+// true when the user wants it read again. Retry follows each of the three
+// messages: the user may have inserted the disk or put the right file in
+// place. Cancel, also the answer when nobody can be asked, ends the open (a
+// Retry default would ask for ever).
+bool askRetryRead(int rc) {
+  const int err = plat::lastError();
+  int text = kStrCorruptConfiguration;
+  if (rc == archive::kMissingOrEmpty)
+    text = plat::isDeviceNotReady(err) ? kStrDiskNotFound : kStrBriefcaseNotFound;
+  const int answer = plat::messageBox(plat::loadStr(text), "", plat::btnRetryCancel,
+                                      plat::Icon::Warning, plat::mrCancel);
+  return answer == plat::mrRetry;
 }
 
 }  // namespace
@@ -71,15 +78,16 @@ bool TBriefcaseDoc::Open(const std::string& path) {
   engine_.archivePath = path;
   localFolder_.clear();
   engine_.sendMessage(plat::loadStr(kStrReadingConfiguration));
-  plat::diag("before ReadEndCentralRecord");
-  if (!readEndRecordAsking()) return false;
-  plat::diag("before comment.Read()");
-  if (!engine_.comment.empty() && !config_.Parse(engine_)) {
+  OpenRequest request;
+  request.retryRead = [](int rc) { return askRetryRead(rc); };
+  const OpenedBriefcase opened = OpenForThisComputer(engine_, path, config_, request);
+  if (!opened.endRecordRead) return false;
+  if (opened.code != archive::kOk) {
     plat::messageBox(plat::loadStr(kStrCorruptConfiguration), "", plat::btnOk, plat::Icon::Warning);
     return false;
   }
-  localFolder_ = config_.FolderForThisComputer();
-  if (!localFolder_.empty() && plat::folderExists(localFolder_)) {
+  localFolder_ = opened.localFolder;
+  if (opened.folder == LocalFolderState::Known) {
     watchLocalFolder();
     plat::diag("Local folder:" + localFolder_);
   } else if (!chooseFolderFirstVisit()) {
@@ -90,32 +98,10 @@ bool TBriefcaseDoc::Open(const std::string& path) {
   return true;
 }
 
-bool TBriefcaseDoc::readEndRecordAsking() {
-  for (;;) {
-    // The engine opens the container for reading, finds the end record with
-    // its comment and closes it again, whatever the outcome.
-    const int rc = engine_.readEndRecord();
-    if (rc == archive::kOk) return true;
-    const int err = plat::lastError();
-    int text = kStrCorruptConfiguration;
-    if (rc == archive::kMissingOrEmpty)
-      text = plat::isDeviceNotReady(err) ? kStrDiskNotFound : kStrBriefcaseNotFound;
-    // Retry reads the container again after each of the three messages: the
-    // user may have inserted the disk or put the right file in place. Nothing
-    // of a failed attempt is kept, so the open never goes on without a
-    // configuration. Cancel, also the answer when nobody can be asked, ends
-    // the open (a Retry default would ask for ever).
-    const int answer = plat::messageBox(plat::loadStr(text), "", plat::btnRetryCancel,
-                                        plat::Icon::Warning, plat::mrCancel);
-    if (answer != plat::mrRetry) return false;
-    engine_.comment.clear();
-  }
-}
-
 std::optional<std::string> AskForLocalFolder(const std::string& startFolder) {
   // The question is two lines long: it stands inside the window, whose title
   // names the choice ("Choose the local folder").
-  std::string title = plat::loadStr(kStrChooseLocalFolder);
+  std::string title = plat::loadStr(kStrChooseFolder);
   if (!title.empty() && title.back() == ':') title.pop_back();
   std::optional<std::string> chosen = plat::asker().browseFolder(
       plat::FolderQuestion{title, plat::loadStr(kStrFirstVisit), startFolder});
@@ -158,7 +144,8 @@ bool TBriefcaseDoc::Save(bool force) {
     if (haveDate) plat::fileSystem().setTimes(engine_.archivePath, nullptr, nullptr, &date);
     setDirty(false);
   } else {
-    plat::messageBox(plat::loadStr(kStrWriteError), "", plat::btnOk, plat::Icon::Warning);
+    plat::messageBox(plat::loadStr(kStrWriteMissingOrProtected), "", plat::btnOk,
+                     plat::Icon::Warning);
   }
   return true;
 }

@@ -68,7 +68,8 @@ class TBriefcaseDoc {
   bool FolderChosenOnOpen() const { return folderChosen_; }
 
   // Writes the configuration into the container when the document is dirty
-  // or `force` is set; a failure is told (724) and leaves it dirty. Always true.
+  // or `force` is set; a failure is told (kStrWriteMissingOrProtected) and leaves it dirty. Always
+  // true.
   bool Save(bool force);
 
   // Save As: the container copied whole to `path` (its entries, its
@@ -83,22 +84,23 @@ class TBriefcaseDoc {
   // folder monitor pointed at it and enabled; marks the document dirty.
   void SetLocalFolder(const std::string& path);
 
-  // Both pattern lists from the configuration's texts (717 / 718 when a text
-  // holds more than 30 patterns).
+  // Both pattern lists from the configuration's texts (kStrTooManyExcludes / kStrTooManyIncludes
+  // when a text holds more than 30 patterns).
   void SplitPatterns();
   bool IsIncluded(const std::string& name) const;
   bool IsExcluded(const std::string& name) const;
 
   // The container's last-write time; when it cannot be found the user is told
-  // why (8100-8102) and the date is now. Result: found.
+  // why (kStrDocWarning, kStrDiskNotInserted, kStrWrongDisk) and the date
+  // is now. Result: found.
   bool ReadBriefcaseDate(plat::FileTime* date) const;
-  // Sets the container's times and clears its read-only flag (715, 716, 725).
+  // Sets the container's times and clears its read-only flag
+  // (kStrCannotOpenForWriting, kStrCannotSetFileTime, kStrMayBeWriteProtected).
   bool WriteBriefcaseDate(plat::FileTime date) const;
 
  private:
   bool Open(const std::string& path);
-  // Steps of Open; false ends the open.
-  bool readEndRecordAsking();
+  // The first-visit question of Open; false ends the open.
   bool chooseFolderFirstVisit();
   void setDirty(bool value);
   // Points the folder monitor at the local folder and starts it.

@@ -199,7 +199,8 @@ bool TBriefcaseComment::Parse(archive::TCompress& engine) {
   bool newer = false;
   bool ok = ParseStored(engine.comment, &level, &newer);
   if (newer) {
-    std::string text = plat::loadStrFmt(8310, version.c_str()) + kUpgradeAddress + ".";
+    std::string text =
+        plat::loadStrFmt(plat::kStrNeedsNewerVersion, version.c_str()) + kUpgradeAddress + ".";
     plat::messageBox(text, "Error", plat::btnOk, plat::Icon::Error);
     return false;
   }

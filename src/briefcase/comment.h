@@ -54,7 +54,7 @@ class TBriefcaseComment {
 
   // Reads the engine's current (non-empty) comment into this record and sets
   // the engine's compression level. False when the comment is not a record
-  // this program reads; a newer version is reported to the user here (8310).
+  // this program reads; a newer version is reported to the user here (kStrNeedsNewerVersion).
   bool Parse(archive::TCompress& engine);
 
   // The stored form alone (no engine): used by Build, the tests and `brc`.

@@ -14,16 +14,16 @@
 #include "platform/strtable.h"
 
 namespace briefcase {
+using namespace plat::strid;
+
 namespace {
 
-constexpr int kStrNoFileName = 730;     // "No file name"
-constexpr int kStrCannotCreate = 731;   // "Could not create new briefcase"
 constexpr int kLevelCompressed = 6;
 constexpr int kLevelStored = 0;
 constexpr size_t kMaxPath = 259;
 
 void cannotCreate(const std::string& reason) {
-  std::string text = plat::loadStr(kStrCannotCreate);
+  std::string text = plat::loadStr(kStrCannotCreateBriefcase);
   if (!reason.empty()) text += "\n\n" + reason;
   plat::messageBox(text, "", plat::btnOk, plat::Icon::Warning);
 }

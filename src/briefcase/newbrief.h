@@ -44,9 +44,9 @@ struct NewBriefcase {
 bool IsBriefcaseFile(const std::string& path);
 
 // Creates the container; false (told to the user, nothing on disk changed)
-// for an empty path (730) or a container that cannot be created (731, with
-// the reason). The shortcut, when asked for, is made last; its failure is
-// told by itself and does not change the result.
+// for an empty path (kStrNoFileName) or a container that cannot be created
+// (kStrCannotCreateBriefcase, with the reason). The shortcut, when asked for, is made last; its
+// failure is told by itself and does not change the result.
 bool CreateNewBriefcase(const NewBriefcaseAnswers& answers, NewBriefcase* out);
 
 }  // namespace briefcase

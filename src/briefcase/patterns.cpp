@@ -21,7 +21,8 @@ TPatternList SplitPatterns(const std::string& text, PatternKind kind) {
     if (start < t.size() && t.size() - start <= kMaxPatternLength)
       list.patterns.push_back(t.substr(start));
   } else if (start < t.size()) {
-    int id = kind == PatternKind::Exclude ? 717 : 718;
+    const int id =
+        kind == PatternKind::Exclude ? plat::kStrTooManyExcludes : plat::kStrTooManyIncludes;
     plat::messageBox(plat::loadStr(id), "Warning", plat::btnOk, plat::Icon::Warning);
   }
   return list;

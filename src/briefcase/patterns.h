@@ -21,8 +21,8 @@ struct TPatternList {
 };
 
 // Splits a pattern text (cut to 251 characters). When 30 patterns are taken
-// and the text holds more, the user is told (717 for the exclude list, 718 for
-// the include list) through the question interface.
+// and the text holds more, the user is told (kStrTooManyExcludes for the exclude list,
+// kStrTooManyIncludes for the include list) through the question interface.
 TPatternList SplitPatterns(const std::string& text, PatternKind kind);
 
 // The pattern matches the whole name: '?' is any one character, '*' any run

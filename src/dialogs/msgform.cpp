@@ -45,7 +45,7 @@ TMessageForm::TMessageForm(QWidget* parent) : QDialog(parent) {
   connect(CheckBox1, &QCheckBox::clicked, this, [this] { CheckBox1Click(); });
   connect(OKBtn, &QPushButton::clicked, this, [this] { done(plat::mrOk); });
 
-  SetMessage(QString::fromStdString(plat::loadStr(8312)));
+  SetMessage(QString::fromStdString(plat::loadStr(plat::kStrNewerButCompatible)));
 }
 
 void TMessageForm::SetMessage(const QString& text) {

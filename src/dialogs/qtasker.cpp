@@ -67,7 +67,7 @@ void widenForCaption(QMessageBox& box) {
 }
 
 QString errorCaption() {
-  const std::string text = plat::loadStr(687);
+  const std::string text = plat::loadStr(plat::kStrError);
   return text.empty() ? QStringLiteral("Error") : qs(text);
 }
 

@@ -23,10 +23,10 @@
 
 TReplaceForm* ReplaceForm = nullptr;
 
+using namespace plat::strid;
+
 namespace {
 
-constexpr int kStrReplaceText = 8069;  // "The folder '%s' already contains a file called '%s'."
-constexpr int kStrDetails = 8070;      // "%d bytes\nmodified on %s"
 constexpr int kIconSize = 32;
 constexpr int kLastYear = 30827;  // the last year a date of the file format's peers can hold
 
@@ -203,7 +203,7 @@ QString TReplaceForm::ReplaceText(const QString& targetPath) {
     const QString before = targetPath.left(slash);
     folder = before.mid(before.lastIndexOf(QLatin1Char('/')) + 1);
   }
-  return fill(str(kStrReplaceText), {folder, file});
+  return fill(str(kStrAlreadyContains), {folder, file});
 }
 
 QString TReplaceForm::DateText(plat::FileTime time) {
@@ -221,7 +221,7 @@ QString TReplaceForm::DateText(plat::FileTime time) {
 
 QString TReplaceForm::DetailsText(qint64 size, plat::FileTime time) {
   // The size in full, whatever its width.
-  return fill(str(kStrDetails), {QString::number(size), DateText(time)});
+  return fill(str(kStrFileDetails), {QString::number(size), DateText(time)});
 }
 
 void TReplaceForm::FormShow() {

@@ -31,15 +31,12 @@
 
 TWizardForm* WizardForm = nullptr;
 
+using namespace plat::strid;
+
 namespace {
 
-constexpr int kStrWarning = 683;          // "Warning"
-constexpr int kStrChooseFolder = 714;     // "Choose the local folder:"
-constexpr int kStrFirstCaption = 8199;    // + page number: 8200 ... 8206
-constexpr int kStrChooseFileName = 8207;  // "Please choose a filename. ..."
-constexpr int kStrChooseFolderWarning = 8208;  // "Please choose an existing folder. ..."
-constexpr int kStrBriefcaseFound = 8209;  // "An existing briefcase was found in %s: %s\n..."
-constexpr int kStrBriefcaseFoundCaption = 8210;  // "Briefcase found"
+// A page's caption is this + its page number (kStrWizardTitle for page 1).
+constexpr int kStrFirstCaption = plat::kStrWizardTitle - 1;
 constexpr int kDefaultDays = 7;
 constexpr int kPictureWidth = 120;
 const char* const kExtension = ".brc";
@@ -372,8 +369,8 @@ bool TWizardForm::checkLocalFolder() {
   QString folder = LocalEdit->text();
   if (folder.size() > 1 && folder.endsWith(QLatin1Char('/'))) folder.chop(1);
   if (!folder.isEmpty() && plat::folderExists(folder.toStdString())) return true;
-  plat::messageBox(plat::loadStr(kStrChooseFolderWarning), plat::loadStr(kStrWarning),
-                   plat::btnOk, plat::Icon::Warning);
+  plat::messageBox(plat::loadStr(kStrChooseExistingFolder), plat::loadStr(kStrWarning), plat::btnOk,
+                   plat::Icon::Warning);
   return false;
 }
 

@@ -16,7 +16,7 @@ struct Entry {
 
 // Sorted by id (checked by the tests).
 constexpr Entry kStrings[] = {
-#define STR(id, text) {id, text},
+#define STR(id, name, text) {id, text},
 #include "strings.inc"
 #undef STR
 };

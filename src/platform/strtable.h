@@ -1,12 +1,15 @@
 #pragma once
 // The program's string table: every numbered text (error texts 1-59, window
 // texts 670-805, engine texts 8001-8070, document and wizard texts 8100-8312).
-// The texts themselves live in resources/strings.inc.
+// The texts themselves live in resources/strings.inc, their names in
+// platform/strids.h.
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/strids.h"
 
 namespace plat {
 

@@ -5,6 +5,7 @@
 
 #include "archive/layout.h"
 #include "briefcase/briefcasedoc.h"
+#include "briefcase/open.h"
 #include "platform/files.h"
 #include "platform/strtable.h"
 #include "scriptedasker.h"
@@ -201,6 +202,48 @@ TEST(BriefcaseDoc, PatternsAreSplitOnOpen) {
   EXPECT_FALSE(doc.IsExcluded("a.txt"));
   EXPECT_TRUE(doc.IsIncluded("b.x29"));
   EXPECT_FALSE(doc.IsIncluded("b.x30"));
+}
+
+// The open both front ends share: this computer's folder from the record, or
+// a folder given to adopt or only to look at.
+TEST(OpenForThisComputer, TheLocalFolderFromTheRecordOrGiven) {
+  using briefcase::LocalFolderState;
+  struct Case {
+    const char* what;
+    const char* given;  // under work(); nullptr: none
+    bool adopt;
+    bool recordFolderGone;
+    LocalFolderState state;
+    const char* folder;    // the result's, under work()
+    const char* recorded;  // this computer's in the record afterwards
+    bool changed;
+  } cases[] = {
+      {"the record's", nullptr, true, false, LocalFolderState::Known, "/l", "/l", false},
+      {"the record's, gone", nullptr, true, true, LocalFolderState::Missing, "/l", "/l", false},
+      {"adopted", "/other", true, false, LocalFolderState::Known, "/other", "/other", true},
+      {"adopted, the same", "/l", true, false, LocalFolderState::Known, "/l", "/l", false},
+      {"adopted, not there", "/nowhere", true, false, LocalFolderState::OverrideGone, "", "/l",
+       false},
+      {"looked at", "/nowhere", false, false, LocalFolderState::Missing, "/nowhere", "/l", false},
+  };
+  for (const Case& c : cases) {
+    DocEnv env;
+    const std::string p = env.made("o.brc", env.work() + "/l");
+    std::filesystem::create_directories(env.work() + "/other");
+    if (c.recordFolderGone) std::filesystem::remove(env.work() + "/l");
+    briefcase::OpenRequest request;
+    if (c.given) request.folder = briefcase::FolderOverride{env.work() + c.given, c.adopt};
+    archive::TCompress engine;
+    briefcase::TBriefcaseComment record;
+    const briefcase::OpenedBriefcase opened =
+        briefcase::OpenForThisComputer(engine, p, record, request);
+    EXPECT_EQ(opened.code, archive::kOk) << c.what;
+    EXPECT_TRUE(opened.hasRecord) << c.what;
+    EXPECT_EQ(opened.folder, c.state) << c.what;
+    EXPECT_EQ(opened.localFolder, *c.folder ? env.work() + c.folder : "") << c.what;
+    EXPECT_EQ(record.FolderForThisComputer(), env.work() + c.recorded) << c.what;
+    EXPECT_EQ(opened.recordChanged, c.changed) << c.what;
+  }
 }
 
 }  // namespace

@@ -368,7 +368,7 @@ TEST(Operations, FailuresReportedAsWhatTheyAre) {
     Ops o;
     fs::create_directories(o.other + "/b.txt");
     app::UnloadResult res = o.unload(app::ReplaceMode::YesToAll, app::AfterUnload::Remove);
-    EXPECT_EQ(res.outcome, app::UnloadOutcome::FolderInTheWay);
+    EXPECT_EQ(res.outcome, app::UnloadRunOutcome::FolderInTheWay);
     EXPECT_EQ(app::noticeFor(res.outcome, "").message(),
               "Write error. A folder is in the way of one or more files.");
     EXPECT_EQ(o.entries().size(), 3u);
@@ -444,9 +444,9 @@ TEST(Operations, TheRoomCheckCountsBlocksAndFolders) {
     plat::ScopedFileSystem scoped(&faults);
     app::UnloadResult res = o.unload(app::ReplaceMode::YesToAll, app::AfterUnload::Keep, true,
                                      app::SpaceCheck::Refuse);
-    EXPECT_EQ(res.outcome, c.fits            ? app::UnloadOutcome::Unloaded
-                           : c.folderThere ? app::UnloadOutcome::DiskFull
-                                           : app::UnloadOutcome::FolderMissing);
+    EXPECT_EQ(res.outcome, c.fits          ? app::UnloadRunOutcome::Unloaded
+                           : c.folderThere ? app::UnloadRunOutcome::DiskFull
+                                           : app::UnloadRunOutcome::FolderMissing);
     EXPECT_EQ(fs::exists(o.other + "/a.txt"), c.fits);
   }
 }
@@ -477,11 +477,11 @@ class Refusing final : public testenv::PassThroughFs {
 TEST(Operations, AFileThatCannotBeCreatedIsNamedWithTheReason) {
   struct Case {
     int makeError, nameError;
-    app::UnloadOutcome outcome;
+    app::UnloadRunOutcome outcome;
     const char* why;
   } cases[] = {
-      {EMFILE, 0, app::UnloadOutcome::InUse, "Too many open files"},
-      {0, EACCES, app::UnloadOutcome::ReadOnly, "Permission denied"},
+      {EMFILE, 0, app::UnloadRunOutcome::InUse, "Too many open files"},
+      {0, EACCES, app::UnloadRunOutcome::ReadOnly, "Permission denied"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);

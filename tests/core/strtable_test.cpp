@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,25 @@ TEST(StrTable, LoadStrFmtFormats) {
   EXPECT_EQ(msg.substr(0, 10), "Briefcase ");
   EXPECT_NE(msg.find(path), std::string::npos);
   EXPECT_EQ(plat::loadStrFmt(9999), "");
+}
+
+TEST(StrTable, EveryNameIsUniqueAndNamesItsText) {
+  struct Named {
+    const char* name;
+    int id;
+  };
+  const Named named[] = {
+#define STR(id, name, text) {#name, plat::name},
+#include "strings.inc"
+#undef STR
+  };
+  std::set<std::string> names;
+  for (const Named& n : named) {
+    EXPECT_TRUE(names.insert(n.name).second) << n.name;
+    EXPECT_TRUE(plat::hasStr(n.id)) << n.name;
+  }
+  EXPECT_EQ(names.size(), plat::strIds().size());
+  EXPECT_EQ(plat::loadStr(plat::kStrNothingToDo), "Nothing to do!");
 }
 
 }  // namespace
