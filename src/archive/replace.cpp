@@ -152,8 +152,8 @@ int ContainerReplacement::commit(std::unique_ptr<JNormFile> out, uint64_t size,
     if (configMessage) configMessage(s);
   };
   auto failed = [&](int code, const std::string& detail) {
-    send(plat::loadStrFmt(8053, code));
-    *message = plat::loadStr(8039) + (detail.empty() ? "" : ": " + detail);
+    send(plat::loadStrFmt(plat::kStrReplaceError, code));
+    *message = plat::loadStr(plat::kStrWasReplacing) + (detail.empty() ? "" : ": " + detail);
     return code;
   };
   const std::string near = folderOf(lock_.realPath());
@@ -186,7 +186,7 @@ int ContainerReplacement::commit(std::unique_ptr<JNormFile> out, uint64_t size,
       uint64_t nowFree = 0;
       plat::fileSystem().freeSpace(near, &nowFree);
       *message = roomText(lock_.path(), near, size, nowFree);
-      send(plat::loadStrFmt(8053, kDiskMayBeFull));
+      send(plat::loadStrFmt(plat::kStrReplaceError, kDiskMayBeFull));
       send(*message);
       return kDiskMayBeFull;
     }

@@ -33,7 +33,7 @@ int runClear(const brc::Args& args) {
     brc::reportFailure(rc, path);
     return rc;
   }
-  return 0;
+  return archive::kOk;
 }
 
 brc::Registrar reg{brc::Command{

@@ -30,7 +30,7 @@ int runDelete(const brc::Args& args) {
     return rc;
   }
   if (!engine.update.unmatched.empty()) return archive::kNoFiles;
-  return 0;
+  return archive::kOk;
 }
 
 brc::Registrar reg{brc::Command{

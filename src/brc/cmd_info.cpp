@@ -48,7 +48,7 @@ int runInfo(const brc::Args& args) {
               << ", \"local_folder\": " << brc::jsonString(local)
               << ", \"entries\": " << engine.endRecord.entriesTotal
               << ", \"date\": " << brc::jsonString(plat::isoUtc(fi.writeTime)) << "}\n";
-    return 0;
+    return archive::kOk;
   }
   std::cout << "Briefcase:      " << engine.archivePath << "\n"
             << "Version:        " << record.version << "\n"
@@ -69,7 +69,7 @@ int runInfo(const brc::Args& args) {
             << "Local folder:   " << (local.empty() ? "(none on this computer)" : archive::printableName(local)) << "\n"
             << "Entries:        " << engine.endRecord.entriesTotal << "\n"
             << "Briefcase date: " << plat::isoUtc(fi.writeTime) << "\n";
-  return 0;
+  return archive::kOk;
 }
 
 brc::Registrar reg{brc::Command{

@@ -82,7 +82,7 @@ int runLoad(const brc::Args& args) {
       }
       if (tooDeep) return archive::kFileNotReadable;
       std::cerr << "Nothing to load: no local file changed since the briefcase date.\n";
-      return 0;
+      return archive::kOk;
     }
   }
 

@@ -63,7 +63,7 @@ int runNew(const brc::Args& args) {
     brc::errorCode(rc, path);
     return rc;
   }
-  return 0;
+  return archive::kOk;
 }
 
 brc::Registrar reg{brc::Command{

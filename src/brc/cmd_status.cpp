@@ -113,7 +113,7 @@ int runStatus(const brc::Args& args) {
     std::cout << ", \"briefcase\": ";
     printJsonRows(entryRows);
     std::cout << "}\n";
-    return 0;
+    return archive::kOk;
   }
   if (found)
     std::cout << plat::loadStrFmt(plat::kStrLoadedOn, plat::formatLongDate(date).c_str(),
@@ -125,7 +125,7 @@ int runStatus(const brc::Args& args) {
   printRows("Local files to load", localRows);
   std::cout << "\n";
   printRows("Briefcase contents", entryRows);
-  return 0;
+  return archive::kOk;
 }
 
 brc::Registrar reg{brc::Command{

@@ -79,7 +79,7 @@ int runUnload(const brc::Args& args) {
       brc::error(std::string("brc unload: ") + e.what());
       return archive::kInvalidComment;
     }
-    return 0;
+    return archive::kOk;
   };
 
   request.entries.assign(args.positional.begin() + 1, args.positional.end());

@@ -45,11 +45,11 @@ int main(int argc, char** argv) {
   std::string name = argv[1];
   if (name == "--help" || name == "-h" || name == "help") {
     printUsage(std::cout);
-    return 0;
+    return archive::kOk;
   }
   if (name == "--version") {
     std::cout << "brc " << CARRYVALE_VERSION << "\n";
-    return 0;
+    return archive::kOk;
   }
   const brc::Command* cmd = nullptr;
   for (const brc::Command& c : brc::commands())
@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
     }
     if (a == "--help" || a == "-h") {
       printCommandHelp(*cmd);
-      return 0;
+      return archive::kOk;
     }
     std::string value;
     bool inlineValue = false;

@@ -406,7 +406,7 @@ void Run::checkLimits() {
 // file system), from where it is copied beside the container once its exact
 // size is known.
 void Run::createOutput() {
-  c_.sendMessage(plat::loadStr(8061));
+  c_.sendMessage(plat::loadStr(plat::kStrCreatingTemp));
   uint64_t bound = preamble_ + TEndCentralRecord::kSize + 0xffff;
   for (size_t i = 0; i < u_.entries.items.size(); ++i) {
     const zlitem& item = u_.entries.items[i];
@@ -506,7 +506,7 @@ void Run::flushCopy() {
 }
 
 void Run::writeTail() {
-  c_.sendMessage(plat::loadStr(8068));
+  c_.sendMessage(plat::loadStr(plat::kStrMovingTemp));
   const uint64_t centralOffset = u_.outputOffset;
   uint64_t centralSize = 0;
   for (const zlitem& item : u_.entries.items) centralSize += centralLength(item);
@@ -596,7 +596,7 @@ int Run::failed(int code, const std::string& message) {
   }
   if (code == kTempFileFailure || code == kReadSeekFailure || code == kWriteFailure ||
       code == kCreateFailed || code == kFileNotReadable)
-    c_.sendMessage(plat::loadStr(8034));
+    c_.sendMessage(plat::loadStr(plat::kStrBriefcaseError));
   std::string codeText = errorText(code);
   if (codeText.empty()) codeText = "Error " + std::to_string(code);
   uint64_t freeBytes = 0;
@@ -606,7 +606,8 @@ int Run::failed(int code, const std::string& message) {
                               static_cast<unsigned long long>(bound_),
                               static_cast<unsigned long long>(freeBytes),
                               replacement_->folder().c_str());
-  c_.sendConfigMessage(plat::loadStrFmt(8035, plat::cutLoadedText(codeText).c_str(), detail.c_str()));
+  c_.sendConfigMessage(plat::loadStrFmt(plat::kStrBriefcaseErrorDetail,
+                                        plat::cutLoadedText(codeText).c_str(), detail.c_str()));
   plat::diag("update run failed: " + std::to_string(code) + " " + detail);
   discardOutput();
   u_.releaseRun();
@@ -708,7 +709,7 @@ int Run::execute() {
       try {
         item.name = f.storedName;
       } catch (const std::bad_alloc&) {
-        fail(kOutOfMemory, plat::loadStr(8038));
+        fail(kOutOfMemory, plat::loadStr(plat::kStrWasAdding));
       }
       flushCopy();
       c_.sendMessage(text(8066, shownName(f.storedName)));
@@ -731,17 +732,17 @@ int Run::execute() {
     u_.entries = std::move(kept);
 
     if (c_.cancelled) {
-      c_.sendMessage(plat::loadStr(8052));
+      c_.sendMessage(plat::loadStr(plat::kStrAbortedDeletingTemp));
       discardOutput();
       u_.input.reset();
-      c_.sendMessage(plat::loadStr(8067));
+      c_.sendMessage(plat::loadStr(plat::kStrFinishing));
       u_.releaseRun();
       return kInterrupted;
     }
 
     writeTail();
     replaceContainer();
-    c_.sendMessage(plat::loadStr(8067));
+    c_.sendMessage(plat::loadStr(plat::kStrFinishing));
     int result = u_.skippedFiles ? kFileNotReadable : kOk;
     u_.releaseRun();
     return result;
