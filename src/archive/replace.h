@@ -8,7 +8,7 @@
 // the briefcase. A container with more than one name (hard links) is not
 // replaced at all: a new file under one name would leave the others with the
 // old contents, and rewriting it in place could destroy it if the run were
-// killed; the run is refused with 57 and a message that says why.
+// killed; the run is refused with kMoveFailed and a message that says why.
 //
 // The steps:
 //   ContainerLock::acquire   opens the container for reading and writing (the
@@ -26,7 +26,7 @@
 //                            of its own, and the run fails. A new archive built
 //                            in the temporary folder is first copied beside the
 //                            container; when that file system has no room for
-//                            it the run fails with 29 and says how much room is
+//                            it the run fails with kDiskMayBeFull and says how much room is
 //                            needed. The container is never overwritten in place.
 //   ContainerReplacement::rollback  (or destruction) drops the new file.
 // The new container is locked before it is renamed into place, so the lock

@@ -482,7 +482,7 @@ void Run::copyEntry(zlitem& item) {
     flushCopy();
   if (!pendingLength_) {
     pendingFrom_ = from;
-    pendingWhat_ = text(8065, shownName(item));
+    pendingWhat_ = text(plat::kStrCopying, shownName(item));
   }
   item.central.localHeaderOffset = static_cast<uint32_t>(u_.outputOffset + pendingLength_);
   pendingLength_ += length;
@@ -639,7 +639,7 @@ int Run::execute() {
       return kMissingOrEmpty;
     }
     // A marked entry whose local file is gone by its turn is reported there
-    // (8050, result 28) and copied unchanged.
+    // (kStrCannotOpenForReading, kFileNotReadable) and copied unchanged.
     checkLimits();
     createOutput();
 
@@ -673,14 +673,14 @@ int Run::execute() {
       progressTotal();
       if (item.mark == kMarkDelete) continue;
       if (item.mark == kMarkNone) {
-        c_.sendMessage(text(8065, shownName(item)));
+        c_.sendMessage(text(plat::kStrCopying, shownName(item)));
         copyEntry(item);
         item.mark = kMarkNone;
         kept.append(std::move(item));
         continue;
       }
       flushCopy();
-      c_.sendMessage(text(8063, shownName(item)));
+      c_.sendMessage(text(plat::kStrUpdating, shownName(item)));
       zlitem original = item;
       item.name = u_.renamed[i];
       int rc = writeFile(item, u_.sources[i]);
@@ -688,7 +688,8 @@ int Run::execute() {
         item.mark = kMarkNone;
         kept.append(std::move(item));
       } else if (rc == kFileNotReadable || rc == kFileChanged) {
-        if (rc == kFileNotReadable) c_.sendConfigMessage(text(8050, printableName(u_.sources[i])));
+        if (rc == kFileNotReadable)
+          c_.sendConfigMessage(text(plat::kStrCannotOpenForReading, printableName(u_.sources[i])));
         notLoaded(u_.sources[i]);
         item = std::move(original);
         item.mark = kMarkNone;
@@ -697,7 +698,7 @@ int Run::execute() {
       } else if (rc == kInterrupted) {
         stop = true;
       } else {
-        fail(rc, text(8037, shownName(u_.renamed[i])));
+        fail(rc, text(plat::kStrWasLoading, shownName(u_.renamed[i])));
       }
     }
     for (size_t i = 0; i < u_.newFiles.size() && !stop && !c_.cancelled; ++i) {
@@ -712,7 +713,7 @@ int Run::execute() {
         fail(kOutOfMemory, plat::loadStr(plat::kStrWasAdding));
       }
       flushCopy();
-      c_.sendMessage(text(8066, shownName(f.storedName)));
+      c_.sendMessage(text(plat::kStrAdding, shownName(f.storedName)));
       int rc = writeFile(item, f.localPath);
       if (rc == kOk) {
         item.mark = kMarkNone;
@@ -720,12 +721,13 @@ int Run::execute() {
       } else if (rc == kFileNotReadable || rc == kFileChanged) {
         // A warning, so it goes where warnings go (the window shows both
         // kinds of text alike; the terminal keeps warnings on their own line).
-        if (rc == kFileNotReadable) c_.sendConfigMessage(text(8050, printableName(f.localPath)));
+        if (rc == kFileNotReadable)
+          c_.sendConfigMessage(text(plat::kStrCannotOpenForReading, printableName(f.localPath)));
         notLoaded(f.localPath);
       } else if (rc == kInterrupted) {
         stop = true;
       } else {
-        fail(rc, text(8037, shownName(f.storedName)));
+        fail(rc, text(plat::kStrWasLoading, shownName(f.storedName)));
       }
     }
     if (!c_.cancelled) flushCopy();

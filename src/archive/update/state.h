@@ -47,9 +47,9 @@ struct TUpdateState {
   std::unique_ptr<JNormFile> input;   // the container, open for reading for the whole run
   std::unique_ptr<JNormFile> output;  // the new archive being written
   uint64_t outputOffset = 0;        // bytes written to the output so far
-  bool skippedFiles = false;        // a file could not be opened (result 28)
-  bool busy = false;                // another run held the container's lock (result 25)
-  std::string gone;                 // result 33: what is no longer there (the briefcase,
+  bool skippedFiles = false;        // a file could not be opened (kFileNotReadable)
+  bool busy = false;                // another run held the container's lock (kCreateFailed)
+  std::string gone;                 // kGone: what is no longer there (the briefcase,
                                     // its folder or disk, or the local folder)
   std::vector<std::string> unmatched;  // delete mode: names without an entry
 

@@ -23,19 +23,19 @@
 // rename (archive/replace.h tells how, with symbolic links, hard links, a
 // full disk and a container changed by another program meanwhile). When the
 // container's file system has no room for the new archive beside the old one
-// the run ends with 29 and the container stays as it was. When the container
+// the run ends with kDiskMayBeFull and the container stays as it was. When the container
 // was changed or replaced by someone else during the run, the new archive is
 // kept beside it (its path in engine.update.keptArchivePath) and the result
 // is 58. The container is held under an exclusive lock for the whole run; a
 // second run meanwhile finds it not openable (open-failed callback, else
-// result 25).
+// result kCreateFailed).
 //
 // Names are matched by their exact bytes ("Report.txt" and "report.txt" are
 // two entries), or by the name an entry is listed by (an entry stored in
 // Windows-1252 is found by its decoded name, and refreshed under the name of
 // the local file). A file that changes while it is read, or whose path is
 // longer than the path bound, is not stored: it is reported by name, its old
-// entry stays, and the run ends with 28 (engine.update.notLoaded lists them).
+// entry stays, and the run ends with kFileNotReadable (engine.update.notLoaded lists them).
 
 #include <string>
 
@@ -66,7 +66,7 @@ int ClearBriefcase(TCompress& engine);
 // configuration rewrites meanwhile work under it (the lock carries over to
 // the container that replaces the old one). Each first checks that the
 // container is still the file that was locked, unchanged (size, last-write
-// time), else ends with 58 and changes nothing; a caller that changes the
+// time), else ends with kInUse and changes nothing; a caller that changes the
 // container's date itself calls RefreshLock afterwards. Results: 0; 25
 // another run holds the lock; 23 the container is missing; 55 it cannot be
 // written.
