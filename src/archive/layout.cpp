@@ -144,9 +144,11 @@ bool JNormFile::open(const std::string& path, plat::Access access, plat::Disposi
 
 int JNormFile::read(void* buf, uint32_t count) {
   lastTransfer_ = 0;
+  readFailed_ = false;
   if (!file_) return kReadSeekFailure;
   size_t got = 0;
   bool ok = file_->read(buf, count, &got);
+  readFailed_ = !ok;
   lastTransfer_ = static_cast<uint32_t>(got);
   position_ += lastTransfer_;
   if (!ok) return got < count ? kUnexpectedEnd : kOk;

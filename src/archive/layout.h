@@ -174,10 +174,13 @@ class JNormFile : public JFile {
   bool close();
   plat::File* platformFile() { return file_.get(); }
   const std::string& path() const { return path_; }
+  // Whether the last read failed (it reports as the end of the file).
+  bool readFailed() const { return readFailed_; }
 
  private:
   std::unique_ptr<plat::File> file_;
   std::string path_;
+  bool readFailed_ = false;
 };
 
 // ---- the entry list ----

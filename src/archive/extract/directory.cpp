@@ -11,7 +11,6 @@
 #include "platform/paths.h"
 #include "platform/strtable.h"
 #include "archive/namecode.h"
-#include "archive/update/readbuffer.h"
 
 namespace archive::engine {
 
@@ -33,7 +32,8 @@ int Run::go() {
   s_.checkedFolders.clear();
   forgetClaims();
   s_.folders.clear();
-  work_.reset();
+  input_.reset();
+  buffer_.reset();
   if (c_.cancelled) result = kInterrupted;
   return result;
 }
@@ -52,12 +52,14 @@ int Run::steps() {
   s_.allEntries = c_.names.empty();
   defaultMode_ = plat::defaultFileMode();
 
-  // 2. The work buffer.
-  work_.reset(new (std::nothrow) uint8_t[kWorkBufferSize]);
-  if (!work_) {
+  // 2. The read buffer, which every reader of the briefcase shares.
+  try {
+    buffer_ = std::make_unique<ReadBuffer>(file_);
+  } catch (const std::bad_alloc&) {
     msg(plat::loadStr(8014));
     return kOutOfMemory;
   }
+  input_ = std::make_unique<ArchiveInput>(*buffer_);
 
   // 3. The briefcase, read-only.
   if (!file_.open(c_.archivePath, plat::Access::Read, plat::Disposition::OpenExisting)) {
@@ -66,7 +68,6 @@ int Run::steps() {
     // "Not found" only for a briefcase that is not there.
     return err == ENOENT || err == ENOTDIR ? kNotFound : kReadSeekFailure;
   }
-  input_ = std::make_unique<ArchiveInput>(file_.platformFile(), work_.get(), kWorkBufferSize - 1);
   // The briefcase's own file, which no entry may replace.
   plat::FileInfo self;
   s_.container = file_.platformFile()->info(&self) ? std::make_pair(self.device, self.inode)
@@ -185,13 +186,10 @@ int Run::directory(bool* stop) {
   const int64_t start = offset + s_.startAdjustment;
   TZList list;
   uint32_t preamble = 0;
-  {
-    ReadBuffer in(file_);
-    rc = readCentralDirectory(in, static_cast<uint32_t>(start), size,
-                              static_cast<uint32_t>(s_.realEnd), &list, &preamble);
-  }
-  // The file's position moved under the run's input: start it afresh.
-  input_ = std::make_unique<ArchiveInput>(file_.platformFile(), work_.get(), kWorkBufferSize - 1);
+  // Through the run's one buffer; a failed read ends the directory as its
+  // end would.
+  rc = readCentralDirectory(*buffer_, static_cast<uint32_t>(start), size,
+                            static_cast<uint32_t>(s_.realEnd), &list, &preamble);
   s_.entries.clear();
   s_.entries.reserve(list.items.size());
   for (zlitem& item : list.items) {

@@ -1,38 +1,42 @@
 #pragma once
-// The briefcase as an unload run reads it: one buffer over the file,
-// served by position (peek, consume).
+// The briefcase as an unload run reads it: positions over the run's one
+// read buffer (archive/readbuffer.h), which the directory's reader shares.
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
 #include "archive/errors.h"
-#include "platform/files.h"
+#include "archive/readbuffer.h"
 
 namespace archive::engine {
 
 // Thrown when the briefcase cannot be read (other than its end): the run ends.
 struct ReadFailure {};
 
-// The briefcase read through the run's work buffer. Positions are file
-// offsets; reading past the end of the file yields nothing.
+// Positions are file offsets; one before the start of the file or beyond
+// the last offset a briefcase can have yields nothing, as does reading past
+// the end of the file.
 class ArchiveInput {
  public:
-  ArchiveInput(plat::File* f, uint8_t* buf, size_t cap) : f_(f), buf_(buf), cap_(cap) {}
+  explicit ArchiveInput(ReadBuffer& in) : in_(in) {}
 
-  void seek(int64_t pos) { pos_ = pos; }
-  int64_t position() const { return pos_; }
+  void seek(int64_t pos) {
+    outside_ = pos < 0 || pos > kLastOffset;
+    pos_ = pos;
+    if (!outside_) in_.seek(pos, SeekOrigin::Begin);
+  }
+  int64_t position() const { return outside_ ? pos_ : static_cast<int64_t>(in_.offset()); }
 
   // Up to `max` bytes at the current position: a pointer into the buffer and
   // their count, 0 at the end of the file. Throws ReadFailure.
   size_t peek(size_t max, const uint8_t** data) {
-    if (pos_ < bufStart_ || pos_ >= bufStart_ + static_cast<int64_t>(bufLen_)) fill();
-    size_t avail = bufLen_ - static_cast<size_t>(pos_ - bufStart_);
-    if (pos_ < bufStart_ || bufLen_ == 0) avail = 0;
-    *data = buf_ + (pos_ - bufStart_);
-    return std::min(avail, max);
+    if (outside_) return 0;
+    in_.clearFailure();
+    const size_t got = in_.peek(max, data);
+    if (in_.failed()) throw ReadFailure();
+    return got;
   }
-  void consume(size_t n) { pos_ += static_cast<int64_t>(n); }
+  void consume(size_t n) { in_.consume(n); }
 
   // Exactly n bytes: 0, or 12 when the file ends first. Throws ReadFailure.
   int read(void* out, size_t n) {
@@ -48,39 +52,25 @@ class ArchiveInput {
     }
     return kOk;
   }
-  int skip(size_t n) {
-    while (n > 0) {
-      const uint8_t* p;
-      size_t got = peek(n, &p);
-      if (got == 0) return kUnexpectedEnd;
-      consume(got);
-      n -= got;
-    }
-    return kOk;
+
+  // A reader of the container's records (archive/layout.h) run on the
+  // buffer at the current position; its result, or 12 outside the file.
+  // Throws ReadFailure.
+  template <class Reader>
+  int readWith(Reader&& reader) {
+    if (outside_) return kUnexpectedEnd;
+    in_.clearFailure();
+    const int rc = reader(static_cast<JFile&>(in_));
+    if (in_.failed()) throw ReadFailure();
+    return rc;
   }
 
  private:
-  void fill() {
-    bufStart_ = pos_;
-    bufLen_ = 0;
-    if (pos_ < 0) return;
-    if (pos_ != filePos_) {
-      filePos_ = -1;
-      if (!f_->seek(pos_, plat::Origin::Begin, nullptr)) throw ReadFailure();
-    }
-    size_t got = 0;
-    if (!f_->read(buf_, cap_, &got)) throw ReadFailure();
-    bufLen_ = got;
-    filePos_ = pos_ + static_cast<int64_t>(got);
-  }
+  static constexpr int64_t kLastOffset = 0xffffffff;
 
-  plat::File* f_;
-  uint8_t* buf_;
-  size_t cap_;
+  ReadBuffer& in_;
   int64_t pos_ = 0;
-  int64_t bufStart_ = 0;
-  size_t bufLen_ = 0;
-  int64_t filePos_ = -1;  // where the file's own position is, when known
+  bool outside_ = false;
 };
 
 }  // namespace archive::engine

@@ -29,8 +29,6 @@
 
 namespace archive::engine {
 
-constexpr size_t kWorkBufferSize = 65537;
-
 inline int raise(int result, int code) { return std::max(result, code); }
 
 enum class Policy { Never, Ask, Always };
@@ -139,7 +137,7 @@ class Run {
   TCompress& c_;
   TExtractState& s_;
   JNormFile file_;
-  std::unique_ptr<uint8_t[]> work_;
+  std::unique_ptr<ReadBuffer> buffer_;  // the one buffer over the briefcase
   std::unique_ptr<ArchiveInput> input_;
   LocalFileWriter writer_;
   std::unique_ptr<NameSelector> selector_;
