@@ -284,6 +284,31 @@ bool hasZip64(const std::vector<uint8_t>& extra);
 // or the sizes need more than 32 bits.
 size_t parseDescriptor(const uint8_t* p, size_t n, bool zip64, TExtendedLocalHeader* out);
 
+// The local record at the file's position, as both engines read it: the
+// header, then its name and extra field. 0, or the result of the first read
+// that failed (nothing after it is read).
+template <class Name>
+int readLocalRecord(JFile& f, TLocalFileHeader* header, Name* name, std::vector<uint8_t>* extra) {
+  uint8_t raw[TLocalFileHeader::kSize];
+  if (int rc = f.read(raw, sizeof raw)) return rc;
+  ByteReader r(raw, sizeof raw);
+  header->read(r);
+  name->resize(header->nameLength);
+  if (!name->empty())
+    if (int rc = f.read(name->data(), header->nameLength)) return rc;
+  extra->resize(header->extraLength);
+  if (!extra->empty())
+    if (int rc = f.read(extra->data(), header->extraLength)) return rc;
+  return 0;
+}
+
+// The data descriptor after an entry's data, at `at`: parses what the file
+// holds of `available` bytes there (at most the 24 of the longest form).
+// Its length, or 0 as parseDescriptor; *whole tells whether all those bytes
+// could be read.
+size_t readDescriptor(JFile& f, int64_t at, uint64_t available, bool zip64,
+                      TExtendedLocalHeader* out, bool* whole);
+
 // What disagrees between an entry's central header and its local header
 // (with the data descriptor's CRC and sizes when the local flags have bit 3):
 // "name", "flags", "method", "CRC", "compressed size", "uncompressed size",

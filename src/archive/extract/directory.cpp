@@ -295,17 +295,8 @@ int Run::readLocalHeader(TExtractEntry& e, int* result) {
   }
 
   input_->seek(pos);
-  uint8_t raw[TLocalFileHeader::kSize];
-  int rc = input_->read(raw, sizeof raw);
-  if (rc == kOk) {
-    ByteReader r(raw, sizeof raw);
-    e.local.read(r);
-    e.localName.resize(e.local.nameLength);
-    if (!e.localName.empty()) rc = input_->read(e.localName.data(), e.localName.size());
-    e.localExtra.resize(e.local.extraLength);
-    if (rc == kOk && !e.localExtra.empty())
-      rc = input_->read(e.localExtra.data(), e.localExtra.size());
-  }
+  const int rc = input_->readWith(
+      [&](JFile& f) { return readLocalRecord(f, &e.local, &e.localName, &e.localExtra); });
   if (rc != kOk) {
     msg(plat::strFormat("file #%d:  bad local header\n", entryNumber_));
     return kUnexpectedEof;
@@ -322,20 +313,17 @@ std::string Run::localMismatch(TExtractEntry& e) {
     return "sizes of 4 GB or more";
   TExtendedLocalHeader descriptor;
   if (e.local.flags & kFlagDescriptor) {
-    input_->seek(dataStart + e.central.compressedSize);
-    uint8_t d[24];
-    size_t n = 0;
-    while (n < sizeof d) {
-      const uint8_t* p;
-      const size_t got = input_->peek(sizeof d - n, &p);
-      if (got == 0) break;
-      std::memcpy(d + n, p, got);
-      input_->consume(got);
-      n += got;
-    }
+    // What the file holds of it: fewer bytes at its end.
+    const int64_t at = dataStart + e.central.compressedSize;
+    size_t length = 0;
+    input_->seek(at);
+    input_->readWith([&](JFile& f) {
+      bool whole = false;
+      length = readDescriptor(f, at, 24, hasZip64(e.localExtra), &descriptor, &whole);
+      return kOk;
+    });
     input_->seek(dataStart);
-    if (parseDescriptor(d, n, hasZip64(e.localExtra), &descriptor) == 0)
-      return "data descriptor";
+    if (length == 0) return "data descriptor";
   }
   return headerMismatch(e.central, e.name, e.local, e.localName, &descriptor, false);
 }
