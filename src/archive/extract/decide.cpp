@@ -3,8 +3,6 @@
 // write on the calling thread.
 #include "archive/extract/run.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <unordered_map>
@@ -319,7 +317,7 @@ int Run::handleEntryData(TExtractEntry& e, bool test, bool* stopPass) {
   s_.entrySize = e.central.uncompressedSize;
 
   if (test) {
-    s_.diskFullLevel = 0;
+    s_.diskFull = false;
     int r = extract(e, nullptr, shown);
     return raise(result, r);
   }
@@ -456,11 +454,11 @@ int Run::handleEntryData(TExtractEntry& e, bool test, bool* stopPass) {
     return notWritten(e, UnloadOutcome::Declined, result);
   }
 
-  s_.diskFullLevel = 0;
+  s_.diskFull = false;
   int r = writeEntry(e, shown, found.name.empty() ? nullptr : &found.info);
   if (r == kWriting) return result;  // finished in archive order by finishFront
   result = raise(result, r);
-  if (s_.diskFullLevel > 1) {
+  if (s_.diskFull) {
     *stopPass = true;
     return result;
   }
@@ -531,7 +529,7 @@ int Run::writeEntry(TExtractEntry& e, const std::string& shown, const plat::File
   // Only data that was read whole and checked is put in place (an entry
   // of an unknown method yields none).
   int result = extract(e, writer_.file(), shown);
-  if (s_.diskFullLevel > 1 || result != 0) {
+  if (s_.diskFull || result != 0) {
     writer_.rollback();
     return result;
   }
@@ -546,7 +544,7 @@ int Run::writeEntry(TExtractEntry& e, const std::string& shown, const plat::File
     if (err == ECANCELED) return keptOld(e, shown, target);
     if (plat::isDiskFull(err)) {
       msg(plat::loadStrFmt(8029, shown.c_str()));
-      s_.diskFullLevel = 2;
+      s_.diskFull = true;
       return kDiskFull;
     }
     return cannotCreate(target, err);
@@ -561,8 +559,6 @@ int Run::writeEntry(TExtractEntry& e, const std::string& shown, const plat::File
 // Extracts the entry's data into `out` (nothing written when null) and
 // checks it. Returns the entry's result.
 int Run::extract(TExtractEntry& e, plat::File* out, const std::string& shown) {
-  s_.runningCrc = static_cast<uint32_t>(crc32(0, nullptr, 0));
-  s_.bytesWritten = 0;
   switch (e.local.method) {
     case 0:
     case 8:
@@ -576,10 +572,8 @@ int Run::extract(TExtractEntry& e, plat::File* out, const std::string& shown) {
   InputSource source(*input_);
   LiveSink sink(*this);
   const int result = decoder_.run(params(e, shown), source, out, sink);
-  s_.runningCrc = decoder_.crc();
-  s_.bytesWritten = decoder_.written();
   s_.remainingInput = decoder_.remaining();
-  if (decoder_.writeFailed()) s_.diskFullLevel = 2;
+  if (decoder_.writeFailed()) s_.diskFull = true;
   return result;
 }
 

@@ -341,13 +341,13 @@ int Run::finishWrite(Slot& sl, bool* stop) {
     throw ReadFailure();
   }
   TExtractEntry& e = *sl.e;
-  s_.diskFullLevel = 0;
+  s_.diskFull = false;
   int r = 0;
   if (job.beginError) {
     r = cannotCreate(sl.target, job.beginError);
   } else if (job.writeFailed || job.result != 0) {
     job.writer.rollback();
-    if (job.writeFailed) s_.diskFullLevel = 2;
+    if (job.writeFailed) s_.diskFull = true;
     r = job.writeFailed ? kDiskFull : job.result;
   } else {
     plat::FileInfo written;
@@ -369,7 +369,7 @@ int Run::finishWrite(Slot& sl, bool* stop) {
     } else if (!placed) {
       if (plat::isDiskFull(err)) {
         msg(plat::loadStrFmt(8029, sl.shown.c_str()));
-        s_.diskFullLevel = 2;
+        s_.diskFull = true;
         r = kDiskFull;
       } else {
         r = cannotCreate(sl.target, err);
@@ -381,7 +381,7 @@ int Run::finishWrite(Slot& sl, bool* stop) {
       if (s_.callbacks.entryWritten) s_.callbacks.entryWritten(e, sl.target);
     }
   }
-  if (s_.diskFullLevel > 1)
+  if (s_.diskFull)
     *stop = true;
   else
     fileProgress(100);

@@ -26,7 +26,6 @@ int checkFolder(TCompress& c, const std::string& path, const TExtractEntry& e, b
   plat::FileInfo fi;
   bool exists = plat::fileSystem().stat(path, &fi, followLinks);
   if (!exists) {
-    if (!s.createFolders) return kMapSkip;
     if (!plat::fileSystem().makeDir(path)) {
       const int err = plat::lastError();
       const std::string why =
@@ -165,7 +164,6 @@ int prepareTargetFolder(TCompress& c, const std::string& folder) {
 
 int mapName(TCompress& c, const TExtractEntry& e, bool renamed) {
   TExtractState& s = c.extract;
-  s.createFolders = true;
   s.created = false;
   const MappedPath m = mapPath(s.targetPrefix, s.targetPath, renamed);
   if (m.result == kMapFailed) {

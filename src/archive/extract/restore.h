@@ -27,7 +27,7 @@ constexpr size_t kMaxFolderPath = 257;
 // Results of mapName.
 enum : int {
   kMapOk = 0,
-  kMapSkip = 2,          // a folder entry whose folder existed, or a folder that may not be made
+  kMapSkip = 2,          // a folder entry whose folder existed
   kMapFailed = 3,
   kMapTooLong = 4,
   kMapNameRefused = 5,   // a folder on the way has a name the disk does not accept

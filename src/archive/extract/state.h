@@ -140,7 +140,6 @@ struct TExtractState {
   std::string targetPrefix;     // the prepared target folder with a trailing '/'
   std::string targetPath;       // the path of the file being written
   bool renamed = false;         // the current entry is handled under a path the user gave
-  bool createFolders = true;    // always on in an unload run
   bool created = false;         // the current mapping created a folder
   std::unordered_set<std::string> checkedFolders;  // folders found sound in this run
   std::vector<std::string> entryFolders;  // folders created for the current entry
@@ -159,9 +158,7 @@ struct TExtractState {
   uint32_t existingSize = 0;
   uint32_t entrySize = 0;
   uint32_t remainingInput = 0;
-  uint32_t runningCrc = 0;
-  uint32_t bytesWritten = 0;
-  int diskFullLevel = 0;
+  bool diskFull = false;  // the current entry met a full disk: the pass ends
 };
 
 }  // namespace archive
