@@ -455,7 +455,7 @@ size_t parseDescriptor(const uint8_t* p, size_t n, bool zip64, TExtendedLocalHea
 size_t readDescriptor(JFile& f, int64_t at, uint64_t available, bool zip64,
                       TExtendedLocalHeader* out, bool* whole) {
   *whole = false;
-  uint8_t d[24];
+  uint8_t d[kLongestDescriptor];
   const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(sizeof d, available));
   if (f.seek(at, SeekOrigin::Begin) != kOk) return 0;
   *whole = f.read(d, n) == kOk;

@@ -44,6 +44,14 @@ constexpr uint16_t kFlagEncrypted = 0x0001;
 constexpr uint16_t kFlagDescriptor = 0x0008;
 constexpr uint16_t kFlagUtf8 = 0x0800;
 
+// Compression methods.
+constexpr uint16_t kMethodStored = 0;
+constexpr uint16_t kMethodImploded = 6;
+constexpr uint16_t kMethodDeflated = 8;
+
+// Bytes of a record's signature.
+constexpr size_t kSignatureSize = 4;
+
 struct TLocalFileHeader {
   static constexpr size_t kSize = 30;
   uint32_t signature = kLocalSig;
@@ -306,6 +314,7 @@ int readLocalRecord(JFile& f, TLocalFileHeader* header, Name* name, std::vector<
 // holds of `available` bytes there (at most the 24 of the longest form).
 // Its length, or 0 as parseDescriptor; *whole tells whether all those bytes
 // could be read.
+constexpr size_t kLongestDescriptor = 24;  // signature, CRC and two 64-bit sizes
 size_t readDescriptor(JFile& f, int64_t at, uint64_t available, bool zip64,
                       TExtendedLocalHeader* out, bool* whole);
 

@@ -19,7 +19,9 @@
 namespace archive::engine {
 namespace {
 
-bool methodSupported(uint16_t m) { return m == 0 || m == 6 || m == 8; }
+bool methodSupported(uint16_t m) {
+  return m == kMethodStored || m == kMethodImploded || m == kMethodDeflated;
+}
 
 // The highest version needed to extract that this reader meets: 4.5, the
 // ZIP64 extensions (methods and encryption of later versions are refused by
@@ -36,6 +38,11 @@ std::string leftOutReason(const TExtractEntry& e) {
   if (e.needsZip64) return "4 GB or more";
   return std::string();
 }
+
+// The MS-DOS attributes in the low byte of the external ones.
+constexpr uint32_t kDosAttributes = 0xFF;
+// The permission bits of a file's mode.
+constexpr uint32_t kPermissionBits = 0777;
 
 }  // namespace
 
@@ -117,7 +124,8 @@ int Run::unloadPass(bool test) {
       continue;
     }
     e.selected = true;
-    e.attributes = static_cast<uint8_t>((e.central.externalAttributes & 0xFF) | 0x20);
+    e.attributes = static_cast<uint8_t>((e.central.externalAttributes & kDosAttributes) |
+                                        plat::kAttrArchive);
     total += e.central.uncompressedSize;
     ++selectedCount;
   }
@@ -209,7 +217,7 @@ bool Run::claimed(const std::string& path, const plat::FindData* found) {
 // entry's backslashes are its separators.
 std::string Run::localNameOf(const TExtractEntry& e) {
   std::string n = e.displayName();
-  if (e.host == 0 && n.find('/') == std::string::npos)
+  if (e.host == kHostMsDos && n.find('/') == std::string::npos)
     std::replace(n.begin(), n.end(), '\\', '/');
   return n;
 }
@@ -351,7 +359,7 @@ int Run::handleEntryData(TExtractEntry& e, bool test, bool* stopPass) {
     }
     if (m == kMapNameRefused)
       return notWritten(e, UnloadOutcome::Skipped, raise(result, kNameRefused));
-    if (m != kMapOk && m != 1)
+    if (m != kMapOk)
       return notWritten(e, UnloadOutcome::Skipped, raise(result, kCompressedError));
 
     // What a killed run left in the folder goes before anything there is
@@ -518,9 +526,9 @@ int Run::writeEntry(TExtractEntry& e, const std::string& shown, const plat::File
     s_.notWritten.push_back(TNotWritten{target, "the file is read-only"});
     return kReadOnly;
   }
-  const uint32_t mode = replacing ? (existing->mode & 0777) : defaultMode_;
+  const uint32_t mode = replacing ? (existing->mode & kPermissionBits) : defaultMode_;
   if (ahead()) {
-    if (e.local.method == 0 || e.local.method == 8)
+    if (e.local.method == kMethodStored || e.local.method == kMethodDeflated)
       return startWrite(e, shown, exists, replacing, mode);
     goLive();  // any other method is handled here, in turn
   }
@@ -560,10 +568,10 @@ int Run::writeEntry(TExtractEntry& e, const std::string& shown, const plat::File
 // checks it. Returns the entry's result.
 int Run::extract(TExtractEntry& e, plat::File* out, const std::string& shown) {
   switch (e.local.method) {
-    case 0:
-    case 8:
+    case kMethodStored:
+    case kMethodDeflated:
       break;
-    case 6:
+    case kMethodImploded:
       throw TXCompress(kExplodeUnsupported, "IMPLODE method not supported here.");
     default:
       msg(plat::strFormat("%s:  unknown compression method\n", shown.c_str()));

@@ -197,7 +197,7 @@ int Run::directory(bool* stop) {
     e.central = item.central;
     e.name = std::move(item.name);
     e.extra = std::move(item.centralExtra);
-    e.host = e.central.hostSystem > 17 ? 18 : e.central.hostSystem;
+    e.host = e.central.hostSystem > kHostLastKnown ? kHostUnknown : e.central.hostSystem;
     e.needsZip64 = item.needsZip64;
     bool replaced = false;
     const std::string shown = decodeName(e.name, e.central.flags, e.host, e.extra, &replaced);
@@ -232,10 +232,10 @@ int Run::directory(bool* stop) {
     msg(countMismatch(path(), end.entries, s_.entries.size()));
     result = raise(result, kCompressedError);
   }
-  uint8_t sig[4];
+  uint8_t sig[kSignatureSize];
   input_->seek(start + list.centralSize);
-  if (input_->read(sig, 4)) return kUnexpectedEof;
-  const uint32_t after = ByteReader(sig, 4).u32();
+  if (input_->read(sig, sizeof sig)) return kUnexpectedEof;
+  const uint32_t after = ByteReader(sig, sizeof sig).u32();
   if (after != kEndSig && after != kZip64EndSig) {
     msg(plat::loadStr(8001));
     result = raise(result, kWarning);
@@ -247,9 +247,9 @@ int Run::directory(bool* stop) {
 bool Run::centralSignatureAt(int64_t pos) {
   if (pos < 0) return false;
   input_->seek(pos);
-  uint8_t sig[4];
-  if (input_->read(sig, 4)) return false;
-  return ByteReader(sig, 4).u32() == kCentralSig;
+  uint8_t sig[kSignatureSize];
+  if (input_->read(sig, sizeof sig)) return false;
+  return ByteReader(sig, sizeof sig).u32() == kCentralSig;
 }
 
 // Reads the local header at the entry's offset (with the start adjustment
@@ -267,13 +267,13 @@ int Run::readLocalHeader(TExtractEntry& e, int* result) {
     s_.startAdjustment = 0;
     pos = e.central.localHeaderOffset;
   }
-  uint8_t sig[4];
+  uint8_t sig[kSignatureSize];
   input_->seek(pos);
-  if (input_->read(sig, 4)) {
+  if (input_->read(sig, sizeof sig)) {
     msg(plat::loadStrFmt(8013, entryNumber_, "EOF", static_cast<long>(pos)));
     return kSevereError;
   }
-  if (ByteReader(sig, 4).u32() != kLocalSig) {
+  if (ByteReader(sig, sizeof sig).u32() != kLocalSig) {
     msg(plat::loadStrFmt(8013, entryNumber_, "local header sig", static_cast<long>(pos)));
     *result = raise(*result, kCompressedError);
     if ((first && s_.startAdjustment != 0) || (s_.startAdjustment == 0 && aside_ != 0)) {
@@ -281,11 +281,11 @@ int Run::readLocalHeader(TExtractEntry& e, int* result) {
       std::swap(s_.startAdjustment, aside_);
       pos = int64_t(e.central.localHeaderOffset) + s_.startAdjustment;
       input_->seek(pos);
-      if (pos < 0 || input_->read(sig, 4)) {
+      if (pos < 0 || input_->read(sig, sizeof sig)) {
         msg(plat::loadStrFmt(8013, entryNumber_, "EOF", static_cast<long>(pos)));
         return kSevereError;
       }
-      if (ByteReader(sig, 4).u32() != kLocalSig) {
+      if (ByteReader(sig, sizeof sig).u32() != kLocalSig) {
         msg(plat::loadStrFmt(8013, entryNumber_, "local header sig", static_cast<long>(pos)));
         return kSevereError;
       }
@@ -319,7 +319,8 @@ std::string Run::localMismatch(TExtractEntry& e) {
     input_->seek(at);
     input_->readWith([&](JFile& f) {
       bool whole = false;
-      length = readDescriptor(f, at, 24, hasZip64(e.localExtra), &descriptor, &whole);
+      length = readDescriptor(f, at, kLongestDescriptor, hasZip64(e.localExtra), &descriptor,
+                              &whole);
       return kOk;
     });
     input_->seek(dataStart);

@@ -176,7 +176,7 @@ int mapName(TCompress& c, const TExtractEntry& e, bool renamed) {
   }
   for (const std::string& f : m.folders) {
     const int rc = checkFolder(c, f, e, renamed);
-    if (rc > 1) return rc;
+    if (rc != kMapOk) return rc;
   }
   if (m.folderEntry) return s.created ? kMapFolderCreated : kMapSkip;
   s.targetPath = m.path;

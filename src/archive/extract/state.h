@@ -38,10 +38,10 @@ struct TExtractEntry {
   TCentralFileHeader central;
   std::string name;            // the stored name bytes of the central header
   std::vector<uint8_t> extra;  // the central extra field
-  uint8_t host = 0;            // host system; above 17 stored as 18 (unknown); 0 is MS-DOS
+  uint8_t host = 0;            // host system; above kHostLastKnown stored as kHostUnknown
   bool selected = false;       // set by the unload pass for the entries it handles
   UnloadOutcome outcome = UnloadOutcome::NotHandled;  // set by the unload pass
-  uint8_t attributes = 0;      // attributes to restore: low byte of the external ones, 0x20 added
+  uint8_t attributes = 0;      // attributes to restore: low byte of the external ones, archive added
   // Read by the unload pass from the entry's local header.
   TLocalFileHeader local;
   std::string localName;
