@@ -44,6 +44,12 @@ constexpr uint32_t kDosAttributes = 0xFF;
 // The permission bits of a file's mode.
 constexpr uint32_t kPermissionBits = 0777;
 
+// An entry refused: its result raised to `code`.
+Decision skipped(int* result, int code) {
+  *result = raise(*result, code);
+  return Decision::Skipped;
+}
+
 }  // namespace
 
 // The briefcase as a decoder's input.
@@ -163,10 +169,10 @@ int Run::unloadPass(bool test) {
   }
 
   for (char u : used)
-    if (!u && result <= 1) result = kNoFiles;
+    if (!u && result <= kWarning) result = kNoFiles;
   if (selectedCount == 0) {
-    if (result <= 1) result = unsupported ? kSkippedEntries : kNoFiles;
-  } else if (unsupported && result <= 1) {
+    if (result <= kWarning) result = unsupported ? kSkippedEntries : kNoFiles;
+  } else if (unsupported && result <= kWarning) {
     result = kSkippedEntries;
   }
   return result;
@@ -181,18 +187,24 @@ void Run::fileProgress(int p) {
 }
 
 int Run::handleEntry(TExtractEntry& e, bool test, bool* stopPass) {
-  if (test) return handleEntryData(e, test, stopPass);
+  EntryPlan plan;
+  if (test) return handleEntryData(e, test, plan, stopPass);
   s_.entryFolders.clear();
   e.outcome = UnloadOutcome::Failed;
-  const int result = handleEntryData(e, test, stopPass);
+  const int result = handleEntryData(e, test, plan, stopPass);
+  settleFolders(e);
+  return result;
+}
+
+// The folders made for an entry stay when it was unloaded; else it stays in
+// the briefcase, and they go again.
+void Run::settleFolders(const TExtractEntry& e) {
   if (e.outcome == UnloadOutcome::Unloaded) {
     s_.entryFolders.clear();
   } else {
-    // It stays in the briefcase; folders made for it go again.
     s_.notAllUnloaded = true;
     removeEntryFolders(c_);
   }
-  return result;
 }
 
 // Gives the local file at the target path (and what is there, when found)
@@ -296,13 +308,7 @@ bool Run::isContainer(const std::string& path, const plat::FileInfo& info) {
          s_.folderNames.sameTarget(path, c_.archivePath);
 }
 
-// An entry that is not written here.
-int Run::notWritten(TExtractEntry& e, UnloadOutcome outcome, int result) {
-  e.outcome = outcome;
-  return result;
-}
-
-int Run::handleEntryData(TExtractEntry& e, bool test, bool* stopPass) {
+int Run::handleEntryData(TExtractEntry& e, bool test, EntryPlan& plan, bool* stopPass) {
   int result = 0;
   if (int skip = readLocalHeader(e, &result)) return raise(result, skip);
   const std::string shown = printableName(e.displayName());
@@ -316,126 +322,146 @@ int Run::handleEntryData(TExtractEntry& e, bool test, bool* stopPass) {
     return raise(result, kCompressedError);
   }
   if (e.local.flags & kFlagDescriptor) {
-    crc_ = e.central.crc;
-    s_.remainingInput = e.central.compressedSize;
+    plan.crc = e.central.crc;
+    plan.compressed = e.central.compressedSize;
   } else {
-    crc_ = e.local.crc;
-    s_.remainingInput = e.local.compressedSize;
+    plan.crc = e.local.crc;
+    plan.compressed = e.local.compressedSize;
   }
-  s_.entrySize = e.central.uncompressedSize;
+  plan.entrySize = e.central.uncompressedSize;
 
   if (test) {
     s_.diskFull = false;
-    int r = extract(e, nullptr, shown);
+    int r = extract(e, plan, nullptr, shown);
     return raise(result, r);
   }
 
+  switch (decide(e, plan, shown, &result)) {
+    case Decision::Write: break;
+    case Decision::Done: e.outcome = UnloadOutcome::Unloaded; return result;
+    case Decision::Declined: e.outcome = UnloadOutcome::Declined; return result;
+    case Decision::Skipped: e.outcome = UnloadOutcome::Skipped; return result;
+  }
+  s_.diskFull = false;
+  int r = writeEntry(e, plan, shown);
+  if (r == kWriting) return result;  // finished in archive order by finishFront
+  result = raise(result, r);
+  if (s_.diskFull) {
+    *stopPass = true;
+    return result;
+  }
+  fileProgress(100);
+  return result;
+}
+
+// What is done with an entry: its name mapped and its folders made, what is
+// at its path looked at, the policies and the question. Its plan gets the
+// target and what is there; *result is raised for an entry refused.
+Decision Run::decide(const TExtractEntry& e, EntryPlan& plan, const std::string& shown,
+                     int* result) {
   // The name loop, repeated after a Rename.
-  plat::FindData found;
   // The local name's bytes equal the central one's (checked above).
   const std::string localName = e.displayName();
   const size_t index = static_cast<size_t>(&e - s_.entries.data());
-  s_.renamed = false;
-  s_.targetPath = localNameOf(e);
+  plan.renamed = false;
+  plan.target = localNameOf(e);
   for (;;) {
     msg(plat::loadStrFmt(8033, printableName(localName).c_str()));
-    if (!s_.renamed && !yieldsTo_[index].empty()) {
+    if (!plan.renamed && !yieldsTo_[index].empty()) {
       msg(plat::strFormat("Skipping %s:  %s\n", shown.c_str(), yieldsTo_[index].c_str()));
-      return notWritten(e, UnloadOutcome::Skipped, raise(result, kCompressedError));
+      return skipped(result, kCompressedError);
     }
     if (ahead()) {
       // A file an earlier entry is still writing decides what this one
       // finds: that entry is finished first. So does one whose path may
       // be this one's in another spelling.
-      const MappedPath mp = mapPath(s_.targetPrefix, s_.targetPath, s_.renamed);
+      const MappedPath mp = mapPath(s_.targetPrefix, plan.target, plan.renamed);
       if (writingAnyOf(mp) || spelledOtherwise(mp)) goLive();
     }
     // The path as the entry names it, and whether mapping changed it.
-    const std::string named = s_.targetPrefix + s_.targetPath;
-    int m = mapName(c_, e, s_.renamed);
-    if (m == kMapFolderCreated || m == kMapSkip) {
-      e.outcome = UnloadOutcome::Unloaded;
-      return result;
-    }
+    const std::string named = s_.targetPrefix + plan.target;
+    int m = mapName(c_, e, &plan.target, plan.renamed);
+    if (m == kMapFolderCreated || m == kMapSkip) return Decision::Done;
     if (m == kMapNameRefused)
-      return notWritten(e, UnloadOutcome::Skipped, raise(result, kNameRefused));
+      return skipped(result, kNameRefused);
     if (m != kMapOk)
-      return notWritten(e, UnloadOutcome::Skipped, raise(result, kCompressedError));
+      return skipped(result, kCompressedError);
 
     // What a killed run left in the folder goes before anything there is
     // looked at: a name it claimed holds its placeholder, not a file.
-    LocalFileWriter::sweep(s_.targetPath, &s_.folders);
-    bool there = plat::findFirst(s_.targetPath, &found);
-    if (there && ahead() && pool_->placedHere(found.info)) {
+    LocalFileWriter::sweep(plan.target, &s_.folders);
+    bool there = plat::findFirst(plan.target, &plan.found);
+    if (there && ahead() && pool_->placedHere(plan.found.info)) {
       // A file an earlier entry has just made under another spelling of
       // this path (a file system that ignores case): that entry is
       // finished first, so that the file counts as its own.
       goLive();
-      there = plat::findFirst(s_.targetPath, &found);
+      there = plat::findFirst(plan.target, &plan.found);
     }
-    const std::string shownTarget = printableName(s_.targetPath);
+    const std::string shownTarget = printableName(plan.target);
     // One local file, one entry: a file another entry of this run was
     // written to (or declined for) is not written again.
-    if (claimed(s_.targetPath, there ? &found : nullptr)) {
+    if (claimed(plan.target, there ? &plan.found : nullptr)) {
       msg(plat::strFormat("Skipping %s:  %s is already the file of another entry\n",
                           shown.c_str(), shownTarget.c_str()));
-      return notWritten(e, UnloadOutcome::Skipped, raise(result, kCompressedError));
+      return skipped(result, kCompressedError);
     }
-    if (there && isContainer(s_.targetPath, found.info)) {
+    if (there && isContainer(plan.target, plan.found.info)) {
       msg(plat::strFormat("Skipping %s:  %s is the briefcase itself\n", shown.c_str(),
                           shownTarget.c_str()));
-      return notWritten(e, UnloadOutcome::Skipped, raise(result, kWarning));
+      return skipped(result, kWarning);
     }
     if (!there) {
-      found.info = plat::FileInfo();
-      found.name.clear();
-      break;  // nothing there: write it
+      plan.found.info = plat::FileInfo();
+      plan.found.name.clear();
+      return Decision::Write;  // nothing there
     }
-    if (found.info.isDirectory) {
+    if (plan.found.info.isDirectory) {
       msg(plat::strFormat("error:  a folder is in the way of %s\n", shownTarget.c_str()));
-      return notWritten(e, UnloadOutcome::Skipped, raise(result, kWriteFailure));
+      return skipped(result, kWriteFailure);
     }
-    if (!s_.renamed && s_.targetPath != named) {
+    if (!plan.renamed && plan.target != named) {
       // A name changed to be written here is someone's file under that
       // name (the question would show the name of that file, not the
       // entry's): it is never replaced.
       msg(plat::strFormat("Skipping %s:  its name had to be changed to %s, and a file of "
                           "that name is there\n",
                           shown.c_str(), shownTarget.c_str()));
-      return notWritten(e, UnloadOutcome::Skipped, raise(result, kCompressedError));
+      return skipped(result, kCompressedError);
     }
-    s_.existingTime = found.info.writeTime;
-    s_.existingSize = static_cast<uint32_t>(found.info.size);
-    s_.entryTime = entryTimes(e.localExtra, e.local.date, e.local.time).modification;
-    const bool newer = s_.existingTime > s_.entryTime;
+    plan.existingTime = plan.found.info.writeTime;
+    plan.existingSize = static_cast<uint32_t>(plan.found.info.size);
+    plan.entryTime = entryTimes(e.localExtra, e.local.date, e.local.time).modification;
+    const bool newer = plan.existingTime > plan.entryTime;
     if (!newer) {
       if (existingPolicy_ == Policy::Never) {
         msg(plat::loadStrFmt(8011, shown.c_str()));
-        claim(s_.targetPath, &found.info);
-        return notWritten(e, UnloadOutcome::Declined, result);
+        claim(plan.target, &plan.found.info);
+        return Decision::Declined;
       }
-      if (existingPolicy_ == Policy::Always) break;
+      if (existingPolicy_ == Policy::Always) return Decision::Write;
     } else {
       if (existingPolicy_ == Policy::Never || newerPolicy_ == Policy::Never) {
         msg(plat::loadStrFmt(8012, shown.c_str()));
-        claim(s_.targetPath, &found.info);
-        return notWritten(e, UnloadOutcome::Declined, result);
+        claim(plan.target, &plan.found.info);
+        return Decision::Declined;
       }
-      if (existingPolicy_ == Policy::Always && newerPolicy_ == Policy::Always) break;
+      if (existingPolicy_ == Policy::Always && newerPolicy_ == Policy::Always)
+        return Decision::Write;
     }
 
     // Ask. Without a handler every such file is declined. The question
     // comes after everything the entries before this one have to say.
     if (ahead()) goLive();
     if (s_.callbacks.replaceQuery)
-      s_.callbacks.replaceQuery(s_.targetPath, s_.existingTime, s_.entryTime, s_.existingSize,
-                                s_.entrySize, s_.answer);
+      s_.callbacks.replaceQuery(plan.target, plan.existingTime, plan.entryTime, plan.existingSize,
+                                plan.entrySize, s_.answer);
     else
       s_.answer = kAnswerNo;
     bool write = false;
     switch (s_.answer) {
       case kAnswerRename:
-        s_.renamed = true;
+        plan.renamed = true;
         continue;
       case kAnswerYes:
         write = true;
@@ -456,22 +482,11 @@ int Run::handleEntryData(TExtractEntry& e, bool test, bool* stopPass) {
       default:
         break;
     }
-    if (write) break;
+    if (write) return Decision::Write;
     msg(plat::strFormat("Not replaced: %s (the local file was kept)\n", shown.c_str()));
-    claim(s_.targetPath, &found.info);
-    return notWritten(e, UnloadOutcome::Declined, result);
+    claim(plan.target, &plan.found.info);
+    return Decision::Declined;
   }
-
-  s_.diskFull = false;
-  int r = writeEntry(e, shown, found.name.empty() ? nullptr : &found.info);
-  if (r == kWriting) return result;  // finished in archive order by finishFront
-  result = raise(result, r);
-  if (s_.diskFull) {
-    *stopPass = true;
-    return result;
-  }
-  fileProgress(100);
-  return result;
 }
 
 // What the caller's step before a replacement did with the old file.
@@ -486,7 +501,8 @@ int Run::keptOld(TExtractEntry& e, const std::string& shown, const std::string& 
   msg(plat::strFormat("Not replaced: %s (the local file was kept)\n", shown.c_str()));
   plat::FileInfo old;
   claim(target, plat::fileSystem().stat(target, &old, false) ? &old : nullptr);
-  return notWritten(e, UnloadOutcome::Declined, 0);
+  e.outcome = UnloadOutcome::Declined;
+  return 0;
 }
 
 // A file that could not be created or put in place: says so with the
@@ -513,8 +529,9 @@ int Run::cannotCreate(const std::string& target, int err) {
 // `existing`: what findFirst found at the target path, or null. The file
 // is written beside the target and put in place only when its data was
 // checked (LocalFileWriter).
-int Run::writeEntry(TExtractEntry& e, const std::string& shown, const plat::FileInfo* existing) {
-  const std::string target = s_.targetPath;
+int Run::writeEntry(TExtractEntry& e, const EntryPlan& plan, const std::string& shown) {
+  const std::string& target = plan.target;
+  const plat::FileInfo* existing = plan.existing();
 
   // What is there now: a file is replaced only when it may be written
   // (a read-only file stays, as the platform refuses to overwrite it); a
@@ -529,14 +546,14 @@ int Run::writeEntry(TExtractEntry& e, const std::string& shown, const plat::File
   const uint32_t mode = replacing ? (existing->mode & kPermissionBits) : defaultMode_;
   if (ahead()) {
     if (e.local.method == kMethodStored || e.local.method == kMethodDeflated)
-      return startWrite(e, shown, exists, replacing, mode);
+      return startWrite(e, plan, shown, exists, replacing, mode);
     goLive();  // any other method is handled here, in turn
   }
 
   if (!writer_.begin(target, &s_.folders)) return cannotCreate(target, plat::lastError());
   // Only data that was read whole and checked is put in place (an entry
   // of an unknown method yields none).
-  int result = extract(e, writer_.file(), shown);
+  int result = extract(e, plan, writer_.file(), shown);
   if (s_.diskFull || result != 0) {
     writer_.rollback();
     return result;
@@ -547,8 +564,15 @@ int Run::writeEntry(TExtractEntry& e, const std::string& shown, const plat::File
   restoreTimes(c_, *writer_.file(), e);
   plat::FileInfo written;
   const auto keepOld = [&] { return oldFileStep(e, replacing, target); };
-  if (!writer_.commit(exists, replacing, &written, keepOld)) {
-    const int err = plat::lastError();
+  const bool ok = writer_.commit(exists, replacing, &written, keepOld);
+  return placed(e, target, shown, ok, ok ? 0 : plat::lastError(), written);
+}
+
+// The end of an entry's write, wherever it was written: its file is in place
+// (ok) or not (err: why). Says so and gives the entry's result.
+int Run::placed(TExtractEntry& e, const std::string& target, const std::string& shown, bool ok,
+                int err, const plat::FileInfo& written) {
+  if (!ok) {
     if (err == ECANCELED) return keptOld(e, shown, target);
     if (plat::isDiskFull(err)) {
       msg(plat::loadStrFmt(8029, shown.c_str()));
@@ -561,12 +585,13 @@ int Run::writeEntry(TExtractEntry& e, const std::string& shown, const plat::File
   s_.filesWritten++;
   e.outcome = UnloadOutcome::Unloaded;
   if (s_.callbacks.entryWritten) s_.callbacks.entryWritten(e, target);
-  return result;
+  return 0;
 }
 
 // Extracts the entry's data into `out` (nothing written when null) and
 // checks it. Returns the entry's result.
-int Run::extract(TExtractEntry& e, plat::File* out, const std::string& shown) {
+int Run::extract(TExtractEntry& e, const EntryPlan& plan, plat::File* out,
+                 const std::string& shown) {
   switch (e.local.method) {
     case kMethodStored:
     case kMethodDeflated:
@@ -579,18 +604,18 @@ int Run::extract(TExtractEntry& e, plat::File* out, const std::string& shown) {
   }
   InputSource source(*input_);
   LiveSink sink(*this);
-  const int result = decoder_.run(params(e, shown), source, out, sink);
-  s_.remainingInput = decoder_.remaining();
+  const int result = decoder_.run(params(e, plan, shown), source, out, sink);
   if (decoder_.writeFailed()) s_.diskFull = true;
   return result;
 }
 
-EntryDecoder::Params Run::params(const TExtractEntry& e, const std::string& shown) const {
+EntryDecoder::Params Run::params(const TExtractEntry& e, const EntryPlan& plan,
+                                 const std::string& shown) const {
   EntryDecoder::Params p;
   p.method = e.local.method;
-  p.compressed = s_.remainingInput;
-  p.declared = s_.entrySize;
-  p.crc = crc_;
+  p.compressed = plan.compressed;
+  p.declared = plan.entrySize;
+  p.crc = plan.crc;
   p.shown = shown;
   return p;
 }

@@ -117,18 +117,13 @@ void Run::prepare(TExtractEntry& e) {
   s_.entryFolders.clear();
   e.outcome = UnloadOutcome::Failed;
   bool stop = false;
-  const int result = handleEntryData(e, false, &stop);
+  const int result = handleEntryData(e, false, cur_->plan, &stop);
   Slot& sl = *cur_;
   sl.result = result;
   if (sl.live) {
     // As handleEntry on one thread.
     sl.stop = stop;
-    if (e.outcome == UnloadOutcome::Unloaded) {
-      s_.entryFolders.clear();
-    } else {
-      s_.notAllUnloaded = true;
-      removeEntryFolders(c_);
-    }
+    settleFolders(e);
     return;
   }
   sl.folders = std::move(s_.entryFolders);
@@ -137,7 +132,7 @@ void Run::prepare(TExtractEntry& e) {
   if (e.outcome == UnloadOutcome::Unloaded) {
     // A folder entry: its folders stay, unless it is abandoned.
     sl.keeps = true;
-    sl.target = mapPath(s_.targetPrefix, s_.targetPath, s_.renamed).path;
+    sl.target = mapPath(s_.targetPrefix, sl.plan.target, sl.plan.renamed).path;
   } else {
     sl.notAll = true;
     removeFolders(sl.folders);
@@ -180,19 +175,19 @@ void Run::drainFront() {
   if (!cur_->live) record();
 }
 
-int Run::startWrite(TExtractEntry& e, const std::string& shown, bool exists, bool replacing,
-                    uint32_t mode) {
+int Run::startWrite(TExtractEntry& e, const EntryPlan& plan, const std::string& shown, bool exists,
+                    bool replacing, uint32_t mode) {
   Slot& sl = *cur_;
-  LocalFileWriter::sweep(s_.targetPath, &s_.folders);
+  LocalFileWriter::sweep(plan.target, &s_.folders);
   auto job = std::make_shared<WriteJob>();
   job->entry = e;
-  job->target = s_.targetPath;
+  job->target = plan.target;
   job->folders = &s_.folders;
-  job->params = params(e, shown);
+  job->params = params(e, plan, shown);
   job->mode = mode;
   job->durable = replacing;
   job->placeEarly = !exists;
-  sl.target = s_.targetPath;
+  sl.target = plan.target;
   sl.shown = shown;
   sl.exists = exists;
   sl.replacing = replacing;
@@ -200,7 +195,7 @@ int Run::startWrite(TExtractEntry& e, const std::string& shown, bool exists, boo
   // is read by its worker, while this thread goes on to the next entries.
   // The slot has its job only once the job is submitted (abandoning waits
   // for a submitted job to end).
-  const uint32_t left = s_.remainingInput;
+  const uint32_t left = plan.compressed;
   if (left <= kLargeEntry) {
     waitForRoom(sl, left);
     std::vector<uint8_t> data = readChunk(left);
@@ -352,34 +347,18 @@ int Run::finishWrite(Slot& sl, bool* stop) {
   } else {
     plat::FileInfo written;
     const auto keepOld = [&] { return oldFileStep(e, sl.replacing, sl.target); };
-    bool placed = false;
+    bool inPlace = false;
     if (job.syncError) {
       job.writer.rollback();
       plat::setLastError(job.syncError);
     } else if (job.placeEarly) {
-      placed = job.placed;
+      inPlace = job.placed;
       written = job.written;
-      if (!placed) plat::setLastError(job.placeError);
+      if (!inPlace) plat::setLastError(job.placeError);
     } else {
-      placed = job.writer.commit(sl.exists, false, &written, keepOld);
+      inPlace = job.writer.commit(sl.exists, false, &written, keepOld);
     }
-    const int err = placed ? 0 : plat::lastError();
-    if (err == ECANCELED) {
-      keptOld(e, sl.shown, sl.target);
-    } else if (!placed) {
-      if (plat::isDiskFull(err)) {
-        msg(plat::loadStrFmt(8029, sl.shown.c_str()));
-        s_.diskFull = true;
-        r = kDiskFull;
-      } else {
-        r = cannotCreate(sl.target, err);
-      }
-    } else {
-      claim(sl.target, &written);
-      s_.filesWritten++;
-      e.outcome = UnloadOutcome::Unloaded;
-      if (s_.callbacks.entryWritten) s_.callbacks.entryWritten(e, sl.target);
-    }
+    r = placed(e, sl.target, sl.shown, inPlace, inPlace ? 0 : plat::lastError(), written);
   }
   if (s_.diskFull)
     *stop = true;
@@ -403,7 +382,7 @@ void Run::dropFolders(Slot& sl) {
     for (Slot& later : slots_) {
       if (&later == &sl) continue;
       const bool current = &later == cur_;
-      const std::string& path = current ? s_.targetPath : later.target;
+      const std::string& path = current ? later.plan.target : later.target;
       if ((current || later.job || later.keeps) && under(path, *it)) {
         heir = current ? &s_.entryFolders : &later.folders;
         break;

@@ -162,10 +162,10 @@ int prepareTargetFolder(TCompress& c, const std::string& folder) {
   return 0;
 }
 
-int mapName(TCompress& c, const TExtractEntry& e, bool renamed) {
+int mapName(TCompress& c, const TExtractEntry& e, std::string* target, bool renamed) {
   TExtractState& s = c.extract;
   s.created = false;
-  const MappedPath m = mapPath(s.targetPrefix, s.targetPath, renamed);
+  const MappedPath m = mapPath(s.targetPrefix, *target, renamed);
   if (m.result == kMapFailed) {
     conversionFailed(c, e);
     return kMapFailed;
@@ -179,7 +179,7 @@ int mapName(TCompress& c, const TExtractEntry& e, bool renamed) {
     if (rc != kMapOk) return rc;
   }
   if (m.folderEntry) return s.created ? kMapFolderCreated : kMapSkip;
-  s.targetPath = m.path;
+  *target = m.path;
   return kMapOk;
 }
 

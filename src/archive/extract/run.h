@@ -33,6 +33,28 @@ inline int raise(int result, int code) { return std::max(result, code); }
 
 enum class Policy { Never, Ask, Always };
 
+// What the calling thread decided for an entry of an unload.
+enum class Decision : uint8_t {
+  Write,     // its file is to be written at the plan's target
+  Done,      // a folder entry: its folder is there
+  Declined,  // the file there stays (the answer or the policy)
+  Skipped,   // refused: a name, a path, a file another entry has, the briefcase
+};
+
+// One entry of an unload as it is decided and written: where its file goes,
+// what is there now, and what its data is to give.
+struct EntryPlan {
+  std::string target;    // the entry's name; once mapped, the path to write
+  bool renamed = false;  // target is a full path the user gave
+  plat::FindData found;  // what is at the target (name empty: nothing)
+  plat::FileTime existingTime = 0, entryTime = 0;  // as the question shows them
+  uint32_t existingSize = 0, entrySize = 0;
+  uint32_t compressed = 0;  // bytes of data the entry has
+  uint32_t crc = 0;         // its CRC-32
+
+  const plat::FileInfo* existing() const { return found.name.empty() ? nullptr : &found.info; }
+};
+
 class Run {
  public:
   explicit Run(TCompress& c) : c_(c), s_(c.extract) {}
@@ -59,19 +81,23 @@ class Run {
   int unloadPass(bool test);
   void planTargets();
   int handleEntry(TExtractEntry& e, bool test, bool* stopPass);
-  int handleEntryData(TExtractEntry& e, bool test, bool* stopPass);
+  int handleEntryData(TExtractEntry& e, bool test, EntryPlan& plan, bool* stopPass);
+  Decision decide(const TExtractEntry& e, EntryPlan& plan, const std::string& shown, int* result);
+  void settleFolders(const TExtractEntry& e);
   static std::string localNameOf(const TExtractEntry& e);
   void claim(const std::string& path, const plat::FileInfo* file);
   bool claimed(const std::string& path, const plat::FindData* found);
   bool spelledOtherwise(const MappedPath& mp) const;
   bool isContainer(const std::string& path, const plat::FileInfo& info);
-  static int notWritten(TExtractEntry& e, UnloadOutcome outcome, int result);
-  int writeEntry(TExtractEntry& e, const std::string& shown, const plat::FileInfo* existing);
+  int writeEntry(TExtractEntry& e, const EntryPlan& plan, const std::string& shown);
   OldFile oldFileStep(const TExtractEntry& e, bool replacing, const std::string& target);
   int keptOld(TExtractEntry& e, const std::string& shown, const std::string& target);
   int cannotCreate(const std::string& target, int err);
-  int extract(TExtractEntry& e, plat::File* out, const std::string& shown);
-  EntryDecoder::Params params(const TExtractEntry& e, const std::string& shown) const;
+  int placed(TExtractEntry& e, const std::string& target, const std::string& shown, bool ok,
+             int err, const plat::FileInfo& written);
+  int extract(TExtractEntry& e, const EntryPlan& plan, plat::File* out, const std::string& shown);
+  EntryDecoder::Params params(const TExtractEntry& e, const EntryPlan& plan,
+                              const std::string& shown) const;
   class InputSource;  // the briefcase as a decoder's input
   class LiveSink;     // the run's own callbacks as a decoder's sink
 
@@ -93,6 +119,7 @@ class Run {
 
   struct Slot {
     TExtractEntry* e = nullptr;
+    EntryPlan plan;
     std::vector<Recorded> events;  // what its preparation said
     size_t emitted = 0;
     bool live = false;  // handled as on one thread (everything before it was finished)
@@ -118,8 +145,8 @@ class Run {
   bool writingAnyOf(const MappedPath& mp) const;
   void goLive();
   void drainFront();
-  int startWrite(TExtractEntry& e, const std::string& shown, bool exists, bool replacing,
-                 uint32_t mode);
+  int startWrite(TExtractEntry& e, const EntryPlan& plan, const std::string& shown, bool exists,
+                 bool replacing, uint32_t mode);
   std::vector<uint8_t> readChunk(size_t want);
   void waitForRoom(Slot& sl, size_t bytes);
   bool replayEvents(Slot& sl);
@@ -145,7 +172,6 @@ class Run {
   std::vector<std::string> yieldsTo_;
   std::unordered_set<std::string> spellings_;  // loose keys the targets spell in several ways
   EntryDecoder decoder_;
-  uint32_t crc_ = 0;
   int entryNumber_ = 0;
   uint32_t defaultMode_ = 0666;
   int64_t aside_ = 0;

@@ -138,8 +138,6 @@ struct TExtractState {
   int64_t startAdjustment = 0;  // bytes to add to every stored offset
   uint32_t centralOffset = 0;   // the directory offset in use (repaired when it was 0)
   std::string targetPrefix;     // the prepared target folder with a trailing '/'
-  std::string targetPath;       // the path of the file being written
-  bool renamed = false;         // the current entry is handled under a path the user gave
   bool created = false;         // the current mapping created a folder
   std::unordered_set<std::string> checkedFolders;  // folders found sound in this run
   std::vector<std::string> entryFolders;  // folders created for the current entry
@@ -153,11 +151,6 @@ struct TExtractState {
   FolderNames folderNames;  // how the folders written in treat names
   std::pair<uint64_t, uint64_t> container{0, 0};  // the briefcase's file (device, inode)
   plat::RunFolders folders;  // folders cleared of a killed run's leftovers, and how they name files
-  plat::FileTime existingTime = 0;
-  plat::FileTime entryTime = 0;
-  uint32_t existingSize = 0;
-  uint32_t entrySize = 0;
-  uint32_t remainingInput = 0;
   bool diskFull = false;  // the current entry met a full disk: the pass ends
 };
 
