@@ -144,9 +144,11 @@ bool JNormFile::open(const std::string& path, plat::Access access, plat::Disposi
 
 int JNormFile::read(void* buf, uint32_t count) {
   lastTransfer_ = 0;
+  readFailed_ = false;
   if (!file_) return kReadSeekFailure;
   size_t got = 0;
   bool ok = file_->read(buf, count, &got);
+  readFailed_ = !ok;
   lastTransfer_ = static_cast<uint32_t>(got);
   position_ += lastTransfer_;
   if (!ok) return got < count ? kUnexpectedEnd : kOk;
@@ -450,6 +452,16 @@ size_t parseDescriptor(const uint8_t* p, size_t n, bool zip64, TExtendedLocalHea
   return length;
 }
 
+size_t readDescriptor(JFile& f, int64_t at, uint64_t available, bool zip64,
+                      TExtendedLocalHeader* out, bool* whole) {
+  *whole = false;
+  uint8_t d[kLongestDescriptor];
+  const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(sizeof d, available));
+  if (f.seek(at, SeekOrigin::Begin) != kOk) return 0;
+  *whole = f.read(d, n) == kOk;
+  return parseDescriptor(d, f.lastTransfer(), zip64, out);
+}
+
 std::string headerMismatch(const TCentralFileHeader& c, const std::string& centralName,
                            const TLocalFileHeader& l, const std::string& localName,
                            const TExtendedLocalHeader* descriptor, bool strict) {
@@ -546,22 +558,13 @@ int checkEntries(JFile& f, TZList& list, uint32_t limit) {
     if (item.needsZip64) return kTooLarge;
     if (uint64_t(c.localHeaderOffset) + TLocalFileHeader::kSize > limit) return kStructureInvalid;
     if (f.seek(c.localHeaderOffset, SeekOrigin::Begin) != kOk) return kStructureInvalid;
-    uint8_t raw[TLocalFileHeader::kSize];
-    if (f.read(raw, sizeof raw) != kOk) return kStructureInvalid;
-    ByteReader r(raw, sizeof raw);
-    item.local.read(r);
+    if (readLocalRecord(f, &item.local, &item.localName, &item.localExtra) != kOk)
+      return kStructureInvalid;
     TLocalFileHeader& l = item.local;
     if (l.signature != kLocalSig) return kStructureInvalid;
     uint64_t dataStart = uint64_t(c.localHeaderOffset) + TLocalFileHeader::kSize + l.nameLength +
                          l.extraLength;
     if (dataStart > limit) return kStructureInvalid;
-    item.localName.resize(l.nameLength);
-    if (!item.localName.empty() &&
-        f.read(item.localName.data(), l.nameLength) != kOk)
-      return kStructureInvalid;
-    item.localExtra.resize(l.extraLength);
-    if (!item.localExtra.empty() && f.read(item.localExtra.data(), l.extraLength) != kOk)
-      return kStructureInvalid;
     const bool zip64 = hasZip64(item.localExtra);
     if (!resolveZip64(item.localExtra, &l.uncompressedSize, &l.compressedSize, nullptr))
       return kTooLarge;
@@ -571,12 +574,10 @@ int checkEntries(JFile& f, TZList& list, uint32_t limit) {
       uint32_t dataSize = l.compressedSize ? l.compressedSize : c.compressedSize;
       uint64_t descPos = dataStart + dataSize;
       if (descPos > limit) return kStructureInvalid;
-      if (f.seek(static_cast<int64_t>(descPos), SeekOrigin::Begin) != kOk) return kStructureInvalid;
-      uint8_t d[24];
-      const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(sizeof d, limit - descPos));
-      if (f.read(d, n) != kOk) return kStructureInvalid;
-      size_t len = parseDescriptor(d, n, zip64, &item.descriptor);
-      if (len == 0) return kStructureInvalid;
+      bool whole = false;
+      const size_t len = readDescriptor(f, static_cast<int64_t>(descPos), limit - descPos, zip64,
+                                        &item.descriptor, &whole);
+      if (!whole || len == 0) return kStructureInvalid;
       item.descriptorLength = static_cast<uint8_t>(len);
     }
     const std::string localName(item.localName.begin(), item.localName.end());

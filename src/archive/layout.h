@@ -44,6 +44,14 @@ constexpr uint16_t kFlagEncrypted = 0x0001;
 constexpr uint16_t kFlagDescriptor = 0x0008;
 constexpr uint16_t kFlagUtf8 = 0x0800;
 
+// Compression methods.
+constexpr uint16_t kMethodStored = 0;
+constexpr uint16_t kMethodImploded = 6;
+constexpr uint16_t kMethodDeflated = 8;
+
+// Bytes of a record's signature.
+constexpr size_t kSignatureSize = 4;
+
 struct TLocalFileHeader {
   static constexpr size_t kSize = 30;
   uint32_t signature = kLocalSig;
@@ -174,10 +182,13 @@ class JNormFile : public JFile {
   bool close();
   plat::File* platformFile() { return file_.get(); }
   const std::string& path() const { return path_; }
+  // Whether the last read failed (it reports as the end of the file).
+  bool readFailed() const { return readFailed_; }
 
  private:
   std::unique_ptr<plat::File> file_;
   std::string path_;
+  bool readFailed_ = false;
 };
 
 // ---- the entry list ----
@@ -280,6 +291,32 @@ bool hasZip64(const std::vector<uint8_t>& extra);
 // sizes or (`zip64`) 64-bit ones. Its length, or 0 when the bytes are too few
 // or the sizes need more than 32 bits.
 size_t parseDescriptor(const uint8_t* p, size_t n, bool zip64, TExtendedLocalHeader* out);
+
+// The local record at the file's position, as both engines read it: the
+// header, then its name and extra field. 0, or the result of the first read
+// that failed (nothing after it is read).
+template <class Name>
+int readLocalRecord(JFile& f, TLocalFileHeader* header, Name* name, std::vector<uint8_t>* extra) {
+  uint8_t raw[TLocalFileHeader::kSize];
+  if (int rc = f.read(raw, sizeof raw)) return rc;
+  ByteReader r(raw, sizeof raw);
+  header->read(r);
+  name->resize(header->nameLength);
+  if (!name->empty())
+    if (int rc = f.read(name->data(), header->nameLength)) return rc;
+  extra->resize(header->extraLength);
+  if (!extra->empty())
+    if (int rc = f.read(extra->data(), header->extraLength)) return rc;
+  return 0;
+}
+
+// The data descriptor after an entry's data, at `at`: parses what the file
+// holds of `available` bytes there (at most the 24 of the longest form).
+// Its length, or 0 as parseDescriptor; *whole tells whether all those bytes
+// could be read.
+constexpr size_t kLongestDescriptor = 24;  // signature, CRC and two 64-bit sizes
+size_t readDescriptor(JFile& f, int64_t at, uint64_t available, bool zip64,
+                      TExtendedLocalHeader* out, bool* whole);
 
 // What disagrees between an entry's central header and its local header
 // (with the data descriptor's CRC and sizes when the local flags have bit 3):

@@ -9,6 +9,9 @@ namespace archive {
 
 // Host systems of the version-made-by field that decide a name's code page.
 constexpr uint8_t kHostMsDos = 0;
+// The last host system the format names; any later one is read as unknown.
+constexpr uint8_t kHostLastKnown = 17;
+constexpr uint8_t kHostUnknown = 18;
 
 // The name of an entry as text, decided in this order:
 //  - the UTF-8 flag (bit 11) set: the bytes as they are;

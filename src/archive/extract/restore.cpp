@@ -26,7 +26,6 @@ int checkFolder(TCompress& c, const std::string& path, const TExtractEntry& e, b
   plat::FileInfo fi;
   bool exists = plat::fileSystem().stat(path, &fi, followLinks);
   if (!exists) {
-    if (!s.createFolders) return kMapSkip;
     if (!plat::fileSystem().makeDir(path)) {
       const int err = plat::lastError();
       const std::string why =
@@ -163,11 +162,10 @@ int prepareTargetFolder(TCompress& c, const std::string& folder) {
   return 0;
 }
 
-int mapName(TCompress& c, const TExtractEntry& e, bool renamed) {
+int mapName(TCompress& c, const TExtractEntry& e, std::string* target, bool renamed) {
   TExtractState& s = c.extract;
-  s.createFolders = true;
   s.created = false;
-  const MappedPath m = mapPath(s.targetPrefix, s.targetPath, renamed);
+  const MappedPath m = mapPath(s.targetPrefix, *target, renamed);
   if (m.result == kMapFailed) {
     conversionFailed(c, e);
     return kMapFailed;
@@ -178,10 +176,10 @@ int mapName(TCompress& c, const TExtractEntry& e, bool renamed) {
   }
   for (const std::string& f : m.folders) {
     const int rc = checkFolder(c, f, e, renamed);
-    if (rc > 1) return rc;
+    if (rc != kMapOk) return rc;
   }
   if (m.folderEntry) return s.created ? kMapFolderCreated : kMapSkip;
-  s.targetPath = m.path;
+  *target = m.path;
   return kMapOk;
 }
 

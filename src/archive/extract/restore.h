@@ -27,7 +27,7 @@ constexpr size_t kMaxFolderPath = 257;
 // Results of mapName.
 enum : int {
   kMapOk = 0,
-  kMapSkip = 2,          // a folder entry whose folder existed, or a folder that may not be made
+  kMapSkip = 2,          // a folder entry whose folder existed
   kMapFailed = 3,
   kMapTooLong = 4,
   kMapNameRefused = 5,   // a folder on the way has a name the disk does not accept
@@ -67,13 +67,12 @@ std::vector<std::string> namesBeyondPathBound(const std::string& folder,
 // may be: it cannot hold any file.
 int prepareTargetFolder(TCompress& c, const std::string& folder);
 
-// Maps the name in c.extract.targetPath (the entry's name, or after a Rename
-// the full path the user gave) to the path to write, with mapPath, and only
-// then creates the folders on the way; the result goes back into
-// c.extract.targetPath. A folder whose name the disk refuses is told with
+// Maps the name in *target (the entry's name, or after a Rename the full
+// path the user gave) to the path to write, with mapPath, and only then
+// creates the folders on the way; the result goes back into *target. A folder whose name the disk refuses is told with
 // the reason and added to c.extract.notWritten. `entry` names the entry in messages. Folders it
 // creates are added to c.extract.entryFolders.
-int mapName(TCompress& c, const TExtractEntry& entry, bool renamed);
+int mapName(TCompress& c, const TExtractEntry& entry, std::string* target, bool renamed);
 
 // Removes the folders created for the current entry (c.extract.entryFolders),
 // innermost first, when they are still empty: the entry was not written.

@@ -38,10 +38,10 @@ struct TExtractEntry {
   TCentralFileHeader central;
   std::string name;            // the stored name bytes of the central header
   std::vector<uint8_t> extra;  // the central extra field
-  uint8_t host = 0;            // host system; above 17 stored as 18 (unknown); 0 is MS-DOS
+  uint8_t host = 0;            // host system; above kHostLastKnown stored as kHostUnknown
   bool selected = false;       // set by the unload pass for the entries it handles
   UnloadOutcome outcome = UnloadOutcome::NotHandled;  // set by the unload pass
-  uint8_t attributes = 0;      // attributes to restore: low byte of the external ones, 0x20 added
+  uint8_t attributes = 0;      // attributes to restore: low byte of the external ones, archive added
   // Read by the unload pass from the entry's local header.
   TLocalFileHeader local;
   std::string localName;
@@ -138,9 +138,6 @@ struct TExtractState {
   int64_t startAdjustment = 0;  // bytes to add to every stored offset
   uint32_t centralOffset = 0;   // the directory offset in use (repaired when it was 0)
   std::string targetPrefix;     // the prepared target folder with a trailing '/'
-  std::string targetPath;       // the path of the file being written
-  bool renamed = false;         // the current entry is handled under a path the user gave
-  bool createFolders = true;    // always on in an unload run
   bool created = false;         // the current mapping created a folder
   std::unordered_set<std::string> checkedFolders;  // folders found sound in this run
   std::vector<std::string> entryFolders;  // folders created for the current entry
@@ -154,14 +151,7 @@ struct TExtractState {
   FolderNames folderNames;  // how the folders written in treat names
   std::pair<uint64_t, uint64_t> container{0, 0};  // the briefcase's file (device, inode)
   plat::RunFolders folders;  // folders cleared of a killed run's leftovers, and how they name files
-  plat::FileTime existingTime = 0;
-  plat::FileTime entryTime = 0;
-  uint32_t existingSize = 0;
-  uint32_t entrySize = 0;
-  uint32_t remainingInput = 0;
-  uint32_t runningCrc = 0;
-  uint32_t bytesWritten = 0;
-  int diskFullLevel = 0;
+  bool diskFull = false;  // the current entry met a full disk: the pass ends
 };
 
 }  // namespace archive

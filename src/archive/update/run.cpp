@@ -12,7 +12,7 @@
 #include "archive/extract/restore.h"
 #include "archive/replace.h"
 #include "archive/update/entry.h"
-#include "archive/update/readbuffer.h"
+#include "archive/readbuffer.h"
 #include "archive/update/update.h"
 #include "platform/diag.h"
 #include "platform/errors.h"

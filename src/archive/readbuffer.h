@@ -1,8 +1,11 @@
 #pragma once
-// A read buffer over the container for the run: the directory and the local
-// headers are read in many small pieces, which the buffer serves from memory;
-// reads of a block or more go straight to the file.
+// The one read buffer over a container: its directory and local headers are
+// read in many small pieces, which the buffer serves from memory. It is a
+// JFile (reads of a block or more go straight to the file) and an input by
+// position (peek, consume), so that every reader of a run shares it and none
+// has to start afresh after another moved the file's position.
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -28,6 +31,21 @@ class ReadBuffer final : public JFile {
     return file_.search(rangeStart, rangeEnd, pattern, patternLength, backwards);
   }
 
+  // Up to `max` bytes at the position, from the buffer (filled at the
+  // position when it is outside): a pointer and their count, 0 at the end of
+  // the file or when the file could not be read (failed() tells).
+  size_t peek(size_t max, const uint8_t** data);
+  void consume(size_t n) {
+    pos_ += n;
+    position_ = static_cast<uint32_t>(pos_);
+  }
+  uint64_t offset() const { return pos_; }
+
+  // Whether a seek or a read of the file failed (rather than met its end)
+  // since the last clearFailure().
+  bool failed() const { return failed_; }
+  void clearFailure() { failed_ = false; }
+
  private:
   // Reads up to n bytes at `at` from the file; the count read.
   int readAt(uint64_t at, uint8_t* out, uint32_t n, uint32_t* got);
@@ -38,6 +56,7 @@ class ReadBuffer final : public JFile {
   uint32_t bufLength_ = 0;
   uint64_t pos_ = 0;
   uint64_t fileAt_ = UINT64_MAX;  // the file's own position, when known
+  bool failed_ = false;
 };
 
 }  // namespace archive

@@ -1,4 +1,4 @@
-#include "archive/update/readbuffer.h"
+#include "archive/readbuffer.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,13 +12,27 @@ int ReadBuffer::readAt(uint64_t at, uint8_t* out, uint32_t n, uint32_t* got) {
   if (fileAt_ != at) {
     if (int rc = file_.seek(static_cast<int64_t>(at), SeekOrigin::Begin)) {
       fileAt_ = UINT64_MAX;
+      failed_ = true;
       return rc;
     }
   }
   int rc = file_.read(out, n);
   *got = file_.lastTransfer();
+  if (file_.readFailed()) failed_ = true;
   fileAt_ = at + *got;
   return rc == kUnexpectedEnd && *got < n ? kOk : rc;
+}
+
+size_t ReadBuffer::peek(size_t max, const uint8_t** data) {
+  if (pos_ < bufStart_ || pos_ >= bufStart_ + bufLength_) {
+    bufStart_ = pos_;
+    bufLength_ = 0;
+    uint32_t got = 0;
+    if (readAt(pos_, buf_.data(), kSize, &got) == kOk) bufLength_ = got;
+  }
+  const size_t off = static_cast<size_t>(pos_ - bufStart_);
+  *data = buf_.data() + off;
+  return std::min<size_t>(max, bufLength_ - off);
 }
 
 int ReadBuffer::read(void* buf, uint32_t count) {

@@ -1,0 +1,623 @@
+// The listing and unload passes: which entries are handled, what is done
+// with each (its name, the file found, the policies, the question), and its
+// write on the calling thread.
+#include "archive/extract/run.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <unordered_map>
+
+#include "archive/errors.h"
+#include "archive/extract/restore.h"
+#include "platform/errors.h"
+#include "platform/paths.h"
+#include "platform/strtable.h"
+#include "archive/leftovers.h"
+#include "archive/namecode.h"
+#include "archive/update/pdeflate.h"
+
+namespace archive::engine {
+namespace {
+
+bool methodSupported(uint16_t m) {
+  return m == kMethodStored || m == kMethodImploded || m == kMethodDeflated;
+}
+
+// The highest version needed to extract that this reader meets: 4.5, the
+// ZIP64 extensions (methods and encryption of later versions are refused by
+// their own checks).
+constexpr uint8_t kVersionRead = 45;
+
+// Why an entry cannot be unloaded or checked, or "".
+std::string leftOutReason(const TExtractEntry& e) {
+  if (e.central.flags & kFlagEncrypted) return "encrypted";
+  if (!methodSupported(e.central.method)) return plat::strFormat("method %u", e.central.method);
+  if (e.central.versionNeeded > kVersionRead)
+    return plat::strFormat("needs version %u.%u", e.central.versionNeeded / 10u,
+                           e.central.versionNeeded % 10u);
+  if (e.needsZip64) return "4 GB or more";
+  return std::string();
+}
+
+// The MS-DOS attributes in the low byte of the external ones.
+constexpr uint32_t kDosAttributes = 0xFF;
+// The permission bits of a file's mode.
+constexpr uint32_t kPermissionBits = 0777;
+
+// An entry refused: its result raised to `code`.
+Decision skipped(int* result, int code) {
+  *result = raise(*result, code);
+  return Decision::Skipped;
+}
+
+}  // namespace
+
+// The briefcase as a decoder's input.
+class Run::InputSource : public DataSource {
+ public:
+  explicit InputSource(ArchiveInput& in) : in_(in) {}
+  size_t peek(size_t max, const uint8_t** data) override { return in_.peek(max, data); }
+  void consume(size_t n) override { in_.consume(n); }
+
+ private:
+  ArchiveInput& in_;
+};
+
+// The run's own callbacks as a decoder's sink.
+class Run::LiveSink : public DecodeSink {
+ public:
+  explicit LiveSink(Run& run) : run_(run) {}
+  void message(const std::string& text) override { run_.msg(text); }
+  void progress(int percent) override { run_.fileProgress(percent); }
+
+ private:
+  Run& run_;
+};
+
+void Run::forgetClaims() {
+  s_.claimedPaths.clear();
+  s_.claimedLoose.clear();
+  s_.claimedFiles.clear();
+  s_.folderNames.clear();
+}
+
+// Whether the names list selects the entry; marks the first name that does.
+bool Run::matchesNames(const TExtractEntry& e, std::vector<char>* used) {
+  if (!selector_) {
+    std::vector<std::string> entryNames;
+    entryNames.reserve(s_.entries.size());
+    for (const TExtractEntry& x : s_.entries) entryNames.push_back(x.displayName());
+    selector_ = std::make_unique<NameSelector>(c_.names, entryNames);
+  }
+  const long k = selector_->select(e.displayName());
+  if (k < 0) return false;
+  if (used) (*used)[static_cast<size_t>(k)] = 1;
+  return true;
+}
+
+int Run::listingPass() {
+  s_.totals = TListTotals();
+  for (const TExtractEntry& e : s_.entries) {
+    if (!s_.allEntries && !matchesNames(e, nullptr)) continue;
+    if (s_.callbacks.listEntry) s_.callbacks.listEntry(e);
+    s_.totals.count++;
+    s_.totals.compressed += e.central.compressedSize;
+    s_.totals.uncompressed += e.central.uncompressedSize;
+  }
+  return s_.totals.count == 0 ? kNoFiles : 0;
+}
+
+int Run::unloadPass(bool test) {
+  std::vector<char> used(c_.names.size(), 0);
+  uint32_t unsupported = 0;
+  uint64_t total = 0;
+  size_t selectedCount = 0;
+  if (!test && !s_.targetPrefix.empty()) {
+    // What a killed run of ours left in the target folder goes first.
+    const std::string root = plat::stripTrailingSlash(s_.targetPrefix);
+    if (s_.folders.firstVisit(root)) removeLeftTemporaries(root, TempKind::Unload);
+  }
+  for (TExtractEntry& e : s_.entries) {
+    e.selected = false;
+    e.leftOut.clear();
+    e.outcome = UnloadOutcome::NotHandled;
+    if (!s_.allEntries && !matchesNames(e, &used)) continue;
+    e.leftOut = leftOutReason(e);
+    if (!e.leftOut.empty()) {
+      msg(plat::strFormat("%s:  left out (%s)\n", printableName(e.displayName()).c_str(),
+                          e.leftOut.c_str()));
+      ++unsupported;
+      continue;
+    }
+    e.selected = true;
+    e.attributes = static_cast<uint8_t>((e.central.externalAttributes & kDosAttributes) |
+                                        plat::kAttrArchive);
+    total += e.central.uncompressedSize;
+    ++selectedCount;
+  }
+  if (!test) planTargets();
+  totalProgress(0);
+
+  int result = 0;
+  uint64_t running = 0;
+  entryNumber_ = 0;
+  existingPolicy_ = newerPolicy_ = Policy::Ask;
+  aside_ = 0;
+  const unsigned threads = s_.threads ? s_.threads : DefaultThreads();
+  // Several threads only over a file system known to take them.
+  if (!test && threads > 1 && plat::fileSystem().threadSafe())
+    pool_ = std::make_unique<WritePool>(threads, kBudget);
+  if (pool_ && pool_->threads() == 0) pool_.reset();  // no thread could be started
+  if (pool_) {
+    bool stopPass = false;
+    result = threadedLoop(total, &stopPass);
+    if (stopPass) return result;
+  } else {
+    for (TExtractEntry& e : s_.entries) {
+      if (c_.cancelled) break;
+      if (c_.callbacks.cancelCheck) c_.callbacks.cancelCheck(c_.cancelled);
+      if (!e.selected) continue;
+      running += e.central.uncompressedSize;
+      if (total) totalProgress(static_cast<int>(running * 100 / total));
+      ++entryNumber_;
+      bool stopPass = false;
+      int r = handleEntry(e, test, &stopPass);
+      result = raise(result, r);
+      if (test && s_.callbacks.entryTested) s_.callbacks.entryTested(e, r);
+      if (stopPass) return result;
+    }
+  }
+
+  for (char u : used)
+    if (!u && result <= kWarning) result = kNoFiles;
+  if (selectedCount == 0) {
+    if (result <= kWarning) result = unsupported ? kSkippedEntries : kNoFiles;
+  } else if (unsupported && result <= kWarning) {
+    result = kSkippedEntries;
+  }
+  return result;
+}
+
+void Run::totalProgress(int p) {
+  if (c_.callbacks.totalProgress) c_.callbacks.totalProgress(p);
+}
+
+void Run::fileProgress(int p) {
+  if (c_.callbacks.fileProgress) c_.callbacks.fileProgress(p);
+}
+
+int Run::handleEntry(TExtractEntry& e, bool test, bool* stopPass) {
+  EntryPlan plan;
+  if (test) return handleEntryData(e, test, plan, stopPass);
+  s_.entryFolders.clear();
+  e.outcome = UnloadOutcome::Failed;
+  const int result = handleEntryData(e, test, plan, stopPass);
+  settleFolders(e);
+  return result;
+}
+
+// The folders made for an entry stay when it was unloaded; else it stays in
+// the briefcase, and they go again.
+void Run::settleFolders(const TExtractEntry& e) {
+  if (e.outcome == UnloadOutcome::Unloaded) {
+    s_.entryFolders.clear();
+  } else {
+    s_.notAllUnloaded = true;
+    removeEntryFolders(c_);
+  }
+}
+
+// Gives the local file at the target path (and what is there, when found)
+// to the current entry: no other entry of the run may have it.
+void Run::claim(const std::string& path, const plat::FileInfo* file) {
+  if (s_.claimedPaths.insert(path).second) s_.claimedLoose.emplace(looseKey(path), path);
+  if (file) s_.claimedFiles.insert({file->device, file->inode});
+}
+
+// Whether another entry of the run has the file at this path, under this
+// spelling or, where the folder takes them for one, another.
+bool Run::claimed(const std::string& path, const plat::FindData* found) {
+  if (s_.claimedPaths.count(path)) return true;
+  if (found && s_.claimedFiles.count({found->info.device, found->info.inode})) return true;
+  auto range = s_.claimedLoose.equal_range(looseKey(path));
+  for (auto it = range.first; it != range.second; ++it)
+    if (s_.folderNames.sameTarget(path, it->second)) return true;
+  return false;
+}
+
+// The name an entry's file is to have, before it is mapped: an MS-DOS
+// entry's backslashes are its separators.
+std::string Run::localNameOf(const TExtractEntry& e) {
+  std::string n = e.displayName();
+  if (e.host == kHostMsDos && n.find('/') == std::string::npos)
+    std::replace(n.begin(), n.end(), '\\', '/');
+  return n;
+}
+
+// Before anything is written, which entries leave their file to another:
+// - of entries that bear one name (tools that append write the newer copy
+//   after the old one), the last is written and the others stay;
+// - a name that had to be changed to be written here (a control character
+//   dropped, a "." level left out) must not take the file of an entry that
+//   bears that name.
+// And which paths the run's targets spell in more than one way (they may
+// be one file, and one folder): an entry on such a path is handled in its
+// turn, never ahead on a worker.
+void Run::planTargets() {
+  yieldsTo_.assign(s_.entries.size(), std::string());
+  spellings_.clear();
+  std::unordered_map<std::string, size_t> last;
+  for (size_t i = 0; i < s_.entries.size(); ++i) {
+    const TExtractEntry& e = s_.entries[i];
+    if (e.selected && !e.isFolder()) last[e.displayName()] = i;
+  }
+  std::unordered_map<std::string, std::string> seen;  // loose key -> the first spelling
+  const auto spelled = [&](const std::string& p) {
+    auto [it, fresh] = seen.emplace(looseKey(p), p);
+    if (!fresh && it->second != p) spellings_.insert(it->first);
+  };
+  std::unordered_multimap<std::string, std::string> own;  // loose key -> a target as named
+  std::vector<std::pair<size_t, std::string>> changed;
+  for (size_t i = 0; i < s_.entries.size(); ++i) {
+    const TExtractEntry& e = s_.entries[i];
+    if (!e.selected) continue;
+    if (!e.isFolder() && last[e.displayName()] != i) {
+      yieldsTo_[i] = "a later entry of the same name is unloaded instead";
+      continue;
+    }
+    const std::string name = localNameOf(e);
+    const MappedPath mp = mapPath(s_.targetPrefix, name, false);
+    if (mp.result != kMapOk) continue;
+    for (const std::string& f : mp.folders) spelled(f);
+    if (mp.folderEntry) continue;
+    spelled(mp.path);
+    if (mp.path == s_.targetPrefix + name)
+      own.emplace(looseKey(mp.path), mp.path);
+    else
+      changed.emplace_back(i, mp.path);
+  }
+  for (const auto& [i, path] : changed) {
+    auto range = own.equal_range(looseKey(path));
+    for (auto it = range.first; it != range.second; ++it) {
+      if (s_.folderNames.sameTarget(path, it->second)) {
+        yieldsTo_[i] = "its name had to be changed to " + printableName(path) +
+                       ", the file of another entry";
+        break;
+      }
+    }
+  }
+}
+
+// Whether the path, or a folder on its way, is spelled otherwise by another target of the run.
+bool Run::spelledOtherwise(const MappedPath& mp) const {
+  if (spellings_.empty()) return false;
+  if (spellings_.count(looseKey(mp.path))) return true;
+  for (const std::string& f : mp.folders)
+    if (spellings_.count(looseKey(f))) return true;
+  return false;
+}
+
+// Whether the file at a target path is the briefcase, or a link to it, or
+// its path in another spelling (where a file system ignores letter case,
+// the file may have another number under each).
+bool Run::isContainer(const std::string& path, const plat::FileInfo& info) {
+  plat::FileInfo linked;
+  if (info.isSymlink && plat::fileSystem().stat(path, &linked, true))
+    return std::make_pair(linked.device, linked.inode) == s_.container;
+  return std::make_pair(info.device, info.inode) == s_.container ||
+         s_.folderNames.sameTarget(path, c_.archivePath);
+}
+
+int Run::handleEntryData(TExtractEntry& e, bool test, EntryPlan& plan, bool* stopPass) {
+  int result = 0;
+  if (int skip = readLocalHeader(e, &result)) return raise(result, skip);
+  const std::string shown = printableName(e.displayName());
+  // The two headers must describe one entry: a name, size or CRC that
+  // differs means the data read would not be what is listed.
+  const std::string mismatch = localMismatch(e);
+  if (!mismatch.empty()) {
+    msg(plat::strFormat("error:  %s:  the local header disagrees with the central directory "
+                        "(%s); not unloaded\n",
+                        shown.c_str(), mismatch.c_str()));
+    return raise(result, kCompressedError);
+  }
+  if (e.local.flags & kFlagDescriptor) {
+    plan.crc = e.central.crc;
+    plan.compressed = e.central.compressedSize;
+  } else {
+    plan.crc = e.local.crc;
+    plan.compressed = e.local.compressedSize;
+  }
+  plan.entrySize = e.central.uncompressedSize;
+
+  if (test) {
+    s_.diskFull = false;
+    int r = extract(e, plan, nullptr, shown);
+    return raise(result, r);
+  }
+
+  switch (decide(e, plan, shown, &result)) {
+    case Decision::Write: break;
+    case Decision::Done: e.outcome = UnloadOutcome::Unloaded; return result;
+    case Decision::Declined: e.outcome = UnloadOutcome::Declined; return result;
+    case Decision::Skipped: e.outcome = UnloadOutcome::Skipped; return result;
+  }
+  s_.diskFull = false;
+  int r = writeEntry(e, plan, shown);
+  if (r == kWriting) return result;  // finished in archive order by finishFront
+  result = raise(result, r);
+  if (s_.diskFull) {
+    *stopPass = true;
+    return result;
+  }
+  fileProgress(100);
+  return result;
+}
+
+// What is done with an entry: its name mapped and its folders made, what is
+// at its path looked at, the policies and the question. Its plan gets the
+// target and what is there; *result is raised for an entry refused.
+Decision Run::decide(const TExtractEntry& e, EntryPlan& plan, const std::string& shown,
+                     int* result) {
+  // The name loop, repeated after a Rename.
+  // The local name's bytes equal the central one's (checked above).
+  const std::string localName = e.displayName();
+  const size_t index = static_cast<size_t>(&e - s_.entries.data());
+  plan.renamed = false;
+  plan.target = localNameOf(e);
+  for (;;) {
+    msg(plat::loadStrFmt(8033, printableName(localName).c_str()));
+    if (!plan.renamed && !yieldsTo_[index].empty()) {
+      msg(plat::strFormat("Skipping %s:  %s\n", shown.c_str(), yieldsTo_[index].c_str()));
+      return skipped(result, kCompressedError);
+    }
+    if (ahead()) {
+      // A file an earlier entry is still writing decides what this one
+      // finds: that entry is finished first. So does one whose path may
+      // be this one's in another spelling.
+      const MappedPath mp = mapPath(s_.targetPrefix, plan.target, plan.renamed);
+      if (writingAnyOf(mp) || spelledOtherwise(mp)) goLive();
+    }
+    // The path as the entry names it, and whether mapping changed it.
+    const std::string named = s_.targetPrefix + plan.target;
+    int m = mapName(c_, e, &plan.target, plan.renamed);
+    if (m == kMapFolderCreated || m == kMapSkip) return Decision::Done;
+    if (m == kMapNameRefused)
+      return skipped(result, kNameRefused);
+    if (m != kMapOk)
+      return skipped(result, kCompressedError);
+
+    // What a killed run left in the folder goes before anything there is
+    // looked at: a name it claimed holds its placeholder, not a file.
+    LocalFileWriter::sweep(plan.target, &s_.folders);
+    bool there = plat::findFirst(plan.target, &plan.found);
+    if (there && ahead() && pool_->placedHere(plan.found.info)) {
+      // A file an earlier entry has just made under another spelling of
+      // this path (a file system that ignores case): that entry is
+      // finished first, so that the file counts as its own.
+      goLive();
+      there = plat::findFirst(plan.target, &plan.found);
+    }
+    const std::string shownTarget = printableName(plan.target);
+    // One local file, one entry: a file another entry of this run was
+    // written to (or declined for) is not written again.
+    if (claimed(plan.target, there ? &plan.found : nullptr)) {
+      msg(plat::strFormat("Skipping %s:  %s is already the file of another entry\n",
+                          shown.c_str(), shownTarget.c_str()));
+      return skipped(result, kCompressedError);
+    }
+    if (there && isContainer(plan.target, plan.found.info)) {
+      msg(plat::strFormat("Skipping %s:  %s is the briefcase itself\n", shown.c_str(),
+                          shownTarget.c_str()));
+      return skipped(result, kWarning);
+    }
+    if (!there) {
+      plan.found.info = plat::FileInfo();
+      plan.found.name.clear();
+      return Decision::Write;  // nothing there
+    }
+    if (plan.found.info.isDirectory) {
+      msg(plat::strFormat("error:  a folder is in the way of %s\n", shownTarget.c_str()));
+      return skipped(result, kWriteFailure);
+    }
+    if (!plan.renamed && plan.target != named) {
+      // A name changed to be written here is someone's file under that
+      // name (the question would show the name of that file, not the
+      // entry's): it is never replaced.
+      msg(plat::strFormat("Skipping %s:  its name had to be changed to %s, and a file of "
+                          "that name is there\n",
+                          shown.c_str(), shownTarget.c_str()));
+      return skipped(result, kCompressedError);
+    }
+    plan.existingTime = plan.found.info.writeTime;
+    plan.existingSize = static_cast<uint32_t>(plan.found.info.size);
+    plan.entryTime = entryTimes(e.localExtra, e.local.date, e.local.time).modification;
+    const bool newer = plan.existingTime > plan.entryTime;
+    if (!newer) {
+      if (existingPolicy_ == Policy::Never) {
+        msg(plat::loadStrFmt(8011, shown.c_str()));
+        claim(plan.target, &plan.found.info);
+        return Decision::Declined;
+      }
+      if (existingPolicy_ == Policy::Always) return Decision::Write;
+    } else {
+      if (existingPolicy_ == Policy::Never || newerPolicy_ == Policy::Never) {
+        msg(plat::loadStrFmt(8012, shown.c_str()));
+        claim(plan.target, &plan.found.info);
+        return Decision::Declined;
+      }
+      if (existingPolicy_ == Policy::Always && newerPolicy_ == Policy::Always)
+        return Decision::Write;
+    }
+
+    // Ask. Without a handler every such file is declined. The question
+    // comes after everything the entries before this one have to say.
+    if (ahead()) goLive();
+    if (s_.callbacks.replaceQuery)
+      s_.callbacks.replaceQuery(plan.target, plan.existingTime, plan.entryTime, plan.existingSize,
+                                plan.entrySize, s_.answer);
+    else
+      s_.answer = kAnswerNo;
+    bool write = false;
+    switch (s_.answer) {
+      case kAnswerRename:
+        plan.renamed = true;
+        continue;
+      case kAnswerYes:
+        write = true;
+        break;
+      case kAnswerYesToAll:
+        if (existingPolicy_ == Policy::Always)
+          newerPolicy_ = Policy::Always;
+        else
+          existingPolicy_ = Policy::Always;
+        write = true;
+        break;
+      case kAnswerNoToAll:
+        if (existingPolicy_ == Policy::Always)
+          newerPolicy_ = Policy::Never;
+        else
+          existingPolicy_ = Policy::Never;
+        break;
+      default:
+        break;
+    }
+    if (write) return Decision::Write;
+    msg(plat::strFormat("Not replaced: %s (the local file was kept)\n", shown.c_str()));
+    claim(plan.target, &plan.found.info);
+    return Decision::Declined;
+  }
+}
+
+// What the caller's step before a replacement did with the old file.
+OldFile Run::oldFileStep(const TExtractEntry& e, bool replacing, const std::string& target) {
+  if (!replacing || !s_.callbacks.beforeReplace) return OldFile::Stays;
+  return s_.callbacks.beforeReplace(e, target);
+}
+
+// The old file was asked to stay (the step before the replacement): the
+// entry counts as declined, and the file stays its own.
+int Run::keptOld(TExtractEntry& e, const std::string& shown, const std::string& target) {
+  msg(plat::strFormat("Not replaced: %s (the local file was kept)\n", shown.c_str()));
+  plat::FileInfo old;
+  claim(target, plat::fileSystem().stat(target, &old, false) ? &old : nullptr);
+  e.outcome = UnloadOutcome::Declined;
+  return 0;
+}
+
+// A file that could not be created or put in place: says so with the
+// reason (a name the disk refuses is told as such and has a result of its
+// own), keeps it for the caller, and gives the entry's result.
+int Run::cannotCreate(const std::string& target, int err) {
+  const std::string shownTarget = printableName(target);
+  std::string why =
+      s_.folderNames.refusal(plat::parentFolder(target), plat::fileNamePart(target), err);
+  int code = kNameRefused;
+  if (!why.empty()) {
+    msg(plat::strFormat("error:  cannot create %s:  %s\n", shownTarget.c_str(), why.c_str()));
+  } else {
+    why = plat::errorText(err);
+    msg(plat::loadStrFmt(8025, shownTarget.c_str()) + " (" + why + ")\n");
+    code = plat::isSharingViolation(err) ? kInUse
+           : plat::isAccessDenied(err)   ? kReadOnly
+                                         : kWriteFailure;
+  }
+  s_.notWritten.push_back(TNotWritten{target, why});
+  return code;
+}
+
+// `existing`: what findFirst found at the target path, or null. The file
+// is written beside the target and put in place only when its data was
+// checked (LocalFileWriter).
+int Run::writeEntry(TExtractEntry& e, const EntryPlan& plan, const std::string& shown) {
+  const std::string& target = plan.target;
+  const plat::FileInfo* existing = plan.existing();
+
+  // What is there now: a file is replaced only when it may be written
+  // (a read-only file stays, as the platform refuses to overwrite it); a
+  // symbolic link is replaced itself, never written through.
+  const bool exists = existing != nullptr;
+  const bool replacing = exists && existing->isRegular;
+  if (replacing && (existing->attributes & plat::kAttrReadOnly)) {
+    msg(plat::loadStrFmt(8025, printableName(target).c_str()) + " (the file is read-only)\n");
+    s_.notWritten.push_back(TNotWritten{target, "the file is read-only"});
+    return kReadOnly;
+  }
+  const uint32_t mode = replacing ? (existing->mode & kPermissionBits) : defaultMode_;
+  if (ahead()) {
+    if (e.local.method == kMethodStored || e.local.method == kMethodDeflated)
+      return startWrite(e, plan, shown, exists, replacing, mode);
+    goLive();  // any other method is handled here, in turn
+  }
+
+  if (!writer_.begin(target, &s_.folders)) return cannotCreate(target, plat::lastError());
+  // Only data that was read whole and checked is put in place (an entry
+  // of an unknown method yields none).
+  int result = extract(e, plan, writer_.file(), shown);
+  if (s_.diskFull || result != 0) {
+    writer_.rollback();
+    return result;
+  }
+
+  // Only a sound file is put in place: attributes and times first.
+  restoreAttributes(c_, *writer_.file(), e, mode);
+  restoreTimes(c_, *writer_.file(), e);
+  plat::FileInfo written;
+  const auto keepOld = [&] { return oldFileStep(e, replacing, target); };
+  const bool ok = writer_.commit(exists, replacing, &written, keepOld);
+  return placed(e, target, shown, ok, ok ? 0 : plat::lastError(), written);
+}
+
+// The end of an entry's write, wherever it was written: its file is in place
+// (ok) or not (err: why). Says so and gives the entry's result.
+int Run::placed(TExtractEntry& e, const std::string& target, const std::string& shown, bool ok,
+                int err, const plat::FileInfo& written) {
+  if (!ok) {
+    if (err == ECANCELED) return keptOld(e, shown, target);
+    if (plat::isDiskFull(err)) {
+      msg(plat::loadStrFmt(8029, shown.c_str()));
+      s_.diskFull = true;
+      return kDiskFull;
+    }
+    return cannotCreate(target, err);
+  }
+  claim(target, &written);
+  s_.filesWritten++;
+  e.outcome = UnloadOutcome::Unloaded;
+  if (s_.callbacks.entryWritten) s_.callbacks.entryWritten(e, target);
+  return 0;
+}
+
+// Extracts the entry's data into `out` (nothing written when null) and
+// checks it. Returns the entry's result.
+int Run::extract(TExtractEntry& e, const EntryPlan& plan, plat::File* out,
+                 const std::string& shown) {
+  switch (e.local.method) {
+    case kMethodStored:
+    case kMethodDeflated:
+      break;
+    case kMethodImploded:
+      throw TXCompress(kExplodeUnsupported, "IMPLODE method not supported here.");
+    default:
+      msg(plat::strFormat("%s:  unknown compression method\n", shown.c_str()));
+      return kWarning;
+  }
+  InputSource source(*input_);
+  LiveSink sink(*this);
+  const int result = decoder_.run(params(e, plan, shown), source, out, sink);
+  if (decoder_.writeFailed()) s_.diskFull = true;
+  return result;
+}
+
+EntryDecoder::Params Run::params(const TExtractEntry& e, const EntryPlan& plan,
+                                 const std::string& shown) const {
+  EntryDecoder::Params p;
+  p.method = e.local.method;
+  p.compressed = plan.compressed;
+  p.declared = plan.entrySize;
+  p.crc = plan.crc;
+  p.shown = shown;
+  return p;
+}
+
+}  // namespace archive::engine

@@ -1,0 +1,190 @@
+#pragma once
+// The engine object of one listing, unload or test run (archive/extract/
+// extract.h). Its parts live in files of their own:
+//   directory.cpp - the end record, the central directory and its repairs,
+//                   each entry's local header and its checks;
+//   decide.cpp    - the listing and unload passes, what is done with each
+//                   entry (the name, the file found, the policies, the
+//                   question), and the write on the calling thread;
+//   pipeline.cpp  - the unload on several threads.
+
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "archive/compress.h"
+#include "archive/extract/input.h"
+#include "archive/extract/localfile.h"
+#include "archive/extract/names.h"
+#include "archive/extract/naming.h"
+#include "archive/extract/restore.h"
+#include "archive/extract/state.h"
+#include "archive/extract/writejobs.h"
+#include "archive/layout.h"
+#include "platform/findfile.h"
+
+namespace archive::engine {
+
+inline int raise(int result, int code) { return std::max(result, code); }
+
+enum class Policy { Never, Ask, Always };
+
+// What the calling thread decided for an entry of an unload.
+enum class Decision : uint8_t {
+  Write,     // its file is to be written at the plan's target
+  Done,      // a folder entry: its folder is there
+  Declined,  // the file there stays (the answer or the policy)
+  Skipped,   // refused: a name, a path, a file another entry has, the briefcase
+};
+
+// One entry of an unload as it is decided and written: where its file goes,
+// what is there now, and what its data is to give.
+struct EntryPlan {
+  std::string target;    // the entry's name; once mapped, the path to write
+  bool renamed = false;  // target is a full path the user gave
+  plat::FindData found;  // what is at the target (name empty: nothing)
+  plat::FileTime existingTime = 0, entryTime = 0;  // as the question shows them
+  uint32_t existingSize = 0, entrySize = 0;
+  uint32_t compressed = 0;  // bytes of data the entry has
+  uint32_t crc = 0;         // its CRC-32
+
+  const plat::FileInfo* existing() const { return found.name.empty() ? nullptr : &found.info; }
+};
+
+class Run {
+ public:
+  explicit Run(TCompress& c) : c_(c), s_(c.extract) {}
+
+  int go();
+
+ private:
+  void msg(const std::string& text) { c_.sendMessage(text); }
+  void totalProgress(int p);
+  void fileProgress(int p);
+  std::string path() const { return c_.archivePath; }
+  void forgetClaims();
+
+  // ---- directory.cpp: the briefcase, its directory, each local header ----
+  int steps();
+  int directory(bool* stop);
+  bool centralSignatureAt(int64_t pos);
+  int readLocalHeader(TExtractEntry& e, int* result);
+  std::string localMismatch(TExtractEntry& e);
+
+  // ---- decide.cpp: the passes, and what is done with each entry ----
+  bool matchesNames(const TExtractEntry& e, std::vector<char>* used);
+  int listingPass();
+  int unloadPass(bool test);
+  void planTargets();
+  int handleEntry(TExtractEntry& e, bool test, bool* stopPass);
+  int handleEntryData(TExtractEntry& e, bool test, EntryPlan& plan, bool* stopPass);
+  Decision decide(const TExtractEntry& e, EntryPlan& plan, const std::string& shown, int* result);
+  void settleFolders(const TExtractEntry& e);
+  static std::string localNameOf(const TExtractEntry& e);
+  void claim(const std::string& path, const plat::FileInfo* file);
+  bool claimed(const std::string& path, const plat::FindData* found);
+  bool spelledOtherwise(const MappedPath& mp) const;
+  bool isContainer(const std::string& path, const plat::FileInfo& info);
+  int writeEntry(TExtractEntry& e, const EntryPlan& plan, const std::string& shown);
+  OldFile oldFileStep(const TExtractEntry& e, bool replacing, const std::string& target);
+  int keptOld(TExtractEntry& e, const std::string& shown, const std::string& target);
+  int cannotCreate(const std::string& target, int err);
+  int placed(TExtractEntry& e, const std::string& target, const std::string& shown, bool ok,
+             int err, const plat::FileInfo& written);
+  int extract(TExtractEntry& e, const EntryPlan& plan, plat::File* out, const std::string& shown);
+  EntryDecoder::Params params(const TExtractEntry& e, const EntryPlan& plan,
+                              const std::string& shown) const;
+  class InputSource;  // the briefcase as a decoder's input
+  class LiveSink;     // the run's own callbacks as a decoder's sink
+
+  // ---- pipeline.cpp: the unload on several threads ----
+  static constexpr int kWriting = -1;             // writeEntry: finished later
+  static constexpr size_t kLargeEntry = 256 * 1024;  // compressed bytes beyond which the worker reads
+  static constexpr size_t kBudget = 8u << 20;     // compressed bytes in flight
+  static constexpr size_t kMaxSlots = 1024;       // entries prepared ahead
+  static constexpr size_t kWaitBatch = 16;        // entries finished after one wait
+  static constexpr size_t kMaxHeld = 64;          // of them, new files kept open for their turn
+
+  enum class Event : uint8_t { Message, TotalProgress, FileProgress, CancelCheck };
+  struct Recorded {
+    Event kind;
+    int value;
+    std::string text;
+  };
+  struct Abandoned {};  // unwinds the preparation of an entry that will not be handled
+
+  struct Slot {
+    TExtractEntry* e = nullptr;
+    EntryPlan plan;
+    std::vector<Recorded> events;  // what its preparation said
+    size_t emitted = 0;
+    bool live = false;  // handled as on one thread (everything before it was finished)
+    int result = 0;
+    bool stop = false;     // a live entry ended the pass
+    bool notAll = false;   // not unloaded (no file of its own to write)
+    bool keeps = false;    // a folder entry: its folders stay
+    WriteJobPtr job;
+    size_t jobEvents = 0;  // the worker's events replayed so far
+    std::string target, shown;
+    bool exists = false, replacing = false;
+    std::vector<std::string> folders;  // made for it, outermost first
+    std::exception_ptr error;          // its preparation failed: the run ends there
+  };
+
+  bool ahead() const { return pool_ && cur_ && !cur_->live; }
+  void record();
+  void live() { c_.callbacks = real_; }
+  int threadedLoop(uint64_t total, bool* stopPass);
+  bool ready(Slot& sl) { return !sl.job || pool_->done(*sl.job); }
+  void replayFront();
+  void prepare(TExtractEntry& e);
+  bool writingAnyOf(const MappedPath& mp) const;
+  void goLive();
+  void drainFront();
+  int startWrite(TExtractEntry& e, const EntryPlan& plan, const std::string& shown, bool exists,
+                 bool replacing, uint32_t mode);
+  std::vector<uint8_t> readChunk(size_t want);
+  void waitForRoom(Slot& sl, size_t bytes);
+  bool replayEvents(Slot& sl);
+  void replayJobEvents(const std::vector<JobEvent>& evs);
+  void finishFront();
+  void waitForSeveral();
+  int finishWrite(Slot& sl, bool* stop);
+  static bool under(const std::string& path, const std::string& folder);
+  void dropFolders(Slot& sl);
+  void removeFolders(std::vector<std::string>& folders);
+  void abandonAll();
+  static void removePlaced(const WriteJob& job);
+  void release(Slot& sl);
+
+  TCompress& c_;
+  TExtractState& s_;
+  JNormFile file_;
+  std::unique_ptr<ReadBuffer> buffer_;  // the one buffer over the briefcase
+  std::unique_ptr<ArchiveInput> input_;
+  LocalFileWriter writer_;
+  std::unique_ptr<NameSelector> selector_;
+  // Per entry: why it leaves its file to another ("": it does not).
+  std::vector<std::string> yieldsTo_;
+  std::unordered_set<std::string> spellings_;  // loose keys the targets spell in several ways
+  EntryDecoder decoder_;
+  int entryNumber_ = 0;
+  uint32_t defaultMode_ = 0666;
+  int64_t aside_ = 0;
+  Policy existingPolicy_ = Policy::Ask;
+  Policy newerPolicy_ = Policy::Ask;
+  // The unload on several threads.
+  std::unique_ptr<WritePool> pool_;
+  std::deque<Slot> slots_;
+  Slot* cur_ = nullptr;  // the entry being prepared
+  size_t heldOpen_ = 0;  // entries whose finished file waits open for its turn
+  TCompressCallbacks real_;  // the caller's callbacks, while a preparation's are kept
+  int passResult_ = 0;
+  bool stopped_ = false, stopPass_ = false;
+};
+
+}  // namespace archive::engine
