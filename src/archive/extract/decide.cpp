@@ -366,7 +366,7 @@ Decision Run::decide(const TExtractEntry& e, EntryPlan& plan, const std::string&
   plan.renamed = false;
   plan.target = localNameOf(e);
   for (;;) {
-    msg(plat::loadStrFmt(8033, printableName(localName).c_str()));
+    msg(plat::loadStrFmt(plat::kStrUnloading, printableName(localName).c_str()));
     if (!plan.renamed && !yieldsTo_[index].empty()) {
       msg(plat::strFormat("Skipping %s:  %s\n", shown.c_str(), yieldsTo_[index].c_str()));
       return skipped(result, kCompressedError);
@@ -435,14 +435,14 @@ Decision Run::decide(const TExtractEntry& e, EntryPlan& plan, const std::string&
     const bool newer = plan.existingTime > plan.entryTime;
     if (!newer) {
       if (existingPolicy_ == Policy::Never) {
-        msg(plat::loadStrFmt(8011, shown.c_str()));
+        msg(plat::loadStrFmt(plat::kStrTargetExists, shown.c_str()));
         claim(plan.target, &plan.found.info);
         return Decision::Declined;
       }
       if (existingPolicy_ == Policy::Always) return Decision::Write;
     } else {
       if (existingPolicy_ == Policy::Never || newerPolicy_ == Policy::Never) {
-        msg(plat::loadStrFmt(8012, shown.c_str()));
+        msg(plat::loadStrFmt(plat::kStrTargetNewer, shown.c_str()));
         claim(plan.target, &plan.found.info);
         return Decision::Declined;
       }
@@ -517,7 +517,7 @@ int Run::cannotCreate(const std::string& target, int err) {
     msg(plat::strFormat("error:  cannot create %s:  %s\n", shownTarget.c_str(), why.c_str()));
   } else {
     why = plat::errorText(err);
-    msg(plat::loadStrFmt(8025, shownTarget.c_str()) + " (" + why + ")\n");
+    msg(plat::loadStrFmt(plat::kStrCannotCreateFile, shownTarget.c_str()) + " (" + why + ")\n");
     code = plat::isSharingViolation(err) ? kInUse
            : plat::isAccessDenied(err)   ? kReadOnly
                                          : kWriteFailure;
@@ -539,7 +539,8 @@ int Run::writeEntry(TExtractEntry& e, const EntryPlan& plan, const std::string& 
   const bool exists = existing != nullptr;
   const bool replacing = exists && existing->isRegular;
   if (replacing && (existing->attributes & plat::kAttrReadOnly)) {
-    msg(plat::loadStrFmt(8025, printableName(target).c_str()) + " (the file is read-only)\n");
+    msg(plat::loadStrFmt(plat::kStrCannotCreateFile, printableName(target).c_str()) +
+        " (the file is read-only)\n");
     s_.notWritten.push_back(TNotWritten{target, "the file is read-only"});
     return kReadOnly;
   }
@@ -575,7 +576,7 @@ int Run::placed(TExtractEntry& e, const std::string& target, const std::string& 
   if (!ok) {
     if (err == ECANCELED) return keptOld(e, shown, target);
     if (plat::isDiskFull(err)) {
-      msg(plat::loadStrFmt(8029, shown.c_str()));
+      msg(plat::loadStrFmt(plat::kStrWriteDiskFull, shown.c_str()));
       s_.diskFull = true;
       return kDiskFull;
     }

@@ -22,7 +22,7 @@ int Run::go() {
     // An imploded entry or a read failure of the briefcase ends the run.
     result = kSevereError;
   } catch (const std::bad_alloc&) {
-    c_.sendMessage(plat::loadStr(8014));
+    c_.sendMessage(plat::loadStr(plat::kStrNoUnloadBuffers));
     result = kOutOfMemory;
   }
   writer_.rollback();
@@ -56,7 +56,7 @@ int Run::steps() {
   try {
     buffer_ = std::make_unique<ReadBuffer>(file_);
   } catch (const std::bad_alloc&) {
-    msg(plat::loadStr(8014));
+    msg(plat::loadStr(plat::kStrNoUnloadBuffers));
     return kOutOfMemory;
   }
   input_ = std::make_unique<ArchiveInput>(*buffer_);
@@ -64,7 +64,7 @@ int Run::steps() {
   // 3. The briefcase, read-only.
   if (!file_.open(c_.archivePath, plat::Access::Read, plat::Disposition::OpenExisting)) {
     const int err = plat::lastError();
-    msg(plat::loadStrFmt(8024, c_.archivePath.c_str()));
+    msg(plat::loadStrFmt(plat::kStrCannotOpenBriefcase, c_.archivePath.c_str()));
     // "Not found" only for a briefcase that is not there.
     return err == ENOENT || err == ENOTDIR ? kNotFound : kReadSeekFailure;
   }
@@ -87,8 +87,8 @@ int Run::steps() {
   try {
     pass = s_.listingMode == kModeList ? listingPass() : unloadPass(s_.listingMode == kModeTest);
   } catch (const ReadFailure&) {
-    msg(plat::loadStr(8026));
-    throw TXCompress(kCompressedError, plat::loadStr(8026));
+    msg(plat::loadStr(plat::kStrBriefcaseReadError));
+    throw TXCompress(kCompressedError, plat::loadStr(plat::kStrBriefcaseReadError));
   }
   return std::max(result, pass);
 }
@@ -159,7 +159,7 @@ int Run::directory(bool* stop) {
 
   // 7. An end record alone: nothing to read.
   if (s_.expectedEnd == 0 && size == 0) {
-    msg(plat::loadStrFmt(8022, path().c_str()));
+    msg(plat::loadStrFmt(plat::kStrBriefcaseEmpty, path().c_str()));
     s_.entries.clear();
     return raise(result, kWarning);
   }
@@ -172,7 +172,7 @@ int Run::directory(bool* stop) {
     if (!centralSignatureAt(offset)) {
       msg(plat::strFormat("error [%s]:  start of central directory not found;\n"
                           "  compressed file corrupt.\n%s",
-                          path().c_str(), plat::loadStr(8006).c_str()));
+                          path().c_str(), plat::loadStr(plat::kStrBinaryModeHint).c_str()));
       return kSevereError;
     }
     msg(plat::strFormat("error [%s]:  reported length of central directory is\n"
@@ -217,13 +217,13 @@ int Run::directory(bool* stop) {
   if (rc == kStructureInvalid) {
     msg(plat::strFormat("error:  central file header %s runs past the end of the central "
                         "directory.\n", held.c_str()));
-    msg(plat::loadStr(8006));
+    msg(plat::loadStr(plat::kStrBinaryModeHint));
     return kSevereError;
   }
   if (rc != kOk || s_.entries.size() < end.entries) {
     // A header without its signature, or fewer headers than counted.
-    msg(plat::loadStrFmt(8002, held.c_str()));
-    msg(plat::loadStr(8006));
+    msg(plat::loadStrFmt(plat::kStrNoCentralHeaderSig, held.c_str()));
+    msg(plat::loadStr(plat::kStrBinaryModeHint));
     return kSevereError;
   }
   if (s_.entries.size() > end.entries) {
@@ -237,7 +237,7 @@ int Run::directory(bool* stop) {
   if (input_->read(sig, sizeof sig)) return kUnexpectedEof;
   const uint32_t after = ByteReader(sig, sizeof sig).u32();
   if (after != kEndSig && after != kZip64EndSig) {
-    msg(plat::loadStr(8001));
+    msg(plat::loadStr(plat::kStrNoEndOfCentralDir));
     result = raise(result, kWarning);
   }
   *stop = false;
@@ -259,7 +259,8 @@ int Run::readLocalHeader(TExtractEntry& e, int* result) {
   const bool first = entryNumber_ == 1;
   int64_t pos = int64_t(e.central.localHeaderOffset) + s_.startAdjustment;
   if (pos < 0) {
-    msg(plat::loadStrFmt(8003, path().c_str(), plat::loadStr(8006).c_str()));
+    msg(plat::loadStrFmt(plat::kStrSeekBeforeStart, path().c_str(),
+                         plat::loadStr(plat::kStrBinaryModeHint).c_str()));
     *result = raise(*result, kCompressedError);
     if (!first || s_.startAdjustment == 0) return kSevereError;
     msg("  (attempting to re-compensate)\n");
@@ -270,11 +271,12 @@ int Run::readLocalHeader(TExtractEntry& e, int* result) {
   uint8_t sig[kSignatureSize];
   input_->seek(pos);
   if (input_->read(sig, sizeof sig)) {
-    msg(plat::loadStrFmt(8013, entryNumber_, "EOF", static_cast<long>(pos)));
+    msg(plat::loadStrFmt(plat::kStrBadEntryOffset, entryNumber_, "EOF", static_cast<long>(pos)));
     return kSevereError;
   }
   if (ByteReader(sig, sizeof sig).u32() != kLocalSig) {
-    msg(plat::loadStrFmt(8013, entryNumber_, "local header sig", static_cast<long>(pos)));
+    msg(plat::loadStrFmt(plat::kStrBadEntryOffset, entryNumber_, "local header sig",
+                         static_cast<long>(pos)));
     *result = raise(*result, kCompressedError);
     if ((first && s_.startAdjustment != 0) || (s_.startAdjustment == 0 && aside_ != 0)) {
       msg("  (attempting to re-compensate)\n");
@@ -282,11 +284,13 @@ int Run::readLocalHeader(TExtractEntry& e, int* result) {
       pos = int64_t(e.central.localHeaderOffset) + s_.startAdjustment;
       input_->seek(pos);
       if (pos < 0 || input_->read(sig, sizeof sig)) {
-        msg(plat::loadStrFmt(8013, entryNumber_, "EOF", static_cast<long>(pos)));
+        msg(plat::loadStrFmt(plat::kStrBadEntryOffset, entryNumber_, "EOF",
+                             static_cast<long>(pos)));
         return kSevereError;
       }
       if (ByteReader(sig, sizeof sig).u32() != kLocalSig) {
-        msg(plat::loadStrFmt(8013, entryNumber_, "local header sig", static_cast<long>(pos)));
+        msg(plat::loadStrFmt(plat::kStrBadEntryOffset, entryNumber_, "local header sig",
+                             static_cast<long>(pos)));
         return kSevereError;
       }
     } else {

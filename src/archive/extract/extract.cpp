@@ -52,7 +52,7 @@ std::string replaceDetails(uint32_t size, plat::FileTime time) {
   if (plat::fileTimeToLocal(time, &lt))
     date = plat::strFormat("%04d-%02d-%02d %02d:%02d", lt.year, lt.month, lt.day, lt.hour,
                            lt.minute);
-  return plat::loadStrFmt(8070, static_cast<int>(size), date.c_str());
+  return plat::loadStrFmt(plat::kStrFileDetails, static_cast<int>(size), date.c_str());
 }
 
 void askReplaceThroughAsker(std::string& targetPath, plat::FileTime existingTime,

@@ -27,7 +27,7 @@ bool EntryDecoder::emit(plat::File* out, const uint8_t* data, size_t n, const Pa
   if (out) {
     size_t put = 0;
     if (!out->write(data, n, &put) || put != n) {
-      sink.message(plat::loadStrFmt(8029, p.shown.c_str()));
+      sink.message(plat::loadStrFmt(plat::kStrWriteDiskFull, p.shown.c_str()));
       writeFailed_ = true;
       return false;
     }
