@@ -35,6 +35,11 @@ class ByteReader {
     pos_ += 4;
     return v;
   }
+  // A record's field, by its width: the records list their fields once, for
+  // reading and writing alike (archive/layout.h).
+  void field(uint8_t& v) { v = u8(); }
+  void field(uint16_t& v) { v = u16(); }
+  void field(uint32_t& v) { v = u32(); }
   // n bytes into out (resized); false and nothing taken when fewer remain.
   bool bytes(size_t n, std::vector<uint8_t>* out) {
     if (!need(n)) return false;
@@ -80,6 +85,9 @@ class ByteWriter {
   void u32(uint32_t v) {
     for (int i = 0; i < 4; ++i) buf().push_back(static_cast<uint8_t>(v >> (8 * i)));
   }
+  void field(uint8_t v) { u8(v); }
+  void field(uint16_t v) { u16(v); }
+  void field(uint32_t v) { u32(v); }
   void bytes(const void* p, size_t n) {
     const uint8_t* b = static_cast<const uint8_t*>(p);
     buf().insert(buf().end(), b, b + n);

@@ -67,8 +67,24 @@ struct TLocalFileHeader {
   uint16_t nameLength = 0;
   uint16_t extraLength = 0;
 
-  void read(ByteReader& r);
-  void write(ByteWriter& w) const;
+  // The fields in the order they are stored, for reading and writing.
+  template <class Self, class Io>
+  static void fields(Self& s, Io& io) {
+    io.field(s.signature);
+    io.field(s.versionNeeded);
+    io.field(s.versionNeededHost);
+    io.field(s.flags);
+    io.field(s.method);
+    io.field(s.time);
+    io.field(s.date);
+    io.field(s.crc);
+    io.field(s.compressedSize);
+    io.field(s.uncompressedSize);
+    io.field(s.nameLength);
+    io.field(s.extraLength);
+  }
+  void read(ByteReader& r) { fields(*this, r); }
+  void write(ByteWriter& w) const { fields(*this, w); }
 };
 
 struct TExtendedLocalHeader {
@@ -78,8 +94,16 @@ struct TExtendedLocalHeader {
   uint32_t compressedSize = 0;
   uint32_t uncompressedSize = 0;
 
-  void read(ByteReader& r);
-  void write(ByteWriter& w) const;
+  // The fields in the order they are stored, for reading and writing.
+  template <class Self, class Io>
+  static void fields(Self& s, Io& io) {
+    io.field(s.signature);
+    io.field(s.crc);
+    io.field(s.compressedSize);
+    io.field(s.uncompressedSize);
+  }
+  void read(ByteReader& r) { fields(*this, r); }
+  void write(ByteWriter& w) const { fields(*this, w); }
 };
 
 struct TCentralFileHeader {
@@ -104,8 +128,31 @@ struct TCentralFileHeader {
   uint32_t externalAttributes = 0;
   uint32_t localHeaderOffset = 0;
 
-  void read(ByteReader& r);
-  void write(ByteWriter& w) const;
+  // The fields in the order they are stored, for reading and writing.
+  template <class Self, class Io>
+  static void fields(Self& s, Io& io) {
+    io.field(s.signature);
+    io.field(s.versionMadeBy);
+    io.field(s.hostSystem);
+    io.field(s.versionNeeded);
+    io.field(s.versionNeededHost);
+    io.field(s.flags);
+    io.field(s.method);
+    io.field(s.time);
+    io.field(s.date);
+    io.field(s.crc);
+    io.field(s.compressedSize);
+    io.field(s.uncompressedSize);
+    io.field(s.nameLength);
+    io.field(s.extraLength);
+    io.field(s.commentLength);
+    io.field(s.diskNumberStart);
+    io.field(s.internalAttributes);
+    io.field(s.externalAttributes);
+    io.field(s.localHeaderOffset);
+  }
+  void read(ByteReader& r) { fields(*this, r); }
+  void write(ByteWriter& w) const { fields(*this, w); }
 };
 
 struct TEndCentralRecord {
@@ -119,8 +166,20 @@ struct TEndCentralRecord {
   uint32_t centralOffset = 0;
   uint16_t commentLength = 0;
 
-  void read(ByteReader& r);
-  void write(ByteWriter& w) const;
+  // The fields in the order they are stored, for reading and writing.
+  template <class Self, class Io>
+  static void fields(Self& s, Io& io) {
+    io.field(s.signature);
+    io.field(s.diskNumber);
+    io.field(s.centralDisk);
+    io.field(s.entriesOnDisk);
+    io.field(s.entriesTotal);
+    io.field(s.centralSize);
+    io.field(s.centralOffset);
+    io.field(s.commentLength);
+  }
+  void read(ByteReader& r) { fields(*this, r); }
+  void write(ByteWriter& w) const { fields(*this, w); }
 };
 
 // ---- file access layer ----
