@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -46,7 +47,7 @@ const char* statementText(int which) {
              " FROM records WHERE pair = ?1 AND path = ?2";
     case kAll:
       return "SELECT size, mtime_ns, device, inode, sha256, entry_crc, entry_size, recorded_ns,"
-             " path FROM records WHERE pair = ?1";
+             " path FROM records WHERE pair = ?1 ORDER BY path";
     case kPut:
       return "INSERT OR REPLACE INTO records(pair, path, size, mtime_ns, device, inode, sha256,"
              " entry_crc, entry_size, recorded_ns) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)";
@@ -118,8 +119,11 @@ Check openChecked(const std::string& path, int busyMs, sqlite3** out) {
   sqlite3* db = *out;
   sqlite3_extended_result_codes(db, 1);
   sqlite3_busy_timeout(db, busyMs);
-  rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL", nullptr, nullptr,
-                    nullptr);
+  // The whole file mapped and cached: a scan looks up every path once.
+  rc = sqlite3_exec(db,
+                    "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;"
+                    " PRAGMA mmap_size=268435456; PRAGMA cache_size=-65536",
+                    nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) return checkOf(rc);
   sqlite3_stmt* s = nullptr;
   rc = sqlite3_prepare_v2(db, "PRAGMA quick_check", -1, &s, nullptr);
@@ -254,7 +258,6 @@ sqlite3_stmt* CarryRecord::statement(int which) {
     return nullptr;
   }
   sqlite3_reset(s);
-  sqlite3_clear_bindings(s);
   return s;
 }
 
@@ -298,7 +301,9 @@ std::optional<Record> CarryRecord::lookup(const std::string& path) {
   sqlite3_stmt* s = statement(kLookup);
   if (!s) return std::nullopt;
   sqlite3_bind_int64(s, 1, pair_);
-  bindBlob(s, 2, path.data(), path.size());
+  // The path outlives the step: bound without a copy.
+  static const char kEmpty = 0;
+  sqlite3_bind_blob64(s, 2, path.empty() ? &kEmpty : path.data(), path.size(), SQLITE_STATIC);
   const int rc = sqlite3_step(s);
   std::optional<Record> out;
   Record r;
@@ -312,27 +317,41 @@ std::optional<Record> CarryRecord::lookup(const std::string& path) {
   return out;
 }
 
-std::unordered_map<std::string, Record> CarryRecord::all() {
-  std::unordered_map<std::string, Record> out;
+const Record* RecordSet::find(std::string_view path) const {
+  // The items are in the order of their bytes (the database's BLOB order,
+  // which is memcmp's, as string_view's comparison is).
+  auto it = std::lower_bound(items_.begin(), items_.end(), path,
+                             [](const Item& item, std::string_view p) { return item.path < p; });
+  return it != items_.end() && it->path == path ? &it->record : nullptr;
+}
+
+RecordSet CarryRecord::all() {
+  RecordSet out;
   if (!db_ || pair_ == 0) return out;
   sqlite3_stmt* s = statement(kAll);
   if (!s) return out;
   sqlite3_bind_int64(s, 1, pair_);
+  std::vector<std::pair<size_t, size_t>> spans;  // each path's place in paths_
   int rc;
   while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
     Record r;
     if (!readRecord(s, &r)) continue;
     const char* p = static_cast<const char*>(sqlite3_column_blob(s, 8));
-    out.emplace(std::string(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(s, 8))), r);
+    const size_t n = static_cast<size_t>(sqlite3_column_bytes(s, 8));
+    spans.emplace_back(out.paths_.size(), n);
+    if (p) out.paths_.append(p, n);
+    out.items_.push_back({std::string_view(), r});
   }
   sqlite3_reset(s);
   if (rc != SQLITE_DONE) {
     // Part of a set is no set: the caller falls back to the dates for all.
-    out.clear();
     const unsigned kind = checkOf(rc) == Check::kBusy ? kWarnBusy : kWarnFailed;
     if (!(warned_ & kind)) warn(readFailureText(rc));
     warned_ |= kind;
+    return RecordSet();
   }
+  for (size_t i = 0; i < spans.size(); ++i)
+    out.items_[i].path = std::string_view(out.paths_).substr(spans[i].first, spans[i].second);
   return out;
 }
 

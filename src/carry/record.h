@@ -13,7 +13,8 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
+#include <string_view>
+#include <vector>
 
 #include "carry/digest.h"
 
@@ -41,6 +42,26 @@ struct Record {
   uint64_t entrySize = 0;
   int64_t recordedNs = 0;  // when the record was written (the clock, ns since 1970)
   bool operator==(const Record&) const = default;
+};
+
+// Every record of a pair at one moment, sorted by path, for a scan that asks
+// about each of its files: one query, no allocation per record.
+class RecordSet {
+ public:
+  struct Item {
+    std::string_view path;
+    Record record;
+  };
+  const Record* find(std::string_view path) const;
+  size_t size() const { return items_.size(); }
+  bool empty() const { return items_.empty(); }
+  std::vector<Item>::const_iterator begin() const { return items_.begin(); }
+  std::vector<Item>::const_iterator end() const { return items_.end(); }
+
+ private:
+  friend class CarryRecord;
+  std::string paths_;  // every path, one after the other; the items point into it
+  std::vector<Item> items_;
 };
 
 class CarryRecord {
@@ -71,8 +92,9 @@ class CarryRecord {
 
   // The record of a relative path ('/' separated, as the entry names go).
   std::optional<Record> lookup(const std::string& path);
-  // Every record of the pair, for a scan that visits them all.
-  std::unordered_map<std::string, Record> all();
+  // Every record of the pair, for a scan that visits them all; empty when
+  // it cannot be read whole.
+  RecordSet all();
 
   // The changes of one operation, written together by commit(); a batch
   // destroyed without a commit leaves the record as it was. One batch at a

@@ -51,7 +51,10 @@ TEST(CarryRecord, RoundTripAndOneTransactionPerBatch) {
   auto rec = CarryRecord::open("uuid:1/work.brc", "/home/u/docs");  // trailing '/' is the same
   EXPECT_EQ(rec->lookup("a.txt"), sample(1));
   EXPECT_EQ(rec->lookup("sub/\xff name.doc"), sample(2));
-  EXPECT_EQ(rec->all().size(), 3u);
+  const carry::RecordSet set = rec->all();
+  ASSERT_EQ(set.size(), 3u);
+  EXPECT_EQ(*set.find("sub/\xff name.doc"), sample(2));
+  EXPECT_EQ(set.find("sub"), nullptr);
   {
     auto b = rec->batch();
     b.remove("gone.txt");
@@ -141,9 +144,9 @@ TEST(CarryRecord, KillDuringCommitLeavesOldOrNew) {
     ASSERT_TRUE(rec->available()) << rec->takeWarning();
     auto all = rec->all();
     ASSERT_EQ(all.size(), kCount) << "generation " << g;
-    const uint64_t found = all.begin()->second.entrySize;
+    const uint64_t found = all.begin()->record.entrySize;
     EXPECT_TRUE(found == have || found == g) << found;
-    for (const auto& [path, r] : all) ASSERT_EQ(r.entrySize, found) << path;
+    for (const auto& item : all) ASSERT_EQ(item.record.entrySize, found) << item.path;
     have = found;
   }
   EXPECT_GT(killedMidway, 0);
