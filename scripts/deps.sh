@@ -3,6 +3,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config zlib1g-dev libjpeg-dev qt6-base-dev libgl-dev
+          libsqlite3-dev libssl-dev
           libgtest-dev python3 libarchive-tools p7zip-full xauth xvfb
           desktop-file-utils appstream shared-mime-info libglib2.0-bin dpkg-dev
           exfat-fuse exfatprogs ntfs-3g dosfstools fusefat)

@@ -1,9 +1,17 @@
 #include "platform/mountinfo.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <vector>
 
 #include "platform/errors.h"
 #include "platform/paths.h"
@@ -16,7 +24,111 @@ constexpr long kMsdosMagic = 0x4d44;
 constexpr long kExfatMagic = 0x2011BAB0;
 constexpr long kNtfsMagic = 0x5346544e;
 
+// mountinfo escapes space, tab, newline and '\\' in paths as \ooo.
+std::string unescapeMountField(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] >= '0' && s[i + 1] <= '7') {
+      out.push_back(static_cast<char>(std::strtol(s.substr(i + 1, 3).c_str(), nullptr, 8)));
+      i += 3;
+    } else {
+      out.push_back(s[i]);
+    }
+  }
+  return out;
+}
+
+bool underMount(const std::string& path, const std::string& mountPoint) {
+  if (mountPoint == "/") return true;
+  return path.compare(0, mountPoint.size(), mountPoint) == 0 &&
+         (path.size() == mountPoint.size() || path[mountPoint.size()] == '/');
+}
+
+std::string realOrSame(const std::string& path) {
+  char* r = ::realpath(path.c_str(), nullptr);
+  if (!r) return path;
+  std::string out(r);
+  std::free(r);
+  return out;
+}
+
+// The name in /dev/disk/by-uuid of the block device `dev`, or of the device
+// file `source` (a FUSE mount names its device only as its source).
+std::string uuidOf(dev_t dev, const std::string& source) {
+  const std::string folder = "/dev/disk/by-uuid";
+  DIR* d = ::opendir(folder.c_str());
+  if (!d) return std::string();
+  const std::string sourceReal = source.rfind("/dev/", 0) == 0 ? realOrSame(source) : "";
+  std::string found;
+  while (dirent* e = ::readdir(d)) {
+    if (e->d_name[0] == '.') continue;
+    const std::string link = folder + "/" + e->d_name;
+    struct stat st;
+    if (::stat(link.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) continue;
+    if (st.st_rdev == dev || (!sourceReal.empty() && realOrSame(link) == sourceReal)) {
+      found = e->d_name;
+      break;
+    }
+  }
+  ::closedir(d);
+  return found;
+}
+
 }  // namespace
+
+bool mountIdentity(const std::string& path, MountIdentity* out) {
+  std::string p = path;
+  struct stat st;
+  while (::stat(p.c_str(), &st) != 0) {
+    if (p == "/" || p.empty()) {
+      setLastError(errno);
+      return false;
+    }
+    p = parentFolder(p);
+    if (p.empty()) p.push_back('/');
+  }
+  std::ifstream in("/proc/self/mountinfo");
+  std::string line;
+  bool found = false, bestMatchesDevice = false;
+  MountIdentity best;
+  // Fields: id parent major:minor root mount-point options [optional...] - type source super-options
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string id, parent, devText, root, mountPoint, options, word;
+    if (!(fields >> id >> parent >> devText >> root >> mountPoint >> options)) continue;
+    while (fields >> word && word != "-") {}
+    std::string type, source;
+    if (!(fields >> type >> source)) continue;
+    unsigned major = 0, minor = 0;
+    if (std::sscanf(devText.c_str(), "%u:%u", &major, &minor) != 2) continue;
+    mountPoint = unescapeMountField(mountPoint);
+    if (!underMount(path, mountPoint)) continue;
+    // A mount of the path's own device beats others (some file systems give
+    // subvolumes devices of their own); then the deepest mount point, and of
+    // equal ones the last mounted (it covers the others).
+    const bool matchesDevice = makedev(major, minor) == st.st_dev;
+    if (found && bestMatchesDevice && !matchesDevice) continue;
+    if (found && matchesDevice == bestMatchesDevice && mountPoint.size() < best.mountPoint.size())
+      continue;
+    bestMatchesDevice = matchesDevice;
+    best.mountPoint = mountPoint;
+    best.fsRoot = unescapeMountField(root);
+    best.fsType = type;
+    best.source = unescapeMountField(source);
+    found = true;
+  }
+  if (!found) return false;
+  best.uuid = uuidOf(st.st_dev, best.source);
+  struct statfs sf;
+  if (::statfs(p.c_str(), &sf) == 0) {
+    uint64_t fsid = 0;
+    static_assert(sizeof sf.f_fsid <= sizeof fsid);
+    std::memcpy(&fsid, &sf.f_fsid, sizeof sf.f_fsid);
+    best.fsid = fsid;
+  }
+  *out = best;
+  return true;
+}
 
 std::string mountRoot(const std::string& path) {
   std::string p = path.empty() ? currentFolder() : path;

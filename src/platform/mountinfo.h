@@ -23,4 +23,20 @@ std::string mountRoot(const std::string& path);
 // cannot be queried.
 bool fileSystemFlags(const std::string& root, uint32_t* flags);
 
+// What names the file system that holds a path, so that a key made of it
+// survives the file system being mounted somewhere else.
+struct MountIdentity {
+  std::string mountPoint;  // where it is mounted now
+  std::string fsRoot;      // the folder of the file system seen there: "/" unless a bind mount
+  std::string uuid;        // its name in /dev/disk/by-uuid; "" when it has none
+  std::string source;      // the mount's source ("/dev/sdb1", "tmpfs", a FUSE source)
+  std::string fsType;      // "ext4", "vfat", "fuseblk", ...
+  uint64_t fsid = 0;       // statfs's file-system id; 0 when it gives none
+};
+
+// The identity of the file system that holds `path` (an absolute path whose
+// links are resolved; its nearest existing folder counts), from
+// /proc/self/mountinfo and /dev/disk/by-uuid. False when nothing is found.
+bool mountIdentity(const std::string& path, MountIdentity* out);
+
 }  // namespace plat

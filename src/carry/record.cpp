@@ -1,0 +1,487 @@
+#include "carry/record.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/paths.h"
+
+namespace carry {
+namespace {
+
+constexpr int kSchemaVersion = 1;
+
+// The tables. A pair is one (briefcase key, local folder); its records are
+// keyed by the relative path's bytes (names need not be UTF-8, so BLOB).
+// Unsigned 64-bit values (device, inode, sizes) are stored as their signed
+// two's-complement image.
+constexpr const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS pairs("
+    " id INTEGER PRIMARY KEY,"
+    " briefcase TEXT NOT NULL,"
+    " folder BLOB NOT NULL,"
+    " UNIQUE(briefcase, folder));"
+    "CREATE TABLE IF NOT EXISTS records("
+    " pair INTEGER NOT NULL REFERENCES pairs(id),"
+    " path BLOB NOT NULL,"
+    " size INTEGER NOT NULL,"
+    " mtime_ns INTEGER NOT NULL,"
+    " device INTEGER NOT NULL,"
+    " inode INTEGER NOT NULL,"
+    " sha256 BLOB NOT NULL,"
+    " entry_crc INTEGER NOT NULL,"
+    " entry_size INTEGER NOT NULL,"
+    " recorded_ns INTEGER NOT NULL,"
+    " PRIMARY KEY(pair, path)) WITHOUT ROWID;";
+
+enum Statement { kLookup, kAll, kPut, kRemove, kRemoveAll, kFindPair, kStatementCount };
+
+const char* statementText(int which) {
+  switch (which) {
+    case kLookup:
+      return "SELECT size, mtime_ns, device, inode, sha256, entry_crc, entry_size, recorded_ns"
+             " FROM records WHERE pair = ?1 AND path = ?2";
+    case kAll:
+      return "SELECT size, mtime_ns, device, inode, sha256, entry_crc, entry_size, recorded_ns,"
+             " path FROM records WHERE pair = ?1 ORDER BY path";
+    case kPut:
+      return "INSERT OR REPLACE INTO records(pair, path, size, mtime_ns, device, inode, sha256,"
+             " entry_crc, entry_size, recorded_ns) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)";
+    case kRemove: return "DELETE FROM records WHERE pair = ?1 AND path = ?2";
+    case kRemoveAll: return "DELETE FROM records WHERE pair = ?1";
+    case kFindPair: return "SELECT id FROM pairs WHERE briefcase = ?1 AND folder = ?2";
+  }
+  return "";
+}
+
+// The kinds of problem, each told once.
+enum : unsigned { kWarnDamaged = 1, kWarnBusy = 2, kWarnFailed = 4, kWarnNewer = 8 };
+
+enum class Check { kOk, kDamaged, kBusy, kNewer, kFailed };
+
+Check checkOf(int rc) {
+  switch (rc & 0xff) {
+    case SQLITE_OK:
+    case SQLITE_DONE:
+    case SQLITE_ROW: return Check::kOk;
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT: return Check::kDamaged;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return Check::kBusy;
+  }
+  return Check::kFailed;
+}
+
+void bindText(sqlite3_stmt* s, int i, const std::string& v) {
+  sqlite3_bind_text64(s, i, v.data(), v.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+}
+void bindBlob(sqlite3_stmt* s, int i, const void* data, size_t size) {
+  static const char kEmpty = 0;
+  sqlite3_bind_blob64(s, i, size ? data : &kEmpty, size, SQLITE_TRANSIENT);
+}
+void bindU64(sqlite3_stmt* s, int i, uint64_t v) {
+  sqlite3_bind_int64(s, i, static_cast<sqlite3_int64>(v));
+}
+uint64_t columnU64(sqlite3_stmt* s, int i) {
+  return static_cast<uint64_t>(sqlite3_column_int64(s, i));
+}
+
+// A row of the record's columns (size … recorded_ns) from column 0; false when the hash is not 32 bytes.
+bool readRecord(sqlite3_stmt* s, Record* r) {
+  r->file.size = columnU64(s, 0);
+  r->file.mtimeNs = sqlite3_column_int64(s, 1);
+  r->file.device = columnU64(s, 2);
+  r->file.inode = columnU64(s, 3);
+  const void* hash = sqlite3_column_blob(s, 4);
+  if (!hash || sqlite3_column_bytes(s, 4) != static_cast<int>(r->hash.size())) return false;
+  std::memcpy(r->hash.data(), hash, r->hash.size());
+  r->entryCrc = static_cast<uint32_t>(sqlite3_column_int64(s, 5));
+  r->entrySize = columnU64(s, 6);
+  r->recordedNs = sqlite3_column_int64(s, 7);
+  return true;
+}
+
+int64_t nowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// Opens the database and makes sure it is one, whole, in WAL mode and with
+// the tables.
+Check openChecked(const std::string& path, int busyMs, sqlite3** out) {
+  int rc = sqlite3_open_v2(path.c_str(), out, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  if (rc != SQLITE_OK) return checkOf(rc);
+  sqlite3* db = *out;
+  sqlite3_extended_result_codes(db, 1);
+  sqlite3_busy_timeout(db, busyMs);
+  // The whole file mapped and cached: a scan looks up every path once.
+  rc = sqlite3_exec(db,
+                    "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;"
+                    " PRAGMA mmap_size=268435456; PRAGMA cache_size=-65536",
+                    nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) return checkOf(rc);
+  sqlite3_stmt* s = nullptr;
+  rc = sqlite3_prepare_v2(db, "PRAGMA quick_check", -1, &s, nullptr);
+  if (rc != SQLITE_OK) return checkOf(rc);
+  rc = sqlite3_step(s);
+  bool whole = rc == SQLITE_ROW &&
+               std::strcmp(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)), "ok") == 0;
+  sqlite3_finalize(s);
+  if (rc != SQLITE_ROW) return checkOf(rc);
+  if (!whole) return Check::kDamaged;
+  rc = sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &s, nullptr);
+  if (rc != SQLITE_OK) return checkOf(rc);
+  rc = sqlite3_step(s);
+  const int version = rc == SQLITE_ROW ? sqlite3_column_int(s, 0) : 0;
+  sqlite3_finalize(s);
+  if (rc != SQLITE_ROW) return checkOf(rc);
+  if (version > kSchemaVersion) return Check::kNewer;
+  if (version < kSchemaVersion) {
+    const std::string create = std::string("BEGIN IMMEDIATE;") + kSchema +
+                               "PRAGMA user_version=" + std::to_string(kSchemaVersion) +
+                               ";COMMIT";
+    rc = sqlite3_exec(db, create.c_str(), nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+      sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+      return checkOf(rc);
+    }
+  }
+  return Check::kOk;
+}
+
+// Moves a damaged database (and its write-ahead log) aside as the first free
+// numbered copy; the index file (-shm) holds nothing of its own and goes.
+// Returns the copy's path, or "" when it could not be moved.
+std::string setAside(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  for (int n = 1; n < 10000; ++n) {
+    const std::string copy = path + "." + std::to_string(n);
+    if (fs::exists(fs::symlink_status(copy, ec)) || fs::exists(fs::symlink_status(copy + "-wal", ec)))
+      continue;
+    fs::rename(path, copy, ec);
+    if (ec) return std::string();
+    if (fs::exists(fs::symlink_status(path + "-wal", ec))) fs::rename(path + "-wal", copy + "-wal", ec);
+    fs::remove(path + "-shm", ec);
+    return copy;
+  }
+  return std::string();
+}
+
+}  // namespace
+
+std::string CarryRecord::defaultPath() { return plat::stateHome() + "/carryvale/carry.db"; }
+
+std::unique_ptr<CarryRecord> CarryRecord::open(const std::string& key, const std::string& folder) {
+  return open(key, folder, Options());
+}
+
+std::unique_ptr<CarryRecord> CarryRecord::open(const std::string& key, const std::string& folder,
+                                               const Options& options) {
+  std::unique_ptr<CarryRecord> r(new CarryRecord(key, plat::stripTrailingSlash(folder), options));
+  r->start();
+  return r;
+}
+
+CarryRecord::CarryRecord(std::string key, std::string folder, Options options)
+    : key_(std::move(key)), folder_(std::move(folder)), options_(std::move(options)) {
+  if (options_.databasePath.empty()) options_.databasePath = defaultPath();
+}
+
+CarryRecord::~CarryRecord() { close(); }
+
+void CarryRecord::close() {
+  for (sqlite3_stmt*& s : statements_) {
+    sqlite3_finalize(s);
+    s = nullptr;
+  }
+  if (db_) sqlite3_close_v2(db_);
+  db_ = nullptr;
+}
+
+void CarryRecord::warn(const std::string& text) {
+  if (warning_.empty()) warning_ = text;
+}
+
+std::string CarryRecord::takeWarning() {
+  std::string w;
+  w.swap(warning_);
+  return w;
+}
+
+void CarryRecord::start() {
+  const std::string& path = options_.databasePath;
+  plat::makePath(plat::parentFolder(path));
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    Check c = openChecked(path, options_.busyTimeoutMs, &db_);
+    if (c == Check::kOk) break;
+    close();
+    if (c == Check::kDamaged && attempt == 0) {
+      const std::string copy = setAside(path);
+      if (!copy.empty()) {
+        warned_ |= kWarnDamaged;
+        warn("The carry record " + path + " was damaged; it was kept as " + copy +
+             " and a new one was started. Until files are carried again, the briefcase date "
+             "decides which files count as changed.");
+        continue;
+      }
+    }
+    if (c == Check::kBusy) {
+      warned_ |= kWarnBusy;
+      warn("The carry record " + path + " is in use by another program; the briefcase date "
+           "decides which files count as changed this time.");
+    } else if (c == Check::kNewer) {
+      warned_ |= kWarnNewer;
+      warn("The carry record " + path + " was written by a newer version of Carryvale; the "
+           "briefcase date decides which files count as changed.");
+    } else {
+      warned_ |= kWarnFailed;
+      warn("The carry record " + path + " cannot be used; the briefcase date decides which "
+           "files count as changed.");
+    }
+    return;
+  }
+  if (db_ && !pairId(false, &pair_)) pair_ = 0;
+}
+
+sqlite3_stmt* CarryRecord::statement(int which) {
+  if (!db_) return nullptr;
+  sqlite3_stmt*& s = statements_[which];
+  if (!s && sqlite3_prepare_v3(db_, statementText(which), -1, SQLITE_PREPARE_PERSISTENT, &s,
+                               nullptr) != SQLITE_OK) {
+    s = nullptr;
+    return nullptr;
+  }
+  sqlite3_reset(s);
+  return s;
+}
+
+bool CarryRecord::pairId(bool create, int64_t* id) {
+  if (create) {
+    sqlite3_stmt* ins = nullptr;
+    if (sqlite3_prepare_v2(db_, "INSERT OR IGNORE INTO pairs(briefcase, folder) VALUES(?1, ?2)",
+                           -1, &ins, nullptr) != SQLITE_OK)
+      return false;
+    bindText(ins, 1, key_);
+    bindBlob(ins, 2, folder_.data(), folder_.size());
+    const int rc = sqlite3_step(ins);
+    sqlite3_finalize(ins);
+    if (rc != SQLITE_DONE) return false;
+  }
+  sqlite3_stmt* s = statement(kFindPair);
+  if (!s) return false;
+  bindText(s, 1, key_);
+  bindBlob(s, 2, folder_.data(), folder_.size());
+  const int rc = sqlite3_step(s);
+  *id = rc == SQLITE_ROW ? sqlite3_column_int64(s, 0) : 0;
+  sqlite3_reset(s);
+  return rc == SQLITE_ROW || rc == SQLITE_DONE;
+}
+
+namespace {
+
+// Tells the caller of a failed read, once per kind.
+std::string readFailureText(int rc) {
+  return checkOf(rc) == Check::kBusy
+             ? "The carry record is in use by another program; the briefcase date decides "
+               "which files count as changed this time."
+             : std::string("The carry record could not be read (") + sqlite3_errstr(rc) +
+                   "); the briefcase date decides which files count as changed.";
+}
+
+}  // namespace
+
+std::optional<Record> CarryRecord::lookup(const std::string& path) {
+  if (!db_ || pair_ == 0) return std::nullopt;
+  sqlite3_stmt* s = statement(kLookup);
+  if (!s) return std::nullopt;
+  sqlite3_bind_int64(s, 1, pair_);
+  // The path outlives the step: bound without a copy.
+  static const char kEmpty = 0;
+  sqlite3_bind_blob64(s, 2, path.empty() ? &kEmpty : path.data(), path.size(), SQLITE_STATIC);
+  const int rc = sqlite3_step(s);
+  std::optional<Record> out;
+  Record r;
+  if (rc == SQLITE_ROW && readRecord(s, &r)) out = r;
+  sqlite3_reset(s);
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+    const unsigned kind = checkOf(rc) == Check::kBusy ? kWarnBusy : kWarnFailed;
+    if (!(warned_ & kind)) warn(readFailureText(rc));
+    warned_ |= kind;
+  }
+  return out;
+}
+
+const Record* RecordSet::find(std::string_view path) const {
+  // The items are in the order of their bytes (the database's BLOB order,
+  // which is memcmp's, as string_view's comparison is).
+  auto it = std::lower_bound(items_.begin(), items_.end(), path,
+                             [](const Item& item, std::string_view p) { return item.path < p; });
+  return it != items_.end() && it->path == path ? &it->record : nullptr;
+}
+
+RecordSet CarryRecord::all() {
+  RecordSet out;
+  if (!db_ || pair_ == 0) return out;
+  sqlite3_stmt* s = statement(kAll);
+  if (!s) return out;
+  sqlite3_bind_int64(s, 1, pair_);
+  std::vector<std::pair<size_t, size_t>> spans;  // each path's place in paths_
+  int rc;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+    Record r;
+    if (!readRecord(s, &r)) continue;
+    const char* p = static_cast<const char*>(sqlite3_column_blob(s, 8));
+    const size_t n = static_cast<size_t>(sqlite3_column_bytes(s, 8));
+    spans.emplace_back(out.paths_.size(), n);
+    if (p) out.paths_.append(p, n);
+    out.items_.push_back({std::string_view(), r});
+  }
+  sqlite3_reset(s);
+  if (rc != SQLITE_DONE) {
+    // Part of a set is no set: the caller falls back to the dates for all.
+    const unsigned kind = checkOf(rc) == Check::kBusy ? kWarnBusy : kWarnFailed;
+    if (!(warned_ & kind)) warn(readFailureText(rc));
+    warned_ |= kind;
+    return RecordSet();
+  }
+  for (size_t i = 0; i < spans.size(); ++i)
+    out.items_[i].path = std::string_view(out.paths_).substr(spans[i].first, spans[i].second);
+  return out;
+}
+
+// ---- Batch ----
+
+CarryRecord::Batch CarryRecord::batch() {
+  Batch b(this);
+  if (batchOpen_ || !db_) {
+    b.failed_ = true;  // a second batch at once stores nothing
+  } else {
+    batchOpen_ = true;
+    b.owns_ = true;
+  }
+  return b;
+}
+
+CarryRecord::Batch::Batch(Batch&& other) noexcept
+    : owner_(other.owner_),
+      begun_(other.begun_),
+      failed_(other.failed_),
+      done_(other.done_),
+      owns_(other.owns_),
+      createdPair_(other.createdPair_) {
+  other.owner_ = nullptr;
+}
+
+void CarryRecord::Batch::rollback() {
+  if (begun_) sqlite3_exec(owner_->db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  begun_ = false;
+  if (createdPair_) owner_->pair_ = 0;  // the new pair went with the transaction
+  createdPair_ = false;
+}
+
+void CarryRecord::Batch::release() {
+  done_ = true;
+  if (owns_) owner_->batchOpen_ = false;
+  owns_ = false;
+}
+
+CarryRecord::Batch::~Batch() {
+  if (!owner_ || done_) return;
+  rollback();
+  release();
+}
+
+void CarryRecord::Batch::fail(const char* what) {
+  const int rc = sqlite3_errcode(owner_->db_);
+  rollback();
+  failed_ = true;
+  const unsigned kind = checkOf(rc) == Check::kBusy ? kWarnBusy : kWarnFailed;
+  owner_->warn(std::string("The carry record could not be ") + what + " (" + sqlite3_errstr(rc) +
+               "); the briefcase date decides which files count as changed.");
+  owner_->warned_ |= kind;
+}
+
+bool CarryRecord::Batch::begin() {
+  if (failed_ || done_) return false;
+  if (begun_) return true;
+  // IMMEDIATE: the write lock now, waiting at most the busy time for it.
+  if (sqlite3_exec(owner_->db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    fail("written");
+    return false;
+  }
+  begun_ = true;
+  if (owner_->pair_ == 0) {
+    createdPair_ = true;
+    if (!owner_->pairId(true, &owner_->pair_) || owner_->pair_ == 0) {
+      fail("written");
+      return false;
+    }
+  }
+  return true;
+}
+
+void CarryRecord::Batch::put(const std::string& path, const Record& record) {
+  if (!begin()) return;
+  sqlite3_stmt* s = owner_->statement(kPut);
+  if (!s) return fail("written");
+  sqlite3_bind_int64(s, 1, owner_->pair_);
+  bindBlob(s, 2, path.data(), path.size());
+  bindU64(s, 3, record.file.size);
+  sqlite3_bind_int64(s, 4, record.file.mtimeNs);
+  bindU64(s, 5, record.file.device);
+  bindU64(s, 6, record.file.inode);
+  bindBlob(s, 7, record.hash.data(), record.hash.size());
+  sqlite3_bind_int64(s, 8, record.entryCrc);
+  bindU64(s, 9, record.entrySize);
+  sqlite3_bind_int64(s, 10, record.recordedNs ? record.recordedNs : nowNs());
+  const int rc = sqlite3_step(s);
+  sqlite3_reset(s);
+  if (rc != SQLITE_DONE) fail("written");
+}
+
+void CarryRecord::Batch::remove(const std::string& path) {
+  if (!begin()) return;
+  sqlite3_stmt* s = owner_->statement(kRemove);
+  if (!s) return fail("written");
+  sqlite3_bind_int64(s, 1, owner_->pair_);
+  bindBlob(s, 2, path.data(), path.size());
+  const int rc = sqlite3_step(s);
+  sqlite3_reset(s);
+  if (rc != SQLITE_DONE) fail("written");
+}
+
+void CarryRecord::Batch::removeAll() {
+  if (!begin()) return;
+  sqlite3_stmt* s = owner_->statement(kRemoveAll);
+  if (!s) return fail("written");
+  sqlite3_bind_int64(s, 1, owner_->pair_);
+  const int rc = sqlite3_step(s);
+  sqlite3_reset(s);
+  if (rc != SQLITE_DONE) fail("written");
+}
+
+bool CarryRecord::Batch::commit() {
+  if (!owner_ || done_) return false;
+  bool ok = false;
+  if (!failed_) {
+    if (!begun_) {
+      ok = true;  // nothing to store
+    } else if (sqlite3_exec(owner_->db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) {
+      begun_ = false;
+      createdPair_ = false;
+      ok = true;
+    } else {
+      fail("written");
+    }
+  }
+  release();
+  return ok;
+}
+
+}  // namespace carry

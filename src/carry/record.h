@@ -1,0 +1,148 @@
+#pragma once
+// The carry record: what this computer last carried, per briefcase and local
+// folder, one record per relative path. It lives in an SQLite database in WAL
+// mode, $XDG_STATE_HOME/carryvale/carry.db; every change of an operation goes
+// in one transaction, so a kill at any moment leaves the old set or the new.
+//
+// The record only ever adds knowledge: when it cannot be had (a damaged file,
+// set aside as carry.db.N; a database another process holds past the wait)
+// the caller gets "no record" and a warning to show once, and the briefcase
+// date decides as it always did.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "carry/digest.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace carry {
+
+// What the scan sees of a local file without reading it.
+struct FileState {
+  uint64_t size = 0;
+  int64_t mtimeNs = 0;  // modification time, nanoseconds since 1970 (UTC)
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator==(const FileState&) const = default;
+};
+
+// One path as this computer last carried it: the local file (its state and
+// content) and the briefcase entry of the same bytes (its CRC-32 and size, so
+// that an entry can be told from the central directory alone).
+struct Record {
+  FileState file;
+  Hash hash{};
+  uint32_t entryCrc = 0;
+  uint64_t entrySize = 0;
+  int64_t recordedNs = 0;  // when the record was written (the clock, ns since 1970)
+  bool operator==(const Record&) const = default;
+};
+
+// Every record of a pair at one moment, sorted by path, for a scan that asks
+// about each of its files: one query, no allocation per record.
+class RecordSet {
+ public:
+  struct Item {
+    std::string_view path;
+    Record record;
+  };
+  const Record* find(std::string_view path) const;
+  size_t size() const { return items_.size(); }
+  bool empty() const { return items_.empty(); }
+  std::vector<Item>::const_iterator begin() const { return items_.begin(); }
+  std::vector<Item>::const_iterator end() const { return items_.end(); }
+
+ private:
+  friend class CarryRecord;
+  std::string paths_;  // every path, one after the other; the items point into it
+  std::vector<Item> items_;
+};
+
+class CarryRecord {
+ public:
+  struct Options {
+    std::string databasePath;  // empty: $XDG_STATE_HOME/carryvale/carry.db
+    int busyTimeoutMs = 3000;  // how long to wait for another process
+  };
+
+  // The record of one (briefcase key, local folder) pair. Never fails: on a
+  // problem the object answers "no record" and available() is false.
+  static std::unique_ptr<CarryRecord> open(const std::string& key, const std::string& folder);
+  static std::unique_ptr<CarryRecord> open(const std::string& key, const std::string& folder,
+                                           const Options& options);
+  ~CarryRecord();
+  CarryRecord(const CarryRecord&) = delete;
+  CarryRecord& operator=(const CarryRecord&) = delete;
+
+  // The default database file.
+  static std::string defaultPath();
+
+  // False when the database could not be used; lookups then find nothing.
+  bool available() const { return db_ != nullptr; }
+
+  // The warning of a problem met so far, once: later calls return "" until
+  // a new kind of problem is met.
+  std::string takeWarning();
+
+  // The record of a relative path ('/' separated, as the entry names go).
+  std::optional<Record> lookup(const std::string& path);
+  // Every record of the pair, for a scan that visits them all; empty when
+  // it cannot be read whole.
+  RecordSet all();
+
+  // The changes of one operation, written together by commit(); a batch
+  // destroyed without a commit leaves the record as it was. One batch at a
+  // time per CarryRecord.
+  class Batch {
+   public:
+    ~Batch();
+    Batch(Batch&& other) noexcept;
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+    Batch& operator=(Batch&&) = delete;
+
+    void put(const std::string& path, const Record& record);
+    void remove(const std::string& path);
+    void removeAll();  // every record of the pair
+    // True when every change is stored; false (with a warning) when none is.
+    bool commit();
+
+   private:
+    friend class CarryRecord;
+    explicit Batch(CarryRecord* owner) : owner_(owner) {}
+    bool begin();
+    void fail(const char* what);
+    void rollback();
+    void release();
+    CarryRecord* owner_;
+    bool begun_ = false, failed_ = false, done_ = false;
+    bool owns_ = false;         // this batch holds the record's one batch slot
+    bool createdPair_ = false;  // the pair was created inside this transaction
+  };
+  Batch batch();
+
+ private:
+  CarryRecord(std::string key, std::string folder, Options options);
+  void start();
+  void close();
+  void warn(const std::string& text);
+  bool pairId(bool create, int64_t* id);
+  sqlite3_stmt* statement(int which);
+
+  std::string key_, folder_;
+  Options options_;
+  sqlite3* db_ = nullptr;
+  sqlite3_stmt* statements_[6] = {};
+  int64_t pair_ = 0;  // 0: the pair has no records yet
+  bool batchOpen_ = false;
+  std::string warning_;
+  unsigned warned_ = 0;  // the kinds of problem already told
+};
+
+}  // namespace carry
