@@ -34,7 +34,7 @@ if(CARRYVALE_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
-      "libc6, libstdc++6, libgcc-s1, zlib1g, libjpeg62-turbo, libqt6core6, libqt6gui6, libqt6widgets6")
+      "libc6, libstdc++6, libgcc-s1, zlib1g, libjpeg62-turbo, libsqlite3-0, libssl3, libqt6core6, libqt6gui6, libqt6widgets6")
 endif()
 # The file type, the menu entry and the icons are registered by the triggers of
 # these packages; the Wayland platform plugin for Wayland desktops.
