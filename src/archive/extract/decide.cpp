@@ -1,6 +1,6 @@
 // The listing and unload passes: which entries are handled, what is done
-// with each (its name, the file found, the policies, the question), and its
-// write on the calling thread.
+// with each (its name, the file found, the policies, the question), and the
+// writer that writes each file at once, on the calling thread.
 #include "archive/extract/run.h"
 
 #include <algorithm>
@@ -69,6 +69,22 @@ class Run::LiveSink : public DecodeSink {
   explicit LiveSink(Run& run) : run_(run) {}
   void message(const std::string& text) override { run_.msg(text); }
   void progress(int percent) override { run_.fileProgress(percent); }
+
+ private:
+  Run& run_;
+};
+
+// Writes each file at once: every entry before the current one is finished.
+class Run::InlineWriter : public Run::Writer {
+ public:
+  explicit InlineWriter(Run& run) : run_(run) {}
+  void lookingAt(const std::string&, bool) override {}
+  bool madeByEarlier(const plat::FileInfo&) override { return false; }
+  void beforeQuestion() override {}
+  int write(TExtractEntry& e, const EntryPlan& plan, const std::string& shown, bool exists,
+            bool replacing, uint32_t mode) override {
+    return run_.writeHere(e, plan, shown, exists, replacing, mode);
+  }
 
  private:
   Run& run_;
@@ -149,10 +165,12 @@ int Run::unloadPass(bool test) {
     pool_ = std::make_unique<WritePool>(threads, kBudget);
   if (pool_ && pool_->threads() == 0) pool_.reset();  // no thread could be started
   if (pool_) {
+    writer_ = poolWriter();
     bool stopPass = false;
     result = threadedLoop(total, &stopPass);
     if (stopPass) return result;
   } else {
+    writer_ = std::make_unique<InlineWriter>(*this);
     for (TExtractEntry& e : s_.entries) {
       if (c_.cancelled) break;
       if (c_.callbacks.cancelCheck) c_.callbacks.cancelCheck(c_.cancelled);
@@ -371,13 +389,7 @@ Decision Run::decide(const TExtractEntry& e, EntryPlan& plan, const std::string&
       msg(plat::strFormat("Skipping %s:  %s\n", shown.c_str(), yieldsTo_[index].c_str()));
       return skipped(result, kCompressedError);
     }
-    if (ahead()) {
-      // A file an earlier entry is still writing decides what this one
-      // finds: that entry is finished first. So does one whose path may
-      // be this one's in another spelling.
-      const MappedPath mp = mapPath(s_.targetPrefix, plan.target, plan.renamed);
-      if (writingAnyOf(mp) || spelledOtherwise(mp)) goLive();
-    }
+    writer_->lookingAt(plan.target, plan.renamed);
     // The path as the entry names it, and whether mapping changed it.
     const std::string named = s_.targetPrefix + plan.target;
     int m = mapName(c_, e, &plan.target, plan.renamed);
@@ -391,13 +403,10 @@ Decision Run::decide(const TExtractEntry& e, EntryPlan& plan, const std::string&
     // looked at: a name it claimed holds its placeholder, not a file.
     LocalFileWriter::sweep(plan.target, &s_.folders);
     bool there = plat::findFirst(plan.target, &plan.found);
-    if (there && ahead() && pool_->placedHere(plan.found.info)) {
-      // A file an earlier entry has just made under another spelling of
-      // this path (a file system that ignores case): that entry is
-      // finished first, so that the file counts as its own.
-      goLive();
+    // A file an earlier entry has just made under another spelling of
+    // this path (a file system that ignores case) counts as its own.
+    if (there && writer_->madeByEarlier(plan.found.info))
       there = plat::findFirst(plan.target, &plan.found);
-    }
     const std::string shownTarget = printableName(plan.target);
     // One local file, one entry: a file another entry of this run was
     // written to (or declined for) is not written again.
@@ -452,7 +461,7 @@ Decision Run::decide(const TExtractEntry& e, EntryPlan& plan, const std::string&
 
     // Ask. Without a handler every such file is declined. The question
     // comes after everything the entries before this one have to say.
-    if (ahead()) goLive();
+    writer_->beforeQuestion();
     if (s_.callbacks.replaceQuery)
       s_.callbacks.replaceQuery(plan.target, plan.existingTime, plan.entryTime, plan.existingSize,
                                 plan.entrySize, s_.answer);
@@ -545,27 +554,28 @@ int Run::writeEntry(TExtractEntry& e, const EntryPlan& plan, const std::string& 
     return kReadOnly;
   }
   const uint32_t mode = replacing ? (existing->mode & kPermissionBits) : defaultMode_;
-  if (ahead()) {
-    if (e.local.method == kMethodStored || e.local.method == kMethodDeflated)
-      return startWrite(e, plan, shown, exists, replacing, mode);
-    goLive();  // any other method is handled here, in turn
-  }
+  return writer_->write(e, plan, shown, exists, replacing, mode);
+}
 
-  if (!writer_.begin(target, &s_.folders)) return cannotCreate(target, plat::lastError());
+// The entry's file written on the calling thread, and put in place.
+int Run::writeHere(TExtractEntry& e, const EntryPlan& plan, const std::string& shown,
+                   bool exists, bool replacing, uint32_t mode) {
+  const std::string& target = plan.target;
+  if (!local_.begin(target, &s_.folders)) return cannotCreate(target, plat::lastError());
   // Only data that was read whole and checked is put in place (an entry
   // of an unknown method yields none).
-  int result = extract(e, plan, writer_.file(), shown);
+  int result = extract(e, plan, local_.file(), shown);
   if (s_.diskFull || result != 0) {
-    writer_.rollback();
+    local_.rollback();
     return result;
   }
 
   // Only a sound file is put in place: attributes and times first.
-  restoreAttributes(c_, *writer_.file(), e, mode);
-  restoreTimes(c_, *writer_.file(), e);
+  restoreAttributes(c_, *local_.file(), e, mode);
+  restoreTimes(c_, *local_.file(), e);
   plat::FileInfo written;
   const auto keepOld = [&] { return oldFileStep(e, replacing, target); };
-  const bool ok = writer_.commit(exists, replacing, &written, keepOld);
+  const bool ok = local_.commit(exists, replacing, &written, keepOld);
   return placed(e, target, shown, ok, ok ? 0 : plat::lastError(), written);
 }
 

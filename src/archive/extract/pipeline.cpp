@@ -31,6 +31,50 @@
 
 namespace archive::engine {
 
+// Writes on the workers, ahead of the entries' turn; what an entry depends
+// on of the entries before it finishes them first, and the entry goes on
+// "live", as on one thread.
+class Run::PoolWriter : public Run::Writer {
+ public:
+  explicit PoolWriter(Run& run) : run_(run) {}
+
+  // A file an earlier entry is still writing decides what this one finds:
+  // that entry is finished first. So does one whose path may be this one's
+  // in another spelling.
+  void lookingAt(const std::string& target, bool renamed) override {
+    if (!run_.ahead()) return;
+    const MappedPath mp = mapPath(run_.s_.targetPrefix, target, renamed);
+    if (run_.writingAnyOf(mp) || run_.spelledOtherwise(mp)) run_.goLive();
+  }
+
+  bool madeByEarlier(const plat::FileInfo& found) override {
+    if (!run_.ahead() || !run_.pool_->placedHere(found)) return false;
+    run_.goLive();
+    return true;
+  }
+
+  void beforeQuestion() override {
+    if (run_.ahead()) run_.goLive();
+  }
+
+  // The methods the workers decode go to them; any other is written here,
+  // in turn.
+  int write(TExtractEntry& e, const EntryPlan& plan, const std::string& shown, bool exists,
+            bool replacing, uint32_t mode) override {
+    if (run_.ahead()) {
+      if (e.local.method == kMethodStored || e.local.method == kMethodDeflated)
+        return run_.startWrite(e, plan, shown, exists, replacing, mode);
+      run_.goLive();
+    }
+    return run_.writeHere(e, plan, shown, exists, replacing, mode);
+  }
+
+ private:
+  Run& run_;
+};
+
+std::unique_ptr<Run::Writer> Run::poolWriter() { return std::make_unique<PoolWriter>(*this); }
+
 void Run::record() {
   c_.callbacks.message = [this](const std::string& t) {
     cur_->events.push_back({Event::Message, 0, t});

@@ -5,8 +5,8 @@
 //                   each entry's local header and its checks;
 //   decide.cpp    - the listing and unload passes, what is done with each
 //                   entry (the name, the file found, the policies, the
-//                   question), and the write on the calling thread;
-//   pipeline.cpp  - the unload on several threads.
+//                   question), and the writer that writes each file at once;
+//   pipeline.cpp  - the writer that writes on several threads.
 
 #include <cstdint>
 #include <deque>
@@ -90,6 +90,8 @@ class Run {
   bool spelledOtherwise(const MappedPath& mp) const;
   bool isContainer(const std::string& path, const plat::FileInfo& info);
   int writeEntry(TExtractEntry& e, const EntryPlan& plan, const std::string& shown);
+  int writeHere(TExtractEntry& e, const EntryPlan& plan, const std::string& shown, bool exists,
+                bool replacing, uint32_t mode);
   OldFile oldFileStep(const TExtractEntry& e, bool replacing, const std::string& target);
   int keptOld(TExtractEntry& e, const std::string& shown, const std::string& target);
   int cannotCreate(const std::string& target, int err);
@@ -101,7 +103,33 @@ class Run {
   class InputSource;  // the briefcase as a decoder's input
   class LiveSink;     // the run's own callbacks as a decoder's sink
 
-  // ---- pipeline.cpp: the unload on several threads ----
+  // ---- The writer: carries out the plans the calling thread decides ----
+  // Besides the write itself, it is told what an entry's decision depends
+  // on of the entries before it. The inline writer (decide.cpp) writes each
+  // file at once, so every entry before is finished and it has nothing to
+  // do; the pool writer (pipeline.cpp) finishes those entries first.
+  class Writer {
+   public:
+    virtual ~Writer() = default;
+    // The entry's path (its target as planned) is about to be looked at
+    // and its folders made.
+    virtual void lookingAt(const std::string& target, bool renamed) = 0;
+    // Something is at the entry's path: true when an earlier entry made it,
+    // and has now been finished (what is there is to be looked at again).
+    virtual bool madeByEarlier(const plat::FileInfo& found) = 0;
+    // The entry is to be asked about: what the entries before it have to
+    // say comes first.
+    virtual void beforeQuestion() = 0;
+    // Writes the entry's file; kWriting: it is finished later, in archive
+    // order (finishFront).
+    virtual int write(TExtractEntry& e, const EntryPlan& plan, const std::string& shown,
+                      bool exists, bool replacing, uint32_t mode) = 0;
+  };
+  class InlineWriter;
+  class PoolWriter;
+  std::unique_ptr<Writer> poolWriter();
+
+  // ---- pipeline.cpp: the pool writer's queue of entries ----
   static constexpr int kWriting = -1;             // writeEntry: finished later
   static constexpr size_t kLargeEntry = 256 * 1024;  // compressed bytes beyond which the worker reads
   static constexpr size_t kBudget = 8u << 20;     // compressed bytes in flight
@@ -166,7 +194,8 @@ class Run {
   JNormFile file_;
   std::unique_ptr<ReadBuffer> buffer_;  // the one buffer over the briefcase
   std::unique_ptr<ArchiveInput> input_;
-  LocalFileWriter writer_;
+  LocalFileWriter local_;  // the file written on the calling thread
+  std::unique_ptr<Writer> writer_;
   std::unique_ptr<NameSelector> selector_;
   // Per entry: why it leaves its file to another ("": it does not).
   std::vector<std::string> yieldsTo_;
