@@ -196,14 +196,6 @@ int Run::unloadPass(bool test) {
   return result;
 }
 
-void Run::totalProgress(int p) {
-  if (c_.callbacks.totalProgress) c_.callbacks.totalProgress(p);
-}
-
-void Run::fileProgress(int p) {
-  if (c_.callbacks.fileProgress) c_.callbacks.fileProgress(p);
-}
-
 int Run::handleEntry(TExtractEntry& e, bool test, bool* stopPass) {
   EntryPlan plan;
   if (test) return handleEntryData(e, test, plan, stopPass);
@@ -392,7 +384,7 @@ Decision Run::decide(const TExtractEntry& e, EntryPlan& plan, const std::string&
     writer_->lookingAt(plan.target, plan.renamed);
     // The path as the entry names it, and whether mapping changed it.
     const std::string named = s_.targetPrefix + plan.target;
-    int m = mapName(c_, e, &plan.target, plan.renamed);
+    int m = mapName(c_, say_, e, &plan.target, plan.renamed);
     if (m == kMapFolderCreated || m == kMapSkip) return Decision::Done;
     if (m == kMapNameRefused)
       return skipped(result, kNameRefused);
@@ -571,8 +563,8 @@ int Run::writeHere(TExtractEntry& e, const EntryPlan& plan, const std::string& s
   }
 
   // Only a sound file is put in place: attributes and times first.
-  restoreAttributes(c_, *local_.file(), e, mode);
-  restoreTimes(c_, *local_.file(), e);
+  restoreAttributes(say_, *local_.file(), e, mode);
+  restoreTimes(say_, *local_.file(), e);
   plat::FileInfo written;
   const auto keepOld = [&] { return oldFileStep(e, replacing, target); };
   const bool ok = local_.commit(exists, replacing, &written, keepOld);

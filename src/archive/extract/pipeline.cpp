@@ -75,17 +75,7 @@ class Run::PoolWriter : public Run::Writer {
 
 std::unique_ptr<Run::Writer> Run::poolWriter() { return std::make_unique<PoolWriter>(*this); }
 
-void Run::record() {
-  c_.callbacks.message = [this](const std::string& t) {
-    cur_->events.push_back({Event::Message, 0, t});
-  };
-  c_.callbacks.totalProgress = [this](int p) { cur_->events.push_back({Event::TotalProgress, p, {}}); };
-  c_.callbacks.fileProgress = [this](int p) { cur_->events.push_back({Event::FileProgress, p, {}}); };
-  c_.callbacks.cancelCheck = nullptr;
-}
-
 int Run::threadedLoop(uint64_t total, bool* stopPass) {
-  real_ = c_.callbacks;
   passResult_ = 0;
   stopped_ = stopPass_ = false;
   uint64_t running = 0;
@@ -98,14 +88,14 @@ int Run::threadedLoop(uint64_t total, bool* stopPass) {
       cur_->events.push_back({Event::CancelCheck, 0, {}});
       bool failed = false;
       if (e.selected) {
-        record();
+        toSlot();
         running += e.central.uncompressedSize;
         if (total) totalProgress(static_cast<int>(running * 100 / total));
         ++entryNumber_;
         try {
           prepare(e);
         } catch (const Abandoned&) {
-          live();
+          toCaller();
           cur_ = nullptr;
           break;
         } catch (...) {
@@ -119,7 +109,7 @@ int Run::threadedLoop(uint64_t total, bool* stopPass) {
           if (cur_->job) pool_->abandon(*cur_->job);
           failed = true;
         }
-        live();
+        toCaller();
       }
       cur_ = nullptr;
       if (failed) break;
@@ -130,7 +120,7 @@ int Run::threadedLoop(uint64_t total, bool* stopPass) {
     while (!slots_.empty() && !stopped_) finishFront();
   } catch (...) {
     cur_ = nullptr;
-    live();
+    toCaller();
     abandonAll();
     pool_.reset();
     throw;
@@ -202,7 +192,7 @@ bool Run::writingAnyOf(const MappedPath& mp) const {
 // one is handled as on one thread.
 void Run::goLive() {
   while (&slots_.front() != cur_) drainFront();
-  live();
+  toCaller();
   if (!replayEvents(*cur_)) {
     stopped_ = true;
     abandonAll();
@@ -213,10 +203,10 @@ void Run::goLive() {
 
 // Finishes the first entry while the current one is being prepared.
 void Run::drainFront() {
-  live();
+  toCaller();
   finishFront();
   if (stopped_) throw Abandoned();
-  if (!cur_->live) record();
+  if (!cur_->live) toSlot();
 }
 
 int Run::startWrite(TExtractEntry& e, const EntryPlan& plan, const std::string& shown, bool exists,

@@ -62,9 +62,19 @@ class Run {
   int go();
 
  private:
-  void msg(const std::string& text) { c_.sendMessage(text); }
-  void totalProgress(int p);
-  void fileProgress(int p);
+  // What the run says goes to the sink in force (sink_): the caller's
+  // callbacks, or the slot of an entry the pool writer prepares ahead of
+  // its turn (told in turn, as the slot queue replays it).
+  class Sink {
+   public:
+    virtual ~Sink() = default;
+    virtual void message(const std::string& text) = 0;
+    virtual void totalProgress(int percent) = 0;
+    virtual void fileProgress(int percent) = 0;
+  };
+  void msg(const std::string& text) { sink_->message(text); }
+  void totalProgress(int p) { sink_->totalProgress(p); }
+  void fileProgress(int p) { sink_->fileProgress(p); }
   std::string path() const { return c_.archivePath; }
   void forgetClaims();
 
@@ -163,9 +173,38 @@ class Run {
     std::exception_ptr error;          // its preparation failed: the run ends there
   };
 
+  // The caller's callbacks.
+  class CallerSink : public Sink {
+   public:
+    explicit CallerSink(TCompress& c) : c_(c) {}
+    void message(const std::string& text) override { c_.sendMessage(text); }
+    void totalProgress(int p) override {
+      if (c_.callbacks.totalProgress) c_.callbacks.totalProgress(p);
+    }
+    void fileProgress(int p) override {
+      if (c_.callbacks.fileProgress) c_.callbacks.fileProgress(p);
+    }
+
+   private:
+    TCompress& c_;
+  };
+  // The events of the entry being prepared, kept in its slot.
+  class SlotSink : public Sink {
+   public:
+    explicit SlotSink(Slot*& cur) : cur_(cur) {}
+    void message(const std::string& text) override {
+      cur_->events.push_back({Event::Message, 0, text});
+    }
+    void totalProgress(int p) override { cur_->events.push_back({Event::TotalProgress, p, {}}); }
+    void fileProgress(int p) override { cur_->events.push_back({Event::FileProgress, p, {}}); }
+
+   private:
+    Slot*& cur_;
+  };
+
   bool ahead() const { return pool_ && cur_ && !cur_->live; }
-  void record();
-  void live() { c_.callbacks = real_; }
+  void toSlot() { sink_ = &slotSink_; }
+  void toCaller() { sink_ = &caller_; }
   int threadedLoop(uint64_t total, bool* stopPass);
   bool ready(Slot& sl) { return !sl.job || pool_->done(*sl.job); }
   void replayFront();
@@ -211,9 +250,12 @@ class Run {
   std::deque<Slot> slots_;
   Slot* cur_ = nullptr;  // the entry being prepared
   size_t heldOpen_ = 0;  // entries whose finished file waits open for its turn
-  TCompressCallbacks real_;  // the caller's callbacks, while a preparation's are kept
   int passResult_ = 0;
   bool stopped_ = false, stopPass_ = false;
+  CallerSink caller_{c_};
+  SlotSink slotSink_{cur_};
+  Sink* sink_ = &caller_;
+  const std::function<void(const std::string&)> say_ = [this](const std::string& t) { msg(t); };
 };
 
 }  // namespace archive::engine
