@@ -39,6 +39,8 @@ enum class Decision : uint8_t {
   Done,      // a folder entry: its folder is there
   Declined,  // the file there stays (the answer or the policy)
   Skipped,   // refused: a name, a path, a file another entry has, the briefcase
+  Ask,       // decide: the user is to be asked (answer)
+  Renamed,   // answer: the plan has the path the user gave, to be decided again
 };
 
 // One entry of an unload as it is decided and written: where its file goes,
@@ -92,7 +94,10 @@ class Run {
   void planTargets();
   int handleEntry(TExtractEntry& e, bool test, bool* stopPass);
   int handleEntryData(TExtractEntry& e, bool test, EntryPlan& plan, bool* stopPass);
+  Decision decideEntry(const TExtractEntry& e, EntryPlan& plan, const std::string& shown,
+                       int* result);
   Decision decide(const TExtractEntry& e, EntryPlan& plan, const std::string& shown, int* result);
+  Decision answer(EntryPlan& plan, const std::string& shown);
   void settleFolders(const TExtractEntry& e);
   static std::string localNameOf(const TExtractEntry& e);
   void claim(const std::string& path, const plat::FileInfo* file);
