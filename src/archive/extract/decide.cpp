@@ -1,6 +1,6 @@
 // The listing and unload passes: which entries are handled, what is done
-// with each (its name, the file found, the policies, the question), and its
-// write on the calling thread.
+// with each (its name, the file found, the policies, the question), and the
+// writer that writes each file at once, on the calling thread.
 #include "archive/extract/run.h"
 
 #include <algorithm>
@@ -69,6 +69,22 @@ class Run::LiveSink : public DecodeSink {
   explicit LiveSink(Run& run) : run_(run) {}
   void message(const std::string& text) override { run_.msg(text); }
   void progress(int percent) override { run_.fileProgress(percent); }
+
+ private:
+  Run& run_;
+};
+
+// Writes each file at once: every entry before the current one is finished.
+class Run::InlineWriter : public Run::Writer {
+ public:
+  explicit InlineWriter(Run& run) : run_(run) {}
+  void lookingAt(const std::string&, bool) override {}
+  bool madeByEarlier(const plat::FileInfo&) override { return false; }
+  void beforeQuestion() override {}
+  int write(TExtractEntry& e, const EntryPlan& plan, const std::string& shown, bool exists,
+            bool replacing, uint32_t mode) override {
+    return run_.writeHere(e, plan, shown, exists, replacing, mode);
+  }
 
  private:
   Run& run_;
@@ -149,10 +165,12 @@ int Run::unloadPass(bool test) {
     pool_ = std::make_unique<WritePool>(threads, kBudget);
   if (pool_ && pool_->threads() == 0) pool_.reset();  // no thread could be started
   if (pool_) {
+    writer_ = poolWriter();
     bool stopPass = false;
     result = threadedLoop(total, &stopPass);
     if (stopPass) return result;
   } else {
+    writer_ = std::make_unique<InlineWriter>(*this);
     for (TExtractEntry& e : s_.entries) {
       if (c_.cancelled) break;
       if (c_.callbacks.cancelCheck) c_.callbacks.cancelCheck(c_.cancelled);
@@ -176,14 +194,6 @@ int Run::unloadPass(bool test) {
     result = kSkippedEntries;
   }
   return result;
-}
-
-void Run::totalProgress(int p) {
-  if (c_.callbacks.totalProgress) c_.callbacks.totalProgress(p);
-}
-
-void Run::fileProgress(int p) {
-  if (c_.callbacks.fileProgress) c_.callbacks.fileProgress(p);
 }
 
 int Run::handleEntry(TExtractEntry& e, bool test, bool* stopPass) {
@@ -336,7 +346,9 @@ int Run::handleEntryData(TExtractEntry& e, bool test, EntryPlan& plan, bool* sto
     return raise(result, r);
   }
 
-  switch (decide(e, plan, shown, &result)) {
+  switch (decideEntry(e, plan, shown, &result)) {
+    case Decision::Ask:      // never the end of a decision: decideEntry
+    case Decision::Renamed:  // asks until the answer decides
     case Decision::Write: break;
     case Decision::Done: e.outcome = UnloadOutcome::Unloaded; return result;
     case Decision::Declined: e.outcome = UnloadOutcome::Declined; return result;
@@ -354,139 +366,144 @@ int Run::handleEntryData(TExtractEntry& e, bool test, EntryPlan& plan, bool* sto
   return result;
 }
 
-// What is done with an entry: its name mapped and its folders made, what is
-// at its path looked at, the policies and the question. Its plan gets the
-// target and what is there; *result is raised for an entry refused.
+// What is done with an entry: decided, and where the user is asked, asked
+// (after a Rename, decided again with the path given).
+Decision Run::decideEntry(const TExtractEntry& e, EntryPlan& plan, const std::string& shown,
+                          int* result) {
+  plan.renamed = false;
+  plan.target = localNameOf(e);
+  Decision d = decide(e, plan, shown, result);
+  while (d == Decision::Ask) {
+    // The question comes after everything the entries before this one
+    // have to say.
+    writer_->beforeQuestion();
+    d = answer(plan, shown);
+    if (d == Decision::Renamed) d = decide(e, plan, shown, result);
+  }
+  return d;
+}
+
+// Its name mapped and its folders made, what is at its path looked at, the
+// policies: the plan gets the target and what is there; *result is raised
+// for an entry refused; Ask when the user decides.
 Decision Run::decide(const TExtractEntry& e, EntryPlan& plan, const std::string& shown,
                      int* result) {
-  // The name loop, repeated after a Rename.
   // The local name's bytes equal the central one's (checked above).
   const std::string localName = e.displayName();
   const size_t index = static_cast<size_t>(&e - s_.entries.data());
-  plan.renamed = false;
-  plan.target = localNameOf(e);
-  for (;;) {
-    msg(plat::loadStrFmt(plat::kStrUnloading, printableName(localName).c_str()));
-    if (!plan.renamed && !yieldsTo_[index].empty()) {
-      msg(plat::strFormat("Skipping %s:  %s\n", shown.c_str(), yieldsTo_[index].c_str()));
-      return skipped(result, kCompressedError);
-    }
-    if (ahead()) {
-      // A file an earlier entry is still writing decides what this one
-      // finds: that entry is finished first. So does one whose path may
-      // be this one's in another spelling.
-      const MappedPath mp = mapPath(s_.targetPrefix, plan.target, plan.renamed);
-      if (writingAnyOf(mp) || spelledOtherwise(mp)) goLive();
-    }
-    // The path as the entry names it, and whether mapping changed it.
-    const std::string named = s_.targetPrefix + plan.target;
-    int m = mapName(c_, e, &plan.target, plan.renamed);
-    if (m == kMapFolderCreated || m == kMapSkip) return Decision::Done;
-    if (m == kMapNameRefused)
-      return skipped(result, kNameRefused);
-    if (m != kMapOk)
-      return skipped(result, kCompressedError);
-
-    // What a killed run left in the folder goes before anything there is
-    // looked at: a name it claimed holds its placeholder, not a file.
-    LocalFileWriter::sweep(plan.target, &s_.folders);
-    bool there = plat::findFirst(plan.target, &plan.found);
-    if (there && ahead() && pool_->placedHere(plan.found.info)) {
-      // A file an earlier entry has just made under another spelling of
-      // this path (a file system that ignores case): that entry is
-      // finished first, so that the file counts as its own.
-      goLive();
-      there = plat::findFirst(plan.target, &plan.found);
-    }
-    const std::string shownTarget = printableName(plan.target);
-    // One local file, one entry: a file another entry of this run was
-    // written to (or declined for) is not written again.
-    if (claimed(plan.target, there ? &plan.found : nullptr)) {
-      msg(plat::strFormat("Skipping %s:  %s is already the file of another entry\n",
-                          shown.c_str(), shownTarget.c_str()));
-      return skipped(result, kCompressedError);
-    }
-    if (there && isContainer(plan.target, plan.found.info)) {
-      msg(plat::strFormat("Skipping %s:  %s is the briefcase itself\n", shown.c_str(),
-                          shownTarget.c_str()));
-      return skipped(result, kWarning);
-    }
-    if (!there) {
-      plan.found.info = plat::FileInfo();
-      plan.found.name.clear();
-      return Decision::Write;  // nothing there
-    }
-    if (plan.found.info.isDirectory) {
-      msg(plat::strFormat("error:  a folder is in the way of %s\n", shownTarget.c_str()));
-      return skipped(result, kWriteFailure);
-    }
-    if (!plan.renamed && plan.target != named) {
-      // A name changed to be written here is someone's file under that
-      // name (the question would show the name of that file, not the
-      // entry's): it is never replaced.
-      msg(plat::strFormat("Skipping %s:  its name had to be changed to %s, and a file of "
-                          "that name is there\n",
-                          shown.c_str(), shownTarget.c_str()));
-      return skipped(result, kCompressedError);
-    }
-    plan.existingTime = plan.found.info.writeTime;
-    plan.existingSize = static_cast<uint32_t>(plan.found.info.size);
-    plan.entryTime = entryTimes(e.localExtra, e.local.date, e.local.time).modification;
-    const bool newer = plan.existingTime > plan.entryTime;
-    if (!newer) {
-      if (existingPolicy_ == Policy::Never) {
-        msg(plat::loadStrFmt(plat::kStrTargetExists, shown.c_str()));
-        claim(plan.target, &plan.found.info);
-        return Decision::Declined;
-      }
-      if (existingPolicy_ == Policy::Always) return Decision::Write;
-    } else {
-      if (existingPolicy_ == Policy::Never || newerPolicy_ == Policy::Never) {
-        msg(plat::loadStrFmt(plat::kStrTargetNewer, shown.c_str()));
-        claim(plan.target, &plan.found.info);
-        return Decision::Declined;
-      }
-      if (existingPolicy_ == Policy::Always && newerPolicy_ == Policy::Always)
-        return Decision::Write;
-    }
-
-    // Ask. Without a handler every such file is declined. The question
-    // comes after everything the entries before this one have to say.
-    if (ahead()) goLive();
-    if (s_.callbacks.replaceQuery)
-      s_.callbacks.replaceQuery(plan.target, plan.existingTime, plan.entryTime, plan.existingSize,
-                                plan.entrySize, s_.answer);
-    else
-      s_.answer = kAnswerNo;
-    bool write = false;
-    switch (s_.answer) {
-      case kAnswerRename:
-        plan.renamed = true;
-        continue;
-      case kAnswerYes:
-        write = true;
-        break;
-      case kAnswerYesToAll:
-        if (existingPolicy_ == Policy::Always)
-          newerPolicy_ = Policy::Always;
-        else
-          existingPolicy_ = Policy::Always;
-        write = true;
-        break;
-      case kAnswerNoToAll:
-        if (existingPolicy_ == Policy::Always)
-          newerPolicy_ = Policy::Never;
-        else
-          existingPolicy_ = Policy::Never;
-        break;
-      default:
-        break;
-    }
-    if (write) return Decision::Write;
-    msg(plat::strFormat("Not replaced: %s (the local file was kept)\n", shown.c_str()));
-    claim(plan.target, &plan.found.info);
-    return Decision::Declined;
+  msg(plat::loadStrFmt(plat::kStrUnloading, printableName(localName).c_str()));
+  if (!plan.renamed && !yieldsTo_[index].empty()) {
+    msg(plat::strFormat("Skipping %s:  %s\n", shown.c_str(), yieldsTo_[index].c_str()));
+    return skipped(result, kCompressedError);
   }
+  writer_->lookingAt(plan.target, plan.renamed);
+  // The path as the entry names it, and whether mapping changed it.
+  const std::string named = s_.targetPrefix + plan.target;
+  int m = mapName(c_, say_, e, &plan.target, plan.renamed);
+  if (m == kMapFolderCreated || m == kMapSkip) return Decision::Done;
+  if (m == kMapNameRefused)
+    return skipped(result, kNameRefused);
+  if (m != kMapOk)
+    return skipped(result, kCompressedError);
+
+  // What a killed run left in the folder goes before anything there is
+  // looked at: a name it claimed holds its placeholder, not a file.
+  LocalFileWriter::sweep(plan.target, &s_.folders);
+  bool there = plat::findFirst(plan.target, &plan.found);
+  // A file an earlier entry has just made under another spelling of
+  // this path (a file system that ignores case) counts as its own.
+  if (there && writer_->madeByEarlier(plan.found.info))
+    there = plat::findFirst(plan.target, &plan.found);
+  const std::string shownTarget = printableName(plan.target);
+  // One local file, one entry: a file another entry of this run was
+  // written to (or declined for) is not written again.
+  if (claimed(plan.target, there ? &plan.found : nullptr)) {
+    msg(plat::strFormat("Skipping %s:  %s is already the file of another entry\n",
+                        shown.c_str(), shownTarget.c_str()));
+    return skipped(result, kCompressedError);
+  }
+  if (there && isContainer(plan.target, plan.found.info)) {
+    msg(plat::strFormat("Skipping %s:  %s is the briefcase itself\n", shown.c_str(),
+                        shownTarget.c_str()));
+    return skipped(result, kWarning);
+  }
+  if (!there) {
+    plan.found.info = plat::FileInfo();
+    plan.found.name.clear();
+    return Decision::Write;  // nothing there
+  }
+  if (plan.found.info.isDirectory) {
+    msg(plat::strFormat("error:  a folder is in the way of %s\n", shownTarget.c_str()));
+    return skipped(result, kWriteFailure);
+  }
+  if (!plan.renamed && plan.target != named) {
+    // A name changed to be written here is someone's file under that
+    // name (the question would show the name of that file, not the
+    // entry's): it is never replaced.
+    msg(plat::strFormat("Skipping %s:  its name had to be changed to %s, and a file of "
+                        "that name is there\n",
+                        shown.c_str(), shownTarget.c_str()));
+    return skipped(result, kCompressedError);
+  }
+  plan.existingTime = plan.found.info.writeTime;
+  plan.existingSize = static_cast<uint32_t>(plan.found.info.size);
+  plan.entryTime = entryTimes(e.localExtra, e.local.date, e.local.time).modification;
+  const bool newer = plan.existingTime > plan.entryTime;
+  if (!newer) {
+    if (existingPolicy_ == Policy::Never) {
+      msg(plat::loadStrFmt(plat::kStrTargetExists, shown.c_str()));
+      claim(plan.target, &plan.found.info);
+      return Decision::Declined;
+    }
+    if (existingPolicy_ == Policy::Always) return Decision::Write;
+  } else {
+    if (existingPolicy_ == Policy::Never || newerPolicy_ == Policy::Never) {
+      msg(plat::loadStrFmt(plat::kStrTargetNewer, shown.c_str()));
+      claim(plan.target, &plan.found.info);
+      return Decision::Declined;
+    }
+    if (existingPolicy_ == Policy::Always && newerPolicy_ == Policy::Always)
+      return Decision::Write;
+  }
+  return Decision::Ask;
+}
+
+// The question about the file at the plan's target, and what the answer
+// decides. Without a handler every such file is declined.
+Decision Run::answer(EntryPlan& plan, const std::string& shown) {
+  if (s_.callbacks.replaceQuery)
+    s_.callbacks.replaceQuery(plan.target, plan.existingTime, plan.entryTime, plan.existingSize,
+                              plan.entrySize, s_.answer);
+  else
+    s_.answer = kAnswerNo;
+  bool write = false;
+  switch (s_.answer) {
+    case kAnswerRename:
+      plan.renamed = true;
+      return Decision::Renamed;
+    case kAnswerYes:
+      write = true;
+      break;
+    case kAnswerYesToAll:
+      if (existingPolicy_ == Policy::Always)
+        newerPolicy_ = Policy::Always;
+      else
+        existingPolicy_ = Policy::Always;
+      write = true;
+      break;
+    case kAnswerNoToAll:
+      if (existingPolicy_ == Policy::Always)
+        newerPolicy_ = Policy::Never;
+      else
+        existingPolicy_ = Policy::Never;
+      break;
+    default:
+      break;
+  }
+  if (write) return Decision::Write;
+  msg(plat::strFormat("Not replaced: %s (the local file was kept)\n", shown.c_str()));
+  claim(plan.target, &plan.found.info);
+  return Decision::Declined;
 }
 
 // What the caller's step before a replacement did with the old file.
@@ -545,27 +562,28 @@ int Run::writeEntry(TExtractEntry& e, const EntryPlan& plan, const std::string& 
     return kReadOnly;
   }
   const uint32_t mode = replacing ? (existing->mode & kPermissionBits) : defaultMode_;
-  if (ahead()) {
-    if (e.local.method == kMethodStored || e.local.method == kMethodDeflated)
-      return startWrite(e, plan, shown, exists, replacing, mode);
-    goLive();  // any other method is handled here, in turn
-  }
+  return writer_->write(e, plan, shown, exists, replacing, mode);
+}
 
-  if (!writer_.begin(target, &s_.folders)) return cannotCreate(target, plat::lastError());
+// The entry's file written on the calling thread, and put in place.
+int Run::writeHere(TExtractEntry& e, const EntryPlan& plan, const std::string& shown,
+                   bool exists, bool replacing, uint32_t mode) {
+  const std::string& target = plan.target;
+  if (!local_.begin(target, &s_.folders)) return cannotCreate(target, plat::lastError());
   // Only data that was read whole and checked is put in place (an entry
   // of an unknown method yields none).
-  int result = extract(e, plan, writer_.file(), shown);
+  int result = extract(e, plan, local_.file(), shown);
   if (s_.diskFull || result != 0) {
-    writer_.rollback();
+    local_.rollback();
     return result;
   }
 
   // Only a sound file is put in place: attributes and times first.
-  restoreAttributes(c_, *writer_.file(), e, mode);
-  restoreTimes(c_, *writer_.file(), e);
+  restoreAttributes(say_, *local_.file(), e, mode);
+  restoreTimes(say_, *local_.file(), e);
   plat::FileInfo written;
   const auto keepOld = [&] { return oldFileStep(e, replacing, target); };
-  const bool ok = writer_.commit(exists, replacing, &written, keepOld);
+  const bool ok = local_.commit(exists, replacing, &written, keepOld);
   return placed(e, target, shown, ok, ok ? 0 : plat::lastError(), written);
 }
 

@@ -25,7 +25,7 @@ int Run::go() {
     c_.sendMessage(plat::loadStr(plat::kStrNoUnloadBuffers));
     result = kOutOfMemory;
   }
-  writer_.rollback();
+  local_.rollback();
   removeEntryFolders(c_);
   file_.close();
   s_.targetPrefix.clear();

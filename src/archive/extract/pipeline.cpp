@@ -31,17 +31,51 @@
 
 namespace archive::engine {
 
-void Run::record() {
-  c_.callbacks.message = [this](const std::string& t) {
-    cur_->events.push_back({Event::Message, 0, t});
-  };
-  c_.callbacks.totalProgress = [this](int p) { cur_->events.push_back({Event::TotalProgress, p, {}}); };
-  c_.callbacks.fileProgress = [this](int p) { cur_->events.push_back({Event::FileProgress, p, {}}); };
-  c_.callbacks.cancelCheck = nullptr;
-}
+// Writes on the workers, ahead of the entries' turn; what an entry depends
+// on of the entries before it finishes them first, and the entry goes on
+// "live", as on one thread.
+class Run::PoolWriter : public Run::Writer {
+ public:
+  explicit PoolWriter(Run& run) : run_(run) {}
+
+  // A file an earlier entry is still writing decides what this one finds:
+  // that entry is finished first. So does one whose path may be this one's
+  // in another spelling.
+  void lookingAt(const std::string& target, bool renamed) override {
+    if (!run_.ahead()) return;
+    const MappedPath mp = mapPath(run_.s_.targetPrefix, target, renamed);
+    if (run_.writingAnyOf(mp) || run_.spelledOtherwise(mp)) run_.goLive();
+  }
+
+  bool madeByEarlier(const plat::FileInfo& found) override {
+    if (!run_.ahead() || !run_.pool_->placedHere(found)) return false;
+    run_.goLive();
+    return true;
+  }
+
+  void beforeQuestion() override {
+    if (run_.ahead()) run_.goLive();
+  }
+
+  // The methods the workers decode go to them; any other is written here,
+  // in turn.
+  int write(TExtractEntry& e, const EntryPlan& plan, const std::string& shown, bool exists,
+            bool replacing, uint32_t mode) override {
+    if (run_.ahead()) {
+      if (e.local.method == kMethodStored || e.local.method == kMethodDeflated)
+        return run_.startWrite(e, plan, shown, exists, replacing, mode);
+      run_.goLive();
+    }
+    return run_.writeHere(e, plan, shown, exists, replacing, mode);
+  }
+
+ private:
+  Run& run_;
+};
+
+std::unique_ptr<Run::Writer> Run::poolWriter() { return std::make_unique<PoolWriter>(*this); }
 
 int Run::threadedLoop(uint64_t total, bool* stopPass) {
-  real_ = c_.callbacks;
   passResult_ = 0;
   stopped_ = stopPass_ = false;
   uint64_t running = 0;
@@ -54,14 +88,14 @@ int Run::threadedLoop(uint64_t total, bool* stopPass) {
       cur_->events.push_back({Event::CancelCheck, 0, {}});
       bool failed = false;
       if (e.selected) {
-        record();
+        toSlot();
         running += e.central.uncompressedSize;
         if (total) totalProgress(static_cast<int>(running * 100 / total));
         ++entryNumber_;
         try {
           prepare(e);
         } catch (const Abandoned&) {
-          live();
+          toCaller();
           cur_ = nullptr;
           break;
         } catch (...) {
@@ -75,7 +109,7 @@ int Run::threadedLoop(uint64_t total, bool* stopPass) {
           if (cur_->job) pool_->abandon(*cur_->job);
           failed = true;
         }
-        live();
+        toCaller();
       }
       cur_ = nullptr;
       if (failed) break;
@@ -86,7 +120,7 @@ int Run::threadedLoop(uint64_t total, bool* stopPass) {
     while (!slots_.empty() && !stopped_) finishFront();
   } catch (...) {
     cur_ = nullptr;
-    live();
+    toCaller();
     abandonAll();
     pool_.reset();
     throw;
@@ -158,7 +192,7 @@ bool Run::writingAnyOf(const MappedPath& mp) const {
 // one is handled as on one thread.
 void Run::goLive() {
   while (&slots_.front() != cur_) drainFront();
-  live();
+  toCaller();
   if (!replayEvents(*cur_)) {
     stopped_ = true;
     abandonAll();
@@ -169,10 +203,10 @@ void Run::goLive() {
 
 // Finishes the first entry while the current one is being prepared.
 void Run::drainFront() {
-  live();
+  toCaller();
   finishFront();
   if (stopped_) throw Abandoned();
-  if (!cur_->live) record();
+  if (!cur_->live) toSlot();
 }
 
 int Run::startWrite(TExtractEntry& e, const EntryPlan& plan, const std::string& shown, bool exists,

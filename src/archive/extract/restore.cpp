@@ -11,15 +11,18 @@
 namespace archive {
 namespace {
 
-void conversionFailed(TCompress& c, const TExtractEntry& e) {
-  c.sendMessage(plat::strFormat("mapname:  conversion of %s failed\n",
+using Message = std::function<void(const std::string&)>;
+
+void conversionFailed(const Message& message, const TExtractEntry& e) {
+  message(plat::strFormat("mapname:  conversion of %s failed\n",
                                 printableName(e.displayName()).c_str()));
 }
 
 // Checks one folder of the output path (without its trailing '/'), creating
 // it when it is missing. Below the target folder a symbolic link is not a
 // folder; in a path the user typed (after a Rename) links are followed.
-int checkFolder(TCompress& c, const std::string& path, const TExtractEntry& e, bool followLinks) {
+int checkFolder(TCompress& c, const Message& message, const std::string& path,
+                const TExtractEntry& e, bool followLinks) {
   TExtractState& s = c.extract;
   if (!followLinks && s.checkedFolders.count(path)) return 0;
   const std::string shown = printableName(e.displayName());
@@ -30,7 +33,7 @@ int checkFolder(TCompress& c, const std::string& path, const TExtractEntry& e, b
       const int err = plat::lastError();
       const std::string why =
           s.folderNames.refusal(plat::parentFolder(path), plat::fileNamePart(path), err);
-      c.sendMessage(plat::strFormat(
+      message(plat::strFormat(
           "checkdir error:  cannot create %s%s%s\n             unable to process %s.\n",
           printableName(path).c_str(), why.empty() ? "" : ":  ", why.c_str(), shown.c_str()));
       if (why.empty()) return kMapFailed;
@@ -40,7 +43,7 @@ int checkFolder(TCompress& c, const std::string& path, const TExtractEntry& e, b
     s.created = true;
     s.entryFolders.push_back(path);
   } else if (!fi.isDirectory || fi.isSymlink) {
-    c.sendMessage(plat::strFormat(
+    message(plat::strFormat(
         "checkdir error:  %s exists but is not directory\n             unable to process %s.\n",
         printableName(path).c_str(), shown.c_str()));
     return kMapFailed;
@@ -49,8 +52,8 @@ int checkFolder(TCompress& c, const std::string& path, const TExtractEntry& e, b
   return kMapOk;
 }
 
-void tooLong(TCompress& c, const std::string& path) {
-  c.sendMessage(
+void tooLong(const Message& message, const std::string& path) {
+  message(
       plat::strFormat("checkdir error:  path too long: %s\n", printableName(path).c_str()));
 }
 
@@ -154,7 +157,7 @@ int prepareTargetFolder(TCompress& c, const std::string& folder) {
     return 0;
   }
   if (utf8Length(f) > kMaxFolderPath) {
-    tooLong(c, f);
+    tooLong([&c](const std::string& m) { c.sendMessage(m); }, f);
     return kMapTooLong;
   }
   plat::fileSystem().makeDir(f);  // only the last level; it may well exist
@@ -162,20 +165,21 @@ int prepareTargetFolder(TCompress& c, const std::string& folder) {
   return 0;
 }
 
-int mapName(TCompress& c, const TExtractEntry& e, std::string* target, bool renamed) {
+int mapName(TCompress& c, const Message& message, const TExtractEntry& e, std::string* target,
+            bool renamed) {
   TExtractState& s = c.extract;
   s.created = false;
   const MappedPath m = mapPath(s.targetPrefix, *target, renamed);
   if (m.result == kMapFailed) {
-    conversionFailed(c, e);
+    conversionFailed(message, e);
     return kMapFailed;
   }
   if (m.result == kMapTooLong) {
-    tooLong(c, m.tooLong);
+    tooLong(message, m.tooLong);
     return kMapTooLong;
   }
   for (const std::string& f : m.folders) {
-    const int rc = checkFolder(c, f, e, renamed);
+    const int rc = checkFolder(c, message, f, e, renamed);
     if (rc != kMapOk) return rc;
   }
   if (m.folderEntry) return s.created ? kMapFolderCreated : kMapSkip;

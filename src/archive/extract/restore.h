@@ -70,9 +70,10 @@ int prepareTargetFolder(TCompress& c, const std::string& folder);
 // Maps the name in *target (the entry's name, or after a Rename the full
 // path the user gave) to the path to write, with mapPath, and only then
 // creates the folders on the way; the result goes back into *target. A folder whose name the disk refuses is told with
-// the reason and added to c.extract.notWritten. `entry` names the entry in messages. Folders it
-// creates are added to c.extract.entryFolders.
-int mapName(TCompress& c, const TExtractEntry& entry, std::string* target, bool renamed);
+// the reason and added to c.extract.notWritten. `entry` names the entry in messages, which go
+// to `message`. Folders it creates are added to c.extract.entryFolders.
+int mapName(TCompress& c, const std::function<void(const std::string&)>& message,
+            const TExtractEntry& entry, std::string* target, bool renamed);
 
 // Removes the folders created for the current entry (c.extract.entryFolders),
 // innermost first, when they are still empty: the entry was not written.

@@ -5,8 +5,8 @@
 //                   each entry's local header and its checks;
 //   decide.cpp    - the listing and unload passes, what is done with each
 //                   entry (the name, the file found, the policies, the
-//                   question), and the write on the calling thread;
-//   pipeline.cpp  - the unload on several threads.
+//                   question), and the writer that writes each file at once;
+//   pipeline.cpp  - the writer that writes on several threads.
 
 #include <cstdint>
 #include <deque>
@@ -39,6 +39,8 @@ enum class Decision : uint8_t {
   Done,      // a folder entry: its folder is there
   Declined,  // the file there stays (the answer or the policy)
   Skipped,   // refused: a name, a path, a file another entry has, the briefcase
+  Ask,       // decide: the user is to be asked (answer)
+  Renamed,   // answer: the plan has the path the user gave, to be decided again
 };
 
 // One entry of an unload as it is decided and written: where its file goes,
@@ -62,9 +64,19 @@ class Run {
   int go();
 
  private:
-  void msg(const std::string& text) { c_.sendMessage(text); }
-  void totalProgress(int p);
-  void fileProgress(int p);
+  // What the run says goes to the sink in force (sink_): the caller's
+  // callbacks, or the slot of an entry the pool writer prepares ahead of
+  // its turn (told in turn, as the slot queue replays it).
+  class Sink {
+   public:
+    virtual ~Sink() = default;
+    virtual void message(const std::string& text) = 0;
+    virtual void totalProgress(int percent) = 0;
+    virtual void fileProgress(int percent) = 0;
+  };
+  void msg(const std::string& text) { sink_->message(text); }
+  void totalProgress(int p) { sink_->totalProgress(p); }
+  void fileProgress(int p) { sink_->fileProgress(p); }
   std::string path() const { return c_.archivePath; }
   void forgetClaims();
 
@@ -82,7 +94,10 @@ class Run {
   void planTargets();
   int handleEntry(TExtractEntry& e, bool test, bool* stopPass);
   int handleEntryData(TExtractEntry& e, bool test, EntryPlan& plan, bool* stopPass);
+  Decision decideEntry(const TExtractEntry& e, EntryPlan& plan, const std::string& shown,
+                       int* result);
   Decision decide(const TExtractEntry& e, EntryPlan& plan, const std::string& shown, int* result);
+  Decision answer(EntryPlan& plan, const std::string& shown);
   void settleFolders(const TExtractEntry& e);
   static std::string localNameOf(const TExtractEntry& e);
   void claim(const std::string& path, const plat::FileInfo* file);
@@ -90,6 +105,8 @@ class Run {
   bool spelledOtherwise(const MappedPath& mp) const;
   bool isContainer(const std::string& path, const plat::FileInfo& info);
   int writeEntry(TExtractEntry& e, const EntryPlan& plan, const std::string& shown);
+  int writeHere(TExtractEntry& e, const EntryPlan& plan, const std::string& shown, bool exists,
+                bool replacing, uint32_t mode);
   OldFile oldFileStep(const TExtractEntry& e, bool replacing, const std::string& target);
   int keptOld(TExtractEntry& e, const std::string& shown, const std::string& target);
   int cannotCreate(const std::string& target, int err);
@@ -101,7 +118,33 @@ class Run {
   class InputSource;  // the briefcase as a decoder's input
   class LiveSink;     // the run's own callbacks as a decoder's sink
 
-  // ---- pipeline.cpp: the unload on several threads ----
+  // ---- The writer: carries out the plans the calling thread decides ----
+  // Besides the write itself, it is told what an entry's decision depends
+  // on of the entries before it. The inline writer (decide.cpp) writes each
+  // file at once, so every entry before is finished and it has nothing to
+  // do; the pool writer (pipeline.cpp) finishes those entries first.
+  class Writer {
+   public:
+    virtual ~Writer() = default;
+    // The entry's path (its target as planned) is about to be looked at
+    // and its folders made.
+    virtual void lookingAt(const std::string& target, bool renamed) = 0;
+    // Something is at the entry's path: true when an earlier entry made it,
+    // and has now been finished (what is there is to be looked at again).
+    virtual bool madeByEarlier(const plat::FileInfo& found) = 0;
+    // The entry is to be asked about: what the entries before it have to
+    // say comes first.
+    virtual void beforeQuestion() = 0;
+    // Writes the entry's file; kWriting: it is finished later, in archive
+    // order (finishFront).
+    virtual int write(TExtractEntry& e, const EntryPlan& plan, const std::string& shown,
+                      bool exists, bool replacing, uint32_t mode) = 0;
+  };
+  class InlineWriter;
+  class PoolWriter;
+  std::unique_ptr<Writer> poolWriter();
+
+  // ---- pipeline.cpp: the pool writer's queue of entries ----
   static constexpr int kWriting = -1;             // writeEntry: finished later
   static constexpr size_t kLargeEntry = 256 * 1024;  // compressed bytes beyond which the worker reads
   static constexpr size_t kBudget = 8u << 20;     // compressed bytes in flight
@@ -135,9 +178,38 @@ class Run {
     std::exception_ptr error;          // its preparation failed: the run ends there
   };
 
+  // The caller's callbacks.
+  class CallerSink : public Sink {
+   public:
+    explicit CallerSink(TCompress& c) : c_(c) {}
+    void message(const std::string& text) override { c_.sendMessage(text); }
+    void totalProgress(int p) override {
+      if (c_.callbacks.totalProgress) c_.callbacks.totalProgress(p);
+    }
+    void fileProgress(int p) override {
+      if (c_.callbacks.fileProgress) c_.callbacks.fileProgress(p);
+    }
+
+   private:
+    TCompress& c_;
+  };
+  // The events of the entry being prepared, kept in its slot.
+  class SlotSink : public Sink {
+   public:
+    explicit SlotSink(Slot*& cur) : cur_(cur) {}
+    void message(const std::string& text) override {
+      cur_->events.push_back({Event::Message, 0, text});
+    }
+    void totalProgress(int p) override { cur_->events.push_back({Event::TotalProgress, p, {}}); }
+    void fileProgress(int p) override { cur_->events.push_back({Event::FileProgress, p, {}}); }
+
+   private:
+    Slot*& cur_;
+  };
+
   bool ahead() const { return pool_ && cur_ && !cur_->live; }
-  void record();
-  void live() { c_.callbacks = real_; }
+  void toSlot() { sink_ = &slotSink_; }
+  void toCaller() { sink_ = &caller_; }
   int threadedLoop(uint64_t total, bool* stopPass);
   bool ready(Slot& sl) { return !sl.job || pool_->done(*sl.job); }
   void replayFront();
@@ -166,7 +238,8 @@ class Run {
   JNormFile file_;
   std::unique_ptr<ReadBuffer> buffer_;  // the one buffer over the briefcase
   std::unique_ptr<ArchiveInput> input_;
-  LocalFileWriter writer_;
+  LocalFileWriter local_;  // the file written on the calling thread
+  std::unique_ptr<Writer> writer_;
   std::unique_ptr<NameSelector> selector_;
   // Per entry: why it leaves its file to another ("": it does not).
   std::vector<std::string> yieldsTo_;
@@ -182,9 +255,12 @@ class Run {
   std::deque<Slot> slots_;
   Slot* cur_ = nullptr;  // the entry being prepared
   size_t heldOpen_ = 0;  // entries whose finished file waits open for its turn
-  TCompressCallbacks real_;  // the caller's callbacks, while a preparation's are kept
   int passResult_ = 0;
   bool stopped_ = false, stopPass_ = false;
+  CallerSink caller_{c_};
+  SlotSink slotSink_{cur_};
+  Sink* sink_ = &caller_;
+  const std::function<void(const std::string&)> say_ = [this](const std::string& t) { msg(t); };
 };
 
 }  // namespace archive::engine
