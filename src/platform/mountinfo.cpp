@@ -24,31 +24,21 @@ constexpr long kMsdosMagic = 0x4d44;
 constexpr long kExfatMagic = 0x2011BAB0;
 constexpr long kNtfsMagic = 0x5346544e;
 
-// mountinfo escapes space, tab, newline and '\\' in paths as \ooo.
+// Paths in /proc/self/mountinfo write space, tab, newline and '\' as '\'
+// and three octal digits.
 std::string unescapeMountField(const std::string& s) {
   std::string out;
   for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] >= '0' && s[i + 1] <= '7') {
-      out.push_back(static_cast<char>(std::strtol(s.substr(i + 1, 3).c_str(), nullptr, 8)));
-      i += 3;
-    } else {
-      out.push_back(s[i]);
+    if (s[i] == '\\' && i + 3 < s.size()) {
+      const std::string oct = s.substr(i + 1, 3);
+      if (oct.find_first_not_of("01234567") == std::string::npos) {
+        out += static_cast<char>(std::stoi(oct, nullptr, 8));
+        i += 3;
+        continue;
+      }
     }
+    out += s[i];
   }
-  return out;
-}
-
-bool underMount(const std::string& path, const std::string& mountPoint) {
-  if (mountPoint == "/") return true;
-  return path.compare(0, mountPoint.size(), mountPoint) == 0 &&
-         (path.size() == mountPoint.size() || path[mountPoint.size()] == '/');
-}
-
-std::string realOrSame(const std::string& path) {
-  char* r = ::realpath(path.c_str(), nullptr);
-  if (!r) return path;
-  std::string out(r);
-  std::free(r);
   return out;
 }
 
@@ -58,14 +48,14 @@ std::string uuidOf(dev_t dev, const std::string& source) {
   const std::string folder = "/dev/disk/by-uuid";
   DIR* d = ::opendir(folder.c_str());
   if (!d) return std::string();
-  const std::string sourceReal = source.rfind("/dev/", 0) == 0 ? realOrSame(source) : "";
+  const std::string sourceReal = source.rfind("/dev/", 0) == 0 ? resolvedPath(source) : "";
   std::string found;
   while (dirent* e = ::readdir(d)) {
     if (e->d_name[0] == '.') continue;
     const std::string link = folder + "/" + e->d_name;
     struct stat st;
     if (::stat(link.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) continue;
-    if (st.st_rdev == dev || (!sourceReal.empty() && realOrSame(link) == sourceReal)) {
+    if (st.st_rdev == dev || (!sourceReal.empty() && resolvedPath(link) == sourceReal)) {
       found = e->d_name;
       break;
     }
@@ -75,6 +65,33 @@ std::string uuidOf(dev_t dev, const std::string& source) {
 }
 
 }  // namespace
+
+std::vector<MountEntry> mountTable() {
+  std::vector<MountEntry> table;
+  std::ifstream in("/proc/self/mountinfo");
+  std::string line;
+  // id parent major:minor root mount-point options [optional fields] - type source ...
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string id, parent, options, word;
+    MountEntry m;
+    if (!(fields >> id >> parent >> m.majorMinor >> m.root >> m.mountPoint >> options)) continue;
+    while (fields >> word && word != "-") {}
+    fields >> m.type >> m.source;
+    m.root = unescapeMountField(m.root);
+    m.mountPoint = unescapeMountField(m.mountPoint);
+    m.source = unescapeMountField(m.source);
+    table.push_back(std::move(m));
+  }
+  return table;
+}
+
+bool withinFolder(const std::string& path, const std::string& root) {
+  if (root.empty()) return false;
+  if (root == "/") return true;
+  if (path.size() < root.size() || path.compare(0, root.size(), root) != 0) return false;
+  return path.size() == root.size() || path[root.size()] == '/';
+}
 
 bool mountIdentity(const std::string& path, MountIdentity* out) {
   std::string p = path;
@@ -87,34 +104,24 @@ bool mountIdentity(const std::string& path, MountIdentity* out) {
     p = parentFolder(p);
     if (p.empty()) p.push_back('/');
   }
-  std::ifstream in("/proc/self/mountinfo");
-  std::string line;
   bool found = false, bestMatchesDevice = false;
   MountIdentity best;
-  // Fields: id parent major:minor root mount-point options [optional...] - type source super-options
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string id, parent, devText, root, mountPoint, options, word;
-    if (!(fields >> id >> parent >> devText >> root >> mountPoint >> options)) continue;
-    while (fields >> word && word != "-") {}
-    std::string type, source;
-    if (!(fields >> type >> source)) continue;
+  for (const MountEntry& m : mountTable()) {
     unsigned major = 0, minor = 0;
-    if (std::sscanf(devText.c_str(), "%u:%u", &major, &minor) != 2) continue;
-    mountPoint = unescapeMountField(mountPoint);
-    if (!underMount(path, mountPoint)) continue;
+    if (std::sscanf(m.majorMinor.c_str(), "%u:%u", &major, &minor) != 2) continue;
+    if (!withinFolder(path, m.mountPoint)) continue;
     // A mount of the path's own device beats others (some file systems give
     // subvolumes devices of their own); then the deepest mount point, and of
     // equal ones the last mounted (it covers the others).
     const bool matchesDevice = makedev(major, minor) == st.st_dev;
     if (found && bestMatchesDevice && !matchesDevice) continue;
-    if (found && matchesDevice == bestMatchesDevice && mountPoint.size() < best.mountPoint.size())
+    if (found && matchesDevice == bestMatchesDevice && m.mountPoint.size() < best.mountPoint.size())
       continue;
     bestMatchesDevice = matchesDevice;
-    best.mountPoint = mountPoint;
-    best.fsRoot = unescapeMountField(root);
-    best.fsType = type;
-    best.source = unescapeMountField(source);
+    best.mountPoint = m.mountPoint;
+    best.fsRoot = m.root;
+    best.fsType = m.type;
+    best.source = m.source;
     found = true;
   }
   if (!found) return false;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace plat {
 
@@ -22,6 +23,22 @@ std::string mountRoot(const std::string& path);
 // The flags of the file system mounted at (or holding) `root`; false when it
 // cannot be queried.
 bool fileSystemFlags(const std::string& root, uint32_t* flags);
+
+// One line of /proc/self/mountinfo, its paths unescaped.
+struct MountEntry {
+  std::string majorMinor;  // the device, "major:minor"
+  std::string root;        // the folder of the file system mounted there
+  std::string mountPoint;
+  std::string type;        // "ext4", "vfat", "fuseblk", ...
+  std::string source;      // "/dev/sdb1", "tmpfs", a FUSE source
+};
+
+// This process's mount table, in the order of mounting (a later mount at the
+// same point covers the earlier ones).
+std::vector<MountEntry> mountTable();
+
+// Whether `path` is `root` or below it (both absolute and normalised).
+bool withinFolder(const std::string& path, const std::string& root);
 
 // What names the file system that holds a path, so that a key made of it
 // survives the file system being mounted somewhere else.

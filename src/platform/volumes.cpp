@@ -3,7 +3,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+
+#include "platform/mountinfo.h"
 
 namespace plat {
 namespace {
@@ -32,31 +33,6 @@ std::string resolvedPath(const std::string& path) {
   return s;
 }
 
-bool within(const std::string& path, const std::string& root) {
-  if (root.empty()) return false;
-  if (root == "/") return true;
-  if (path.size() < root.size() || path.compare(0, root.size(), root) != 0) return false;
-  return path.size() == root.size() || path[root.size()] == '/';
-}
-
-// Mount points in /proc/self/mountinfo write space, tab, newline and '\' as
-// '\' and three octal digits.
-std::string unescapeMountField(const std::string& s) {
-  std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\\' && i + 3 < s.size()) {
-      const std::string oct = s.substr(i + 1, 3);
-      if (oct.find_first_not_of("01234567") == std::string::npos) {
-        out += static_cast<char>(std::stoi(oct, nullptr, 8));
-        i += 3;
-        continue;
-      }
-    }
-    out += s[i];
-  }
-  return out;
-}
-
 std::string readFirstLine(const fs::path& p) {
   std::ifstream in(p);
   std::string line;
@@ -77,17 +53,11 @@ bool blockDeviceRemovable(const std::string& majorMinor) {
 
 std::vector<std::string> mountedRemovableRoots() {
   std::vector<std::string> roots;
-  std::ifstream in("/proc/self/mountinfo");
-  std::string line;
-  while (std::getline(in, line)) {
-    // id parent major:minor root mount-point options [optional fields] - type source ...
-    std::istringstream fields(line);
-    std::string id, parent, majorMinor, root, mountPoint;
-    if (!(fields >> id >> parent >> majorMinor >> root >> mountPoint)) continue;
-    mountPoint = unescapeMountField(mountPoint);
-    const bool underMedia = within(mountPoint, "/media") || within(mountPoint, "/run/media");
-    if (mountPoint == "/media" || mountPoint == "/run/media") continue;
-    if (underMedia || blockDeviceRemovable(majorMinor)) roots.push_back(mountPoint);
+  for (const MountEntry& m : mountTable()) {
+    const bool underMedia =
+        withinFolder(m.mountPoint, "/media") || withinFolder(m.mountPoint, "/run/media");
+    if (m.mountPoint == "/media" || m.mountPoint == "/run/media") continue;
+    if (underMedia || blockDeviceRemovable(m.majorMinor)) roots.push_back(m.mountPoint);
   }
   return roots;
 }
@@ -117,11 +87,11 @@ bool isOnRemovableDrive(const std::string& path) {
   for (const std::string& root : removableRoots()) {
     const std::string resolvedRoot = resolvedPath(root);
     for (const std::string& r : {root, resolvedRoot})
-      if (within(plain, r) || within(resolved, r)) return true;
+      if (withinFolder(plain, r) || withinFolder(resolved, r)) return true;
   }
   if (!std::getenv(kRootsVariable)) {
     for (const char* media : {"/media", "/run/media"})
-      if (within(plain, media) || within(resolved, media)) return true;
+      if (withinFolder(plain, media) || withinFolder(resolved, media)) return true;
   }
   return false;
 }
