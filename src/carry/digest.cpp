@@ -3,11 +3,11 @@
 #include <openssl/evp.h>
 #include <zlib.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <memory>
 #include <vector>
+
+#include "platform/errors.h"
+#include "platform/files.h"
 
 namespace carry {
 namespace {
@@ -54,21 +54,23 @@ Digest digestBytes(const void* data, size_t size) {
 }
 
 bool digestFile(const std::string& path, Digest* out, std::string* error) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  // Through the platform's file layer, like every other read of a local file.
+  std::unique_ptr<plat::File> f =
+      plat::fileSystem().open(path, plat::Access::Read, plat::Disposition::OpenExisting);
   if (!f) {
-    if (error) *error = std::strerror(errno);
+    if (error) *error = plat::lastErrorText();
     return false;
   }
   Digester d;
   std::vector<unsigned char> buf(1 << 16);
-  size_t n;
-  while ((n = std::fread(buf.data(), 1, buf.size(), f)) > 0) d.update(buf.data(), n);
-  const bool readFailed = std::ferror(f) != 0;
-  const int err = errno;
-  std::fclose(f);
-  if (readFailed) {
-    if (error) *error = std::strerror(err);
-    return false;
+  size_t n = 0;
+  for (;;) {
+    if (!f->read(buf.data(), buf.size(), &n)) {
+      if (error) *error = plat::lastErrorText();
+      return false;
+    }
+    if (n == 0) break;
+    d.update(buf.data(), n);
   }
   if (!d.finish(out)) {
     if (error) *error = "the hash could not be computed";
