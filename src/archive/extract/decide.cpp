@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <unordered_map>
 
 #include "archive/errors.h"
@@ -78,9 +79,6 @@ class Run::LiveSink : public DecodeSink {
 class Run::InlineWriter : public Run::Writer {
  public:
   explicit InlineWriter(Run& run) : run_(run) {}
-  void lookingAt(const std::string&, bool) override {}
-  bool madeByEarlier(const plat::FileInfo&) override { return false; }
-  void beforeQuestion() override {}
   int write(TExtractEntry& e, const EntryPlan& plan, const std::string& shown, bool exists,
             bool replacing, uint32_t mode) override {
     return run_.writeHere(e, plan, shown, exists, replacing, mode);
@@ -155,7 +153,6 @@ int Run::unloadPass(bool test) {
   totalProgress(0);
 
   int result = 0;
-  uint64_t running = 0;
   entryNumber_ = 0;
   existingPolicy_ = newerPolicy_ = Policy::Ask;
   aside_ = 0;
@@ -164,27 +161,13 @@ int Run::unloadPass(bool test) {
   if (!test && threads > 1 && plat::fileSystem().threadSafe())
     pool_ = std::make_unique<WritePool>(threads, kBudget);
   if (pool_ && pool_->threads() == 0) pool_.reset();  // no thread could be started
-  if (pool_) {
+  if (pool_)
     writer_ = poolWriter();
-    bool stopPass = false;
-    result = threadedLoop(total, &stopPass);
-    if (stopPass) return result;
-  } else {
+  else
     writer_ = std::make_unique<InlineWriter>(*this);
-    for (TExtractEntry& e : s_.entries) {
-      if (c_.cancelled) break;
-      if (c_.callbacks.cancelCheck) c_.callbacks.cancelCheck(c_.cancelled);
-      if (!e.selected) continue;
-      running += e.central.uncompressedSize;
-      if (total) totalProgress(static_cast<int>(running * 100 / total));
-      ++entryNumber_;
-      bool stopPass = false;
-      int r = handleEntry(e, test, &stopPass);
-      result = raise(result, r);
-      if (test && s_.callbacks.entryTested) s_.callbacks.entryTested(e, r);
-      if (stopPass) return result;
-    }
-  }
+  bool stopPass = false;
+  result = entryLoop(total, test, &stopPass);
+  if (stopPass) return result;
 
   for (char u : used)
     if (!u && result <= kWarning) result = kNoFiles;
@@ -193,16 +176,6 @@ int Run::unloadPass(bool test) {
   } else if (unsupported && result <= kWarning) {
     result = kSkippedEntries;
   }
-  return result;
-}
-
-int Run::handleEntry(TExtractEntry& e, bool test, bool* stopPass) {
-  EntryPlan plan;
-  if (test) return handleEntryData(e, test, plan, stopPass);
-  s_.entryFolders.clear();
-  e.outcome = UnloadOutcome::Failed;
-  const int result = handleEntryData(e, test, plan, stopPass);
-  settleFolders(e);
   return result;
 }
 
@@ -366,54 +339,51 @@ int Run::handleEntryData(TExtractEntry& e, bool test, EntryPlan& plan, bool* sto
   return result;
 }
 
-// What is done with an entry: decided, and where the user is asked, asked
-// (after a Rename, decided again with the path given).
-Decision Run::decideEntry(const TExtractEntry& e, EntryPlan& plan, const std::string& shown,
-                          int* result) {
-  plan.renamed = false;
-  plan.target = localNameOf(e);
-  Decision d = decide(e, plan, shown, result);
-  while (d == Decision::Ask) {
-    // The question comes after everything the entries before this one
-    // have to say.
-    writer_->beforeQuestion();
-    d = answer(plan, shown);
-    if (d == Decision::Renamed) d = decide(e, plan, shown, result);
-  }
-  return d;
-}
+// An entry's decision is taken in steps (the pipeline's decideEntry runs
+// them, and orders them against the entries before it). Each step gives a
+// decision that ends it, or nothing to go on.
 
-// Its name mapped and its folders made, what is at its path looked at, the
-// policies: the plan gets the target and what is there; *result is raised
-// for an entry refused; Ask when the user decides.
-Decision Run::decide(const TExtractEntry& e, EntryPlan& plan, const std::string& shown,
-                     int* result) {
+// What the entry is called, and whether it leaves its file to another.
+std::optional<Decision> Run::named(const TExtractEntry& e, const EntryPlan& plan,
+                                   const std::string& shown, int* result) {
   // The local name's bytes equal the central one's (checked above).
-  const std::string localName = e.displayName();
   const size_t index = static_cast<size_t>(&e - s_.entries.data());
-  msg(plat::loadStrFmt(plat::kStrUnloading, printableName(localName).c_str()));
+  msg(plat::loadStrFmt(plat::kStrUnloading, printableName(e.displayName()).c_str()));
   if (!plan.renamed && !yieldsTo_[index].empty()) {
     msg(plat::strFormat("Skipping %s:  %s\n", shown.c_str(), yieldsTo_[index].c_str()));
     return skipped(result, kCompressedError);
   }
-  writer_->lookingAt(plan.target, plan.renamed);
-  // The path as the entry names it, and whether mapping changed it.
-  const std::string named = s_.targetPrefix + plan.target;
+  return std::nullopt;
+}
+
+// The name mapped to the path to write, and its folders made.
+std::optional<Decision> Run::mapped(const TExtractEntry& e, EntryPlan& plan, int* result) {
   int m = mapName(c_, say_, e, &plan.target, plan.renamed);
   if (m == kMapFolderCreated || m == kMapSkip) return Decision::Done;
-  if (m == kMapNameRefused)
-    return skipped(result, kNameRefused);
-  if (m != kMapOk)
-    return skipped(result, kCompressedError);
+  if (m == kMapNameRefused) return skipped(result, kNameRefused);
+  if (m != kMapOk) return skipped(result, kCompressedError);
+  return std::nullopt;
+}
 
+// What is at the target: the plan's found file, or none (false).
+bool Run::lookAt(EntryPlan& plan) {
   // What a killed run left in the folder goes before anything there is
   // looked at: a name it claimed holds its placeholder, not a file.
   LocalFileWriter::sweep(plan.target, &s_.folders);
-  bool there = plat::findFirst(plan.target, &plan.found);
-  // A file an earlier entry has just made under another spelling of
-  // this path (a file system that ignores case) counts as its own.
-  if (there && writer_->madeByEarlier(plan.found.info))
-    there = plat::findFirst(plan.target, &plan.found);
+  if (plat::findFirst(plan.target, &plan.found)) return true;
+  plan.found.info = plat::FileInfo();
+  plan.found.name.clear();
+  return false;
+}
+
+// What is done given the file at the target: the claims, the briefcase
+// itself, a folder in the way, a changed name, the policies. Ask when the
+// user decides.
+Decision Run::judge(const TExtractEntry& e, EntryPlan& plan, const std::string& shown,
+                    int* result) {
+  const bool there = plan.existing() != nullptr;
+  // The path as the entry names it, and whether mapping changed it.
+  const std::string asNamed = s_.targetPrefix + (plan.renamed ? std::string() : localNameOf(e));
   const std::string shownTarget = printableName(plan.target);
   // One local file, one entry: a file another entry of this run was
   // written to (or declined for) is not written again.
@@ -427,16 +397,12 @@ Decision Run::decide(const TExtractEntry& e, EntryPlan& plan, const std::string&
                         shownTarget.c_str()));
     return skipped(result, kWarning);
   }
-  if (!there) {
-    plan.found.info = plat::FileInfo();
-    plan.found.name.clear();
-    return Decision::Write;  // nothing there
-  }
+  if (!there) return Decision::Write;  // nothing there
   if (plan.found.info.isDirectory) {
     msg(plat::strFormat("error:  a folder is in the way of %s\n", shownTarget.c_str()));
     return skipped(result, kWriteFailure);
   }
-  if (!plan.renamed && plan.target != named) {
+  if (!plan.renamed && plan.target != asNamed) {
     // A name changed to be written here is someone's file under that
     // name (the question would show the name of that file, not the
     // entry's): it is never replaced.

@@ -1,6 +1,9 @@
-// The unload on several threads.
+// The queue every entry of an unload or a test goes through, in archive
+// order, and the unload on several threads.
 //
-// The calling thread prepares the entries in archive order as on one
+// On one thread each entry's slot is live from the start: it is decided,
+// written by the inline writer and finished before the next one, and what
+// it says passes straight through. With the pool, the calling thread prepares the entries in archive order as on one
 // thread (local header, checks, name, folders, the file found, the
 // policies) and hands each to a worker with its compressed bytes (a large
 // entry's worker reads them from the briefcase itself). The worker decodes
@@ -31,34 +34,11 @@
 
 namespace archive::engine {
 
-// Writes on the workers, ahead of the entries' turn; what an entry depends
-// on of the entries before it finishes them first, and the entry goes on
-// "live", as on one thread.
+// Writes on the workers, ahead of the entries' turn. The methods the
+// workers decode go to them; any other is written here, in turn.
 class Run::PoolWriter : public Run::Writer {
  public:
   explicit PoolWriter(Run& run) : run_(run) {}
-
-  // A file an earlier entry is still writing decides what this one finds:
-  // that entry is finished first. So does one whose path may be this one's
-  // in another spelling.
-  void lookingAt(const std::string& target, bool renamed) override {
-    if (!run_.ahead()) return;
-    const MappedPath mp = mapPath(run_.s_.targetPrefix, target, renamed);
-    if (run_.writingAnyOf(mp) || run_.spelledOtherwise(mp)) run_.goLive();
-  }
-
-  bool madeByEarlier(const plat::FileInfo& found) override {
-    if (!run_.ahead() || !run_.pool_->placedHere(found)) return false;
-    run_.goLive();
-    return true;
-  }
-
-  void beforeQuestion() override {
-    if (run_.ahead()) run_.goLive();
-  }
-
-  // The methods the workers decode go to them; any other is written here,
-  // in turn.
   int write(TExtractEntry& e, const EntryPlan& plan, const std::string& shown, bool exists,
             bool replacing, uint32_t mode) override {
     if (run_.ahead()) {
@@ -75,9 +55,14 @@ class Run::PoolWriter : public Run::Writer {
 
 std::unique_ptr<Run::Writer> Run::poolWriter() { return std::make_unique<PoolWriter>(*this); }
 
-int Run::threadedLoop(uint64_t total, bool* stopPass) {
+// Every entry in archive order through the slot queue, the one place that
+// orders what the run tells the caller. With the inline writer each entry
+// is handled in its turn (its slot is live from the start, and finished at
+// once); with the pool, entries are prepared ahead and finished in turn.
+int Run::entryLoop(uint64_t total, bool test, bool* stopPass) {
   passResult_ = 0;
   stopped_ = stopPass_ = false;
+  testing_ = test;
   uint64_t running = 0;
   try {
     for (TExtractEntry& e : s_.entries) {
@@ -86,9 +71,16 @@ int Run::threadedLoop(uint64_t total, bool* stopPass) {
       cur_ = &slots_.back();
       cur_->e = &e;
       cur_->events.push_back({Event::CancelCheck, 0, {}});
+      if (!pool_) {
+        cur_->live = true;
+        if (!replayEvents(*cur_)) {
+          stopped_ = true;
+          break;
+        }
+      }
       bool failed = false;
       if (e.selected) {
-        toSlot();
+        if (!cur_->live) toSlot();
         running += e.central.uncompressedSize;
         if (total) totalProgress(static_cast<int>(running * 100 / total));
         ++entryNumber_;
@@ -131,6 +123,36 @@ int Run::threadedLoop(uint64_t total, bool* stopPass) {
   return passResult_;
 }
 
+// What is done with an entry, its steps ordered against the entries before
+// it. An entry prepared ahead of its turn goes live (the entries before it
+// finished first) where its decision depends on them: a file one of them is
+// still writing at its path or on the way to it, a path the run spells in
+// more than one way, a file one of them has just named there, and the
+// question, which comes after everything they have to say. After a Rename
+// the steps are taken again with the path the user gave.
+Decision Run::decideEntry(const TExtractEntry& e, EntryPlan& plan, const std::string& shown,
+                          int* result) {
+  plan.renamed = false;
+  plan.target = localNameOf(e);
+  for (;;) {
+    if (auto d = named(e, plan, shown, result)) return *d;
+    if (ahead()) {
+      const MappedPath mp = mapPath(s_.targetPrefix, plan.target, plan.renamed);
+      if (writingAnyOf(mp) || spelledOtherwise(mp)) goLive();
+    }
+    if (auto d = mapped(e, plan, result)) return *d;
+    if (lookAt(plan) && ahead() && pool_->placedHere(plan.found.info)) {
+      goLive();
+      lookAt(plan);
+    }
+    Decision d = judge(e, plan, shown, result);
+    if (d != Decision::Ask) return d;
+    if (ahead()) goLive();
+    d = answer(plan, shown);
+    if (d != Decision::Renamed) return d;
+  }
+}
+
 // What the first entry and its worker said so far reaches the caller
 // while the entries after it are prepared (its progress, the cancel check).
 void Run::replayFront() {
@@ -148,14 +170,18 @@ void Run::replayFront() {
 }
 
 void Run::prepare(TExtractEntry& e) {
+  Slot& sl = *cur_;
+  bool stop = false;
+  if (testing_) {
+    sl.result = handleEntryData(e, true, sl.plan, &stop);
+    sl.stop = stop;
+    return;
+  }
   s_.entryFolders.clear();
   e.outcome = UnloadOutcome::Failed;
-  bool stop = false;
-  const int result = handleEntryData(e, false, cur_->plan, &stop);
-  Slot& sl = *cur_;
-  sl.result = result;
+  sl.result = handleEntryData(e, false, sl.plan, &stop);
   if (sl.live) {
-    // As handleEntry on one thread.
+    // Handled in its turn: its folders are settled now.
     sl.stop = stop;
     settleFolders(e);
     return;
@@ -323,6 +349,7 @@ void Run::finishFront() {
     s_.notAllUnloaded = true;
   }
   passResult_ = raise(passResult_, result);
+  if (testing_ && s_.callbacks.entryTested) s_.callbacks.entryTested(e, result);
   slots_.pop_front();
   if (stop) {
     stopPass_ = stopped_ = true;

@@ -6,12 +6,15 @@
 //   decide.cpp    - the listing and unload passes, what is done with each
 //                   entry (the name, the file found, the policies, the
 //                   question), and the writer that writes each file at once;
-//   pipeline.cpp  - the writer that writes on several threads.
+//   pipeline.cpp  - the slot queue every entry of an unload or test goes
+//                   through in archive order, and the writer that writes
+//                   on several threads.
 
 #include <cstdint>
 #include <deque>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -92,11 +95,12 @@ class Run {
   int listingPass();
   int unloadPass(bool test);
   void planTargets();
-  int handleEntry(TExtractEntry& e, bool test, bool* stopPass);
   int handleEntryData(TExtractEntry& e, bool test, EntryPlan& plan, bool* stopPass);
-  Decision decideEntry(const TExtractEntry& e, EntryPlan& plan, const std::string& shown,
-                       int* result);
-  Decision decide(const TExtractEntry& e, EntryPlan& plan, const std::string& shown, int* result);
+  std::optional<Decision> named(const TExtractEntry& e, const EntryPlan& plan,
+                                const std::string& shown, int* result);
+  std::optional<Decision> mapped(const TExtractEntry& e, EntryPlan& plan, int* result);
+  bool lookAt(EntryPlan& plan);
+  Decision judge(const TExtractEntry& e, EntryPlan& plan, const std::string& shown, int* result);
   Decision answer(EntryPlan& plan, const std::string& shown);
   void settleFolders(const TExtractEntry& e);
   static std::string localNameOf(const TExtractEntry& e);
@@ -119,22 +123,12 @@ class Run {
   class LiveSink;     // the run's own callbacks as a decoder's sink
 
   // ---- The writer: carries out the plans the calling thread decides ----
-  // Besides the write itself, it is told what an entry's decision depends
-  // on of the entries before it. The inline writer (decide.cpp) writes each
-  // file at once, so every entry before is finished and it has nothing to
-  // do; the pool writer (pipeline.cpp) finishes those entries first.
+  // The inline writer (decide.cpp) writes each file at once; the pool
+  // writer (pipeline.cpp) hands it to a worker when the entry is ahead of
+  // its turn.
   class Writer {
    public:
     virtual ~Writer() = default;
-    // The entry's path (its target as planned) is about to be looked at
-    // and its folders made.
-    virtual void lookingAt(const std::string& target, bool renamed) = 0;
-    // Something is at the entry's path: true when an earlier entry made it,
-    // and has now been finished (what is there is to be looked at again).
-    virtual bool madeByEarlier(const plat::FileInfo& found) = 0;
-    // The entry is to be asked about: what the entries before it have to
-    // say comes first.
-    virtual void beforeQuestion() = 0;
     // Writes the entry's file; kWriting: it is finished later, in archive
     // order (finishFront).
     virtual int write(TExtractEntry& e, const EntryPlan& plan, const std::string& shown,
@@ -144,7 +138,7 @@ class Run {
   class PoolWriter;
   std::unique_ptr<Writer> poolWriter();
 
-  // ---- pipeline.cpp: the pool writer's queue of entries ----
+  // ---- pipeline.cpp: the queue of entries, and the pool writer ----
   static constexpr int kWriting = -1;             // writeEntry: finished later
   static constexpr size_t kLargeEntry = 256 * 1024;  // compressed bytes beyond which the worker reads
   static constexpr size_t kBudget = 8u << 20;     // compressed bytes in flight
@@ -210,7 +204,9 @@ class Run {
   bool ahead() const { return pool_ && cur_ && !cur_->live; }
   void toSlot() { sink_ = &slotSink_; }
   void toCaller() { sink_ = &caller_; }
-  int threadedLoop(uint64_t total, bool* stopPass);
+  int entryLoop(uint64_t total, bool test, bool* stopPass);
+  Decision decideEntry(const TExtractEntry& e, EntryPlan& plan, const std::string& shown,
+                       int* result);
   bool ready(Slot& sl) { return !sl.job || pool_->done(*sl.job); }
   void replayFront();
   void prepare(TExtractEntry& e);
@@ -257,6 +253,7 @@ class Run {
   size_t heldOpen_ = 0;  // entries whose finished file waits open for its turn
   int passResult_ = 0;
   bool stopped_ = false, stopPass_ = false;
+  bool testing_ = false;  // a test run: entries are checked, nothing is written
   CallerSink caller_{c_};
   SlotSink slotSink_{cur_};
   Sink* sink_ = &caller_;
