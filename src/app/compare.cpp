@@ -16,6 +16,8 @@ const char* RowStateName(RowIcon icon) {
     case kIconOlder: return "older";
     case kIconNewer: return "newer";
     case kIconOnly: return "only";
+    case kIconConflict: return "conflict";
+    case kIconNewerHere: return "newer here";
   }
   return "only";
 }

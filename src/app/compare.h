@@ -12,7 +12,12 @@ enum RowIcon : int {
   kIconOlder = 1,  // this side's copy is the older one
   kIconNewer = 2,  // this side's copy is the newer one
   kIconOnly = 3,   // only on this side
+  // From the carry record (see carry/rules.h):
+  kIconConflict = 4,   // both computers changed the file since it was last carried
+  kIconNewerHere = 5,  // an entry that is what this computer last carried, while the
+                       // local file changed since: the local file is the newer news
 };
+constexpr int kRowIconCount = 6;
 
 struct RowIcons {
   RowIcon local;
