@@ -27,8 +27,8 @@ class TListModel : public QAbstractTableModel {
 
   explicit TListModel(QObject* parent = nullptr);
 
-  // The four row icons (same, older, newer, only), shared by both lists.
-  void setIcons(const std::array<QIcon, 4>& icons) { icons_ = icons; }
+  // The row icons (app::RowIcon), shared by both lists.
+  void setIcons(const std::array<QIcon, app::kRowIconCount>& icons) { icons_ = icons; }
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -75,7 +75,7 @@ class TListModel : public QAbstractTableModel {
   void rebuildIndex() const;
 
   std::vector<app::ListRow> rows_;
-  std::array<QIcon, 4> icons_;
+  std::array<QIcon, app::kRowIconCount> icons_;
   // (Name, Folder) -> first row; rebuilt after a removal or a sort.
   mutable std::unordered_map<std::string, int> index_;
   mutable bool indexValid_ = true;

@@ -26,6 +26,13 @@ ScanRules RulesFor(const briefcase::TBriefcaseDoc& doc, plat::FileTime briefcase
   return rules;
 }
 
+std::unique_ptr<carry::Tracker> TrackFor(const std::string& containerPath, ScanRules* rules) {
+  if (rules->localFolder.empty() || containerPath.empty()) return nullptr;
+  auto t = std::make_unique<carry::Tracker>(containerPath, rules->localFolder, rules->briefcaseDate);
+  rules->carry = t.get();
+  return t;
+}
+
 bool PassesNameTest(const ScanRules& rules, const std::string& name) {
   return briefcase::IsIncluded(rules.include, name) && !briefcase::IsExcluded(rules.exclude, name);
 }
@@ -74,12 +81,20 @@ void scanFolder(const ScanRules& rules, const std::string& folder,
       continue;
     }
     if (fd.kind != plat::EntryKind::File) continue;
-    // A candidate is strictly newer than the briefcase date.
-    if (fd.info.writeTime <= rules.briefcaseDate) continue;
     LoadCandidate c;
+    if (rules.carry) {
+      c.relativeFolder = RelativeFolder(rules.localFolder, folder);
+      c.path = childPath(folder, fd.name);
+      c.why = rules.carry->local(carry::relativePath(c.relativeFolder, fd.name), c.path, fd.info);
+      if (c.why.verdict != carry::LocalVerdict::kCandidate) continue;
+    } else {
+      // Without the record a candidate is strictly newer than the briefcase date.
+      if (fd.info.writeTime <= rules.briefcaseDate) continue;
+      c.relativeFolder = RelativeFolder(rules.localFolder, folder);
+      c.path = childPath(folder, fd.name);
+    }
     c.name = fd.name;
-    c.relativeFolder = RelativeFolder(rules.localFolder, folder);
-    c.path = childPath(folder, fd.name);
+    c.state = carry::stateOf(fd.info);
     c.size = fd.info.size;
     c.writeTime = fd.info.writeTime;
     c.attributes = fd.info.attributes;

@@ -1,15 +1,19 @@
 #pragma once
 // Which local files a load would take: the files of the local folder (and,
 // with subfolders on, below it) that pass the include and exclude patterns
-// and were modified after the briefcase date. The scan holds no state between
-// calls; it reports candidates in the order the folders list them.
+// and changed since this computer last carried them (the carry record), or,
+// for a path it never carried, were modified after the briefcase date. The
+// scan holds no state between calls; it reports candidates in the order the
+// folders list them.
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "briefcase/comment.h"
 #include "briefcase/patterns.h"
+#include "carry/tracker.h"
 #include "platform/filetime.h"
 
 namespace briefcase {
@@ -24,6 +28,9 @@ struct ScanRules {
   briefcase::TPatternList include;
   briefcase::TPatternList exclude;
   plat::FileTime briefcaseDate = 0;
+  // The carry record of the briefcase and folder; null: the briefcase date
+  // alone decides.
+  carry::Tracker* carry = nullptr;
 };
 
 struct LoadCandidate {
@@ -33,6 +40,9 @@ struct LoadCandidate {
   uint64_t size = 0;
   plat::FileTime writeTime = 0;
   uint32_t attributes = 0;
+  carry::FileState state;  // as the scan saw it (before anything read it)
+  // Which rule made it a candidate.
+  carry::LocalClass why{carry::LocalVerdict::kCandidate, carry::Basis::kDate};
 };
 
 // The rules of a briefcase's configuration for a local folder and a date
@@ -43,6 +53,11 @@ ScanRules RulesFor(const briefcase::TBriefcaseComment& record, const std::string
 // The rules of an open briefcase document: its local folder, the record's
 // subfolders flag and the pattern lists the document keeps split.
 ScanRules RulesFor(const briefcase::TBriefcaseDoc& doc, plat::FileTime briefcaseDate);
+
+// The carry record of the briefcase at `containerPath` for the rules' local
+// folder, its dates measured against the rules' briefcase date; the rules
+// then use it.
+std::unique_ptr<carry::Tracker> TrackFor(const std::string& containerPath, ScanRules* rules);
 
 // The name test: included and not excluded (the bare name, never the folder).
 bool PassesNameTest(const ScanRules& rules, const std::string& name);

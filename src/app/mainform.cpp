@@ -631,8 +631,8 @@ void TMainForm::createClientPanel() {
     auto* v = new QTreeView;
     v->setObjectName(QString::fromLatin1(name));
     *model = new TListModel(this);
-    std::array<QIcon, 4> icons;
-    for (int i = 0; i < 4; ++i) icons[static_cast<size_t>(i)] = art::rowIcon(i);
+    std::array<QIcon, app::kRowIconCount> icons;
+    for (int i = 0; i < app::kRowIconCount; ++i) icons[static_cast<size_t>(i)] = art::rowIcon(i);
     (*model)->setIcons(icons);
     v->setModel(*model);
     v->setRootIsDecorated(false);
@@ -866,14 +866,21 @@ void TMainForm::RefreshLocalList() {
   std::vector<bool> found(static_cast<size_t>(n), false);
   UpdateBriefcaseLabel();
   if (!briefcase_) return;
-  const app::ScanRules rules = app::RulesFor(*briefcase_, briefcaseDate_);
+  app::ScanRules rules = app::RulesFor(*briefcase_, briefcaseDate_);
+  const std::unique_ptr<carry::Tracker> tracker = app::TrackFor(engine_->archivePath, &rules);
+  lastScanNs_ = carry::nowNs();
   std::vector<app::ListRow> added;
   // A row and its entry compared again (a changed file, a new row); the row
   // keeps "only here" when the briefcase has no such entry.
-  auto compare = [this](app::ListRow& row) {
+  auto compare = [&](app::ListRow& row, const app::LoadCandidate& c) {
     const int b = BriefcaseModel->find(row.name, row.folder);
     if (b < 0) return;
-    const app::RowIcons icons = app::CompareTimes(row.time, BriefcaseModel->row(b).time);
+    const app::ListRow& entry = BriefcaseModel->row(b);
+    app::RowIcons icons = app::CompareTimes(row.time, entry.time);
+    if (tracker)
+      icons = app::IconsFor(tracker->entry(app::RowEntryName(row), c.path, &c.state,
+                                           {entry.crc, entry.size, entry.time}),
+                            icons);
     row.icon = icons.local;
     BriefcaseModel->setIcon(b, icons.entry);
   };
@@ -881,14 +888,14 @@ void TMainForm::RefreshLocalList() {
     const int r = LocalModel->find(c.name, c.relativeFolder);
     if (r < 0 || r >= n) {
       added.push_back(app::LocalRowFor(c));
-      compare(added.back());
+      compare(added.back(), c);
       return;
     }
     found[static_cast<size_t>(r)] = true;
     const app::ListRow& old = LocalModel->row(r);
     if (old.size == c.size && old.time == c.writeTime) return;
     app::ListRow row = app::LocalRowFor(c);
-    compare(row);
+    compare(row, c);
     LocalModel->setFile(r, row.size, row.time);
     LocalModel->setIcon(r, row.icon);
   });
@@ -919,7 +926,16 @@ void TMainForm::RefreshBriefcaseList() {
   BriefcaseModel->clear();
   pendingRows_.clear();
   spelledRows_.reset();
+  {
+    app::ScanRules rules = app::RulesFor(*briefcase_, briefcaseDate_);
+    listTracker_ = app::TrackFor(engine_->archivePath, &rules);
+  }
   const int rc = archive::ListRun(*engine_);
+  if (listTracker_) {
+    const std::string warning = listTracker_->takeWarning();
+    if (!warning.empty()) ShowStatus(QString::fromStdString(warning));
+  }
+  listTracker_.reset();
   spelledRows_.reset();
   BriefcaseModel->append(std::move(pendingRows_));
   pendingRows_.clear();
@@ -950,7 +966,8 @@ void TMainForm::ListEntry(const archive::TExtractEntry& entry) {
   ShowStatus(QStringLiteral("Listing ") + QString::fromStdString(name));
   if (!briefcase_) return;
   std::optional<app::RowIcon> localIcon;
-  std::optional<app::ListRow> row = app::BriefcaseRowFor(entry, briefcase_->LocalFolder(), &localIcon);
+  std::optional<app::ListRow> row =
+      app::BriefcaseRowFor(entry, briefcase_->LocalFolder(), &localIcon, listTracker_.get());
   if (!row) return;
   if (localIcon) {
     int r = LocalModel->find(row->name, row->folder);

@@ -416,4 +416,8 @@ class TMainForm : public QMainWindow {
   // The local rows by other spellings of their paths, made on the first
   // briefcase row a listing cannot match exactly (RefreshBriefcaseList).
   std::unique_ptr<app::LocalRowIndex> spelledRows_;
+  // The carry record while the briefcase list is read; when the local list
+  // was last scanned (ns since 1970).
+  std::unique_ptr<carry::Tracker> listTracker_;
+  int64_t lastScanNs_ = 0;
 };

@@ -159,6 +159,9 @@ void TMainForm::BriefcaseLoad() {
     request.baseFolder = briefcase_->LocalFolder();
     request.storeConfiguration = [this] { StoreConfiguration(); };
     request.folderChosen = localFolderChooser();
+    // Every row of the local list: every candidate of its last scan.
+    if (static_cast<int>(rows.size()) == LocalModel->size() && lastScanNs_ != 0)
+      request.everyCandidateSince = lastScanNs_;
     // From the command line another run's lock is waited for a while.
     if (commandLineMode_ != clmNone) request.lockWait = app::UnattendedLockWait();
     result = app::Load(*engine_, request);
@@ -192,6 +195,7 @@ void TMainForm::BriefcaseUnload() {
     request.entries.reserve(rows.size());
     for (int r : rows) request.entries.push_back(EntryNameOf(r));
     request.localFolder = briefcase_->LocalFolder();
+    request.otherComputer = briefcase_->Configuration().OtherComputerId();
     // From the command line every existing file is replaced and the entries
     // leave the briefcase, without a question.
     request.replace = commandLine ? app::ReplaceMode::YesToAll : app::ReplaceMode::Ask;

@@ -8,6 +8,8 @@
 #include <map>
 #include <set>
 #include <thread>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "archive/compress.h"
 #include "archive/errors.h"
@@ -18,6 +20,7 @@
 #include "archive/zwnt.h"
 #include "briefcase/brdate.h"
 #include "briefcase/briefcasedoc.h"
+#include "carry/tracker.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/filetime.h"
@@ -163,6 +166,11 @@ std::string MissingFolderText(const std::string& folder) {
 // ---------------------------------------------------------------- load
 
 namespace {
+// The longest file name, in bytes, that the file systems here take.
+constexpr size_t kMaxNameBytes = 255;
+}  // namespace
+
+namespace {
 
 // A missing local folder: asked for when the caller can take another (the
 // files listed were in the old one, so nothing is loaded all the same).
@@ -180,7 +188,8 @@ LoadResult folderMissing(const LoadRequest& request) {
 // `tooLarge`, with one warning for all). The newest write time among the
 // files named that is dated before now.
 plat::FileTime nameFiles(archive::TCompress& engine, const std::vector<std::string>& files,
-                         std::vector<std::string>* tooLarge) {
+                         std::vector<std::string>* tooLarge,
+                         std::unordered_map<std::string, carry::FileState>* before) {
   engine.ClearNames();
   plat::FileTime newest = 0;
   const plat::FileTime started = plat::nowFileTime();
@@ -192,6 +201,7 @@ plat::FileTime nameFiles(archive::TCompress& engine, const std::vector<std::stri
       continue;
     }
     if (there && fi.writeTime <= started) newest = std::max(newest, fi.writeTime);
+    if (there && fi.isRegular) (*before)[file] = carry::stateOf(fi);
     engine.AddName(file);
   }
   if (!tooLarge->empty())
@@ -214,6 +224,47 @@ void runUpdate(archive::TCompress& engine, const LoadRequest& request, LoadResul
     // The result keeps its value: the briefcase is as the engine left it.
   }
   result->keptArchivePath = engine.update.keptArchivePath;
+}
+
+// What the load carried, into this computer's carry record: each file whose
+// bytes are now its entry's and that did not change since it was named. A
+// file that changed meanwhile is not recorded, so it stays a candidate.
+void recordLoad(archive::TCompress& engine, const LoadRequest& request,
+                const std::unordered_map<std::string, carry::FileState>& before,
+                plat::FileTime dateBefore, LoadResult* result) {
+  carry::Tracker tracker(engine.archivePath, request.baseFolder, dateBefore);
+  // The entries as the new container has them.
+  std::unordered_map<std::string, std::pair<uint32_t, uint64_t>> entries;
+  {
+    Keep<archive::TExtractCallbacks> keepCallbacks(engine.extract.callbacks);
+    Keep<std::function<void(const std::string&)>> keepMessage(engine.callbacks.message);
+    engine.callbacks.message = nullptr;
+    engine.extract.callbacks = archive::TExtractCallbacks();
+    engine.extract.callbacks.listEntry = [&](const archive::TExtractEntry& e) {
+      entries[e.displayName()] = {e.central.crc, e.central.uncompressedSize};
+    };
+    if (archive::ListRun(engine) != archive::kOk) return;
+  }
+  const std::unordered_set<std::string> notLoaded(engine.update.notLoaded.begin(),
+                                                  engine.update.notLoaded.end());
+  const std::string base = plat::stripTrailingSlash(request.baseFolder) + "/";
+  for (const std::string& file : request.files) {
+    if (notLoaded.count(file) || file.compare(0, base.size(), base) != 0) continue;
+    auto state = before.find(file);
+    if (state == before.end()) continue;
+    const std::string rel = file.substr(base.size());
+    auto entry = entries.find(rel);
+    if (entry == entries.end()) continue;
+    if (!tracker.carried(rel, file, entry->second.first, entry->second.second, &state->second))
+      result->changedMeanwhile.push_back(file);
+  }
+  // A file of 4 GB or more can never be loaded (the user was told): it is
+  // not left behind by this load.
+  if (request.everyCandidateSince && result->code == archive::kOk &&
+      result->changedMeanwhile.empty())
+    tracker.loadedAll(*request.everyCandidateSince);
+  tracker.commit();
+  result->carryWarning = tracker.takeWarning();
 }
 
 LoadOutcome loadOutcome(int rc, bool busy) {
@@ -247,7 +298,10 @@ LoadResult Load(archive::TCompress& engine, const LoadRequest& request) {
   engine.update.baseFolder = plat::stripTrailingSlash(request.baseFolder);
   engine.ClearCancel();
   if (request.storeConfiguration) request.storeConfiguration();
-  const plat::FileTime newest = nameFiles(engine, request.files, &result.tooLarge);
+  std::unordered_map<std::string, carry::FileState> before;
+  const plat::FileTime newest = nameFiles(engine, request.files, &result.tooLarge, &before);
+  plat::FileTime dateBefore = 0;
+  briefcase::ReadBriefcaseDate(engine.archivePath, &dateBefore);
   if (!engine.names.empty()) runUpdate(engine, request, &result);
   engine.ClearNames();
   engine.update.baseFolder.clear();
@@ -255,8 +309,10 @@ LoadResult Load(archive::TCompress& engine, const LoadRequest& request) {
     result.outcome = LoadOutcome::NothingToLoad;
     return result;
   }
-  if (result.code == archive::kOk || result.code == archive::kFileNotReadable)
+  if (result.code == archive::kOk || result.code == archive::kFileNotReadable) {
     settleDate(engine.archivePath, newest);
+    recordLoad(engine, request, before, dateBefore, &result);
+  }
   result.outcome = loadOutcome(result.code, engine.update.busy);
   if (result.outcome == LoadOutcome::Gone) result.gone = engine.update.gone;
   return result;
@@ -295,8 +351,10 @@ class UnloadSteps {
   void listSelection();
   bool checkSpace();
   void answerReplaceQuestions();
+  void useCarryRecord();
   void run();
   void tellFates();
+  void recordCarried();
   bool removalWanted();
   void keepEntriesAndDate();
   void removeUnloaded();
@@ -339,6 +397,22 @@ class UnloadSteps {
   // that asks asks first (Yes/No to All hold for the run), a run on a policy
   // keeps the old file.
   int withoutCopy_ = plat::mrNone;
+  // This computer's carry record, what it says of the entries found with a
+  // local file, and what the run wrote (the relative path, the file, the
+  // entry's CRC-32 and size).
+  std::unique_ptr<carry::Tracker> tracker_;
+  std::set<std::string> conflicts_, newerHere_;  // local paths
+  std::set<std::string> copies_;                 // conflict copies' paths
+  struct Written {
+    std::string rel, path;
+    uint32_t crc;
+    uint64_t size;
+  };
+  std::vector<Written> written_;
+  std::string relativeOf(const std::string& path) const {
+    const std::string base = folder_ + "/";
+    return path.compare(0, base.size(), base) == 0 ? path.substr(base.size()) : std::string();
+  }
 };
 
 // A local folder that no longer exists is asked for when the caller can
@@ -444,7 +518,8 @@ void UnloadSteps::answerReplaceQuestions() {
           if (callerQuery)
             callerQuery(target, et, nt, es, ns, answer);
           else
-            archive::askReplaceThroughAsker(target, et, nt, es, ns, answer, &engine_.cancelled);
+            archive::askReplaceThroughAsker(target, et, nt, es, ns, answer, &engine_.cancelled,
+                                            conflicts_.count(target) != 0);
         }
       };
   withoutCopy_ = request_.replace == ReplaceMode::Ask ? plat::mrNone : plat::mrNoToAll;
@@ -485,6 +560,74 @@ archive::OldFile UnloadSteps::beforeReplace(const archive::TExtractEntry& e,
   note("The old " + shown + " was not replaced: " + why +
        ", and replacing it would leave no copy.");
   return archive::OldFile::KeepIt;
+}
+
+// The carry record decides what the dates cannot: a file changed on both
+// computers, and an entry older than the local file's news.
+void UnloadSteps::useCarryRecord() {
+  plat::FileTime date = 0;
+  briefcase::ReadBriefcaseDate(engine_.archivePath, &date);
+  tracker_ = std::make_unique<carry::Tracker>(engine_.archivePath, folder_, date);
+  engine_.extract.callbacks.carryState = [this](const archive::TExtractEntry& e,
+                                                const std::string& target,
+                                                const plat::FileInfo& found) {
+    const std::string rel = relativeOf(target);
+    if (rel.empty()) return archive::CarryState::Unknown;
+    const carry::EntryState state{e.central.crc, e.central.uncompressedSize,
+                                  archive::entryTime(e)};
+    switch (tracker_->entry(rel, target, &found, state).verdict) {
+      case carry::EntryVerdict::kConflict:
+        conflicts_.insert(target);
+        return archive::CarryState::Conflict;
+      case carry::EntryVerdict::kNewerHere:
+        newerHere_.insert(target);
+        return archive::CarryState::NewerHere;
+      default: return archive::CarryState::Unknown;
+    }
+  };
+  engine_.extract.callbacks.conflictCopy = [this](const archive::TExtractEntry& e,
+                                                  const std::string& target) {
+    const std::string folder = plat::parentFolder(target);
+    const std::string from = request_.otherComputer.empty() ? "other" : request_.otherComputer;
+    const std::string name = carry::conflictName(
+        plat::fileNamePart(target), from, carry::conflictDay(archive::entryTime(e)),
+        kMaxNameBytes, [&](const std::string& n) {
+          plat::FileInfo info;
+          return plat::fileSystem().stat(plat::joinPath(folder, n), &info, false);
+        });
+    if (name.empty()) return std::string();
+    std::string copy = plat::joinPath(folder, name);
+    copies_.insert(copy);
+    result_.conflictCopies.emplace_back(e.displayName(), copy);
+    return copy;
+  };
+  const auto callerWritten = engine_.extract.callbacks.entryWritten;
+  engine_.extract.callbacks.entryWritten = [this, callerWritten](const archive::TExtractEntry& e,
+                                                                 const std::string& path) {
+    // A conflict copy has no entry of its path: it travels back as a new file.
+    if (!copies_.count(path)) {
+      const std::string rel = relativeOf(path);
+      if (!rel.empty())
+        written_.push_back({rel, path, e.central.crc, e.central.uncompressedSize});
+    }
+    if (callerWritten) callerWritten(e, path);
+  };
+}
+
+// What the run wrote, and what holds an entry's bytes already, goes into
+// the carry record (each file read again: only bytes seen are recorded).
+void UnloadSteps::recordCarried() {
+  if (!tracker_) return;
+  for (const Written& w : written_) tracker_->carried(w.rel, w.path, w.crc, w.size);
+  for (size_t i = 0; i < result_.entries.size() && i < selected_.size(); ++i) {
+    if (result_.entries[i].second != EntryFate::Declined) continue;
+    const std::string path = plat::joinPath(folder_, selected_[i].name);
+    if (conflicts_.count(path) || newerHere_.count(path)) continue;
+    if (sameBytes(path, selected_[i].size, selected_[i].crc))
+      tracker_->carried(selected_[i].name, path, selected_[i].crc, selected_[i].size);
+  }
+  tracker_->commit();
+  result_.carryWarning = tracker_->takeWarning();
 }
 
 void UnloadSteps::run() {
@@ -583,9 +726,12 @@ void UnloadSteps::removeUnloaded() {
   for (size_t i = 0; i < result_.entries.size(); ++i) {
     const std::string& name = result_.entries[i].first;
     EntryFate& fate = result_.entries[i].second;
+    const std::string local = plat::joinPath(folder_, name);
     if (fate == EntryFate::Declined && !result_.removalAsked &&
-        sameBytes(plat::joinPath(folder_, name), selected_[i].size, selected_[i].crc))
+        sameBytes(local, selected_[i].size, selected_[i].crc))
       fate = EntryFate::Identical;
+    // An entry older than the local file's news holds nothing to lose.
+    if (fate == EntryFate::Declined && newerHere_.count(local)) fate = EntryFate::Identical;
     const bool goes = fate == EntryFate::Written || fate == EntryFate::Identical ||
                       (fate == EntryFate::Declined && result_.removalAsked);
     if (goes) {
@@ -616,8 +762,10 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
   steps.listSelection();
   if (!steps.checkSpace()) return result;
   steps.answerReplaceQuestions();
+  steps.useCarryRecord();
   steps.run();
   steps.tellFates();
+  steps.recordCarried();
   if (result.code != archive::kOk) return result;
   if (steps.removalWanted())
     steps.removeUnloaded();

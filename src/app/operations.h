@@ -72,6 +72,10 @@ struct LoadRequest {
   std::function<void(const std::string&)> folderChosen = {};
   // How long to wait for another run to let go of the briefcase (0: not at all).
   std::chrono::milliseconds lockWait{0};
+  // Set: the files are every candidate of a scan begun at this moment (ns
+  // since 1970); a load that takes them all moves this computer's date for
+  // paths it never carried.
+  std::optional<int64_t> everyCandidateSince = {};
 };
 
 struct LoadResult {
@@ -81,6 +85,10 @@ struct LoadResult {
   std::vector<std::string> tooLarge;  // files of 4 GB or more, left out
   std::string keptArchivePath;        // a new container the run could not put in place
   std::string gone;                   // Gone: what is no longer there
+  // Files that changed while they were loaded (or just after): their entry
+  // holds other bytes, so they stay load candidates.
+  std::vector<std::string> changedMeanwhile;
+  std::string carryWarning;  // a problem with the carry record ("": none)
 };
 
 // Loads the files: the 4 GB test (one warning for all such files), the
@@ -132,6 +140,9 @@ struct UnloadRequest {
   // How long to wait for another run to let go of the briefcase, when the
   // entries may leave it (0: not at all).
   std::chrono::milliseconds lockWait{0};
+  // The computer the briefcase's entries come from, as a conflict copy's
+  // name says it ("": "other").
+  std::string otherComputer = {};
 };
 
 // Points where the caller shows or hides its progress display; and lines for
@@ -168,6 +179,10 @@ struct UnloadResult {
   std::vector<std::string> notes;  // what the run told (also through UnloadHooks::note)
   // The local files the run could not create or replace, with the reason.
   std::vector<archive::TNotWritten> notWritten;
+  // Entries changed on both computers, written beside the local file
+  // (entry name, the copy's path).
+  std::vector<std::pair<std::string, std::string>> conflictCopies;
+  std::string carryWarning;  // a problem with the carry record ("": none)
 
   // The status for a script: the run's code, else the removal's, else the date's.
   int exitCode() const;

@@ -73,9 +73,22 @@ long LocalRowIndex::find(const ListRow& entry) const {
   return -1;
 }
 
+RowIcons IconsFor(const carry::EntryClass& c, RowIcons byTimes) {
+  switch (c.verdict) {
+    case carry::EntryVerdict::kConflict: return {kIconConflict, kIconConflict};
+    case carry::EntryVerdict::kNewerHere: return {kIconNewer, kIconNewerHere};
+    case carry::EntryVerdict::kSame: return {kIconSame, kIconSame};
+    case carry::EntryVerdict::kCarry: return {kIconOlder, kIconNewer};
+    case carry::EntryVerdict::kDateRule:
+    case carry::EntryVerdict::kNeedsHash: break;
+  }
+  return byTimes;
+}
+
 std::optional<ListRow> BriefcaseRowFor(const archive::TExtractEntry& entry,
                                        const std::string& localFolder,
-                                       std::optional<RowIcon>* localIcon) {
+                                       std::optional<RowIcon>* localIcon, carry::Tracker* carry,
+                                       carry::EntryClass* why) {
   localIcon->reset();
   const std::string name = entry.displayName();
   ListRow r;
@@ -89,11 +102,21 @@ std::optional<ListRow> BriefcaseRowFor(const archive::TExtractEntry& entry,
   }
   r.size = entry.central.uncompressedSize;
   r.time = archive::entryTime(entry);
+  r.crc = entry.central.crc;
   r.icon = kIconOnly;
-  if (const std::optional<RowIcons> icons = CompareWithLocalFile(localFolder, r)) {
-    r.icon = icons->entry;
-    *localIcon = icons->local;
+  plat::FindData fd;
+  const std::string localPath = localFolder.empty() ? std::string() : RowLocalPath(localFolder, r);
+  const bool there = !localPath.empty() && plat::findFirst(localPath, &fd) && fd.info.isRegular;
+  carry::EntryClass c{carry::EntryVerdict::kDateRule, carry::Basis::kDate};
+  if (carry) {
+    const carry::EntryState state{entry.central.crc, entry.central.uncompressedSize, r.time};
+    c = carry->entry(RowEntryName(r), localPath, there ? &fd.info : nullptr, state);
   }
+  if (why) *why = c;
+  if (!there) return r;
+  const RowIcons icons = IconsFor(c, CompareTimes(fd.info.writeTime, r.time));
+  r.icon = icons.entry;
+  *localIcon = icons.local;
   return r;
 }
 

@@ -25,6 +25,7 @@ struct ListRow {
   uint64_t size = 0;   // bytes
   plat::FileTime time = 0;  // last-write time / entry time (UTC)
   RowIcon icon = kIconOnly;
+  uint32_t crc = 0;  // a briefcase row: its entry's CRC-32
 };
 
 // "%d kB": the size divided by 1024, truncated, taken as 32 bits.
@@ -67,9 +68,17 @@ class LocalRowIndex {
 
 // The briefcase row for an entry, compared with the local file of the same
 // relative path below `localFolder`; nothing for a folder entry. When a local
-// file is found, *localIcon receives the icon its local row gets.
+// file is found, *localIcon receives the icon its local row gets. With the
+// carry record (`carry`) the record decides where it knows the path, and
+// *why (when set) receives its rule.
 std::optional<ListRow> BriefcaseRowFor(const archive::TExtractEntry& entry,
                                        const std::string& localFolder,
-                                       std::optional<RowIcon>* localIcon);
+                                       std::optional<RowIcon>* localIcon,
+                                       carry::Tracker* carry = nullptr,
+                                       carry::EntryClass* why = nullptr);
+
+// The icons of a local file and its entry as the record's rule has them;
+// `byTimes` where the dates decide.
+RowIcons IconsFor(const carry::EntryClass& c, RowIcons byTimes);
 
 }  // namespace app

@@ -66,6 +66,7 @@ class TerminalAsker final : public plat::Asker {
 
   int confirmReplace(const plat::ReplaceQuestion& q, std::string* newPath) override {
     std::cerr << "Replace " << q.existingPath << "?\n";
+    if (!q.note.empty()) std::cerr << "  " << q.note << "\n";
     // Each file's details (its size, then its date) line up under the first line.
     auto details = [](const char* label, std::string text) {
       for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1))

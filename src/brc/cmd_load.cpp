@@ -12,6 +12,7 @@
 #include "brc/briefcase_cmd.h"
 #include "brc/cli.h"
 #include "brc/progress.h"
+#include "carry/tracker.h"
 #include "briefcase/brdate.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -57,13 +58,16 @@ int runLoad(const brc::Args& args) {
   // The files given, or else every load candidate, as a load of all rows does.
   std::vector<std::string> files;
   bool tooDeep = false;  // folders too deep to be scanned: their files are not loaded
+  std::optional<int64_t> scanned;  // every candidate of a scan begun then
   if (args.positional.size() > 1) {
     for (size_t i = 1; i < args.positional.size(); ++i)
       files.push_back(brc::normalPath(args.positional[i]));
   } else {
     plat::FileTime date = 0;
     briefcase::ReadBriefcaseDate(path, &date);
-    const app::ScanRules rules = app::RulesFor(record, base, date);
+    app::ScanRules rules = app::RulesFor(record, base, date);
+    const std::unique_ptr<carry::Tracker> tracker = app::TrackFor(path, &rules);
+    scanned = carry::nowNs();
     app::ScanLocalFolder(
         rules, [&](const app::LoadCandidate& c) { files.push_back(c.path); },
         [&](const std::string& deep) {
@@ -72,6 +76,11 @@ int runLoad(const brc::Args& args) {
                                      deep.c_str(), app::kMaxScanDepth));
           tooDeep = true;
         });
+    if (tracker) {
+      const std::string warning = tracker->takeWarning();
+      if (!warning.empty()) brc::error(warning);
+    }
+    if (tooDeep) scanned.reset();
     if (files.empty()) {
       // A folder given with --folder is kept all the same.
       if (changed) {
@@ -88,8 +97,14 @@ int runLoad(const brc::Args& args) {
 
   brc::Progress progress;
   progress.attach(engine);
-  const app::LoadResult r = app::Load(engine, app::LoadRequest{files, base, store});
+  app::LoadRequest request{files, base, store};
+  request.everyCandidateSince = scanned;
+  const app::LoadResult r = app::Load(engine, request);
   progress.finish();
+  for (const std::string& file : r.changedMeanwhile)
+    brc::error("Warning - " + archive::printableName(file) +
+               " changed while it was loaded; it stays a load candidate.");
+  if (!r.carryWarning.empty()) brc::error(r.carryWarning);
   for (const std::string& file : r.tooLarge)
     brc::error("brc load: " + archive::printableName(file) + " is 4 GB or larger and is not loaded.");
   if (!r.keptArchivePath.empty())

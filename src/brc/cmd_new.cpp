@@ -7,6 +7,7 @@
 #include "archive/replace.h"
 #include "briefcase/comment.h"
 #include "brc/cli.h"
+#include "carry/tracker.h"
 #include "platform/files.h"
 #include "platform/filetime.h"
 
@@ -63,6 +64,7 @@ int runNew(const brc::Args& args) {
     brc::errorCode(rc, path);
     return rc;
   }
+  carry::forgetBriefcaseAt(path);
   return archive::kOk;
 }
 

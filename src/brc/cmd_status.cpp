@@ -11,7 +11,10 @@
 #include "brc/briefcase_cmd.h"
 #include "brc/cli.h"
 #include "briefcase/brdate.h"
+#include "carry/tracker.h"
 #include "platform/datefmt.h"
+#include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/strtable.h"
 
 namespace {
@@ -37,11 +40,14 @@ void printRows(const char* title, const std::vector<app::ListRow>& rows) {
     if (s.size() < w) s.resize(w, ' ');
     return s;
   };
-  std::cout << "  " << pad("State", 6) << " " << pad("Name", nameW) << "  " << pad("Folder", folderW)
-            << "  " << pad("Size", 12) << "  Date\n";
+  size_t stateW = 5;
+  for (const auto& r : rows) stateW = std::max(stateW, std::string(app::RowStateName(r.icon)).size());
+  std::cout << "  " << pad("State", stateW) << " " << pad("Name", nameW) << "  "
+            << pad("Folder", folderW) << "  " << pad("Size", 12) << "  Date\n";
   for (const auto& r : rows) {
     std::string size = app::SizeText(r.size);
-    std::cout << "  " << pad(app::RowStateName(r.icon), 6) << " " << pad(archive::printableName(r.name), nameW) << "  "
+    std::cout << "  " << pad(app::RowStateName(r.icon), stateW) << " "
+              << pad(archive::printableName(r.name), nameW) << "  "
               << pad(archive::printableName(r.folder), folderW) << "  " << pad(std::string(12 - std::min<size_t>(12, size.size()), ' ') + size, 12)
               << "  " << dateText(r.time) << "\n";
   }
@@ -57,6 +63,61 @@ void printJsonRows(const std::vector<app::ListRow>& rows) {
               << ", \"state\": " << brc::jsonString(app::RowStateName(r.icon)) << "}";
   }
   std::cout << "]";
+}
+
+// --why PATH: which rule makes the local file and the entry of one path what
+// they are.
+int explain(const std::string& given, const app::ScanRules& rules, archive::TCompress& engine) {
+  std::string path = given;
+  const std::string folder = plat::stripTrailingSlash(rules.localFolder);
+  if (!folder.empty() && path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+      path[folder.size()] == '/')
+    path = path.substr(folder.size() + 1);
+  while (!path.empty() && path.back() == '/') path.pop_back();
+  std::cout << archive::printableName(path) << "\n";
+  const size_t slash = path.rfind('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::string localPath = folder.empty() ? std::string() : folder + "/" + path;
+  plat::FileInfo info;
+  const bool there = !localPath.empty() && plat::fileSystem().stat(localPath, &info, false) &&
+                     info.isRegular;
+  std::cout << "  Local file: ";
+  if (folder.empty()) {
+    std::cout << "none (no local folder on this computer)\n";
+  } else if (!there) {
+    std::cout << "none\n";
+  } else if (!app::PassesNameTest(rules, name)) {
+    std::cout << "not a candidate\n    the include and exclude patterns leave it out\n";
+  } else {
+    const carry::LocalClass c = rules.carry
+                                    ? rules.carry->local(path, localPath, info)
+                                    : carry::classifyLocal(nullptr, carry::stateOf(info), nullptr,
+                                                           rules.briefcaseDate);
+    std::cout << (c.verdict == carry::LocalVerdict::kCandidate ? "candidate"
+                  : c.verdict == carry::LocalVerdict::kSame  ? "same"
+                                                             : "not a candidate")
+              << "\n    " << carry::why(c) << "\n";
+  }
+  bool listed = false;
+  engine.extract.callbacks.listEntry = [&](const archive::TExtractEntry& e) {
+    if (listed || e.displayName() != path) return;
+    std::optional<app::RowIcon> localIcon;
+    carry::EntryClass c{carry::EntryVerdict::kDateRule, carry::Basis::kDate};
+    std::optional<app::ListRow> row =
+        app::BriefcaseRowFor(e, rules.localFolder, &localIcon, rules.carry, &c);
+    if (!row) return;
+    listed = true;
+    std::cout << "  Briefcase entry: " << app::RowStateName(row->icon) << "\n    "
+              << carry::why(c) << "\n";
+  };
+  engine.callbacks.message = nullptr;
+  const int rc = archive::ListRun(engine);
+  if (rc != archive::kOk && rc != archive::kWarning && rc != archive::kNoFiles) {
+    brc::errorCode(rc, engine.archivePath);
+    return rc;
+  }
+  if (!listed) std::cout << "  Briefcase entry: none\n";
+  return archive::kOk;
 }
 
 int runStatus(const brc::Args& args) {
@@ -80,8 +141,11 @@ int runStatus(const brc::Args& args) {
   // The local rows: the load candidates in scan order.
   std::vector<app::ListRow> localRows;
   app::LocalRowIndex byPath(local);
+  app::ScanRules rules = app::RulesFor(record, local, date);
+  const std::unique_ptr<carry::Tracker> carried = app::TrackFor(engine.archivePath, &rules);
+  const std::string whyPath = args.value("--why");
+  if (args.has("--why")) return explain(whyPath, rules, engine);
   if (!local.empty()) {
-    const app::ScanRules rules = app::RulesFor(record, local, date);
     app::ScanLocalFolder(rules, [&](const app::LoadCandidate& c) {
       localRows.push_back(app::LocalRowFor(c));
       byPath.add(localRows.back(), localRows.size() - 1);
@@ -92,7 +156,7 @@ int runStatus(const brc::Args& args) {
   std::vector<app::ListRow> entryRows;
   engine.extract.callbacks.listEntry = [&](const archive::TExtractEntry& e) {
     std::optional<app::RowIcon> localIcon;
-    std::optional<app::ListRow> row = app::BriefcaseRowFor(e, local, &localIcon);
+    std::optional<app::ListRow> row = app::BriefcaseRowFor(e, local, &localIcon, carried.get());
     if (!row) return;
     entryRows.push_back(*row);
     if (!localIcon) return;
@@ -115,6 +179,10 @@ int runStatus(const brc::Args& args) {
     std::cout << "}\n";
     return archive::kOk;
   }
+  if (carried) {
+    const std::string warning = carried->takeWarning();
+    if (!warning.empty()) brc::error(warning);
+  }
   if (found)
     std::cout << plat::loadStrFmt(plat::kStrLoadedOn, plat::formatLongDate(date).c_str(),
                                   plat::formatTimeNoSeconds(date).c_str())
@@ -130,12 +198,16 @@ int runStatus(const brc::Args& args) {
 
 brc::Registrar reg{brc::Command{
     "status",
-    "BRIEFCASE [--json] [--folder DIR]",
+    "BRIEFCASE [--json] [--folder DIR] [--why PATH]",
     "Show the local files a load would take and the briefcase's entries, each compared with "
     "its counterpart.",
-    "State: 'same' (the times differ by less than 2 seconds), 'newer' or 'older' (this side's\n"
-    "copy against the other side's), 'only' (no counterpart). Nothing is changed.",
+    "State: 'same' (the same content, or times less than 2 seconds apart), 'newer' or 'older'\n"
+    "(this side's copy against the other side's), 'only' (no counterpart), 'conflict' (both\n"
+    "computers changed the file since it was last carried), 'newer here' (the entry is what\n"
+    "this computer last carried; the local file changed since). This computer's carry record\n"
+    "decides where it knows a path, the briefcase date elsewhere. Nothing is changed.",
     {{"--json", false, "", "print one JSON object instead of text"},
+     {"--why", true, "PATH", "say which rule (record, date, conflict) makes PATH what it is"},
      {"--folder", true, "DIR", "compare with DIR instead of this computer's local folder"}},
     runStatus}};
 

@@ -84,6 +84,7 @@ int runUnload(const brc::Args& args) {
 
   request.entries.assign(args.positional.begin() + 1, args.positional.end());
   request.localFolder = folder;
+  request.otherComputer = record.OtherComputerId();
   // A local folder that is gone is asked for on a terminal (and becomes this
   // computer's); it is never made again.
   request.folderChosen = [&](const std::string& chosen) {
@@ -105,6 +106,11 @@ int runUnload(const brc::Args& args) {
   const app::UnloadResult r = app::Unload(engine, request, hooks);
   progress.finish();
 
+  for (const auto& [entry, copy] : r.conflictCopies)
+    std::cerr << "Changed on both computers: " << archive::printableName(entry)
+              << " was written beside the local file, as " << archive::printableName(copy)
+              << ".\n";
+  if (!r.carryWarning.empty()) brc::error(r.carryWarning);
   if (!r.trashed.empty())
     std::cerr << r.trashed.size() << (r.trashed.size() == 1 ? " replaced file is" : " replaced files are")
               << " in the trash (" << plat::parentFolder(plat::parentFolder(r.trashed[0].trashedPath))

@@ -215,6 +215,13 @@ std::string TBriefcaseComment::FolderForThisComputer() const {
   return std::string();
 }
 
+std::string TBriefcaseComment::OtherComputerId() const {
+  const std::string id = plat::computerId();
+  for (const TVolDir& v : folders.entries)
+    if (v.computerId != id && !v.computerId.empty()) return v.computerId;
+  return std::string();
+}
+
 void TBriefcaseComment::SetFolderForThisComputer(const std::string& folder) {
   const std::string id = plat::computerId();
   for (TVolDir& v : folders.entries)

@@ -65,6 +65,9 @@ class TBriefcaseComment {
 
   // The folder of the first entry with this computer's id, or "".
   std::string FolderForThisComputer() const;
+  // The id of the first other computer of the table, or "" (the name a
+  // conflict copy says it came from).
+  std::string OtherComputerId() const;
   // Writes the folder into every entry with this computer's id; adds nothing.
   void SetFolderForThisComputer(const std::string& folder);
   // Appends an entry for this computer, unless the table is full.

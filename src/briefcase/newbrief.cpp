@@ -1,5 +1,7 @@
 #include "briefcase/newbrief.h"
 
+#include "carry/tracker.h"
+
 
 #include "archive/compress.h"
 #include "archive/errors.h"
@@ -85,6 +87,9 @@ bool CreateNewBriefcase(const NewBriefcaseAnswers& a, NewBriefcase* out) {
     return false;
   }
   nb.record.version = kRecordVersion;
+  // A new briefcase holds nothing this computer carried with one that
+  // was here before it.
+  carry::forgetBriefcaseAt(path);
   ReadBriefcaseDate(path, &nb.date);
   nb.includeList = SplitPatterns(nb.record.include, PatternKind::Include);
   nb.excludeList = SplitPatterns(nb.record.exclude, PatternKind::Exclude);

@@ -13,17 +13,19 @@
 namespace carry {
 namespace {
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 // The tables. A pair is one (briefcase key, local folder); its records are
 // keyed by the relative path's bytes (names need not be UTF-8, so BLOB).
 // Unsigned 64-bit values (device, inode, sizes) are stored as their signed
-// two's-complement image.
+// two's-complement image. A pair's since_ns is the moment of this
+// computer's last load that took every candidate (NULL: none yet).
 constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS pairs("
     " id INTEGER PRIMARY KEY,"
     " briefcase TEXT NOT NULL,"
     " folder BLOB NOT NULL,"
+    " since_ns INTEGER,"
     " UNIQUE(briefcase, folder));"
     "CREATE TABLE IF NOT EXISTS records("
     " pair INTEGER NOT NULL REFERENCES pairs(id),"
@@ -38,7 +40,17 @@ constexpr const char* kSchema =
     " recorded_ns INTEGER NOT NULL,"
     " PRIMARY KEY(pair, path)) WITHOUT ROWID;";
 
-enum Statement { kLookup, kAll, kPut, kRemove, kRemoveAll, kFindPair, kStatementCount };
+enum Statement {
+  kLookup,
+  kAll,
+  kPut,
+  kRemove,
+  kRemoveAll,
+  kFindPair,
+  kSince,
+  kSetSince,
+  kStatementCount
+};
 
 const char* statementText(int which) {
   switch (which) {
@@ -54,6 +66,8 @@ const char* statementText(int which) {
     case kRemove: return "DELETE FROM records WHERE pair = ?1 AND path = ?2";
     case kRemoveAll: return "DELETE FROM records WHERE pair = ?1";
     case kFindPair: return "SELECT id FROM pairs WHERE briefcase = ?1 AND folder = ?2";
+    case kSince: return "SELECT since_ns FROM pairs WHERE id = ?1";
+    case kSetSince: return "UPDATE pairs SET since_ns = ?2 WHERE id = ?1";
   }
   return "";
 }
@@ -142,7 +156,9 @@ Check openChecked(const std::string& path, int busyMs, sqlite3** out) {
   if (rc != SQLITE_ROW) return checkOf(rc);
   if (version > kSchemaVersion) return Check::kNewer;
   if (version < kSchemaVersion) {
+    // Version 1 had no since_ns.
     const std::string create = std::string("BEGIN IMMEDIATE;") + kSchema +
+                               (version == 1 ? "ALTER TABLE pairs ADD COLUMN since_ns INTEGER;" : "") +
                                "PRAGMA user_version=" + std::to_string(kSchemaVersion) +
                                ";COMMIT";
     rc = sqlite3_exec(db, create.c_str(), nullptr, nullptr, nullptr);
@@ -296,6 +312,44 @@ std::string readFailureText(int rc) {
 
 }  // namespace
 
+bool CarryRecord::forgetBriefcase() {
+  if (!db_ || batchOpen_) return false;
+  sqlite3_stmt* s = nullptr;
+  bool ok = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+  for (const char* sql : {"DELETE FROM records WHERE pair IN (SELECT id FROM pairs WHERE "
+                          "briefcase = ?1)",
+                          "DELETE FROM pairs WHERE briefcase = ?1"}) {
+    if (!ok) break;
+    ok = sqlite3_prepare_v2(db_, sql, -1, &s, nullptr) == SQLITE_OK;
+    if (ok) {
+      bindText(s, 1, key_);
+      ok = sqlite3_step(s) == SQLITE_DONE;
+    }
+    sqlite3_finalize(s);
+    s = nullptr;
+  }
+  if (ok) ok = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+  if (!ok) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    warn(std::string("The carry record could not be written (") + sqlite3_errmsg(db_) + ").");
+    return false;
+  }
+  pair_ = 0;
+  return true;
+}
+
+std::optional<int64_t> CarryRecord::since() {
+  if (!db_ || pair_ == 0) return std::nullopt;
+  sqlite3_stmt* s = statement(kSince);
+  if (!s) return std::nullopt;
+  sqlite3_bind_int64(s, 1, pair_);
+  std::optional<int64_t> out;
+  if (sqlite3_step(s) == SQLITE_ROW && sqlite3_column_type(s, 0) != SQLITE_NULL)
+    out = sqlite3_column_int64(s, 0);
+  sqlite3_reset(s);
+  return out;
+}
+
 std::optional<Record> CarryRecord::lookup(const std::string& path) {
   if (!db_ || pair_ == 0) return std::nullopt;
   sqlite3_stmt* s = statement(kLookup);
@@ -315,6 +369,18 @@ std::optional<Record> CarryRecord::lookup(const std::string& path) {
     warned_ |= kind;
   }
   return out;
+}
+
+RecordSet& RecordSet::operator=(RecordSet&& other) noexcept {
+  if (this == &other) return *this;
+  const char* was = other.paths_.data();
+  paths_ = std::move(other.paths_);
+  items_ = std::move(other.items_);
+  for (Item& item : items_)
+    item.path = std::string_view(paths_.data() + (item.path.data() - was), item.path.size());
+  other.paths_.clear();
+  other.items_.clear();
+  return *this;
 }
 
 const Record* RecordSet::find(std::string_view path) const {
@@ -451,6 +517,17 @@ void CarryRecord::Batch::remove(const std::string& path) {
   if (!s) return fail("written");
   sqlite3_bind_int64(s, 1, owner_->pair_);
   bindBlob(s, 2, path.data(), path.size());
+  const int rc = sqlite3_step(s);
+  sqlite3_reset(s);
+  if (rc != SQLITE_DONE) fail("written");
+}
+
+void CarryRecord::Batch::setSince(int64_t ns) {
+  if (!begin()) return;
+  sqlite3_stmt* s = owner_->statement(kSetSince);
+  if (!s) return fail("written");
+  sqlite3_bind_int64(s, 1, owner_->pair_);
+  sqlite3_bind_int64(s, 2, ns);
   const int rc = sqlite3_step(s);
   sqlite3_reset(s);
   if (rc != SQLITE_DONE) fail("written");

@@ -48,6 +48,14 @@ struct Record {
 // about each of its files: one query, no allocation per record.
 class RecordSet {
  public:
+  RecordSet() = default;
+  // The items point into the set's own text: a moved set points into its
+  // new place (a short text moves its bytes), and a copy would not.
+  RecordSet(RecordSet&& other) noexcept { *this = std::move(other); }
+  RecordSet& operator=(RecordSet&& other) noexcept;
+  RecordSet(const RecordSet&) = delete;
+  RecordSet& operator=(const RecordSet&) = delete;
+
   struct Item {
     std::string_view path;
     Record record;
@@ -95,6 +103,15 @@ class CarryRecord {
   // Every record of the pair, for a scan that visits them all; empty when
   // it cannot be read whole.
   RecordSet all();
+  // The moment (ns since 1970) of this computer's last load that took every
+  // candidate of the pair, or of its first carry's briefcase date: a path
+  // never carried counts as changed when its file is newer. Nothing before
+  // the first carry.
+  std::optional<int64_t> since();
+  // Forgets every pair of this record's briefcase key, whatever its folder
+  // (a new briefcase made where another was: nothing carried with that one
+  // is in the new one).
+  bool forgetBriefcase();
 
   // The changes of one operation, written together by commit(); a batch
   // destroyed without a commit leaves the record as it was. One batch at a
@@ -110,6 +127,7 @@ class CarryRecord {
     void put(const std::string& path, const Record& record);
     void remove(const std::string& path);
     void removeAll();  // every record of the pair
+    void setSince(int64_t ns);
     // True when every change is stored; false (with a warning) when none is.
     bool commit();
 
@@ -138,7 +156,8 @@ class CarryRecord {
   std::string key_, folder_;
   Options options_;
   sqlite3* db_ = nullptr;
-  sqlite3_stmt* statements_[6] = {};
+  static constexpr int kStatements = 8;  // the prepared statements it keeps
+  sqlite3_stmt* statements_[kStatements] = {};
   int64_t pair_ = 0;  // 0: the pair has no records yet
   bool batchOpen_ = false;
   std::string warning_;

@@ -64,6 +64,7 @@ struct ReplaceQuestion {
   std::string existingPath;     // the local file that would be replaced
   std::string existingDetails;  // its size and date as a terminal shows them
   std::string newDetails;       // the entry's size and date
+  std::string note;             // a line above the two dates ("" none)
   bool allowRename = true;
   // The same facts for a window that formats them itself.
   uint64_t existingSize = 0;

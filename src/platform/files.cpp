@@ -57,7 +57,8 @@ void fillInfo(const struct statx& sx, const std::string& name, FileInfo* out) {
   out->size = sx.stx_size;
   out->writeTime = toFileTime(sx.stx_mtime);
   out->accessTime = toFileTime(sx.stx_atime);
-  out->creationTime = (sx.stx_mask & STATX_BTIME) ? toFileTime(sx.stx_btime) : out->writeTime;
+  out->hasBirthTime = (sx.stx_mask & STATX_BTIME) != 0;
+  out->creationTime = out->hasBirthTime ? toFileTime(sx.stx_btime) : out->writeTime;
   out->mode = sx.stx_mode & 07777;
   out->isDirectory = S_ISDIR(sx.stx_mode);
   out->isSymlink = S_ISLNK(sx.stx_mode);

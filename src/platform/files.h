@@ -29,6 +29,7 @@ enum : uint32_t {
 struct FileInfo {
   uint64_t size = 0;
   FileTime creationTime = 0;  // the birth time where the file system keeps one, else mtime
+  bool hasBirthTime = false;  // creationTime is the file system's birth time
   FileTime accessTime = 0;
   FileTime writeTime = 0;
   uint32_t attributes = 0;  // kAttr* as derived from the mode and the name

@@ -55,6 +55,10 @@ TEST(CarryRecord, RoundTripAndOneTransactionPerBatch) {
   ASSERT_EQ(set.size(), 3u);
   EXPECT_EQ(*set.find("sub/\xff name.doc"), sample(2));
   EXPECT_EQ(set.find("sub"), nullptr);
+  carry::RecordSet moved;
+  moved = rec->all();  // moved into place: its short paths moved their bytes
+  ASSERT_NE(moved.find("a.txt"), nullptr);
+  EXPECT_EQ(*moved.find("a.txt"), sample(1));
   {
     auto b = rec->batch();
     b.remove("gone.txt");

@@ -136,7 +136,7 @@ TEST(MainWindowLists, CommandLineOpensABriefcaseWithBothListsCompared) {
   EXPECT_EQ(sorted(rows(form.LocalModel)),
             (std::vector<Row>{{"changed.txt", "", app::kIconNewer}, {"fresh.txt", "sub", app::kIconOnly}}));
   EXPECT_EQ(sorted(rows(form.BriefcaseModel)),
-            (std::vector<Row>{{"changed.txt", "", app::kIconOlder},
+            (std::vector<Row>{{"changed.txt", "", app::kIconNewerHere},  // what was carried
                               {"gone.txt", "sub", app::kIconOnly},
                               {"same.txt", "", app::kIconSame}}));
   // Everything starts selected; sizes in kB as the Size texts read them.
@@ -265,9 +265,11 @@ TEST(MainWindowLists, RescanComparesWithTheEntries) {
     Row entry;               // the entry concerned afterwards
     const char* aSize;       // a.txt's Size text, when it is listed
   } cases[] = {
-      {"changed again", {{"a.txt", "", app::kIconNewer}}, {"a.txt", "", app::kIconOlder}, "4 kB"},
+      // The entries hold what this computer carried: the local files are newer news.
+      {"changed again", {{"a.txt", "", app::kIconNewer}}, {"a.txt", "", app::kIconNewerHere},
+       "4 kB"},
       {"new here", {{"a.txt", "", app::kIconNewer}, {"b.txt", "", app::kIconNewer}},
-       {"b.txt", "", app::kIconOlder}, "0 kB"},
+       {"b.txt", "", app::kIconNewerHere}, "0 kB"},
       {"deleted here", {}, {"a.txt", "", app::kIconOnly}, ""},
       {"as in the briefcase", {}, {"a.txt", "", app::kIconSame}, ""},
   };

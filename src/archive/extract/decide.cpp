@@ -322,6 +322,7 @@ int Run::handleEntryData(TExtractEntry& e, bool test, EntryPlan& plan, bool* sto
   switch (decideEntry(e, plan, shown, &result)) {
     case Decision::Ask:      // never the end of a decision: decideEntry
     case Decision::Renamed:  // asks until the answer decides
+    case Decision::Beside:
     case Decision::Write: break;
     case Decision::Done: e.outcome = UnloadOutcome::Unloaded; return result;
     case Decision::Declined: e.outcome = UnloadOutcome::Declined; return result;
@@ -414,6 +415,10 @@ Decision Run::judge(const TExtractEntry& e, EntryPlan& plan, const std::string& 
   plan.existingTime = plan.found.info.writeTime;
   plan.existingSize = static_cast<uint32_t>(plan.found.info.size);
   plan.entryTime = entryTimes(e.localExtra, e.local.date, e.local.time).modification;
+  plan.carried = CarryState::Unknown;
+  if (s_.callbacks.carryState && plan.found.info.isRegular)
+    plan.carried = s_.callbacks.carryState(e, plan.target, plan.found.info);
+  if (plan.carried != CarryState::Unknown) return byRecord(e, plan, shown);
   const bool newer = plan.existingTime > plan.entryTime;
   if (!newer) {
     if (existingPolicy_ == Policy::Never) {
@@ -432,6 +437,50 @@ Decision Run::judge(const TExtractEntry& e, EntryPlan& plan, const std::string& 
       return Decision::Write;
   }
   return Decision::Ask;
+}
+
+// The policies where the carry record knows better than the dates: a
+// conflict a policy would settle goes beside the local file, a file newer
+// here stays; "never" holds for both, and without a policy the user is asked.
+Decision Run::byRecord(const TExtractEntry&, EntryPlan& plan, const std::string& shown) {
+  const bool never = existingPolicy_ == Policy::Never || newerPolicy_ == Policy::Never;
+  const bool always = existingPolicy_ == Policy::Always || newerPolicy_ == Policy::Always;
+  if (never || (always && plan.carried == CarryState::NewerHere)) {
+    msg(plan.carried == CarryState::Conflict
+            ? plat::strFormat("Not replaced: %s (changed on both computers; the local file was "
+                              "kept)\n",
+                              shown.c_str())
+            : plat::strFormat("Not replaced: %s (this computer changed it since it last "
+                              "carried it)\n",
+                              shown.c_str()));
+    claim(plan.target, &plan.found.info);
+    return Decision::Declined;
+  }
+  if (always) return Decision::Beside;
+  return Decision::Ask;
+}
+
+// The path beside the local file where a conflicting entry goes; false
+// (the entry skipped) when none can be named.
+bool Run::besideTarget(const TExtractEntry& e, EntryPlan& plan, const std::string& shown,
+                       int* result) {
+  const std::string local = plan.target;
+  claim(local, &plan.found.info);  // the local file stays its own
+  std::string copy = s_.callbacks.conflictCopy ? s_.callbacks.conflictCopy(e, local) : "";
+  if (copy.empty()) {
+    msg(plat::strFormat("Skipping %s:  changed on both computers, and no name beside %s is "
+                        "free for the briefcase's copy\n",
+                        shown.c_str(), printableName(local).c_str()));
+    *result = raise(*result, kCompressedError);
+    return false;
+  }
+  msg(plat::strFormat("%s was changed on both computers: the local file stays, and the "
+                      "briefcase's copy goes to %s\n",
+                      shown.c_str(), printableName(copy).c_str()));
+  plan.target = std::move(copy);
+  plan.renamed = true;
+  plan.beside = true;
+  return true;
 }
 
 // The question about the file at the plan's target, and what the answer
@@ -455,6 +504,8 @@ Decision Run::answer(EntryPlan& plan, const std::string& shown) {
         newerPolicy_ = Policy::Always;
       else
         existingPolicy_ = Policy::Always;
+      // Yes to All settles no conflict: only a Yes for this one file does.
+      if (plan.carried == CarryState::Conflict) return Decision::Beside;
       write = true;
       break;
     case kAnswerNoToAll:
@@ -546,7 +597,8 @@ int Run::writeHere(TExtractEntry& e, const EntryPlan& plan, const std::string& s
 
   // Only a sound file is put in place: attributes and times first.
   restoreAttributes(say_, *local_.file(), e, mode);
-  restoreTimes(say_, *local_.file(), e);
+  // A conflict copy is a new file of this computer, of the time it is made.
+  if (!plan.beside) restoreTimes(say_, *local_.file(), e);
   plat::FileInfo written;
   const auto keepOld = [&] { return oldFileStep(e, replacing, target); };
   const bool ok = local_.commit(exists, replacing, &written, keepOld);

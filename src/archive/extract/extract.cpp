@@ -57,8 +57,9 @@ std::string replaceDetails(uint32_t size, plat::FileTime time) {
 
 void askReplaceThroughAsker(std::string& targetPath, plat::FileTime existingTime,
                             plat::FileTime entryTime, uint32_t existingSize, uint32_t entrySize,
-                            uint8_t& answer, bool* cancel) {
+                            uint8_t& answer, bool* cancel, bool conflict) {
   plat::ReplaceQuestion q;
+  if (conflict) q.note = kBothChangedNote;
   q.existingPath = targetPath;
   q.existingDetails = replaceDetails(existingSize, existingTime);
   q.newDetails = replaceDetails(entrySize, entryTime);

@@ -57,8 +57,14 @@ std::string replaceDetails(uint32_t size, plat::FileTime time);
 // A replace-query handler that asks through the program's question interface
 // (plat::asker().confirmReplace), for callers without a window of their own.
 // A cancelled question sets *cancel (when given) and declines the file.
+// `conflict`: the file was changed on both computers since it was last
+// carried, and the question says so above the two dates.
 void askReplaceThroughAsker(std::string& targetPath, plat::FileTime existingTime,
                             plat::FileTime entryTime, uint32_t existingSize, uint32_t entrySize,
-                            uint8_t& answer, bool* cancel);
+                            uint8_t& answer, bool* cancel, bool conflict = false);
+
+// The replace question's line for a file changed on both computers.
+constexpr const char* kBothChangedNote =
+    "Both computers changed this file since it was last carried.";
 
 }  // namespace archive

@@ -146,10 +146,23 @@ Decision Run::decideEntry(const TExtractEntry& e, EntryPlan& plan, const std::st
       lookAt(plan);
     }
     Decision d = judge(e, plan, shown, result);
-    if (d != Decision::Ask) return d;
+    if (d == Decision::Ask) {
+      if (ahead()) goLive();
+      d = answer(plan, shown);
+      if (d == Decision::Renamed) continue;
+    }
+    if (d != Decision::Beside) return d;
+    // The copy beside the local file is written in turn.
     if (ahead()) goLive();
-    d = answer(plan, shown);
-    if (d != Decision::Renamed) return d;
+    if (!besideTarget(e, plan, shown, result)) return Decision::Skipped;
+    if (auto m = mapped(e, plan, result)) return *m;
+    if (lookAt(plan)) {
+      msg(plat::strFormat("Skipping %s:  %s is there already\n", shown.c_str(),
+                          printableName(plan.target).c_str()));
+      *result = raise(*result, kCompressedError);
+      return Decision::Skipped;
+    }
+    return Decision::Write;
   }
 }
 

@@ -44,6 +44,7 @@ enum class Decision : uint8_t {
   Skipped,   // refused: a name, a path, a file another entry has, the briefcase
   Ask,       // decide: the user is to be asked (answer)
   Renamed,   // answer: the plan has the path the user gave, to be decided again
+  Beside,    // a conflict a policy would settle: the entry goes beside the local file
 };
 
 // One entry of an unload as it is decided and written: where its file goes,
@@ -51,6 +52,8 @@ enum class Decision : uint8_t {
 struct EntryPlan {
   std::string target;    // the entry's name; once mapped, the path to write
   bool renamed = false;  // target is a full path the user gave
+  bool beside = false;   // target is the conflict copy's path: a new file, of the time it is made
+  CarryState carried = CarryState::Unknown;  // what the carry record says
   plat::FindData found;  // what is at the target (name empty: nothing)
   plat::FileTime existingTime = 0, entryTime = 0;  // as the question shows them
   uint32_t existingSize = 0, entrySize = 0;
@@ -101,6 +104,9 @@ class Run {
   std::optional<Decision> mapped(const TExtractEntry& e, EntryPlan& plan, int* result);
   bool lookAt(EntryPlan& plan);
   Decision judge(const TExtractEntry& e, EntryPlan& plan, const std::string& shown, int* result);
+  Decision byRecord(const TExtractEntry& e, EntryPlan& plan, const std::string& shown);
+  bool besideTarget(const TExtractEntry& e, EntryPlan& plan, const std::string& shown,
+                    int* result);
   Decision answer(EntryPlan& plan, const std::string& shown);
   void settleFolders(const TExtractEntry& e);
   static std::string localNameOf(const TExtractEntry& e);

@@ -18,6 +18,7 @@
 #include "archive/extract/naming.h"
 #include "archive/extract/localfile.h"
 #include "archive/layout.h"
+#include "platform/files.h"
 #include "platform/filetime.h"
 
 namespace archive {
@@ -74,6 +75,14 @@ enum : int {
   kModeList = 2,
 };
 
+// What this computer's carry record says of an entry and the local file at
+// its target.
+enum class CarryState : uint8_t {
+  Unknown,    // nothing that changes the decision: the policies and the question decide
+  Conflict,   // both computers changed the file since it was last carried
+  NewerHere,  // the entry is what this computer last carried; the local file changed since
+};
+
 struct TExtractCallbacks {
   // Each selected entry of a listing run.
   std::function<void(const TExtractEntry&)> listEntry;
@@ -95,6 +104,16 @@ struct TExtractCallbacks {
   std::function<OldFile(const TExtractEntry&, const std::string& targetPath)> beforeReplace;
   // A file was put in place for this entry (under the path given).
   std::function<void(const TExtractEntry&, const std::string& path)> entryWritten;
+  // What the carry record says of the entry and the local file found at
+  // its target. A conflict is never settled by a policy: where a policy (or
+  // Yes to All) would replace the file, the entry is written beside it, at
+  // the path conflictCopy gives ("": none could be named; the entry is
+  // skipped). A file newer here is never replaced by a policy. Not set:
+  // Unknown for every entry.
+  std::function<CarryState(const TExtractEntry&, const std::string& target,
+                           const plat::FileInfo& found)>
+      carryState;
+  std::function<std::string(const TExtractEntry&, const std::string& target)> conflictCopy;
 };
 
 // A local file an unload could not create or replace, and why (the
