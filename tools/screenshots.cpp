@@ -30,6 +30,7 @@
 #include "dialogs/anim.h"
 #include "dialogs/animate.h"
 #include "dialogs/inputdia.h"
+#include "archive/extract/extract.h"
 #include "dialogs/replace.h"
 #include "dialogs/wizard.h"
 #include "platform/filetime.h"
@@ -105,6 +106,11 @@ int main(int argc, char** argv) {
          replace->ReplacementSize = 21 * 1024;
          replace->ExistingTime = plat::nowFileTime() - 3 * 86400 * plat::kTicksPerSecond;
          replace->ReplacementTime = plat::nowFileTime();
+         return static_cast<QWidget*>(replace);
+       }},
+      {"replace-conflict.png",
+       [&] {
+         replace->Note = QString::fromLatin1(archive::kBothChangedNote);
          return static_cast<QWidget*>(replace);
        }},
       {"rename.png",

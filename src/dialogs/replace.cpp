@@ -128,6 +128,15 @@ TReplaceForm::TReplaceForm(QWidget* parent) : QDialog(parent, kDialogFrame) {
   ReplaceLabel->setTextFormat(Qt::PlainText);
   ReplaceLabel->setWordWrap(true);
   ReplaceLabel->setMinimumWidth(360);
+  NoteLabel = new QLabel(this);
+  NoteLabel->setTextFormat(Qt::PlainText);
+  NoteLabel->setWordWrap(true);
+  {
+    QFont bold = NoteLabel->font();
+    bold.setBold(true);
+    NoteLabel->setFont(bold);
+  }
+  NoteLabel->hide();
   Label2 = new QLabel(QStringLiteral("Would you like to replace the existing file"), this);
   ExistingIcon = new QLabel(this);
   ExistingLabel = new QLabel(this);
@@ -151,6 +160,7 @@ TReplaceForm::TReplaceForm(QWidget* parent) : QDialog(parent, kDialogFrame) {
   auto* text = new QVBoxLayout;
   text->addWidget(ReplaceLabel);
   text->addSpacing(6);
+  text->addWidget(NoteLabel);
   text->addWidget(Label2);
   auto* existing = new QHBoxLayout;
   existing->addSpacing(12);
@@ -226,6 +236,8 @@ QString TReplaceForm::DetailsText(qint64 size, plat::FileTime time) {
 
 void TReplaceForm::FormShow() {
   ReplaceLabel->setText(ReplaceText(TargetPath));
+  NoteLabel->setText(Note);
+  NoteLabel->setVisible(!Note.isEmpty());
   ExistingLabel->setText(DetailsText(ExistingSize, ExistingTime));
   ReplaceWithLabel->setText(DetailsText(ReplacementSize, ReplacementTime));
   const QFileIconProvider provider;
@@ -276,6 +288,7 @@ int TReplaceForm::Ask(const plat::ReplaceQuestion& q, std::string* newPath) {
   ReplacementTime = q.newTime;
   ExistingSize = static_cast<qint64>(q.existingSize);
   ReplacementSize = static_cast<qint64>(q.newSize);
+  Note = QString::fromStdString(q.note);
   RenameButton->setVisible(q.allowRename);
   const int result = exec();
   if (result == plat::mrRename && newPath) *newPath = TargetPath.toStdString();

@@ -47,9 +47,11 @@ class TReplaceForm : public QDialog {
   plat::FileTime ReplacementTime = 0;
   qint64 ExistingSize = 0;
   qint64 ReplacementSize = 0;
+  QString Note;  // a line above the question ("" none): a file changed on both computers
 
   QLabel* Image1;
   QLabel* ReplaceLabel;
+  QLabel* NoteLabel;
   QLabel* Label2;
   QLabel* ExistingIcon;
   QLabel* ExistingLabel;

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "archive/extract/extract.h"
 #include "dialogs/qtasker.h"
 #include "dialogs/replace.h"
 #include "gui_helpers.h"
@@ -68,6 +69,25 @@ TEST(ReplaceForm, AnswersThroughTheQuestionInterface) {
     std::string path = "unchanged";
     EXPECT_EQ(asker.confirmReplace(question(), &path), c.result);
     EXPECT_EQ(path, "unchanged");
+  }
+}
+
+// A file changed on both computers: the question says so above the dates;
+// any other question shows no such line.
+TEST(ReplaceForm, SaysWhenBothComputersChangedTheFile) {
+  TQtAsker asker;
+  for (const std::string& note : {std::string(), std::string(archive::kBothChangedNote)}) {
+    plat::ReplaceQuestion q = question();
+    q.note = note;
+    onNextModal([&](QWidget* w) {
+      auto* form = qobject_cast<TReplaceForm*>(w);
+      ASSERT_NE(form, nullptr);
+      EXPECT_EQ(form->NoteLabel->isVisible(), !note.empty());
+      EXPECT_EQ(form->NoteLabel->text().toStdString(), note);
+      form->reject();
+    });
+    std::string path;
+    EXPECT_EQ(asker.confirmReplace(q, &path), plat::mrCancel);
   }
 }
 
