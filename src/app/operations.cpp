@@ -510,7 +510,9 @@ void UnloadSteps::answerReplaceQuestions() {
       [this, callerQuery](std::string& target, plat::FileTime et, plat::FileTime nt, uint32_t es,
                           uint32_t ns, uint8_t& answer) {
         if (request_.replace == ReplaceMode::YesToAll) {
-          answer = archive::kAnswerYesToAll;
+          // A policy never replaces a file newer here: it stays, and the
+          // policy holds for the files after it.
+          answer = newerHere_.count(target) ? archive::kAnswerNo : archive::kAnswerYesToAll;
         } else if (request_.replace == ReplaceMode::NoToAll) {
           answer = archive::kAnswerNoToAll;
         } else {

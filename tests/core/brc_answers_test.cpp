@@ -153,6 +153,10 @@ TEST_F(BrcAnswers, ReplacedFilesGoToTheTrashUnlessToldNot) {
   for (bool noTrash : {false, true}) {
     SCOPED_TRACE(noTrash);
     testenv::writeFile(away + "/a.txt", noTrash ? "second" : "first");
+    // Without a carry record the dates decide (with B's record of the
+    // first unload, "second" would be B's newer edit, which no policy
+    // replaces).
+    fs::remove_all(env.path("state/carryvale"));
     EXPECT_EQ(brc("unload " + quote(bc) + " --folder " + quote(away) + " --replace all --keep" +
                       (noTrash ? " --no-trash" : ""),
                   nullptr, "BBBB2222"),

@@ -34,12 +34,15 @@ done
 # An unload from the command line, offscreen: every local file replaced (the old
 # one kept in the trash), the entries removed, no question, status 0.
 brc=$(dirname "$carryvale")/brc
-export XDG_DATA_HOME=$scratch/data XDG_RUNTIME_DIR=$scratch/runtime CARRYVALE_COMPUTER_ID=C0FFEE03
+export XDG_DATA_HOME=$scratch/data XDG_STATE_HOME=$scratch/state XDG_RUNTIME_DIR=$scratch/runtime
+export CARRYVALE_COMPUTER_ID=C0FFEE03
 mkdir -p "$scratch/docs" "$XDG_DATA_HOME" && mkdir -m 700 -p "$XDG_RUNTIME_DIR"
 "$brc" new "$scratch/bag.brc" --folder "$scratch/docs" --days 7 >/dev/null 2>&1
 touch -d '-1 hour' "$scratch/bag.brc"
 echo entry >"$scratch/docs/a.txt"
-"$brc" load "$scratch/bag.brc" >/dev/null 2>&1
+# Loaded as if on another computer (a carry record of its own): here the
+# dates decide, and the entry replaces the local file.
+XDG_STATE_HOME=$scratch/state-other "$brc" load "$scratch/bag.brc" >/dev/null 2>&1
 echo local >"$scratch/docs/a.txt"
 QT_QPA_PLATFORM=offscreen timeout 60 "$carryvale" "$scratch/bag.brc" -u >/dev/null 2>&1
 got=$?

@@ -1,0 +1,319 @@
+// Two computers and one briefcase, through the flows that once left a change
+// behind (the briefcase date moved past it) and the files changed on both
+// computers. Each computer has its own id and its own state folder, so its
+// own carry record; the workflows are the ones the window and brc share.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "app/localscan.h"
+#include "app/operations.h"
+#include "archive/compress.h"
+#include "archive/errors.h"
+#include "archive/extract/extract.h"
+#include "briefcase/brdate.h"
+#include "briefcase/open.h"
+#include "carry/tracker.h"
+#include "passthrough.h"
+#include "platform/errors.h"
+#include "scriptedasker.h"
+#include "testenv.h"
+
+namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
+
+namespace {
+
+struct Computer {
+  std::string id, state, folder;
+};
+
+// One briefcase on a stick, loaded by A with a.txt and b.txt and unloaded by
+// B: both computers hold both files and have carried them.
+struct World {
+  testenv::Env env{"AAAA1111"};
+  ScriptedAsker asker;
+  plat::ScopedAsker useAsker{&asker};
+  Computer a{"AAAA1111", env.path("stateA"), env.work() + "/home"};
+  Computer b{"BBBB2222", env.path("stateB"), env.work() + "/office"};
+  std::string bc = env.work() + "/stick/carry.brc";
+
+  World() {
+    for (const auto& d : {a.folder, b.folder, env.work() + "/stick"}) fs::create_directories(d);
+    write(a, "a.txt", "a1");
+    write(a, "b.txt", "b1");
+    EXPECT_EQ(testenv::run("CARRYVALE_COMPUTER_ID=AAAA1111 XDG_STATE_HOME=" + a.state + " " +
+                           CARRYVALE_BRC + " new " + testenv::quote(bc) + " --folder " +
+                           testenv::quote(a.folder) + " --days 1 2>&1"),
+              0);
+    EXPECT_EQ(load(a).code, archive::kOk);
+    EXPECT_EQ(unload(b, app::ReplaceMode::YesToAll, app::AfterUnload::Keep).code, archive::kOk);
+  }
+
+  void as(const Computer& c) {
+    env.set("XDG_STATE_HOME", c.state);
+    env.set("CARRYVALE_COMPUTER_ID", c.id);
+  }
+  static void write(const Computer& c, const std::string& rel, const std::string& text) {
+    testenv::writeFile(c.folder + "/" + rel, text);
+  }
+  static std::string text(const Computer& c, const std::string& rel) {
+    return testenv::readText(c.folder + "/" + rel);
+  }
+
+  struct Opened {
+    archive::TCompress engine;
+    briefcase::TBriefcaseComment record;
+    std::function<void()> store;
+  };
+  std::unique_ptr<Opened> open(const Computer& c) {
+    as(c);
+    auto o = std::make_unique<Opened>();
+    briefcase::OpenRequest request;
+    request.folder = briefcase::FolderOverride{c.folder, true};
+    const briefcase::OpenedBriefcase opened =
+        briefcase::OpenForThisComputer(o->engine, bc, o->record, request);
+    EXPECT_EQ(opened.code, archive::kOk);
+    o->store = [p = o.get()] { p->record.Build(p->engine); };
+    if (opened.recordChanged) app::StoreConfigurationKeepingDate(o->engine, o->store);
+    return o;
+  }
+
+  // The load candidates, by relative path.
+  Strings candidates(const Computer& c) {
+    auto o = open(c);
+    plat::FileTime date = 0;
+    briefcase::ReadBriefcaseDate(bc, &date);
+    app::ScanRules rules = app::RulesFor(o->record, c.folder, date);
+    const auto tracker = app::TrackFor(bc, &rules);
+    Strings out;
+    app::ScanLocalFolder(rules, [&](const app::LoadCandidate& x) {
+      out.push_back(carry::relativePath(x.relativeFolder, x.name));
+    });
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+
+  // Loads the files given, or every candidate as a load of all rows does.
+  app::LoadResult load(const Computer& c, const Strings& rels = {},
+                       const std::function<void(archive::TCompress&)>& arm = {}) {
+    std::optional<int64_t> scanned;
+    Strings files;
+    if (rels.empty()) {
+      scanned = carry::nowNs();
+      for (const std::string& r : candidates(c)) files.push_back(c.folder + "/" + r);
+    } else {
+      for (const std::string& r : rels) files.push_back(c.folder + "/" + r);
+    }
+    auto o = open(c);
+    if (arm) arm(o->engine);
+    app::LoadRequest request{files, c.folder, o->store};
+    request.everyCandidateSince = scanned;
+    return app::Load(o->engine, request);
+  }
+
+  app::UnloadResult unload(const Computer& c, app::ReplaceMode mode, app::AfterUnload after) {
+    auto o = open(c);
+    app::UnloadRequest request;
+    request.localFolder = c.folder;
+    request.replace = mode;
+    request.after = after;
+    request.space = app::SpaceCheck::Refuse;
+    request.storeConfiguration = o->store;
+    request.otherComputer = o->record.OtherComputerId();
+    return app::Unload(o->engine, request);
+  }
+
+  int remove(const Computer& c, const Strings& names) {
+    auto o = open(c);
+    return app::RemoveEntries(o->engine, names, o->store);
+  }
+};
+
+// A file layer that fails to open one path, or changes a file once it has
+// been read to its end (as an editor saving it during the load).
+class Meddler : public testenv::PassThroughFs {
+ public:
+  std::string refuse, change;
+  std::unique_ptr<plat::File> open(const std::string& p, plat::Access a,
+                                   plat::Disposition d) override {
+    if (p == refuse) {
+      plat::setLastError(EACCES);
+      return nullptr;
+    }
+    auto f = real().open(p, a, d);
+    if (!f || p != change || a != plat::Access::Read) return f;
+    change.clear();  // once
+    return std::make_unique<ChangedAtEnd>(std::move(f), p);
+  }
+
+ private:
+  class ChangedAtEnd : public testenv::PassThroughFile {
+   public:
+    ChangedAtEnd(std::unique_ptr<plat::File> f, std::string path)
+        : PassThroughFile(std::move(f)), path_(std::move(path)) {}
+    ~ChangedAtEnd() override { testenv::writeFile(path_, "saved during the load"); }
+
+   private:
+    std::string path_;
+  };
+};
+
+}  // namespace
+
+// After each flow, every change on A that was not carried is a candidate
+// again (and nothing else is).
+TEST(CarryFlows, NoFlowLeavesAChangeBehind) {
+  const struct {
+    const char* flow;
+    std::function<void(World&)> run;
+    Strings candidates;  // A's, afterwards
+  } cases[] = {
+      {"partial load",
+       [](World& w) {
+         w.write(w.a, "a.txt", "a2");
+         w.write(w.a, "b.txt", "b2");
+         EXPECT_EQ(w.load(w.a, {"a.txt"}).code, archive::kOk);
+       },
+       {"b.txt"}},
+      {"a new file and a partial load",
+       [](World& w) {
+         w.write(w.a, "c.txt", "c1");
+         w.write(w.a, "a.txt", "a2");
+         EXPECT_EQ(w.load(w.a, {"a.txt"}).code, archive::kOk);
+       },
+       {"c.txt"}},
+      {"delete an entry",
+       [](World& w) {
+         w.write(w.a, "a.txt", "a2");
+         EXPECT_EQ(w.remove(w.a, {"b.txt"}), archive::kOk);
+       },
+       {"a.txt"}},
+      {"clear",
+       [](World& w) {
+         w.write(w.a, "a.txt", "a2");
+         EXPECT_EQ(w.remove(w.a, {"a.txt", "b.txt"}), archive::kOk);
+       },
+       {"a.txt"}},
+      {"unload with removal",
+       [](World& w) {
+         w.write(w.b, "b.txt", "b2");
+         EXPECT_EQ(w.load(w.b).code, archive::kOk);
+         w.write(w.a, "a.txt", "a2");
+         EXPECT_EQ(w.unload(w.a, app::ReplaceMode::YesToAll, app::AfterUnload::Remove).code,
+                   archive::kOk);
+         EXPECT_EQ(w.text(w.a, "a.txt"), "a2");  // newer here: no policy replaces it
+         EXPECT_EQ(w.text(w.a, "b.txt"), "b2");
+       },
+       {"a.txt"}},
+      {"unload keeping the entries",
+       [](World& w) {
+         w.write(w.a, "a.txt", "a2");
+         EXPECT_EQ(w.unload(w.a, app::ReplaceMode::YesToAll, app::AfterUnload::Keep).code,
+                   archive::kOk);
+       },
+       {"a.txt"}},
+      {"a load that could not read a file",
+       [](World& w) {
+         w.write(w.a, "a.txt", "a2");
+         w.write(w.a, "c.txt", "c1");
+         Meddler m;
+         m.refuse = w.a.folder + "/c.txt";
+         plat::ScopedFileSystem use(&m);
+         EXPECT_EQ(w.load(w.a).code, archive::kFileNotReadable);
+       },
+       {"c.txt"}},
+      {"a cancelled load",
+       [](World& w) {
+         w.write(w.a, "a.txt", "a2");
+         const app::LoadResult r = w.load(w.a, {}, [](archive::TCompress& e) {
+           e.callbacks.cancelCheck = [](bool& cancel) { cancel = true; };
+         });
+         EXPECT_EQ(r.code, archive::kInterrupted);
+       },
+       {"a.txt"}},
+      {"a file saved while it was loaded",
+       [](World& w) {
+         w.write(w.a, "a.txt", "a2, longer");  // a new size: the scan does not read it
+         Meddler m;
+         m.change = w.a.folder + "/a.txt";
+         plat::ScopedFileSystem use(&m);
+         const app::LoadResult r = w.load(w.a);
+         // The load says so: the engine saw it (28), or the record did.
+         EXPECT_TRUE(r.code == archive::kFileNotReadable ||
+                     r.changedMeanwhile == Strings{w.a.folder + "/a.txt"});
+       },
+       {"a.txt"}},
+      {"the briefcase date set to now",
+       [](World& w) {
+         w.write(w.a, "a.txt", "a2");
+         EXPECT_EQ(app::StampBriefcaseDate(w.bc), archive::kOk);
+       },
+       {"a.txt"}},
+      {"touched, not changed",
+       [](World& w) {
+         w.write(w.a, "a.txt", "a1");
+         EXPECT_EQ(app::StampBriefcaseDate(w.bc), archive::kOk);
+       },
+       {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.flow);
+    World w;
+    EXPECT_EQ(w.candidates(w.a), Strings{});
+    c.run(w);
+    EXPECT_EQ(w.candidates(w.a), c.candidates);
+  }
+}
+
+// A file both computers changed since it was last carried: each policy and
+// each answer, on B, after A loaded its version.
+TEST(CarryFlows, AConflictIsNeverSettledByAPolicy) {
+  const struct {
+    const char* how;
+    app::ReplaceMode mode;
+    std::deque<int> answers;
+    std::string local;  // B's a.txt afterwards
+    bool copy;          // A's version beside it
+  } cases[] = {
+      {"all", app::ReplaceMode::YesToAll, {}, "a-B", true},
+      {"none", app::ReplaceMode::NoToAll, {}, "a-B", false},
+      {"yes", app::ReplaceMode::Ask, {plat::mrYes}, "a-A", false},
+      {"yes to all", app::ReplaceMode::Ask, {plat::mrYesToAll}, "a-B", true},
+      {"no", app::ReplaceMode::Ask, {plat::mrNo}, "a-B", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.how);
+    World w;
+    w.write(w.a, "a.txt", "a-A");
+    ASSERT_EQ(w.load(w.a).code, archive::kOk);
+    w.write(w.b, "a.txt", "a-B");
+    w.write(w.b, "b.txt", "b-B");  // the entry is what B carried: newer here
+    w.asker.replaceAnswers = c.answers;
+    const app::UnloadResult r = w.unload(w.b, c.mode, app::AfterUnload::Keep);
+    EXPECT_EQ(r.code, archive::kOk);
+    EXPECT_EQ(w.text(w.b, "a.txt"), c.local);
+    EXPECT_EQ(w.text(w.b, "b.txt"), "b-B");
+    const std::string copy =
+        "a (conflict from AAAA1111 " + carry::conflictDay(plat::nowFileTime()) + ").txt";
+    EXPECT_EQ(fs::exists(w.b.folder + "/" + copy), c.copy);
+    if (c.copy) {
+      EXPECT_EQ(w.text(w.b, copy), "a-A");
+    }
+    if (c.mode == app::ReplaceMode::Ask) {
+      ASSERT_FALSE(w.asker.replaces.empty());
+      EXPECT_EQ(w.asker.replaces[0].note, archive::kBothChangedNote);
+    }
+    // What B keeps of its own travels on; so does the copy.
+    Strings expected;
+    if (c.local == "a-B") expected.push_back("a.txt");
+    if (c.copy) expected.push_back(copy);
+    expected.push_back("b.txt");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(w.candidates(w.b), expected);
+  }
+}
