@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include "app/localscan.h"
 #include "app/operations.h"
@@ -315,5 +316,56 @@ TEST(CarryFlows, AConflictIsNeverSettledByAPolicy) {
     expected.push_back("b.txt");
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(w.candidates(w.b), expected);
+  }
+}
+
+// Where the record cannot help, the briefcase date decides as it always did:
+// A edits a.txt after the briefcase date, and b.txt stays as carried.
+TEST(CarryFlows, WithoutARecordTheDatesDecide) {
+  const struct {
+    const char* when;
+    std::function<void(World&)> before;  // before the edit
+    std::string warning;                 // the record's, in part
+  } cases[] = {
+      {"no state file", [](World& w) { fs::remove_all(w.a.state); }, ""},
+      {"a damaged state file",
+       [](World& w) {
+         const std::string db = w.a.state + "/carryvale/carry.db";
+         fs::remove(db + "-wal");
+         fs::remove(db + "-shm");
+         testenv::writeFile(db, std::string(8192, 'x'));
+       },
+       "was damaged; it was kept as"},
+      {"the local folder moved",
+       [](World& w) {
+         fs::rename(w.a.folder, w.a.folder + "2");
+         w.a.folder += "2";
+       },
+       ""},
+      {"the briefcase copied to a second name",
+       [](World& w) {
+         fs::copy_file(w.bc, w.bc + "2.brc");
+         w.bc += "2.brc";
+       },
+       ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.when);
+    World w;
+    EXPECT_EQ(app::StampBriefcaseDate(w.bc), archive::kOk);
+    c.before(w);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    w.write(w.a, "a.txt", "a2");
+    plat::FileTime date = 0;
+    briefcase::ReadBriefcaseDate(w.bc, &date);
+    w.as(w.a);
+    app::ScanRules rules = app::RulesFor(w.open(w.a)->record, w.a.folder, date);
+    const auto tracker = app::TrackFor(w.bc, &rules);
+    EXPECT_EQ(tracker->takeWarning().find(c.warning) != std::string::npos, true)
+        << tracker->takeWarning();
+    EXPECT_EQ(w.candidates(w.a), Strings{"a.txt"});
+    if (!c.warning.empty()) {
+      EXPECT_TRUE(fs::exists(w.a.state + "/carryvale/carry.db.1"));
+    }
   }
 }

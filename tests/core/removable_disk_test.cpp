@@ -25,8 +25,13 @@
 #include "app/operations.h"
 #include "archive/compress.h"
 #include "archive/errors.h"
+#include "archive/extract/extract.h"
 #include "archive/extract/state.h"
 #include "archive/leftovers.h"
+#include "carry/digest.h"
+#include "carry/key.h"
+#include "carry/record.h"
+#include "carry/tracker.h"
 #include "platform/unnamed.h"
 #include "scriptedasker.h"
 #include "testenv.h"
@@ -150,6 +155,29 @@ bool killedBrc(const std::string& computer, const std::vector<std::string>& args
 // moment of the length that kind of run took, every other round on one
 // thread: `reset` comes before each run, `whole` after the first, `check`
 // after each killed one.
+// What a computer's carry record says it carried is true of the briefcase:
+// each record whose file still holds the recorded bytes names an entry of
+// those bytes. A kill may leave the record behind the files, never ahead.
+void expectRecordTrue(const std::string& bag, const std::string& folder) {
+  archive::TCompress engine;
+  engine.archivePath = bag;
+  std::map<std::string, std::pair<uint32_t, uint64_t>> entries;
+  engine.extract.callbacks.listEntry = [&](const archive::TExtractEntry& e) {
+    entries[e.displayName()] = {e.central.crc, e.central.uncompressedSize};
+  };
+  archive::ListRun(engine);
+  auto record = carry::CarryRecord::open(carry::briefcaseKey(bag), carry::folderKey(folder));
+  for (const auto& item : record->all()) {
+    const std::string path(item.path);
+    carry::Digest d;
+    if (!carry::digestFile(folder + "/" + path, &d, nullptr) || d.sha256 != item.record.hash)
+      continue;
+    auto it = entries.find(path);
+    ASSERT_NE(it, entries.end()) << path;
+    EXPECT_EQ(it->second, std::make_pair(item.record.entryCrc, item.record.entrySize)) << path;
+  }
+}
+
 void killAtRandomMoments(const std::string& computer, const std::vector<std::string>& run,
                          const std::function<void()>& reset, const std::function<void()>& whole,
                          const std::function<void()>& check) {
@@ -348,8 +376,10 @@ TEST_P(RemovableDisk, ALoadKilledAtRandomMoments) {
         EXPECT_TRUE(a.names() == oldNames || a.names() == newNames);
         for (const std::string& name : namesIn(stick))
           EXPECT_TRUE(name == "bag.brc" || ourLeftover(name)) << name;
+        expectRecordTrue(bag, home);
         ASSERT_EQ(brc("AAAA1111", "load " + quote(bag)), 0) << err();
         EXPECT_EQ(ztest::read(bag).names(), newNames);
+        expectRecordTrue(bag, home);
         EXPECT_EQ(namesIn(stick), std::set<std::string>{"bag.brc"});
       });
 }
@@ -398,8 +428,10 @@ TEST_P(RemovableDisk, AnUnloadKilledAtRandomMoments) {
     }
     for (const std::string& name : namesIn(office))
       EXPECT_TRUE(files.count(name) || ourLeftover(name)) << name;
+    expectRecordTrue(bag, office);
     ASSERT_EQ(brc("BBBB2222", "unload " + quote(bag) + " --replace all --keep --threads 1"), 0)
         << err();
+    expectRecordTrue(bag, office);
     for (const auto& [name, f] : files) EXPECT_EQ(readText(office + "/" + name), f.second) << name;
     EXPECT_EQ(namesIn(office), names);
   };
