@@ -497,11 +497,11 @@ namespace {
 // for looking at.
 TEST(MainWindowLists, RowPicturesAtBothScales) {
   const QColor selected = QApplication::palette().color(QPalette::Highlight);
-  QPixmap sheet(4 * 40, 120);
+  QPixmap sheet(app::kRowIconCount * 40, 120);
   sheet.fill(Qt::white);
   QPainter p(&sheet);
   p.fillRect(0, 80, sheet.width(), 40, selected);
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < app::kRowIconCount; ++i) {
     const QIcon icon = art::rowIcon(i);
     const QList<QSize> sizes = icon.availableSizes();
     EXPECT_TRUE(sizes.contains(QSize(16, 16))) << i;
