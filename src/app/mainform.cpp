@@ -631,8 +631,8 @@ void TMainForm::createClientPanel() {
     auto* v = new QTreeView;
     v->setObjectName(QString::fromLatin1(name));
     *model = new TListModel(this);
-    std::array<QIcon, 4> icons;
-    for (int i = 0; i < 4; ++i) icons[static_cast<size_t>(i)] = art::rowIcon(i);
+    TListModel::Icons icons;
+    for (int i = 0; i < app::kRowIconCount; ++i) icons[static_cast<size_t>(i)] = art::rowIcon(i);
     (*model)->setIcons(icons);
     v->setModel(*model);
     v->setRootIsDecorated(false);
