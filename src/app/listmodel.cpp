@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <numeric>
 
 namespace {
@@ -42,6 +43,27 @@ const Formats& formats() {
   return f;
 }
 
+struct StateText {
+  const char* tip;
+  const char* status;
+};
+
+// Indexed by app::RowIcon.
+constexpr StateText kStateTexts[] = {
+    {"Same", "The file and the entry are the same (their times differ by less than 2 seconds)"},
+    {"Older", "This side's copy is older than the other side's"},
+    {"Newer", "This side's copy is newer than the other side's"},
+    {"Only on this side", "There is no counterpart on the other side"},
+    {"Changed on both computers", "Changed on both computers since it was last carried"},
+    {"Newer here", "Newer here: this computer changed the file since it last carried it"},
+};
+static_assert(std::size(kStateTexts) == app::kRowIconCount);
+
+const StateText* stateText(app::RowIcon icon) {
+  const int i = static_cast<int>(icon);
+  return i >= 0 && i < app::kRowIconCount ? &kStateTexts[i] : nullptr;
+}
+
 }  // namespace
 
 TListModel::TListModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -71,8 +93,14 @@ QVariant TListModel::data(const QModelIndex& index, int role) const {
       }
       break;
     case Qt::DecorationRole:
-      if (index.column() == colName) return icons_[static_cast<size_t>(r.icon)];
+      if (index.column() == colName && stateText(r.icon)) return icons_[static_cast<size_t>(r.icon)];
       break;
+    case Qt::ToolTipRole:
+      if (index.column() == colName) return StateTip(r.icon);
+      break;
+    case Qt::StatusTipRole:
+      // Every cell: moving along the row keeps the text on the status line.
+      return StateStatus(r.icon);
     case Qt::TextAlignmentRole:
       if (index.column() == colSize) return QVariant(Qt::AlignRight | Qt::AlignVCenter);
       break;
@@ -239,4 +267,14 @@ QString TListModel::TimeText(plat::FileTime t) {
   QTime h;
   if (!toLocal(t, &d, &h)) return {};
   return formats().locale.toString(h, formats().time);
+}
+
+QString TListModel::StateTip(app::RowIcon icon) {
+  const StateText* t = stateText(icon);
+  return t ? QString::fromLatin1(t->tip) : QString();
+}
+
+QString TListModel::StateStatus(app::RowIcon icon) {
+  const StateText* t = stateText(icon);
+  return t ? QString::fromLatin1(t->status) : QString();
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The rows of one list of the main window (the local files or the briefcase's
 // entries) as a table model: Name, Folder, Size ("%d kB") and Date, with the
-// comparison icon in the Name column.
+// comparison icon and its tool tip in the Name column and the state's
+// explanation as the status tip of the whole row.
 //
 // Rows are found by (Name, Folder) through a hash, so that merging a scan
 // into the list or comparing every entry with its local row costs O(n) for
@@ -27,8 +28,9 @@ class TListModel : public QAbstractTableModel {
 
   explicit TListModel(QObject* parent = nullptr);
 
-  // The row icons (app::RowIcon), shared by both lists.
-  void setIcons(const std::array<QIcon, app::kRowIconCount>& icons) { icons_ = icons; }
+  // The row icons, one per app::RowIcon, shared by both lists.
+  using Icons = std::array<QIcon, app::kRowIconCount>;
+  void setIcons(const Icons& icons) { icons_ = icons; }
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -70,12 +72,18 @@ class TListModel : public QAbstractTableModel {
   static QString LongDateText(plat::FileTime t);
   static QString TimeText(plat::FileTime t);
 
+  // What a row's state means: a few words for the Name column's tool tip and
+  // a sentence for the status line while the pointer is on the row. Empty
+  // for a value that is no state.
+  static QString StateTip(app::RowIcon icon);
+  static QString StateStatus(app::RowIcon icon);
+
  private:
   static std::string key(const std::string& name, const std::string& folder);
   void rebuildIndex() const;
 
   std::vector<app::ListRow> rows_;
-  std::array<QIcon, app::kRowIconCount> icons_;
+  Icons icons_;
   // (Name, Folder) -> first row; rebuilt after a removal or a sort.
   mutable std::unordered_map<std::string, int> index_;
   mutable bool indexValid_ = true;

@@ -631,7 +631,7 @@ void TMainForm::createClientPanel() {
     auto* v = new QTreeView;
     v->setObjectName(QString::fromLatin1(name));
     *model = new TListModel(this);
-    std::array<QIcon, app::kRowIconCount> icons;
+    TListModel::Icons icons;
     for (int i = 0; i < app::kRowIconCount; ++i) icons[static_cast<size_t>(i)] = art::rowIcon(i);
     (*model)->setIcons(icons);
     v->setModel(*model);

@@ -294,6 +294,62 @@ void paintRowImage(QPainter& p, int index) {
       p.drawLine(QPointF(14, 8), QPointF(8, 14));
       break;
     }
+    case 4: {  // document with a warning triangle: changed on both sides
+      drawSheet(p, QRectF(1.5, 1.5, 9, 11));
+      // The mark's stroke and dot sit on whole pixels at 1x (centred on .5),
+      // so that the "!" stays a line rather than a smudge.
+      QPainterPath triangle;
+      triangle.moveTo(11.5, 5.5);
+      triangle.lineTo(15.5, 14.5);
+      triangle.lineTo(7.5, 14.5);
+      triangle.closeSubpath();
+      // A white rim keeps the triangle apart from the sheet and from a
+      // selected row.
+      p.setPen(QPen(QColor(255, 255, 255, 230), 2.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+      p.setBrush(Qt::NoBrush);
+      p.drawPath(triangle);
+      p.setPen(QPen(QColor(0x8a, 0x4b, 0x00), 1.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+      p.setBrush(QColor(0xf0, 0xa0, 0x10));
+      p.drawPath(triangle);
+      p.setPen(Qt::NoPen);
+      p.setBrush(QColor(0x2a, 0x1c, 0x00));
+      p.drawRect(QRectF(11, 8.5, 1, 3));
+      p.drawRect(QRectF(11, 12.5, 1, 1));
+      break;
+    }
+    case 5: {  // document with a sparkle, on this computer's screen
+      drawSheet(p, QRectF(1.5, 1.5, 8, 10));
+      const QPointF s(12.5, 3.5);
+      QPainterPath star;
+      star.moveTo(s + QPointF(0, -3.2));
+      star.quadTo(s, s + QPointF(3.2, 0));
+      star.quadTo(s, s + QPointF(0, 3.2));
+      star.quadTo(s, s + QPointF(-3.2, 0));
+      star.quadTo(s, s + QPointF(0, -3.2));
+      p.setPen(QPen(QColor(0xb0, 0x7a, 0x00), 0.6));
+      p.setBrush(QColor(0xff, 0xc8, 0x20));
+      p.drawPath(star);
+      // The screen, its neck and its foot on whole pixels at 1x, edged in
+      // white.
+      const QRectF screen(7.5, 8.5, 8, 4);
+      const QRectF neck(11, 13, 1, 1);
+      const QRectF foot(9, 14, 5, 1);
+      QPainterPath monitor;
+      monitor.addRect(screen);
+      monitor.addRect(neck);
+      monitor.addRect(foot);
+      p.setPen(QPen(QColor(255, 255, 255, 230), 2.0, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+      p.setBrush(Qt::NoBrush);
+      p.drawPath(monitor);
+      p.setPen(QPen(kOutline, 1.0, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+      p.setBrush(QColor(0x5b, 0x9b, 0xe0));
+      p.drawRect(screen);
+      p.setPen(Qt::NoPen);
+      p.setBrush(kOutline);
+      p.drawRect(neck);
+      p.drawRect(foot);
+      break;
+    }
   }
 }
 

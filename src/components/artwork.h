@@ -34,7 +34,11 @@ QIcon icon(Image which);
 // The row images of the two lists, 16 x 16 (also drawn at 2x and 3x): 0 an
 // equals sign (same on both sides), 1 a cobweb (this side's copy is the
 // older one), 2 a document with a sparkle (this side's copy is the newer
-// one), 3 two documents with a red cross (only on this side).
+// one), 3 two documents with a red cross (only on this side), 4 a document
+// with a warning triangle (changed on both computers since it was last
+// carried), 5 a document with a sparkle beside a computer screen (newer
+// here: this computer changed the file since it last carried it). Any other
+// index gives an empty picture.
 QIcon rowIcon(int index);
 
 // The 32 x 32 pictures beside the lists: the local folder and the briefcase.

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QScreen>
 #include <QSplitter>
 #include <QTextBrowser>
 #include <QToolButton>
@@ -499,11 +500,11 @@ namespace {
 // for looking at.
 TEST(MainWindowLists, RowPicturesAtBothScales) {
   const QColor selected = QApplication::palette().color(QPalette::Highlight);
-  QPixmap sheet(4 * 40, 120);
+  QPixmap sheet(app::kRowIconCount * 40, 120);
   sheet.fill(Qt::white);
   QPainter p(&sheet);
   p.fillRect(0, 80, sheet.width(), 40, selected);
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < app::kRowIconCount; ++i) {
     const QIcon icon = art::rowIcon(i);
     const QList<QSize> sizes = icon.availableSizes();
     EXPECT_TRUE(sizes.contains(QSize(16, 16))) << i;
@@ -526,6 +527,76 @@ TEST(MainWindowLists, RowPicturesAtBothScales) {
   const QString dir = QCoreApplication::applicationDirPath() + "/screenshots";
   QDir().mkpath(dir);
   EXPECT_TRUE(sheet.save(dir + "/row-pictures.png"));
+}
+
+// Every row state shows its picture, a tool tip on the Name column and its
+// explanation on the status line while the pointer is on the row; a value
+// that is no state shows nothing rather than reading past the pictures. Both
+// lists with a row in every state are saved for looking at.
+TEST(MainWindowLists, EveryRowStateHasAPictureATipAndAStatusText) {
+  const struct {
+    app::RowIcon state;
+    const char* tip;
+    const char* status;
+  } cases[] = {
+      {app::kIconSame, "Same",
+       "The file and the entry are the same (their times differ by less than 2 seconds)"},
+      {app::kIconOlder, "Older", "This side's copy is older than the other side's"},
+      {app::kIconNewer, "Newer", "This side's copy is newer than the other side's"},
+      {app::kIconOnly, "Only on this side", "There is no counterpart on the other side"},
+      {app::kIconConflict, "Changed on both computers",
+       "Changed on both computers since it was last carried"},
+      {app::kIconNewerHere, "Newer here",
+       "Newer here: this computer changed the file since it last carried it"},
+  };
+  static_assert(std::size(cases) == app::kRowIconCount);
+  Trip t;
+  t.make();
+  const int n = app::kRowIconCount + 1;  // one more row for a value that is no state
+  for (int i = 0; i < n; ++i) t.file("file " + std::to_string(i) + ".txt", "text", 3600);
+  t.brc("load " + testenv::quote(t.brcPath));
+  t.dateAgo(600);
+  for (int i = 0; i < n; ++i) t.file("file " + std::to_string(i) + ".txt", "changed", 60);
+  Form form;
+  form.resize(760, 520);
+  form.show();
+  ASSERT_TRUE(form.open(t.brcPath));
+  spinEvents(60);
+  for (List l : {List::Local, List::Briefcase}) {
+    TListModel* m = l == List::Local ? form.LocalModel : form.BriefcaseModel;
+    QTreeView* v = l == List::Local ? form.LocalList : form.BriefcaseList;
+    ASSERT_EQ(m->size(), n);
+    m->sortBy(TListModel::colName, false);
+    for (int i = 0; i < app::kRowIconCount; ++i) m->setIcon(i, cases[i].state);
+    m->setIcon(n - 1, static_cast<app::RowIcon>(99));
+    v->selectionModel()->clearSelection();
+    for (int i = 0; i < n; ++i) {
+      const QModelIndex name = m->index(i, TListModel::colName);
+      const QModelIndex date = m->index(i, TListModel::colDate);
+      const bool state = i < app::kRowIconCount;
+      SCOPED_TRACE(std::to_string(static_cast<int>(l)) + " row " + std::to_string(i));
+      EXPECT_EQ(qvariant_cast<QIcon>(m->data(name, Qt::DecorationRole)).isNull(), !state);
+      EXPECT_EQ(m->data(name, Qt::ToolTipRole).toString(), state ? cases[i].tip : "");
+      EXPECT_EQ(m->data(date, Qt::StatusTipRole).toString(), state ? cases[i].status : "");
+      // Hovered where the screen has the row (a scaled offscreen screen can
+      // be smaller than the window).
+      const QPoint at = v->visualRect(name).center();
+      if (!state || !form.screen()->geometry().contains(v->viewport()->mapToGlobal(at))) continue;
+      QTest::mouseMove(v->viewport(), at);
+      spinEvents(20);
+      EXPECT_EQ(form.StatusLineText(), cases[i].status);
+    }
+  }
+  const QImage none = art::rowIcon(99).pixmap(16, 16).toImage();
+  int painted = 0;
+  for (int y = 0; y < none.height(); ++y)
+    for (int x = 0; x < none.width(); ++x) painted += qAlpha(none.pixel(x, y)) != 0;
+  EXPECT_EQ(painted, 0);
+  QTest::mouseMove(form.LocalList->viewport(), QPoint(1, form.LocalList->viewport()->height() - 2));
+  spinEvents(20);
+  const QString dir = QCoreApplication::applicationDirPath() + "/screenshots";
+  QDir().mkpath(dir);
+  EXPECT_TRUE(form.grab().save(dir + "/mainwindow-row-states.png"));
 }
 
 TEST(MainWindowLists, FolderChecksAndTheWriteProtectedQuestion) {
