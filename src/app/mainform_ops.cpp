@@ -14,6 +14,7 @@
 #include "app/listmodel.h"
 #include "app/mainform.h"
 #include "app/operations.h"
+#include "archive/extract/names.h"
 #include "archive/compress.h"
 #include "archive/errors.h"
 #include "archive/update/update.h"
@@ -166,6 +167,11 @@ void TMainForm::BriefcaseLoad() {
     if (commandLineMode_ != clmNone) request.lockWait = app::UnattendedLockWait();
     result = app::Load(*engine_, request);
     report(app::noticeFor(result, engine_->archivePath, request.baseFolder));
+    for (const std::string& file : result.changedMeanwhile)
+      ShowStatus(QString::fromStdString(archive::printableName(file) +
+                                        " changed while it was loaded; it stays a load "
+                                        "candidate."));
+    if (!result.carryWarning.empty()) ShowStatus(QString::fromStdString(result.carryWarning));
   }
   LocalModel->clear();
   RefreshLists();
@@ -218,6 +224,7 @@ void TMainForm::BriefcaseUnload() {
     progress.hide();
     report(app::noticeFor(result.outcome, engine_->archivePath, request.localFolder,
                           result.notWritten));
+    if (!result.carryWarning.empty()) ShowStatus(QString::fromStdString(result.carryWarning));
     if (result.removalCode != archive::kOk)
       plat::messageBox(plat::loadStr(plat::kStrRemoveFailed), std::string(), plat::btnOk,
                        plat::Icon::Warning);

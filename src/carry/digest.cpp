@@ -62,15 +62,17 @@ bool digestFile(const std::string& path, Digest* out, std::string* error) {
     return false;
   }
   Digester d;
-  std::vector<unsigned char> buf(1 << 16);
+  // Read into, never zeroed.
+  constexpr size_t kChunk = 1 << 16;
+  const std::unique_ptr<unsigned char[]> buf(new unsigned char[kChunk]);
   size_t n = 0;
   for (;;) {
-    if (!f->read(buf.data(), buf.size(), &n)) {
+    if (!f->read(buf.get(), kChunk, &n)) {
       if (error) *error = plat::lastErrorText();
       return false;
     }
     if (n == 0) break;
-    d.update(buf.data(), n);
+    d.update(buf.get(), n);
   }
   if (!d.finish(out)) {
     if (error) *error = "the hash could not be computed";

@@ -27,9 +27,10 @@ enum class Change { kUnchanged, kTouched, kChanged, kNeedsHash };
 // The local file against the record's local side. Only a file whose size is
 // the record's while its time or identity moved (or whose record is too
 // young to trust its time) is read.
-Change localChange(const Record& r, const FileState& local, const Digest* digest) {
+Change localChange(const Record& r, const FileState& local, const Digest* digest,
+                   int64_t stampNs) {
   if (local.size != r.file.size) return Change::kChanged;
-  const bool racy = r.file.mtimeNs + kRacyWindowNs > r.recordedNs;
+  const bool racy = r.file.mtimeNs + stampNs > r.recordedNs;
   const bool sameState = local == r.file;
   if (sameState && !racy) return Change::kUnchanged;
   if (!digest) return Change::kNeedsHash;
@@ -40,12 +41,12 @@ Change localChange(const Record& r, const FileState& local, const Digest* digest
 }  // namespace
 
 LocalClass classifyLocal(const Record* record, const FileState& local, const Digest* digest,
-                         plat::FileTime briefcaseDate) {
+                         plat::FileTime briefcaseDate, int64_t stampNs) {
   if (!record)
     return {newerThanDate(local, briefcaseDate) ? LocalVerdict::kCandidate
                                                 : LocalVerdict::kNotCandidate,
             Basis::kDate};
-  switch (localChange(*record, local, digest)) {
+  switch (localChange(*record, local, digest, stampNs)) {
     case Change::kUnchanged: return {LocalVerdict::kNotCandidate, Basis::kRecord};
     case Change::kTouched: return {LocalVerdict::kSame, Basis::kRecord};
     case Change::kChanged: return {LocalVerdict::kCandidate, Basis::kRecord};
@@ -55,13 +56,13 @@ LocalClass classifyLocal(const Record* record, const FileState& local, const Dig
 }
 
 EntryClass classifyEntry(const Record* record, const FileState* local, const Digest* digest,
-                         const EntryState& entry, plat::FileTime briefcaseDate) {
+                         const EntryState& entry, plat::FileTime briefcaseDate, int64_t stampNs) {
   if (!record || !local) {
     return {EntryVerdict::kDateRule, Basis::kDate,
             local != nullptr && newerThanDate(*local, briefcaseDate)};
   }
   const bool entryIsRecord = entry.crc == record->entryCrc && entry.size == record->entrySize;
-  const Change change = localChange(*record, *local, digest);
+  const Change change = localChange(*record, *local, digest, stampNs);
   if (change == Change::kNeedsHash) return {EntryVerdict::kNeedsHash, Basis::kRecord};
   const bool localChanged = change == Change::kChanged;
   if (entryIsRecord)

@@ -21,9 +21,12 @@ namespace carry {
 enum class Basis { kRecord, kDate, kConflict };
 
 // A file whose time lies this close before the moment its record was
-// written may have changed again within the same time stamp (file systems
-// with 1- or 2-second times): its state alone proves nothing, it is read.
+// written may have changed again within the same time stamp: its state alone
+// proves nothing, it is read. The step of a stamp: 2 seconds on file systems
+// with 1- or 2-second times; where times have nanoseconds, the kernel's
+// coarse clock still moves in ticks of a few milliseconds.
 constexpr int64_t kRacyWindowNs = 2'000'000'000;
+constexpr int64_t kFineStampNs = 100'000'000;
 
 // ---- local files: the load candidates ----
 
@@ -43,7 +46,7 @@ struct LocalClass {
 // the record's but the time or identity differ, or the record is too young
 // to trust the time.
 LocalClass classifyLocal(const Record* record, const FileState& local, const Digest* digest,
-                         plat::FileTime briefcaseDate);
+                         plat::FileTime briefcaseDate, int64_t stampNs = kRacyWindowNs);
 
 // ---- briefcase entries against their local file ----
 
@@ -73,7 +76,8 @@ struct EntryClass {
 // but no local file the record describes a file that is gone, and the dates
 // decide (the entry is written as it always was).
 EntryClass classifyEntry(const Record* record, const FileState* local, const Digest* digest,
-                         const EntryState& entry, plat::FileTime briefcaseDate);
+                         const EntryState& entry, plat::FileTime briefcaseDate,
+                         int64_t stampNs = kRacyWindowNs);
 
 // ---- the conflict copy ----
 

@@ -61,6 +61,7 @@ Tracker::Tracker(const std::string& containerPath, const std::string& localFolde
   const std::string folder = folderKey(folder_);
   record_ = options ? CarryRecord::open(key, folder, *options) : CarryRecord::open(key, folder);
   set_ = record_->all();
+  stamp_ = stampStepNs(folder_);
   // The pair's date once it has one, unless the briefcase date is earlier
   // (set back on purpose, so that older files are offered again); before,
   // the briefcase date stands.
@@ -93,24 +94,24 @@ LocalClass Tracker::local(const std::string& path, const std::string& localPath,
                           const plat::FileInfo& info) {
   const Record* r = set_.find(path);
   const FileState state = stateOf(info);
-  LocalClass c = classifyLocal(r, state, nullptr, date_);
+  LocalClass c = classifyLocal(r, state, nullptr, date_, stamp_);
   if (c.verdict != LocalVerdict::kNeedsHash) return c;
   // A file that cannot be read is offered: the load then says why.
   const Digest* d = digestOf(localPath, state);
   if (!d) return {LocalVerdict::kCandidate, Basis::kRecord};
-  return classifyLocal(r, state, d, date_);
+  return classifyLocal(r, state, d, date_, stamp_);
 }
 
 EntryClass Tracker::entry(const std::string& path, const std::string& localPath,
                           const FileState* local, const EntryState& e) {
   const Record* r = set_.find(path);
-  if (!local) return classifyEntry(r, nullptr, nullptr, e, date_);
-  EntryClass c = classifyEntry(r, local, nullptr, e, date_);
+  if (!local) return classifyEntry(r, nullptr, nullptr, e, date_, stamp_);
+  EntryClass c = classifyEntry(r, local, nullptr, e, date_, stamp_);
   if (c.verdict != EntryVerdict::kNeedsHash) return c;
   const Digest* d = digestOf(localPath, *local);
   // Unreadable: nothing is known of its content, and the dates decide.
-  if (!d) return classifyEntry(nullptr, local, nullptr, e, date_);
-  return classifyEntry(r, local, d, e, date_);
+  if (!d) return classifyEntry(nullptr, local, nullptr, e, date_, stamp_);
+  return classifyEntry(r, local, d, e, date_, stamp_);
 }
 
 bool Tracker::carried(const std::string& path, const std::string& localPath, uint32_t crc,
@@ -135,25 +136,25 @@ bool Tracker::carried(const std::string& path, const std::string& localPath, uin
 
 namespace {
 
+}  // namespace
+
 // How far a file's time may lie before the moment it was saved: a stamp's
 // step on the file systems of sticks (2 seconds on FAT, 10 ms or 2 s on
-// exFAT, FUSE's own), nothing where times have nanoseconds.
+// exFAT, FUSE's own), the coarse clock's ticks where times have nanoseconds.
 int64_t stampStepNs(const std::string& folder) {
   plat::MountIdentity m;
   if (!plat::mountIdentity(folder, &m)) return kRacyWindowNs;
   const std::string& t = m.fsType;
   if (t == "vfat" || t == "msdos" || t == "exfat" || t == "fat" || t.rfind("fuse", 0) == 0)
     return kRacyWindowNs;
-  return 0;
+  return kFineStampNs;
 }
-
-}  // namespace
 
 void Tracker::loadedAll(int64_t scanNs) {
   if (!batch_) batch_.emplace(record_->batch());
   // A file saved just after the scan began may bear a time up to a stamp's
   // step before it: it stays newer.
-  batch_->setSince(scanNs - stampStepNs(folder_));
+  batch_->setSince(scanNs - stamp_);
   sinceSet_ = true;
 }
 

@@ -36,6 +36,10 @@ std::string relativePath(const std::string& folder, const std::string& name);
 // again, or another one put in its place, starts without a record.
 std::string folderKey(const std::string& folder);
 
+// How far a file's time may lie before the moment it was saved on the file
+// system that holds `folder` (the step of its time stamps).
+int64_t stampStepNs(const std::string& folder);
+
 // A new briefcase made at `containerPath`: it holds nothing this computer
 // carried with one that was there before it, whose record goes.
 void forgetBriefcaseAt(const std::string& containerPath);
@@ -96,7 +100,8 @@ class Tracker {
   std::unique_ptr<CarryRecord> record_;
   RecordSet set_;
   plat::FileTime date_ = 0;
-  std::optional<int64_t> since_;  // the pair's date, as stored
+  int64_t stamp_ = kRacyWindowNs;  // the step of the folder's time stamps
+  std::optional<int64_t> since_;   // the pair's date, as stored
   bool sinceSet_ = false;         // this operation gives the pair a new one
   std::optional<CarryRecord::Batch> batch_;
   // The files read by the rules, by local path, with the state they had.

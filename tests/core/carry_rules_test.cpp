@@ -50,6 +50,7 @@ TEST(CarryRules, LoadCandidates) {
     bool asksHash;  // without a digest the rule asks for one
     LocalVerdict verdict;
     Basis basis;
+    int64_t stamp = kRacyWindowNs;  // the step of the file system's time stamps
   } rows[] = {
       // no record: the date decides; equal to the date is not newer
       {nullptr, kUnchanged, atFile, false, LocalVerdict::kNotCandidate, Basis::kDate},
@@ -65,11 +66,13 @@ TEST(CarryRules, LoadCandidates) {
       // a change within the file system's time stamp: the young record is not trusted
       {&young, kSneaky, after, true, LocalVerdict::kCandidate, Basis::kRecord},
       {&young, kUnchanged, after, true, LocalVerdict::kNotCandidate, Basis::kRecord},
+      // where times have nanoseconds the window is the clock's tick: half a second is past it
+      {&young, kUnchanged, after, false, LocalVerdict::kNotCandidate, Basis::kRecord, kFineStampNs},
   };
   for (const auto& r : rows) {
     const Digest d = digestOf(r.local.bytes);
-    const LocalClass with = classifyLocal(r.record, r.local.state, &d, r.date);
-    const LocalClass without = classifyLocal(r.record, r.local.state, nullptr, r.date);
+    const LocalClass with = classifyLocal(r.record, r.local.state, &d, r.date, r.stamp);
+    const LocalClass without = classifyLocal(r.record, r.local.state, nullptr, r.date, r.stamp);
     const std::string row = std::string(r.record ? "record, " : "none, ") + r.local.what;
     EXPECT_EQ(with.verdict, r.verdict) << row;
     EXPECT_EQ(with.basis, r.basis) << row;
