@@ -1,11 +1,13 @@
 #include "carry/record.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 #include "platform/paths.h"
@@ -125,9 +127,48 @@ int64_t nowNs() {
       .count();
 }
 
+// The database file and its write-ahead log as they stand (size and time of
+// each), or "" when the file is not there.
+std::string filesNow(const std::string& path) {
+  std::string out;
+  for (const std::string& p : {path, path + "-wal"}) {
+    struct stat st;
+    if (::stat(p.c_str(), &st) != 0) {
+      if (p == path) return std::string();
+      out += "-;";
+      continue;
+    }
+    out += std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
+           std::to_string(st.st_mtim.tv_nsec) + ":" + std::to_string(st.st_ino) + ";";
+  }
+  return out;
+}
+
+// What filesNow said when the file was last found whole ("" never), kept
+// beside it.
+std::string lastChecked(const std::string& path) {
+  std::ifstream in(path + ".checked");
+  std::string line;
+  std::getline(in, line);
+  return line;
+}
+
+void markChecked(const std::string& path, const std::string& seen) {
+  // Written beside and renamed: a torn mark is no mark.
+  const std::string tmp = path + ".checked.new";
+  {
+    std::ofstream out(tmp, std::ios::trunc);
+    out << seen << "\n";
+    if (!out) return;
+  }
+  std::rename(tmp.c_str(), (path + ".checked").c_str());
+}
+
 // Opens the database and makes sure it is one, whole, in WAL mode and with
 // the tables.
 Check openChecked(const std::string& path, int busyMs, sqlite3** out) {
+  // As the files were before this connection touched them.
+  const std::string seen = filesNow(path);
   int rc = sqlite3_open_v2(path.c_str(), out, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   if (rc != SQLITE_OK) return checkOf(rc);
   sqlite3* db = *out;
@@ -140,14 +181,19 @@ Check openChecked(const std::string& path, int busyMs, sqlite3** out) {
                     nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) return checkOf(rc);
   sqlite3_stmt* s = nullptr;
-  rc = sqlite3_prepare_v2(db, "PRAGMA quick_check", -1, &s, nullptr);
-  if (rc != SQLITE_OK) return checkOf(rc);
-  rc = sqlite3_step(s);
-  bool whole = rc == SQLITE_ROW &&
-               std::strcmp(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)), "ok") == 0;
-  sqlite3_finalize(s);
-  if (rc != SQLITE_ROW) return checkOf(rc);
-  if (!whole) return Check::kDamaged;
+  // The whole file is checked once after each change: a scan opens the
+  // record every time, and a check reads every page.
+  if (seen.empty() || seen != lastChecked(path)) {
+    rc = sqlite3_prepare_v2(db, "PRAGMA quick_check", -1, &s, nullptr);
+    if (rc != SQLITE_OK) return checkOf(rc);
+    rc = sqlite3_step(s);
+    bool whole = rc == SQLITE_ROW &&
+                 std::strcmp(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)), "ok") == 0;
+    sqlite3_finalize(s);
+    if (rc != SQLITE_ROW) return checkOf(rc);
+    if (!whole) return Check::kDamaged;
+    markChecked(path, seen);
+  }
   rc = sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &s, nullptr);
   if (rc != SQLITE_OK) return checkOf(rc);
   rc = sqlite3_step(s);
