@@ -27,6 +27,9 @@ enum class Basis { kRecord, kDate, kConflict };
 // coarse clock still moves in ticks of a few milliseconds.
 constexpr int64_t kRacyWindowNs = 2'000'000'000;
 constexpr int64_t kFineStampNs = 100'000'000;
+// A tick of that clock, with room to spare: a file saved after a moment
+// bears a time no earlier than this before it.
+constexpr int64_t kCoarseClockNs = 10'000'000;
 
 // ---- local files: the load candidates ----
 

@@ -154,7 +154,7 @@ void Tracker::loadedAll(int64_t scanNs) {
   if (!batch_) batch_.emplace(record_->batch());
   // A file saved just after the scan began may bear a time up to a stamp's
   // step before it: it stays newer.
-  batch_->setSince(scanNs - stamp_);
+  batch_->setSince(scanNs - (stamp_ == kRacyWindowNs ? kRacyWindowNs : kCoarseClockNs));
   sinceSet_ = true;
 }
 
