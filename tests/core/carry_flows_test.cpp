@@ -369,3 +369,28 @@ TEST(CarryFlows, WithoutARecordTheDatesDecide) {
     }
   }
 }
+
+// brc status names the states and, with --why, the rule behind each side.
+TEST(CarryFlows, StatusSaysWhichRuleDecided) {
+  World w;
+  w.write(w.a, "a.txt", "a-A");
+  ASSERT_EQ(w.load(w.a).code, archive::kOk);
+  w.write(w.b, "a.txt", "a-B");
+  w.write(w.b, "b.txt", "b-B");
+  const std::string brc = std::string("CARRYVALE_COMPUTER_ID=BBBB2222 XDG_STATE_HOME=") + w.b.state +
+                          " " + CARRYVALE_BRC + " status " + testenv::quote(w.bc);
+  std::string json, why;
+  ASSERT_EQ(testenv::run(brc + " --json", &json), 0);
+  EXPECT_NE(json.find("{\"name\": \"a.txt\", \"folder\": \"\", \"size\": 3, \"time\": "),
+            std::string::npos)
+      << json;
+  for (const char* state : {"\"state\": \"conflict\"", "\"state\": \"newer here\""})
+    EXPECT_NE(json.find(state), std::string::npos) << state << "\n" << json;
+  ASSERT_EQ(testenv::run(brc + " --why a.txt", &why), 0);
+  EXPECT_EQ(why,
+            "a.txt\n"
+            "  Local file: candidate\n"
+            "    record: the file's content is not what this computer last carried\n"
+            "  Briefcase entry: conflict\n"
+            "    conflict: both computers changed this file since it was last carried\n");
+}
