@@ -407,6 +407,9 @@ class UnloadSteps {
     std::string rel, path;
     uint32_t crc;
     uint64_t size;
+    // As the run wrote it: what it hashed and the file it made, seen at once.
+    std::optional<carry::Digest> content;
+    carry::FileState state;
   };
   std::vector<Written> written_;
   std::string relativeOf(const std::string& path) const {
@@ -570,6 +573,8 @@ void UnloadSteps::useCarryRecord() {
   plat::FileTime date = 0;
   briefcase::ReadBriefcaseDate(engine_.archivePath, &date);
   tracker_ = std::make_unique<carry::Tracker>(engine_.archivePath, folder_, date);
+  // The files written are hashed as they are written, not read again.
+  engine_.extract.digestWritten = true;
   engine_.extract.callbacks.carryState = [this](const archive::TExtractEntry& e,
                                                 const std::string& target,
                                                 const plat::FileInfo& found) {
@@ -609,8 +614,15 @@ void UnloadSteps::useCarryRecord() {
     // A conflict copy has no entry of its path: it travels back as a new file.
     if (!copies_.count(path)) {
       const std::string rel = relativeOf(path);
-      if (!rel.empty())
-        written_.push_back({rel, path, e.central.crc, e.central.uncompressedSize});
+      plat::FileInfo now;
+      if (!rel.empty()) {
+        Written w{rel, path, e.central.crc, e.central.uncompressedSize, std::nullopt, {}};
+        if (e.hasContent && plat::fileSystem().stat(path, &now, false) && now.isRegular) {
+          w.content = e.content;
+          w.state = carry::stateOf(now);
+        }
+        written_.push_back(std::move(w));
+      }
     }
     if (callerWritten) callerWritten(e, path);
   };
@@ -620,7 +632,12 @@ void UnloadSteps::useCarryRecord() {
 // the carry record (each file read again: only bytes seen are recorded).
 void UnloadSteps::recordCarried() {
   if (!tracker_) return;
-  for (const Written& w : written_) tracker_->carried(w.rel, w.path, w.crc, w.size);
+  for (const Written& w : written_) {
+    if (w.content && w.content->crc32 == w.crc && w.content->size == w.size)
+      tracker_->carriedAs(w.rel, w.state, *w.content);
+    else
+      tracker_->carried(w.rel, w.path, w.crc, w.size);
+  }
   for (size_t i = 0; i < result_.entries.size() && i < selected_.size(); ++i) {
     if (result_.entries[i].second != EntryFate::Declined) continue;
     const std::string path = plat::joinPath(folder_, selected_[i].name);
@@ -768,6 +785,7 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
   steps.run();
   steps.tellFates();
   steps.recordCarried();
+  engine.extract.digestWritten = false;
   if (result.code != archive::kOk) return result;
   if (steps.removalWanted())
     steps.removeUnloaded();

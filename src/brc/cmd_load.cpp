@@ -90,7 +90,7 @@ int runLoad(const brc::Args& args) {
         }
       }
       if (tooDeep) return archive::kFileNotReadable;
-      std::cerr << "Nothing to load: no local file changed since the briefcase date.\n";
+      std::cerr << "Nothing to load: no local file changed since it was last carried.\n";
       return archive::kOk;
     }
   }

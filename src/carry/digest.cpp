@@ -10,40 +10,41 @@
 #include "platform/files.h"
 
 namespace carry {
-namespace {
-
-// One pass over a file's bytes: SHA-256, CRC-32 and the count.
-class Digester {
- public:
-  Digester() : ctx_(EVP_MD_CTX_new()) {
-    ok_ = ctx_ && EVP_DigestInit_ex(ctx_.get(), EVP_sha256(), nullptr) == 1;
-  }
-  void update(const void* data, size_t size) {
-    if (ok_) ok_ = EVP_DigestUpdate(ctx_.get(), data, size) == 1;
-    crc_ = crc32_z(crc_, static_cast<const Bytef*>(data), size);
-    size_ += size;
-  }
-  bool finish(Digest* out) {
-    unsigned int len = 0;
-    if (!ok_ || EVP_DigestFinal_ex(ctx_.get(), out->sha256.data(), &len) != 1 ||
-        len != out->sha256.size())
-      return false;
-    out->crc32 = static_cast<uint32_t>(crc_);
-    out->size = size_;
-    return true;
-  }
-
- private:
+struct Digester::Context {
   struct Free {
     void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
   };
-  std::unique_ptr<EVP_MD_CTX, Free> ctx_;
-  bool ok_ = false;
-  uLong crc_ = crc32_z(0, nullptr, 0);
-  uint64_t size_ = 0;
+  std::unique_ptr<EVP_MD_CTX, Free> ctx{EVP_MD_CTX_new()};
+  bool ok = false;
+  uLong crc = crc32_z(0, nullptr, 0);
+  uint64_t size = 0;
 };
 
-}  // namespace
+Digester::Digester() : c_(std::make_unique<Context>()) { reset(); }
+Digester::~Digester() = default;
+
+void Digester::reset() {
+  c_->ok = c_->ctx && EVP_DigestInit_ex(c_->ctx.get(), EVP_sha256(), nullptr) == 1;
+  c_->crc = crc32_z(0, nullptr, 0);
+  c_->size = 0;
+}
+
+void Digester::update(const void* data, size_t size) {
+  if (c_->ok) c_->ok = EVP_DigestUpdate(c_->ctx.get(), data, size) == 1;
+  c_->crc = crc32_z(c_->crc, static_cast<const Bytef*>(data), size);
+  c_->size += size;
+}
+
+bool Digester::finish(Digest* out) {
+  unsigned int len = 0;
+  if (!c_->ok || EVP_DigestFinal_ex(c_->ctx.get(), out->sha256.data(), &len) != 1 ||
+      len != out->sha256.size())
+    return false;
+  out->crc32 = static_cast<uint32_t>(c_->crc);
+  out->size = c_->size;
+  c_->ok = false;
+  return true;
+}
 
 Digest digestBytes(const void* data, size_t size) {
   Digester d;

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace carry {
@@ -16,6 +17,23 @@ struct Digest {
   Hash sha256{};
   uint32_t crc32 = 0;
   uint64_t size = 0;
+};
+
+// The digest of bytes given piece by piece (a file as it is written).
+class Digester {
+ public:
+  Digester();
+  ~Digester();
+  Digester(const Digester&) = delete;
+  Digester& operator=(const Digester&) = delete;
+  void reset();
+  void update(const void* data, size_t size);
+  // False when the hash could not be computed; the digester then wants a reset.
+  bool finish(Digest* out);
+
+ private:
+  struct Context;
+  std::unique_ptr<Context> c_;
 };
 
 // The digest of `size` bytes at `data`.

@@ -150,6 +150,13 @@ int64_t stampStepNs(const std::string& folder) {
   return kFineStampNs;
 }
 
+void Tracker::carriedAs(const std::string& path, const FileState& state, const Digest& content) {
+  if (!batch_) batch_.emplace(record_->batch());
+  Record rec = recordOf(state, content);
+  rec.recordedNs = nowNs();
+  batch_->put(path, rec);
+}
+
 void Tracker::loadedAll(int64_t scanNs) {
   if (!batch_) batch_.emplace(record_->batch());
   // A file saved just after the scan began may bear a time up to a stamp's

@@ -84,6 +84,9 @@ class Tracker {
   // and the file stays a candidate.
   bool carried(const std::string& path, const std::string& localPath, uint32_t crc,
                uint64_t size, const FileState* before = nullptr);
+  // The file at `localPath` was just written with the bytes `content` and
+  // has the state `state` (the writer hashed them as it wrote them).
+  void carriedAs(const std::string& path, const FileState& state, const Digest& content);
   // Every candidate of a scan begun at `scanNs` was loaded.
   void loadedAll(int64_t scanNs);
   // Stores what was carried in one transaction; true when nothing was to

@@ -133,6 +133,7 @@ int Run::unloadPass(bool test) {
   }
   for (TExtractEntry& e : s_.entries) {
     e.selected = false;
+    e.hasContent = false;
     e.leftOut.clear();
     e.outcome = UnloadOutcome::NotHandled;
     if (!s_.allEntries && !matchesNames(e, &used)) continue;
@@ -594,6 +595,7 @@ int Run::writeHere(TExtractEntry& e, const EntryPlan& plan, const std::string& s
     local_.rollback();
     return result;
   }
+  e.hasContent = decoder_.content(&e.content);
 
   // Only a sound file is put in place: attributes and times first.
   restoreAttributes(say_, *local_.file(), e, mode);
@@ -654,6 +656,7 @@ EntryDecoder::Params Run::params(const TExtractEntry& e, const EntryPlan& plan,
   p.declared = plan.entrySize;
   p.crc = plan.crc;
   p.shown = shown;
+  p.digest = s_.digestWritten;
   return p;
 }
 

@@ -411,6 +411,8 @@ int Run::finishWrite(Slot& sl, bool* stop) {
   }
   TExtractEntry& e = *sl.e;
   s_.diskFull = false;
+  e.content = job.content;
+  e.hasContent = job.hasContent;
   int r = 0;
   if (job.beginError) {
     r = cannotCreate(sl.target, job.beginError);

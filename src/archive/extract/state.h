@@ -18,6 +18,7 @@
 #include "archive/extract/naming.h"
 #include "archive/extract/localfile.h"
 #include "archive/layout.h"
+#include "carry/digest.h"
 #include "platform/files.h"
 #include "platform/filetime.h"
 
@@ -49,6 +50,11 @@ struct TExtractEntry {
   std::vector<uint8_t> localExtra;
 
   bool needsZip64 = false;      // a size or the offset needs more than 32 bits
+  // The SHA-256 of the file an unload wrote for it, when the run was asked
+  // to hash what it writes (TExtractState::digestWritten); set before
+  // entryWritten is called.
+  carry::Digest content;
+  bool hasContent = false;
   std::string leftOut;          // why the unload or test pass left it out, or ""
 
   // The stored name as text ('/' separators), decoded as archive/namecode.h
@@ -139,6 +145,9 @@ struct TExtractState {
   // DefaultThreads). With 2 or more, entries are decoded and written on
   // workers; everything the caller sees is the same as with one.
   unsigned threads = 0;
+  // The bytes of each file written are hashed as they are written
+  // (TExtractEntry::content), so that nobody has to read them again.
+  bool digestWritten = false;
 
   // ---- read by the caller after a run ----
   std::vector<TExtractEntry> entries;  // the central directory in stored order

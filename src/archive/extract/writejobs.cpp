@@ -33,6 +33,7 @@ bool EntryDecoder::emit(plat::File* out, const uint8_t* data, size_t n, const Pa
     }
   }
   crc_ = static_cast<uint32_t>(crc32(crc_, data, static_cast<uInt>(n)));
+  if (digesting_) digester_.update(data, n);
   written_ += static_cast<uint32_t>(n);
   return true;
 }
@@ -42,6 +43,8 @@ int EntryDecoder::run(const Params& p, DataSource& in, plat::File* out, DecodeSi
   written_ = 0;
   remaining_ = p.compressed;
   writeFailed_ = false;
+  digesting_ = p.digest && out != nullptr;
+  if (digesting_) digester_.reset();
   int result = 0;
   if (p.method == 8) {
     result = inflateData(p, in, out, sink);
@@ -349,6 +352,7 @@ void WritePool::run(WriteJob& job, EntryDecoder& decoder) {
   }
   job.writeFailed = decoder.writeFailed();
   if (abandoned(job) || job.writeFailed || job.result != 0) return;
+  job.hasContent = decoder.content(&job.content);
   // Only a sound file is put in place: attributes and times first.
   const auto message = [&sink](const std::string& s) { sink.message(s); };
   restoreAttributes(message, *job.writer.file(), job.entry, job.mode);

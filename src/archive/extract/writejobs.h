@@ -31,6 +31,7 @@
 #include <zlib.h>
 
 #include "archive/extract/localfile.h"
+#include "carry/digest.h"
 #include "archive/extract/state.h"
 #include "platform/files.h"
 
@@ -66,6 +67,7 @@ class EntryDecoder {
     uint32_t declared = 0;    // its uncompressed size
     uint32_t crc = 0;         // its CRC-32
     std::string shown;        // its printable name, for messages
+    bool digest = false;      // the bytes written are hashed too (content())
   };
   // Decodes into `out` (nothing is written when null). Returns 0, 2 damaged
   // data (with its message), 6 out of memory, or kDiskFull when a write
@@ -73,6 +75,8 @@ class EntryDecoder {
   int run(const Params& p, DataSource& in, plat::File* out, DecodeSink& sink);
 
   uint32_t crc() const { return crc_; }
+  // With Params::digest, the SHA-256 of the bytes written (false: none).
+  bool content(carry::Digest* out) { return digesting_ && digester_.finish(out); }
   uint32_t written() const { return written_; }
   uint32_t remaining() const { return remaining_; }
   bool writeFailed() const { return writeFailed_; }
@@ -87,6 +91,8 @@ class EntryDecoder {
   std::unique_ptr<uint8_t[]> buf_;
   uint32_t crc_ = 0, written_ = 0, remaining_ = 0;
   bool writeFailed_ = false;
+  carry::Digester digester_;
+  bool digesting_ = false;
 };
 
 // A message or a progress step a worker kept for the calling thread.
@@ -128,6 +134,8 @@ struct WriteJob {
   bool placed = false;      // placeEarly: the file has its name
   int placeError = 0;       // placeEarly: naming it failed (last error)
   plat::FileInfo written;   // placed: the file's identity
+  carry::Digest content;    // params.digest: what was written
+  bool hasContent = false;
 
  private:
   friend class WritePool;
