@@ -62,6 +62,7 @@ printf 'Minutes of the meeting\n' > "$docs/Reports/minutes.txt"
 "$build/brc" new "$HOME/Work.brc" --folder "$docs" --days 7 >/dev/null
 "$build/brc" load "$HOME/Work.brc" >/dev/null
 printf 'Budget 2027\n' > "$docs/Reports/budget.txt"
+printf 'Shopping: bread, milk, eggs\n' > "$docs/notes.txt"
 # Changed after the load (a minute on, so that the same second does not hide them).
 touch -d '+1 minute' "$docs/notes.txt" "$docs/Reports/budget.txt"
 
