@@ -62,6 +62,8 @@ void scanFolder(const ScanRules& rules, const std::string& folder,
   }
   plat::FolderEnum en;
   if (!en.open(folder)) return;
+  const std::string relative = RelativeFolder(rules.localFolder, folder);
+  std::string path;  // a file's relative path, for the carry record
   plat::FindData fd;
   while (en.next(&fd, false)) {
     if (fd.name == "." || fd.name == "..") continue;
@@ -83,16 +85,17 @@ void scanFolder(const ScanRules& rules, const std::string& folder,
     if (fd.kind != plat::EntryKind::File) continue;
     LoadCandidate c;
     if (rules.carry) {
-      c.relativeFolder = RelativeFolder(rules.localFolder, folder);
-      c.path = childPath(folder, fd.name);
-      c.why = rules.carry->local(carry::relativePath(c.relativeFolder, fd.name), c.path, fd.info);
+      path.assign(relative);
+      if (!path.empty()) path += '/';
+      path += fd.name;
+      c.why = rules.carry->local(path, folder, fd.name, fd.info);
       if (c.why.verdict != carry::LocalVerdict::kCandidate) continue;
-    } else {
+    } else if (fd.info.writeTime <= rules.briefcaseDate) {
       // Without the record a candidate is strictly newer than the briefcase date.
-      if (fd.info.writeTime <= rules.briefcaseDate) continue;
-      c.relativeFolder = RelativeFolder(rules.localFolder, folder);
-      c.path = childPath(folder, fd.name);
+      continue;
     }
+    c.relativeFolder = relative;
+    c.path = childPath(folder, fd.name);
     c.name = fd.name;
     c.state = carry::stateOf(fd.info);
     c.size = fd.info.size;

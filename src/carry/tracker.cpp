@@ -90,6 +90,13 @@ const Digest* Tracker::digestOf(const std::string& localPath, const FileState& s
   return &r.digest;
 }
 
+LocalClass Tracker::local(const std::string& path, const std::string& folder,
+                          const std::string& name, const plat::FileInfo& info) {
+  const LocalClass c = classifyLocal(set_.find(path), stateOf(info), nullptr, date_, stamp_);
+  if (c.verdict != LocalVerdict::kNeedsHash) return c;
+  return local(path, plat::joinPath(folder, name), info);
+}
+
 LocalClass Tracker::local(const std::string& path, const std::string& localPath,
                           const plat::FileInfo& info) {
   const Record* r = set_.find(path);

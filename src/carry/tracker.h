@@ -64,6 +64,10 @@ class Tracker {
   // reading it when the rule asks.
   LocalClass local(const std::string& path, const std::string& localPath,
                    const plat::FileInfo& info);
+  // The same for the file `name` in the folder `folder` (its path is made
+  // only when the file is read).
+  LocalClass local(const std::string& path, const std::string& folder, const std::string& name,
+                   const plat::FileInfo& info);
   // An entry against the local file of its path (`info` null: none there),
   // reading the file when the rule asks.
   EntryClass entry(const std::string& path, const std::string& localPath,
