@@ -166,11 +166,18 @@ std::string MissingFolderText(const std::string& folder) {
 // ---------------------------------------------------------------- load
 
 namespace {
+
 // The longest file name, in bytes, that the file systems here take.
 constexpr size_t kMaxNameBytes = 255;
-}  // namespace
 
-namespace {
+// The path of a file below `folder` (no trailing '/') relative to it, or ""
+// for a path elsewhere.
+std::string relativeTo(const std::string& folder, const std::string& path) {
+  const size_t n = folder.size();
+  return path.size() > n + 1 && path.compare(0, n, folder) == 0 && path[n] == '/'
+             ? path.substr(n + 1)
+             : std::string();
+}
 
 // A missing local folder: asked for when the caller can take another (the
 // files listed were in the old one, so nothing is loaded all the same).
@@ -247,12 +254,12 @@ void recordLoad(archive::TCompress& engine, const LoadRequest& request,
   }
   const std::unordered_set<std::string> notLoaded(engine.update.notLoaded.begin(),
                                                   engine.update.notLoaded.end());
-  const std::string base = plat::stripTrailingSlash(request.baseFolder) + "/";
+  const std::string base = plat::stripTrailingSlash(request.baseFolder);
   for (const std::string& file : request.files) {
-    if (notLoaded.count(file) || file.compare(0, base.size(), base) != 0) continue;
+    const std::string rel = relativeTo(base, file);
+    if (rel.empty() || notLoaded.count(file)) continue;
     auto state = before.find(file);
     if (state == before.end()) continue;
-    const std::string rel = file.substr(base.size());
     auto entry = entries.find(rel);
     if (entry == entries.end()) continue;
     if (!tracker.carried(rel, file, entry->second.first, entry->second.second, &state->second))
@@ -412,10 +419,7 @@ class UnloadSteps {
     carry::FileState state;
   };
   std::vector<Written> written_;
-  std::string relativeOf(const std::string& path) const {
-    const std::string base = folder_ + "/";
-    return path.compare(0, base.size(), base) == 0 ? path.substr(base.size()) : std::string();
-  }
+  std::string relativeOf(const std::string& path) const { return relativeTo(folder_, path); }
 };
 
 // A local folder that no longer exists is asked for when the caller can
@@ -614,9 +618,9 @@ void UnloadSteps::useCarryRecord() {
     // A conflict copy has no entry of its path: it travels back as a new file.
     if (!copies_.count(path)) {
       const std::string rel = relativeOf(path);
-      plat::FileInfo now;
       if (!rel.empty()) {
         Written w{rel, path, e.central.crc, e.central.uncompressedSize, std::nullopt, {}};
+        plat::FileInfo now;
         if (e.hasContent && plat::fileSystem().stat(path, &now, false) && now.isRegular) {
           w.content = e.content;
           w.state = carry::stateOf(now);

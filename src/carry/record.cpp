@@ -121,11 +121,6 @@ bool readRecord(sqlite3_stmt* s, Record* r) {
   return true;
 }
 
-int64_t nowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
 
 // The database file and its write-ahead log as they stand (size and time of
 // each), or "" when the file is not there.
@@ -240,6 +235,12 @@ std::string setAside(const std::string& path) {
 }  // namespace
 
 std::string CarryRecord::defaultPath() { return plat::stateHome() + "/carryvale/carry.db"; }
+
+int64_t nowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
 
 std::unique_ptr<CarryRecord> CarryRecord::open(const std::string& key, const std::string& folder) {
   return open(key, folder, Options());

@@ -23,6 +23,9 @@ struct sqlite3_stmt;
 
 namespace carry {
 
+// The clock now, nanoseconds since 1970.
+int64_t nowNs();
+
 // What the scan sees of a local file without reading it.
 struct FileState {
   uint64_t size = 0;

@@ -3,9 +3,8 @@
 #include <cstdio>
 
 namespace carry {
-namespace {
 
-plat::FileTime fileTimeOf(int64_t ns) {
+plat::FileTime fileTimeOfNs(int64_t ns) {
   timespec ts;
   ts.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
   long rest = static_cast<long>(ns % 1'000'000'000);
@@ -17,9 +16,15 @@ plat::FileTime fileTimeOf(int64_t ns) {
   return plat::fileTimeFromTimespec(ts);
 }
 
+int64_t nsOfFileTime(plat::FileTime t) {
+  return (static_cast<int64_t>(t) - static_cast<int64_t>(plat::kUnixEpochFileTime)) * 100;
+}
+
+namespace {
+
 // The briefcase date's rule: strictly newer than the date.
 bool newerThanDate(const FileState& local, plat::FileTime date) {
-  return fileTimeOf(local.mtimeNs) > date;
+  return fileTimeOfNs(local.mtimeNs) > date;
 }
 
 enum class Change { kUnchanged, kTouched, kChanged, kNeedsHash };

@@ -31,6 +31,10 @@ constexpr int64_t kFineStampNs = 100'000'000;
 // bears a time no earlier than this before it.
 constexpr int64_t kCoarseClockNs = 10'000'000;
 
+// The record's times (nanoseconds since 1970) as file times, and back.
+plat::FileTime fileTimeOfNs(int64_t ns);
+int64_t nsOfFileTime(plat::FileTime t);
+
 // ---- local files: the load candidates ----
 
 enum class LocalVerdict {

@@ -1,7 +1,6 @@
 #include "carry/tracker.h"
 
 #include <algorithm>
-#include <chrono>
 
 #include "carry/key.h"
 #include "platform/files.h"
@@ -13,31 +12,15 @@ namespace carry {
 FileState stateOf(const plat::FileInfo& info) {
   FileState s;
   s.size = info.size;
-  s.mtimeNs =
-      (static_cast<int64_t>(info.writeTime) - static_cast<int64_t>(plat::kUnixEpochFileTime)) * 100;
+  s.mtimeNs = nsOfFileTime(info.writeTime);
   s.device = info.device;
   s.inode = info.inode;
   return s;
 }
 
-int64_t nowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
-
 std::string relativePath(const std::string& folder, const std::string& name) {
   return folder.empty() ? name : folder + "/" + name;
 }
-
-namespace {
-
-plat::FileTime fileTimeOfNs(int64_t ns) {
-  const int64_t ticks = ns / 100 + static_cast<int64_t>(plat::kUnixEpochFileTime);
-  return ticks < 0 ? 0 : static_cast<plat::FileTime>(ticks);
-}
-
-}  // namespace
 
 std::string folderKey(const std::string& folder) {
   plat::FileInfo info;
@@ -69,13 +52,6 @@ Tracker::Tracker(const std::string& containerPath, const std::string& localFolde
   if (since_) date_ = std::min(date_, fileTimeOfNs(*since_));
 }
 
-namespace {
-
-int64_t nsOfFileTime(plat::FileTime t) {
-  return (static_cast<int64_t>(t) - static_cast<int64_t>(plat::kUnixEpochFileTime)) * 100;
-}
-
-}  // namespace
 
 Tracker::~Tracker() = default;
 
@@ -92,17 +68,24 @@ const Digest* Tracker::digestOf(const std::string& localPath, const FileState& s
 
 LocalClass Tracker::local(const std::string& path, const std::string& folder,
                           const std::string& name, const plat::FileInfo& info) {
-  const LocalClass c = classifyLocal(set_.find(path), stateOf(info), nullptr, date_, stamp_);
-  if (c.verdict != LocalVerdict::kNeedsHash) return c;
-  return local(path, plat::joinPath(folder, name), info);
+  const Record* r = set_.find(path);
+  const FileState state = stateOf(info);
+  const LocalClass c = classifyLocal(r, state, nullptr, date_, stamp_);
+  return c.verdict == LocalVerdict::kNeedsHash ? localRead(r, state, plat::joinPath(folder, name))
+                                               : c;
 }
 
 LocalClass Tracker::local(const std::string& path, const std::string& localPath,
                           const plat::FileInfo& info) {
   const Record* r = set_.find(path);
   const FileState state = stateOf(info);
-  LocalClass c = classifyLocal(r, state, nullptr, date_, stamp_);
-  if (c.verdict != LocalVerdict::kNeedsHash) return c;
+  const LocalClass c = classifyLocal(r, state, nullptr, date_, stamp_);
+  return c.verdict == LocalVerdict::kNeedsHash ? localRead(r, state, localPath) : c;
+}
+
+// The rule with the file's content.
+LocalClass Tracker::localRead(const Record* r, const FileState& state,
+                              const std::string& localPath) {
   // A file that cannot be read is offered: the load then says why.
   const Digest* d = digestOf(localPath, state);
   if (!d) return {LocalVerdict::kCandidate, Basis::kRecord};
@@ -134,16 +117,15 @@ bool Tracker::carried(const std::string& path, const std::string& localPath, uin
   if (!plat::fileSystem().stat(localPath, &after, true) || !(stateOf(after) == state))
     return false;
   if (d.size != size || d.crc32 != crc) return false;
-  if (!batch_) batch_.emplace(record_->batch());
-  Record rec = recordOf(state, d);
-  rec.recordedNs = nowNs();
-  batch_->put(path, rec);
+  put(path, state, d);
   return true;
 }
 
-namespace {
-
-}  // namespace
+// Into the operation's batch; the store dates the record.
+void Tracker::put(const std::string& path, const FileState& state, const Digest& content) {
+  if (!batch_) batch_.emplace(record_->batch());
+  batch_->put(path, recordOf(state, content));
+}
 
 // How far a file's time may lie before the moment it was saved: a stamp's
 // step on the file systems of sticks (2 seconds on FAT, 10 ms or 2 s on
@@ -158,10 +140,7 @@ int64_t stampStepNs(const std::string& folder) {
 }
 
 void Tracker::carriedAs(const std::string& path, const FileState& state, const Digest& content) {
-  if (!batch_) batch_.emplace(record_->batch());
-  Record rec = recordOf(state, content);
-  rec.recordedNs = nowNs();
-  batch_->put(path, rec);
+  put(path, state, content);
 }
 
 void Tracker::loadedAll(int64_t scanNs) {

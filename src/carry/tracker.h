@@ -24,9 +24,6 @@ namespace carry {
 
 // The state of a file as the record keeps it.
 FileState stateOf(const plat::FileInfo& info);
-// The clock now, nanoseconds since 1970.
-int64_t nowNs();
-
 // A relative path as the record and the entries name it: folder '/' name.
 std::string relativePath(const std::string& folder, const std::string& name);
 
@@ -102,6 +99,9 @@ class Tracker {
 
  private:
   const Digest* digestOf(const std::string& localPath, const FileState& state);
+  LocalClass localRead(const Record* record, const FileState& state,
+                       const std::string& localPath);
+  void put(const std::string& path, const FileState& state, const Digest& content);
 
   std::string folder_;  // the local folder, without a trailing '/'
   std::unique_ptr<CarryRecord> record_;

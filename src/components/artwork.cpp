@@ -216,6 +216,19 @@ QIcon icon(Image which) {
 
 namespace {
 
+// A four-pointed sparkle of `radius` about `centre`: something new.
+void drawSparkle(QPainter& p, const QPointF& centre, double radius) {
+  QPainterPath star;
+  star.moveTo(centre + QPointF(0, -radius));
+  star.quadTo(centre, centre + QPointF(radius, 0));
+  star.quadTo(centre, centre + QPointF(0, radius));
+  star.quadTo(centre, centre + QPointF(-radius, 0));
+  star.quadTo(centre, centre + QPointF(0, -radius));
+  p.setPen(QPen(QColor(0xb0, 0x7a, 0x00), 0.6));
+  p.setBrush(QColor(0xff, 0xc8, 0x20));
+  p.drawPath(star);
+}
+
 // A small sheet for the 16 x 16 row images: w x h at (x, y), folded corner.
 void drawSheet(QPainter& p, const QRectF& r) {
   const double fold = r.width() * 0.35;
@@ -274,16 +287,7 @@ void paintRowImage(QPainter& p, int index) {
     }
     case 2: {  // document with a sparkle
       drawSheet(p, QRectF(2.5, 3.5, 9, 11));
-      const QPointF s(12, 4);
-      QPainterPath star;
-      star.moveTo(s + QPointF(0, -3.6));
-      star.quadTo(s, s + QPointF(3.6, 0));
-      star.quadTo(s, s + QPointF(0, 3.6));
-      star.quadTo(s, s + QPointF(-3.6, 0));
-      star.quadTo(s, s + QPointF(0, -3.6));
-      p.setPen(QPen(QColor(0xb0, 0x7a, 0x00), 0.6));
-      p.setBrush(QColor(0xff, 0xc8, 0x20));
-      p.drawPath(star);
+      drawSparkle(p, QPointF(12, 4), 3.6);
       break;
     }
     case 3: {  // two documents with a red cross
@@ -319,16 +323,7 @@ void paintRowImage(QPainter& p, int index) {
     }
     case 5: {  // document with a sparkle, on this computer's screen
       drawSheet(p, QRectF(1.5, 1.5, 8, 10));
-      const QPointF s(12.5, 3.5);
-      QPainterPath star;
-      star.moveTo(s + QPointF(0, -3.2));
-      star.quadTo(s, s + QPointF(3.2, 0));
-      star.quadTo(s, s + QPointF(0, 3.2));
-      star.quadTo(s, s + QPointF(-3.2, 0));
-      star.quadTo(s, s + QPointF(0, -3.2));
-      p.setPen(QPen(QColor(0xb0, 0x7a, 0x00), 0.6));
-      p.setBrush(QColor(0xff, 0xc8, 0x20));
-      p.drawPath(star);
+      drawSparkle(p, QPointF(12.5, 3.5), 3.2);
       // The screen, its neck and its foot on whole pixels at 1x, edged in
       // white.
       const QRectF screen(7.5, 8.5, 8, 4);
