@@ -61,8 +61,12 @@ struct TExtractEntry {
   // says (UTF-8 flag, Unicode Path field, code page 437 for MS-DOS hosts,
   // Windows-1252 otherwise).
   std::string displayName() const;
-  // A folder entry: its name ends with '/'.
-  bool isFolder() const { return !name.empty() && name.back() == '/'; }
+  // A folder entry: its name, as the run maps it, ends with '/' (the
+  // Unicode Path field may say so where the stored bytes do not).
+  bool isFolder() const {
+    const std::string n = displayName();
+    return !n.empty() && n.back() == '/';
+  }
 };
 
 // Answers of the replace-query callback (the answer byte).
