@@ -1,5 +1,6 @@
 #include "archive/compress.h"
 
+#include "archive/append.h"
 #include "archive/errors.h"
 
 namespace archive {
@@ -14,6 +15,8 @@ bool TCompress::createEmpty() {
 }
 
 int TCompress::readEndRecord() {
+  appendUndone =
+      undoInterruptedAppend(archivePath, update.heldLock.get(), nullptr) == AppendRepair::Undone;
   JNormFile f(archivePath, plat::Access::Read, plat::Disposition::OpenExisting);
   if (!f.isOpen()) return kMissingOrEmpty;
   EndRecordInfo info;

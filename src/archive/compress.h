@@ -68,12 +68,16 @@ class TCompress {
   // cannot be created.
   bool createEmpty();
 
-  // Opens the container for reading and loads its end record and comment.
-  // Result: an engine code (0, 13, 23 when it cannot be opened, 30, 12 ...).
+  // Opens the container for reading and loads its end record and comment,
+  // after undoing an interrupted append (appendUndone then tells, so that the
+  // front end says so once). Result: an engine code (0, 13, 23 when it
+  // cannot be opened, 30, 12 ...).
   int readEndRecord();
+  bool appendUndone = false;
 
-  // Writes the current comment into the container's end record in place
-  // (through the held lock, when the engine holds one: HoldLock).
+  // Writes the current comment into the container: a new directory and end
+  // record after its end where it can be appended to, else its end record
+  // in place (through the held lock, when the engine holds one: HoldLock).
   int rewriteComment();
 
   // Sends a text to the message or the configuration-message callback.

@@ -1,5 +1,9 @@
 #include "archive/replace.h"
 
+#include <cstdlib>
+
+#include "archive/append.h"
+
 #include <cerrno>
 
 #include "archive/errors.h"
@@ -338,6 +342,13 @@ int rewriteComment(const std::string& path, const std::vector<uint8_t>& comment,
   ContainerLock own;
   ContainerLock* lock = held && held->held() ? held : &own;
   if (lock == &own && own.acquire(path) != ContainerLock::Status::Locked) return kMissingOrEmpty;
+  // Where it can, a new directory and end record go after the end, so that
+  // no byte of the archive is written over.
+  const char* way = std::getenv("CARRYVALE_UPDATE");
+  if (!(way && std::string(way) == "rewrite")) {
+    const int rc = appendComment(*lock, comment, configMessage);
+    if (rc != ContainerAppend::kNotAppendable) return rc;
+  }
   // Read through a handle of its own; written only through the lock's.
   JNormFile f(lock->realPath(), plat::Access::Read, plat::Disposition::OpenExisting);
   plat::FileInfo fi;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/operations.h"
+#include "archive/append.h"
 #include "archive/errors.h"
 #include "archive/update/update.h"
 #include "brc/cli.h"
@@ -38,6 +39,7 @@ int openBriefcase(const std::string& command, const std::string& path, archive::
   const briefcase::OpenedBriefcase opened =
       briefcase::OpenForThisComputer(engine, path, record, request);
   engine.callbacks.configMessage = nullptr;
+  if (opened.appendUndone) error("brc " + command + ": " + archive::kAppendUndoneText);
   if (out) *out = opened;
   if (!opened.endRecordRead) {
     errorCode(opened.code, path);

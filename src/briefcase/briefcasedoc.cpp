@@ -1,5 +1,6 @@
 #include "briefcase/briefcasedoc.h"
 
+#include "archive/append.h"
 #include "archive/errors.h"
 #include "archive/replace.h"
 #include "briefcase/brdate.h"
@@ -81,6 +82,8 @@ bool TBriefcaseDoc::Open(const std::string& path) {
   OpenRequest request;
   request.retryRead = [](int rc) { return askRetryRead(rc); };
   const OpenedBriefcase opened = OpenForThisComputer(engine_, path, config_, request);
+  if (opened.appendUndone)
+    plat::messageBox(archive::kAppendUndoneText, "", plat::btnOk, plat::Icon::Information);
   if (!opened.endRecordRead) return false;
   if (opened.code != archive::kOk) {
     plat::messageBox(plat::loadStr(kStrCorruptConfiguration), "", plat::btnOk, plat::Icon::Warning);

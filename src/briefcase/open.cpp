@@ -40,6 +40,7 @@ OpenedBriefcase OpenForThisComputer(archive::TCompress& engine, const std::strin
   engine.archivePath = path;
   plat::diag("before ReadEndCentralRecord");
   opened.code = readEndRecord(engine, request);
+  opened.appendUndone = engine.appendUndone;
   if (opened.code != archive::kOk) return opened;
   opened.endRecordRead = true;
   plat::diag("before comment.Read()");

@@ -51,6 +51,7 @@ struct OpenedBriefcase {
   std::string localFolder;     // this computer's folder ("" when it has none)
   LocalFolderState folder = LocalFolderState::None;
   bool recordChanged = false;  // an adopted folder changed the record
+  bool appendUndone = false;   // an interrupted append was undone (say so once)
 };
 
 // Opens the container at `path`: the engine's archivePath, comment and level

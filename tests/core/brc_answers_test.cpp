@@ -103,7 +103,9 @@ TEST_F(BrcAnswers, NamesNeverSteerTheTerminalAndJsonIsAlwaysUtf8) {
       << statusJson;
   EXPECT_NE(status.find("raw\\xFF\\xFE.txt"), std::string::npos) << status;
 
-  // The progress of a load and of a delete names the entries as listed.
+  // The progress of a load and of a delete names the entries as listed (a
+  // rewrite names those it copies too).
+  env.set("CARRYVALE_UPDATE", "rewrite");
   ASSERT_EQ(brc("delete " + quote(bc) + " " + quote(cases[0].name)), 0) << err();
   const std::string deleted = err();
   EXPECT_TRUE(terminalSafe(loaded)) << loaded;

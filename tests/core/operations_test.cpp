@@ -2,6 +2,7 @@
 // stays in the briefcase, the trash, and kills during a replacement.
 
 #include "app/operations.h"
+#include "archive/append.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -395,6 +396,11 @@ TEST(Operations, FailuresReportedAsWhatTheyAre) {
     EXPECT_EQ(app::noticeFor(res, o.e.container).message().rfind(
                   "The disk or folder is gone: " + box + " is no longer there.\n", 0),
               0u);
+    // The disk back, the next open takes back what was appended.
+    std::vector<std::string> said;
+    archive::undoInterruptedAppend(o.e.container, nullptr,
+                                   [&](const std::string& s) { said.push_back(s); });
+    EXPECT_EQ(said, std::vector<std::string>{archive::kAppendUndoneText});
     EXPECT_TRUE(readAll(o.e.container) == bytes);
     EXPECT_EQ(listFolder(box), std::set<std::string>{"b.brc"});
   }

@@ -81,6 +81,7 @@ TEST(UpdateHostile, AContainerWithSeveralNamesIsNotReplaced) {
   for (const Op& op : operations()) {
     SCOPED_TRACE(op.name);
     Env e;
+    e.env.set("CARRYVALE_UPDATE", "rewrite");
     loadTwo(e);
     const std::string other = box(e) + "/other.brc";
     ASSERT_EQ(::link(e.container.c_str(), other.c_str()), 0);
@@ -96,6 +97,15 @@ TEST(UpdateHostile, AContainerWithSeveralNamesIsNotReplaced) {
     EXPECT_EQ(r.engine.rewriteComment(), 0);
     EXPECT_EQ(ztest::read(other).comment, std::vector<uint8_t>{'x'});
   }
+  // An append changes the file in place: every name sees the new archive.
+  Env e;
+  loadTwo(e);
+  const std::string other = box(e) + "/other.brc";
+  ASSERT_EQ(::link(e.container.c_str(), other.c_str()), 0);
+  Recorder r(e);
+  EXPECT_EQ(r.load({e.file("c.txt", "c\n")}), 0);
+  EXPECT_EQ(ztest::read(other).names(), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+  EXPECT_EQ(fs::hard_link_count(other), 2u);
 }
 
 // ---- a container changed by another program during a run ----
@@ -115,28 +125,44 @@ TEST(UpdateHostile, AContainerChangedDuringTheRunIsNotOverwritten) {
          f << "PK\x05\x06" << std::string(18, '\0');
        }},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    Env e;
-    loadTwo(e);
-    Recorder r(e);
-    std::string other;
-    r.engine.callbacks.message = [&](const std::string& s) {
-      r.messages.push_back(s);
-      if (s == plat::loadStr(8068)) {
-        c.change(e);
-        other = readAll(e.container);
+  for (bool rewrite : {true, false}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + (rewrite ? ", rewrite" : ", append"));
+      Env e;
+      if (rewrite) e.env.set("CARRYVALE_UPDATE", "rewrite");
+      loadTwo(e);
+      Recorder r(e);
+      std::string other;
+      r.engine.callbacks.message = [&](const std::string& s) {
+        r.messages.push_back(s);
+        if (s == plat::loadStr(8068)) {
+          c.change(e);
+          other = readAll(e.container);
+        }
+      };
+      EXPECT_EQ(r.load({e.file("c.txt", "c\n")}), archive::kInUse);
+      // Rewritten in place under an append, the other program's bytes stay
+      // and only what the run added after the old end goes.
+      const std::string now = readAll(e.container);
+      EXPECT_TRUE(now.compare(0, other.size(), other) == 0 &&
+                  (rewrite || &c == &cases[0] ? now.size() == other.size()
+                                              : now.find("c.txt") == std::string::npos))
+          << "the other program's container was replaced";
+      EXPECT_TRUE(r.sawPart("was changed or replaced by another program"));
+      const std::string kept = r.engine.update.keptArchivePath;
+      if (!rewrite) {
+        // An append leaves nothing beside it: the files are still to load.
+        EXPECT_TRUE(r.sawPart("nothing was added to it"));
+        EXPECT_EQ(kept, "");
+        EXPECT_EQ(listFolder(box(e)), std::set<std::string>{"b.brc"});
+        continue;
       }
-    };
-    EXPECT_EQ(r.load({e.file("c.txt", "c\n")}), archive::kInUse);
-    EXPECT_TRUE(readAll(e.container) == other) << "the other program's container was replaced";
-    const std::string kept = r.engine.update.keptArchivePath;
-    EXPECT_EQ(kept, box(e) + "/b (new).brc");
-    EXPECT_TRUE(r.sawPart("was changed or replaced by another program"));
-    EXPECT_TRUE(r.sawPart(kept));
-    ztest::Archive a = ztest::read(kept);
-    ASSERT_TRUE(a.ok) << a.error;
-    EXPECT_EQ(a.names(), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+      EXPECT_EQ(kept, box(e) + "/b (new).brc");
+      EXPECT_TRUE(r.sawPart(kept));
+      ztest::Archive a = ztest::read(kept);
+      ASSERT_TRUE(a.ok) << a.error;
+      EXPECT_EQ(a.names(), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+    }
   }
 }
 

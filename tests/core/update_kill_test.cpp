@@ -76,6 +76,7 @@ TEST(UpdateKill, AKilledRunLeavesTheOldOrTheNewContainer) {
 TEST(UpdateKill, KilledAroundTheRename) {
   for (Stage stage : {Stage::BeforeRename, Stage::AfterRename}) {
     Env e;
+    e.env.set("CARRYVALE_UPDATE", "rewrite");
     {
       Recorder first(e);
       ASSERT_EQ(first.load({e.file("a.txt", "old\n")}), 0);
@@ -96,6 +97,7 @@ TEST(UpdateKill, KilledAroundTheRename) {
       ASSERT_EQ(box.size(), 1u);
       int pid = 0;
       EXPECT_TRUE(archive::isTemporaryName(*box.begin(), archive::TempKind::Container, &pid)) << *box.begin();
+      e.env.set("CARRYVALE_UPDATE", "");  // an append clears it away too
       Recorder next(e);
       ASSERT_EQ(next.load({e.file("c.txt", "c\n")}), 0);
       EXPECT_EQ(listFolder(e.env.root() + "/box"), std::set<std::string>{"b.brc"});

@@ -164,18 +164,19 @@ class FaultFs;
 
 class FaultFile final : public plat::File {
  public:
-  FaultFile(FaultFs& fs, std::unique_ptr<plat::File> inner, std::string path, bool output)
-      : fs_(fs), inner_(std::move(inner)), path_(std::move(path)), output_(output) {}
+  FaultFile(FaultFs& fs, std::unique_ptr<plat::File> inner, std::string path, bool output,
+            bool writable = true)
+      : fs_(fs), inner_(std::move(inner)), path_(std::move(path)), output_(output), writable_(writable) {}
   bool read(void* buf, size_t n, size_t* got) override;
   bool write(const void* buf, size_t n, size_t* put) override;
   bool seek(int64_t d, plat::Origin o, uint64_t* p) override { return inner_->seek(d, o, p); }
   bool size(uint64_t* out) override { return inner_->size(out); }
-  bool truncateHere() override { return inner_->truncateHere(); }
-  bool sync() override { return inner_->sync(); }
+  bool truncateHere() override { return changing() && inner_->truncateHere(); }
+  bool sync() override { return changing() && inner_->sync(); }
   bool lockExclusive() override { return inner_->lockExclusive(); }
   bool info(plat::FileInfo* out) override { return inner_->info(out); }
   bool setTimes(const plat::FileTime* c, const plat::FileTime* a, const plat::FileTime* w) override {
-    return inner_->setTimes(c, a, w);
+    return changing() && inner_->setTimes(c, a, w);
   }
   bool setMode(uint32_t m) override { return inner_->setMode(m); }
   bool close() override { return inner_->close(); }
@@ -186,7 +187,9 @@ class FaultFile final : public plat::File {
   std::unique_ptr<plat::File> inner_;
   std::string path_;
   bool output_;
+  bool writable_;
   uint64_t readSoFar_ = 0;
+  inline bool changing();
   bool grown_ = false;
 };
 
@@ -207,6 +210,9 @@ class FaultFs final : public plat::FileSystem, public plat::UnnamedFileSupport {
   std::map<std::string, std::string> growBy;
   std::map<std::string, uint64_t> shrinkTo;
   bool failRename = false;
+  // Called before every write, truncation, sync and time change of a file
+  // opened for writing.
+  std::function<void()> beforeChange;
   std::function<void(const std::string& from, const std::string& to)> beforeRename, afterRename;
   bool unnamedSupported = true;
   bool renameFlagsSupported = true;  // false: no rename without replacing, no links
@@ -236,7 +242,7 @@ class FaultFs final : public plat::FileSystem, public plat::UnnamedFileSupport {
     auto f = real.open(path, access, d);
     if (!f) return nullptr;
     bool budget = !budgetPath.empty() && path == budgetPath && access != plat::Access::Read;
-    return std::make_unique<FaultFile>(*this, std::move(f), path, budget);
+    return std::make_unique<FaultFile>(*this, std::move(f), path, budget, access != plat::Access::Read);
   }
   std::unique_ptr<plat::File> createTemp(const std::string& folder, const std::string& prefix,
                                          std::string* path) override {
@@ -331,7 +337,13 @@ inline bool FaultFile::read(void* buf, size_t n, size_t* got) {
   return true;
 }
 
+inline bool FaultFile::changing() {
+  if (writable_ && fs_.beforeChange) fs_.beforeChange();
+  return true;
+}
+
 inline bool FaultFile::write(const void* buf, size_t n, size_t* put) {
+  changing();
   if (fs_.isPulled(path_)) {
     *put = 0;
     plat::setLastError(EIO);

@@ -212,6 +212,7 @@ TEST(UpdateThreads, AFullDiskWhileWorkersAreBusyEndsTheRunCleanly) {
     Busy b;
     FaultFs faults;
     faults.writeBudget = budget;
+    faults.budgetPath = b.e.container;  // an append writes there
     plat::ScopedFileSystem scoped(&faults);
     Recorder r(b.e);
     r.engine.update.threads = 8;

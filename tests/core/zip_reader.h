@@ -7,6 +7,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -56,6 +57,9 @@ struct Archive {
   std::vector<Entry> entries;
   std::vector<uint8_t> comment;
   uint32_t preamble = 0;
+  // Each entry right after the one before (as a rewrite leaves them); an
+  // append leaves unreferenced bytes between them.
+  bool contiguous = true;
 
   const Entry* find(const std::string& name) const {
     for (const auto& e : entries)
@@ -136,6 +140,7 @@ inline Archive parse(const std::vector<uint8_t>& f) {
 
   size_t p = cdOffset;
   uint32_t expectLocal = 0xffffffff;
+  std::vector<std::pair<uint64_t, uint64_t>> spans;
   for (uint16_t i = 0; i < count; ++i) {
     if (p + 46 > uint64_t(eocd)) return bad("central header past the end");
     const uint8_t* c = &f[p];
@@ -167,7 +172,7 @@ inline Archive parse(const std::vector<uint8_t>& f) {
     if (i == 0) {
       a.preamble = en.localOffset;
     } else if (l != expectLocal) {
-      return bad("entries are not contiguous at " + en.name);
+      a.contiguous = false;
     }
     if (l + 30 > cdOffset) return bad("local header past the data");
     const uint8_t* h = &f[l];
@@ -187,6 +192,7 @@ inline Archive parse(const std::vector<uint8_t>& f) {
     const uint8_t* data = h + 30 + lnl + lxl;
     en.raw.assign(h, data + en.compressedSize);
     expectLocal = static_cast<uint32_t>(l + 30 + lnl + lxl + en.compressedSize);
+    spans.emplace_back(l, expectLocal);
 
     if (en.method == 0) {
       if (en.compressedSize != en.uncompressedSize) return bad("stored sizes differ: " + en.name);
@@ -202,7 +208,11 @@ inline Archive parse(const std::vector<uint8_t>& f) {
     a.entries.push_back(std::move(en));
   }
   if (p != uint64_t(eocd)) return bad("central directory size");
-  if (count && expectLocal != cdOffset) return bad("gap before the central directory");
+  if (count && expectLocal != cdOffset) a.contiguous = false;  // unreferenced bytes before it
+  std::sort(spans.begin(), spans.end());
+  if (!spans.empty()) a.preamble = static_cast<uint32_t>(spans[0].first);
+  for (size_t i = 1; i < spans.size(); ++i)
+    if (spans[i].first < spans[i - 1].second) return bad("entries overlap");
   a.ok = true;
   return a;
 }

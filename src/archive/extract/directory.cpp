@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <new>
 
+#include "archive/append.h"
 #include "archive/errors.h"
 #include "archive/extract/restore.h"
 #include "platform/errors.h"
@@ -61,7 +62,9 @@ int Run::steps() {
   }
   input_ = std::make_unique<ArchiveInput>(*buffer_);
 
-  // 3. The briefcase, read-only.
+  // 3. The briefcase, read-only (an append that was interrupted is undone first).
+  undoInterruptedAppend(c_.archivePath, c_.update.heldLock.get(),
+                        [this](const std::string& t) { c_.sendConfigMessage(t); });
   if (!file_.open(c_.archivePath, plat::Access::Read, plat::Disposition::OpenExisting)) {
     const int err = plat::lastError();
     msg(plat::loadStrFmt(plat::kStrCannotOpenBriefcase, c_.archivePath.c_str()));

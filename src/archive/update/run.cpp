@@ -3,9 +3,11 @@
 // written anew, and puts it in the container's place.
 
 #include <algorithm>
+#include <cstdlib>
 #include <new>
 #include <unordered_map>
 
+#include "archive/append.h"
 #include "archive/errors.h"
 #include "archive/extract/names.h"
 #include "archive/extract/naming.h"
@@ -29,16 +31,6 @@ constexpr size_t kCopyBlock = 131072;
 constexpr const char* kNoCompressSuffixes = ".z:.zip:.arj:.zoo:.arc:.lzh";
 // A file that changed while it was read (handled like one not opened).
 constexpr int kFileChanged = -1;
-
-uint64_t entryLength(const zlitem& item) {
-  return TLocalFileHeader::kSize + uint64_t(item.local.nameLength) + item.local.extraLength +
-         item.central.compressedSize + item.descriptorLength;
-}
-
-uint64_t centralLength(const zlitem& item) {
-  return TCentralFileHeader::kSize + uint64_t(item.central.nameLength) + item.central.extraLength +
-         item.central.commentLength;
-}
 
 // The largest a file's entry data can become: deflate's worst case over
 // incompressible input.
@@ -162,6 +154,7 @@ class Run {
   void collectNames();
   void checkNewFiles();
   void checkLimits();
+  void chooseWay();
   void createOutput();
   void copyEntry(zlitem& item);
   void flushCopy();
@@ -186,6 +179,9 @@ class Run {
   ContainerLock ownLock_;
   ContainerLock* lock_ = &ownLock_;  // the run's own, or the one the engine holds
   std::unique_ptr<ContainerReplacement> replacement_;
+  // Set when the run appends to the container instead of rewriting it.
+  std::unique_ptr<ContainerAppend> append_;
+  EndRecordInfo end_;  // the container's end as it was read
   plat::FileInfo containerInfo_;
   uint64_t bound_ = 0;  // the most the new archive can take
   uint64_t total_ = 0, done_ = 0;
@@ -257,6 +253,7 @@ void Run::readDirectory() {
   EndRecordInfo end;
   auto sink = [this](const std::string& s) { c_.sendConfigMessage(s); };
   if (int rc = findEndRecord(in, &end, sink)) fail(rc, c_.archivePath);
+  end_ = end;
   c_.endRecord = end.record;
   c_.comment = std::move(end.comment);
   // A container that needs more than this program writes, or whose directory
@@ -400,14 +397,58 @@ void Run::checkLimits() {
     fail(kTooLarge, "The briefcase would be larger than 4 GB; it was left as it was");
 }
 
-// The new archive is built where it can replace the container in one step:
-// as an unnamed file in the container's own folder, when that file system has
-// room for the most it can take; otherwise in the temporary folder (on another
-// file system), from where it is copied beside the container once its exact
-// size is known.
+// Whether the run appends to the container. It does unless the rewrite is
+// asked for (a compaction, CARRYVALE_UPDATE=rewrite), the container is not
+// one to append to, the entry at its start would no longer be listed
+// (readers that read from the start would find the old archive), or the
+// unreferenced bytes would pass kCompactPercent of the container.
+void Run::chooseWay() {
+  u_.appended = false;
+  const char* way = std::getenv("CARRYVALE_UPDATE");
+  if (u_.rewrite || (way && std::string(way) == "rewrite")) return;
+  const std::string why = whyNotAppendable(u_.entries, end_, preamble_);
+  if (!why.empty()) {
+    plat::diag("update run: rewriting " + c_.archivePath + ": " + why);
+    return;
+  }
+  bool startKept = false;
+  uint64_t dropped = 0, added = 0, directory = 0;
+  for (size_t i = 0; i < u_.entries.items.size(); ++i) {
+    const zlitem& item = u_.entries.items[i];
+    if (item.central.localHeaderOffset == 0 && item.mark == kMarkNone) startKept = true;
+    if (item.mark != kMarkNone) dropped += entryLength(item);
+    if (item.mark == kMarkDelete) continue;
+    directory += centralLength(item);
+    if (item.mark == kMarkReplace) {
+      plat::FileInfo fi;
+      added += plat::fileSystem().stat(u_.sources[i], &fi, true) ? fi.size : 0;
+      added += TLocalFileHeader::kSize + 2 * u_.renamed[i].size();
+    }
+  }
+  for (const TFItem& f : u_.newFiles) {
+    added += TLocalFileHeader::kSize + f.size + f.storedName.size();
+    directory += TCentralFileHeader::kSize + f.storedName.size();
+  }
+  if (!startKept) return;
+  const uint64_t oldTail = end_.fileSize - end_.centralOffset;
+  const uint64_t unreferenced = end_.fileSize - referencedBytes(u_.entries, end_) + dropped + oldTail +
+                                AppendMarker::kSize;
+  const uint64_t size = end_.fileSize + AppendMarker::kSize + added + directory +
+                        TEndCentralRecord::kSize + c_.comment.size();
+  if (unreferenced * 100 > size * kCompactPercent) return;
+  u_.appended = true;
+}
+
+// An append writes after the container's end. A rewrite builds the new
+// archive where it can replace the container in one step: as an unnamed
+// file in the container's own folder, when that file system has room for
+// the most it can take; otherwise in the temporary folder (on another file
+// system), from where it is copied beside the container once its exact size
+// is known.
 void Run::createOutput() {
   c_.sendMessage(plat::loadStr(plat::kStrCreatingTemp));
-  uint64_t bound = preamble_ + TEndCentralRecord::kSize + 0xffff;
+  const bool append = u_.appended;
+  uint64_t bound = (append ? 0 : preamble_) + TEndCentralRecord::kSize + 0xffff;
   for (size_t i = 0; i < u_.entries.items.size(); ++i) {
     const zlitem& item = u_.entries.items[i];
     if (item.mark == kMarkDelete) continue;
@@ -418,7 +459,7 @@ void Run::createOutput() {
       bound += TLocalFileHeader::kSize + 17 + TCentralFileHeader::kSize + 9 +
                2 * u_.renamed[i].size() + std::max<uint64_t>(dataBound(size), entryLength(item));
     } else {
-      bound += entryLength(item) + centralLength(item);
+      bound += (append ? 0 : entryLength(item)) + centralLength(item);
     }
   }
   for (const TFItem& f : u_.newFiles)
@@ -426,8 +467,23 @@ void Run::createOutput() {
              2 * f.storedName.size() + dataBound(f.size);
   bound_ = bound;
 
-  replacement_ = std::make_unique<ContainerReplacement>(*lock_);
   std::string message;
+  if (append) {
+    append_ = std::make_unique<ContainerAppend>(*lock_);
+    const int rc = append_->begin(end_.fileSize, &u_.output, &message);
+    if (rc == kOk) {
+      u_.outputOffset = end_.fileSize + AppendMarker::kSize;
+      return;
+    }
+    append_.reset();
+    if (rc != ContainerAppend::kNotAppendable) fail(rc, message);
+    plat::diag("update run: " + message + "; rewriting instead");
+    u_.appended = false;
+    bound_ = bound += preamble_;
+    for (const zlitem& item : u_.entries.items)
+      if (item.mark == kMarkNone) bound_ = bound += entryLength(item);
+  }
+  replacement_ = std::make_unique<ContainerReplacement>(*lock_);
   if (int rc = replacement_->begin(bound, true, &u_.output, &message)) fail(rc, message);
   u_.outputOffset = 0;
 }
@@ -475,6 +531,7 @@ int Run::writeFile(zlitem& item, const std::string& path) {
 
 // Queues an unchanged entry for copying; its new offset is where it will land.
 void Run::copyEntry(zlitem& item) {
+  if (u_.appended) return;  // it stays where it is
   constexpr uint64_t kRangeLimit = 4u << 20;
   const uint64_t from = item.central.localHeaderOffset;
   const uint64_t length = entryLength(item);
@@ -543,6 +600,10 @@ void Run::writeTail() {
   if (centralOffset + centralSize + TEndCentralRecord::kSize + c_.comment.size() >
       u_.maxArchiveSize)
     fail(kTooLarge, "The briefcase would be larger than 4 GB; it was left as it was");
+  if (append_) {
+    std::string message;
+    if (int rc = append_->seal(*u_.output, u_.outputOffset, &message)) fail(rc, message);
+  }
   TEndCentralRecord end;
   end.entriesOnDisk = end.entriesTotal = static_cast<uint16_t>(u_.entries.items.size());
   end.centralSize = static_cast<uint32_t>(centralSize);
@@ -557,6 +618,13 @@ void Run::writeTail() {
 
 void Run::replaceContainer() {
   std::string message;
+  if (append_) {
+    int rc = append_->commit(std::move(u_.output), &message);
+    u_.input.reset();
+    append_.reset();
+    if (rc) fail(rc, message);
+    return;
+  }
   int rc = replacement_->commit(
       std::move(u_.output), u_.outputOffset, [this](const std::string& s) { c_.sendConfigMessage(s); },
       c_.callbacks.fileProgress, &message);
@@ -571,6 +639,7 @@ void Run::replaceContainer() {
 void Run::discardOutput() {
   u_.output.reset();
   replacement_.reset();
+  append_.reset();  // an append is cut back
 }
 
 // The failure handling at the run's end: the messages, then the new archive
@@ -600,12 +669,16 @@ int Run::failed(int code, const std::string& message) {
   std::string codeText = errorText(code);
   if (codeText.empty()) codeText = "Error " + std::to_string(code);
   uint64_t freeBytes = 0;
-  if (code == kDiskMayBeFull && replacement_ && bound_ &&
-      plat::fileSystem().freeSpace(replacement_->folder(), &freeBytes))
-    detail += plat::strFormat("; the new briefcase needs up to %llu bytes, and %llu are free in %s",
+  const std::string room = replacement_ ? replacement_->folder()
+                           : u_.appended ? plat::parentFolder(lock_->realPath())
+                                         : std::string();
+  if (code == kDiskMayBeFull && !room.empty() && bound_ &&
+      plat::fileSystem().freeSpace(room, &freeBytes))
+    detail += plat::strFormat(u_.appended
+                                  ? "; the load needs up to %llu bytes more, and %llu are free in %s"
+                                  : "; the new briefcase needs up to %llu bytes, and %llu are free in %s",
                               static_cast<unsigned long long>(bound_),
-                              static_cast<unsigned long long>(freeBytes),
-                              replacement_->folder().c_str());
+                              static_cast<unsigned long long>(freeBytes), room.c_str());
   c_.sendConfigMessage(plat::loadStrFmt(plat::kStrBriefcaseErrorDetail,
                                         plat::cutLoadedText(codeText).c_str(), detail.c_str()));
   plat::diag("update run failed: " + std::to_string(code) + " " + detail);
@@ -623,13 +696,19 @@ int Run::execute() {
   u_.notLoaded.clear();
   u_.skippedFiles = false;
   u_.busy = false;
+  u_.appended = false;
+  u_.freedBytes = 0;
   u_.gone.clear();
   c_.sendMessage("Starting...");
   u_.entries.clear();
 
   try {
     writeTest();
+    undoInterruptedAppend(c_.archivePath, lock_,
+                          [this](const std::string& t) { c_.sendConfigMessage(t); });
     openInput();
+    const plat::FileTime oldDate = containerInfo_.writeTime;
+    const uint64_t oldSize = containerInfo_.size;
     readDirectory();
     collectNames();
     checkNewFiles();
@@ -641,6 +720,7 @@ int Run::execute() {
     // A marked entry whose local file is gone by its turn is reported there
     // (kStrCannotOpenForReading, kFileNotReadable) and copied unchanged.
     checkLimits();
+    chooseWay();
     createOutput();
 
     if (preamble_) {
@@ -650,7 +730,9 @@ int Run::execute() {
     }
 
     total_ = 0;
-    for (const zlitem& item : u_.entries.items) total_ += item.central.uncompressedSize;
+    // An append does not copy the entries that stay.
+    for (const zlitem& item : u_.entries.items)
+      if (!u_.appended || item.mark != kMarkNone) total_ += item.central.uncompressedSize;
     for (const TFItem& f : u_.newFiles) total_ += f.size;
     done_ = 0;
     if (c_.callbacks.totalProgress) c_.callbacks.totalProgress(0);
@@ -669,11 +751,13 @@ int Run::execute() {
     for (size_t i = 0; i < u_.entries.items.size() && !stop; ++i) {
       if (c_.cancelled || cancelCheck()) break;
       zlitem& item = u_.entries.items[i];
-      done_ += item.central.uncompressedSize;
-      progressTotal();
+      if (!u_.appended || item.mark != kMarkNone) {
+        done_ += item.central.uncompressedSize;
+        progressTotal();
+      }
       if (item.mark == kMarkDelete) continue;
       if (item.mark == kMarkNone) {
-        c_.sendMessage(text(plat::kStrCopying, shownName(item)));
+        if (!u_.appended) c_.sendMessage(text(plat::kStrCopying, shownName(item)));
         copyEntry(item);
         item.mark = kMarkNone;
         kept.append(std::move(item));
@@ -744,6 +828,13 @@ int Run::execute() {
 
     writeTail();
     replaceContainer();
+    plat::FileInfo now;
+    if (lock_->file() && lock_->file()->platformFile()->info(&now)) {
+      u_.freedBytes = now.size < oldSize ? oldSize - now.size : 0;
+      // A compaction changes no entry: the briefcase keeps its date.
+      if (u_.keepDate && oldDate && lock_->file()->platformFile()->setTimes(nullptr, nullptr, &oldDate))
+        lock_->refresh();
+    }
     c_.sendMessage(plat::loadStr(plat::kStrFinishing));
     int result = u_.skippedFiles ? kFileNotReadable : kOk;
     u_.releaseRun();
@@ -765,6 +856,20 @@ int Update(TCompress& engine) {
     engine.update.releaseRun();
     return kOutOfMemory;
   }
+}
+
+int Compact(TCompress& engine) {
+  TUpdateState& u = engine.update;
+  std::vector<std::string> names;
+  names.swap(engine.names);
+  const uint8_t mode = u.mode;
+  u.mode = kModeAdd;
+  u.rewrite = u.keepDate = true;
+  const int rc = Update(engine);
+  u.rewrite = u.keepDate = false;
+  u.mode = mode;
+  names.swap(engine.names);
+  return rc;
 }
 
 void PrepareDelete(TCompress& engine, bool clearNames) {

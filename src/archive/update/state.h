@@ -37,6 +37,12 @@ struct TUpdateState {
   // archive is the same byte for byte whatever the number.
   unsigned threads = 0;
 
+  // The run rewrites the container even where it could append to it (a
+  // compaction, or a comparison); keepDate gives the new container the old
+  // one's last-write time (a compaction changes no entry).
+  bool rewrite = false;
+  bool keepDate = false;
+
   // ---- per-run state ----
   int8_t method = -1;               // -1 deflate (level 1-9), 0 store (level 0)
   std::string noCompressSuffixes;   // ".z:.zip:.arj:.zoo:.arc:.lzh", none at level 9
@@ -52,6 +58,9 @@ struct TUpdateState {
   std::string gone;                 // kGone: what is no longer there (the briefcase,
                                     // its folder or disk, or the local folder)
   std::vector<std::string> unmatched;  // delete mode: names without an entry
+
+  bool appended = false;     // the run appended to the container (else it rewrote it)
+  uint64_t freedBytes = 0;   // how much smaller the container became
 
   // After a run that found the container changed by another program before
   // it could replace it: the path of the new archive, kept beside the

@@ -19,7 +19,13 @@
 // blocks of data), configRefresh (just before the end record is written, so
 // the comment holds the current configuration), writeProtected, openFailed.
 //
-// The container is never edited in place: the new archive replaces it in one
+// No byte of the container is ever written over. Where it can
+// (archive/append.h tells when), a run appends: the new and refreshed
+// entries, then a new directory and end record, go after the container's
+// end, and a delete writes only a new directory; an append killed half-way
+// is cut back by the next open. Otherwise, and once the bytes that the
+// directory no longer references pass kCompactPercent of the container, the
+// new archive is built whole and replaces the container in one
 // rename (archive/replace.h tells how, with symbolic links, hard links, a
 // full disk and a container changed by another program meanwhile). When the
 // container's file system has no room for the new archive beside the old one
@@ -50,6 +56,13 @@ int Update(TCompress& engine);
 
 // Sets delete mode and clears the cancel flag; clears the names when asked.
 void PrepareDelete(TCompress& engine, bool clearNames);
+
+// Rewrites the container without the bytes that its directory no longer
+// references (what appends leave behind), through the same replacement as a
+// rewriting load; the container keeps its last-write time, the briefcase
+// date. Cancellable (19, the container as it was). engine.update.freedBytes
+// tells how many bytes it freed.
+int Compact(TCompress& engine);
 
 // Replaces the container by an empty archive that holds engine.comment as
 // its configuration, in one step (a temporary file in the same folder renamed
