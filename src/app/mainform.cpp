@@ -208,6 +208,8 @@ void TMainForm::createActions() {
   BriefcaseUnload1 = makeAction(QStringLiteral("&Unload"), QStringLiteral("Ctrl+U"),
                                 QStringLiteral("Unload|Unload the briefcase"));
   ClearItem = makeAction(QStringLiteral("&Clear"), QStringLiteral("Ctrl+Del"), {});
+  CompactItem = makeAction(QStringLiteral("Co&mpact"), {},
+                           QStringLiteral("Free the space that loads left unused in the briefcase"));
   BriefcaseSettings = makeAction(QStringLiteral("&Settings..."), QStringLiteral("Alt+Return"),
                                  QStringLiteral("Settings|Modify the settings for this briefcase"));
   BriefcaseLoad1->setIcon(themed("go-down", art::Image::Load));
@@ -257,6 +259,7 @@ void TMainForm::createActions() {
   command(BriefcaseLoad1, &TMainForm::BriefcaseLoad);
   command(BriefcaseUnload1, &TMainForm::BriefcaseUnload);
   command(ClearItem, &TMainForm::ClearButtonClick);
+  command(CompactItem, &TMainForm::CompactItemClick);
   command(BriefcaseSettings, &TMainForm::SettingsItemClick);
   command(SetLocalFolder1, &TMainForm::SetLocalFolder1Click);
   command(IncludeFiles1, &TMainForm::IncludeFiles1Click);
@@ -284,6 +287,7 @@ void TMainForm::createMenus() {
   BriefcaseItem->addAction(BriefcaseLoad1);
   BriefcaseItem->addAction(BriefcaseUnload1);
   BriefcaseItem->addAction(ClearItem);
+  BriefcaseItem->addAction(CompactItem);
   BriefcaseItem->addSeparator();
   BriefcaseItem->addAction(BriefcaseSettings);
 
@@ -348,7 +352,7 @@ void TMainForm::UpdateCommands() {
   UnloadButton2->setEnabled(unloadEnabled);
   OptionsRefresh->setEnabled(open);
   BriefcaseSettings->setEnabled(open);
-  for (QAction* a : {ClearItem, SetLocalFolder1, IncludeFiles1, ExcludeFiles1, SelectAll1})
+  for (QAction* a : {ClearItem, CompactItem, SetLocalFolder1, IncludeFiles1, ExcludeFiles1, SelectAll1})
     a->setEnabled(open);
   BriefcaseItem->menuAction()->setVisible(open);
   OptionsItem->menuAction()->setVisible(open);

@@ -175,6 +175,7 @@ class TMainForm : public QMainWindow {
   QAction* BriefcaseLoad1;
   QAction* BriefcaseUnload1;
   QAction* ClearItem;
+  QAction* CompactItem;
   QAction* BriefcaseSettings;
   QAction* SetLocalFolder1;
   QAction* IncludeFiles1;
@@ -290,6 +291,7 @@ class TMainForm : public QMainWindow {
   virtual void BriefcaseUnload();
   // Ctrl+Del: an empty briefcase that keeps its configuration.
   virtual void ClearButtonClick();
+  virtual void CompactItemClick();
   // The selected local files into the trash (after asking).
   virtual void DeleteLocalButtonClick();
   // The selected entries out of the briefcase (after asking).

@@ -327,6 +327,29 @@ void TMainForm::ClearButtonClick() {
   UpdateCommands();
 }
 
+void TMainForm::CompactItemClick() {
+  if (!briefcase_ || OperationRunning()) return;
+  WaitCursor wait;
+  app::CompactResult r;
+  {
+    TOperation operation(*this);
+    StoreConfiguration();
+    r = app::CompactBriefcase(*engine_);
+  }
+  lastResult_ = r.code;
+  if (r.code == archive::kOk) {
+    plat::messageBox(app::CompactedText(r.freedBytes), "Compact", plat::btnOk,
+                     plat::Icon::Information);
+  } else if (r.code != archive::kInterrupted) {
+    std::string text = "The briefcase could not be compacted.";
+    const std::string why = archive::errorText(r.code);
+    if (!why.empty()) text += "\n" + why;
+    plat::messageBox(text, std::string(), plat::btnOk, plat::Icon::Warning);
+  }
+  RefreshLists();
+  UpdateCommands();
+}
+
 // ---- help topics ----
 
 void TMainForm::HelpContext(int context) {

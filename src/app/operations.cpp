@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <set>
@@ -819,6 +820,30 @@ int RemoveEntries(archive::TCompress& engine, const std::vector<std::string>& na
   engine.update.mode = archive::kModeAdd;
   engine.ClearNames();
   return rc;
+}
+
+CompactResult CompactBriefcase(archive::TCompress& engine) {
+  status(engine, "Compacting the briefcase...");
+  CompactResult r;
+  r.code = archive::kInternalError;
+  try {
+    r.code = archive::Compact(engine);
+  } catch (...) {
+  }
+  r.freedBytes = r.code == archive::kOk ? engine.update.freedBytes : 0;
+  return r;
+}
+
+std::string CompactedText(uint64_t freedBytes) {
+  if (!freedBytes) return "The briefcase had no unused space to free.";
+  char size[32];
+  if (freedBytes < 1024)
+    std::snprintf(size, sizeof size, "%llu bytes", static_cast<unsigned long long>(freedBytes));
+  else if (freedBytes < 1024 * 1024)
+    std::snprintf(size, sizeof size, "%.1f KB", freedBytes / 1024.0);
+  else
+    std::snprintf(size, sizeof size, "%.1f MB", freedBytes / (1024.0 * 1024.0));
+  return std::string("Compacting freed ") + size + ".";
 }
 
 int StoreConfigurationKeepingDate(archive::TCompress& engine,

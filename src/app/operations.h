@@ -206,6 +206,18 @@ std::string RemovalQuestion(const UnloadResult& result);
 int RemoveEntries(archive::TCompress& engine, const std::vector<std::string>& names,
                   const std::function<void()>& storeConfiguration);
 
+// Rewrites the briefcase without the bytes its directory no longer
+// references (superseded entries and old directories that loads appended
+// past), with the status "Compacting the briefcase...". The briefcase date
+// and every entry stay; cancellable (kInterrupted, the briefcase as it was).
+struct CompactResult {
+  int code = 0;
+  uint64_t freedBytes = 0;
+};
+CompactResult CompactBriefcase(archive::TCompress& engine);
+// "Compacting freed 1.5 MB." (or that there was nothing to free).
+std::string CompactedText(uint64_t freedBytes);
+
 // Writes the configuration record into the container in place, keeping the
 // briefcase date as it was. 0, or the result code.
 int StoreConfigurationKeepingDate(archive::TCompress& engine,

@@ -27,6 +27,7 @@ int runLoad(const brc::Args& args) {
   }
   archive::TCompress engine;
   if (int rc = brc::threadsOption("load", args, &engine.update.threads)) return rc;
+  engine.update.rewrite = args.has("--rewrite");
   briefcase::TBriefcaseComment record;
   const std::string path = brc::normalPath(args.positional[0]);
   briefcase::OpenedBriefcase opened;
@@ -141,9 +142,13 @@ brc::Registrar reg{brc::Command{
     "the briefcase as it was (status 19), as does a closed terminal. A file that cannot be read is\n"
     "skipped (status 28). A briefcase another run is using is left alone (status 25).\n"
     "Files are compressed on every core (CARRYVALE_THREADS or --threads N sets how many); the\n"
-    "briefcase is the same byte for byte whatever the number.",
+    "briefcase is the same byte for byte whatever the number.\n"
+    "New and refreshed entries are written after the briefcase's end, and what they replace is\n"
+    "left behind until it passes half the file ('brc compact' frees it sooner); --rewrite (or\n"
+    "CARRYVALE_UPDATE=rewrite) rewrites the whole briefcase instead.",
     {{"--folder", true, "DIR", "set this computer's local folder in the briefcase first"},
-     {"--threads", true, "N", "compress with N threads (default: the online cores)"}},
+     {"--threads", true, "N", "compress with N threads (default: the online cores)"},
+     {"--rewrite", false, "", "rewrite the whole briefcase instead of appending to it"}},
     runLoad}};
 
 }  // namespace

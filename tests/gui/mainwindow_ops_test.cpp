@@ -663,6 +663,40 @@ TEST(MainWindowOps, DeleteAndClearAskFirst) {
   }
 }
 
+// Briefcase > Compact frees what a load left behind, keeps every entry and
+// the briefcase date, and says how much it freed.
+TEST(MainWindowOps, CompactFreesWhatALoadLeftBehind) {
+  Bag b;
+  b.threeEntries();
+  b.file("b.txt", std::string(5000, 'n'), 60);
+  b.brc("load " + testenv::quote(b.brcPath) + " " + testenv::quote(b.local + "/b.txt"));
+  const auto date = fs::last_write_time(b.brcPath);
+  const auto size = fs::file_size(b.brcPath);
+  Form form;
+  ASSERT_TRUE(form.open(b.brcPath));
+  // The Briefcase menu as the user sees it, for looking at.
+  form.show();
+  form.BriefcaseItem->popup(form.mapToGlobal(QPoint(0, 0)));
+  QCoreApplication::processEvents();
+  const QString shots = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots");
+  QDir().mkpath(shots);
+  EXPECT_TRUE(form.BriefcaseItem->grab().save(shots + QStringLiteral("/briefcase_menu.png")));
+  form.BriefcaseItem->hide();
+  b.asker.answers = {plat::mrOk, plat::mrOk};
+  for (const bool again : {false, true}) {
+    form.CompactItem->trigger();
+    ASSERT_EQ(b.asker.messages.size(), again ? 2u : 1u);
+    const std::string said = b.asker.messages.back().text;
+    EXPECT_EQ(said.rfind(again ? "The briefcase had no unused space" : "Compacting freed ", 0), 0u)
+        << said;
+    EXPECT_EQ(b.asker.messages.back().icon, plat::Icon::Information);
+  }
+  EXPECT_LT(fs::file_size(b.brcPath), size);
+  // File times are kept to a tenth of a microsecond.
+  EXPECT_LT(std::chrono::abs(fs::last_write_time(b.brcPath) - date), std::chrono::microseconds(1));
+  EXPECT_EQ(b.entries(), (Strings{"a.txt", "b.txt", "sub/c.txt"}));
+}
+
 // The disk-full message's Help opens the manual at its topic, and the
 // message stays until OK.
 TEST(MainWindowOps, DiskFullHelpOpensItsTopic) {
