@@ -262,7 +262,7 @@ bool isTemporaryName(const std::string& name, const TemporaryPattern& pattern, i
     return false;
   for (size_t k = i + 1; k < unique; ++k)
     if (!isAlnum(name[k])) return false;
-  *pid = static_cast<int>(value);
+  if (pid) *pid = static_cast<int>(value);
   return true;
 }
 

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include "archive/append.h"
 #include "archive/leftovers.h"
 #include "update_support.h"
 
@@ -12,7 +13,7 @@ using namespace utest;
 
 namespace {
 
-enum class Stage { Callback, BeforeRename, AfterRename };
+enum class Stage { Callback, Change, BeforeRename, AfterRename };
 
 // Runs a load in a child process that kills itself at the n-th callback (or
 // at a rename); returns true when the child was killed (false: it finished).
@@ -24,9 +25,15 @@ bool runKilled(Env& e, const std::vector<std::string>& names, Stage stage, int n
       faults.beforeRename = [](const std::string&, const std::string&) { raise(SIGKILL); };
     if (stage == Stage::AfterRename)
       faults.afterRename = [](const std::string&, const std::string&) { raise(SIGKILL); };
+    int events = 0;
+    if (stage == Stage::Change) {
+      faults.beforeChange = [&] {
+        if (events++ == n) raise(SIGKILL);
+      };
+      faults.beforeRename = [&](const std::string&, const std::string&) { faults.beforeChange(); };
+    }
     plat::ScopedFileSystem scoped(&faults);
     Recorder r(e);
-    int events = 0;
     auto tick = [&] {
       if (stage == Stage::Callback && events++ == n) raise(SIGKILL);
     };
@@ -71,6 +78,43 @@ TEST(UpdateKill, AKilledRunLeavesTheOldOrTheNewContainer) {
   }
   EXPECT_GT(killed, 20);
   EXPECT_GE(sawNew, 1);
+}
+
+// Killed before each write, truncation, sync, time change and rename in
+// turn, appending and rewriting: once the next open has undone what an
+// append left, the briefcase is the old one or the new one.
+TEST(UpdateKill, KilledAtEveryChange) {
+  const std::vector<std::string> oldNames = {"a.txt", "b.bin"};
+  const std::vector<std::string> newNames = {"a.txt", "b.bin", "c.txt"};
+  for (const bool rewrite : {false, true}) {
+    int killed = 0;
+    for (int n = 0;; ++n) {
+      SCOPED_TRACE((rewrite ? "rewrite, change " : "append, change ") + std::to_string(n));
+      Env e;
+      if (rewrite) e.env.set("CARRYVALE_UPDATE", "rewrite");
+      {
+        Recorder first(e);
+        ASSERT_EQ(first.load({e.file("a.txt", textBytes(40000, 1)), e.file("b.bin", randomBytes(90000, 2))}), 0);
+      }
+      const std::string before = readAll(e.container);
+      const bool wasKilled = runKilled(e, {e.file("c.txt", textBytes(70000, 3)), e.file("b.bin", randomBytes(90000, 2))}, Stage::Change, n);
+      archive::undoInterruptedAppend(e.container, nullptr, nullptr);
+      ztest::Archive a = ztest::read(e.container);
+      ASSERT_TRUE(a.ok) << a.error;
+      EXPECT_TRUE(a.names() == newNames || readAll(e.container) == before);
+      // A rewrite killed before its rename leaves the new archive under a
+      // hidden name, which the next run removes; an append leaves nothing.
+      std::set<std::string> box = listFolder(e.env.root() + "/box");
+      if (rewrite)
+        std::erase_if(box, [](const std::string& name) {
+          return archive::isTemporaryName(name, archive::TempKind::Container, nullptr);
+        });
+      EXPECT_EQ(box, std::set<std::string>{"b.brc"});
+      if (!wasKilled) break;
+      ++killed;
+    }
+    EXPECT_GT(killed, 3);
+  }
 }
 
 TEST(UpdateKill, KilledAroundTheRename) {
