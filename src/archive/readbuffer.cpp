@@ -23,12 +23,20 @@ int ReadBuffer::readAt(uint64_t at, uint8_t* out, uint32_t n, uint32_t* got) {
   return rc == kUnexpectedEnd && *got < n ? kOk : rc;
 }
 
+uint32_t ReadBuffer::fillSize() const {
+  // Reading on from the buffer's end takes a whole buffer; a jump (to a
+  // local header, mostly) takes what a header and its name need, which on
+  // a slow stick is most of the cost of reading many of them.
+  return pos_ == bufStart_ + bufLength_ ? kSize : kJumpSize;
+}
+
 size_t ReadBuffer::peek(size_t max, const uint8_t** data) {
   if (pos_ < bufStart_ || pos_ >= bufStart_ + bufLength_) {
+    const uint32_t size = fillSize();
     bufStart_ = pos_;
     bufLength_ = 0;
     uint32_t got = 0;
-    if (readAt(pos_, buf_.data(), kSize, &got) == kOk) bufLength_ = got;
+    if (readAt(pos_, buf_.data(), size, &got) == kOk) bufLength_ = got;
   }
   const size_t off = static_cast<size_t>(pos_ - bufStart_);
   *data = buf_.data() + off;
@@ -57,7 +65,7 @@ int ReadBuffer::read(void* buf, uint32_t count) {
       if (got == 0) break;
       continue;
     }
-    if (int rc = readAt(pos_, buf_.data(), kSize, &got)) return rc;
+    if (int rc = readAt(pos_, buf_.data(), std::max<uint32_t>(fillSize(), count - done), &got)) return rc;
     bufStart_ = pos_;
     bufLength_ = got;
     if (got == 0) break;

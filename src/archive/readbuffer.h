@@ -16,6 +16,7 @@ namespace archive {
 class ReadBuffer final : public JFile {
  public:
   static constexpr size_t kSize = 65536;
+  static constexpr size_t kJumpSize = 4096;
 
   explicit ReadBuffer(JNormFile& file) : file_(file), buf_(kSize) {}
 
@@ -47,6 +48,7 @@ class ReadBuffer final : public JFile {
   void clearFailure() { failed_ = false; }
 
  private:
+  uint32_t fillSize() const;
   // Reads up to n bytes at `at` from the file; the count read.
   int readAt(uint64_t at, uint8_t* out, uint32_t n, uint32_t* got);
 
