@@ -83,6 +83,20 @@ int removeEntries(archive::TCompress& engine, briefcase::TBriefcaseComment& reco
   return rc;
 }
 
+int openStored(const std::string& command, const Args& args, archive::TCompress& engine) {
+  if (args.positional.size() != 1) {
+    error("brc " + command + ": give exactly one briefcase path.");
+    return archive::kBadParameters;
+  }
+  engine.archivePath = normalPath(args.positional[0]);
+  engine.callbacks.configMessage = [](const std::string& s) { error(s); };
+  if (int rc = engine.readEndRecord()) {
+    errorCode(rc, engine.archivePath);
+    return rc;
+  }
+  return archive::kOk;
+}
+
 void reportFailure(int code, const std::string& path) {
   if (code == archive::kCreateFailed && app::BriefcaseBusy(path))
     error(app::noticeFor(app::LoadOutcome::BriefcaseBusy, path).message());

@@ -38,6 +38,11 @@ int openBriefcase(const std::string& command, const std::string& path, archive::
 int removeEntries(archive::TCompress& engine, briefcase::TBriefcaseComment& record,
                   bool storeRecord, const std::vector<std::string>& names);
 
+// For a command that keeps the configuration exactly as stored: the one
+// briefcase path of `args` into engine.archivePath and its end record read,
+// configuration messages to standard error. kOk, or the code, already said.
+int openStored(const std::string& command, const Args& args, archive::TCompress& engine);
+
 // Prints the text of an engine code after a failed change of the briefcase;
 // a lock held by another run is said as such.
 void reportFailure(int code, const std::string& path);

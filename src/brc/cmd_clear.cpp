@@ -10,19 +10,9 @@
 namespace {
 
 int runClear(const brc::Args& args) {
-  if (args.positional.size() != 1) {
-    brc::error("brc clear: give exactly one briefcase path.");
-    return archive::kBadParameters;
-  }
   archive::TCompress engine;
-  const std::string path = brc::normalPath(args.positional[0]);
-  engine.archivePath = path;
-  engine.callbacks.configMessage = [](const std::string& s) { brc::error(s); };
-  // The configuration is kept exactly as stored.
-  if (int rc = engine.readEndRecord()) {
-    brc::errorCode(rc, path);
-    return rc;
-  }
+  if (int rc = brc::openStored("clear", args, engine)) return rc;
+  const std::string path = engine.archivePath;
   if (!args.has("--yes") &&
       plat::messageBox(plat::loadStrFmt(plat::kStrClearQuestion, path.c_str()),
                        plat::loadStr(plat::kStrClearCaption), plat::btnYesNo,

@@ -12,19 +12,9 @@
 namespace {
 
 int runCompact(const brc::Args& args) {
-  if (args.positional.size() != 1) {
-    brc::error("brc compact: give exactly one briefcase path.");
-    return archive::kBadParameters;
-  }
   archive::TCompress engine;
-  const std::string path = brc::normalPath(args.positional[0]);
-  engine.archivePath = path;
-  engine.callbacks.configMessage = [](const std::string& s) { brc::error(s); };
-  // The configuration is kept exactly as stored.
-  if (int rc = engine.readEndRecord()) {
-    brc::errorCode(rc, path);
-    return rc;
-  }
+  if (int rc = brc::openStored("compact", args, engine)) return rc;
+  const std::string path = engine.archivePath;
   brc::Progress progress;
   progress.attach(engine);
   const app::CompactResult r = app::CompactBriefcase(engine);

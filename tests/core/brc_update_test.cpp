@@ -73,7 +73,7 @@ TEST_F(BrcUpdate, LoadNeedsALocalFolderAndThenStoresFilesRelativeToIt) {
   EXPECT_EQ(ztest::read(bc).names(), (std::vector<std::string>{"a.txt", "sub/b.txt"}));
 }
 
-TEST_F(BrcUpdate, DeleteAndClear) {
+TEST_F(BrcUpdate, DeleteCompactAndClear) {
   makeBriefcase(docs);
   ASSERT_EQ(run("load " + quote(bc) + " " + quote(file("a.txt", "a")) + " " + quote(file("d/b.txt", "b")) +
                 " " + quote(file("c.txt", "c"))),
@@ -88,6 +88,20 @@ TEST_F(BrcUpdate, DeleteAndClear) {
   EXPECT_EQ(ztest::read(bc).names(), (std::vector<std::string>{"a.txt", "c.txt"}));
   EXPECT_EQ(run("delete " + quote(bc) + " nothing.txt"), 11);
   EXPECT_NE(err().find("nothing.txt is not in the briefcase"), std::string::npos) << err();
+
+  // The delete left d/b.txt behind; compact frees it and keeps the date.
+  EXPECT_FALSE(ztest::read(bc).contiguous);
+  const auto dated = fs::last_write_time(bc);
+  std::string out;
+  EXPECT_EQ(run("compact " + quote(bc), &out), 0) << err();
+  EXPECT_EQ(out.rfind("Compacting freed ", 0), 0u) << out;
+  EXPECT_TRUE(ztest::read(bc).contiguous);
+  EXPECT_EQ(ztest::read(bc).names(), (std::vector<std::string>{"a.txt", "c.txt"}));
+  EXPECT_LT(std::chrono::abs(fs::last_write_time(bc) - dated), std::chrono::microseconds(1));
+  EXPECT_EQ(run("compact " + quote(env.work() + "/missing.brc")), 23);
+  // A load asked to rewrite leaves no unused space.
+  EXPECT_EQ(run("load --rewrite " + quote(bc) + " " + quote(file("e.txt", "e"))), 0) << err();
+  EXPECT_TRUE(ztest::read(bc).contiguous);
 
   auto before = std::chrono::system_clock::now() - std::chrono::seconds(2);
   fs::last_write_time(bc, fs::file_time_type::clock::now() - std::chrono::hours(48));

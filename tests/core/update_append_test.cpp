@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "archive/append.h"
+#include "archive/update/update.h"
 #include "update_support.h"
 #include "zip_reader.h"
 
@@ -164,6 +165,33 @@ TEST(UpdateAppend, ARunWritesWhatItAddsAndADirectory) {
     EXPECT_LE(uint64_t(budget - faults.writeBudget), c.atMost);
     EXPECT_EQ(faults.tempsCreated, 0);
   }
+}
+
+// A compaction stopped leaves the briefcase as it was; one that ends
+// frees what the appends left, to the byte it says, and keeps the date.
+TEST(UpdateAppend, ACompactionIsCancellableAndKeepsTheDate) {
+  Env e;
+  loadTwo(e);
+  {
+    Recorder r(e);
+    ASSERT_EQ(loadFile("b.txt", 9000, 12)(r, e), 0);
+    ASSERT_TRUE(r.engine.update.appended);
+  }
+  setMtime(e.container, 1700000000);
+  const std::string before = readAll(e.container);
+  Recorder stopped(e);
+  stopped.cancelAtCheck = 0;
+  EXPECT_EQ(archive::Compact(stopped.engine), archive::kInterrupted);
+  EXPECT_TRUE(readAll(e.container) == before);
+  Recorder r(e);
+  ASSERT_EQ(archive::Compact(r.engine), 0);
+  const ztest::Archive a = ztest::read(e.container);
+  ASSERT_TRUE(a.ok) << a.error;
+  EXPECT_TRUE(a.contiguous);
+  EXPECT_EQ(a.names(), (std::vector<std::string>{"a.txt", "b.txt"}));
+  EXPECT_EQ(r.engine.update.freedBytes, before.size() - fs::file_size(e.container));
+  EXPECT_GT(r.engine.update.freedBytes, 0u);
+  EXPECT_EQ(mtimeOf(e.container).tv_sec, 1700000000);
 }
 
 // An append cut short anywhere is undone by the next open, once: the
