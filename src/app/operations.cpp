@@ -92,6 +92,17 @@ bool waitWhileBusy(archive::TCompress& engine, std::chrono::steady_clock::time_p
   return true;
 }
 
+constexpr plat::FileTime kTwoSeconds = 2 * plat::kTicksPerSecond;
+
+// Returns once a file written now would be dated after `date`.
+void waitPastDate(plat::FileTime date) {
+  constexpr plat::FileTime kTick = plat::kTicksPerSecond / 50;
+  if (!date) return;
+  for (plat::FileTime now = plat::nowFileTime();
+       now <= date + kTick && date < now + kTwoSeconds + kTick; now = plat::nowFileTime())
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
 // After a run that dated the briefcase: the date is not earlier than the
 // newest file it carried (`newest`, only files dated before the run ended),
 // and a change made once the run has ended counts.
@@ -102,26 +113,24 @@ bool waitWhileBusy(archive::TCompress& engine, std::chrono::steady_clock::time_p
 // written then would be dated after the date: file times come from the
 // system's coarse clock, which may lag the exact one by a tick (up to 10 ms),
 // and a disk's driver may date the briefcase by the exact one, or up to 2 s
-// ahead after the raise.
-void settleDate(const std::string& briefcasePath, plat::FileTime newest) {
-  constexpr plat::FileTime kTwoSeconds = 2 * plat::kTicksPerSecond;
-  constexpr plat::FileTime kTick = plat::kTicksPerSecond / 50;
+// ahead after the raise. Without `wait` the caller waits (waitPastDate).
+// The date, 0 when it cannot be read.
+plat::FileTime settleDate(const std::string& briefcasePath, plat::FileTime newest, bool wait = true) {
   plat::FileInfo fi;
-  if (!plat::fileSystem().stat(briefcasePath, &fi, true)) return;
+  if (!plat::fileSystem().stat(briefcasePath, &fi, true)) return 0;
   plat::FileTime date = fi.writeTime;
   if (newest > date && newest - date < kTwoSeconds) {
     for (uint64_t grid : {uint64_t(1), plat::kTicksPerSecond, kTwoSeconds}) {
       const plat::FileTime want = (newest + grid - 1) / grid * grid;
       if (!plat::fileSystem().setTimes(briefcasePath, nullptr, &want, &want) ||
           !plat::fileSystem().stat(briefcasePath, &fi, true))
-        return;
+        return 0;
       date = fi.writeTime;
       if (date >= newest) break;
     }
   }
-  for (plat::FileTime now = plat::nowFileTime();
-       now <= date + kTick && date < now + kTwoSeconds + kTick; now = plat::nowFileTime())
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  if (wait) waitPastDate(date);
+  return date;
 }
 
 UnloadRunOutcome unloadOutcome(int rc) {
@@ -318,8 +327,10 @@ LoadResult Load(archive::TCompress& engine, const LoadRequest& request) {
     return result;
   }
   if (result.code == archive::kOk || result.code == archive::kFileNotReadable) {
-    settleDate(engine.archivePath, newest);
+    // The record is written while the clock passes the date.
+    const plat::FileTime date = settleDate(engine.archivePath, newest, false);
     recordLoad(engine, request, before, dateBefore, &result);
+    waitPastDate(date);
   }
   result.outcome = loadOutcome(result.code, engine.update.busy);
   if (result.outcome == LoadOutcome::Gone) result.gone = engine.update.gone;
