@@ -103,7 +103,7 @@ bool cutBack(JNormFile& f, uint64_t size, plat::FileTime time) {
 
 std::vector<uint8_t> AppendMarker::encode() const {
   ByteWriter w;
-  w.bytes(kMarkerSig, sizeof kMarkerSig);
+  for (uint8_t c : kMarkerSig) w.u8(c);
   w.u32(oldSize);
   w.u32(static_cast<uint32_t>(oldWriteTime));
   w.u32(static_cast<uint32_t>(oldWriteTime >> 32));
