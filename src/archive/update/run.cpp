@@ -403,7 +403,6 @@ void Run::checkLimits() {
 // (readers that read from the start would find the old archive), or the
 // unreferenced bytes would pass kCompactPercent of the container.
 void Run::chooseWay() {
-  u_.appended = false;
   const char* way = std::getenv("CARRYVALE_UPDATE");
   if (u_.rewrite || (way && std::string(way) == "rewrite")) return;
   const std::string why = whyNotAppendable(u_.entries, end_, preamble_);
