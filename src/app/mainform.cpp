@@ -210,6 +210,8 @@ void TMainForm::createActions() {
   ClearItem = makeAction(QStringLiteral("&Clear"), QStringLiteral("Ctrl+Del"), {});
   CompactItem = makeAction(QStringLiteral("Co&mpact"), {},
                            QStringLiteral("Free the space that loads left unused in the briefcase"));
+  HistoryItem = makeAction(QStringLiteral("&History..."), {},
+                           QStringLiteral("Show what this computer did with the briefcase"));
   BriefcaseSettings = makeAction(QStringLiteral("&Settings..."), QStringLiteral("Alt+Return"),
                                  QStringLiteral("Settings|Modify the settings for this briefcase"));
   BriefcaseLoad1->setIcon(themed("go-down", art::Image::Load));
@@ -260,6 +262,7 @@ void TMainForm::createActions() {
   command(BriefcaseUnload1, &TMainForm::BriefcaseUnload);
   command(ClearItem, &TMainForm::ClearButtonClick);
   command(CompactItem, &TMainForm::CompactItemClick);
+  command(HistoryItem, &TMainForm::HistoryItemClick);
   command(BriefcaseSettings, &TMainForm::SettingsItemClick);
   command(SetLocalFolder1, &TMainForm::SetLocalFolder1Click);
   command(IncludeFiles1, &TMainForm::IncludeFiles1Click);
@@ -289,6 +292,7 @@ void TMainForm::createMenus() {
   BriefcaseItem->addAction(ClearItem);
   BriefcaseItem->addAction(CompactItem);
   BriefcaseItem->addSeparator();
+  BriefcaseItem->addAction(HistoryItem);
   BriefcaseItem->addAction(BriefcaseSettings);
 
   OptionsItem = menuBar()->addMenu(QStringLiteral("&Options"));
@@ -352,7 +356,7 @@ void TMainForm::UpdateCommands() {
   UnloadButton2->setEnabled(unloadEnabled);
   OptionsRefresh->setEnabled(open);
   BriefcaseSettings->setEnabled(open);
-  for (QAction* a : {ClearItem, CompactItem, SetLocalFolder1, IncludeFiles1, ExcludeFiles1, SelectAll1})
+  for (QAction* a : {ClearItem, CompactItem, HistoryItem, SetLocalFolder1, IncludeFiles1, ExcludeFiles1, SelectAll1})
     a->setEnabled(open);
   BriefcaseItem->menuAction()->setVisible(open);
   OptionsItem->menuAction()->setVisible(open);

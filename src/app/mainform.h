@@ -176,6 +176,7 @@ class TMainForm : public QMainWindow {
   QAction* BriefcaseUnload1;
   QAction* ClearItem;
   QAction* CompactItem;
+  QAction* HistoryItem;
   QAction* BriefcaseSettings;
   QAction* SetLocalFolder1;
   QAction* IncludeFiles1;
@@ -292,6 +293,7 @@ class TMainForm : public QMainWindow {
   // Ctrl+Del: an empty briefcase that keeps its configuration.
   virtual void ClearButtonClick();
   virtual void CompactItemClick();
+  virtual void HistoryItemClick();
   // The selected local files into the trash (after asking).
   virtual void DeleteLocalButtonClick();
   // The selected entries out of the briefcase (after asking).

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/history.h"
 #include "app/listmodel.h"
 #include "app/mainform.h"
 #include "app/operations.h"
@@ -21,6 +22,7 @@
 #include "briefcase/briefcasedoc.h"
 #include "dialogs/anim.h"
 #include "dialogs/animate.h"
+#include "dialogs/history.h"
 #include "docframe/docmanager.h"
 #include "docframe/document.h"
 #include "platform/ask.h"
@@ -249,7 +251,8 @@ int TMainForm::RemoveFromBriefcase(const std::vector<std::string>& names) {
   if (!briefcase_) return archive::kNothingToDo;
   TOperation operation(*this);
   Progress progress(TAnimate::clipDelete);
-  const int rc = app::RemoveEntries(*engine_, names, [this] { StoreConfiguration(); });
+  const int rc = app::DeleteEntries(*engine_, names, [this] { StoreConfiguration(); },
+                                    briefcase_->LocalFolder());
   if (rc == archive::kOk) {
     if (Document1) Document1->SetDirty(false);
   } else {
@@ -312,7 +315,7 @@ void TMainForm::ClearButtonClick() {
     // The configuration as it stands goes into the empty briefcase, which
     // replaces the old one in one step.
     StoreConfiguration();
-    rc = archive::ClearBriefcase(*engine_);
+    rc = app::ClearBriefcase(*engine_, briefcase_->LocalFolder());
   }
   lastResult_ = rc;
   if (rc != archive::kOk) {
@@ -334,7 +337,7 @@ void TMainForm::CompactItemClick() {
   {
     TOperation operation(*this);
     StoreConfiguration();
-    r = app::CompactBriefcase(*engine_);
+    r = app::CompactBriefcase(*engine_, briefcase_->LocalFolder());
   }
   lastResult_ = r.code;
   if (r.code == archive::kOk) {
@@ -348,6 +351,13 @@ void TMainForm::CompactItemClick() {
   }
   RefreshLists();
   UpdateCommands();
+}
+
+void TMainForm::HistoryItemClick() {
+  if (!briefcase_) return;
+  const std::string path = engine_->archivePath;
+  THistoryDialog dialog(QString::fromStdString(plat::fileNamePart(path)), app::TripHistory(path), this);
+  dialog.exec();
 }
 
 // ---- help topics ----

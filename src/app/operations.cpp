@@ -18,6 +18,7 @@
 #include "archive/extract/names.h"
 #include "archive/extract/restore.h"
 #include "archive/update/update.h"
+#include "app/history.h"
 #include "archive/zwnt.h"
 #include "briefcase/brdate.h"
 #include "briefcase/briefcasedoc.h"
@@ -50,6 +51,20 @@ class Keep {
 
 void status(archive::TCompress& engine, const std::string& text) {
   if (engine.callbacks.message) engine.callbacks.message(text);
+}
+
+// The entries of the briefcase as its directory lists them (name, size), in
+// directory order; false when it cannot be listed.
+bool listEntries(archive::TCompress& engine,
+                 std::vector<std::pair<std::string, uint64_t>>* out) {
+  Keep<archive::TExtractCallbacks> keepCallbacks(engine.extract.callbacks);
+  Keep<std::function<void(const std::string&)>> keepMessage(engine.callbacks.message);
+  engine.callbacks.message = nullptr;
+  engine.extract.callbacks = archive::TExtractCallbacks();
+  engine.extract.callbacks.listEntry = [out](const archive::TExtractEntry& e) {
+    if (!e.isFolder()) out->emplace_back(e.displayName(), e.central.uncompressedSize);
+  };
+  return archive::ListRun(engine) == archive::kOk;
 }
 
 // A selected entry as the listing shows it.
@@ -243,12 +258,34 @@ void runUpdate(archive::TCompress& engine, const LoadRequest& request, LoadResul
   result->keptArchivePath = engine.update.keptArchivePath;
 }
 
+// The load as the history keeps it: the files it was given less those it
+// could not take.
+carry::Trip loadTrip(archive::TCompress& engine, const LoadRequest& request,
+                     const std::unordered_map<std::string, carry::FileState>& before, int code) {
+  carry::Trip trip = NewTrip(carry::TripKind::kLoad, request.baseFolder, code);
+  if (code == archive::kOk || code == archive::kFileNotReadable) {
+    const std::unordered_set<std::string> notLoaded(engine.update.notLoaded.begin(),
+                                                    engine.update.notLoaded.end());
+    const std::string base = plat::stripTrailingSlash(request.baseFolder);
+    for (const std::string& file : request.files) {
+      auto state = before.find(file);
+      if (notLoaded.count(file) || state == before.end()) continue;
+      trip.names.push_back(relativeTo(base, file));
+      trip.bytes += state->second.size;
+    }
+  }
+  trip.files = trip.names.size();
+  return trip;
+}
+
 // What the load carried, into this computer's carry record: each file whose
 // bytes are now its entry's and that did not change since it was named. A
 // file that changed meanwhile is not recorded, so it stays a candidate.
-void recordLoad(archive::TCompress& engine, const LoadRequest& request,
+// The trip goes into the history in the same transaction; false when it
+// could not (the briefcase could not be listed).
+bool recordLoad(archive::TCompress& engine, const LoadRequest& request,
                 const std::unordered_map<std::string, carry::FileState>& before,
-                plat::FileTime dateBefore, LoadResult* result) {
+                plat::FileTime dateBefore, const carry::Trip& trip, LoadResult* result) {
   carry::Tracker tracker(engine.archivePath, request.baseFolder, dateBefore);
   // The entries as the new container has them.
   std::unordered_map<std::string, std::pair<uint32_t, uint64_t>> entries;
@@ -260,7 +297,7 @@ void recordLoad(archive::TCompress& engine, const LoadRequest& request,
     engine.extract.callbacks.listEntry = [&](const archive::TExtractEntry& e) {
       entries[e.displayName()] = {e.central.crc, e.central.uncompressedSize};
     };
-    if (archive::ListRun(engine) != archive::kOk) return;
+    if (archive::ListRun(engine) != archive::kOk) return false;
   }
   const std::unordered_set<std::string> notLoaded(engine.update.notLoaded.begin(),
                                                   engine.update.notLoaded.end());
@@ -280,8 +317,10 @@ void recordLoad(archive::TCompress& engine, const LoadRequest& request,
   if (request.everyCandidateSince && result->code == archive::kOk &&
       result->changedMeanwhile.empty())
     tracker.loadedAll(*request.everyCandidateSince);
+  tracker.addTrip(trip);
   tracker.commit();
   result->carryWarning = tracker.takeWarning();
+  return true;
 }
 
 LoadOutcome loadOutcome(int rc, bool busy) {
@@ -326,12 +365,15 @@ LoadResult Load(archive::TCompress& engine, const LoadRequest& request) {
     result.outcome = LoadOutcome::NothingToLoad;
     return result;
   }
+  const carry::Trip trip = loadTrip(engine, request, before, result.code);
+  bool tripKept = false;
   if (result.code == archive::kOk || result.code == archive::kFileNotReadable) {
     // The record is written while the clock passes the date.
     const plat::FileTime date = settleDate(engine.archivePath, newest, false);
-    recordLoad(engine, request, before, dateBefore, &result);
+    tripKept = recordLoad(engine, request, before, dateBefore, trip, &result);
     waitPastDate(date);
   }
+  if (!tripKept) RecordTrip(engine.archivePath, trip);
   result.outcome = loadOutcome(result.code, engine.update.busy);
   if (result.outcome == LoadOutcome::Gone) result.gone = engine.update.gone;
   return result;
@@ -377,6 +419,7 @@ class UnloadSteps {
   bool removalWanted();
   void keepEntriesAndDate();
   void removeUnloaded();
+  void recordTrip();
 
  private:
   void note(const std::string& line) {
@@ -786,6 +829,24 @@ void UnloadSteps::removeUnloaded() {
   if (result_.removed) settleDate(engine_.archivePath, 0);
 }
 
+// The unload into the history: the files it wrote, and the entries its
+// removal took out of the briefcase.
+void UnloadSteps::recordTrip() {
+  carry::Trip trip = NewTrip(carry::TripKind::kUnload, folder_, result_.exitCode());
+  for (size_t i = 0; i < result_.entries.size() && i < selected_.size(); ++i) {
+    if (result_.entries[i].second != EntryFate::Written) continue;
+    trip.names.push_back(result_.entries[i].first);
+    trip.bytes += selected_[i].size;
+  }
+  trip.files = trip.names.size();
+  if (result_.removed) {
+    const size_t removed = result_.entries.size() - result_.kept.size();
+    trip.outcome += ", " + std::to_string(removed) + (removed == 1 ? " entry" : " entries") +
+                    " removed from the briefcase";
+  }
+  RecordTrip(engine_.archivePath, trip);
+}
+
 }  // namespace
 
 UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
@@ -802,11 +863,13 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
   steps.tellFates();
   steps.recordCarried();
   engine.extract.digestWritten = false;
-  if (result.code != archive::kOk) return result;
-  if (steps.removalWanted())
-    steps.removeUnloaded();
-  else
-    steps.keepEntriesAndDate();
+  if (result.code == archive::kOk) {
+    if (steps.removalWanted())
+      steps.removeUnloaded();
+    else
+      steps.keepEntriesAndDate();
+  }
+  steps.recordTrip();
   return result;
 }
 
@@ -833,7 +896,46 @@ int RemoveEntries(archive::TCompress& engine, const std::vector<std::string>& na
   return rc;
 }
 
-CompactResult CompactBriefcase(archive::TCompress& engine) {
+int DeleteEntries(archive::TCompress& engine, const std::vector<std::string>& names,
+                  const std::function<void()>& storeConfiguration,
+                  const std::string& localFolder) {
+  std::vector<std::pair<std::string, uint64_t>> listed;
+  listEntries(engine, &listed);
+  const int rc = RemoveEntries(engine, names, storeConfiguration);
+  carry::Trip trip = NewTrip(carry::TripKind::kDelete, localFolder, rc);
+  if (rc == archive::kOk) {
+    const std::set<std::string> asked(names.begin(), names.end());
+    for (const auto& [name, size] : listed)
+      if (asked.count(name)) {
+        trip.names.push_back(name);
+        trip.bytes += size;
+      }
+  }
+  trip.files = trip.names.size();
+  RecordTrip(engine.archivePath, trip);
+  return rc;
+}
+
+int ClearBriefcase(archive::TCompress& engine, const std::string& localFolder) {
+  std::vector<std::pair<std::string, uint64_t>> listed;
+  listEntries(engine, &listed);
+  int rc = archive::kInternalError;
+  try {
+    rc = archive::ClearBriefcase(engine);
+  } catch (...) {
+  }
+  carry::Trip trip = NewTrip(carry::TripKind::kClear, localFolder, rc);
+  if (rc == archive::kOk)
+    for (const auto& [name, size] : listed) {
+      trip.names.push_back(name);
+      trip.bytes += size;
+    }
+  trip.files = trip.names.size();
+  RecordTrip(engine.archivePath, trip);
+  return rc;
+}
+
+CompactResult CompactBriefcase(archive::TCompress& engine, const std::string& localFolder) {
   status(engine, "Compacting the briefcase...");
   CompactResult r;
   r.code = archive::kInternalError;
@@ -842,19 +944,18 @@ CompactResult CompactBriefcase(archive::TCompress& engine) {
   } catch (...) {
   }
   r.freedBytes = r.code == archive::kOk ? engine.update.freedBytes : 0;
+  // A compaction keeps every entry: the history counts them and the bytes freed.
+  carry::Trip trip = NewTrip(carry::TripKind::kCompact, localFolder, r.code);
+  std::vector<std::pair<std::string, uint64_t>> listed;
+  if (r.code == archive::kOk && listEntries(engine, &listed)) trip.files = listed.size();
+  trip.bytes = r.freedBytes;
+  RecordTrip(engine.archivePath, trip);
   return r;
 }
 
 std::string CompactedText(uint64_t freedBytes) {
   if (!freedBytes) return "The briefcase had no unused space to free.";
-  char size[32];
-  if (freedBytes < 1024)
-    std::snprintf(size, sizeof size, "%llu bytes", static_cast<unsigned long long>(freedBytes));
-  else if (freedBytes < 1024 * 1024)
-    std::snprintf(size, sizeof size, "%.1f KB", freedBytes / 1024.0);
-  else
-    std::snprintf(size, sizeof size, "%.1f MB", freedBytes / (1024.0 * 1024.0));
-  return std::string("Compacting freed ") + size + ".";
+  return "Compacting freed " + BytesText(freedBytes) + ".";
 }
 
 int StoreConfigurationKeepingDate(archive::TCompress& engine,

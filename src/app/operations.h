@@ -206,6 +206,16 @@ std::string RemovalQuestion(const UnloadResult& result);
 int RemoveEntries(archive::TCompress& engine, const std::vector<std::string>& names,
                   const std::function<void()>& storeConfiguration);
 
+// The user's delete of entries: RemoveEntries, and the entries it took
+// into the history (`localFolder` names this computer's folder there).
+int DeleteEntries(archive::TCompress& engine, const std::vector<std::string>& names,
+                  const std::function<void()>& storeConfiguration,
+                  const std::string& localFolder);
+
+// Empties the briefcase (the configuration as the engine's comment holds
+// it stays) and puts the clear into the history. The run's result.
+int ClearBriefcase(archive::TCompress& engine, const std::string& localFolder);
+
 // Rewrites the briefcase without the bytes its directory no longer
 // references (superseded entries and old directories that loads appended
 // past), with the status "Compacting the briefcase...". The briefcase date
@@ -214,7 +224,7 @@ struct CompactResult {
   int code = 0;
   uint64_t freedBytes = 0;
 };
-CompactResult CompactBriefcase(archive::TCompress& engine);
+CompactResult CompactBriefcase(archive::TCompress& engine, const std::string& localFolder = {});
 // "Compacting freed 1.5 MB." (or that there was nothing to free).
 std::string CompactedText(uint64_t freedBytes);
 

@@ -78,7 +78,7 @@ int removeEntries(archive::TCompress& engine, briefcase::TBriefcaseComment& reco
   progress.attach(engine);
   std::function<void()> store;
   if (storeRecord) store = [&] { record.Build(engine); };
-  int rc = app::RemoveEntries(engine, names, store);
+  int rc = app::DeleteEntries(engine, names, store, record.FolderForThisComputer());
   progress.finish();
   return rc;
 }
@@ -95,6 +95,14 @@ int openStored(const std::string& command, const Args& args, archive::TCompress&
     return rc;
   }
   return archive::kOk;
+}
+
+std::string storedFolder(const archive::TCompress& engine) {
+  briefcase::TBriefcaseComment record;
+  int level = 0;
+  bool newer = false;
+  if (engine.comment.empty() || !record.ParseStored(engine.comment, &level, &newer)) return {};
+  return record.FolderForThisComputer();
 }
 
 void reportFailure(int code, const std::string& path) {

@@ -42,6 +42,9 @@ int removeEntries(archive::TCompress& engine, briefcase::TBriefcaseComment& reco
 // briefcase path of `args` into engine.archivePath and its end record read,
 // configuration messages to standard error. kOk, or the code, already said.
 int openStored(const std::string& command, const Args& args, archive::TCompress& engine);
+// This computer's folder as the stored configuration names it ("": none, or
+// no configuration this program reads).
+std::string storedFolder(const archive::TCompress& engine);
 
 // Prints the text of an engine code after a failed change of the briefcase;
 // a lock held by another run is said as such.

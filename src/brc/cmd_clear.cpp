@@ -1,5 +1,6 @@
 // brc clear: empties a briefcase and keeps its configuration.
 
+#include "app/operations.h"
 #include "archive/errors.h"
 #include "archive/update/update.h"
 #include "brc/briefcase_cmd.h"
@@ -18,7 +19,7 @@ int runClear(const brc::Args& args) {
                        plat::loadStr(plat::kStrClearCaption), plat::btnYesNo,
                        plat::Icon::Question) != plat::mrYes)
     return archive::kInterrupted;
-  int rc = archive::ClearBriefcase(engine);
+  int rc = app::ClearBriefcase(engine, brc::storedFolder(engine));
   if (rc) {
     brc::reportFailure(rc, path);
     return rc;

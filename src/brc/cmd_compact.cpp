@@ -17,7 +17,7 @@ int runCompact(const brc::Args& args) {
   const std::string path = engine.archivePath;
   brc::Progress progress;
   progress.attach(engine);
-  const app::CompactResult r = app::CompactBriefcase(engine);
+  const app::CompactResult r = app::CompactBriefcase(engine, brc::storedFolder(engine));
   progress.finish();
   if (r.code) {
     brc::reportFailure(r.code, path);

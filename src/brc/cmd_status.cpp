@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "app/history.h"
 #include "app/localscan.h"
 #include "app/rows.h"
 #include "archive/errors.h"
@@ -170,9 +171,16 @@ int runStatus(const brc::Args& args) {
     return rc;
   }
 
+  const std::vector<carry::Trip> trips = app::TripHistory(engine.archivePath);
   if (args.has("--json")) {
     std::cout << "{\"briefcase_date\": " << brc::jsonString(plat::isoUtc(date))
-              << ", \"local\": ";
+              << ", \"last_carried\": ";
+    if (trips.empty())
+      std::cout << "null";
+    else
+      std::cout << "{\"time\": " << brc::jsonString(plat::isoUtc(app::TripTime(trips.front())))
+                << ", \"summary\": " << brc::jsonString(app::TripSummary(trips.front())) << "}";
+    std::cout << ", \"local\": ";
     printJsonRows(localRows);
     std::cout << ", \"briefcase\": ";
     printJsonRows(entryRows);
@@ -189,6 +197,9 @@ int runStatus(const brc::Args& args) {
               << "\n";
   else
     std::cout << "Briefcase date not found\n";
+  if (!trips.empty())
+    std::cout << "Last carried here: " << app::TripDateText(trips.front()) << ", "
+              << app::TripSummary(trips.front()) << "\n";
   std::cout << "Local folder: " << (local.empty() ? "(none on this computer)" : archive::printableName(local)) << "\n\n";
   printRows("Local files to load", localRows);
   std::cout << "\n";

@@ -15,7 +15,7 @@
 namespace carry {
 namespace {
 
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 
 // The tables. A pair is one (briefcase key, local folder); its records are
 // keyed by the relative path's bytes (names need not be UTF-8, so BLOB).
@@ -40,7 +40,23 @@ constexpr const char* kSchema =
     " entry_crc INTEGER NOT NULL,"
     " entry_size INTEGER NOT NULL,"
     " recorded_ns INTEGER NOT NULL,"
-    " PRIMARY KEY(pair, path)) WITHOUT ROWID;";
+    " PRIMARY KEY(pair, path)) WITHOUT ROWID;"
+    // The history: one row per operation, by briefcase key; the names are
+    // the relative paths, each ended by a NUL.
+    "CREATE TABLE IF NOT EXISTS trips("
+    " id INTEGER PRIMARY KEY,"
+    " briefcase TEXT NOT NULL,"
+    " at_ns INTEGER NOT NULL,"
+    " computer TEXT NOT NULL,"
+    " host TEXT NOT NULL,"
+    " folder BLOB NOT NULL,"
+    " operation TEXT NOT NULL,"
+    " files INTEGER NOT NULL,"
+    " bytes INTEGER NOT NULL,"
+    " result INTEGER NOT NULL,"
+    " outcome TEXT NOT NULL,"
+    " names BLOB NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS trips_by_briefcase ON trips(briefcase, id);";
 
 enum Statement {
   kLookup,
@@ -199,7 +215,8 @@ Check openChecked(const std::string& path, int busyMs, sqlite3** out) {
   if (rc != SQLITE_ROW) return checkOf(rc);
   if (version > kSchemaVersion) return Check::kNewer;
   if (version < kSchemaVersion) {
-    // Version 1 had no since_ns.
+    // Version 1 had no since_ns; versions 1 and 2 had no history (made by
+    // the schema's CREATE ... IF NOT EXISTS).
     const std::string create = std::string("BEGIN IMMEDIATE;") + kSchema +
                                (version == 1 ? "ALTER TABLE pairs ADD COLUMN since_ns INTEGER;" : "") +
                                "PRAGMA user_version=" + std::to_string(kSchemaVersion) +
@@ -367,7 +384,8 @@ bool CarryRecord::forgetBriefcase() {
   bool ok = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
   for (const char* sql : {"DELETE FROM records WHERE pair IN (SELECT id FROM pairs WHERE "
                           "briefcase = ?1)",
-                          "DELETE FROM pairs WHERE briefcase = ?1"}) {
+                          "DELETE FROM pairs WHERE briefcase = ?1",
+                          "DELETE FROM trips WHERE briefcase = ?1"}) {
     if (!ok) break;
     ok = sqlite3_prepare_v2(db_, sql, -1, &s, nullptr) == SQLITE_OK;
     if (ok) {
@@ -385,6 +403,132 @@ bool CarryRecord::forgetBriefcase() {
   }
   pair_ = 0;
   return true;
+}
+
+const char* tripKindName(TripKind kind) {
+  switch (kind) {
+    case TripKind::kLoad: return "load";
+    case TripKind::kUnload: return "unload";
+    case TripKind::kDelete: return "delete";
+    case TripKind::kClear: return "clear";
+    case TripKind::kCompact: return "compact";
+    case TripKind::kUndo: return "undo";
+  }
+  return "";
+}
+
+bool tripKindOf(std::string_view name, TripKind* kind) {
+  for (TripKind k : {TripKind::kLoad, TripKind::kUnload, TripKind::kDelete, TripKind::kClear,
+                     TripKind::kCompact, TripKind::kUndo})
+    if (name == tripKindName(k)) {
+      *kind = k;
+      return true;
+    }
+  return false;
+}
+
+bool CarryRecord::insertTrip(const Trip& trip) {
+  std::string names;
+  for (const std::string& n : trip.names) {
+    names += n;
+    names += '\0';
+  }
+  sqlite3_stmt* s = nullptr;
+  bool ok = sqlite3_prepare_v2(db_,
+                               "INSERT INTO trips(briefcase, at_ns, computer, host, folder,"
+                               " operation, files, bytes, result, outcome, names)"
+                               " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)",
+                               -1, &s, nullptr) == SQLITE_OK;
+  if (ok) {
+    bindText(s, 1, key_);
+    sqlite3_bind_int64(s, 2, trip.atNs ? trip.atNs : nowNs());
+    bindText(s, 3, trip.computer);
+    bindText(s, 4, trip.host);
+    bindBlob(s, 5, trip.folder.data(), trip.folder.size());
+    sqlite3_bind_text(s, 6, tripKindName(trip.kind), -1, SQLITE_STATIC);
+    bindU64(s, 7, trip.files);
+    bindU64(s, 8, trip.bytes);
+    sqlite3_bind_int(s, 9, trip.result);
+    bindText(s, 10, trip.outcome);
+    bindBlob(s, 11, names.data(), names.size());
+    ok = sqlite3_step(s) == SQLITE_DONE;
+  }
+  sqlite3_finalize(s);
+  s = nullptr;
+  // The oldest trips past the limit go with it.
+  if (ok)
+    ok = sqlite3_prepare_v2(db_,
+                            "DELETE FROM trips WHERE briefcase = ?1 AND id <= (SELECT id FROM trips"
+                            " WHERE briefcase = ?1 ORDER BY id DESC LIMIT 1 OFFSET ?2)",
+                            -1, &s, nullptr) == SQLITE_OK;
+  if (ok) {
+    bindText(s, 1, key_);
+    sqlite3_bind_int64(s, 2, static_cast<sqlite3_int64>(kHistoryTrips));
+    ok = sqlite3_step(s) == SQLITE_DONE;
+  }
+  sqlite3_finalize(s);
+  return ok;
+}
+
+bool CarryRecord::addTrip(const Trip& trip) {
+  if (!db_ || batchOpen_) return false;
+  bool ok = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK &&
+            insertTrip(trip) &&
+            sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+  if (!ok) {
+    warn(std::string("The history could not be written (") + sqlite3_errmsg(db_) + ").");
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+  return ok;
+}
+
+std::vector<Trip> CarryRecord::history() {
+  std::vector<Trip> out;
+  if (!db_) return out;
+  sqlite3_stmt* s = nullptr;
+  if (sqlite3_prepare_v2(db_,
+                         "SELECT at_ns, computer, host, folder, operation, files, bytes, result,"
+                         " outcome, names FROM trips WHERE briefcase = ?1 ORDER BY id DESC",
+                         -1, &s, nullptr) != SQLITE_OK)
+    return out;
+  bindText(s, 1, key_);
+  auto text = [s](int i) {
+    const unsigned char* t = sqlite3_column_text(s, i);
+    return t ? std::string(reinterpret_cast<const char*>(t),
+                           static_cast<size_t>(sqlite3_column_bytes(s, i)))
+             : std::string();
+  };
+  auto blob = [s](int i) {
+    const char* b = static_cast<const char*>(sqlite3_column_blob(s, i));
+    return b ? std::string(b, static_cast<size_t>(sqlite3_column_bytes(s, i))) : std::string();
+  };
+  int rc;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+    Trip t;
+    if (!tripKindOf(text(4), &t.kind)) continue;  // a kind a newer version wrote
+    t.atNs = sqlite3_column_int64(s, 0);
+    t.computer = text(1);
+    t.host = text(2);
+    t.folder = blob(3);
+    t.files = columnU64(s, 5);
+    t.bytes = columnU64(s, 6);
+    t.result = sqlite3_column_int(s, 7);
+    t.outcome = text(8);
+    const std::string names = blob(9);
+    for (size_t at = 0; at < names.size();) {
+      size_t end = names.find('\0', at);
+      if (end == std::string::npos) end = names.size();
+      t.names.push_back(names.substr(at, end - at));
+      at = end + 1;
+    }
+    out.push_back(std::move(t));
+  }
+  sqlite3_finalize(s);
+  if (rc != SQLITE_DONE) {
+    warn(readFailureText(rc));
+    out.clear();
+  }
+  return out;
 }
 
 std::optional<int64_t> CarryRecord::since() {
@@ -580,6 +724,11 @@ void CarryRecord::Batch::setSince(int64_t ns) {
   const int rc = sqlite3_step(s);
   sqlite3_reset(s);
   if (rc != SQLITE_DONE) fail("written");
+}
+
+void CarryRecord::Batch::addTrip(const Trip& trip) {
+  if (!begin()) return;
+  if (!owner_->insertTrip(trip)) fail("written");
 }
 
 void CarryRecord::Batch::removeAll() {

@@ -47,6 +47,30 @@ struct Record {
   bool operator==(const Record&) const = default;
 };
 
+// One operation on a briefcase as this computer's history keeps it.
+enum class TripKind { kLoad, kUnload, kDelete, kClear, kCompact, kUndo };
+// "load", "unload", ... (the history's stored and printed name); the kind
+// of a name, false when it names none.
+const char* tripKindName(TripKind kind);
+bool tripKindOf(std::string_view name, TripKind* kind);
+
+struct Trip {
+  int64_t atNs = 0;      // when it ended (ns since 1970)
+  std::string computer;  // this computer's id
+  std::string host;      // and its host name
+  std::string folder;    // the local folder it worked with ("": none)
+  TripKind kind = TripKind::kLoad;
+  uint64_t files = 0;    // the files it carried, deleted or kept
+  uint64_t bytes = 0;    // their bytes (a compaction: the bytes it freed)
+  int result = 0;        // the run's result code
+  std::string outcome;   // that result as a short text ("completed", "cancelled", ...)
+  std::vector<std::string> names;  // the files, by relative path
+  bool operator==(const Trip&) const = default;
+};
+
+// How many trips the history of a briefcase keeps; older ones go.
+constexpr size_t kHistoryTrips = 100;
+
 // Every record of a pair at one moment, sorted by path, for a scan that asks
 // about each of its files: one query, no allocation per record.
 class RecordSet {
@@ -116,6 +140,13 @@ class CarryRecord {
   // is in the new one).
   bool forgetBriefcase();
 
+  // The history of this record's briefcase on this computer (whatever the
+  // folder): addTrip stores one trip in a transaction of its own and trims
+  // the history to the last kHistoryTrips; history() gives them newest
+  // first (empty when it cannot be read).
+  bool addTrip(const Trip& trip);
+  std::vector<Trip> history();
+
   // The changes of one operation, written together by commit(); a batch
   // destroyed without a commit leaves the record as it was. One batch at a
   // time per CarryRecord.
@@ -131,6 +162,8 @@ class CarryRecord {
     void remove(const std::string& path);
     void removeAll();  // every record of the pair
     void setSince(int64_t ns);
+    // The trip goes into the history with the batch's other changes.
+    void addTrip(const Trip& trip);
     // True when every change is stored; false (with a warning) when none is.
     bool commit();
 
@@ -155,6 +188,7 @@ class CarryRecord {
   void warn(const std::string& text);
   bool pairId(bool create, int64_t* id);
   sqlite3_stmt* statement(int which);
+  bool insertTrip(const Trip& trip);  // inside a transaction; trims the history
 
   std::string key_, folder_;
   Options options_;

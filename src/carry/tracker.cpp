@@ -125,6 +125,12 @@ bool Tracker::carried(const std::string& path, const std::string& localPath, uin
 void Tracker::put(const std::string& path, const FileState& state, const Digest& content) {
   if (!batch_) batch_.emplace(record_->batch());
   batch_->put(path, recordOf(state, content));
+  carriedAny_ = true;
+}
+
+void Tracker::addTrip(const Trip& trip) {
+  if (!batch_) batch_.emplace(record_->batch());
+  batch_->addTrip(trip);
 }
 
 // How far a file's time may lie before the moment it was saved: a stamp's
@@ -156,7 +162,7 @@ bool Tracker::commit() {
   // The first carry of a pair keeps the date its paths were measured by:
   // the briefcase date moves with every rewrite of the container, and a
   // change it passes over would be left behind.
-  if (!since_ && !sinceSet_) batch_->setSince(nsOfFileTime(date_));
+  if (!since_ && !sinceSet_ && carriedAny_) batch_->setSince(nsOfFileTime(date_));
   const bool ok = batch_->commit();
   batch_.reset();
   return ok;

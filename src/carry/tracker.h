@@ -90,6 +90,8 @@ class Tracker {
   void carriedAs(const std::string& path, const FileState& state, const Digest& content);
   // Every candidate of a scan begun at `scanNs` was loaded.
   void loadedAll(int64_t scanNs);
+  // The operation's trip goes into the history with what it carried.
+  void addTrip(const Trip& trip);
   // Stores what was carried in one transaction; true when nothing was to
   // be stored, or all of it was.
   bool commit();
@@ -110,6 +112,7 @@ class Tracker {
   int64_t stamp_ = kRacyWindowNs;  // the step of the folder's time stamps
   std::optional<int64_t> since_;   // the pair's date, as stored
   bool sinceSet_ = false;         // this operation gives the pair a new one
+  bool carriedAny_ = false;       // the batch holds a carried file
   std::optional<CarryRecord::Batch> batch_;
   // The files read by the rules, by local path, with the state they had.
   struct Read {

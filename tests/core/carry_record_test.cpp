@@ -105,6 +105,51 @@ TEST(CarryRecord, PairsAreIsolated) {
   EXPECT_TRUE(CarryRecord::open("uuid:3/work.brc", "/a")->all().empty());
 }
 
+// The history keeps each briefcase's last kHistoryTrips trips, newest first,
+// with names of any bytes; it goes with the records' batch, and with the
+// briefcase when a new one is made at its path.
+TEST(CarryRecord, HistoryKeepsTheLastTripsOfEachBriefcase) {
+  testenv::Env env;
+  auto trip = [](int n) {
+    carry::Trip t;
+    t.atNs = 1'800'000'000'000'000'000LL + n;
+    t.computer = "AAAA1111";
+    t.host = "home";
+    t.folder = "/a";
+    t.kind = n % 2 ? carry::TripKind::kUnload : carry::TripKind::kLoad;
+    t.files = 2;
+    t.bytes = 1ull << 40;
+    t.result = n % 3;
+    t.outcome = "completed";
+    t.names = {"x/" + std::to_string(n), std::string("caf\xe9.txt")};
+    return t;
+  };
+  const int extra = 5;
+  {
+    auto rec = CarryRecord::open("uuid:1/work.brc", "/a");
+    for (int n = 0; n < static_cast<int>(carry::kHistoryTrips) + extra; ++n)
+      ASSERT_TRUE(rec->addTrip(trip(n))) << n;
+    ASSERT_TRUE(CarryRecord::open("uuid:1/other.brc", "/a")->addTrip(trip(1000)));
+  }
+  // Another folder's view of the same briefcase sees the same history.
+  const std::vector<carry::Trip> kept = CarryRecord::open("uuid:1/work.brc", "/b")->history();
+  ASSERT_EQ(kept.size(), carry::kHistoryTrips);
+  EXPECT_EQ(kept.front(), trip(static_cast<int>(carry::kHistoryTrips) + extra - 1));
+  EXPECT_EQ(kept.back(), trip(extra));
+  // A batch destroyed without a commit takes its trip with it.
+  {
+    auto rec = CarryRecord::open("uuid:1/other.brc", "/a");
+    auto b = rec->batch();
+    b.put("f.txt", sample(1));
+    b.addTrip(trip(1001));
+  }
+  EXPECT_EQ(CarryRecord::open("uuid:1/other.brc", "/a")->history(),
+            std::vector<carry::Trip>{trip(1000)});
+  ASSERT_TRUE(CarryRecord::open("uuid:1/work.brc", "/a")->forgetBriefcase());
+  EXPECT_TRUE(CarryRecord::open("uuid:1/work.brc", "/a")->history().empty());
+  EXPECT_EQ(CarryRecord::open("uuid:1/other.brc", "/a")->history().size(), 1u);
+}
+
 // A child writes generation g of kCount records in one batch and is killed at
 // a random moment: the database then holds generation g - 1 or g, whole.
 TEST(CarryRecord, KillDuringCommitLeavesOldOrNew) {
