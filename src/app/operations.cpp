@@ -111,11 +111,14 @@ constexpr plat::FileTime kTwoSeconds = 2 * plat::kTicksPerSecond;
 
 // Returns once a file written now would be dated after `date`.
 void waitPastDate(plat::FileTime date) {
-  constexpr plat::FileTime kTick = plat::kTicksPerSecond / 50;
+  // Two steps of the clock that dates files, and at least 2 ms.
+  const plat::FileTime tick = std::max<plat::FileTime>(2 * plat::fileClockStep(),
+                                                        plat::kTicksPerSecond / 500);
   if (!date) return;
+  // Slept for what is left, then looked at again (a sleep may end early).
   for (plat::FileTime now = plat::nowFileTime();
-       now <= date + kTick && date < now + kTwoSeconds + kTick; now = plat::nowFileTime())
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+       now <= date + tick && date < now + kTwoSeconds + tick; now = plat::nowFileTime())
+    std::this_thread::sleep_for(std::chrono::microseconds((date + tick - now) / 10 + 100));
 }
 
 // After a run that dated the briefcase: the date is not earlier than the

@@ -40,6 +40,13 @@ FileTime nowFileTime() {
   return fileTimeFromTimespec(ts);
 }
 
+FileTime fileClockStep() {
+  timespec res{};
+  if (clock_getres(CLOCK_REALTIME_COARSE, &res) != 0 || res.tv_sec != 0 || res.tv_nsec <= 0)
+    return kTicksPerSecond / 100;
+  return static_cast<FileTime>(res.tv_nsec + 99) / 100;
+}
+
 namespace {
 
 void fromTm(const struct tm& tm, int ms, SystemTime* out) {

@@ -27,6 +27,10 @@ FileTime fileTimeFromUnixTime(int64_t seconds);
 
 // The current time in UTC.
 FileTime nowFileTime();
+// The step of the clock the file system dates files by (the kernel's coarse
+// clock: one timer tick, 1 to 10 ms), in file-time ticks; 10 ms when the
+// system does not say.
+FileTime fileClockStep();
 
 // A broken-down time; month 1-12, dayOfWeek 0 = Sunday.
 struct SystemTime {
