@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "archive/deletions.h"
 #include "archive/errors.h"
 #include "archive/leftovers.h"
 #include "platform/diag.h"
@@ -131,9 +132,9 @@ uint64_t centralLength(const zlitem& item) {
          item.central.commentLength;
 }
 
-uint64_t referencedBytes(const TZList& list, const EndRecordInfo& end) {
-  uint64_t bytes = end.centralSize + (end.position - end.directoryEnd) + TEndCentralRecord::kSize +
-                   end.record.commentLength;
+uint64_t referencedBytes(const TZList& list, const EndRecordInfo& end, uint64_t deletionBytes) {
+  uint64_t bytes = deletionBytes + end.centralSize + (end.position - end.directoryEnd) +
+                   TEndCentralRecord::kSize + end.record.commentLength;
   for (const zlitem& item : list.items) bytes += entryLength(item);
   return bytes;
 }
@@ -358,17 +359,31 @@ int appendComment(ContainerLock& lock, const std::vector<uint8_t>& comment,
       !readAt(f, static_cast<uint32_t>(end.centralOffset), directory.data(),
               static_cast<uint32_t>(directory.size())))
     return kReadSeekFailure;
+  // The deletions go on before the new directory, as they stood before the old.
+  TZList list;
+  uint32_t preamble = 0;
+  FoundDeletions carried;
+  if (readCentralDirectory(f, static_cast<uint32_t>(end.centralOffset),
+                           static_cast<uint32_t>(end.centralSize), end.directoryEnd, &list,
+                           &preamble) != kOk ||
+      readDeletions(f, end, list, &carried) != kOk)
+    return kReadSeekFailure;
+  if (!carried.problem.empty() && configMessage)
+    configMessage(ignoredDeletionsText(lock.path(), carried.problem));
+  const std::vector<uint8_t> block = encodeDeletions(carried.rows);
   f.close();
 
   ContainerAppend append(lock);
   std::unique_ptr<JNormFile> out;
   std::string message;
   if (int rc = append.begin(end.fileSize, &out, &message)) return rc;
-  const uint64_t at = uint64_t(end.fileSize) + AppendMarker::kSize;
+  const uint64_t at = uint64_t(end.fileSize) + AppendMarker::kSize + block.size();
   TEndCentralRecord record = end.record;
   record.centralOffset = static_cast<uint32_t>(at);
   record.commentLength = static_cast<uint16_t>(comment.size());
   if (at + directory.size() + TEndCentralRecord::kSize + comment.size() > kMax32) return kTooLarge;
+  if (!block.empty())
+    if (int rc = out->write(block.data(), static_cast<uint32_t>(block.size()))) return rc;
   if (!directory.empty())
     if (int rc = out->write(directory.data(), static_cast<uint32_t>(directory.size()))) return rc;
   auto failed = [&](int rc) {

@@ -56,8 +56,9 @@ uint64_t entryLength(const zlitem& item);
 uint64_t centralLength(const zlitem& item);
 
 // The bytes of the container that its directory references: the entries,
-// the directory and the end record with its comment.
-uint64_t referencedBytes(const TZList& list, const EndRecordInfo& end);
+// the deletions block before the directory (`deletionBytes`, as
+// readDeletions found it), the directory and the end record with its comment.
+uint64_t referencedBytes(const TZList& list, const EndRecordInfo& end, uint64_t deletionBytes);
 
 // Why an append to this container would not be safe or not be read as the
 // same archive by every reader ("" when it can be appended to): a preamble,
@@ -125,7 +126,8 @@ AppendRepair undoInterruptedAppend(const std::string& path, ContainerLock* held,
                                    const MessageSink& sink);
 
 // Appends a new directory and end record holding `comment` (the entries
-// stay as they are), through the steps above. Results as rewriteComment's.
+// stay as they are), after a copy of the deletions block that stood before
+// the old directory, through the steps above. Results as rewriteComment's.
 int appendComment(ContainerLock& lock, const std::vector<uint8_t>& comment,
                   const MessageSink& configMessage);
 

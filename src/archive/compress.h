@@ -7,9 +7,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "archive/deletions.h"
 #include "archive/extract/state.h"
 #include "archive/layout.h"
 #include "archive/update/state.h"
@@ -62,6 +64,15 @@ class TCompress {
   // ---- the end record and its comment (the configuration text) ----
   TEndCentralRecord endRecord;
   std::vector<uint8_t> comment;
+
+  // ---- the deletions the container carries (archive/deletions.h) ----
+  // Unset: an update run, a compaction or a clear keeps the rows that the
+  // container carries. Set: the next of them writes exactly these rows
+  // (sorted by path first; an empty list writes no block) and, once the
+  // container holds them, resets the field. Rows that cannot be written
+  // fail that run with kBadParameters before anything is written. A
+  // configuration save always keeps the rows the container carries.
+  std::optional<std::vector<DeletionRow>> deletions;
 
   // Creates the 22-byte empty container at archivePath (replacing a file
   // there) and resets the end record to the empty one. False when the file

@@ -40,8 +40,12 @@ std::unique_ptr<plat::NewFile> newFileIn(const std::string& folder) {
 }
 
 // An empty archive holding the comment, synced and dated.
-int writeEmpty(JNormFile& out, const std::vector<uint8_t>& comment, const plat::FileTime* writeTime) {
-  int rc = writeEndRecord(out, TEndCentralRecord(), comment);
+int writeEmpty(JNormFile& out, const std::vector<uint8_t>& comment, const plat::FileTime* writeTime,
+               const std::vector<uint8_t>& head = {}) {
+  int rc = head.empty() ? kOk : out.write(head.data(), static_cast<uint32_t>(head.size()));
+  TEndCentralRecord end;
+  end.centralOffset = static_cast<uint32_t>(head.size());  // the empty directory is after it
+  if (rc == kOk) rc = writeEndRecord(out, end, comment);
   if (rc == kOk && !out.sync()) rc = kWriteFailure;
   if (rc == kOk && writeTime && !out.platformFile()->setTimes(nullptr, writeTime, writeTime))
     rc = kWriteFailure;
@@ -253,14 +257,15 @@ void ContainerReplacement::rollback() {
 // ---- whole containers ----
 
 int replaceWithEmpty(ContainerLock& lock, const std::vector<uint8_t>& comment,
-                     const plat::FileTime* writeTime, const MessageSink& configMessage) {
+                     const plat::FileTime* writeTime, const MessageSink& configMessage,
+                     const std::vector<uint8_t>& head) {
   if (comment.size() > 0xffff) return kInvalidComment;
   ContainerReplacement r(lock);
   std::unique_ptr<JNormFile> out;
   std::string message;
-  const uint64_t size = TEndCentralRecord::kSize + comment.size();
+  const uint64_t size = head.size() + TEndCentralRecord::kSize + comment.size();
   int rc = r.begin(size, false, &out, &message);
-  if (rc == kOk) rc = writeEmpty(*out, comment, writeTime);
+  if (rc == kOk) rc = writeEmpty(*out, comment, writeTime, head);
   if (rc == kOk) rc = r.commit(std::move(out), size, configMessage, nullptr, &message);
   if (rc != kOk && configMessage && !message.empty()) configMessage(message);
   return rc;

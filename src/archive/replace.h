@@ -149,9 +149,11 @@ class ContainerReplacement {
 int createContainerAtomically(const std::string& path, const std::vector<uint8_t>& comment,
                               const plat::FileTime* writeTime, bool replace);
 
-// The same replacement for a container whose lock is already held.
+// The same replacement for a container whose lock is already held; `head`
+// (deletionsHead in archive/deletions.h) goes before the end record.
 int replaceWithEmpty(ContainerLock& lock, const std::vector<uint8_t>& comment,
-                     const plat::FileTime* writeTime, const MessageSink& configMessage);
+                     const plat::FileTime* writeTime, const MessageSink& configMessage,
+                     const std::vector<uint8_t>& head = {});
 
 // `a` and `b` name the same file: one path, links to one file, one file
 // (device and inode), or two spellings of one name in a folder that ignores

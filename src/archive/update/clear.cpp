@@ -1,6 +1,7 @@
 // Clear (the container becomes an empty archive that keeps the
 // configuration) and the lock an engine holds across runs.
 
+#include "archive/deletions.h"
 #include "archive/errors.h"
 #include "archive/replace.h"
 #include "archive/update/update.h"
@@ -36,10 +37,30 @@ int ClearBriefcase(TCompress& engine) {
   ContainerLock own;
   ContainerLock* lock = nullptr;
   if (int rc = lockFor(engine, own, &lock)) return rc;
+  // The deletions stay (or become those given) in the empty archive.
+  std::vector<DeletionRow> rows;
+  if (engine.deletions) {
+    rows = *engine.deletions;
+    normalizeDeletions(&rows);
+    const std::string why = deletionRowsProblem(rows);
+    if (!why.empty()) {
+      engine.sendConfigMessage("The deletions to carry cannot be written: " + why);
+      return kBadParameters;
+    }
+  } else {
+    FoundDeletions carried;
+    if (readBriefcaseDeletions(lock->realPath(), &carried) == kOk) rows = std::move(carried.rows);
+    if (!carried.problem.empty())
+      engine.sendConfigMessage(ignoredDeletionsText(engine.archivePath, carried.problem));
+  }
+  const std::vector<uint8_t> block = encodeDeletions(rows);
+  const std::vector<uint8_t> head = block.empty() ? block : deletionsHead(block);
   int rc = replaceWithEmpty(*lock, engine.comment, nullptr,
-                            [&engine](const std::string& s) { engine.sendConfigMessage(s); });
+                            [&engine](const std::string& s) { engine.sendConfigMessage(s); }, head);
   if (rc) return rc;
+  engine.deletions.reset();
   engine.endRecord = TEndCentralRecord();
+  engine.endRecord.centralOffset = static_cast<uint32_t>(head.size());
   engine.endRecord.commentLength = static_cast<uint16_t>(engine.comment.size());
   return kOk;
 }

@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "archive/append.h"
+#include "archive/deletions.h"
 #include "archive/errors.h"
 #include "archive/extract/names.h"
 #include "archive/extract/naming.h"
@@ -151,6 +152,7 @@ class Run {
   void writeTest();
   void openInput();
   void readDirectory();
+  void chooseDeletions();
   void collectNames();
   void checkNewFiles();
   void checkLimits();
@@ -271,6 +273,21 @@ void Run::readDirectory() {
   rc = checkEntries(in, u_.entries, end.position);
   if (rc == kTooLarge) fail(rc, zip64Refusal(c_.archivePath, "4 GB or more"));
   if (rc) fail(rc, c_.archivePath);
+  if ((rc = readDeletions(in, end_, u_.entries, &u_.carried))) fail(rc, c_.archivePath);
+  if (!u_.carried.problem.empty())
+    c_.sendConfigMessage(ignoredDeletionsText(c_.archivePath, u_.carried.problem));
+}
+
+// The rows the new container carries: those given for the run, else those
+// the container carries (a damaged block is not carried on).
+void Run::chooseDeletions() {
+  std::vector<DeletionRow> rows = c_.deletions ? *c_.deletions : u_.carried.rows;
+  if (c_.deletions) {
+    normalizeDeletions(&rows);
+    const std::string why = deletionRowsProblem(rows);
+    if (!why.empty()) fail(kBadParameters, "The deletions to carry cannot be written: " + why);
+  }
+  u_.deletionBlock = encodeDeletions(rows);
 }
 
 void Run::notLoaded(const std::string& path) {
@@ -378,7 +395,8 @@ void Run::checkNewFiles() {
 // and is checked again as the new entries are written.
 void Run::checkLimits() {
   uint64_t count = u_.newFiles.size();
-  uint64_t least = preamble_ + TEndCentralRecord::kSize + c_.comment.size();
+  uint64_t least = preamble_ + TEndCentralRecord::kSize + c_.comment.size() +
+                   u_.deletionBlock.size();
   for (const zlitem& item : u_.entries.items) {
     if (item.mark == kMarkDelete) continue;
     ++count;
@@ -429,11 +447,13 @@ void Run::chooseWay() {
     directory += TCentralFileHeader::kSize + f.storedName.size();
   }
   if (!startKept) return;
-  const uint64_t oldTail = end_.fileSize - end_.centralOffset;
-  const uint64_t unreferenced = end_.fileSize - referencedBytes(u_.entries, end_) + dropped + oldTail +
-                                AppendMarker::kSize;
-  const uint64_t size = end_.fileSize + AppendMarker::kSize + added + directory +
-                        TEndCentralRecord::kSize + c_.comment.size();
+  // The old directory and the old deletions block stay behind; the new
+  // block goes before the new directory.
+  const uint64_t oldTail = end_.fileSize - end_.centralOffset + u_.carried.length;
+  const uint64_t unreferenced = end_.fileSize - referencedBytes(u_.entries, end_, u_.carried.length) +
+                                dropped + oldTail + AppendMarker::kSize;
+  const uint64_t size = end_.fileSize + AppendMarker::kSize + added + u_.deletionBlock.size() +
+                        directory + TEndCentralRecord::kSize + c_.comment.size();
   if (unreferenced * 100 > size * kCompactPercent) return;
   u_.appended = true;
 }
@@ -447,7 +467,8 @@ void Run::chooseWay() {
 void Run::createOutput() {
   c_.sendMessage(plat::loadStr(plat::kStrCreatingTemp));
   const bool append = u_.appended;
-  uint64_t bound = (append ? 0 : preamble_) + TEndCentralRecord::kSize + 0xffff;
+  uint64_t bound = (append ? 0 : preamble_) + TEndCentralRecord::kSize + 0xffff +
+                   TEndCentralRecord::kSize + u_.deletionBlock.size();
   for (size_t i = 0; i < u_.entries.items.size(); ++i) {
     const zlitem& item = u_.entries.items[i];
     if (item.mark == kMarkDelete) continue;
@@ -563,6 +584,13 @@ void Run::flushCopy() {
 
 void Run::writeTail() {
   c_.sendMessage(plat::loadStr(plat::kStrMovingTemp));
+  // The deletions block right before the directory; in an archive with no
+  // entry (and nothing before it) inside an empty end record at its start.
+  if (!u_.deletionBlock.empty()) {
+    const bool head = u_.entries.items.empty() && u_.outputOffset == 0;
+    const std::vector<uint8_t> bytes = head ? deletionsHead(u_.deletionBlock) : u_.deletionBlock;
+    if (int rc = writer_.put(bytes.data(), bytes.size())) fail(rc, u_.output->path());
+  }
   const uint64_t centralOffset = u_.outputOffset;
   uint64_t centralSize = 0;
   for (const zlitem& item : u_.entries.items) centralSize += centralLength(item);
@@ -698,6 +726,8 @@ int Run::execute() {
   u_.appended = false;
   u_.freedBytes = 0;
   u_.gone.clear();
+  u_.carried = FoundDeletions();
+  u_.deletionBlock.clear();
   c_.sendMessage("Starting...");
   u_.entries.clear();
 
@@ -709,6 +739,7 @@ int Run::execute() {
     const plat::FileTime oldDate = containerInfo_.writeTime;
     const uint64_t oldSize = containerInfo_.size;
     readDirectory();
+    chooseDeletions();
     collectNames();
     checkNewFiles();
     u_.noCompressSuffixes = c_.level == 9 ? "" : kNoCompressSuffixes;
@@ -827,6 +858,7 @@ int Run::execute() {
 
     writeTail();
     replaceContainer();
+    c_.deletions.reset();  // the container holds them now
     plat::FileInfo now;
     if (lock_->file() && lock_->file()->platformFile()->info(&now)) {
       u_.freedBytes = now.size < oldSize ? oldSize - now.size : 0;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/deletions.h"
 #include "archive/layout.h"
 #include "archive/replace.h"
 
@@ -58,6 +59,12 @@ struct TUpdateState {
   std::string gone;                 // kGone: what is no longer there (the briefcase,
                                     // its folder or disk, or the local folder)
   std::vector<std::string> unmatched;  // delete mode: names without an entry
+
+  // The deletions the container carried when the run read it (a damaged
+  // block is told through configMessage and not kept), and the block the
+  // run writes before the new directory.
+  FoundDeletions carried;
+  std::vector<uint8_t> deletionBlock;
 
   bool appended = false;     // the run appended to the container (else it rewrote it)
   uint64_t freedBytes = 0;   // how much smaller the container became

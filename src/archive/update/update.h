@@ -14,6 +14,10 @@
 //   engine.update.mode = kModeAdd.
 // A clear: rebuild the comment; rc = ClearBriefcase(engine).
 //
+// Every run, a compaction and a clear write the deletions block
+// (archive/deletions.h) before the new directory: the rows the container
+// carries, or those in engine.deletions when it is set.
+//
 // Callbacks used: message (status texts), configMessage (warnings, errors),
 // totalProgress, fileProgress, cancelCheck (before each entry and between
 // blocks of data), configRefresh (just before the end record is written, so
