@@ -161,7 +161,9 @@ int Run::directory(bool* stop) {
   s_.centralOffset = static_cast<uint32_t>(offset);
 
   // 7. An end record alone: nothing to read.
-  if (s_.expectedEnd == 0 && size == 0) {
+  // So is an empty directory right before its end record, wherever that
+  // stands (a briefcase without entries that carries deletions).
+  if (size == 0 && (s_.expectedEnd == 0 || s_.startAdjustment == 0)) {
     msg(plat::loadStrFmt(plat::kStrBriefcaseEmpty, path().c_str()));
     s_.entries.clear();
     return raise(result, kWarning);
