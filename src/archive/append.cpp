@@ -363,11 +363,12 @@ int appendComment(ContainerLock& lock, const std::vector<uint8_t>& comment,
   TZList list;
   uint32_t preamble = 0;
   FoundDeletions carried;
+  // A directory this program does not read keeps its end record in place.
   if (readCentralDirectory(f, static_cast<uint32_t>(end.centralOffset),
                            static_cast<uint32_t>(end.centralSize), end.directoryEnd, &list,
-                           &preamble) != kOk ||
-      readDeletions(f, end, list, &carried) != kOk)
-    return kReadSeekFailure;
+                           &preamble) != kOk)
+    return ContainerAppend::kNotAppendable;
+  if (readDeletions(f, end, list, &carried) != kOk) return kReadSeekFailure;
   if (!carried.problem.empty() && configMessage)
     configMessage(ignoredDeletionsText(lock.path(), carried.problem));
   const std::vector<uint8_t> block = encodeDeletions(carried.rows);
