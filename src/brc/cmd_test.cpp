@@ -4,6 +4,7 @@
 #include <string>
 
 #include "archive/compress.h"
+#include "archive/deletions.h"
 #include "archive/errors.h"
 #include "archive/extract/extract.h"
 #include "archive/extract/names.h"
@@ -36,6 +37,12 @@ int runTest(const brc::Args& args) {
     damaged += "damaged: " + archive::printableName(e.displayName()) + (why.empty() ? "" : " (" + why + ")") + "\n";
   };
   int rc = archive::TestRun(engine);
+  // The deletions block is no entry: a damaged one is a warning, and the
+  // entries are as sound as they are.
+  archive::FoundDeletions deletions;
+  if (archive::readBriefcaseDeletions(engine.archivePath, &deletions) == archive::kOk &&
+      !deletions.problem.empty())
+    progress.warning(archive::ignoredDeletionsText(engine.archivePath, deletions.problem));
   progress.finish();
 
   unsigned unchecked = 0;
