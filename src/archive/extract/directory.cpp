@@ -163,7 +163,7 @@ int Run::directory(bool* stop) {
   // 7. An end record alone: nothing to read.
   // So is an empty directory right before its end record, wherever that
   // stands (a briefcase without entries that carries deletions).
-  if (size == 0 && (s_.expectedEnd == 0 || s_.startAdjustment == 0)) {
+  if (size == 0 && (s_.expectedEnd == 0 || (s_.startAdjustment == 0 && end.entries == 0))) {
     msg(plat::loadStrFmt(plat::kStrBriefcaseEmpty, path().c_str()));
     s_.entries.clear();
     return raise(result, kWarning);
