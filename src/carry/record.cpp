@@ -15,7 +15,7 @@
 namespace carry {
 namespace {
 
-constexpr int kSchemaVersion = 3;
+constexpr int kSchemaVersion = 4;
 
 // The tables. A pair is one (briefcase key, local folder); its records are
 // keyed by the relative path's bytes (names need not be UTF-8, so BLOB).
@@ -56,7 +56,33 @@ constexpr const char* kSchema =
     " result INTEGER NOT NULL,"
     " outcome TEXT NOT NULL,"
     " names BLOB NOT NULL);"
-    "CREATE INDEX IF NOT EXISTS trips_by_briefcase ON trips(briefcase, id);";
+    "CREATE INDEX IF NOT EXISTS trips_by_briefcase ON trips(briefcase, id);"
+    // The undo of a pair's last unload: the plan and each file it wrote.
+    // written, original: a file's size, mtime_ns, device and inode, 8 bytes
+    // each, little-endian; prior: the path's record before the unload
+    // (NULL: none), those four, sha256, entry_crc (4), entry_size, recorded_ns.
+    "CREATE TABLE IF NOT EXISTS undo_plans("
+    " pair INTEGER PRIMARY KEY REFERENCES pairs(id),"
+    " at_ns INTEGER NOT NULL,"
+    " briefcase_date INTEGER NOT NULL,"
+    " since_ns INTEGER,"
+    " undoing INTEGER NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS undo_items("
+    " pair INTEGER NOT NULL REFERENCES pairs(id),"
+    " seq INTEGER NOT NULL,"
+    " path BLOB NOT NULL,"
+    " file BLOB NOT NULL,"
+    " action INTEGER NOT NULL,"
+    " written BLOB NOT NULL,"
+    " entry_crc INTEGER NOT NULL,"
+    " entry_size INTEGER NOT NULL,"
+    " original BLOB NOT NULL,"
+    " trashed BLOB NOT NULL,"
+    " trash_info BLOB NOT NULL,"
+    " moved INTEGER NOT NULL,"
+    " prior BLOB,"
+    " done INTEGER NOT NULL,"
+    " PRIMARY KEY(pair, seq)) WITHOUT ROWID;";
 
 enum Statement {
   kLookup,
@@ -220,8 +246,9 @@ Check openChecked(const std::string& path, int busyMs, sqlite3** out) {
   if (rc != SQLITE_ROW) return checkOf(rc);
   if (version > kSchemaVersion) return Check::kNewer;
   if (version < kSchemaVersion) {
-    // Version 1 had no since_ns; versions 1 and 2 had no history (made by
-    // the schema's CREATE ... IF NOT EXISTS).
+    // Version 1 had no since_ns; versions 1 and 2 had no history, and
+    // versions before 4 no undo (made by the schema's CREATE ... IF NOT
+    // EXISTS).
     const std::string create = std::string("BEGIN IMMEDIATE;") + kSchema +
                                (version == 1 ? "ALTER TABLE pairs ADD COLUMN since_ns INTEGER;" : "") +
                                "PRAGMA user_version=" + std::to_string(kSchemaVersion) +
@@ -388,6 +415,10 @@ bool CarryRecord::forgetBriefcase() {
   sqlite3_stmt* s = nullptr;
   bool ok = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
   for (const char* sql : {"DELETE FROM records WHERE pair IN (SELECT id FROM pairs WHERE "
+                          "briefcase = ?1)",
+                          "DELETE FROM undo_items WHERE pair IN (SELECT id FROM pairs WHERE "
+                          "briefcase = ?1)",
+                          "DELETE FROM undo_plans WHERE pair IN (SELECT id FROM pairs WHERE "
                           "briefcase = ?1)",
                           "DELETE FROM pairs WHERE briefcase = ?1",
                           "DELETE FROM trips WHERE briefcase = ?1"}) {
@@ -619,6 +650,152 @@ RecordSet CarryRecord::all() {
   return out;
 }
 
+// ---- the undo ----
+
+namespace {
+
+void putU64(std::string& out, uint64_t v) {
+  for (int i = 0; i < 8; ++i) out += static_cast<char>((v >> (8 * i)) & 0xff);
+}
+uint64_t getU64(const unsigned char* p) {
+  uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+
+std::string stateBytes(const FileState& f) {
+  std::string out;
+  putU64(out, f.size);
+  putU64(out, static_cast<uint64_t>(f.mtimeNs));
+  putU64(out, f.device);
+  putU64(out, f.inode);
+  return out;
+}
+bool stateOfBytes(const unsigned char* p, size_t n, FileState* f) {
+  if (n != 32) return false;
+  f->size = getU64(p);
+  f->mtimeNs = static_cast<int64_t>(getU64(p + 8));
+  f->device = getU64(p + 16);
+  f->inode = getU64(p + 24);
+  return true;
+}
+
+constexpr size_t kPriorBytes = 32 + 32 + 4 + 8 + 8;
+std::string recordBytes(const Record& r) {
+  std::string out = stateBytes(r.file);
+  out.append(reinterpret_cast<const char*>(r.hash.data()), r.hash.size());
+  for (int i = 0; i < 4; ++i) out += static_cast<char>((r.entryCrc >> (8 * i)) & 0xff);
+  putU64(out, r.entrySize);
+  putU64(out, static_cast<uint64_t>(r.recordedNs));
+  return out;
+}
+bool recordOfBytes(const unsigned char* p, size_t n, Record* r) {
+  if (n != kPriorBytes || !stateOfBytes(p, 32, &r->file)) return false;
+  std::memcpy(r->hash.data(), p + 32, r->hash.size());
+  r->entryCrc = static_cast<uint32_t>(p[64] | p[65] << 8 | p[66] << 16 | uint32_t(p[67]) << 24);
+  r->entrySize = getU64(p + 68);
+  r->recordedNs = static_cast<int64_t>(getU64(p + 76));
+  return true;
+}
+
+// Runs `sql` with the pair as ?1; true when it went through.
+bool execForPair(sqlite3* db, const char* sql, int64_t pair) {
+  sqlite3_stmt* s = nullptr;
+  bool ok = sqlite3_prepare_v2(db, sql, -1, &s, nullptr) == SQLITE_OK;
+  if (ok) {
+    sqlite3_bind_int64(s, 1, pair);
+    ok = sqlite3_step(s) == SQLITE_DONE;
+  }
+  sqlite3_finalize(s);
+  return ok;
+}
+
+}  // namespace
+
+std::optional<UndoPlan> CarryRecord::undoPlan() {
+  if (!db_ || pair_ == 0) return std::nullopt;
+  sqlite3_stmt* s = nullptr;
+  if (sqlite3_prepare_v2(db_,
+                         "SELECT at_ns, briefcase_date, since_ns, undoing FROM undo_plans"
+                         " WHERE pair = ?1",
+                         -1, &s, nullptr) != SQLITE_OK)
+    return std::nullopt;
+  sqlite3_bind_int64(s, 1, pair_);
+  std::optional<UndoPlan> plan;
+  if (sqlite3_step(s) == SQLITE_ROW) {
+    plan.emplace();
+    plan->atNs = sqlite3_column_int64(s, 0);
+    plan->briefcaseDate = sqlite3_column_int64(s, 1);
+    if (sqlite3_column_type(s, 2) != SQLITE_NULL) plan->since = sqlite3_column_int64(s, 2);
+    plan->undoing = sqlite3_column_int(s, 3) != 0;
+  }
+  sqlite3_finalize(s);
+  if (!plan) return plan;
+  if (sqlite3_prepare_v2(db_,
+                         "SELECT path, file, action, written, entry_crc, entry_size, original,"
+                         " trashed, trash_info, moved, prior, done FROM undo_items"
+                         " WHERE pair = ?1 ORDER BY seq",
+                         -1, &s, nullptr) != SQLITE_OK)
+    return std::nullopt;
+  sqlite3_bind_int64(s, 1, pair_);
+  auto blob = [s](int i) {
+    const char* b = static_cast<const char*>(sqlite3_column_blob(s, i));
+    return b ? std::string(b, static_cast<size_t>(sqlite3_column_bytes(s, i))) : std::string();
+  };
+  auto bytes = [s](int i) { return static_cast<const unsigned char*>(sqlite3_column_blob(s, i)); };
+  auto size = [s](int i) { return static_cast<size_t>(sqlite3_column_bytes(s, i)); };
+  int rc;
+  bool whole = true;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+    UndoItem item;
+    item.path = blob(0);
+    item.file = blob(1);
+    const int action = sqlite3_column_int(s, 2);
+    if (action < 0 || action > static_cast<int>(UndoAction::kKeep)) whole = false;
+    item.action = static_cast<UndoAction>(action);
+    whole = stateOfBytes(bytes(3), size(3), &item.written) && whole;
+    item.entryCrc = static_cast<uint32_t>(sqlite3_column_int64(s, 4));
+    item.entrySize = columnU64(s, 5);
+    whole = stateOfBytes(bytes(6), size(6), &item.original) && whole;
+    item.trashedPath = blob(7);
+    item.trashInfoPath = blob(8);
+    item.moved = sqlite3_column_int(s, 9) != 0;
+    if (sqlite3_column_type(s, 10) != SQLITE_NULL) {
+      Record r;
+      whole = recordOfBytes(bytes(10), size(10), &r) && whole;
+      item.prior = r;
+    }
+    item.done = sqlite3_column_int(s, 11) != 0;
+    plan->items.push_back(std::move(item));
+  }
+  sqlite3_finalize(s);
+  // An undo is all or nothing: a plan read in part is none.
+  if (rc != SQLITE_DONE || !whole) {
+    if (rc != SQLITE_DONE) warn(readFailureText(rc));
+    return std::nullopt;
+  }
+  return plan;
+}
+
+bool CarryRecord::markUndoing() {
+  if (!db_ || pair_ == 0 || batchOpen_) return false;
+  return execForPair(db_, "UPDATE undo_plans SET undoing = 1 WHERE pair = ?1", pair_);
+}
+
+bool CarryRecord::markUndone(size_t item) {
+  if (!db_ || pair_ == 0 || batchOpen_) return false;
+  sqlite3_stmt* s = nullptr;
+  bool ok = sqlite3_prepare_v2(db_, "UPDATE undo_items SET done = 1 WHERE pair = ?1 AND seq = ?2",
+                               -1, &s, nullptr) == SQLITE_OK;
+  if (ok) {
+    sqlite3_bind_int64(s, 1, pair_);
+    sqlite3_bind_int64(s, 2, static_cast<sqlite3_int64>(item));
+    ok = sqlite3_step(s) == SQLITE_DONE;
+  }
+  sqlite3_finalize(s);
+  return ok;
+}
+
 // ---- Batch ----
 
 CarryRecord::Batch CarryRecord::batch() {
@@ -729,6 +906,77 @@ void CarryRecord::Batch::setSince(int64_t ns) {
   const int rc = sqlite3_step(s);
   sqlite3_reset(s);
   if (rc != SQLITE_DONE) fail("written");
+}
+
+void CarryRecord::Batch::clearSince() {
+  if (!begin()) return;
+  if (!execForPair(owner_->db_, "UPDATE pairs SET since_ns = NULL WHERE id = ?1", owner_->pair_))
+    fail("written");
+}
+
+void CarryRecord::Batch::forgetUndo() {
+  if (!begin()) return;
+  if (!execForPair(owner_->db_, "DELETE FROM undo_items WHERE pair = ?1", owner_->pair_) ||
+      !execForPair(owner_->db_, "DELETE FROM undo_plans WHERE pair = ?1", owner_->pair_))
+    fail("written");
+}
+
+void CarryRecord::Batch::setUndo(const UndoPlan& plan) {
+  forgetUndo();
+  if (plan.items.empty() || failed_) return;
+  sqlite3* db = owner_->db_;
+  sqlite3_stmt* s = nullptr;
+  bool ok = sqlite3_prepare_v2(db,
+                               "INSERT INTO undo_plans(pair, at_ns, briefcase_date, since_ns,"
+                               " undoing) VALUES(?1, ?2, ?3, ?4, ?5)",
+                               -1, &s, nullptr) == SQLITE_OK;
+  if (ok) {
+    sqlite3_bind_int64(s, 1, owner_->pair_);
+    sqlite3_bind_int64(s, 2, plan.atNs ? plan.atNs : nowNs());
+    sqlite3_bind_int64(s, 3, plan.briefcaseDate);
+    if (plan.since)
+      sqlite3_bind_int64(s, 4, *plan.since);
+    else
+      sqlite3_bind_null(s, 4);
+    sqlite3_bind_int(s, 5, plan.undoing ? 1 : 0);
+    ok = sqlite3_step(s) == SQLITE_DONE;
+  }
+  sqlite3_finalize(s);
+  s = nullptr;
+  if (ok)
+    ok = sqlite3_prepare_v2(db,
+                            "INSERT INTO undo_items(pair, seq, path, file, action, written,"
+                            " entry_crc, entry_size, original, trashed, trash_info, moved, prior,"
+                            " done) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13,"
+                            " ?14)",
+                            -1, &s, nullptr) == SQLITE_OK;
+  for (size_t i = 0; ok && i < plan.items.size(); ++i) {
+    const UndoItem& item = plan.items[i];
+    sqlite3_reset(s);
+    sqlite3_bind_int64(s, 1, owner_->pair_);
+    sqlite3_bind_int64(s, 2, static_cast<sqlite3_int64>(i));
+    bindBlob(s, 3, item.path.data(), item.path.size());
+    bindBlob(s, 4, item.file.data(), item.file.size());
+    sqlite3_bind_int(s, 5, static_cast<int>(item.action));
+    const std::string written = stateBytes(item.written), original = stateBytes(item.original);
+    bindBlob(s, 6, written.data(), written.size());
+    sqlite3_bind_int64(s, 7, item.entryCrc);
+    bindU64(s, 8, item.entrySize);
+    bindBlob(s, 9, original.data(), original.size());
+    bindBlob(s, 10, item.trashedPath.data(), item.trashedPath.size());
+    bindBlob(s, 11, item.trashInfoPath.data(), item.trashInfoPath.size());
+    sqlite3_bind_int(s, 12, item.moved ? 1 : 0);
+    if (item.prior) {
+      const std::string prior = recordBytes(*item.prior);
+      bindBlob(s, 13, prior.data(), prior.size());
+    } else {
+      sqlite3_bind_null(s, 13);
+    }
+    sqlite3_bind_int(s, 14, item.done ? 1 : 0);
+    ok = sqlite3_step(s) == SQLITE_DONE;
+  }
+  sqlite3_finalize(s);
+  if (!ok) fail("written");
 }
 
 void CarryRecord::Batch::addTrip(const Trip& trip) {

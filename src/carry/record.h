@@ -71,6 +71,40 @@ struct Trip {
 // How many trips the history of a briefcase keeps; older ones go.
 constexpr size_t kHistoryTrips = 100;
 
+// What undoing the last unload does with one file it wrote.
+enum class UndoAction {
+  kRestore,  // it replaced a file kept in the trash: that file comes back
+  kRemove,   // it made a new file (or a conflict copy): the file goes to the trash
+  kKeep,     // it replaced a file with the same bytes, or one it could not keep: it stays
+};
+
+// One file the last unload wrote, as its undo needs to know it.
+struct UndoItem {
+  std::string path;  // the entry's relative path (the record's)
+  std::string file;  // the file written (its full path; a conflict copy lies beside the path)
+  UndoAction action = UndoAction::kRemove;
+  FileState written;  // as the unload left it
+  uint32_t entryCrc = 0;
+  uint64_t entrySize = 0;
+  // kRestore: the replaced file in the trash, as it was, and its .trashinfo.
+  FileState original;
+  std::string trashedPath, trashInfoPath;
+  bool moved = false;  // moved into the trash (no second name was made)
+  std::optional<Record> prior;  // the path's record before the unload
+  bool done = false;            // an undo already put this one back
+  bool operator==(const UndoItem&) const = default;
+};
+
+// The last unload of a pair, kept until the next load or unload.
+struct UndoPlan {
+  int64_t atNs = 0;                   // when it ended
+  int64_t briefcaseDate = 0;          // the container's date before it (a file time)
+  std::optional<int64_t> since;       // the pair's date before it
+  bool undoing = false;               // an undo began and did not end
+  std::vector<UndoItem> items;
+  bool operator==(const UndoPlan&) const = default;
+};
+
 // Every record of a pair at one moment, sorted by path, for a scan that asks
 // about each of its files: one query, no allocation per record.
 class RecordSet {
@@ -147,6 +181,13 @@ class CarryRecord {
   bool addTrip(const Trip& trip);
   std::vector<Trip> history();
 
+  // The undo of the pair's last unload (nothing when there is none or it
+  // cannot be read); markUndoing and markUndone journal an undo as it goes,
+  // each in a transaction of its own.
+  std::optional<UndoPlan> undoPlan();
+  bool markUndoing();
+  bool markUndone(size_t item);
+
   // The changes of one operation, written together by commit(); a batch
   // destroyed without a commit leaves the record as it was. One batch at a
   // time per CarryRecord.
@@ -162,6 +203,10 @@ class CarryRecord {
     void remove(const std::string& path);
     void removeAll();  // every record of the pair
     void setSince(int64_t ns);
+    void clearSince();
+    // The pair's undo becomes `plan` (an empty one: none); forgetUndo drops it.
+    void setUndo(const UndoPlan& plan);
+    void forgetUndo();
     // The trip goes into the history with the batch's other changes.
     void addTrip(const Trip& trip);
     // True when every change is stored; false (with a warning) when none is.

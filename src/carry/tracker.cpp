@@ -133,6 +133,33 @@ void Tracker::addTrip(const Trip& trip) {
   batch_->addTrip(trip);
 }
 
+void Tracker::setUndo(const UndoPlan& plan) {
+  if (!batch_) batch_.emplace(record_->batch());
+  batch_->setUndo(plan);
+}
+
+void Tracker::forgetUndo() {
+  if (!batch_) batch_.emplace(record_->batch());
+  batch_->forgetUndo();
+}
+
+void Tracker::restore(const std::string& path, const std::optional<Record>& prior) {
+  if (!batch_) batch_.emplace(record_->batch());
+  if (prior)
+    batch_->put(path, *prior);
+  else
+    batch_->remove(path);
+}
+
+void Tracker::restoreSince(std::optional<int64_t> since) {
+  if (!batch_) batch_.emplace(record_->batch());
+  if (since)
+    batch_->setSince(*since);
+  else
+    batch_->clearSince();
+  sinceSet_ = true;
+}
+
 // How far a file's time may lie before the moment it was saved: a stamp's
 // step on the file systems of sticks (2 seconds on FAT, 10 ms or 2 s on
 // exFAT, FUSE's own), the coarse clock's ticks where times have nanoseconds.

@@ -92,6 +92,17 @@ class Tracker {
   void loadedAll(int64_t scanNs);
   // The operation's trip goes into the history with what it carried.
   void addTrip(const Trip& trip);
+  // The pair's date as it was read (nothing before its first carry).
+  std::optional<int64_t> since() const { return since_; }
+  // The undo of the last unload becomes `plan`, or goes, with the rest.
+  void setUndo(const UndoPlan& plan);
+  void forgetUndo();
+  // An undo: the path's record becomes `prior` again (none: it goes), and
+  // the pair's date `since`.
+  void restore(const std::string& path, const std::optional<Record>& prior);
+  void restoreSince(std::optional<int64_t> since);
+  // The record itself, for what goes outside the operation's transaction.
+  CarryRecord& store() { return *record_; }
   // Stores what was carried in one transaction; true when nothing was to
   // be stored, or all of it was.
   bool commit();
