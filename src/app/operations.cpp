@@ -320,6 +320,8 @@ bool recordLoad(archive::TCompress& engine, const LoadRequest& request,
   if (request.everyCandidateSince && result->code == archive::kOk &&
       result->changedMeanwhile.empty())
     tracker.loadedAll(*request.everyCandidateSince);
+  // The last unload can no longer be undone: this load may hold its files.
+  tracker.forgetUndo();
   tracker.addTrip(trip);
   tracker.commit();
   result->carryWarning = tracker.takeWarning();
@@ -475,8 +477,22 @@ class UnloadSteps {
     // As the run wrote it: what it hashed and the file it made, seen at once.
     std::optional<carry::Digest> content;
     carry::FileState state;
+    std::string name;  // the entry's
   };
   std::vector<Written> written_;
+  // For the undo: the conflict copies written (entry name, copy, CRC-32,
+  // size); the old files kept in the trash, by target; the targets replaced
+  // by the same bytes or without a copy; the briefcase date before the run.
+  struct Copy {
+    std::string name, path;
+    uint32_t crc;
+    uint64_t size;
+  };
+  std::vector<Copy> copiesWritten_;
+  std::map<std::string, plat::TrashedFile> trashedFor_;
+  std::set<std::string> replacedAlike_, replacedNoCopy_;
+  plat::FileTime dateBefore_ = 0;
+  carry::UndoPlan undoPlan() const;
   std::string relativeOf(const std::string& path) const { return relativeTo(folder_, path); }
 };
 
@@ -590,21 +606,26 @@ void UnloadSteps::answerReplaceQuestions() {
         }
       };
   withoutCopy_ = request_.replace == ReplaceMode::Ask ? plat::mrNone : plat::mrNoToAll;
-  if (request_.trash)
-    engine_.extract.callbacks.beforeReplace = [this](const archive::TExtractEntry& e,
-                                                     const std::string& target) {
-      return beforeReplace(e, target);
-    };
+  engine_.extract.callbacks.beforeReplace = [this](const archive::TExtractEntry& e,
+                                                   const std::string& target) {
+    if (request_.trash) return beforeReplace(e, target);
+    replacedNoCopy_.insert(target);
+    return archive::OldFile::Stays;
+  };
 }
 
 archive::OldFile UnloadSteps::beforeReplace(const archive::TExtractEntry& e,
                                             const std::string& target) {
   // A file that already holds the entry's bytes loses nothing.
-  if (sameBytes(target, e.central.uncompressedSize, e.central.crc)) return archive::OldFile::Stays;
+  if (sameBytes(target, e.central.uncompressedSize, e.central.crc)) {
+    replacedAlike_.insert(target);
+    return archive::OldFile::Stays;
+  }
   plat::TrashedFile t;
   const plat::TrashResult kept = plat::keepInTrash(target, &t);
   if (kept == plat::TrashResult::Done) {
     result_.trashed.push_back(t);
+    trashedFor_[target] = t;
     return t.moved ? archive::OldFile::MovedAway : archive::OldFile::Stays;
   }
   const std::string shown = archive::printableName(target);
@@ -621,6 +642,7 @@ archive::OldFile UnloadSteps::beforeReplace(const archive::TExtractEntry& e,
   }
   if (withoutCopy_ == plat::mrYes || withoutCopy_ == plat::mrYesToAll) {
     note("The old " + shown + " was replaced without a copy (" + why + ").");
+    replacedNoCopy_.insert(target);
     result_.trashUnavailable = true;
     return archive::OldFile::Stays;
   }
@@ -634,6 +656,7 @@ archive::OldFile UnloadSteps::beforeReplace(const archive::TExtractEntry& e,
 void UnloadSteps::useCarryRecord() {
   plat::FileTime date = 0;
   briefcase::ReadBriefcaseDate(engine_.archivePath, &date);
+  dateBefore_ = date;
   tracker_ = std::make_unique<carry::Tracker>(engine_.archivePath, folder_, date);
   // The files written are hashed as they are written, not read again.
   engine_.extract.digestWritten = true;
@@ -674,10 +697,14 @@ void UnloadSteps::useCarryRecord() {
   engine_.extract.callbacks.entryWritten = [this, callerWritten](const archive::TExtractEntry& e,
                                                                  const std::string& path) {
     // A conflict copy has no entry of its path: it travels back as a new file.
-    if (!copies_.count(path)) {
+    if (copies_.count(path)) {
+      copiesWritten_.push_back(
+          Copy{e.displayName(), path, e.central.crc, e.central.uncompressedSize});
+    } else {
       const std::string rel = relativeOf(path);
       if (!rel.empty()) {
-        Written w{rel, path, e.central.crc, e.central.uncompressedSize, std::nullopt, {}};
+        Written w{rel, path, e.central.crc, e.central.uncompressedSize, std::nullopt, {},
+                  e.displayName()};
         plat::FileInfo now;
         if (e.hasContent && plat::fileSystem().stat(path, &now, false) && now.isRegular) {
           w.content = e.content;
@@ -707,8 +734,54 @@ void UnloadSteps::recordCarried() {
     if (sameBytes(path, selected_[i].size, selected_[i].crc))
       tracker_->carried(selected_[i].name, path, selected_[i].crc, selected_[i].size);
   }
+  // This unload is the one an undo takes back (none when it wrote nothing).
+  tracker_->setUndo(undoPlan());
   tracker_->commit();
   result_.carryWarning = tracker_->takeWarning();
+}
+
+// How to take this unload back: each file it wrote, what stood there before
+// and the record of its path.
+carry::UndoPlan UnloadSteps::undoPlan() const {
+  carry::UndoPlan plan;
+  plan.atNs = carry::nowNs();
+  plan.briefcaseDate = static_cast<int64_t>(dateBefore_);
+  plan.since = tracker_->since();
+  auto stateNow = [](const std::string& path, carry::FileState* out) {
+    plat::FileInfo info;
+    if (!plat::fileSystem().stat(path, &info, false) || !info.isRegular) return false;
+    *out = carry::stateOf(info);
+    return true;
+  };
+  auto add = [&](const std::string& name, const std::string& path, uint32_t crc, uint64_t size) {
+    carry::UndoItem item;
+    item.path = name;
+    item.file = path;
+    item.entryCrc = crc;
+    item.entrySize = size;
+    if (!stateNow(path, &item.written)) return;  // gone already: nothing to take back
+    const std::string rel = relativeOf(path);
+    if (const carry::Record* r = rel.empty() ? nullptr : tracker_->record(rel)) item.prior = *r;
+    auto kept = trashedFor_.find(path);
+    const bool stillKept =
+        kept != trashedFor_.end() &&
+        std::any_of(result_.trashed.begin(), result_.trashed.end(),
+                    [&](const plat::TrashedFile& t) { return t.trashedPath == kept->second.trashedPath; });
+    if (stillKept && stateNow(kept->second.trashedPath, &item.original)) {
+      item.action = carry::UndoAction::kRestore;
+      item.trashedPath = kept->second.trashedPath;
+      item.trashInfoPath = kept->second.infoPath;
+      item.moved = kept->second.moved;
+    } else if (replacedAlike_.count(path) || replacedNoCopy_.count(path) || stillKept) {
+      item.action = carry::UndoAction::kKeep;
+    } else {
+      item.action = carry::UndoAction::kRemove;
+    }
+    plan.items.push_back(std::move(item));
+  };
+  for (const Written& w : written_) add(w.name, w.path, w.crc, w.size);
+  for (const Copy& c : copiesWritten_) add(c.name, c.path, c.crc, c.size);
+  return plan;
 }
 
 void UnloadSteps::run() {
