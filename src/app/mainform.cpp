@@ -30,6 +30,7 @@
 #include "app/listmodel.h"
 #include "app/operations.h"
 #include "app/rows.h"
+#include "app/undo.h"
 #include "archive/errors.h"
 #include "archive/extract/extract.h"
 #include "briefcase/briefcasedoc.h"
@@ -210,6 +211,7 @@ void TMainForm::createActions() {
   ClearItem = makeAction(QStringLiteral("&Clear"), QStringLiteral("Ctrl+Del"), {});
   CompactItem = makeAction(QStringLiteral("Co&mpact"), {},
                            QStringLiteral("Free the space that loads left unused in the briefcase"));
+  UndoUnloadItem = makeAction(QStringLiteral("U&ndo Unload"), {}, {});
   HistoryItem = makeAction(QStringLiteral("&History..."), {},
                            QStringLiteral("Show what this computer did with the briefcase"));
   BriefcaseSettings = makeAction(QStringLiteral("&Settings..."), QStringLiteral("Alt+Return"),
@@ -263,6 +265,7 @@ void TMainForm::createActions() {
   command(ClearItem, &TMainForm::ClearButtonClick);
   command(CompactItem, &TMainForm::CompactItemClick);
   command(HistoryItem, &TMainForm::HistoryItemClick);
+  command(UndoUnloadItem, &TMainForm::UndoUnloadItemClick);
   command(BriefcaseSettings, &TMainForm::SettingsItemClick);
   command(SetLocalFolder1, &TMainForm::SetLocalFolder1Click);
   command(IncludeFiles1, &TMainForm::IncludeFiles1Click);
@@ -287,8 +290,10 @@ void TMainForm::createMenus() {
   FileMenu->addAction(FileExit);
 
   BriefcaseItem = menuBar()->addMenu(QStringLiteral("&Briefcase"));
+  BriefcaseItem->setToolTipsVisible(true);
   BriefcaseItem->addAction(BriefcaseLoad1);
   BriefcaseItem->addAction(BriefcaseUnload1);
+  BriefcaseItem->addAction(UndoUnloadItem);
   BriefcaseItem->addAction(ClearItem);
   BriefcaseItem->addAction(CompactItem);
   BriefcaseItem->addSeparator();
@@ -358,6 +363,15 @@ void TMainForm::UpdateCommands() {
   BriefcaseSettings->setEnabled(open);
   for (QAction* a : {ClearItem, CompactItem, HistoryItem, SetLocalFolder1, IncludeFiles1, ExcludeFiles1, SelectAll1})
     a->setEnabled(open);
+  // Why there is nothing to undo is the disabled command's hint (the menu
+  // shows hints as tooltips, and the status line shows them too).
+  const QString undoHint = undoWhyNot_.empty()
+                               ? QStringLiteral("Put the local folder and the briefcase back as "
+                                                "they were before the last unload")
+                               : QString::fromStdString(undoWhyNot_);
+  UndoUnloadItem->setEnabled(open && undoWhyNot_.empty());
+  UndoUnloadItem->setToolTip(undoHint);
+  UndoUnloadItem->setStatusTip(undoHint);
   BriefcaseItem->menuAction()->setVisible(open);
   OptionsItem->menuAction()->setVisible(open);
   ClientPanel->setVisible(open);
@@ -861,6 +875,9 @@ void TMainForm::UpdateBriefcaseLabel() {
 
 void TMainForm::RefreshLists() {
   if (!briefcase_) return;
+  // Every operation and every opening ends here: the last unload may have
+  // changed (or become undoable).
+  undoWhyNot_ = app::WhyNoUndo(engine_->archivePath, briefcase_->LocalFolder());
   RefreshLocalList();
   RefreshBriefcaseList();
 }

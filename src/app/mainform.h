@@ -177,6 +177,7 @@ class TMainForm : public QMainWindow {
   QAction* ClearItem;
   QAction* CompactItem;
   QAction* HistoryItem;
+  QAction* UndoUnloadItem;
   QAction* BriefcaseSettings;
   QAction* SetLocalFolder1;
   QAction* IncludeFiles1;
@@ -294,6 +295,9 @@ class TMainForm : public QMainWindow {
   virtual void ClearButtonClick();
   virtual void CompactItemClick();
   virtual void HistoryItemClick();
+  // Takes back the last unload (after asking); disabled, with the reason as
+  // its hint, when there is none to take back.
+  virtual void UndoUnloadItemClick();
   // The selected local files into the trash (after asking).
   virtual void DeleteLocalButtonClick();
   // The selected entries out of the briefcase (after asking).
@@ -389,6 +393,7 @@ class TMainForm : public QMainWindow {
   QStringList arguments_;
   CommandLineMode commandLineMode_ = clmNone;
   bool briefcaseOpen_ = false;
+  std::string undoWhyNot_ = "No briefcase is open.";  // "" when the last unload can be undone
   bool destroying_ = false;
   std::unique_ptr<TDebugHelper> debugHelper_;
   std::unique_ptr<TFolderMonitor> folderMonitor_;

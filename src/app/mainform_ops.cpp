@@ -15,6 +15,7 @@
 #include "app/listmodel.h"
 #include "app/mainform.h"
 #include "app/operations.h"
+#include "app/undo.h"
 #include "archive/extract/names.h"
 #include "archive/compress.h"
 #include "archive/errors.h"
@@ -358,6 +359,38 @@ void TMainForm::HistoryItemClick() {
   const std::string path = engine_->archivePath;
   THistoryDialog dialog(QString::fromStdString(plat::fileNamePart(path)), app::TripHistory(path), this);
   dialog.exec();
+}
+
+void TMainForm::UndoUnloadItemClick() {
+  if (!briefcase_ || OperationRunning()) return;
+  if (plat::messageBox(
+          "Undo the last unload of this briefcase?\n\nThe local files it replaced come back "
+          "from the trash, the files it made go to the trash, and the entries it removed go "
+          "back into the briefcase. A file changed since the unload stays as it is.",
+          "Undo Unload", plat::btnYesNo, plat::Icon::Question) != plat::mrYes)
+    return;
+  app::UndoResult r;
+  {
+    TOperation operation(*this);
+    WaitCursor wait;
+    Progress progress(TAnimate::clipLoad);
+    app::UndoRequest request;
+    request.localFolder = briefcase_->LocalFolder();
+    request.storeConfiguration = [this] { StoreConfiguration(); };
+    r = app::UndoUnload(*engine_, request);
+  }
+  lastResult_ = r.code;
+  std::string text;
+  for (const std::string& line : app::UndoReport(r)) text += (text.empty() ? "" : "\n") + line;
+  const bool clean = r.outcome == app::UndoOutcome::Undone && r.kept.empty();
+  if (!text.empty())
+    plat::messageBox(text, "Undo Unload", plat::btnOk,
+                     clean ? plat::Icon::Information : plat::Icon::Warning);
+  if (!r.carryWarning.empty()) ShowStatus(QString::fromStdString(r.carryWarning));
+  if (r.outcome == app::UndoOutcome::Undone && Document1) Document1->SetDirty(false);
+  LocalModel->clear();
+  RefreshLists();
+  UpdateCommands();
 }
 
 // ---- help topics ----

@@ -56,7 +56,13 @@ THistoryDialog::THistoryDialog(const QString& briefcaseName, std::vector<carry::
     item->setText(3, q(t.outcome));
     item->setToolTip(3, q(t.outcome));
   }
-  for (int c = 0; c < 3; ++c) list_->resizeColumnToContents(c);
+  // Each column as wide as its text and a gap, so that the right-aligned
+  // file counts do not run into the results.
+  const int gap = 2 * list_->fontMetrics().averageCharWidth();
+  for (int c = 0; c < 3; ++c) {
+    list_->resizeColumnToContents(c);
+    list_->setColumnWidth(c, list_->columnWidth(c) + gap);
+  }
   list_->header()->setStretchLastSection(true);
   if (!trips_.empty()) list_->setCurrentItem(list_->topLevelItem(0));
   connect(list_, &QTreeWidget::itemActivated, this,
@@ -83,7 +89,9 @@ QDialog* THistoryDialog::ShowNames(int row) {
   names->setWindowTitle(q(app::TripKindTitle(t.kind)) + QStringLiteral(" of ") +
                         q(app::TripDateText(t)));
   auto* layout = new QVBoxLayout(names);
-  auto* summary = new QLabel(q(app::TripSummary(t)), names);
+  QString heading = q(app::TripSummary(t));  // "unload of 3 files ...", as a sentence
+  if (!heading.isEmpty()) heading[0] = heading[0].toUpper();
+  auto* summary = new QLabel(heading, names);
   summary->setWordWrap(true);
   layout->addWidget(summary);
   auto* list = new QListWidget(names);

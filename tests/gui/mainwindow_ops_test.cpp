@@ -697,6 +697,48 @@ TEST(MainWindowOps, CompactFreesWhatALoadLeftBehind) {
   EXPECT_EQ(b.entries(), (Strings{"a.txt", "b.txt", "sub/c.txt"}));
 }
 
+// Undo Unload: disabled with the reason as its hint until an unload, then
+// asks, takes the unload back and reports it.
+TEST(MainWindowOps, UndoUnloadTakesBackTheLastUnload) {
+  Bag b;
+  b.threeEntries();
+  Form form;
+  ASSERT_TRUE(form.open(b.brcPath));
+  EXPECT_FALSE(form.UndoUnloadItem->isEnabled());
+  EXPECT_EQ(form.UndoUnloadItem->toolTip().toStdString(),
+            "There is nothing to undo: no unload of this briefcase into this folder since its "
+            "last load.");
+  form.SelectAll1->trigger();
+  b.asker.answers = {plat::mrYes};  // remove the entries
+  form.BriefcaseUnload1->trigger();
+  ASSERT_EQ(b.entries(), Strings{});
+  ASSERT_TRUE(form.UndoUnloadItem->isEnabled());
+  // The menu as the user sees it, for looking at.
+  form.show();
+  form.BriefcaseItem->popup(form.mapToGlobal(QPoint(0, 0)));
+  QCoreApplication::processEvents();
+  const QString shots = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots");
+  QDir().mkpath(shots);
+  EXPECT_TRUE(form.BriefcaseItem->grab().save(shots + QStringLiteral("/undo_unload_menu.png")));
+  form.BriefcaseItem->hide();
+
+  b.asker.messages.clear();
+  b.asker.answers = {plat::mrYes, plat::mrOk};
+  form.UndoUnloadItem->trigger();
+  ASSERT_EQ(b.asker.messages.size(), 2u);
+  EXPECT_EQ(b.asker.messages[0].caption, "Undo Unload");
+  EXPECT_EQ(b.asker.messages[0].buttons, plat::btnYesNo);
+  EXPECT_EQ(b.asker.messages[0].icon, plat::Icon::Question);
+  EXPECT_EQ(b.asker.messages[1].text,
+            "Undo Unload: 0 files put back from the trash, 3 new files moved to the trash, 3 "
+            "entries back in the briefcase.");
+  EXPECT_EQ(b.asker.messages[1].icon, plat::Icon::Information);
+  EXPECT_EQ(b.entries(), (Strings{"a.txt", "b.txt", "sub/c.txt"}));
+  EXPECT_FALSE(fs::exists(b.local + "/a.txt"));
+  EXPECT_EQ(form.names(Form::List::Briefcase), (Strings{"a.txt", "b.txt", "sub/c.txt"}));
+  EXPECT_FALSE(form.UndoUnloadItem->isEnabled());
+}
+
 // The disk-full message's Help opens the manual at its topic, and the
 // message stays until OK.
 TEST(MainWindowOps, DiskFullHelpOpensItsTopic) {

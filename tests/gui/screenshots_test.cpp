@@ -11,12 +11,14 @@
 #include <QProgressBar>
 #include <QApplication>
 #include <QPushButton>
+#include <QTreeWidget>
 
 #include "app/mainform.h"
 #include "components/artwork.h"
 #include "components/urlstatic.h"
 #include "components/versionlabel.h"
 #include "dialogs/about.h"
+#include "dialogs/history.h"
 #include "dialogs/anim.h"
 #include "dialogs/inputdia.h"
 #include "dialogs/msgform.h"
@@ -145,6 +147,41 @@ TEST(Screenshots, ProgressDialogInEachKind) {
     expectWhole(form.InfoLabel);
     form.hide();
   }
+}
+
+// Briefcase > History with a trip of each kind, and the names of one; every
+// column but the last (which takes the rest of the width) shows its text
+// whole, with a gap.
+TEST(Screenshots, HistoryAndItsNames) {
+  std::vector<carry::Trip> trips;
+  const int64_t day = 86400LL * 1000000000LL;
+  const carry::TripKind kinds[] = {carry::TripKind::kUndo, carry::TripKind::kCompact,
+                                   carry::TripKind::kUnload, carry::TripKind::kLoad};
+  for (int i = 0; i < 4; ++i) {
+    carry::Trip t;
+    t.atNs = 1796000000LL * 1000000000LL - i * day;
+    t.kind = kinds[i];
+    t.files = i == 1 ? 0 : 3;
+    t.bytes = 1536000u * (i + 1);
+    t.outcome = i == 2 ? "completed, 3 entries removed from the briefcase" : "completed";
+    if (i != 1) t.names = {"Reports/2026/annual report.odt", "notes.txt", "budget.ods"};
+    trips.push_back(t);
+  }
+  THistoryDialog dialog("carry.brc", trips);
+  shoot(&dialog, "history");
+  const QTreeWidget* list = dialog.List();
+  ASSERT_EQ(list->topLevelItemCount(), 4);
+  for (int row = 0; row < 4; ++row)
+    for (int col = 0; col + 1 < list->columnCount(); ++col) {
+      const QTreeWidgetItem* item = list->topLevelItem(row);
+      EXPECT_LE(list->fontMetrics().horizontalAdvance(item->text(col)) + 12, list->columnWidth(col))
+          << item->text(col).toStdString();
+    }
+  QDialog* names = dialog.ShowNames(2);
+  ASSERT_NE(names, nullptr);
+  shoot(names, "history-names");
+  names->close();
+  dialog.hide();
 }
 
 TEST(Screenshots, InputForm) {
