@@ -281,6 +281,13 @@ carry::Trip loadTrip(archive::TCompress& engine, const LoadRequest& request,
   return trip;
 }
 
+// What the deletions add to a load's line in the history.
+void tellDeletions(const LoadResult& result, carry::Trip* trip) {
+  const size_t n = result.deletionsCarried.size();
+  if (n) trip->outcome += ", " + std::to_string(n) + (n == 1 ? " deletion" : " deletions") + " carried";
+  for (const std::string& path : result.deletionsCarried) trip->names.push_back(path + " (deleted)");
+}
+
 // What the load carried, into this computer's carry record: each file whose
 // bytes are now its entry's and that did not change since it was named. A
 // file that changed meanwhile is not recorded, so it stays a candidate.
@@ -322,10 +329,53 @@ bool recordLoad(archive::TCompress& engine, const LoadRequest& request,
     tracker.loadedAll(*request.everyCandidateSince);
   // The last unload can no longer be undone: this load may hold its files.
   tracker.forgetUndo();
+  // A deletion that travels is no longer this computer's to carry.
+  for (const std::string& path : result->deletionsCarried) tracker.restore(path, std::nullopt);
   tracker.addTrip(trip);
   tracker.commit();
   result->carryWarning = tracker.takeWarning();
   return true;
+}
+
+// The deletions of the request into the rows the run writes; the entries
+// of their paths that hold the bytes carried go first, in a delete run of
+// their own. Nothing is carried when that run fails (its result).
+int carryDeletions(archive::TCompress& engine, const LoadRequest& request, LoadResult* result) {
+  std::unordered_map<std::string, std::pair<uint32_t, uint64_t>> entries;
+  {
+    Keep<archive::TExtractCallbacks> keepCallbacks(engine.extract.callbacks);
+    Keep<std::function<void(const std::string&)>> keepMessage(engine.callbacks.message);
+    engine.callbacks.message = nullptr;
+    engine.extract.callbacks = archive::TExtractCallbacks();
+    engine.extract.callbacks.listEntry = [&](const archive::TExtractEntry& e) {
+      entries[e.displayName()] = {e.central.crc, e.central.uncompressedSize};
+    };
+    archive::ListRun(engine);
+  }
+  std::vector<archive::DeletionRow> rows = CarriedDeletions(engine.archivePath);
+  std::vector<std::string> remove;
+  const plat::FileTime now = plat::nowFileTime();
+  for (const DeletedHere& d : request.deletions) {
+    const auto entry = entries.find(d.path);
+    const std::pair<uint32_t, uint64_t> carried{d.record.entryCrc, d.record.entrySize};
+    if (entry != entries.end() && entry->second != carried) {
+      result->deletionsKept.push_back(d.path);
+      continue;
+    }
+    if (entry != entries.end()) remove.push_back(d.path);
+    rows.push_back(archive::DeletionRow{d.path, now, d.record.entryCrc, d.record.entrySize});
+    result->deletionsCarried.push_back(d.path);
+  }
+  if (result->deletionsCarried.empty()) return archive::kOk;
+  archive::normalizeDeletions(&rows);
+  engine.deletions = rows;
+  if (remove.empty()) return archive::kOk;  // the load's own run writes them
+  const int rc = RemoveEntries(engine, remove, request.storeConfiguration);
+  if (rc != archive::kOk) {
+    engine.deletions.reset();
+    result->deletionsCarried.clear();
+  }
+  return rc;
 }
 
 LoadOutcome loadOutcome(int rc, bool busy) {
@@ -359,18 +409,40 @@ LoadResult Load(archive::TCompress& engine, const LoadRequest& request) {
   engine.update.baseFolder = plat::stripTrailingSlash(request.baseFolder);
   engine.ClearCancel();
   if (request.storeConfiguration) request.storeConfiguration();
-  std::unordered_map<std::string, carry::FileState> before;
-  const plat::FileTime newest = nameFiles(engine, request.files, &result.tooLarge, &before);
   plat::FileTime dateBefore = 0;
   briefcase::ReadBriefcaseDate(engine.archivePath, &dateBefore);
-  if (!engine.names.empty()) runUpdate(engine, request, &result);
+  if (!request.deletions.empty()) {
+    const int rc = carryDeletions(engine, request, &result);
+    if (rc != archive::kOk) {
+      result.code = rc;
+      result.ran = true;
+      result.outcome = loadOutcome(rc, engine.update.busy);
+      engine.update.baseFolder.clear();
+      RecordTrip(engine.archivePath, NewTrip(carry::TripKind::kLoad, request.baseFolder, rc));
+      return result;
+    }
+    // Written with the removal of their entries: the load ran.
+    if (!result.deletionsCarried.empty() && !engine.deletions) {
+      result.ran = true;
+      result.code = archive::kOk;
+    }
+  }
+  std::unordered_map<std::string, carry::FileState> before;
+  const plat::FileTime newest = nameFiles(engine, request.files, &result.tooLarge, &before);
+  // Rows still to be written go with the files, or in a run of their own.
+  if (!engine.names.empty() || engine.deletions) runUpdate(engine, request, &result);
+  engine.deletions.reset();
   engine.ClearNames();
   engine.update.baseFolder.clear();
   if (!result.ran) {
     result.outcome = LoadOutcome::NothingToLoad;
     return result;
   }
-  const carry::Trip trip = loadTrip(engine, request, before, result.code);
+  carry::Trip trip = loadTrip(engine, request, before, result.code);
+  if (result.code == archive::kOk || result.code == archive::kFileNotReadable)
+    tellDeletions(result, &trip);
+  else
+    result.deletionsCarried.clear();
   bool tripKept = false;
   if (result.code == archive::kOk || result.code == archive::kFileNotReadable) {
     // The record is written while the clock passes the date.
@@ -420,6 +492,7 @@ class UnloadSteps {
   void useCarryRecord();
   void run();
   void tellFates();
+  void applyDeletions();
   void recordCarried();
   bool removalWanted();
   void keepEntriesAndDate();
@@ -492,6 +565,7 @@ class UnloadSteps {
   std::map<std::string, plat::TrashedFile> trashedFor_;
   std::set<std::string> replacedAlike_, replacedNoCopy_;
   plat::FileTime dateBefore_ = 0;
+  std::vector<std::pair<std::string, plat::TrashedFile>> deletionTrashed_;  // by relative path
   carry::UndoPlan undoPlan() const;
   std::string relativeOf(const std::string& path) const { return relativeTo(folder_, path); }
 };
@@ -717,6 +791,85 @@ void UnloadSteps::useCarryRecord() {
   };
 }
 
+// Each deletion the briefcase carries, decided: a local file that still
+// holds the bytes this computer last carried, and that the other computer
+// carried too, goes to the trash when the request (or the user) says so; a
+// file changed here since stays and is named. The decided rows leave the
+// briefcase; rows not decided stay for a later unload.
+void UnloadSteps::applyDeletions() {
+  if (request_.deletions == DeletionAnswer::No || !tracker_) return;
+  std::string problem;
+  std::vector<archive::DeletionRow> rows = CarriedDeletions(engine_.archivePath, &problem);
+  if (!problem.empty()) note(archive::ignoredDeletionsText(engine_.archivePath, problem));
+  if (rows.empty()) return;
+  int policy = request_.deletions == DeletionAnswer::Yes ? plat::mrYesToAll : plat::mrNone;
+  std::vector<archive::DeletionRow> left;
+  for (const archive::DeletionRow& row : rows) {
+    const std::string local = plat::joinPath(folder_, row.path);
+    const std::string shown = archive::printableName(row.path);
+    plat::FileInfo info;
+    if (!plat::fileSystem().stat(local, &info, false)) continue;  // gone here too
+    const carry::Record* rec = tracker_->record(row.path);
+    bool unchanged = info.isRegular && rec && rec->entryCrc == row.crc && rec->entrySize == row.size;
+    if (unchanged && carry::stateOf(info) != rec->file) {
+      carry::Digest d;
+      std::string error;
+      unchanged = carry::digestFile(local, &d, &error) && d.sha256 == rec->hash;
+    }
+    if (!unchanged) {
+      result_.deletionsKept.push_back(row.path);
+      note(shown + " was deleted on the other computer but changed here since it was last "
+                   "carried: it stays.");
+      continue;
+    }
+    int answer = policy == plat::mrYesToAll || policy == plat::mrNoToAll ? policy : plat::mrNone;
+    if (answer == plat::mrNone) {
+      beforeQuestion();
+      answer = plat::messageBox(shown + " was deleted on the other computer.\n\nMove it to the "
+                                        "trash here too?",
+                                "Carried deletion",
+                                plat::btnYes | plat::btnNo | plat::btnYesToAll | plat::btnNoToAll,
+                                plat::Icon::Question, plat::mrNo);
+      if (answer == plat::mrYesToAll || answer == plat::mrNoToAll) policy = answer;
+    }
+    if (answer != plat::mrYes && answer != plat::mrYesToAll) {
+      result_.deletionsDeclined.push_back(row.path);
+      continue;
+    }
+    plat::TrashedFile t;
+    if (plat::moveToTrash(local, &t) != plat::TrashResult::Done) {
+      note("The deletion of " + shown + " was not carried out: it could not be put into the "
+           "trash (" + plat::lastErrorText() + ").");
+      left.push_back(row);
+      continue;
+    }
+    result_.deletedHere.push_back(row.path);
+    deletionTrashed_.emplace_back(row.path, t);
+    tracker_->restore(row.path, std::nullopt);
+    note("Moved to the trash (deleted on the other computer): " + shown);
+  }
+  if (!deletionTrashed_.empty())
+    plat::syncFileSystemOf(plat::parentFolder(deletionTrashed_.front().second.trashedPath));
+  if (left.size() == rows.size()) return;
+  // The rows that stay, in a run that changes nothing else.
+  engine_.deletions = left;
+  engine_.ClearNames();
+  Keep<std::function<void()>> keepRefresh(engine_.callbacks.configRefresh);
+  if (request_.storeConfiguration) {
+    request_.storeConfiguration();
+    engine_.callbacks.configRefresh = request_.storeConfiguration;
+  }
+  engine_.update.mode = archive::kModeAdd;
+  int rc = archive::kInternalError;
+  try {
+    rc = archive::Update(engine_);
+  } catch (...) {
+  }
+  engine_.deletions.reset();
+  if (rc != archive::kOk)
+    note("The briefcase still carries the deletions decided here (" + archive::errorText(rc) + ").");
+}
+
 // What the run wrote, and what holds an entry's bytes already, goes into
 // the carry record (each file read again: only bytes seen are recorded).
 void UnloadSteps::recordCarried() {
@@ -781,6 +934,19 @@ carry::UndoPlan UnloadSteps::undoPlan() const {
   };
   for (const Written& w : written_) add(w.name, w.path, w.crc, w.size);
   for (const Copy& c : copiesWritten_) add(c.name, c.path, c.crc, c.size);
+  // A file the deletions moved to the trash comes back from there.
+  for (const auto& [rel, t] : deletionTrashed_) {
+    carry::UndoItem item;
+    item.path = rel;
+    item.file = plat::joinPath(folder_, rel);
+    item.action = carry::UndoAction::kRestore;
+    if (!stateNow(t.trashedPath, &item.original)) continue;
+    item.trashedPath = t.trashedPath;
+    item.trashInfoPath = t.infoPath;
+    item.moved = true;
+    if (const carry::Record* r = tracker_->record(rel)) item.prior = *r;
+    plan.items.push_back(std::move(item));
+  }
   return plan;
 }
 
@@ -937,6 +1103,7 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
   steps.useCarryRecord();
   steps.run();
   steps.tellFates();
+  steps.applyDeletions();
   steps.recordCarried();
   engine.extract.digestWritten = false;
   if (result.code == archive::kOk) {
@@ -1248,3 +1415,4 @@ Notice noticeFor(UnloadRunOutcome outcome, const std::string& briefcasePath,
 }
 
 }  // namespace app
+

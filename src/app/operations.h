@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "app/deletions.h"
 #include "archive/errors.h"
 #include "archive/extract/state.h"
 #include "platform/ask.h"
@@ -76,6 +77,11 @@ struct LoadRequest {
   // since 1970); a load that takes them all moves this computer's date for
   // paths it never carried.
   std::optional<int64_t> everyCandidateSince = {};
+  // Files this computer carried and the user deleted since (DeletionsHere):
+  // each travels as a row of the briefcase, and an entry that holds the
+  // bytes carried leaves it. A path whose entry holds other bytes (changed
+  // on the other computer) stays as it is.
+  std::vector<DeletedHere> deletions = {};
 };
 
 struct LoadResult {
@@ -89,6 +95,8 @@ struct LoadResult {
   // holds other bytes, so they stay load candidates.
   std::vector<std::string> changedMeanwhile;
   std::string carryWarning;  // a problem with the carry record ("": none)
+  std::vector<std::string> deletionsCarried;  // the deletions the briefcase now carries
+  std::vector<std::string> deletionsKept;     // not carried: the briefcase holds other bytes
 };
 
 // Loads the files: the 4 GB test (one warning for all such files), the
@@ -143,6 +151,11 @@ struct UnloadRequest {
   // The computer the briefcase's entries come from, as a conflict copy's
   // name says it ("": "other").
   std::string otherComputer = {};
+  // The deletions the briefcase carries: left for a later unload (No), or
+  // each local file that still holds the bytes this computer last carried
+  // moved to the trash (Yes) or asked about (Ask). A file changed here since
+  // always stays.
+  DeletionAnswer deletions = DeletionAnswer::No;
 };
 
 // Points where the caller shows or hides its progress display; and lines for
@@ -183,6 +196,10 @@ struct UnloadResult {
   // (entry name, the copy's path).
   std::vector<std::pair<std::string, std::string>> conflictCopies;
   std::string carryWarning;  // a problem with the carry record ("": none)
+  // The carried deletions: the local files moved to the trash, those kept
+  // because they changed here since they were last carried, and those the
+  // user kept.
+  std::vector<std::string> deletedHere, deletionsKept, deletionsDeclined;
 
   // The status for a script: the run's code, else the removal's, else the date's.
   int exitCode() const;

@@ -56,6 +56,10 @@ int runLoad(const brc::Args& args) {
   }
 
   const std::function<void()> store = [&] { record.Build(engine); };
+  // The files deleted here since they were carried travel too when this
+  // computer carries deletions with the briefcase, or when asked.
+  const std::vector<app::DeletedHere> deletions =
+      app::DeletionsToCarry(path, base, args.has("--deletions"));
   // The files given, or else every load candidate, as a load of all rows does.
   std::vector<std::string> files;
   bool tooDeep = false;  // folders too deep to be scanned: their files are not loaded
@@ -82,7 +86,7 @@ int runLoad(const brc::Args& args) {
       if (!warning.empty()) brc::error(warning);
     }
     if (tooDeep) scanned.reset();
-    if (files.empty()) {
+    if (files.empty() && deletions.empty()) {
       // A folder given with --folder is kept all the same.
       if (changed) {
         if (int rc = app::StoreConfigurationKeepingDate(engine, store)) {
@@ -100,8 +104,16 @@ int runLoad(const brc::Args& args) {
   progress.attach(engine);
   app::LoadRequest request{files, base, store};
   request.everyCandidateSince = scanned;
+  request.deletions = deletions;
   const app::LoadResult r = app::Load(engine, request);
   progress.finish();
+  for (const std::string& p : r.deletionsKept)
+    brc::error("Warning - the deletion of " + archive::printableName(p) +
+               " was not carried: the briefcase holds a change of it from the other computer.");
+  if (!r.deletionsCarried.empty())
+    std::cerr << r.deletionsCarried.size()
+              << (r.deletionsCarried.size() == 1 ? " deletion" : " deletions")
+              << " carried.\n";
   for (const std::string& file : r.changedMeanwhile)
     brc::error("Warning - " + archive::printableName(file) +
                " changed while it was loaded; it stays a load candidate.");
@@ -145,10 +157,16 @@ brc::Registrar reg{brc::Command{
     "briefcase is the same byte for byte whatever the number.\n"
     "New and refreshed entries are written after the briefcase's end, and what they replace is\n"
     "left behind until it passes half the file ('brc compact' frees it sooner); --rewrite (or\n"
-    "CARRYVALE_UPDATE=rewrite) rewrites the whole briefcase instead.",
+    "CARRYVALE_UPDATE=rewrite) rewrites the whole briefcase instead.\n"
+    "Files this computer carried and that were deleted here since go along as deletions when\n"
+    "the briefcase's Options > Carry deletions is on here, or with --deletions: the briefcase\n"
+    "then carries them to the other computer ('brc unload --deletions'), and an entry that\n"
+    "holds the bytes carried leaves it. A deletion is not carried while the briefcase holds a\n"
+    "change of that file from the other computer.",
     {{"--folder", true, "DIR", "set this computer's local folder in the briefcase first"},
      {"--threads", true, "N", "compress with N threads (default: the online cores)"},
-     {"--rewrite", false, "", "rewrite the whole briefcase instead of appending to it"}},
+     {"--rewrite", false, "", "rewrite the whole briefcase instead of appending to it"},
+     {"--deletions", false, "", "carry the files deleted here since they were last carried"}},
     runLoad}};
 
 }  // namespace

@@ -50,6 +50,23 @@ int runUnload(const brc::Args& args) {
     return archive::kBadParameters;
   }
   const bool terminal = plat::stdinIsTerminal();
+  // The deletions the briefcase carries: asked about on a terminal, left
+  // for later without one.
+  request.deletions = terminal ? app::DeletionAnswer::Ask : app::DeletionAnswer::No;
+  if (args.has("--deletions")) {
+    const std::string d = args.value("--deletions");
+    if (d == "yes") {
+      request.deletions = app::DeletionAnswer::Yes;
+    } else if (d == "no") {
+      request.deletions = app::DeletionAnswer::No;
+    } else if (d == "ask" && terminal) {
+      request.deletions = app::DeletionAnswer::Ask;
+    } else {
+      brc::error(d == "ask" ? "brc unload: --deletions ask needs a terminal."
+                            : "brc unload: --deletions takes yes, no or ask.");
+      return archive::kBadParameters;
+    }
+  }
   if (request.replace == app::ReplaceMode::Ask && !terminal) {
     brc::error("brc unload: standard input is not a terminal, so existing files cannot be asked "
                "about; give --replace all or --replace none.");
@@ -111,6 +128,14 @@ int runUnload(const brc::Args& args) {
               << " was written beside the local file, as " << archive::printableName(copy)
               << ".\n";
   if (!r.carryWarning.empty()) brc::error(r.carryWarning);
+  for (const std::string& p : r.deletionsKept)
+    std::cerr << "Deleted on the other computer, changed here: " << archive::printableName(p)
+              << " stays.\n";
+  if (!r.deletedHere.empty())
+    std::cerr << r.deletedHere.size()
+              << (r.deletedHere.size() == 1 ? " file deleted on the other computer is"
+                                            : " files deleted on the other computer are")
+              << " now in the trash.\n";
   if (!r.trashed.empty())
     std::cerr << r.trashed.size() << (r.trashed.size() == 1 ? " replaced file is" : " replaced files are")
               << " in the trash (" << plat::parentFolder(plat::parentFolder(r.trashed[0].trashedPath))
@@ -138,7 +163,8 @@ int runUnload(const brc::Args& args) {
 
 brc::Registrar reg{brc::Command{
     "unload",
-    "BRIEFCASE [ENTRY...] [--folder DIR] [--replace ask|all|none] [--keep|--remove] [--no-trash]",
+    "BRIEFCASE [ENTRY...] [--folder DIR] [--replace ask|all|none] [--keep|--remove] [--no-trash]\n"
+    "       [--deletions yes|no|ask]",
     "Write briefcase entries into this computer's local folder.",
     "ENTRY is an entry name as 'brc list' prints it (letter case does not matter); without any,\n"
     "every entry is unloaded. An existing local file is replaced only as --replace says: ask\n"
@@ -155,6 +181,11 @@ brc::Registrar reg{brc::Command{
     "terminal, stops after the current file (status 19). The status is the unload's result; 55\n"
     "when the briefcase date cannot be set because the briefcase is write-protected; 25 when\n"
     "another run is using it.\n"
+    "A briefcase loaded with its deletions (Options > Carry deletions, 'brc load --deletions')\n"
+    "carries the files deleted on the other computer: --deletions yes moves each local file of\n"
+    "those to the trash, no leaves them for a later unload, ask (the default on a terminal; no\n"
+    "without one) asks about each. A file changed here since it was last carried always stays,\n"
+    "and is named.\n"
     "Entries are decoded and written on every core (CARRYVALE_THREADS or --threads N sets how\n"
     "many); the files and messages are the same whatever the number.",
     {{"--folder", true, "DIR", "set this computer's local folder in the briefcase first"},
@@ -162,6 +193,7 @@ brc::Registrar reg{brc::Command{
      {"--keep", false, "", "keep the unloaded entries and set the briefcase date to now"},
      {"--remove", false, "", "remove the unloaded entries from the briefcase"},
      {"--no-trash", false, "", "replace local files without keeping the old ones in the trash"},
+     {"--deletions", true, "yes|no|ask", "what to do with the deletions the briefcase carries"},
      {"--threads", true, "N", "decode and write with N threads (default: the online cores)"}},
     runUnload}};
 

@@ -15,7 +15,7 @@
 namespace carry {
 namespace {
 
-constexpr int kSchemaVersion = 4;
+constexpr int kSchemaVersion = 5;
 
 // The tables. A pair is one (briefcase key, local folder); its records are
 // keyed by the relative path's bytes (names need not be UTF-8, so BLOB).
@@ -82,7 +82,12 @@ constexpr const char* kSchema =
     " moved INTEGER NOT NULL,"
     " prior BLOB,"
     " done INTEGER NOT NULL,"
-    " PRIMARY KEY(pair, seq)) WITHOUT ROWID;";
+    " PRIMARY KEY(pair, seq)) WITHOUT ROWID;"
+    // This computer's choices for a briefcase that its configuration record
+    // does not hold.
+    "CREATE TABLE IF NOT EXISTS briefcase_options("
+    " briefcase TEXT PRIMARY KEY,"
+    " carry_deletions INTEGER NOT NULL);";
 
 enum Statement {
   kLookup,
@@ -247,8 +252,8 @@ Check openChecked(const std::string& path, int busyMs, sqlite3** out) {
   if (version > kSchemaVersion) return Check::kNewer;
   if (version < kSchemaVersion) {
     // Version 1 had no since_ns; versions 1 and 2 had no history, and
-    // versions before 4 no undo (made by the schema's CREATE ... IF NOT
-    // EXISTS).
+    // versions before 4 no undo, before 5 no options (made by the schema's
+    // CREATE ... IF NOT EXISTS).
     const std::string create = std::string("BEGIN IMMEDIATE;") + kSchema +
                                (version == 1 ? "ALTER TABLE pairs ADD COLUMN since_ns INTEGER;" : "") +
                                "PRAGMA user_version=" + std::to_string(kSchemaVersion) +
@@ -421,6 +426,7 @@ bool CarryRecord::forgetBriefcase() {
                           "DELETE FROM undo_plans WHERE pair IN (SELECT id FROM pairs WHERE "
                           "briefcase = ?1)",
                           "DELETE FROM pairs WHERE briefcase = ?1",
+                          "DELETE FROM briefcase_options WHERE briefcase = ?1",
                           "DELETE FROM trips WHERE briefcase = ?1"}) {
     if (!ok) break;
     ok = sqlite3_prepare_v2(db_, sql, -1, &s, nullptr) == SQLITE_OK;
@@ -648,6 +654,35 @@ RecordSet CarryRecord::all() {
   for (size_t i = 0; i < spans.size(); ++i)
     out.items_[i].path = std::string_view(out.paths_).substr(spans[i].first, spans[i].second);
   return out;
+}
+
+bool CarryRecord::carriesDeletions() {
+  if (!db_) return false;
+  sqlite3_stmt* s = nullptr;
+  if (sqlite3_prepare_v2(db_, "SELECT carry_deletions FROM briefcase_options WHERE briefcase = ?1",
+                         -1, &s, nullptr) != SQLITE_OK)
+    return false;
+  bindText(s, 1, key_);
+  const bool on = sqlite3_step(s) == SQLITE_ROW && sqlite3_column_int(s, 0) != 0;
+  sqlite3_finalize(s);
+  return on;
+}
+
+bool CarryRecord::setCarriesDeletions(bool on) {
+  if (!db_ || batchOpen_) return false;
+  sqlite3_stmt* s = nullptr;
+  bool ok = sqlite3_prepare_v2(db_,
+                               "INSERT OR REPLACE INTO briefcase_options(briefcase, carry_deletions)"
+                               " VALUES(?1, ?2)",
+                               -1, &s, nullptr) == SQLITE_OK;
+  if (ok) {
+    bindText(s, 1, key_);
+    sqlite3_bind_int(s, 2, on ? 1 : 0);
+    ok = sqlite3_step(s) == SQLITE_DONE;
+  }
+  sqlite3_finalize(s);
+  if (!ok) warn(std::string("The carry record could not be written (") + sqlite3_errmsg(db_) + ").");
+  return ok;
 }
 
 // ---- the undo ----

@@ -181,6 +181,11 @@ class CarryRecord {
   bool addTrip(const Trip& trip);
   std::vector<Trip> history();
 
+  // Whether this computer carries deletions with this record's briefcase
+  // (off unless set; whatever the folder).
+  bool carriesDeletions();
+  bool setCarriesDeletions(bool on);
+
   // The undo of the pair's last unload (nothing when there is none or it
   // cannot be read); markUndoing and markUndone journal an undo as it goes,
   // each in a transaction of its own.
