@@ -30,6 +30,7 @@
 #include "app/listmodel.h"
 #include "app/operations.h"
 #include "app/rows.h"
+#include "app/deletions.h"
 #include "app/undo.h"
 #include "archive/errors.h"
 #include "archive/extract/extract.h"
@@ -370,6 +371,8 @@ void TMainForm::UpdateCommands() {
                                                 "they were before the last unload")
                                : QString::fromStdString(undoWhyNot_);
   UndoUnloadItem->setEnabled(open && undoWhyNot_.empty());
+  OptionsCarryDeletions->setEnabled(open);
+  OptionsCarryDeletions->setChecked(open && carriesDeletions_);
   UndoUnloadItem->setToolTip(undoHint);
   UndoUnloadItem->setStatusTip(undoHint);
   BriefcaseItem->menuAction()->setVisible(open);
@@ -878,6 +881,7 @@ void TMainForm::RefreshLists() {
   // Every operation and every opening ends here: the last unload may have
   // changed (or become undoable).
   undoWhyNot_ = app::WhyNoUndo(engine_->archivePath, briefcase_->LocalFolder());
+  carriesDeletions_ = app::CarriesDeletions(engine_->archivePath);
   RefreshLocalList();
   RefreshBriefcaseList();
 }

@@ -187,6 +187,8 @@ class TMainForm : public QMainWindow {
   QAction* SelectAll1;
   QAction* OptionsRefresh;
   QAction* OptionsKeepInTrash;  // checkable: the per-user trash option
+  // checkable: this computer carries deletions with the open briefcase
+  QAction* OptionsCarryDeletions;
   QAction* HelpContentsItem;
   QAction* HelpSearchItem;
   QAction* HelpHowToUseItem;
@@ -361,6 +363,7 @@ class TMainForm : public QMainWindow {
   // The per-user option's menu item and LocalEdit's exit and Enter.
   void createOptions();
   void KeepInTrash1Click(bool on);
+  void CarryDeletionsClick(bool on);
   // What the load and the unload do with a local folder chosen in place of
   // a missing one (nothing from the command line: nobody is asked there).
   std::function<void(const std::string&)> localFolderChooser();
@@ -394,6 +397,7 @@ class TMainForm : public QMainWindow {
   CommandLineMode commandLineMode_ = clmNone;
   bool briefcaseOpen_ = false;
   std::string undoWhyNot_ = "No briefcase is open.";  // "" when the last unload can be undone
+  bool carriesDeletions_ = false;  // Options > Carry deletions, as last read
   bool destroying_ = false;
   std::unique_ptr<TDebugHelper> debugHelper_;
   std::unique_ptr<TFolderMonitor> folderMonitor_;

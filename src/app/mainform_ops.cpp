@@ -166,6 +166,8 @@ void TMainForm::BriefcaseLoad() {
     // Every row of the local list: every candidate of its last scan.
     if (static_cast<int>(rows.size()) == LocalModel->size() && lastScanNs_ != 0)
       request.everyCandidateSince = lastScanNs_;
+    // With Options > Carry deletions, the files deleted here go along.
+    request.deletions = app::DeletionsToCarry(engine_->archivePath, request.baseFolder, false);
     // From the command line another run's lock is waited for a while.
     if (commandLineMode_ != clmNone) request.lockWait = app::UnattendedLockWait();
     result = app::Load(*engine_, request);
@@ -212,6 +214,9 @@ void TMainForm::BriefcaseUnload() {
     request.space = commandLine ? app::SpaceCheck::Refuse : app::SpaceCheck::Ask;
     if (commandLine) request.lockWait = app::UnattendedLockWait();
     request.trash = KeepReplacedInTrash();
+    // The deletions the briefcase carries are asked about, or left for the
+    // next unload from the command line.
+    request.deletions = commandLine ? app::DeletionAnswer::No : app::DeletionAnswer::Ask;
     request.storeConfiguration = [this] { StoreConfiguration(); };
     request.folderChosen = localFolderChooser();
     app::UnloadHooks hooks;

@@ -16,6 +16,8 @@
 #include <string>
 
 #include "app/mainform.h"
+
+#include "app/deletions.h"
 #include "archive/compress.h"
 #include "briefcase/briefcasedoc.h"
 #include "briefcase/newbrief.h"
@@ -65,7 +67,17 @@ void TMainForm::createOptions() {
   SetKeepReplacedInTrash(setting.GetValue() != "0");
   OptionsKeepInTrash->setChecked(KeepReplacedInTrash());
   connect(OptionsKeepInTrash, &QAction::toggled, this, [this](bool on) { KeepInTrash1Click(on); });
+  OptionsCarryDeletions = makeAction(
+      QStringLiteral("&Carry Deletions"), {},
+      QStringLiteral("Carry deletions|A load takes along the files carried and then deleted "
+                     "here; the other computer's unload offers to delete them there too (this "
+                     "computer's choice for this briefcase)"));
+  OptionsCarryDeletions->setObjectName(QStringLiteral("OptionsCarryDeletions"));
+  OptionsCarryDeletions->setCheckable(true);
+  connect(OptionsCarryDeletions, &QAction::triggered, this,
+          [this](bool on) { CarryDeletionsClick(on); });
   OptionsItem->addSeparator();
+  OptionsItem->addAction(OptionsCarryDeletions);
   OptionsItem->addAction(OptionsKeepInTrash);
 
   LocalEdit->setMaxLength(kMaxFolderPath);
@@ -105,6 +117,17 @@ bool TMainForm::LocalEditEvent(QEvent* event) {
 
 void TMainForm::LocalEditKeyUp(int key) {
   if (key == Qt::Key_Return || key == Qt::Key_Enter) Refresh1Click();
+}
+
+void TMainForm::CarryDeletionsClick(bool on) {
+  if (!briefcase_) return;
+  if (app::SetCarriesDeletions(engine_->archivePath, on)) {
+    carriesDeletions_ = on;
+  } else {
+    OptionsCarryDeletions->setChecked(!on);
+    plat::messageBox("The choice could not be stored: the carry record cannot be written.",
+                     plat::loadStr(kStrWarning), plat::btnOk, plat::Icon::Warning);
+  }
 }
 
 void TMainForm::KeepInTrash1Click(bool on) {

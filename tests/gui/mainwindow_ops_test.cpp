@@ -2,6 +2,8 @@
 // line, on briefcases made with brc; every question through the scripted asker.
 
 #include <gtest/gtest.h>
+
+#include "app/deletions.h"
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/time.h>
@@ -737,6 +739,38 @@ TEST(MainWindowOps, UndoUnloadTakesBackTheLastUnload) {
   EXPECT_FALSE(fs::exists(b.local + "/a.txt"));
   EXPECT_EQ(form.names(Form::List::Briefcase), (Strings{"a.txt", "b.txt", "sub/c.txt"}));
   EXPECT_FALSE(form.UndoUnloadItem->isEnabled());
+}
+
+// Options > Carry deletions: this computer's choice for the briefcase; on,
+// a load takes the files carried and deleted here along, and their entries
+// leave the briefcase.
+TEST(MainWindowOps, CarryDeletionsTakesTheDeletedFilesAlong) {
+  Bag b;
+  b.make();
+  b.age(b.brcPath, 3 * 3600);
+  for (const char* f : {"a.txt", "b.txt", "sub/c.txt"}) b.file(f, std::string("entry ") + f, 7200);
+  b.brc("load " + testenv::quote(b.brcPath));
+  b.age(b.brcPath, 3 * 3600);
+  fs::remove(b.local + "/a.txt");
+  fs::remove_all(b.local + "/sub");
+  b.file("d.txt", "new here", 60);
+  Form form;
+  ASSERT_TRUE(form.open(b.brcPath));
+  EXPECT_FALSE(form.OptionsCarryDeletions->isChecked());
+  form.OptionsCarryDeletions->trigger();
+  EXPECT_TRUE(form.OptionsCarryDeletions->isChecked());
+  EXPECT_TRUE(app::CarriesDeletions(b.brcPath));
+  form.show();
+  form.OptionsItem->popup(form.mapToGlobal(QPoint(0, 0)));
+  QCoreApplication::processEvents();
+  const QString shots = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots");
+  QDir().mkpath(shots);
+  EXPECT_TRUE(form.OptionsItem->grab().save(shots + QStringLiteral("/options_menu.png")));
+  form.OptionsItem->hide();
+  form.SelectAll1->trigger();
+  form.BriefcaseLoad1->trigger();
+  EXPECT_EQ(b.entries(), (Strings{"b.txt", "d.txt"}));
+  EXPECT_EQ(app::CarriedDeletions(b.brcPath).size(), 2u);
 }
 
 // The disk-full message's Help opens the manual at its topic, and the
