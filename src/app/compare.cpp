@@ -18,6 +18,7 @@ const char* RowStateName(RowIcon icon) {
     case kIconOnly: return "only";
     case kIconConflict: return "conflict";
     case kIconNewerHere: return "newer here";
+    case kIconDeletedHere: return "deleted here";
   }
   return "only";
 }

@@ -16,8 +16,10 @@ enum RowIcon : int {
   kIconConflict = 4,   // both computers changed the file since it was last carried
   kIconNewerHere = 5,  // an entry that is what this computer last carried, while the
                        // local file changed since: the local file is the newer news
+  // Carried deletions (app/deletions.h):
+  kIconDeletedHere = 6,  // a local row: carried, then deleted here; a load carries the deletion
 };
-constexpr int kRowIconCount = 6;
+constexpr int kRowIconCount = 7;
 
 struct RowIcons {
   RowIcon local;

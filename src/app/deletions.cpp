@@ -37,6 +37,18 @@ std::vector<DeletedHere> DeletionsHere(const std::string& briefcasePath,
   return out;
 }
 
+ListRow DeletedRowFor(const DeletedHere& d) {
+  ListRow row;
+  const size_t slash = d.path.rfind('/');
+  row.name = slash == std::string::npos ? d.path : d.path.substr(slash + 1);
+  row.folder = slash == std::string::npos ? std::string() : d.path.substr(0, slash);
+  row.size = d.record.file.size;
+  row.time = carry::fileTimeOfNs(d.record.file.mtimeNs);
+  row.icon = kIconDeletedHere;
+  row.crc = d.record.entryCrc;
+  return row;
+}
+
 std::vector<DeletedHere> DeletionsToCarry(const std::string& briefcasePath,
                                           const std::string& localFolder, bool asked) {
   if (!asked && !CarriesDeletions(briefcasePath)) return {};

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/rows.h"
 #include "archive/deletions.h"
 #include "carry/record.h"
 
@@ -27,6 +28,9 @@ struct DeletedHere {
 // Every such file, by path.
 std::vector<DeletedHere> DeletionsHere(const std::string& briefcasePath,
                                        const std::string& localFolder);
+
+// A local row for a deletion (its record's size and time, "deleted here").
+ListRow DeletedRowFor(const DeletedHere& d);
 
 // What a load takes along: DeletionsHere when this computer carries
 // deletions with the briefcase or the user asked for them (`asked`), else none.

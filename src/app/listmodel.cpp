@@ -56,6 +56,7 @@ constexpr StateText kStateTexts[] = {
     {"Only on this side", "There is no counterpart on the other side"},
     {"Changed on both computers", "Changed on both computers since it was last carried"},
     {"Newer here", "Newer here: this computer changed the file since it last carried it"},
+    {"Deleted here", "Deleted here since it was last carried: a load carries the deletion"},
 };
 static_assert(std::size(kStateTexts) == app::kRowIconCount);
 

@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "app/deletions.h"
 #include "app/history.h"
 #include "app/localscan.h"
 #include "app/rows.h"
@@ -151,7 +152,15 @@ int runStatus(const brc::Args& args) {
       localRows.push_back(app::LocalRowFor(c));
       byPath.add(localRows.back(), localRows.size() - 1);
     });
+    // The deletions a load would carry, as rows of their own.
+    for (const app::DeletedHere& d :
+         app::DeletionsToCarry(engine.archivePath, local, args.has("--deletions")))
+      localRows.push_back(app::DeletedRowFor(d));
   }
+  std::string rowsProblem;
+  const std::vector<archive::DeletionRow> carriedRows =
+      app::CarriedDeletions(engine.archivePath, &rowsProblem);
+  if (!rowsProblem.empty()) brc::error(archive::ignoredDeletionsText(engine.archivePath, rowsProblem));
 
   // The briefcase rows, each compared with its local file.
   std::vector<app::ListRow> entryRows;
@@ -184,7 +193,12 @@ int runStatus(const brc::Args& args) {
     printJsonRows(localRows);
     std::cout << ", \"briefcase\": ";
     printJsonRows(entryRows);
-    std::cout << "}\n";
+    std::cout << ", \"deletions\": [";
+    for (size_t i = 0; i < carriedRows.size(); ++i)
+      std::cout << (i ? ", " : "") << "{\"path\": " << brc::jsonString(carriedRows[i].path)
+                << ", \"deleted\": " << brc::jsonString(plat::isoUtc(carriedRows[i].deletedAt))
+                << ", \"size\": " << carriedRows[i].size << "}";
+    std::cout << "]}\n";
     return archive::kOk;
   }
   if (carried) {
@@ -204,6 +218,12 @@ int runStatus(const brc::Args& args) {
   printRows("Local files to load", localRows);
   std::cout << "\n";
   printRows("Briefcase contents", entryRows);
+  if (!carriedRows.empty()) {
+    std::cout << "\nDeleted on the other computer (" << carriedRows.size() << ")\n";
+    for (const archive::DeletionRow& r : carriedRows)
+      std::cout << "  " << archive::printableName(r.path) << "  deleted " << dateText(r.deletedAt)
+                << "\n";
+  }
   return archive::kOk;
 }
 
@@ -215,9 +235,13 @@ brc::Registrar reg{brc::Command{
     "State: 'same' (the same content, or times less than 2 seconds apart), 'newer' or 'older'\n"
     "(this side's copy against the other side's), 'only' (no counterpart), 'conflict' (both\n"
     "computers changed the file since it was last carried), 'newer here' (the entry is what\n"
-    "this computer last carried; the local file changed since). This computer's carry record\n"
+    "this computer last carried; the local file changed since), 'deleted here' (carried, then\n"
+    "deleted here: a load carries the deletion, shown when Options > Carry deletions is on here\n"
+    "or with --deletions). The deletions the briefcase carries from the other computer follow\n"
+    "the lists. This computer's carry record\n"
     "decides where it knows a path, the briefcase date elsewhere. Nothing is changed.",
     {{"--json", false, "", "print one JSON object instead of text"},
+     {"--deletions", false, "", "list the files deleted here that 'brc load --deletions' carries"},
      {"--why", true, "PATH", "say which rule (record, date, conflict) makes PATH what it is"},
      {"--folder", true, "DIR", "compare with DIR instead of this computer's local folder"}},
     runStatus}};

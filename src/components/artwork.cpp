@@ -345,6 +345,24 @@ void paintRowImage(QPainter& p, int index) {
       p.drawRect(foot);
       break;
     }
+    case 6: {  // the dashed outline of a document that is gone, with a red bar
+      QPainterPath sheet;
+      sheet.moveTo(2.5, 1.5);
+      sheet.lineTo(8.5, 1.5);
+      sheet.lineTo(11.5, 4.5);
+      sheet.lineTo(11.5, 14.5);
+      sheet.lineTo(2.5, 14.5);
+      sheet.closeSubpath();
+      p.setBrush(QColor(255, 255, 255, 160));
+      p.setPen(QPen(QColor(255, 255, 255, 230), 2.2, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+      p.drawPath(sheet);
+      p.setPen(QPen(kOutline, 1.0, Qt::DashLine, Qt::FlatCap, Qt::MiterJoin));
+      p.drawPath(sheet);
+      p.setPen(QPen(QColor(255, 255, 255, 230), 1.2));
+      p.setBrush(QColor(0xc6, 0x28, 0x28));
+      p.drawRoundedRect(QRectF(7.5, 9.5, 8, 3), 1, 1);
+      break;
+    }
   }
 }
 

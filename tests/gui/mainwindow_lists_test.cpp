@@ -548,6 +548,8 @@ TEST(MainWindowLists, EveryRowStateHasAPictureATipAndAStatusText) {
        "Changed on both computers since it was last carried"},
       {app::kIconNewerHere, "Newer here",
        "Newer here: this computer changed the file since it last carried it"},
+      {app::kIconDeletedHere, "Deleted here",
+       "Deleted here since it was last carried: a load carries the deletion"},
   };
   static_assert(std::size(cases) == app::kRowIconCount);
   Trip t;
