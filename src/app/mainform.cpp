@@ -928,6 +928,21 @@ void TMainForm::RefreshLocalList() {
     LocalModel->setFile(r, row.size, row.time);
     LocalModel->setIcon(r, row.icon);
   });
+  // With Options > Carry deletions, the files carried and deleted here
+  // since: rows of their own, selectable like the others.
+  if (carriesDeletions_) {
+    for (const app::DeletedHere& d : app::DeletionsHere(engine_->archivePath, rules.localFolder)) {
+      const app::ListRow row = app::DeletedRowFor(d);
+      const int r = LocalModel->find(row.name, row.folder);
+      if (r < 0 || r >= n) {
+        added.push_back(row);
+        continue;
+      }
+      found[static_cast<size_t>(r)] = true;
+      LocalModel->setFile(r, row.size, row.time);
+      LocalModel->setIcon(r, row.icon);
+    }
+  }
   LocalModel->append(std::move(added));
   // Rows gone from the scan: their entries compared with what the disk
   // holds now (a file deleted here leaves the briefcase the only copy).

@@ -8,6 +8,7 @@
 
 #include <iostream>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -157,7 +158,14 @@ void TMainForm::BriefcaseLoad() {
     Progress progress(TAnimate::clipLoad);
     app::LoadRequest request;
     request.files.reserve(rows.size());
-    for (int r : rows) request.files.push_back(LocalPathOf(r));
+    // A "deleted here" row carries its deletion; the others are files.
+    std::set<std::string> deleted;
+    for (int r : rows) {
+      if (LocalModel->row(r).icon == app::kIconDeletedHere)
+        deleted.insert(app::RowEntryName(LocalModel->row(r)));
+      else
+        request.files.push_back(LocalPathOf(r));
+    }
     // The rows were scanned in the briefcase's folder; their entry names are
     // relative to it even when another folder has been typed meanwhile.
     request.baseFolder = briefcase_->LocalFolder();
@@ -166,8 +174,9 @@ void TMainForm::BriefcaseLoad() {
     // Every row of the local list: every candidate of its last scan.
     if (static_cast<int>(rows.size()) == LocalModel->size() && lastScanNs_ != 0)
       request.everyCandidateSince = lastScanNs_;
-    // With Options > Carry deletions, the files deleted here go along.
-    request.deletions = app::DeletionsToCarry(engine_->archivePath, request.baseFolder, false);
+    if (!deleted.empty())
+      for (app::DeletedHere& d : app::DeletionsHere(engine_->archivePath, request.baseFolder))
+        if (deleted.count(d.path)) request.deletions.push_back(std::move(d));
     // From the command line another run's lock is waited for a while.
     if (commandLineMode_ != clmNone) request.lockWait = app::UnattendedLockWait();
     result = app::Load(*engine_, request);

@@ -18,6 +18,7 @@
 #include "app/mainform.h"
 
 #include "app/deletions.h"
+#include "app/listmodel.h"
 #include "archive/compress.h"
 #include "briefcase/briefcasedoc.h"
 #include "briefcase/newbrief.h"
@@ -123,6 +124,10 @@ void TMainForm::CarryDeletionsClick(bool on) {
   if (!briefcase_) return;
   if (app::SetCarriesDeletions(engine_->archivePath, on)) {
     carriesDeletions_ = on;
+    // The "deleted here" rows come or go with it.
+    if (!on) LocalModel->clear();
+    RefreshLocalList();
+    UpdateCommands();
   } else {
     OptionsCarryDeletions->setChecked(!on);
     plat::messageBox("The choice could not be stored: the carry record cannot be written.",

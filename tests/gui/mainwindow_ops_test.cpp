@@ -767,10 +767,22 @@ TEST(MainWindowOps, CarryDeletionsTakesTheDeletedFilesAlong) {
   QDir().mkpath(shots);
   EXPECT_TRUE(form.OptionsItem->grab().save(shots + QStringLiteral("/options_menu.png")));
   form.OptionsItem->hide();
+  // The deletions are rows of their own (shown as the option goes on):
+  // loading only d.txt leaves them.
+  EXPECT_EQ(form.names(Form::List::Local), (Strings{"a.txt", "d.txt", "sub/c.txt"}));
+  const int d = form.LocalModel->find("d.txt", "");
+  ASSERT_GE(d, 0);
+  EXPECT_EQ(form.LocalModel->row(form.LocalModel->find("a.txt", "")).icon, app::kIconDeletedHere);
+  form.LocalList->selectionModel()->select(
+      form.LocalModel->index(d, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  form.BriefcaseLoad1->trigger();
+  EXPECT_EQ(b.entries(), (Strings{"a.txt", "b.txt", "d.txt", "sub/c.txt"}));
+  EXPECT_TRUE(app::CarriedDeletions(b.brcPath).empty());
   form.SelectAll1->trigger();
   form.BriefcaseLoad1->trigger();
   EXPECT_EQ(b.entries(), (Strings{"b.txt", "d.txt"}));
   EXPECT_EQ(app::CarriedDeletions(b.brcPath).size(), 2u);
+  EXPECT_EQ(form.names(Form::List::Local), Strings{});
 }
 
 // The disk-full message's Help opens the manual at its topic, and the
