@@ -566,6 +566,7 @@ class UnloadSteps {
   std::set<std::string> replacedAlike_, replacedNoCopy_;
   plat::FileTime dateBefore_ = 0;
   std::vector<std::pair<std::string, plat::TrashedFile>> deletionTrashed_;  // by relative path
+  std::vector<archive::DeletionRow> deletionsDecided_;  // the rows that left the briefcase
   carry::UndoPlan undoPlan() const;
   std::string relativeOf(const std::string& path) const { return relativeTo(folder_, path); }
 };
@@ -851,6 +852,8 @@ void UnloadSteps::applyDeletions() {
   if (!deletionTrashed_.empty())
     plat::syncFileSystemOf(plat::parentFolder(deletionTrashed_.front().second.trashedPath));
   if (left.size() == rows.size()) return;
+  for (const archive::DeletionRow& row : rows)
+    if (std::find(left.begin(), left.end(), row) == left.end()) deletionsDecided_.push_back(row);
   // The rows that stay, in a run that changes nothing else.
   engine_.deletions = left;
   engine_.ClearNames();
@@ -866,8 +869,10 @@ void UnloadSteps::applyDeletions() {
   } catch (...) {
   }
   engine_.deletions.reset();
-  if (rc != archive::kOk)
+  if (rc != archive::kOk) {
+    deletionsDecided_.clear();
     note("The briefcase still carries the deletions decided here (" + archive::errorText(rc) + ").");
+  }
 }
 
 // What the run wrote, and what holds an entry's bytes already, goes into
@@ -947,6 +952,8 @@ carry::UndoPlan UnloadSteps::undoPlan() const {
     if (const carry::Record* r = tracker_->record(rel)) item.prior = *r;
     plan.items.push_back(std::move(item));
   }
+  const std::vector<uint8_t> rows = archive::encodeDeletions(deletionsDecided_);
+  plan.deletionRows.assign(rows.begin(), rows.end());
   return plan;
 }
 

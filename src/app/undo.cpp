@@ -8,6 +8,7 @@
 #include <system_error>
 #include <thread>
 
+#include "app/deletions.h"
 #include "app/history.h"
 #include "app/operations.h"
 #include "archive/compress.h"
@@ -123,7 +124,7 @@ bool listEntries(archive::TCompress& engine,
 int loadBack(archive::TCompress& engine, const std::string& base,
              const std::vector<std::string>& files, const UndoRequest& request,
              std::vector<std::string>* notLoaded) {
-  if (files.empty()) return archive::kOk;
+  if (files.empty() && !engine.deletions) return archive::kOk;
   engine.update.mode = archive::kModeAdd;
   engine.update.baseFolder = base;
   engine.ClearCancel();
@@ -264,11 +265,24 @@ UndoResult UndoUnload(archive::TCompress& engine, const UndoRequest& request) {
       byFile[copy] = i;
     }
   }
+  // The deletions the unload took from the briefcase go back with the
+  // first run (or one of their own).
+  std::vector<archive::DeletionRow> rows;
+  std::string why;
+  if (!plan->deletionRows.empty() &&
+      archive::decodeDeletions(reinterpret_cast<const uint8_t*>(plan->deletionRows.data()),
+                               plan->deletionRows.size(), &rows, &why)) {
+    std::vector<archive::DeletionRow> now = CarriedDeletions(engine.archivePath);
+    now.insert(now.end(), rows.begin(), rows.end());
+    archive::normalizeDeletions(&now);
+    engine.deletions = now;
+  }
   std::vector<std::string> notLoaded;
   rc = loadBack(engine, folder, direct, request, &notLoaded);
   if (rc == archive::kOk || rc == archive::kFileNotReadable)
     rc = std::max(rc, loadBack(engine, staging, staged, request, &notLoaded));
   std::filesystem::remove_all(staging, ec);
+  engine.deletions.reset();
   if (rc != archive::kOk && rc != archive::kFileNotReadable) {
     r.outcome = UndoOutcome::Failed;
     r.code = rc;

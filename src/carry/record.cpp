@@ -15,7 +15,7 @@
 namespace carry {
 namespace {
 
-constexpr int kSchemaVersion = 5;
+constexpr int kSchemaVersion = 6;
 
 // The tables. A pair is one (briefcase key, local folder); its records are
 // keyed by the relative path's bytes (names need not be UTF-8, so BLOB).
@@ -66,7 +66,8 @@ constexpr const char* kSchema =
     " at_ns INTEGER NOT NULL,"
     " briefcase_date INTEGER NOT NULL,"
     " since_ns INTEGER,"
-    " undoing INTEGER NOT NULL);"
+    " undoing INTEGER NOT NULL,"
+    " deletion_rows BLOB);"
     "CREATE TABLE IF NOT EXISTS undo_items("
     " pair INTEGER NOT NULL REFERENCES pairs(id),"
     " seq INTEGER NOT NULL,"
@@ -253,9 +254,12 @@ Check openChecked(const std::string& path, int busyMs, sqlite3** out) {
   if (version < kSchemaVersion) {
     // Version 1 had no since_ns; versions 1 and 2 had no history, and
     // versions before 4 no undo, before 5 no options (made by the schema's
-    // CREATE ... IF NOT EXISTS).
+    // CREATE ... IF NOT EXISTS); 4 and 5 kept no deletions with an undo.
     const std::string create = std::string("BEGIN IMMEDIATE;") + kSchema +
                                (version == 1 ? "ALTER TABLE pairs ADD COLUMN since_ns INTEGER;" : "") +
+                               (version == 4 || version == 5
+                                    ? "ALTER TABLE undo_plans ADD COLUMN deletion_rows BLOB;"
+                                    : "") +
                                "PRAGMA user_version=" + std::to_string(kSchemaVersion) +
                                ";COMMIT";
     rc = sqlite3_exec(db, create.c_str(), nullptr, nullptr, nullptr);
@@ -751,7 +755,8 @@ std::optional<UndoPlan> CarryRecord::undoPlan() {
   if (!db_ || pair_ == 0) return std::nullopt;
   sqlite3_stmt* s = nullptr;
   if (sqlite3_prepare_v2(db_,
-                         "SELECT at_ns, briefcase_date, since_ns, undoing FROM undo_plans"
+                         "SELECT at_ns, briefcase_date, since_ns, undoing, deletion_rows"
+                         " FROM undo_plans"
                          " WHERE pair = ?1",
                          -1, &s, nullptr) != SQLITE_OK)
     return std::nullopt;
@@ -763,6 +768,9 @@ std::optional<UndoPlan> CarryRecord::undoPlan() {
     plan->briefcaseDate = sqlite3_column_int64(s, 1);
     if (sqlite3_column_type(s, 2) != SQLITE_NULL) plan->since = sqlite3_column_int64(s, 2);
     plan->undoing = sqlite3_column_int(s, 3) != 0;
+    if (const void* rows = sqlite3_column_blob(s, 4))
+      plan->deletionRows.assign(static_cast<const char*>(rows),
+                                static_cast<size_t>(sqlite3_column_bytes(s, 4)));
   }
   sqlite3_finalize(s);
   if (!plan) return plan;
@@ -958,12 +966,12 @@ void CarryRecord::Batch::forgetUndo() {
 
 void CarryRecord::Batch::setUndo(const UndoPlan& plan) {
   forgetUndo();
-  if (plan.items.empty() || failed_) return;
+  if ((plan.items.empty() && plan.deletionRows.empty()) || failed_) return;
   sqlite3* db = owner_->db_;
   sqlite3_stmt* s = nullptr;
   bool ok = sqlite3_prepare_v2(db,
                                "INSERT INTO undo_plans(pair, at_ns, briefcase_date, since_ns,"
-                               " undoing) VALUES(?1, ?2, ?3, ?4, ?5)",
+                               " undoing, deletion_rows) VALUES(?1, ?2, ?3, ?4, ?5, ?6)",
                                -1, &s, nullptr) == SQLITE_OK;
   if (ok) {
     sqlite3_bind_int64(s, 1, owner_->pair_);
@@ -974,6 +982,10 @@ void CarryRecord::Batch::setUndo(const UndoPlan& plan) {
     else
       sqlite3_bind_null(s, 4);
     sqlite3_bind_int(s, 5, plan.undoing ? 1 : 0);
+    if (plan.deletionRows.empty())
+      sqlite3_bind_null(s, 6);
+    else
+      bindBlob(s, 6, plan.deletionRows.data(), plan.deletionRows.size());
     ok = sqlite3_step(s) == SQLITE_DONE;
   }
   sqlite3_finalize(s);

@@ -102,6 +102,9 @@ struct UndoPlan {
   std::optional<int64_t> since;       // the pair's date before it
   bool undoing = false;               // an undo began and did not end
   std::vector<UndoItem> items;
+  // The deletions it took from the briefcase, as the container carries
+  // them (their block's bytes; empty: none).
+  std::string deletionRows;
   bool operator==(const UndoPlan&) const = default;
 };
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/deletions.h"
+#include "app/undo.h"
 #include "two_computers.h"
 
 namespace {
@@ -77,6 +78,13 @@ TEST(CarryDeletions, ADeletionTravelsOnlyWithTheOptionAndNeverOverAChange) {
     if (c.goneOnB) {
       const std::string trashed = w.env.path("data") + "/Trash/files/a.txt";
       EXPECT_EQ(testenv::readText(trashed), "a1");
+      // Undo Unload brings the file back and the deletion into the briefcase.
+      auto again = w.open(w.b);
+      const app::UndoResult undone =
+          app::UndoUnload(again->engine, app::UndoRequest{w.b.folder, again->store});
+      EXPECT_EQ(undone.restored, two::Strings{"a.txt"});
+      EXPECT_EQ(w.text(w.b, "a.txt"), "a1");
+      EXPECT_EQ(app::CarriedDeletions(w.bc).size(), 1u);
     }
   }
 }
