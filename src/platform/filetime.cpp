@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <mutex>
 
 namespace plat {
 
@@ -80,11 +81,26 @@ bool validFields(const SystemTime& st) {
 
 }  // namespace
 
+// The C library reads the time zone (TZ, /etc/localtime) into shared state
+// on the first conversion and whenever TZ changed, under a lock of its own
+// that the thread checker does not see; the unload's writers convert times
+// on several threads. One lock of ours around each conversion makes the
+// order visible, and costs nothing beside the conversion.
+namespace {
+std::mutex& zoneLock() {
+  static std::mutex m;
+  return m;
+}
+}  // namespace
+
 bool fileTimeToLocal(FileTime ft, SystemTime* out) {
   timespec ts = timespecFromFileTime(ft);
   struct tm tm {};
   time_t t = ts.tv_sec;
-  if (!localtime_r(&t, &tm)) return false;
+  {
+    std::lock_guard<std::mutex> lock(zoneLock());
+    if (!localtime_r(&t, &tm)) return false;
+  }
   fromTm(tm, static_cast<int>(ts.tv_nsec / 1000000), out);
   return true;
 }
@@ -92,9 +108,13 @@ bool fileTimeToLocal(FileTime ft, SystemTime* out) {
 bool localToFileTime(const SystemTime& lt, FileTime* out) {
   if (!validFields(lt)) return false;
   struct tm tm = toTm(lt);
-  errno = 0;
-  time_t t = mktime(&tm);
-  if (t == static_cast<time_t>(-1) && errno != 0) return false;
+  time_t t;
+  {
+    std::lock_guard<std::mutex> lock(zoneLock());
+    errno = 0;
+    t = mktime(&tm);
+    if (t == static_cast<time_t>(-1) && errno != 0) return false;
+  }
   timespec ts{};
   ts.tv_sec = t;
   ts.tv_nsec = static_cast<long>(lt.milliseconds) * 1000000L;
