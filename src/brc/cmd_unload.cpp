@@ -163,8 +163,8 @@ int runUnload(const brc::Args& args) {
 
 brc::Registrar reg{brc::Command{
     "unload",
-    "BRIEFCASE [ENTRY...] [--folder DIR] [--replace ask|all|none] [--keep|--remove] [--no-trash]\n"
-    "       [--deletions yes|no|ask]",
+    "BRIEFCASE [ENTRY...] [--folder DIR] [--replace ask|all|none] [--keep|--remove] [--no-trash] "
+    "[--deletions yes|no|ask]",
     "Write briefcase entries into this computer's local folder.",
     "ENTRY is an entry name as 'brc list' prints it (letter case does not matter); without any,\n"
     "every entry is unloaded. An existing local file is replaced only as --replace says: ask\n"
