@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <system_error>
 #include <thread>
 
@@ -226,6 +227,11 @@ UndoResult UndoUnload(archive::TCompress& engine, const UndoRequest& request) {
   }
   held.engine = &engine;
   tracker.store().markUndoing();
+  // Each file kept is named once, with the first reason found.
+  std::set<std::string> named;
+  auto keep = [&](const std::string& path, const std::string& why) {
+    if (named.insert(path).second) r.kept.emplace_back(path, why);
+  };
 
   // What each file needs, and which entries have to come back first: an
   // entry is loaded back from the file that holds its bytes, before the
@@ -258,7 +264,7 @@ UndoResult UndoUnload(archive::TCompress& engine, const UndoRequest& request) {
       const std::string copy = plat::joinPath(staging, item.path);
       if (!copyDated(item.file, copy)) {
         steps[i] = Step::Changed;
-        r.kept.emplace_back(item.path, "it could not be loaded back into the briefcase");
+        keep(item.path, "it could not be loaded back into the briefcase");
         continue;
       }
       staged.push_back(copy);
@@ -294,7 +300,7 @@ UndoResult UndoUnload(archive::TCompress& engine, const UndoRequest& request) {
     auto it = byFile.find(f);
     if (it == byFile.end()) continue;
     steps[it->second] = Step::Changed;
-    r.kept.emplace_back(plan->items[it->second].path, "it changed while it was loaded back");
+    keep(plan->items[it->second].path, "it changed while it was loaded back");
     byFile.erase(it);
   }
   for (const auto& [file, i] : byFile) r.reloaded.push_back(plan->items[i].path);
@@ -307,8 +313,7 @@ UndoResult UndoUnload(archive::TCompress& engine, const UndoRequest& request) {
     switch (steps[i]) {
       case Step::Done: continue;
       case Step::Changed:
-        if (r.kept.empty() || r.kept.back().first != item.path)
-          r.kept.emplace_back(item.path, "it changed after the unload");
+        keep(item.path, "it changed after the unload");
         continue;
       case Step::Finish:
         plat::fileSystem().remove(item.trashInfoPath);
@@ -328,12 +333,12 @@ UndoResult UndoUnload(archive::TCompress& engine, const UndoRequest& request) {
         } else if (item.action == carry::UndoAction::kRemove) {
           const plat::TrashResult t = plat::moveToTrash(item.file);
           done = t == plat::TrashResult::Done;
-          if (done) r.trashed.push_back(item.path);
+          if (done)
+            r.trashed.push_back(item.path);
           else
-            r.kept.emplace_back(item.path, t == plat::TrashResult::NoTrash
-                                               ? "no trash can take it"
-                                               : "it could not be put into the trash: " +
-                                                     plat::lastErrorText());
+            keep(item.path, t == plat::TrashResult::NoTrash
+                                ? "no trash can take it"
+                                : "it could not be put into the trash: " + plat::lastErrorText());
           // A file that cannot go stays: nothing of it is lost.
           if (!done) done = t == plat::TrashResult::NoTrash;
         } else {
@@ -346,7 +351,7 @@ UndoResult UndoUnload(archive::TCompress& engine, const UndoRequest& request) {
               byFile.count(item.file) ||
               (entry != entries.end() && entry->second == std::make_pair(item.entryCrc, item.entrySize));
           if (t != plat::TrashResult::Done && !inBriefcase) {
-            r.kept.emplace_back(item.path, "its bytes could not be kept in the trash");
+            keep(item.path, "its bytes could not be kept in the trash");
             incomplete = true;
             continue;
           }
@@ -366,8 +371,7 @@ UndoResult UndoUnload(archive::TCompress& engine, const UndoRequest& request) {
       tracker.store().markUndone(i);
     } else {
       incomplete = true;
-      if (r.kept.empty() || r.kept.back().first != item.path)
-        r.kept.emplace_back(item.path, "it could not be put back: " + plat::lastErrorText());
+      keep(item.path, "it could not be put back: " + plat::lastErrorText());
     }
   }
   plat::syncFileSystemOf(folder);
