@@ -298,17 +298,8 @@ bool recordLoad(archive::TCompress& engine, const LoadRequest& request,
                 plat::FileTime dateBefore, const carry::Trip& trip, LoadResult* result) {
   carry::Tracker tracker(engine.archivePath, request.baseFolder, dateBefore);
   // The entries as the new container has them.
-  std::unordered_map<std::string, std::pair<uint32_t, uint64_t>> entries;
-  {
-    Keep<archive::TExtractCallbacks> keepCallbacks(engine.extract.callbacks);
-    Keep<std::function<void(const std::string&)>> keepMessage(engine.callbacks.message);
-    engine.callbacks.message = nullptr;
-    engine.extract.callbacks = archive::TExtractCallbacks();
-    engine.extract.callbacks.listEntry = [&](const archive::TExtractEntry& e) {
-      entries[e.displayName()] = {e.central.crc, e.central.uncompressedSize};
-    };
-    if (archive::ListRun(engine) != archive::kOk) return false;
-  }
+  EntryBytes entries;
+  if (!ListEntryBytes(engine, &entries)) return false;
   const std::unordered_set<std::string> notLoaded(engine.update.notLoaded.begin(),
                                                   engine.update.notLoaded.end());
   const std::string base = plat::stripTrailingSlash(request.baseFolder);
@@ -341,17 +332,8 @@ bool recordLoad(archive::TCompress& engine, const LoadRequest& request,
 // of their paths that hold the bytes carried go first, in a delete run of
 // their own. Nothing is carried when that run fails (its result).
 int carryDeletions(archive::TCompress& engine, const LoadRequest& request, LoadResult* result) {
-  std::unordered_map<std::string, std::pair<uint32_t, uint64_t>> entries;
-  {
-    Keep<archive::TExtractCallbacks> keepCallbacks(engine.extract.callbacks);
-    Keep<std::function<void(const std::string&)>> keepMessage(engine.callbacks.message);
-    engine.callbacks.message = nullptr;
-    engine.extract.callbacks = archive::TExtractCallbacks();
-    engine.extract.callbacks.listEntry = [&](const archive::TExtractEntry& e) {
-      entries[e.displayName()] = {e.central.crc, e.central.uncompressedSize};
-    };
-    archive::ListRun(engine);
-  }
+  EntryBytes entries;
+  ListEntryBytes(engine, &entries);
   std::vector<archive::DeletionRow> rows = CarriedDeletions(engine.archivePath);
   std::vector<std::string> remove;
   const plat::FileTime now = plat::nowFileTime();
@@ -1124,6 +1106,23 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
 }
 
 // ---------------------------------------------------------------- shared steps
+
+bool ListEntryBytes(archive::TCompress& engine, EntryBytes* out) {
+  Keep<archive::TExtractCallbacks> keepCallbacks(engine.extract.callbacks);
+  Keep<std::function<void(const std::string&)>> keepMessage(engine.callbacks.message);
+  Keep<std::function<void(const std::string&)>> keepConfigMessage(engine.callbacks.configMessage);
+  engine.callbacks.message = nullptr;
+  engine.callbacks.configMessage = nullptr;
+  engine.extract.callbacks = archive::TExtractCallbacks();
+  engine.ClearNames();
+  engine.extract.callbacks.listEntry = [out](const archive::TExtractEntry& e) {
+    if (!e.isFolder()) (*out)[e.displayName()] = {e.central.crc, e.central.uncompressedSize};
+  };
+  const int rc = archive::ListRun(engine);
+  // An empty briefcase warns that it is empty (the container is there).
+  return rc == archive::kOk ||
+         ((rc == archive::kWarning || rc == archive::kMissingOrEmpty) && out->empty());
+}
 
 int RemoveEntries(archive::TCompress& engine, const std::vector<std::string>& names,
                   const std::function<void()>& storeConfiguration) {

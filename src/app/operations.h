@@ -15,6 +15,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "app/deletions.h"
@@ -215,6 +216,11 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
 std::string RemovalQuestion(const UnloadResult& result);
 
 // ---------------------------------------------------------------- shared steps
+
+// The files the briefcase holds, by entry name: CRC-32 and size. False when
+// it cannot be listed (an empty briefcase lists as none).
+using EntryBytes = std::unordered_map<std::string, std::pair<uint32_t, uint64_t>>;
+bool ListEntryBytes(archive::TCompress& engine, EntryBytes* out);
 
 // Removes entries (exact names as listed) from the briefcase: an update run
 // in delete mode with the status "Deleting files from briefcase...", the

@@ -99,27 +99,6 @@ Step stepOf(const carry::UndoItem& item) {
   return Step::Changed;
 }
 
-// The entries of the briefcase, by name: CRC-32 and size.
-bool listEntries(archive::TCompress& engine,
-                 std::map<std::string, std::pair<uint32_t, uint64_t>>* out) {
-  archive::TExtractCallbacks keep = engine.extract.callbacks;
-  auto keepMessage = engine.callbacks.message;
-  auto keepConfigMessage = engine.callbacks.configMessage;
-  engine.callbacks.message = nullptr;
-  engine.callbacks.configMessage = nullptr;
-  engine.extract.callbacks = archive::TExtractCallbacks();
-  engine.extract.callbacks.listEntry = [out](const archive::TExtractEntry& e) {
-    if (!e.isFolder()) (*out)[e.displayName()] = {e.central.crc, e.central.uncompressedSize};
-  };
-  engine.ClearNames();
-  const int rc = archive::ListRun(engine);
-  engine.extract.callbacks = keep;
-  engine.callbacks.message = keepMessage;
-  engine.callbacks.configMessage = keepConfigMessage;
-  // An empty briefcase lists nothing (the container is there: it is held).
-  return rc == archive::kOk || ((rc == archive::kWarning || rc == archive::kMissingOrEmpty) && out->empty());
-}
-
 // Loads `files` (full paths under `base`) into the briefcase: entries named
 // by their paths under `base`, dated by their files.
 int loadBack(archive::TCompress& engine, const std::string& base,
@@ -240,8 +219,8 @@ UndoResult UndoUnload(archive::TCompress& engine, const UndoRequest& request) {
   std::vector<Step> steps(n, Step::Done);
   for (size_t i = 0; i < n; ++i)
     if (!plan->items[i].done) steps[i] = stepOf(plan->items[i]);
-  std::map<std::string, std::pair<uint32_t, uint64_t>> entries;
-  if (!listEntries(engine, &entries)) {
+  EntryBytes entries;
+  if (!ListEntryBytes(engine, &entries)) {
     r.outcome = UndoOutcome::Failed;
     r.code = archive::kCompressedError;
     r.reason = "The briefcase could not be read.";
