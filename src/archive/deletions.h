@@ -43,6 +43,9 @@ constexpr uint16_t kDeletionVersion = 1;
 // that a block of that many long paths stays within.
 constexpr size_t kMaxDeletionRows = 65535;
 constexpr size_t kMaxDeletionBlock = 16u << 20;
+// A briefcase without entries carries the block as an end record's comment,
+// whose length field has two bytes.
+constexpr size_t kMaxDeletionHead = 0xffff;
 
 // Why `path` cannot name a deleted file ("" when it can): it must be what
 // an unload writes an entry of that name to, exactly: not empty, valid

@@ -189,6 +189,20 @@ TEST(Deletions, AnAppendCutShortIsUndone) {
   EXPECT_TRUE(readAll(e.container) == before);
 }
 
+// A briefcase left without entries carries its rows in an end record's
+// comment; rows that do not fit it fail the run and the briefcase stays.
+TEST(Deletions, AnEmptyBriefcaseRefusesRowsBeyondTheComment) {
+  Env e;
+  loadTwo(e, &kRows);
+  Rows many;
+  for (int i = 0; i < 3000; ++i) many.push_back({"folder/file " + std::to_string(10000 + i), 1, 2, 3});
+  const std::string before = readAll(e.container);
+  Recorder r(e);
+  r.engine.deletions = many;
+  EXPECT_EQ(r.remove({"a.txt", "d/b.txt"}), archive::kBadParameters);
+  EXPECT_TRUE(readAll(e.container) == before);
+}
+
 // Python's zipfile, bsdtar, 7z and brc list and test a briefcase with rows
 // as one without (names and CRCs), and extracting writes no file of theirs;
 // brc test tells a damaged block on one warning line.

@@ -588,6 +588,11 @@ void Run::writeTail() {
   // entry (and nothing before it) inside an empty end record at its start.
   if (!u_.deletionBlock.empty()) {
     const bool head = u_.entries.items.empty() && u_.outputOffset == 0;
+    if (head && u_.deletionBlock.size() > kMaxDeletionHead)
+      fail(kBadParameters,
+           plat::strFormat("A briefcase that holds no file can carry at most %zu bytes of deletions, "
+                           "and these take %zu; load fewer deletions at a time",
+                           kMaxDeletionHead, u_.deletionBlock.size()));
     const std::vector<uint8_t> bytes = head ? deletionsHead(u_.deletionBlock) : u_.deletionBlock;
     if (int rc = writer_.put(bytes.data(), bytes.size())) fail(rc, u_.output->path());
   }
