@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/aes.h"
 #include "archive/deletions.h"
 #include "archive/extract/state.h"
 #include "archive/layout.h"
@@ -73,6 +74,13 @@ class TCompress {
   // fail that run with kBadParameters before anything is written. A
   // configuration save always keeps the rows the container carries.
   std::optional<std::vector<DeletionRow>> deletions;
+
+  // ---- encryption (archive/aes.h) ----
+  // Set: every entry an update run writes from a local file is encrypted
+  // with it (entries copied keep their bytes), and the unload and the test
+  // decrypt encrypted entries with it. Unset: new entries are plain, and
+  // encrypted ones are left out. Held in memory only, wiped when it goes.
+  std::optional<aes::Password> password;
 
   // Creates the 22-byte empty container at archivePath (replacing a file
   // there) and resets the end record to the empty one. False when the file

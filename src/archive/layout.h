@@ -2,7 +2,8 @@
 // The container's records and the file access layer through which every
 // archive byte is read and written.
 //
-// The container is a ZIP archive without encryption or spanning: optional
+// The container is a ZIP archive without spanning, its entries plain or all
+// encrypted with AES (archive/aes.h): optional
 // preamble, then per entry a local header, name, local extra field
 // and data; then the central directory; then the end record, whose archive
 // comment holds the briefcase configuration. All integers are little-endian.

@@ -200,6 +200,10 @@ inline Archive parse(const std::vector<uint8_t>& f) {
     } else if (en.method == 8) {
       if (!inflateRaw(data, en.compressedSize, en.uncompressedSize, &en.data))
         return bad("inflate failed: " + en.name);
+    } else if (en.method == 99 && (en.flags & 1)) {
+      // Encrypted: the bytes stay as they are, and there is no CRC to check.
+      a.entries.push_back(std::move(en));
+      continue;
     } else {
       return bad("method " + std::to_string(en.method) + ": " + en.name);
     }

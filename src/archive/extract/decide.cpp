@@ -8,6 +8,7 @@
 #include <optional>
 #include <unordered_map>
 
+#include "archive/aes.h"
 #include "archive/errors.h"
 #include "archive/extract/restore.h"
 #include "platform/errors.h"
@@ -29,9 +30,18 @@ bool methodSupported(uint16_t m) {
 // their own checks).
 constexpr uint8_t kVersionRead = 45;
 
-// Why an entry cannot be unloaded or checked, or "".
-std::string leftOutReason(const TExtractEntry& e) {
-  if (e.central.flags & kFlagEncrypted) return "encrypted";
+// Why an entry cannot be unloaded or checked, or "": an encrypted entry
+// needs the AES form and the password.
+std::string leftOutReason(const TExtractEntry& e, bool password) {
+  if (e.central.flags & kFlagEncrypted) {
+    aes::Info info;
+    std::string problem;
+    const int found = aes::findInfo(e.extra, &info, &problem);
+    if (found < 0) return "encrypted, " + problem;
+    if (found == 0 || e.central.method != aes::kMethodAes || !password) return "encrypted";
+    if (e.needsZip64) return "4 GB or more";
+    return std::string();
+  }
   if (!methodSupported(e.central.method)) return plat::strFormat("method %u", e.central.method);
   if (e.central.versionNeeded > kVersionRead)
     return plat::strFormat("needs version %u.%u", e.central.versionNeeded / 10u,
@@ -137,7 +147,7 @@ int Run::unloadPass(bool test) {
     e.leftOut.clear();
     e.outcome = UnloadOutcome::NotHandled;
     if (!s_.allEntries && !matchesNames(e, &used)) continue;
-    e.leftOut = leftOutReason(e);
+    e.leftOut = leftOutReason(e, c_.password.has_value());
     if (!e.leftOut.empty()) {
       msg(plat::strFormat("%s:  left out (%s)\n", printableName(e.displayName()).c_str(),
                           e.leftOut.c_str()));
@@ -634,6 +644,7 @@ int Run::extract(TExtractEntry& e, const EntryPlan& plan, plat::File* out,
   switch (e.local.method) {
     case kMethodStored:
     case kMethodDeflated:
+    case aes::kMethodAes:
       break;
     case kMethodImploded:
       throw TXCompress(kExplodeUnsupported, "IMPLODE method not supported here.");
@@ -657,6 +668,13 @@ EntryDecoder::Params Run::params(const TExtractEntry& e, const EntryPlan& plan,
   p.crc = plan.crc;
   p.shown = shown;
   p.digest = s_.digestWritten;
+  if (e.local.method == aes::kMethodAes) {
+    // The local block, which agrees with the central one.
+    std::string problem;
+    aes::findInfo(e.localExtra, &p.aes, &problem);
+    p.encrypted = true;
+    p.password = c_.password ? &*c_.password : nullptr;
+  }
   return p;
 }
 

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "archive/append.h"
+#include "archive/aes.h"
 #include "archive/errors.h"
 #include "archive/extract/restore.h"
 #include "platform/errors.h"
@@ -335,7 +336,17 @@ std::string Run::localMismatch(TExtractEntry& e) {
     input_->seek(dataStart);
     if (length == 0) return "data descriptor";
   }
-  return headerMismatch(e.central, e.name, e.local, e.localName, &descriptor, false);
+  std::string mismatch = headerMismatch(e.central, e.name, e.local, e.localName, &descriptor, false);
+  if (mismatch.empty() && e.local.method == aes::kMethodAes) {
+    // The local AES block says how the data is written: it must say what
+    // the central one says.
+    aes::Info central, local;
+    std::string problem;
+    if (aes::findInfo(e.extra, &central, &problem) != 1 || aes::findInfo(e.localExtra, &local, &problem) != 1 ||
+        central.version != local.version || central.strength != local.strength || central.method != local.method)
+      mismatch = "AES block";
+  }
+  return mismatch;
 }
 
 }  // namespace archive::engine

@@ -42,7 +42,8 @@ class Run::PoolWriter : public Run::Writer {
   int write(TExtractEntry& e, const EntryPlan& plan, const std::string& shown, bool exists,
             bool replacing, uint32_t mode) override {
     if (run_.ahead()) {
-      if (e.local.method == kMethodStored || e.local.method == kMethodDeflated)
+      if (e.local.method == kMethodStored || e.local.method == kMethodDeflated ||
+          e.local.method == aes::kMethodAes)
         return run_.startWrite(e, plan, shown, exists, replacing, mode);
       run_.goLive();
     }

@@ -38,7 +38,108 @@ bool EntryDecoder::emit(plat::File* out, const uint8_t* data, size_t n, const Pa
   return true;
 }
 
+namespace {
+
+// An encrypted entry's compressed bytes, decrypted as the decoder reads
+// them; the authentication code covers every byte taken from the input.
+class DecryptingSource : public DataSource {
+ public:
+  DecryptingSource(DataSource& in, aes::Stream& cipher, uint32_t length)
+      : in_(in), cipher_(cipher), left_(length) {}
+  size_t peek(size_t max, const uint8_t** data) override {
+    if (at_ == buffer_.size() && left_ > 0 && !failed_) {
+      const uint8_t* d = nullptr;
+      const size_t got = in_.peek(std::min<size_t>(left_, kOutputChunk), &d);
+      buffer_.assign(d, d + got);
+      at_ = 0;
+      in_.consume(got);
+      left_ -= static_cast<uint32_t>(got);
+      if (!cipher_.decrypt(buffer_.data(), buffer_.size())) failed_ = true, buffer_.clear();
+      if (got == 0) left_ = 0;  // the file ends before the entry does
+    }
+    *data = buffer_.data() + at_;
+    return std::min(max, buffer_.size() - at_);
+  }
+  void consume(size_t n) override { at_ += n; }
+  // Takes the rest of the entry's bytes, so that the code covers them all.
+  void drain() {
+    const uint8_t* d;
+    while (peek(kOutputChunk, &d) > 0) consume(buffer_.size() - at_);
+  }
+  bool failed() const { return failed_; }
+  uint32_t left() const { return left_; }
+
+ private:
+  DataSource& in_;
+  aes::Stream& cipher_;
+  uint32_t left_;
+  std::vector<uint8_t> buffer_;
+  size_t at_ = 0;
+  bool failed_ = false;
+};
+
+// Up to `n` bytes of the input into `out`: how many there were.
+size_t takeBytes(DataSource& in, uint8_t* out, size_t n) {
+  size_t got = 0;
+  while (got < n) {
+    const uint8_t* d = nullptr;
+    const size_t m = in.peek(n - got, &d);
+    if (m == 0) break;
+    std::memcpy(out + got, d, m);
+    in.consume(m);
+    got += m;
+  }
+  return got;
+}
+
+}  // namespace
+
+int EntryDecoder::runEncrypted(const Params& p, DataSource& in, plat::File* out, DecodeSink& sink) {
+  const size_t salt = aes::saltSize(p.aes.strength);
+  const size_t overhead = aes::overhead(p.aes.strength);
+  auto damaged = [&](const char* why) {
+    sink.message(plat::strFormat("%-22s  %s\n", p.shown.c_str(), why));
+    return kCompressedError;
+  };
+  crc_ = static_cast<uint32_t>(crc32(0, nullptr, 0));
+  written_ = 0;
+  remaining_ = p.compressed;
+  writeFailed_ = false;
+  if (!p.password) return damaged("encrypted, and no password was given");
+  if (p.compressed < overhead) return damaged("too short for an encrypted entry");
+  uint8_t head[aes::kMaxSalt + aes::kVerifierSize];
+  const size_t headLength = salt + aes::kVerifierSize;
+  if (takeBytes(in, head, headLength) != headLength) return damaged("cut short");
+  remaining_ -= static_cast<uint32_t>(headLength);
+  aes::Keys keys;
+  if (!aes::deriveKeys(*p.password, head, p.aes.strength, &keys)) return inflateFailure(p, sink, true);
+  if (!aes::sameCode(keys.verifier, head + salt, aes::kVerifierSize))
+    return damaged("the password is not correct");
+  if (!cipher_) cipher_ = std::make_unique<aes::Stream>();
+  if (!cipher_->begin(keys)) return inflateFailure(p, sink, true);
+
+  Params inner = p;
+  inner.encrypted = false;
+  inner.method = p.aes.method;
+  inner.compressed = p.compressed - static_cast<uint32_t>(overhead);
+  inner.checkCrc = p.aes.version == aes::kVersionCrc;
+  DecryptingSource data(in, *cipher_, inner.compressed);
+  int result = run(inner, data, out, sink);
+  if (data.failed()) return inflateFailure(p, sink, true);
+  if (writeFailed_) return result;
+  data.drain();
+  remaining_ = data.left() + static_cast<uint32_t>(aes::kAuthCodeSize);
+  uint8_t expected[aes::kAuthCodeSize], stored[aes::kAuthCodeSize];
+  const bool whole = takeBytes(in, stored, sizeof stored) == sizeof stored;
+  if (whole) remaining_ = 0;
+  if (!cipher_->finish(expected)) return inflateFailure(p, sink, true);
+  if (!whole || data.left() > 0 || !aes::sameCode(expected, stored, sizeof stored))
+    return result > kWarning ? result : damaged("bad authentication code");
+  return result;
+}
+
 int EntryDecoder::run(const Params& p, DataSource& in, plat::File* out, DecodeSink& sink) {
+  if (p.encrypted) return runEncrypted(p, in, out, sink);
   crc_ = static_cast<uint32_t>(crc32(0, nullptr, 0));
   written_ = 0;
   remaining_ = p.compressed;
@@ -62,7 +163,7 @@ int EntryDecoder::run(const Params& p, DataSource& in, plat::File* out, DecodeSi
     }
   }
   if (writeFailed_) return kDiskFull;
-  if (result <= 1 && crc_ != p.crc) {
+  if (result <= 1 && p.checkCrc && crc_ != p.crc) {
     sink.message(plat::strFormat("%-22s ", p.shown.c_str()));
     sink.message(plat::strFormat(" bad CRC %08lx  (should be %08lx)\n",
                                  static_cast<unsigned long>(crc_),

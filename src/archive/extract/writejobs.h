@@ -30,6 +30,7 @@
 
 #include <zlib.h>
 
+#include "archive/aes.h"
 #include "archive/extract/localfile.h"
 #include "carry/digest.h"
 #include "archive/extract/state.h"
@@ -68,6 +69,12 @@ class EntryDecoder {
     uint32_t crc = 0;         // its CRC-32
     std::string shown;        // its printable name, for messages
     bool digest = false;      // the bytes written are hashed too (content())
+    bool checkCrc = true;     // false: the CRC is not the file's (AES version 2)
+    // An encrypted entry: its AES block and the password; `compressed` then
+    // counts the salt, the verifier and the authentication code too.
+    bool encrypted = false;
+    aes::Info aes;
+    const aes::Password* password = nullptr;
   };
   // Decodes into `out` (nothing is written when null). Returns 0, 2 damaged
   // data (with its message), 6 out of memory, or kDiskFull when a write
@@ -85,6 +92,9 @@ class EntryDecoder {
   bool emit(plat::File* out, const uint8_t* data, size_t n, const Params& p, DecodeSink& sink);
   int inflateData(const Params& p, DataSource& in, plat::File* out, DecodeSink& sink);
   int inflateFailure(const Params& p, DecodeSink& sink, bool memory);
+  // An encrypted entry: the password checked by the verifier, the data
+  // decrypted as it is decoded, the authentication code checked at the end.
+  int runEncrypted(const Params& p, DataSource& in, plat::File* out, DecodeSink& sink);
 
   z_stream zs_{};
   bool ready_ = false;
@@ -93,6 +103,7 @@ class EntryDecoder {
   bool writeFailed_ = false;
   carry::Digester digester_;
   bool digesting_ = false;
+  std::unique_ptr<aes::Stream> cipher_;
 };
 
 // A message or a progress step a worker kept for the calling thread.

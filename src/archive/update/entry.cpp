@@ -180,8 +180,32 @@ void EntryWriter::progress(uint64_t done, uint64_t expected) {
   engine_.callbacks.fileProgress(static_cast<int>(pct));
 }
 
+int EntryWriter::putData(uint8_t* data, size_t size) {
+  if (encrypting_ && !cipher_.encrypt(data, size)) return kOutOfMemory;
+  return put(data, size);
+}
+
+int EntryWriter::beginEncrypted() {
+  uint8_t salt[aes::kMaxSalt];
+  const size_t saltLength = aes::saltSize(aes::kStrength256);
+  aes::Keys keys;
+  if (!aes::randomSalt(salt, saltLength))
+    throw TXCompress(kInternalError, "The system's random source gave no salt for the encryption");
+  if (!aes::deriveKeys(*engine_.password, salt, aes::kStrength256, &keys) || !cipher_.begin(keys))
+    return kOutOfMemory;
+  if (int rc = put(salt, saltLength)) return rc;
+  return put(keys.verifier, aes::kVerifierSize);
+}
+
+int EntryWriter::endEncrypted() {
+  uint8_t code[aes::kAuthCodeSize];
+  if (!cipher_.finish(code)) return kOutOfMemory;
+  return put(code, sizeof code);
+}
+
 int EntryWriter::write(zlitem& item, const std::string& localPath) {
   TUpdateState& u = engine_.update;
+  encrypting_ = engine_.password.has_value();
   plat::FileInfo fi;
   if (!plat::fileSystem().stat(localPath, &fi, true) || !fi.isRegular) return kFileNotReadable;
   const uint32_t dos = plat::dosDateTimeFromFileTime(fi.writeTime);
@@ -252,6 +276,21 @@ int EntryWriter::write(zlitem& item, const std::string& localPath) {
     l.uncompressedSize = c.uncompressedSize;
     l.nameLength = c.nameLength;
     l.extraLength = static_cast<uint16_t>(item.localExtra.size());
+  };
+  // An encrypted entry: method 99 outside, the method used in the AES block
+  // of both extra fields, no CRC, the salt, verifier and code in its size.
+  auto encryptedForm = [&] {
+    if (!encrypting_) return;
+    const aes::Info info{aes::kVersionNoCrc, aes::kStrength256, c.method};
+    aes::appendInfo(&item.localExtra, info);
+    aes::appendInfo(&item.centralExtra, info);
+    c.extraLength = static_cast<uint16_t>(item.centralExtra.size());
+    c.method = aes::kMethodAes;
+    c.versionNeeded = aes::kVersionNeeded;
+    c.flags |= kFlagEncrypted;
+    c.crc = 0;
+    c.compressedSize += static_cast<uint32_t>(aes::overhead(aes::kStrength256));
+    syncLocal();
   };
   auto writeHeader = [&]() -> int {
     syncLocal();
@@ -324,8 +363,11 @@ int EntryWriter::write(zlitem& item, const std::string& localPath) {
     }
     in.close();
     finish(crc, got, length, stored);
+    encryptedForm();
     int rc = writeHeader();
-    if (rc == kOk && (rc = put(data, length)) != kOk && store) rc = kDiskMayBeFull;
+    if (rc == kOk && encrypting_) rc = beginEncrypted();
+    if (rc == kOk && (rc = putData(const_cast<uint8_t*>(data), length)) != kOk && store) rc = kDiskMayBeFull;
+    if (rc == kOk && encrypting_) rc = endEncrypted();
     if (whole) recycle(std::move(whole));
     if (rc) return rc;
     progress(got, size);
@@ -334,16 +376,27 @@ int EntryWriter::write(zlitem& item, const std::string& localPath) {
 
   // A larger file: a provisional header, the data streamed as it is read,
   // then the header again in place with the sizes actually written.
+  encryptedForm();
   if (int rc = writeHeader()) return rc;
   const uint64_t dataStart = u.outputOffset;
+  if (encrypting_)
+    if (int rc = beginEncrypted()) return rc;
   uint64_t read = got, written = 0;
   int rc = store ? storeData(in, got, size, &crc, &read, &written)
                  : deflateData(in, got, size, &crc, &read, &written);
   in.close();
+  if (rc == kOk && encrypting_) rc = endEncrypted();
   if (rc) return rc;
   if (read > 0xffffffffULL || written > 0xffffffffULL)
     throw TXCompress(kTooLarge, "Files larger than 4 GB are not supported: " + localPath);
   finish(crc, read, written, store);
+  if (encrypting_) {
+    c.method = aes::kMethodAes;
+    c.versionNeeded = aes::kVersionNeeded;
+    c.crc = 0;
+    c.compressedSize += static_cast<uint32_t>(aes::overhead(aes::kStrength256));
+    syncLocal();
+  }
   if (u.outputOffset - dataStart != c.compressedSize)
     throw TXCompress(kInternalError, "incorrect compressed size");
 
@@ -401,7 +454,7 @@ int EntryWriter::deflateData(JNormFile& in, size_t got, uint64_t expected, uint3
     if (window.empty()) break;
     DeflateJobPtr job = window.pop();
     if (!job->ok) return jobFailure(*job);
-    if (int rc = put(job->out.data(), job->out.size())) return rc;
+    if (int rc = putData(job->out.data(), job->out.size())) return rc;
     *written += job->out.size();
     *crc = *read == 0 ? job->crc
                       : static_cast<uint32_t>(crc32_combine(*crc, job->crc,
@@ -419,7 +472,7 @@ int EntryWriter::storeData(JNormFile& in, size_t got, uint64_t expected, uint32_
                            uint64_t* read, uint64_t* written) {
   plat::File& src = *in.platformFile();
   for (;;) {
-    if (put(in_.data(), got) != kOk) return kDiskMayBeFull;
+    if (putData(in_.data(), got) != kOk) return kDiskMayBeFull;
     *written += got;
     progress(*read, expected);
     if (got < kStoreBlock) break;

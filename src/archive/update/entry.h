@@ -9,6 +9,7 @@
 
 #include <zlib.h>
 
+#include "archive/aes.h"
 #include "archive/compress.h"
 #include "archive/update/pdeflate.h"
 #include "platform/files.h"
@@ -79,6 +80,13 @@ class EntryWriter {
                 uint64_t* written);
   void progress(uint64_t done, uint64_t expected);
   bool cancelled();
+  // An entry's data as it goes out: encrypted in place first when the
+  // entry is (the buffer is the writer's own).
+  int putData(uint8_t* data, size_t size);
+  // An encrypted entry's salt and verifier, before its data, and its
+  // authentication code after.
+  int beginEncrypted();
+  int endEncrypted();
 
   static constexpr uint64_t kWritebackStep = 8u << 20;
   struct Ahead {
@@ -97,6 +105,8 @@ class EntryWriter {
   std::vector<uint8_t> in_;
   std::vector<uint8_t> out_;
   uint64_t writtenBack_ = 0;
+  bool encrypting_ = false;  // the current entry is encrypted
+  aes::Stream cipher_;
 };
 
 // True when the path ends with one of the suffixes (separated by ':' or
