@@ -908,7 +908,7 @@ void TMainForm::RefreshLocalList() {
     app::RowIcons icons = app::CompareTimes(row.time, entry.time);
     if (tracker)
       icons = app::IconsFor(tracker->entry(app::RowEntryName(row), c.path, &c.state,
-                                           {entry.crc, entry.size, entry.time}),
+                                           {entry.crc, entry.size, entry.time, entry.crcIsContent}),
                             icons);
     row.icon = icons.local;
     BriefcaseModel->setIcon(b, icons.entry);

@@ -12,13 +12,15 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "app/history.h"
+#include "archive/aes.h"
 #include "archive/compress.h"
+#include "archive/encrypted.h"
 #include "archive/errors.h"
 #include "archive/extract/extract.h"
 #include "archive/extract/names.h"
 #include "archive/extract/restore.h"
 #include "archive/update/update.h"
-#include "app/history.h"
 #include "archive/zwnt.h"
 #include "briefcase/brdate.h"
 #include "briefcase/briefcasedoc.h"
@@ -71,9 +73,18 @@ bool listEntries(archive::TCompress& engine,
 struct Selected {
   std::string name;
   size_t index = 0;  // its place in the directory
-  uint32_t crc = 0;
+  uint32_t crc = 0;  // or the mark of an encrypted entry's bytes
   uint32_t size = 0;
+  bool crcIsContent = true;
 };
+
+// Whether the local file holds the bytes of an entry whose directory says
+// `crc` and `size`; never for an encrypted entry, whose directory does not
+// tell (the file is then treated as different).
+bool sameBytes(const std::string& path, uint32_t size, uint32_t crc);
+bool sameBytesAs(const std::string& path, uint32_t size, const archive::aes::BytesMark& mark) {
+  return mark.isCrc && sameBytes(path, size, mark.value);
+}
 
 // Whether the regular file at `path` holds exactly `size` bytes with this CRC.
 bool sameBytes(const std::string& path, uint32_t size, uint32_t crc) {
@@ -310,7 +321,13 @@ bool recordLoad(archive::TCompress& engine, const LoadRequest& request,
     if (state == before.end()) continue;
     auto entry = entries.find(rel);
     if (entry == entries.end()) continue;
-    if (!tracker.carried(rel, file, entry->second.first, entry->second.second, &state->second))
+    // An encrypted entry: the run tells the CRC of the bytes it read, and
+    // the record keeps the entry's mark.
+    const auto written = engine.update.fileCrcs.find(rel);
+    const bool encrypted = written != engine.update.fileCrcs.end();
+    if (!tracker.carried(rel, file, encrypted ? written->second : entry->second.first,
+                         entry->second.second, &state->second,
+                         encrypted ? std::optional<uint32_t>(entry->second.first) : std::nullopt))
       result->changedMeanwhile.push_back(file);
   }
   // A file of 4 GB or more can never be loaded (the user was told): it is
@@ -387,6 +404,19 @@ LoadOutcome loadOutcome(int rc, bool busy) {
 LoadResult Load(archive::TCompress& engine, const LoadRequest& request) {
   if (!plat::folderExists(request.baseFolder)) return folderMissing(request);
   LoadResult result;
+  // New entries take the briefcase's form: encrypted with its password, or
+  // plain in a briefcase of plain files whatever password was given (an
+  // empty briefcase takes the one given: a new encrypted briefcase).
+  Keep<std::optional<archive::aes::Password>> keepPassword(engine.password);
+  if (const int rc = CheckEncryption(engine, true)) {
+    result.code = rc;
+    result.outcome = LoadOutcome::Failed;
+    return result;
+  }
+  archive::EncryptionFound found;
+  if (engine.password && archive::readEncryption(engine.archivePath, &found) == archive::kOk &&
+      !found.isEncrypted() && found.plain > 0)
+    engine.password.reset();
   Keep<std::function<void()>> keepRefresh(engine.callbacks.configRefresh);
   engine.update.baseFolder = plat::stripTrailingSlash(request.baseFolder);
   engine.ClearCancel();
@@ -527,12 +557,13 @@ class UnloadSteps {
   std::set<std::string> copies_;                 // conflict copies' paths
   struct Written {
     std::string rel, path;
-    uint32_t crc;
+    uint32_t crc;  // the entry's CRC-32, or the mark of an encrypted one's bytes
     uint64_t size;
     // As the run wrote it: what it hashed and the file it made, seen at once.
     std::optional<carry::Digest> content;
     carry::FileState state;
     std::string name;  // the entry's
+    bool crcIsContent = true;
   };
   std::vector<Written> written_;
   // For the undo: the conflict copies written (entry name, copy, CRC-32,
@@ -604,8 +635,10 @@ void UnloadSteps::listSelection() {
     for (size_t slash = name.find('/'); slash != std::string::npos;
          slash = name.find('/', slash + 1))
       folders_.insert(name.substr(0, slash));
-    if (!e.isFolder())
-      selected_.push_back(Selected{name, at, e.central.crc, e.central.uncompressedSize});
+    if (!e.isFolder()) {
+      const archive::aes::BytesMark mark = archive::aes::bytesMark(e.central, e.extra);
+      selected_.push_back(Selected{name, at, mark.value, e.central.uncompressedSize, mark.isCrc});
+    }
   };
   archive::ListRun(engine_);
   listed_ = index;
@@ -674,7 +707,8 @@ void UnloadSteps::answerReplaceQuestions() {
 archive::OldFile UnloadSteps::beforeReplace(const archive::TExtractEntry& e,
                                             const std::string& target) {
   // A file that already holds the entry's bytes loses nothing.
-  if (sameBytes(target, e.central.uncompressedSize, e.central.crc)) {
+  if (sameBytesAs(target, e.central.uncompressedSize,
+                  archive::aes::bytesMark(e.central, e.extra))) {
     replacedAlike_.insert(target);
     return archive::OldFile::Stays;
   }
@@ -722,8 +756,9 @@ void UnloadSteps::useCarryRecord() {
                                                 const plat::FileInfo& found) {
     const std::string rel = relativeOf(target);
     if (rel.empty()) return archive::CarryState::Unknown;
-    const carry::EntryState state{e.central.crc, e.central.uncompressedSize,
-                                  archive::entryTime(e)};
+    const archive::aes::BytesMark mark = archive::aes::bytesMark(e.central, e.extra);
+    const carry::EntryState state{mark.value, e.central.uncompressedSize, archive::entryTime(e),
+                                  mark.isCrc};
     switch (tracker_->entry(rel, target, &found, state).verdict) {
       case carry::EntryVerdict::kConflict:
         conflicts_.insert(target);
@@ -754,14 +789,16 @@ void UnloadSteps::useCarryRecord() {
   engine_.extract.callbacks.entryWritten = [this, callerWritten](const archive::TExtractEntry& e,
                                                                  const std::string& path) {
     // A conflict copy has no entry of its path: it travels back as a new file.
+    const archive::aes::BytesMark mark = archive::aes::bytesMark(e.central, e.extra);
     if (copies_.count(path)) {
-      copiesWritten_.push_back(
-          Copy{e.displayName(), path, e.central.crc, e.central.uncompressedSize});
+      copiesWritten_.push_back(Copy{e.displayName(), path,
+                                    e.hasContent ? e.content.crc32 : mark.value,
+                                    e.central.uncompressedSize});
     } else {
       const std::string rel = relativeOf(path);
       if (!rel.empty()) {
-        Written w{rel, path, e.central.crc, e.central.uncompressedSize, std::nullopt, {},
-                  e.displayName()};
+        Written w{rel,          path, mark.value,      e.central.uncompressedSize,
+                  std::nullopt, {},   e.displayName(), mark.isCrc};
         plat::FileInfo now;
         if (e.hasContent && plat::fileSystem().stat(path, &now, false) && now.isRegular) {
           w.content = e.content;
@@ -862,16 +899,19 @@ void UnloadSteps::applyDeletions() {
 void UnloadSteps::recordCarried() {
   if (!tracker_) return;
   for (const Written& w : written_) {
-    if (w.content && w.content->crc32 == w.crc && w.content->size == w.size)
-      tracker_->carriedAs(w.rel, w.state, *w.content);
-    else
+    // An encrypted entry's bytes were checked by their code as they were
+    // written; the record keeps their mark.
+    if (w.content && (!w.crcIsContent || w.content->crc32 == w.crc) && w.content->size == w.size)
+      tracker_->carriedAs(w.rel, w.state, *w.content,
+                          w.crcIsContent ? std::nullopt : std::optional<uint32_t>(w.crc));
+    else if (w.crcIsContent)
       tracker_->carried(w.rel, w.path, w.crc, w.size);
   }
   for (size_t i = 0; i < result_.entries.size() && i < selected_.size(); ++i) {
     if (result_.entries[i].second != EntryFate::Declined) continue;
     const std::string path = plat::joinPath(folder_, selected_[i].name);
     if (conflicts_.count(path) || newerHere_.count(path)) continue;
-    if (sameBytes(path, selected_[i].size, selected_[i].crc))
+    if (selected_[i].crcIsContent && sameBytes(path, selected_[i].size, selected_[i].crc))
       tracker_->carried(selected_[i].name, path, selected_[i].crc, selected_[i].size);
   }
   // This unload is the one an undo takes back (none when it wrote nothing).
@@ -919,7 +959,8 @@ carry::UndoPlan UnloadSteps::undoPlan() const {
     }
     plan.items.push_back(std::move(item));
   };
-  for (const Written& w : written_) add(w.name, w.path, w.crc, w.size);
+  for (const Written& w : written_)
+    add(w.name, w.path, w.content ? w.content->crc32 : w.crc, w.size);
   for (const Copy& c : copiesWritten_) add(c.name, c.path, c.crc, c.size);
   // A file the deletions moved to the trash comes back from there.
   for (const auto& [rel, t] : deletionTrashed_) {
@@ -1036,7 +1077,7 @@ void UnloadSteps::removeUnloaded() {
     const std::string& name = result_.entries[i].first;
     EntryFate& fate = result_.entries[i].second;
     const std::string local = plat::joinPath(folder_, name);
-    if (fate == EntryFate::Declined && !result_.removalAsked &&
+    if (fate == EntryFate::Declined && !result_.removalAsked && selected_[i].crcIsContent &&
         sameBytes(local, selected_[i].size, selected_[i].crc))
       fate = EntryFate::Identical;
     // An entry older than the local file's news holds nothing to lose.
@@ -1085,7 +1126,13 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
   UnloadResult result;
   Keep<archive::TExtractCallbacks> keepCallbacks(engine.extract.callbacks);
   UnloadSteps steps(engine, request, hooks, result);
-  if (!steps.findLocalFolder() || !steps.holdBriefcase()) return result;
+  if (!steps.findLocalFolder()) return result;
+  if (const int rc = CheckEncryption(engine, false)) {
+    result.code = rc;
+    result.outcome = UnloadRunOutcome::Failed;
+    return result;
+  }
+  if (!steps.holdBriefcase()) return result;
   steps.listSelection();
   if (!steps.checkSpace()) return result;
   steps.answerReplaceQuestions();
@@ -1105,6 +1152,19 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
   return result;
 }
 
+// ---------------------------------------------------------------- encryption
+
+int CheckEncryption(archive::TCompress& engine, bool load) {
+  archive::EncryptionFound found;
+  if (const int rc = archive::readEncryption(engine.archivePath, &found)) return rc;
+  if (!found.isEncrypted()) return archive::kOk;
+  if (load && found.isMixed()) return archive::kMixedEncryption;
+  if (!engine.password) return archive::kPasswordNeeded;
+  archive::PasswordFit fit = archive::PasswordFit::NoneToTry;
+  if (const int rc = archive::checkPassword(engine.archivePath, *engine.password, &fit)) return rc;
+  return fit == archive::PasswordFit::Wrong ? archive::kPasswordWrong : archive::kOk;
+}
+
 // ---------------------------------------------------------------- shared steps
 
 bool ListEntryBytes(archive::TCompress& engine, EntryBytes* out) {
@@ -1116,7 +1176,9 @@ bool ListEntryBytes(archive::TCompress& engine, EntryBytes* out) {
   engine.extract.callbacks = archive::TExtractCallbacks();
   engine.ClearNames();
   engine.extract.callbacks.listEntry = [out](const archive::TExtractEntry& e) {
-    if (!e.isFolder()) (*out)[e.displayName()] = {e.central.crc, e.central.uncompressedSize};
+    if (!e.isFolder())
+      (*out)[e.displayName()] = {archive::aes::bytesMark(e.central, e.extra).value,
+                                 e.central.uncompressedSize};
   };
   const int rc = archive::ListRun(engine);
   // An empty briefcase warns that it is empty (the container is there).

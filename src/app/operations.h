@@ -215,6 +215,15 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
 // kStrUnloadedRemove with the rows counted, or kStrNotAllUnloaded.
 std::string RemovalQuestion(const UnloadResult& result);
 
+// ---------------------------------------------------------------- encryption
+
+// What the briefcase's encryption asks of a run before it writes anything:
+// an encrypted briefcase needs its password (kPasswordNeeded), the right one
+// (kPasswordWrong: its first encrypted entry's verifier tells), and a load
+// into one that holds both kinds waits until the change of its encryption
+// is finished (kMixedEncryption). kOk, or the code of the read.
+int CheckEncryption(archive::TCompress& engine, bool load);
+
 // ---------------------------------------------------------------- shared steps
 
 // The files the briefcase holds, by entry name: CRC-32 and size. False when

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "archive/aes.h"
 #include "archive/extract/naming.h"
 #include "archive/extract/restore.h"
 #include "archive/extract/state.h"
@@ -102,14 +103,16 @@ std::optional<ListRow> BriefcaseRowFor(const archive::TExtractEntry& entry,
   }
   r.size = entry.central.uncompressedSize;
   r.time = archive::entryTime(entry);
-  r.crc = entry.central.crc;
+  const archive::aes::BytesMark mark = archive::aes::bytesMark(entry.central, entry.extra);
+  r.crc = mark.value;
+  r.crcIsContent = mark.isCrc;
   r.icon = kIconOnly;
   plat::FindData fd;
   const std::string localPath = localFolder.empty() ? std::string() : RowLocalPath(localFolder, r);
   const bool there = !localPath.empty() && plat::findFirst(localPath, &fd) && fd.info.isRegular;
   carry::EntryClass c{carry::EntryVerdict::kDateRule, carry::Basis::kDate};
   if (carry) {
-    const carry::EntryState state{entry.central.crc, entry.central.uncompressedSize, r.time};
+    const carry::EntryState state{r.crc, entry.central.uncompressedSize, r.time, r.crcIsContent};
     c = carry->entry(RowEntryName(r), localPath, there ? &fd.info : nullptr, state);
   }
   if (why) *why = c;

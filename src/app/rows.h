@@ -26,6 +26,7 @@ struct ListRow {
   plat::FileTime time = 0;  // last-write time / entry time (UTC)
   RowIcon icon = kIconOnly;
   uint32_t crc = 0;  // a briefcase row: its entry's CRC-32
+  bool crcIsContent = true;  // false: `crc` is the mark of an encrypted entry's bytes
 };
 
 // "%d kB": the size divided by 1024, truncated, taken as 32 bits.

@@ -183,6 +183,13 @@ UndoResult UndoUnload(archive::TCompress& engine, const UndoRequest& request) {
     return r;
   }
 
+  // The entries it loads back take the briefcase's form, as a load's do.
+  if (const int rc = CheckEncryption(engine, true)) {
+    r.outcome = UndoOutcome::Failed;
+    r.code = rc;
+    r.reason = archive::errorText(rc);
+    return r;
+  }
   // One run at a time on the briefcase, from the listing to its date.
   engine.ClearCancel();
   HeldLock held;

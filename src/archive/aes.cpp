@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <zlib.h>
+
 #include "archive/bytes.h"
 
 namespace archive::aes {
@@ -34,7 +36,9 @@ EVP_MAC* hmac() {
 
 }  // namespace
 
-size_t saltSize(uint8_t strength) { return strength >= 1 && strength <= 3 ? 4u + 4u * strength : 0; }
+size_t saltSize(uint8_t strength) {
+  return strength >= 1 && strength <= 3 ? 4u + 4u * strength : 0;
+}
 size_t keySize(uint8_t strength) { return strength >= 1 && strength <= 3 ? 8u + 8u * strength : 0; }
 
 int findInfo(const std::vector<uint8_t>& extra, Info* out, std::string* problem) {
@@ -56,7 +60,8 @@ int findInfo(const std::vector<uint8_t>& extra, Info* out, std::string* problem)
     const uint8_t vendor0 = b.u8(), vendor1 = b.u8();
     info.strength = b.u8();
     info.method = b.u16();
-    if (vendor0 != 'A' || vendor1 != 'E') *problem = "AES block of another vendor";
+    if (vendor0 != 'A' || vendor1 != 'E')
+      *problem = "AES block of another vendor";
     else if (info.version != kVersionCrc && info.version != kVersionNoCrc)
       *problem = "AES version " + std::to_string(info.version);
     else if (saltSize(info.strength) == 0)
@@ -109,9 +114,10 @@ bool deriveKeys(const Password& password, const uint8_t* salt, uint8_t strength,
   if (key == 0) return false;
   uint8_t derived[2 * kMaxKey + kVerifierSize];
   const size_t length = 2 * key + kVerifierSize;
-  const bool ok = PKCS5_PBKDF2_HMAC_SHA1(password.text().data(), static_cast<int>(password.text().size()),
-                                         salt, static_cast<int>(saltSize(strength)), kRounds,
-                                         static_cast<int>(length), derived) == 1;
+  const bool ok =
+      PKCS5_PBKDF2_HMAC_SHA1(password.text().data(), static_cast<int>(password.text().size()), salt,
+                             static_cast<int>(saltSize(strength)), kRounds,
+                             static_cast<int>(length), derived) == 1;
   if (ok) {
     out->strength = strength;
     std::memcpy(out->encryption, derived, key);
@@ -174,7 +180,8 @@ bool Stream::crypt(uint8_t* data, size_t n) {
       // The next counter blocks: the first 8 bytes little-endian, the rest 0.
       for (size_t i = 0; i < kStreamBlocks; ++i) {
         const uint64_t c = ++s.counter;
-        for (size_t b = 0; b < 8; ++b) s.blocks[i * kBlock + b] = static_cast<uint8_t>(c >> (8 * b));
+        for (size_t b = 0; b < 8; ++b)
+          s.blocks[i * kBlock + b] = static_cast<uint8_t>(c >> (8 * b));
       }
       int out = 0;
       if (EVP_EncryptUpdate(s.cipher, s.stream, &out, s.blocks, sizeof s.blocks) != 1 ||
@@ -193,7 +200,9 @@ bool Stream::crypt(uint8_t* data, size_t n) {
   return true;
 }
 
-bool Stream::mac(const uint8_t* data, size_t n) { return n == 0 || EVP_MAC_update(s_->mac, data, n) == 1; }
+bool Stream::mac(const uint8_t* data, size_t n) {
+  return n == 0 || EVP_MAC_update(s_->mac, data, n) == 1;
+}
 
 bool Stream::encrypt(uint8_t* data, size_t n) { return crypt(data, n) && mac(data, n); }
 bool Stream::decrypt(uint8_t* data, size_t n) { return mac(data, n) && crypt(data, n); }
@@ -201,9 +210,31 @@ bool Stream::decrypt(uint8_t* data, size_t n) { return mac(data, n) && crypt(dat
 bool Stream::finish(uint8_t code[kAuthCodeSize]) {
   uint8_t full[EVP_MAX_MD_SIZE];
   size_t length = 0;
-  if (EVP_MAC_final(s_->mac, full, &length, sizeof full) != 1 || length < kAuthCodeSize) return false;
+  if (EVP_MAC_final(s_->mac, full, &length, sizeof full) != 1 || length < kAuthCodeSize)
+    return false;
   std::memcpy(code, full, kAuthCodeSize);
   return true;
+}
+
+BytesMark bytesMark(const TCentralFileHeader& central, const std::vector<uint8_t>& centralExtra) {
+  if (!(central.flags & kFlagEncrypted) || central.method != kMethodAes) return {central.crc, true};
+  Info info;
+  std::string problem;
+  if (findInfo(centralExtra, &info, &problem) == 1 && info.version == kVersionCrc)
+    return {central.crc, true};
+  ByteReader r(centralExtra);
+  while (r.remaining() >= 4) {
+    const uint16_t id = r.u16(), len = r.u16();
+    if (id == kExtraTag && len == kExtraTagLength) return {r.u32(), false};
+    if (!r.skip(len)) break;
+  }
+  ByteWriter w;
+  w.u32(central.localHeaderOffset);
+  w.u32(central.compressedSize);
+  w.u32(central.uncompressedSize);
+  w.u16(central.time);
+  w.u16(central.date);
+  return {static_cast<uint32_t>(crc32(0, w.data().data(), static_cast<uInt>(w.size()))), false};
 }
 
 bool sameCode(const uint8_t* a, const uint8_t* b, size_t n) { return CRYPTO_memcmp(a, b, n) == 0; }

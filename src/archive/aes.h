@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/layout.h"
+
 namespace archive::aes {
 
 constexpr uint16_t kMethodAes = 99;
@@ -41,7 +43,9 @@ constexpr size_t kMaxKey = 32;
 size_t saltSize(uint8_t strength);
 size_t keySize(uint8_t strength);
 // The bytes an encrypted entry's data holds besides its compressed bytes.
-inline size_t overhead(uint8_t strength) { return saltSize(strength) + kVerifierSize + kAuthCodeSize; }
+inline size_t overhead(uint8_t strength) {
+  return saltSize(strength) + kVerifierSize + kAuthCodeSize;
+}
 
 // What the extra block 0x9901 says.
 struct Info {
@@ -111,6 +115,24 @@ class Stream {
   struct State;
   std::unique_ptr<State> s_;
 };
+
+// This program's load writes beside the AES block a tag of the entry's
+// writing: the first four bytes of its salt, which no other writing of the
+// entry shares.
+constexpr uint16_t kExtraTag = 0x5643;  // "CV"
+constexpr uint16_t kExtraTagLength = 4;
+
+// What the directory tells of an entry's bytes, for comparing them with
+// what was carried: the CRC-32 of its file; for an entry that hides it
+// (version 2), a mark that every new writing of the entry changes: its tag,
+// else (written elsewhere) a CRC over where it stands, its sizes and time.
+// Two entries of one mark hold the same bytes; a mark that is no CRC says
+// nothing about a local file's bytes.
+struct BytesMark {
+  uint32_t value = 0;
+  bool isCrc = true;
+};
+BytesMark bytesMark(const TCentralFileHeader& central, const std::vector<uint8_t>& centralExtra);
 
 // Compares two codes in time that does not depend on where they differ.
 bool sameCode(const uint8_t* a, const uint8_t* b, size_t n);

@@ -40,6 +40,9 @@ enum ErrorCode : int {
   kTooManyEntries = 32,     // "Too many entries (more than 65,535)"
   kGone = 33,               // "The disk or folder is gone"
   kNameRefused = 34,        // "File name not accepted by the disk" (an unload's target)
+  kPasswordWrong = 35,      // "The password is not correct"
+  kPasswordNeeded = 36,     // "The briefcase is encrypted, and its password was not given"
+  kMixedEncryption = 37,    // "The briefcase holds encrypted and plain files: ..."
   kReadOnly = 49,           // "File is read-only"
   kDiskFull = 50,           // "Disk is full"
   kUnexpectedEof = 51,      // "Unexpected end of file"

@@ -77,7 +77,7 @@ EntryClass classifyEntry(const Record* record, const FileState* local, const Dig
   // same edit reached both sides, or another program loaded this very file).
   if (local->size != entry.size) return {EntryVerdict::kConflict, Basis::kConflict};
   if (!digest) return {EntryVerdict::kNeedsHash, Basis::kRecord};
-  if (digest->size == entry.size && digest->crc32 == entry.crc)
+  if (entry.crcIsContent && digest->size == entry.size && digest->crc32 == entry.crc)
     return {EntryVerdict::kSame, Basis::kRecord};
   return {EntryVerdict::kConflict, Basis::kConflict};
 }

@@ -59,9 +59,10 @@ LocalClass classifyLocal(const Record* record, const FileState& local, const Dig
 
 // An entry as the central directory gives it.
 struct EntryState {
-  uint32_t crc = 0;
+  uint32_t crc = 0;  // or the mark of an encrypted entry's bytes (archive/aes.h)
   uint64_t size = 0;
   plat::FileTime time = 0;
+  bool crcIsContent = true;  // false: `crc` is a mark, which tells nothing of a file's bytes
 };
 
 enum class EntryVerdict {

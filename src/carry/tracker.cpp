@@ -105,7 +105,7 @@ EntryClass Tracker::entry(const std::string& path, const std::string& localPath,
 }
 
 bool Tracker::carried(const std::string& path, const std::string& localPath, uint32_t crc,
-                      uint64_t size, const FileState* before) {
+                      uint64_t size, const FileState* before, std::optional<uint32_t> mark) {
   plat::FileInfo first;
   if (!plat::fileSystem().stat(localPath, &first, true) || !first.isRegular) return false;
   const FileState state = stateOf(first);
@@ -117,14 +117,17 @@ bool Tracker::carried(const std::string& path, const std::string& localPath, uin
   if (!plat::fileSystem().stat(localPath, &after, true) || !(stateOf(after) == state))
     return false;
   if (d.size != size || d.crc32 != crc) return false;
-  put(path, state, d);
+  put(path, state, d, mark);
   return true;
 }
 
 // Into the operation's batch; the store dates the record.
-void Tracker::put(const std::string& path, const FileState& state, const Digest& content) {
+void Tracker::put(const std::string& path, const FileState& state, const Digest& content,
+                  std::optional<uint32_t> mark) {
   if (!batch_) batch_.emplace(record_->batch());
-  batch_->put(path, recordOf(state, content));
+  Record r = recordOf(state, content);
+  if (mark) r.entryCrc = *mark;
+  batch_->put(path, r);
   carriedAny_ = true;
 }
 
@@ -172,8 +175,9 @@ int64_t stampStepNs(const std::string& folder) {
   return kFineStampNs;
 }
 
-void Tracker::carriedAs(const std::string& path, const FileState& state, const Digest& content) {
-  put(path, state, content);
+void Tracker::carriedAs(const std::string& path, const FileState& state, const Digest& content,
+                        std::optional<uint32_t> mark) {
+  put(path, state, content, mark);
 }
 
 void Tracker::loadedAll(int64_t scanNs) {

@@ -83,11 +83,14 @@ class Tracker {
   // when it does and did not change since `before` (null: since just before
   // it is read). False when it does not, or changed: nothing is recorded,
   // and the file stays a candidate.
-  bool carried(const std::string& path, const std::string& localPath, uint32_t crc,
-               uint64_t size, const FileState* before = nullptr);
+  // `mark`: the entry's directory holds no CRC (it is encrypted), and the
+  // record keeps this mark of its bytes instead (archive/aes.h, bytesMark).
+  bool carried(const std::string& path, const std::string& localPath, uint32_t crc, uint64_t size,
+               const FileState* before = nullptr, std::optional<uint32_t> mark = std::nullopt);
   // The file at `localPath` was just written with the bytes `content` and
   // has the state `state` (the writer hashed them as it wrote them).
-  void carriedAs(const std::string& path, const FileState& state, const Digest& content);
+  void carriedAs(const std::string& path, const FileState& state, const Digest& content,
+                 std::optional<uint32_t> mark = std::nullopt);
   // Every candidate of a scan begun at `scanNs` was loaded.
   void loadedAll(int64_t scanNs);
   // The operation's trip goes into the history with what it carried.
@@ -114,7 +117,8 @@ class Tracker {
   const Digest* digestOf(const std::string& localPath, const FileState& state);
   LocalClass localRead(const Record* record, const FileState& state,
                        const std::string& localPath);
-  void put(const std::string& path, const FileState& state, const Digest& content);
+  void put(const std::string& path, const FileState& state, const Digest& content,
+           std::optional<uint32_t> mark = std::nullopt);
 
   std::string folder_;  // the local folder, without a trailing '/'
   std::unique_ptr<CarryRecord> record_;

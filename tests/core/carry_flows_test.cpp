@@ -24,6 +24,7 @@
 #include "scriptedasker.h"
 #include "testenv.h"
 #include "two_computers.h"
+#include "zip_reader.h"
 
 namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
@@ -161,11 +162,13 @@ TEST(CarryFlows, NoFlowLeavesAChangeBehind) {
        {}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.flow);
-    World w;
-    EXPECT_EQ(w.candidates(w.a), Strings{});
-    c.run(w);
-    EXPECT_EQ(w.candidates(w.a), c.candidates);
+    for (const bool encrypted : {false, true}) {
+      SCOPED_TRACE(std::string(c.flow) + (encrypted ? ", encrypted" : ""));
+      World w(encrypted ? std::optional<std::string>("secret") : std::nullopt);
+      EXPECT_EQ(w.candidates(w.a), Strings{});
+      c.run(w);
+      EXPECT_EQ(w.candidates(w.a), c.candidates);
+    }
   }
 }
 
@@ -186,34 +189,39 @@ TEST(CarryFlows, AConflictIsNeverSettledByAPolicy) {
       {"no", app::ReplaceMode::Ask, {plat::mrNo}, "a-B", false},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.how);
-    World w;
-    w.write(w.a, "a.txt", "a-A");
-    ASSERT_EQ(w.load(w.a).code, archive::kOk);
-    w.write(w.b, "a.txt", "a-B");
-    w.write(w.b, "b.txt", "b-B");  // the entry is what B carried: newer here
-    w.asker.replaceAnswers = c.answers;
-    const app::UnloadResult r = w.unload(w.b, c.mode, app::AfterUnload::Keep);
-    EXPECT_EQ(r.code, archive::kOk);
-    EXPECT_EQ(w.text(w.b, "a.txt"), c.local);
-    EXPECT_EQ(w.text(w.b, "b.txt"), "b-B");
-    const std::string copy =
-        "a (conflict from AAAA1111 " + carry::conflictDay(plat::nowFileTime()) + ").txt";
-    EXPECT_EQ(fs::exists(w.b.folder + "/" + copy), c.copy);
-    if (c.copy) {
-      EXPECT_EQ(w.text(w.b, copy), "a-A");
+    for (const bool encrypted : {false, true}) {
+      SCOPED_TRACE(std::string(c.how) + (encrypted ? ", encrypted" : ""));
+      World w(encrypted ? std::optional<std::string>("secret") : std::nullopt);
+      w.write(w.a, "a.txt", "a-A");
+      ASSERT_EQ(w.load(w.a).code, archive::kOk);
+      w.write(w.b, "a.txt", "a-B");
+      w.write(w.b, "b.txt", "b-B");  // the entry is what B carried: newer here
+      w.asker.replaceAnswers = c.answers;
+      const app::UnloadResult r = w.unload(w.b, c.mode, app::AfterUnload::Keep);
+      EXPECT_EQ(r.code, archive::kOk);
+      EXPECT_EQ(w.text(w.b, "a.txt"), c.local);
+      EXPECT_EQ(w.text(w.b, "b.txt"), "b-B");
+      const std::string copy =
+          "a (conflict from AAAA1111 " + carry::conflictDay(plat::nowFileTime()) + ").txt";
+      EXPECT_EQ(fs::exists(w.b.folder + "/" + copy), c.copy);
+      if (c.copy) {
+        EXPECT_EQ(w.text(w.b, copy), "a-A");
+      }
+      if (c.mode == app::ReplaceMode::Ask) {
+        ASSERT_FALSE(w.asker.replaces.empty());
+        EXPECT_EQ(w.asker.replaces[0].note, archive::kBothChangedNote);
+      }
+      // What B keeps of its own travels on; so does the copy.
+      Strings expected;
+      if (c.local == "a-B") expected.push_back("a.txt");
+      if (c.copy) expected.push_back(copy);
+      expected.push_back("b.txt");
+      std::sort(expected.begin(), expected.end());
+      EXPECT_EQ(w.candidates(w.b), expected);
+      if (encrypted) {
+        EXPECT_EQ(ztest::read(w.bc).entries.at(0).method, archive::aes::kMethodAes);
+      }
     }
-    if (c.mode == app::ReplaceMode::Ask) {
-      ASSERT_FALSE(w.asker.replaces.empty());
-      EXPECT_EQ(w.asker.replaces[0].note, archive::kBothChangedNote);
-    }
-    // What B keeps of its own travels on; so does the copy.
-    Strings expected;
-    if (c.local == "a-B") expected.push_back("a.txt");
-    if (c.copy) expected.push_back(copy);
-    expected.push_back("b.txt");
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(w.candidates(w.b), expected);
   }
 }
 
@@ -275,8 +283,8 @@ TEST(CarryFlows, StatusSaysWhichRuleDecided) {
   ASSERT_EQ(w.load(w.a).code, archive::kOk);
   w.write(w.b, "a.txt", "a-B");
   w.write(w.b, "b.txt", "b-B");
-  const std::string brc = std::string("CARRYVALE_COMPUTER_ID=BBBB2222 XDG_STATE_HOME=") + w.b.state +
-                          " " + CARRYVALE_BRC + " status " + testenv::quote(w.bc);
+  const std::string brc = std::string("CARRYVALE_COMPUTER_ID=BBBB2222 XDG_STATE_HOME=") +
+                          w.b.state + " " + CARRYVALE_BRC + " status " + testenv::quote(w.bc);
   std::string json, why;
   ASSERT_EQ(testenv::run(brc + " --json", &json), 0);
   EXPECT_NE(json.find("{\"name\": \"a.txt\", \"folder\": \"\", \"size\": 3, \"time\": "),

@@ -40,7 +40,9 @@ struct World {
   Computer b{"BBBB2222", env.path("stateB"), env.work() + "/office"};
   std::string bc = env.work() + "/stick/carry.brc";
 
-  World() {
+  // With a password the briefcase is encrypted from its first load on.
+  std::optional<std::string> password;
+  explicit World(std::optional<std::string> pw = std::nullopt) : password(std::move(pw)) {
     for (const auto& d : {a.folder, b.folder, env.work() + "/stick"}) fs::create_directories(d);
     write(a, "a.txt", "a1");
     write(a, "b.txt", "b1");
@@ -77,6 +79,7 @@ struct World {
         briefcase::OpenForThisComputer(o->engine, bc, o->record, request);
     EXPECT_EQ(opened.code, archive::kOk);
     o->store = [p = o.get()] { p->record.Build(p->engine); };
+    if (password) o->engine.password = archive::aes::Password(*password);
     if (opened.recordChanged) app::StoreConfigurationKeepingDate(o->engine, o->store);
     return o;
   }

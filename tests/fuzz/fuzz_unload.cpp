@@ -49,6 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   archive::TCompress c;
   c.archivePath = zip.string();
+  // Encrypted entries of the seeds open with this password.
+  c.password = archive::aes::Password("fuzz");
   c.extract.callbacks.replaceQuery = [](std::string&, plat::FileTime, plat::FileTime, uint32_t,
                                         uint32_t, uint8_t& answer) { answer = archive::kAnswerYes; };
   archive::ListRun(c);
@@ -66,6 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fs::create_directory_symlink(outside, one / "link");
     archive::TCompress c1;
     c1.archivePath = zip.string();
+    c1.password = c.password;
     c1.extract.callbacks.replaceQuery = c.extract.callbacks.replaceQuery;
     c1.extract.targetFolder = one.string();
     c1.extract.threads = 1;

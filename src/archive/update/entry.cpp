@@ -186,14 +186,11 @@ int EntryWriter::putData(uint8_t* data, size_t size) {
 }
 
 int EntryWriter::beginEncrypted() {
-  uint8_t salt[aes::kMaxSalt];
   const size_t saltLength = aes::saltSize(aes::kStrength256);
   aes::Keys keys;
-  if (!aes::randomSalt(salt, saltLength))
-    throw TXCompress(kInternalError, "The system's random source gave no salt for the encryption");
-  if (!aes::deriveKeys(*engine_.password, salt, aes::kStrength256, &keys) || !cipher_.begin(keys))
+  if (!aes::deriveKeys(*engine_.password, salt_, aes::kStrength256, &keys) || !cipher_.begin(keys))
     return kOutOfMemory;
-  if (int rc = put(salt, saltLength)) return rc;
+  if (int rc = put(salt_, saltLength)) return rc;
   return put(keys.verifier, aes::kVerifierSize);
 }
 
@@ -281,9 +278,17 @@ int EntryWriter::write(zlitem& item, const std::string& localPath) {
   // of both extra fields, no CRC, the salt, verifier and code in its size.
   auto encryptedForm = [&] {
     if (!encrypting_) return;
+    if (!aes::randomSalt(salt_, aes::saltSize(aes::kStrength256)))
+      throw TXCompress(kInternalError,
+                       "The system's random source gave no salt for the encryption");
     const aes::Info info{aes::kVersionNoCrc, aes::kStrength256, c.method};
-    aes::appendInfo(&item.localExtra, info);
-    aes::appendInfo(&item.centralExtra, info);
+    for (std::vector<uint8_t>* extra : {&item.localExtra, &item.centralExtra}) {
+      aes::appendInfo(extra, info);
+      ByteWriter w(extra);
+      w.u16(aes::kExtraTag);
+      w.u16(aes::kExtraTagLength);
+      w.bytes(salt_, aes::kExtraTagLength);
+    }
     c.extraLength = static_cast<uint16_t>(item.centralExtra.size());
     c.method = aes::kMethodAes;
     c.versionNeeded = aes::kVersionNeeded;
@@ -368,6 +373,7 @@ int EntryWriter::write(zlitem& item, const std::string& localPath) {
     if (rc == kOk && encrypting_) rc = beginEncrypted();
     if (rc == kOk && (rc = putData(const_cast<uint8_t*>(data), length)) != kOk && store) rc = kDiskMayBeFull;
     if (rc == kOk && encrypting_) rc = endEncrypted();
+    if (rc == kOk && encrypting_) u.fileCrcs[item.name] = crc;
     if (whole) recycle(std::move(whole));
     if (rc) return rc;
     progress(got, size);
@@ -391,6 +397,7 @@ int EntryWriter::write(zlitem& item, const std::string& localPath) {
     throw TXCompress(kTooLarge, "Files larger than 4 GB are not supported: " + localPath);
   finish(crc, read, written, store);
   if (encrypting_) {
+    u.fileCrcs[item.name] = c.crc;
     c.method = aes::kMethodAes;
     c.versionNeeded = aes::kVersionNeeded;
     c.crc = 0;

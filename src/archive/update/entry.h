@@ -106,6 +106,7 @@ class EntryWriter {
   std::vector<uint8_t> out_;
   uint64_t writtenBack_ = 0;
   bool encrypting_ = false;  // the current entry is encrypted
+  uint8_t salt_[aes::kMaxSalt] = {};
   aes::Stream cipher_;
 };
 

@@ -726,6 +726,7 @@ int Run::execute() {
   u_.unmatched.clear();
   u_.keptArchivePath.clear();
   u_.notLoaded.clear();
+  u_.fileCrcs.clear();
   u_.skippedFiles = false;
   u_.busy = false;
   u_.appended = false;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "archive/deletions.h"
@@ -76,6 +77,9 @@ struct TUpdateState {
   // The local files that were not loaded (not opened, changed while they
   // were read, or with a path too long); each was reported by name.
   std::vector<std::string> notLoaded;
+  // The encrypted entries the run wrote, by name: the CRC-32 of the bytes
+  // read from the file, which their headers do not hold.
+  std::unordered_map<std::string, uint32_t> fileCrcs;
 
   // The container's lock while the engine holds it across runs (HoldLock).
   std::unique_ptr<ContainerLock> heldLock;

@@ -1,0 +1,69 @@
+#include "archive/encrypted.h"
+
+#include "archive/errors.h"
+#include "archive/layout.h"
+
+namespace archive {
+namespace {
+
+bool isFolderEntry(const zlitem& item) { return !item.name.empty() && item.name.back() == '/'; }
+
+int readDirectory(JNormFile& f, const std::string& path, TZList* list) {
+  if (!f.open(path, plat::Access::Read, plat::Disposition::OpenExisting)) return kMissingOrEmpty;
+  EndRecordInfo end;
+  if (int rc = findEndRecord(f, &end, nullptr)) return rc;
+  if (!end.needsZip64.empty()) return end.zip64Refused;
+  uint32_t preamble = 0;
+  return readCentralDirectory(f, static_cast<uint32_t>(end.centralOffset),
+                              static_cast<uint32_t>(end.centralSize), end.directoryEnd, list,
+                              &preamble);
+}
+
+}  // namespace
+
+int readEncryption(const std::string& path, EncryptionFound* out) {
+  *out = EncryptionFound();
+  JNormFile f;
+  TZList list;
+  if (int rc = readDirectory(f, path, &list)) return rc;
+  for (const zlitem& item : list.items) {
+    if (isFolderEntry(item)) continue;
+    if (!(item.central.flags & kFlagEncrypted))
+      ++out->plain;
+    else if (item.central.method == aes::kMethodAes)
+      ++out->encrypted;
+  }
+  return kOk;
+}
+
+int checkPassword(const std::string& path, const aes::Password& password, PasswordFit* out) {
+  *out = PasswordFit::NoneToTry;
+  JNormFile f;
+  TZList list;
+  if (int rc = readDirectory(f, path, &list)) return rc;
+  for (const zlitem& item : list.items) {
+    aes::Info info;
+    std::string problem;
+    if (!(item.central.flags & kFlagEncrypted) || item.central.method != aes::kMethodAes ||
+        aes::findInfo(item.centralExtra, &info, &problem) != 1)
+      continue;
+    TLocalFileHeader local;
+    std::string name;
+    std::vector<uint8_t> extra;
+    if (int rc = f.seek(item.central.localHeaderOffset, SeekOrigin::Begin)) return rc;
+    if (int rc = readLocalRecord(f, &local, &name, &extra)) return rc;
+    if (local.signature != kLocalSig) return kStructureInvalid;
+    const size_t salt = aes::saltSize(info.strength);
+    if (item.central.compressedSize < aes::overhead(info.strength)) return kCompressedError;
+    uint8_t head[aes::kMaxSalt + aes::kVerifierSize];
+    if (int rc = f.read(head, static_cast<uint32_t>(salt + aes::kVerifierSize))) return rc;
+    aes::Keys keys;
+    if (!aes::deriveKeys(password, head, info.strength, &keys)) return kOutOfMemory;
+    *out = aes::sameCode(keys.verifier, head + salt, aes::kVerifierSize) ? PasswordFit::Fits
+                                                                         : PasswordFit::Wrong;
+    return kOk;
+  }
+  return kOk;
+}
+
+}  // namespace archive
