@@ -2,6 +2,7 @@
 // What the commands that change a briefcase share: opening it with its
 // configuration, and local paths as the engine wants them.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,28 @@ void reportFailure(int code, const std::string& path);
 // A bad value is printed with the command's name; the result is kOk or
 // kBadParameters.
 int threadsOption(const std::string& command, const Args& args, unsigned* threads);
+
+// The options of every command that reads or writes an encrypted
+// briefcase's entries: --password-file FILE and --password-fd N.
+const std::vector<OptionSpec>& passwordOptions();
+// `options` with the password options after them.
+std::vector<OptionSpec> withPasswordOptions(std::vector<OptionSpec> options);
+
+// When the briefcase at engine.archivePath is encrypted, its password into
+// engine.password: from --password-file FILE or --password-fd N (the first
+// line), else asked on the terminal with echo off (three tries); it is
+// checked against the briefcase before anything runs. A plain briefcase
+// takes none. `load`: the command writes entries (a briefcase holding both
+// kinds is refused). Result: kOk, or the code (said): kPasswordNeeded with
+// neither an option nor a terminal, kPasswordWrong, kMixedEncryption,
+// kBadParameters for an option that cannot be read.
+int takePassword(const std::string& command, const Args& args, archive::TCompress& engine,
+                 bool load);
+
+// A new password (brc new --encrypt, brc encrypt): from the options, else
+// typed twice on the terminal. kOk with *out set, or the code (said).
+int newPassword(const std::string& command, const Args& args,
+                std::optional<archive::aes::Password>* out);
 
 // An absolute path with "." and ".." resolved and no repeated or trailing '/'
 // (text only: links are not resolved).

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "archive/compress.h"
+#include "archive/encrypted.h"
 #include "archive/errors.h"
 #include "archive/extract/names.h"
 #include "brc/briefcase_cmd.h"
@@ -32,6 +33,8 @@ int runInfo(const brc::Args& args) {
   plat::fileSystem().stat(engine.archivePath, &fi, true);
   const std::string id = plat::computerId();
   const std::string local = record.FolderForThisComputer();
+  archive::EncryptionFound encryption;
+  archive::readEncryption(engine.archivePath, &encryption);
 
   if (json) {
     std::cout << "{\"version\": " << brc::jsonString(record.version)
@@ -47,6 +50,8 @@ int runInfo(const brc::Args& args) {
     std::cout << "], \"computer\": " << brc::jsonString(id)
               << ", \"local_folder\": " << brc::jsonString(local)
               << ", \"entries\": " << engine.endRecord.entriesTotal
+              << ", \"encrypted\": " << (encryption.isEncrypted() ? "true" : "false")
+              << ", \"mixed\": " << (encryption.isMixed() ? "true" : "false")
               << ", \"date\": " << brc::jsonString(plat::isoUtc(fi.writeTime)) << "}\n";
     return archive::kOk;
   }
@@ -66,8 +71,14 @@ int runInfo(const brc::Args& args) {
               << archive::printableName(v.folder) << "\n";
   }
   std::cout << "This computer:  " << id << "\n"
-            << "Local folder:   " << (local.empty() ? "(none on this computer)" : archive::printableName(local)) << "\n"
+            << "Local folder:   "
+            << (local.empty() ? "(none on this computer)" : archive::printableName(local)) << "\n"
             << "Entries:        " << engine.endRecord.entriesTotal << "\n"
+            << "Encrypted:      "
+            << (encryption.isMixed()       ? "partly (a change of its encryption was interrupted)"
+                : encryption.isEncrypted() ? "yes (AES-256; names, sizes and dates are not hidden)"
+                                           : "no")
+            << "\n"
             << "Briefcase date: " << plat::isoUtc(fi.writeTime) << "\n";
   return archive::kOk;
 }

@@ -34,6 +34,7 @@ int runLoad(const brc::Args& args) {
   if (int rc =
           brc::openBriefcase("load", path, engine, record, brc::FolderUse::Adopt, &args, &opened))
     return rc;
+  if (int rc = brc::takePassword("load", args, engine, true)) return rc;
   std::string base = opened.localFolder;
   bool changed = opened.recordChanged;
   // A local folder that is gone is asked for on a terminal (and becomes this
@@ -141,8 +142,7 @@ int runLoad(const brc::Args& args) {
 }
 
 brc::Registrar reg{brc::Command{
-    "load",
-    "BRIEFCASE [FILE...] [--folder DIR]",
+    "load", "BRIEFCASE [FILE...] [--folder DIR]",
     "Put local files into a briefcase, adding them or refreshing their entries.",
     "Without FILE, every load candidate is loaded: each file of the local folder (and, when the\n"
     "briefcase counts subfolders, below it) that passes the include and exclude patterns and was\n"
@@ -151,7 +151,8 @@ brc::Registrar reg{brc::Command{
     "configuration gives it; --folder DIR sets it first, for every entry of this computer, and\n"
     "adds one when there is none). The compression level is the briefcase's. Files of 4 GB or\n"
     "more are not loaded (status 31 when nothing else failed). Ctrl+C stops the load and leaves\n"
-    "the briefcase as it was (status 19), as does a closed terminal. A file that cannot be read is\n"
+    "the briefcase as it was (status 19), as does a closed terminal. A file that cannot be read "
+    "is\n"
     "skipped (status 28). A briefcase another run is using is left alone (status 25).\n"
     "Files are compressed on every core (CARRYVALE_THREADS or --threads N sets how many); the\n"
     "briefcase is the same byte for byte whatever the number.\n"
@@ -163,10 +164,11 @@ brc::Registrar reg{brc::Command{
     "then carries them to the other computer ('brc unload --deletions'), and an entry that\n"
     "holds the bytes carried leaves it. A deletion is not carried while the briefcase holds a\n"
     "change of that file from the other computer.",
-    {{"--folder", true, "DIR", "set this computer's local folder in the briefcase first"},
-     {"--threads", true, "N", "compress with N threads (default: the online cores)"},
-     {"--rewrite", false, "", "rewrite the whole briefcase instead of appending to it"},
-     {"--deletions", false, "", "carry the files deleted here since they were last carried"}},
+    brc::withPasswordOptions(
+        {{"--folder", true, "DIR", "set this computer's local folder in the briefcase first"},
+         {"--threads", true, "N", "compress with N threads (default: the online cores)"},
+         {"--rewrite", false, "", "rewrite the whole briefcase instead of appending to it"},
+         {"--deletions", false, "", "carry the files deleted here since they were last carried"}}),
     runLoad}};
 
 }  // namespace

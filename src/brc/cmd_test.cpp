@@ -21,6 +21,7 @@ int runTest(const brc::Args& args) {
   }
   archive::TCompress engine;
   engine.archivePath = brc::normalPath(args.positional[0]);
+  if (int rc = brc::takePassword("test", args, engine, false)) return rc;
   brc::Progress progress;
   progress.attach(engine);
   // Every message of a test run reports a problem: a line of its own.
@@ -73,15 +74,15 @@ int runTest(const brc::Args& args) {
 }
 
 brc::Registrar reg{brc::Command{
-    "test",
-    "BRIEFCASE",
+    "test", "BRIEFCASE",
     "Check every entry of a briefcase: read and decompress it, compare CRC-32 and size.",
     "Nothing is written. Each damaged entry is printed; the status is 0 when every entry is\n"
-    "sound and 2 otherwise (an encrypted entry, or one of a kind this program cannot read, counts\n"
-    "as not sound since it cannot be checked; it is printed with the reason). A briefcase that\n"
-    "cannot be read ends with 9, a file that is no briefcase with 13, an archive that needs the\n"
-    "ZIP64 extensions (4 GB or more, more than 65,535 entries) with 31.",
-    {},
-    runTest}};
+    "sound and 2 otherwise (an entry of a kind this program cannot read counts as not sound\n"
+    "since it cannot be checked; it is printed with the reason). An encrypted entry is checked\n"
+    "by its authentication code: its password is asked on the terminal unless an option gives\n"
+    "it, and a wrong one ends with 35. A briefcase that cannot be read ends with 9, a file that\n"
+    "is no briefcase with 13, an archive that needs the ZIP64 extensions (4 GB or more, more\n"
+    "than 65,535 entries) with 31.",
+    brc::withPasswordOptions({}), runTest}};
 
 }  // namespace

@@ -21,6 +21,7 @@ int runUndo(const brc::Args& args) {
   briefcase::TBriefcaseComment record;
   const std::string path = brc::normalPath(args.positional[0]);
   if (int rc = brc::openBriefcase("undo", path, engine, record)) return rc;
+  if (int rc = brc::takePassword("undo", args, engine, true)) return rc;
   app::UndoRequest request;
   request.localFolder = record.FolderForThisComputer();
   if (!engine.comment.empty()) request.storeConfiguration = [&] { record.Build(engine); };
@@ -51,16 +52,14 @@ int runUndo(const brc::Args& args) {
 }
 
 brc::Registrar reg{brc::Command{
-    "undo",
-    "BRIEFCASE",
-    "Take back the last unload of a briefcase on this computer.",
+    "undo", "BRIEFCASE", "Take back the last unload of a briefcase on this computer.",
     "Every local file the unload replaced comes back from the trash, every file it made goes\n"
     "to the trash, and every entry it removed from the briefcase is loaded back (from the file\n"
     "it wrote) before that file goes; the briefcase gets back its date. A file changed since\n"
     "the unload stays as it is and is named. Possible until the next load or unload of the\n"
     "briefcase on this computer; an undo that was stopped is finished by the next one.\n"
-    "Status 0 when undone, 22 when there is nothing to undo.",
-    {},
-    runUndo}};
+    "Status 0 when undone, 22 when there is nothing to undo. An encrypted briefcase's password\n"
+    "is asked on the terminal unless an option gives it.",
+    brc::withPasswordOptions({}), runUndo}};
 
 }  // namespace

@@ -82,6 +82,7 @@ int runUnload(const brc::Args& args) {
   if (int rc =
           brc::openBriefcase("unload", path, engine, record, brc::FolderUse::Adopt, &args, &opened))
     return rc;
+  if (int rc = brc::takePassword("unload", args, engine, false)) return rc;
   const bool hasRecord = opened.hasRecord;
   bool recordChanged = opened.recordChanged;
   std::string folder = opened.localFolder;
@@ -188,13 +189,14 @@ brc::Registrar reg{brc::Command{
     "and is named.\n"
     "Entries are decoded and written on every core (CARRYVALE_THREADS or --threads N sets how\n"
     "many); the files and messages are the same whatever the number.",
-    {{"--folder", true, "DIR", "set this computer's local folder in the briefcase first"},
-     {"--replace", true, "ask|all|none", "how to treat existing local files"},
-     {"--keep", false, "", "keep the unloaded entries and set the briefcase date to now"},
-     {"--remove", false, "", "remove the unloaded entries from the briefcase"},
-     {"--no-trash", false, "", "replace local files without keeping the old ones in the trash"},
-     {"--deletions", true, "yes|no|ask", "what to do with the deletions the briefcase carries"},
-     {"--threads", true, "N", "decode and write with N threads (default: the online cores)"}},
+    brc::withPasswordOptions(
+        {{"--folder", true, "DIR", "set this computer's local folder in the briefcase first"},
+         {"--replace", true, "ask|all|none", "how to treat existing local files"},
+         {"--keep", false, "", "keep the unloaded entries and set the briefcase date to now"},
+         {"--remove", false, "", "remove the unloaded entries from the briefcase"},
+         {"--no-trash", false, "", "replace local files without keeping the old ones in the trash"},
+         {"--deletions", true, "yes|no|ask", "what to do with the deletions the briefcase carries"},
+         {"--threads", true, "N", "decode and write with N threads (default: the online cores)"}}),
     runUnload}};
 
 }  // namespace

@@ -19,9 +19,12 @@ namespace {
 // Every way the writer takes: empty, deflated whole, stored instead,
 // deflated in blocks, stored by its suffix, in a folder.
 std::vector<std::string> corpus(Env& e) {
-  return {e.file("empty.txt", ""),           e.file("small.txt", textBytes(3000, 1)),
-          e.file("noise.bin", randomBytes(5000, 2)), e.file("big.txt", textBytes(700000, 3)),
-          e.file("d/packed.zip", randomBytes(300000, 4)), e.file("d/e/one.txt", "x")};
+  return {e.file("empty.txt", ""),
+          e.file("small.txt", textBytes(3000, 1)),
+          e.file("noise.bin", randomBytes(5000, 2)),
+          e.file("big.txt", textBytes(700000, 3)),
+          e.file("d/packed.zip", randomBytes(300000, 4)),
+          e.file("d/e/one.txt", "x")};
 }
 
 bool have(const char* tool) {
@@ -32,7 +35,8 @@ bool have(const char* tool) {
 std::map<std::string, std::string> contents(const std::string& folder) {
   std::map<std::string, std::string> out;
   for (const auto& f : fs::recursive_directory_iterator(folder))
-    if (f.is_regular_file()) out[fs::relative(f.path(), folder).string()] = readAll(f.path().string());
+    if (f.is_regular_file())
+      out[fs::relative(f.path(), folder).string()] = readAll(f.path().string());
   return out;
 }
 
@@ -100,8 +104,11 @@ TEST(Encryption, EntriesRoundTripHereAndInOtherTools) {
     SCOPED_TRACE(method);
     const std::string theirs = e.env.root() + "/theirs-" + method + ".zip";
     std::string said;
-    ASSERT_EQ(testenv::run("cd '" + e.local + "' && 7z a -tzip -mem=AES256 -mm=" + method + " -p'password 2' '" +
-                               theirs + "' . >/dev/null", &said), 0) << said;
+    ASSERT_EQ(testenv::run("cd '" + e.local + "' && 7z a -tzip -mem=AES256 -mm=" + method +
+                               " -p'password 2' '" + theirs + "' . >/dev/null",
+                           &said),
+              0)
+        << said;
     Recorder t(e);
     t.engine.archivePath = theirs;
     t.engine.password = aes::Password("password 2");
@@ -146,8 +153,10 @@ TEST(Encryption, AWrongPasswordOrDamagedDataYieldsNothing) {
       writeFile(e.local + "/a.txt", "mine");
       Recorder u(e);
       if (c.password) u.engine.password = aes::Password(*c.password);
-      u.engine.extract.callbacks.replaceQuery = [](std::string&, plat::FileTime, plat::FileTime, uint32_t,
-                                                   uint32_t, uint8_t& answer) { answer = archive::kAnswerYes; };
+      u.engine.extract.callbacks.replaceQuery = [](std::string&, plat::FileTime, plat::FileTime,
+                                                   uint32_t, uint32_t, uint8_t& answer) {
+        answer = archive::kAnswerYes;
+      };
       EXPECT_EQ(unload(u, e.local, threads), c.result);
       EXPECT_EQ(readAll(e.local + "/a.txt"), "mine");
       EXPECT_EQ(listFolder(e.local), std::set<std::string>{"a.txt"});
@@ -160,3 +169,61 @@ TEST(Encryption, AWrongPasswordOrDamagedDataYieldsNothing) {
   }
 }
 
+// brc takes the password from a file or a descriptor (never the command
+// line), checks it before anything is written, and says what is missing.
+TEST(Encryption, BrcTakesThePasswordFromAFileOrADescriptor) {
+  Env e;
+  Recorder r(e);
+  r.engine.password = aes::Password("right one");
+  ASSERT_EQ(r.load({e.file("a.txt", textBytes(4000, 1)), e.file("d/b.txt", "b\n")}), 0);
+  const auto expected = contents(e.local);
+  const std::string right = e.env.root() + "/right", wrong = e.env.root() + "/wrong";
+  writeFile(right, "right one\n");
+  writeFile(wrong, "right on\n");
+  // No controlling terminal: nobody can be asked.
+  const std::string brc = "setsid -w " + std::string(CARRYVALE_BRC) + " ";
+  const std::string c = testenv::quote(e.container);
+  fs::remove_all(e.local);
+  fs::create_directories(e.local);
+  struct Case {
+    const char* what;
+    std::string command;
+    int status;
+    const char* said;
+  } cases[] = {
+      {"no password", "unload " + c + " --replace all --keep", archive::kPasswordNeeded,
+       "its password was not given"},
+      {"a wrong password", "unload " + c + " --replace all --keep --password-file " + wrong,
+       archive::kPasswordWrong, "The password is not correct"},
+      {"a missing file", "unload " + c + " --replace all --keep --password-file /nonexistent",
+       archive::kBadParameters, "cannot read the password file"},
+      {"a wrong test", "test " + c + " --password-fd 3 3<" + wrong, archive::kPasswordWrong,
+       "not correct"},
+      {"the right test", "test " + c + " --password-fd 3 3<" + right, 0,
+       "2 entries checked, 0 damaged"},
+      {"info", "info " + c, 0, "Encrypted:      yes"},
+      {"the right password", "unload " + c + " --replace all --keep --password-fd 3 3<" + right, 0,
+       ""},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    std::string said;
+    EXPECT_EQ(testenv::run(brc + k.command + " 2>&1", &said), k.status) << said;
+    EXPECT_NE(said.find(k.said), std::string::npos) << said;
+    if (k.status) {
+      EXPECT_TRUE(contents(e.local).empty());
+    }
+  }
+  EXPECT_EQ(contents(e.local), expected);
+  // A load into it encrypts the new entry too.
+  e.file("c.txt", "c\n");
+  std::string said;
+  EXPECT_EQ(
+      testenv::run(brc + "load " + c + " " + e.local + "/c.txt --password-file " + right + " 2>&1",
+                   &said),
+      0)
+      << said;
+  const ztest::Archive a = ztest::read(e.container);
+  ASSERT_TRUE(a.find("c.txt"));
+  EXPECT_EQ(a.find("c.txt")->method, aes::kMethodAes);
+}
