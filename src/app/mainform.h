@@ -367,6 +367,10 @@ class TMainForm : public QMainWindow {
   // What the load and the unload do with a local folder chosen in place of
   // a missing one (nothing from the command line: nobody is asked there).
   std::function<void(const std::string&)> localFolderChooser();
+  // An encrypted briefcase's password, asked once while it is open (and
+  // again after a wrong one); false, with lastResult_ set and anything but
+  // a cancel said, when the operation cannot go on.
+  bool PasswordReady(bool load);
   // The engine callbacks and links a briefcase document gets from the window.
   briefcase::TBriefcaseDocLinks DocLinks();
   // Makes the briefcase document under the hourglass and takes it as the

@@ -111,6 +111,9 @@ class EchoingAsker : public plat::Asker {
                                       const std::string& filter, const std::string& ext) override {
     return inner_.openFile(caption, start, filter, ext);
   }
+  bool askPassword(const plat::PasswordQuestion& q, std::string* password) override {
+    return inner_.askPassword(q, password);
+  }
 
  private:
   plat::Asker& inner_;
@@ -146,11 +149,20 @@ std::function<void(const std::string&)> TMainForm::localFolderChooser() {
   };
 }
 
+bool TMainForm::PasswordReady(bool load) {
+  const int rc = app::ObtainPassword(*engine_, load);
+  if (rc == archive::kOk) return true;
+  lastResult_ = rc;
+  if (rc != archive::kPasswordNeeded)
+    plat::messageBox(archive::errorText(rc), std::string(), plat::btnOk, plat::Icon::Error);
+  return false;
+}
+
 // ---- load ----
 
 void TMainForm::BriefcaseLoad() {
   const std::vector<int> rows = OperationRows(List::Local);
-  if (rows.empty()) return;
+  if (rows.empty() || !PasswordReady(true)) return;
   app::LoadResult result;
   {
     TOperation operation(*this);
@@ -204,7 +216,7 @@ void TMainForm::BriefcaseLoad() {
 
 void TMainForm::BriefcaseUnload() {
   const std::vector<int> rows = OperationRows(List::Briefcase);
-  if (rows.empty()) return;
+  if (rows.empty() || !PasswordReady(false)) return;
   const bool commandLine = commandLineMode_ == clmUnload;
   app::UnloadResult result;
   {
@@ -381,7 +393,8 @@ void TMainForm::UndoUnloadItemClick() {
           "Undo the last unload of this briefcase?\n\nThe local files it replaced come back "
           "from the trash, the files it made go to the trash, and the entries it removed go "
           "back into the briefcase. A file changed since the unload stays as it is.",
-          "Undo Unload", plat::btnYesNo, plat::Icon::Question) != plat::mrYes)
+          "Undo Unload", plat::btnYesNo, plat::Icon::Question) != plat::mrYes ||
+      !PasswordReady(true))
     return;
   app::UndoResult r;
   {

@@ -1165,6 +1165,36 @@ int CheckEncryption(archive::TCompress& engine, bool load) {
   return fit == archive::PasswordFit::Wrong ? archive::kPasswordWrong : archive::kOk;
 }
 
+plat::PasswordQuestion PasswordQuestionFor(const std::string& briefcase) {
+  plat::PasswordQuestion q;
+  q.caption = kPasswordCaption;
+  q.prompt = "Password for " + archive::printableName(briefcase);
+  return q;
+}
+
+int ObtainPassword(archive::TCompress& engine, bool load) {
+  constexpr int kAnswers = 3;
+  int rc = CheckEncryption(engine, load);
+  plat::PasswordQuestion q = PasswordQuestionFor(engine.archivePath);
+  for (int answers = 0;
+       (rc == archive::kPasswordNeeded || rc == archive::kPasswordWrong) && answers < kAnswers;
+       ++answers) {
+    if (rc == archive::kPasswordWrong) {
+      q.problem = archive::errorText(archive::kPasswordWrong);
+      engine.password.reset();
+    }
+    std::string typed;
+    const bool given = plat::asker().askPassword(q, &typed);
+    archive::aes::Password password(typed);
+    std::fill(typed.begin(), typed.end(), '\0');
+    if (!given) return archive::kPasswordNeeded;
+    engine.password = std::move(password);
+    rc = CheckEncryption(engine, load);
+  }
+  if (rc == archive::kPasswordWrong) engine.password.reset();
+  return rc;
+}
+
 // ---------------------------------------------------------------- shared steps
 
 bool ListEntryBytes(archive::TCompress& engine, EntryBytes* out) {

@@ -224,6 +224,19 @@ std::string RemovalQuestion(const UnloadResult& result);
 // is finished (kMixedEncryption). kOk, or the code of the read.
 int CheckEncryption(archive::TCompress& engine, bool load);
 
+// The question for an encrypted briefcase's password (kPasswordCaption,
+// "Password for " and the briefcase's path).
+constexpr const char* kPasswordCaption = "Encrypted Briefcase";
+plat::PasswordQuestion PasswordQuestionFor(const std::string& briefcase);
+
+// CheckEncryption, asking for the password through the asker while the
+// engine has none or a wrong one ("The password is not correct" above the
+// question again; three answers at most). kOk with engine.password set (an
+// encrypted briefcase) or untouched (a plain one); kPasswordNeeded when the
+// question was cancelled or nobody can be asked; kPasswordWrong after three
+// wrong answers; the other codes of CheckEncryption.
+int ObtainPassword(archive::TCompress& engine, bool load);
+
 // ---------------------------------------------------------------- shared steps
 
 // The files the briefcase holds, by entry name: CRC-32 and size. False when

@@ -64,8 +64,8 @@ std::vector<OptionSpec> withPasswordOptions(std::vector<OptionSpec> options);
 
 // When the briefcase at engine.archivePath is encrypted, its password into
 // engine.password: from --password-file FILE or --password-fd N (the first
-// line), else asked on the terminal with echo off (three tries); it is
-// checked against the briefcase before anything runs. A plain briefcase
+// line; tried once), else asked on the terminal with echo off (three
+// tries); it is checked against the briefcase before anything runs. A plain briefcase
 // takes none. `load`: the command writes entries (a briefcase holding both
 // kinds is refused). Result: kOk, or the code (said): kPasswordNeeded with
 // neither an option nor a terminal, kPasswordWrong, kMixedEncryption,

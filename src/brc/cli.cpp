@@ -111,6 +111,21 @@ class TerminalAsker final : public plat::Asker {
                                       const std::string&, const std::string&) override {
     return askPath(caption);
   }
+  // On the controlling terminal, with echo off; a new password twice.
+  bool askPassword(const plat::PasswordQuestion& q, std::string* password) override {
+    if (!q.problem.empty()) std::cerr << q.problem << "\n";
+    if (!plat::readSecretLine(q.prompt + ": ", password)) return false;
+    if (!q.confirm) return true;
+    std::string again;
+    const bool same =
+        plat::readSecretLine("The same password again: ", &again) && again == *password;
+    std::fill(again.begin(), again.end(), '\0');
+    if (same) return true;
+    std::cerr << "The two passwords differ.\n";
+    std::fill(password->begin(), password->end(), '\0');
+    password->clear();
+    return false;
+  }
 
  private:
   std::optional<std::string> askPath(const std::string& caption) {

@@ -1,8 +1,8 @@
 // Where brc takes a briefcase's password from: a file, a file descriptor
-// or the terminal with echo off; never the command line.
+// or the terminal (through the question interface, echo off); never the
+// command line.
 
 #include <fcntl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,12 +14,11 @@
 #include "archive/errors.h"
 #include "brc/briefcase_cmd.h"
 #include "brc/cli.h"
-#include "platform/strtable.h"
+#include "platform/ask.h"
 
 namespace brc {
 namespace {
 
-constexpr int kTerminalTries = 3;
 constexpr size_t kMaxPassword = 4096;
 
 // The first line of what `fd` gives (without its line end), read a byte at a
@@ -38,30 +37,6 @@ bool readLine(int fd, std::string* out) {
   }
   if (!out->empty() && out->back() == '\r') out->pop_back();
   return true;
-}
-
-// Asks on the terminal with echo off; nullopt when there is no terminal.
-std::optional<archive::aes::Password> askTerminal(const std::string& prompt) {
-  const int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (tty < 0) return std::nullopt;
-  termios before{};
-  const bool isTerminal = tcgetattr(tty, &before) == 0;
-  if (isTerminal) {
-    termios quiet = before;
-    quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
-    quiet.c_lflag |= ECHONL;
-    tcsetattr(tty, TCSAFLUSH, &quiet);
-  }
-  const ssize_t shown = ::write(tty, prompt.data(), prompt.size());
-  (void)shown;
-  std::string line;
-  const bool ok = readLine(tty, &line);
-  if (isTerminal) tcsetattr(tty, TCSAFLUSH, &before);
-  ::close(tty);
-  archive::aes::Password password(line);
-  std::fill(line.begin(), line.end(), '\0');
-  if (!ok) return std::nullopt;
-  return password;
 }
 
 // From --password-file or --password-fd: kOk with *out set, or a code (said).
@@ -130,44 +105,45 @@ int takePassword(const std::string& command, const Args& args, archive::TCompres
     return archive::kOk;
   std::optional<archive::aes::Password> given;
   if (int rc = fromOption(command, args, &given)) return rc;
-  const int tries = given ? 1 : kTerminalTries;
-  for (int attempt = 0; attempt < tries; ++attempt) {
-    if (!given) given = askTerminal("Password for " + engine.archivePath + ": ");
-    if (!given) {
-      error("brc " + command + ": " + archive::errorText(archive::kPasswordNeeded) +
-            " (give it with --password-file FILE or --password-fd N).");
-      return archive::kPasswordNeeded;
-    }
+  int rc = archive::kOk;
+  if (given) {
+    // A password given is tried once: nobody is there to type another.
     engine.password = std::move(given);
-    given.reset();
-    const int rc = app::CheckEncryption(engine, load);
-    if (rc != archive::kOk) error("brc " + command + ": " + archive::errorText(rc) + ".");
-    if (rc != archive::kPasswordWrong) return rc;
-    engine.password.reset();
+    rc = app::CheckEncryption(engine, load);
+    if (rc == archive::kPasswordWrong) engine.password.reset();
+  } else {
+    rc = app::ObtainPassword(engine, load);
   }
-  return archive::kPasswordWrong;
+  if (rc == archive::kPasswordNeeded)
+    error("brc " + command + ": " + archive::errorText(rc) +
+          " (give it with --password-file FILE or --password-fd N).");
+  else if (rc != archive::kOk)
+    error("brc " + command + ": " + archive::errorText(rc) + ".");
+  return rc;
 }
 
 int newPassword(const std::string& command, const Args& args,
                 std::optional<archive::aes::Password>* out) {
   if (int rc = fromOption(command, args, out)) return rc;
   if (*out) return archive::kOk;
-  const std::optional<archive::aes::Password> first =
-      askTerminal("Password for the new briefcase: ");
-  if (!first) {
-    error("brc " + command + ": give the password with --password-file FILE or --password-fd N.");
+  plat::PasswordQuestion q;
+  q.caption = app::kPasswordCaption;
+  q.prompt = "Password for the briefcase";
+  q.confirm = true;
+  std::string typed;
+  const bool given = plat::asker().askPassword(q, &typed);
+  archive::aes::Password password(typed);
+  std::fill(typed.begin(), typed.end(), '\0');
+  if (!given) {
+    error("brc " + command +
+          ": no password was given (give it with --password-file FILE or --password-fd N).");
     return archive::kPasswordNeeded;
   }
-  if (first->empty()) {
+  if (password.empty()) {
     error("brc " + command + ": the password given is empty.");
     return archive::kBadParameters;
   }
-  const std::optional<archive::aes::Password> again = askTerminal("The same password again: ");
-  if (!again || again->text() != first->text()) {
-    error("brc " + command + ": the two passwords differ; nothing was made.");
-    return archive::kBadParameters;
-  }
-  *out = first;
+  *out = std::move(password);
   return archive::kOk;
 }
 

@@ -14,6 +14,7 @@
 #include <QStringList>
 #include <QVBoxLayout>
 
+#include "dialogs/password.h"
 #include "dialogs/replace.h"
 #include "platform/strtable.h"
 
@@ -155,6 +156,12 @@ int TQtAsker::confirmReplace(const plat::ReplaceQuestion& q, std::string* newPat
   if (ReplaceForm) return ReplaceForm->Ask(q, newPath);
   TReplaceForm form(dialogParent());
   return form.Ask(q, newPath);
+}
+
+bool TQtAsker::askPassword(const plat::PasswordQuestion& q, std::string* password) {
+  const ArrowWhileAsking arrow;
+  TPasswordForm form(q, dialogParent());
+  return form.Ask(password);
 }
 
 std::optional<std::string> TQtAsker::browseFolder(const plat::FolderQuestion& q) {

@@ -35,6 +35,8 @@ class TQtAsker : public plat::Asker {
   std::optional<std::string> openFile(const std::string& caption, const std::string& startPath,
                                       const std::string& filter,
                                       const std::string& defaultExt) override;
+  // The password dialog (dialogs/password.h).
+  bool askPassword(const plat::PasswordQuestion& q, std::string* password) override;
 
   // Called with the help context when the user presses a message box's Help button.
   void setHelpHandler(std::function<void(int context)> handler) { help_ = std::move(handler); }

@@ -31,6 +31,7 @@ class SilentAsker final : public Asker {
                                       const std::string&) override {
     return std::nullopt;
   }
+  bool askPassword(const PasswordQuestion&, std::string*) override { return false; }
 };
 
 SilentAsker silent;

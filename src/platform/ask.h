@@ -81,6 +81,16 @@ struct FolderQuestion {
   std::string startFolder;
 };
 
+// The password question: a password field (its text never shown), OK and
+// Cancel. A new password (`confirm`) is typed twice, with a hint of its
+// strength.
+struct PasswordQuestion {
+  std::string caption;
+  std::string prompt;   // what the password opens
+  std::string problem;  // a line above the field ("The password is not correct"), "" none
+  bool confirm = false;
+};
+
 class Asker {
  public:
   virtual ~Asker() = default;
@@ -111,6 +121,10 @@ class Asker {
                                               const std::string& startPath,
                                               const std::string& filter,
                                               const std::string& defaultExt) = 0;
+
+  // The password question: true with the password in *password (which the
+  // caller wipes), false when cancelled or when nobody can be asked.
+  virtual bool askPassword(const PasswordQuestion& q, std::string* password) = 0;
 };
 
 // The asker in force. Until one is installed, a silent one answers every

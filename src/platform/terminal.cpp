@@ -1,10 +1,13 @@
 #include "platform/terminal.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <iostream>
 
 namespace plat {
@@ -23,6 +26,42 @@ int terminalColumns() {
 }
 
 bool readLine(std::string* out) { return static_cast<bool>(std::getline(std::cin, *out)); }
+
+bool readSecretLine(const std::string& prompt, std::string* out) {
+  constexpr size_t kMaxLine = 4096;
+  out->clear();
+  const int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (tty < 0) return false;
+  termios before{};
+  const bool isTerminal = tcgetattr(tty, &before) == 0;
+  if (isTerminal) {
+    termios quiet = before;
+    quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
+    quiet.c_lflag |= ECHONL;
+    tcsetattr(tty, TCSAFLUSH, &quiet);
+  }
+  bool ok = ::write(tty, prompt.data(), prompt.size()) == static_cast<ssize_t>(prompt.size());
+  // A byte at a time: nothing after the line is taken.
+  while (ok) {
+    char c = 0;
+    const ssize_t n = ::read(tty, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) ok = n == 0 && !out->empty();
+    if (n <= 0 || c == '\n') break;
+    if (out->size() == kMaxLine)
+      ok = false;
+    else
+      out->push_back(c);
+  }
+  if (isTerminal) tcsetattr(tty, TCSAFLUSH, &before);
+  ::close(tty);
+  if (!out->empty() && out->back() == '\r') out->pop_back();
+  if (!ok) {
+    std::fill(out->begin(), out->end(), '\0');
+    out->clear();
+  }
+  return ok;
+}
 
 void installInterruptFlag() {
   struct sigaction sa {};

@@ -9,6 +9,10 @@ bool stderrIsTerminal();
 int terminalColumns();
 // Reads one line from standard input without its line end; false at end of input.
 bool readLine(std::string* out);
+// Shows `prompt` on the controlling terminal and reads one line from it
+// with echo off (a password). False when there is no terminal or the line
+// cannot be read; then *out is empty.
+bool readSecretLine(const std::string& prompt, std::string* out);
 
 // Ctrl+C (SIGINT), SIGTERM and SIGHUP (the terminal closed) set a flag
 // instead of ending the process.

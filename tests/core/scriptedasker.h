@@ -18,6 +18,8 @@ class ScriptedAsker : public plat::Asker {
   std::deque<std::string> files;       // save/open dialog results ("" = cancelled)
   std::vector<std::string> folderCaptions;  // the folder browser's titles, in order
   std::vector<std::string> folderPrompts;   // and the texts above its chooser
+  std::vector<plat::PasswordQuestion> passwordQuestions;
+  std::deque<std::string> passwords;  // password answers ("" = cancelled; cancelled when empty)
 
   int message(const plat::MessageQuestion& q) override {
     messages.push_back(q);
@@ -50,6 +52,12 @@ class ScriptedAsker : public plat::Asker {
   std::optional<std::string> openFile(const std::string&, const std::string&, const std::string&,
                                       const std::string&) override {
     return take(files);
+  }
+  bool askPassword(const plat::PasswordQuestion& q, std::string* password) override {
+    passwordQuestions.push_back(q);
+    const std::optional<std::string> given = take(passwords);
+    if (given) *password = *given;
+    return given.has_value();
   }
 
  private:

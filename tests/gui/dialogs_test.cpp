@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QDesktopServices>
+#include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,6 +17,7 @@
 #include "dialogs/about.h"
 #include "dialogs/inputdia.h"
 #include "dialogs/msgform.h"
+#include "dialogs/password.h"
 #include "gui_helpers.h"
 
 namespace {
@@ -188,3 +190,41 @@ TEST(Jpeg, DecodesOwnPictureAndRefusesGarbage) {
 }
 
 #include "dialogs_test.moc"
+
+// The password question: OK only once the password can be taken (a new
+// one typed twice the same), the strength hint, and the pictures of both.
+TEST(PasswordForm, OkWaitsForAPasswordThatCanBeTaken) {
+  plat::PasswordQuestion open{"Encrypted Briefcase", "Password for /media/stick/Work.brc",
+                              "The password is not correct", false};
+  plat::PasswordQuestion fresh{"Encrypted Briefcase", "Password for the briefcase", "", true};
+  const struct {
+    plat::PasswordQuestion* q;
+    const char* typed;
+    const char* again;
+    bool ok;
+    const char* hint;
+  } cases[] = {
+      {&open, "", "", false, ""},
+      {&open, "x", "", true, ""},
+      {&fresh, "short", "short", true, "Weak: a finder could guess it. Use 12 characters or more."},
+      {&fresh, "longer one", "longer on", false,
+       "Fair: longer is harder to guess. The two passwords differ."},
+      {&fresh, "Correct Horse 9", "Correct Horse 9", true, "Strong."},
+  };
+  const QString shots = QCoreApplication::applicationDirPath() + "/screenshots";
+  QDir().mkpath(shots);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed);
+    TPasswordForm form(*c.q);
+    form.PasswordEdit->setText(c.typed);
+    if (form.AgainEdit) form.AgainEdit->setText(c.again);
+    EXPECT_EQ(form.OkButton->isEnabled(), c.ok);
+    EXPECT_EQ(form.PasswordEdit->echoMode(), QLineEdit::Password);
+    if (form.Strength) {
+      EXPECT_EQ(form.Strength->text().toStdString(), c.hint);
+    }
+    form.show();
+    QCoreApplication::processEvents();
+    form.grab().save(shots + (c.q->confirm ? "/password_new.png" : "/password.png"));
+  }
+}

@@ -28,11 +28,13 @@
 
 #include "../core/testenv.h"
 #include "../core/update_support.h"
+#include "../core/zip_reader.h"
 #include "app/listmodel.h"
 #include "app/mainform.h"
 #include "app/operations.h"
 #include "archive/compress.h"
 #include "archive/extract/extract.h"
+#include "archive/update/update.h"
 #include "briefcase/briefcasedoc.h"
 #include "dialogs/anim.h"
 #include "dialogs/animate.h"
@@ -829,3 +831,52 @@ TEST(MainWindowOps, DiskFullHelpOpensItsTopic) {
 }
 
 }  // namespace
+
+// An encrypted briefcase: its password is asked once while it is open (again
+// after a wrong one), the unload and the load use it, and a cancelled
+// question does nothing and says nothing.
+TEST(MainWindowOps, AnEncryptedBriefcaseAsksItsPasswordOnce) {
+  Bag b;
+  b.make();
+  b.file("a.txt", "alpha", 7200);
+  {
+    archive::TCompress e;
+    e.archivePath = b.brcPath;
+    ASSERT_EQ(e.readEndRecord(), 0);
+    e.password = archive::aes::Password("bag secret");
+    e.update.baseFolder = b.local;
+    e.AddName(b.local + "/a.txt");
+    ASSERT_EQ(archive::Update(e), 0);
+  }
+  Bag::age(b.brcPath, 3 * 3600);
+  fs::remove(b.local + "/a.txt");
+  {
+    Form form;
+    ASSERT_TRUE(form.open(b.brcPath));
+    form.BriefcaseUnload1->trigger();  // cancelled
+    EXPECT_EQ(b.asker.passwordQuestions.size(), 1u);
+    EXPECT_TRUE(b.asker.messages.empty());
+    EXPECT_FALSE(fs::exists(b.local + "/a.txt"));
+  }
+  b.asker.passwordQuestions.clear();
+  Form form;
+  ASSERT_TRUE(form.open(b.brcPath));
+  b.asker.passwords = {"bag secrets", "bag secret"};
+  b.asker.answers = {plat::mrNo};  // keep the entry
+  form.BriefcaseUnload1->trigger();
+  ASSERT_EQ(b.asker.passwordQuestions.size(), 2u);
+  EXPECT_EQ(b.asker.passwordQuestions[0].caption, "Encrypted Briefcase");
+  EXPECT_EQ(b.asker.passwordQuestions[0].prompt, "Password for " + b.brcPath);
+  EXPECT_EQ(b.asker.passwordQuestions[0].problem, "");
+  EXPECT_EQ(b.asker.passwordQuestions[1].problem, "The password is not correct");
+  EXPECT_EQ(b.text("a.txt"), "alpha");
+  b.file("n.txt", "new", 0);
+  form.RefreshLists();
+  form.SelectAll1->trigger();
+  form.BriefcaseLoad1->trigger();
+  EXPECT_EQ(b.asker.passwordQuestions.size(), 2u);
+  EXPECT_EQ(b.entries(), (Strings{"a.txt", "n.txt"}));
+  const ztest::Archive a = ztest::read(b.brcPath);
+  ASSERT_TRUE(a.find("n.txt"));
+  EXPECT_EQ(a.find("n.txt")->method, archive::aes::kMethodAes);
+}
