@@ -371,7 +371,7 @@ int appendComment(ContainerLock& lock, const std::vector<uint8_t>& comment,
   if (readDeletions(f, end, list, &carried) != kOk) return kReadSeekFailure;
   if (!carried.problem.empty() && configMessage)
     configMessage(ignoredDeletionsText(lock.path(), carried.problem));
-  const std::vector<uint8_t> block = encodeDeletions(carried.rows);
+  const std::vector<uint8_t> block = encodeDeletions(carried.rows, carried.check);
   f.close();
 
   ContainerAppend append(lock);

@@ -81,6 +81,10 @@ class TCompress {
   // decrypt encrypted entries with it. Unset: new entries are plain, and
   // encrypted ones are left out. Held in memory only, wiped when it goes.
   std::optional<aes::Password> password;
+  // Set: the next update run, compaction or clear carries this password
+  // check (archive/deletions.h) and, once the container holds it, resets the
+  // field; unset: they carry the container's.
+  std::optional<PasswordCheck> newPasswordCheck;
 
   // Creates the 22-byte empty container at archivePath (replacing a file
   // there) and resets the end record to the empty one. False when the file

@@ -101,9 +101,10 @@ void normalizeDeletions(std::vector<DeletionRow>* rows) {
               rows->end());
 }
 
-std::vector<uint8_t> encodeDeletions(const std::vector<DeletionRow>& rows) {
+std::vector<uint8_t> encodeDeletions(const std::vector<DeletionRow>& rows,
+                                     const std::optional<PasswordCheck>& check) {
   std::vector<uint8_t> block;
-  if (rows.empty()) return block;
+  if (rows.empty() && !check) return block;
   ByteWriter w(&block);
   for (const DeletionRow& row : rows) {
     w.u16(static_cast<uint16_t>(row.path.size()));
@@ -112,8 +113,12 @@ std::vector<uint8_t> encodeDeletions(const std::vector<DeletionRow>& rows) {
     w.u32(row.crc);
     putU64(w, row.size);
   }
+  if (check) {
+    w.bytes(check->salt.data(), check->salt.size());
+    w.bytes(check->verifier.data(), check->verifier.size());
+  }
   w.u16(kDeletionVersion);
-  w.u16(0);
+  w.u16(check ? kDeletionFlagPasswordCheck : 0);
   w.u32(static_cast<uint32_t>(rows.size()));
   w.u32(static_cast<uint32_t>(block.size() + 12));
   w.u32(crcOf(block.data(), block.size()));
@@ -121,10 +126,13 @@ std::vector<uint8_t> encodeDeletions(const std::vector<DeletionRow>& rows) {
   return block;
 }
 
-bool decodeDeletions(const uint8_t* p, size_t n, std::vector<DeletionRow>* rows, std::string* why) {
+bool decodeDeletions(const uint8_t* p, size_t n, std::vector<DeletionRow>* rows, std::string* why,
+                     std::optional<PasswordCheck>* check) {
   rows->clear();
+  if (check) check->reset();
   auto refuse = [&](const std::string& text) {
     rows->clear();
+    if (check) check->reset();
     *why = text;
     return false;
   };
@@ -135,10 +143,13 @@ bool decodeDeletions(const uint8_t* p, size_t n, std::vector<DeletionRow>* rows,
   const uint32_t count = t.u32(), length = t.u32(), crc = t.u32();
   if (length != n) return refuse("its length does not match where it stands");
   if (crc != crcOf(p, n - 8)) return refuse("its CRC-32 does not match");
-  if (version != kDeletionVersion || flags != 0)
+  if (version != kDeletionVersion || (flags & ~kDeletionFlagPasswordCheck) != 0)
     return refuse("it was written by a newer version (" + std::to_string(version) + ")");
   if (count > kMaxDeletionRows) return refuse("it holds more than " + std::to_string(kMaxDeletionRows) + " rows");
-  ByteReader r(p, n - kDeletionTrailerSize);
+  const bool checked = flags & kDeletionFlagPasswordCheck;
+  if (checked && n < kDeletionTrailerSize + kPasswordCheckSize)
+    return refuse("its password check is cut");
+  ByteReader r(p, n - kDeletionTrailerSize - (checked ? kPasswordCheckSize : 0));
   for (uint32_t i = 0; i < count; ++i) {
     DeletionRow row;
     const uint16_t len = r.u16();
@@ -154,6 +165,13 @@ bool decodeDeletions(const uint8_t* p, size_t n, std::vector<DeletionRow>* rows,
   if (r.remaining() != 0) return refuse("bytes follow its last row");
   const std::string problem = deletionRowsProblem(*rows);
   if (!problem.empty()) return refuse(problem);
+  if (checked && check) {
+    const uint8_t* at = p + n - kDeletionTrailerSize - kPasswordCheckSize;
+    PasswordCheck c;
+    std::copy(at, at + c.salt.size(), c.salt.begin());
+    std::copy(at + c.salt.size(), at + kPasswordCheckSize, c.verifier.begin());
+    *check = c;
+  }
   return true;
 }
 
@@ -219,7 +237,8 @@ int readDeletions(JFile& f, const EndRecordInfo& end, const TZList& list, FoundD
   }
   std::vector<uint8_t> block(length);
   if (!readAt(f, blockAt, block.data(), length, &rc)) return rc;
-  if (!decodeDeletions(block.data(), block.size(), &found->rows, &found->problem)) return kOk;
+  if (!decodeDeletions(block.data(), block.size(), &found->rows, &found->problem, &found->check))
+    return kOk;
   found->present = true;
   found->start = start;
   found->length = blockAt - start + length;

@@ -19,7 +19,9 @@
 // entries and the directory, its CRC and every row pass the checks below;
 // otherwise it is ignored and said so, never fatal to the entries.
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,19 @@ constexpr size_t kMaxDeletionBlock = 16u << 20;
 // whose length field has two bytes.
 constexpr size_t kMaxDeletionHead = 0xffff;
 
+// An encrypted briefcase's password check: a salt and the verifier a
+// password gives with it (archive/aes.h, AES-256). The block carries it
+// after its rows when its trailer's flags have kDeletionFlagPasswordCheck,
+// so that a briefcase without entries is known as encrypted, and its
+// password can be checked, before its first encrypted entry exists.
+constexpr uint16_t kDeletionFlagPasswordCheck = 0x0001;
+constexpr size_t kPasswordCheckSize = 16 + 2;
+struct PasswordCheck {
+  std::array<uint8_t, 16> salt{};
+  std::array<uint8_t, 2> verifier{};
+  bool operator==(const PasswordCheck&) const = default;
+};
+
 // Why `path` cannot name a deleted file ("" when it can): it must be what
 // an unload writes an entry of that name to, exactly: not empty, valid
 // UTF-8, relative (no leading '/' or '\', no drive), no "..", "." or empty
@@ -62,12 +77,15 @@ std::string deletionRowsProblem(const std::vector<DeletionRow>& rows);
 // Sorts the rows by path; of two rows for one path the later deletion stays.
 void normalizeDeletions(std::vector<DeletionRow>* rows);
 
-// The block of rows that deletionRowsProblem accepts (no rows: no bytes).
-std::vector<uint8_t> encodeDeletions(const std::vector<DeletionRow>& rows);
+// The block of rows that deletionRowsProblem accepts, with the password
+// check when there is one (neither: no bytes).
+std::vector<uint8_t> encodeDeletions(const std::vector<DeletionRow>& rows,
+                                     const std::optional<PasswordCheck>& check = std::nullopt);
 
 // Decodes a whole block (its trailer at the end); false with *why when any
-// check fails, and then *rows is empty.
-bool decodeDeletions(const uint8_t* p, size_t n, std::vector<DeletionRow>* rows, std::string* why);
+// check fails, and then *rows is empty (and *check, when given, unset).
+bool decodeDeletions(const uint8_t* p, size_t n, std::vector<DeletionRow>* rows, std::string* why,
+                     std::optional<PasswordCheck>* check = nullptr);
 
 // The bytes a writer puts before a directory that lists no entry when the
 // archive has nothing else before it: the empty end record whose comment
@@ -77,6 +95,7 @@ std::vector<uint8_t> deletionsHead(const std::vector<uint8_t>& block);
 // What a container carries.
 struct FoundDeletions {
   std::vector<DeletionRow> rows;
+  std::optional<PasswordCheck> check;  // the encrypted briefcase's password check
   bool present = false;   // a block was found and passed every check
   std::string problem;    // a block stands there but was ignored: why ("" otherwise)
   uint32_t start = 0;     // where its bytes begin (with the head, for an empty archive)

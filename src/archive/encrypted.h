@@ -7,6 +7,7 @@
 #include <string>
 
 #include "archive/aes.h"
+#include "archive/deletions.h"
 
 namespace archive {
 
@@ -14,9 +15,11 @@ struct EncryptionFound {
   size_t encrypted = 0;  // files whose entries are encrypted with AES
   size_t plain = 0;      // files whose entries are not encrypted
                          // (entries of another encryption count in neither)
-  bool isEncrypted() const { return encrypted > 0; }
+  bool marked = false;   // the deletions block carries a password check
+  // Encrypted entries, or none yet and the mark of an encrypted briefcase.
+  bool isEncrypted() const { return encrypted > 0 || marked; }
   // Both kinds: an encryption change was interrupted (kMixedEncryption).
-  bool isMixed() const { return encrypted > 0 && plain > 0; }
+  bool isMixed() const { return isEncrypted() && plain > 0; }
 };
 
 // Counts the briefcase's file entries by kind (folder entries hold no
@@ -28,9 +31,15 @@ enum class PasswordFit {
   Wrong,     // it does not
   NoneToTry  // the briefcase holds no AES entry
 };
-// Tries the password on the briefcase's first AES entry: one key
-// derivation, before any file is written. Result: kOk, or the code of the
+// Tries the password on the briefcase's first AES entry, else on the
+// password check its deletions block carries: one key derivation, before
+// any file is written. Result: kOk, or the code of the
 // read (kCompressedError when that entry is too short to hold a verifier).
 int checkPassword(const std::string& path, const aes::Password& password, PasswordFit* out);
+
+// The password check of a new encrypted briefcase: a new salt and the
+// verifier of `password` with it. False when the system's random source or
+// libcrypto fails.
+bool makePasswordCheck(const aes::Password& password, PasswordCheck* out);
 
 }  // namespace archive

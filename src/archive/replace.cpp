@@ -272,12 +272,14 @@ int replaceWithEmpty(ContainerLock& lock, const std::vector<uint8_t>& comment,
 }
 
 int createContainerAtomically(const std::string& path, const std::vector<uint8_t>& comment,
-                              const plat::FileTime* writeTime, bool replace) {
+                              const plat::FileTime* writeTime, bool replace,
+                              const std::vector<uint8_t>& head) {
   if (comment.size() > 0xffff) return kInvalidComment;
   if (replace) {
     ContainerLock lock;
     const ContainerLock::Status status = lock.acquire(path);
-    if (status == ContainerLock::Status::Locked) return replaceWithEmpty(lock, comment, writeTime, nullptr);
+    if (status == ContainerLock::Status::Locked)
+      return replaceWithEmpty(lock, comment, writeTime, nullptr, head);
     if (status != ContainerLock::Status::Missing) return kCreateFailed;
     // Nothing to replace: created as a new one.
   }
@@ -286,7 +288,7 @@ int createContainerAtomically(const std::string& path, const std::vector<uint8_t
   if (!f) return kCreateFailed;
   JNormFile out(f->release(), f->path());
   out.platformFile()->setMode(plat::defaultFileMode());
-  int rc = writeEmpty(out, comment, writeTime);
+  int rc = writeEmpty(out, comment, writeTime, head);
   // Named only if nothing is there.
   if (rc == kOk && !f->nameNew(path)) rc = kMoveFailed;
   int err = plat::lastError();

@@ -146,8 +146,11 @@ class ContainerReplacement {
 // 25 when the file cannot be created or the container is locked; 29 or 24
 // when it cannot be written; 57 when it cannot be moved into place (for
 // !replace: also when `path` exists) or has several names; 58 changed meanwhile.
+// `head` (deletionsHead in archive/deletions.h) goes before the end record
+// of a new container.
 int createContainerAtomically(const std::string& path, const std::vector<uint8_t>& comment,
-                              const plat::FileTime* writeTime, bool replace);
+                              const plat::FileTime* writeTime, bool replace,
+                              const std::vector<uint8_t>& head = {});
 
 // The same replacement for a container whose lock is already held; `head`
 // (deletionsHead in archive/deletions.h) goes before the end record.

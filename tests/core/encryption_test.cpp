@@ -227,3 +227,47 @@ TEST(Encryption, BrcTakesThePasswordFromAFileOrADescriptor) {
   ASSERT_TRUE(a.find("c.txt"));
   EXPECT_EQ(a.find("c.txt")->method, aes::kMethodAes);
 }
+
+// brc new --encrypt: the briefcase is encrypted before it holds a file, and
+// stays so when its last entry goes; its password is checked all along.
+TEST(Encryption, ANewEncryptedBriefcaseIsKnownBeforeItHoldsAFile) {
+  Env e;
+  const std::string right = e.env.root() + "/right", wrong = e.env.root() + "/wrong";
+  writeFile(right, "right one\n");
+  writeFile(wrong, "wrong one\n");
+  const std::string brc = "setsid -w " + std::string(CARRYVALE_BRC) + " ";
+  const std::string c = testenv::quote(e.env.root() + "/new.brc");
+  e.file("a.txt", "alpha");
+  const std::string in = " " + testenv::quote(e.local + "/a.txt");
+  struct Step {
+    const char* what;
+    std::string command;
+    int status;
+    const char* said;
+  } steps[] = {
+      {"new",
+       "new " + c + " --folder " + testenv::quote(e.local) + " --encrypt --password-file " + right,
+       0, ""},
+      {"info", "info " + c, 0, "Encrypted:      yes"},
+      {"a load without the password", "load " + c + in, archive::kPasswordNeeded,
+       "password was not given"},
+      {"a load with a wrong one", "load " + c + in + " --password-file " + wrong,
+       archive::kPasswordWrong, "not correct"},
+      {"a load with the right one", "load " + c + in + " --password-file " + right, 0, ""},
+      {"the test", "test " + c + " --password-file " + right, 0, "1 entry checked, 0 damaged"},
+      {"the last entry deleted", "delete " + c + " a.txt", 0, ""},
+      {"a clear", "clear " + c, 0, ""},
+      {"info again", "info " + c, 0, "Encrypted:      yes"},
+      {"a load again without it", "load " + c + in, archive::kPasswordNeeded,
+       "password was not given"},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.what);
+    std::string said;
+    EXPECT_EQ(testenv::run(brc + s.command + " 2>&1", &said), s.status) << said;
+    EXPECT_NE(said.find(s.said), std::string::npos) << said;
+    if (std::string(s.what) == "a load with the right one") {
+      EXPECT_EQ(ztest::read(e.env.root() + "/new.brc").entries.at(0).method, aes::kMethodAes);
+    }
+  }
+}

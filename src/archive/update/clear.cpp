@@ -38,6 +38,10 @@ int ClearBriefcase(TCompress& engine) {
   ContainerLock* lock = nullptr;
   if (int rc = lockFor(engine, own, &lock)) return rc;
   // The deletions stay (or become those given) in the empty archive.
+  FoundDeletions carried;
+  if (readBriefcaseDeletions(lock->realPath(), &carried) != kOk) carried = FoundDeletions();
+  const std::optional<PasswordCheck> check =
+      engine.newPasswordCheck ? engine.newPasswordCheck : carried.check;
   std::vector<DeletionRow> rows;
   if (engine.deletions) {
     rows = *engine.deletions;
@@ -48,17 +52,17 @@ int ClearBriefcase(TCompress& engine) {
       return kBadParameters;
     }
   } else {
-    FoundDeletions carried;
-    if (readBriefcaseDeletions(lock->realPath(), &carried) == kOk) rows = std::move(carried.rows);
+    rows = std::move(carried.rows);
     if (!carried.problem.empty())
       engine.sendConfigMessage(ignoredDeletionsText(engine.archivePath, carried.problem));
   }
-  const std::vector<uint8_t> block = encodeDeletions(rows);
+  const std::vector<uint8_t> block = encodeDeletions(rows, check);
   const std::vector<uint8_t> head = block.empty() ? block : deletionsHead(block);
   int rc = replaceWithEmpty(*lock, engine.comment, nullptr,
                             [&engine](const std::string& s) { engine.sendConfigMessage(s); }, head);
   if (rc) return rc;
   engine.deletions.reset();
+  engine.newPasswordCheck.reset();
   engine.endRecord = TEndCentralRecord();
   engine.endRecord.centralOffset = static_cast<uint32_t>(head.size());
   engine.endRecord.commentLength = static_cast<uint16_t>(engine.comment.size());

@@ -287,7 +287,8 @@ void Run::chooseDeletions() {
     const std::string why = deletionRowsProblem(rows);
     if (!why.empty()) fail(kBadParameters, "The deletions to carry cannot be written: " + why);
   }
-  u_.deletionBlock = encodeDeletions(rows);
+  u_.deletionBlock =
+      encodeDeletions(rows, c_.newPasswordCheck ? c_.newPasswordCheck : u_.carried.check);
 }
 
 void Run::notLoaded(const std::string& path) {
@@ -865,6 +866,7 @@ int Run::execute() {
     writeTail();
     replaceContainer();
     c_.deletions.reset();  // the container holds them now
+    c_.newPasswordCheck.reset();
     plat::FileInfo now;
     if (lock_->file() && lock_->file()->platformFile()->info(&now)) {
       u_.freedBytes = now.size < oldSize ? oldSize - now.size : 0;
