@@ -59,6 +59,8 @@ TBriefcaseDoc::TBriefcaseDoc(const NewBriefcase& created, TBriefcaseDocLinks lin
   // rewrites in place (a container gone meanwhile is told by the next use).
   engine_.readEndRecord();
   engine_.level = created.level;
+  // The password typed for a new encrypted briefcase is not asked again.
+  engine_.password = created.password;
   config_ = created.record;
   localFolder_ = created.localFolder;
   include_ = created.includeList;

@@ -2,8 +2,9 @@
 
 #include "carry/tracker.h"
 
-
 #include "archive/compress.h"
+#include "archive/deletions.h"
+#include "archive/encrypted.h"
 #include "archive/errors.h"
 #include "archive/layout.h"
 #include "archive/replace.h"
@@ -81,7 +82,26 @@ bool CreateNewBriefcase(const NewBriefcaseAnswers& a, NewBriefcase* out) {
     cannotCreate(e.what());
     return false;
   }
-  if (archive::createContainerAtomically(path, stored, &a.date, a.replaceConsented) !=
+  // An encrypted briefcase carries the check of its password from the start.
+  std::vector<uint8_t> head;
+  if (a.encrypt) {
+    plat::PasswordQuestion q;
+    q.caption = "Encrypted Briefcase";
+    q.prompt = "The password for " + path + ". It is never stored: keep it where you will find it.";
+    q.confirm = true;
+    std::string typed;
+    const bool given = plat::asker().askPassword(q, &typed);
+    nb.password = archive::aes::Password(typed);
+    std::fill(typed.begin(), typed.end(), '\0');
+    if (!given || nb.password->empty()) return false;
+    archive::PasswordCheck check;
+    if (!archive::makePasswordCheck(*nb.password, &check)) {
+      cannotCreate("The system's random source gave nothing to encrypt with.");
+      return false;
+    }
+    head = archive::deletionsHead(archive::encodeDeletions({}, check));
+  }
+  if (archive::createContainerAtomically(path, stored, &a.date, a.replaceConsented, head) !=
       archive::kOk) {
     cannotCreate(plat::lastErrorText());
     return false;

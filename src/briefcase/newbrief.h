@@ -5,8 +5,10 @@
 // into place in one step. An existing file at the path is replaced only when
 // the user agreed to replace it in the save dialog.
 
+#include <optional>
 #include <string>
 
+#include "archive/aes.h"
 #include "briefcase/comment.h"
 #include "briefcase/patterns.h"
 #include "platform/filetime.h"
@@ -20,6 +22,9 @@ struct NewBriefcaseAnswers {
   std::string exclude;
   std::string include;
   bool compress = true;    // level 6, else 0 (stored)
+  // The files loaded into it are encrypted: the password is asked (typed
+  // twice) before the briefcase is made, and kept while it is open.
+  bool encrypt = false;
   bool subfolders = true;
   plat::FileTime date = 0;  // the date filter: the new briefcase date
   bool makeShortcut = true;
@@ -33,6 +38,7 @@ struct NewBriefcase {
   std::string localFolder;
   TBriefcaseComment record;  // one folder entry, for this computer
   int level = 6;
+  std::optional<archive::aes::Password> password;  // an encrypted briefcase's
   plat::FileTime date = 0;   // as read back from the container
   TPatternList includeList;
   TPatternList excludeList;

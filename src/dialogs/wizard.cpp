@@ -191,6 +191,10 @@ TWizardForm::TWizardForm(QWidget* parent)
   // Alt+B is Back; the Browse buttons answer Alt+R.
   BrowseBriefcaseButton = new QPushButton(QStringLiteral("B&rowse..."), Page[1]);
   ComprCheckbox = new QCheckBox(QStringLiteral("Use compression (recommended)"), Page[1]);
+  EncryptCheckbox = new QCheckBox(QStringLiteral("&Encrypt the files with a password"), Page[1]);
+  EncryptCheckbox->setToolTip(QStringLiteral(
+      "Whoever finds the briefcase cannot read the files without the password; their names, "
+      "sizes and dates stay readable"));
   LocalEdit = edit(Page[2], "LocalEdit", QStringLiteral("<local folder here>"));
   BrowseLocalButton = new QPushButton(QStringLiteral("B&rowse..."), Page[2]);
   SubdirsCheckBox = new QCheckBox(QStringLiteral("Include subfolders"), Page[2]);
@@ -213,6 +217,7 @@ TWizardForm::TWizardForm(QWidget* parent)
   };
   pageLayout(2)->addLayout(row(BriefcaseEdit, BrowseBriefcaseButton));
   pageLayout(2)->addWidget(ComprCheckbox);
+  pageLayout(2)->addWidget(EncryptCheckbox);
   pageLayout(3)->addLayout(row(LocalEdit, BrowseLocalButton));
   pageLayout(3)->addWidget(SubdirsCheckBox);
   pageLayout(4)->addWidget(IncludeEdit);
@@ -276,6 +281,7 @@ void TWizardForm::showEvent(QShowEvent* event) {
 void TWizardForm::FormActivate() {
   existing_.clear();
   ComprCheckbox->setChecked(true);
+  EncryptCheckbox->setChecked(false);
   SubdirsCheckBox->setChecked(true);
   ShowPage(1);
   FinishButton->hide();
@@ -441,6 +447,7 @@ briefcase::NewBriefcaseAnswers TWizardForm::Answers() const {
   a.exclude = ExcludeEdit->text().toStdString();
   a.include = IncludeEdit->text().toStdString();
   a.compress = ComprCheckbox->isChecked();
+  a.encrypt = EncryptCheckbox->isChecked();
   a.subfolders = SubdirsCheckBox->isChecked();
   try {
     a.date = DFromNow1->GetFileTime();

@@ -39,6 +39,7 @@ class TWizardForm : public QDialog {
   QLineEdit* BriefcaseEdit;
   QPushButton* BrowseBriefcaseButton;
   QCheckBox* ComprCheckbox;
+  QCheckBox* EncryptCheckbox;
   QLineEdit* LocalEdit;
   QPushButton* BrowseLocalButton;
   QCheckBox* SubdirsCheckBox;

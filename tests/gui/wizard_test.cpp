@@ -13,6 +13,7 @@
 #include "../core/removable_disk.h"
 #include "../core/testenv.h"
 #include "archive/compress.h"
+#include "archive/encrypted.h"
 #include "archive/replace.h"
 #include "briefcase/comment.h"
 #include "components/dfromnow.h"
@@ -308,6 +309,46 @@ TEST(NewFromWizard, FinishCreatesAndCancelDoesNot) {
     EXPECT_TRUE(fs::exists(env.path("home/Desktop/Shortcut to work.desktop")));
   }
   EXPECT_TRUE(asker.messages.empty());
+}
+
+// Encrypt: the password is asked (typed twice) before the briefcase is made;
+// without one nothing is made, with one the briefcase is encrypted from the
+// start and the open briefcase keeps it.
+TEST(NewFromWizard, EncryptAsksThePasswordFirst) {
+  testenv::Env env{"C0FFEE05"};
+  env.set("CARRYVALE_REMOVABLE_ROOTS", "");
+  ScriptedAsker asker;
+  plat::ScopedAsker scope(&asker);
+  const std::string path = env.path("secret.brc");
+  for (const bool typed : {false, true}) {
+    SCOPED_TRACE(typed ? "typed" : "cancelled");
+    asker.passwords = {typed ? "a long pass phrase" : ""};
+    asker.passwordQuestions.clear();
+    onNextModal([&](QWidget* dialog) {
+      auto* w = qobject_cast<TWizardForm*>(dialog);
+      ASSERT_NE(w, nullptr);
+      w->NextButton->click();
+      w->BriefcaseEdit->setText(QString::fromStdString(env.path("secret")));
+      w->EncryptCheckbox->setChecked(true);
+      w->NextButton->click();
+      w->LocalEdit->setText(QString::fromStdString(env.work()));
+      for (int i = 0; i < 4; ++i) w->NextButton->click();
+      w->FinishButton->click();
+    });
+    briefcase::NewBriefcase nb;
+    std::string existing;
+    EXPECT_EQ(NewBriefcaseFromWizard(nullptr, &nb, &existing),
+              typed ? WizardOutcome::Created : WizardOutcome::Cancelled);
+    ASSERT_EQ(asker.passwordQuestions.size(), 1u);
+    EXPECT_TRUE(asker.passwordQuestions[0].confirm);
+    EXPECT_EQ(fs::exists(path), typed);
+    if (!typed) continue;
+    archive::EncryptionFound found;
+    ASSERT_EQ(archive::readEncryption(path, &found), 0);
+    EXPECT_TRUE(found.isEncrypted());
+    ASSERT_TRUE(nb.password.has_value());
+    EXPECT_EQ(nb.password->text(), "a long pass phrase");
+  }
 }
 
 // Finish with the briefcase on a stick (each kind of disk a desktop mounts
