@@ -145,7 +145,8 @@ TEST(Encryption, AWrongPasswordOrDamagedDataYieldsNothing) {
       ASSERT_EQ(r.load({e.file("a.txt", body)}), 0);
       if (c.flip) {
         std::string bytes = readAll(e.container);
-        const ztest::Entry& en = ztest::read(e.container).entries.at(0);
+        const ztest::Archive a = ztest::read(e.container);
+        const ztest::Entry& en = a.entries.at(0);
         const size_t start = en.localOffset + en.raw.size() - en.compressedSize;
         bytes[c.flip > 0 ? start + c.flip : start + en.compressedSize - 1] ^= 0x20;
         writeFile(e.container, bytes);
