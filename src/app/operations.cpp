@@ -408,15 +408,13 @@ LoadResult Load(archive::TCompress& engine, const LoadRequest& request) {
   // plain in a briefcase of plain files whatever password was given (an
   // empty briefcase takes the one given: a new encrypted briefcase).
   Keep<std::optional<archive::aes::Password>> keepPassword(engine.password);
-  if (const int rc = CheckEncryption(engine, true)) {
+  archive::EncryptionFound found;
+  if (const int rc = CheckEncryption(engine, true, &found)) {
     result.code = rc;
     result.outcome = LoadOutcome::Failed;
     return result;
   }
-  archive::EncryptionFound found;
-  if (engine.password && archive::readEncryption(engine.archivePath, &found) == archive::kOk &&
-      !found.isEncrypted() && found.plain > 0)
-    engine.password.reset();
+  if (!found.isEncrypted() && found.plain > 0) engine.password.reset();
   Keep<std::function<void()>> keepRefresh(engine.callbacks.configRefresh);
   engine.update.baseFolder = plat::stripTrailingSlash(request.baseFolder);
   engine.ClearCancel();
@@ -911,7 +909,7 @@ void UnloadSteps::recordCarried() {
     if (result_.entries[i].second != EntryFate::Declined) continue;
     const std::string path = plat::joinPath(folder_, selected_[i].name);
     if (conflicts_.count(path) || newerHere_.count(path)) continue;
-    if (selected_[i].crcIsContent && sameBytes(path, selected_[i].size, selected_[i].crc))
+    if (sameBytesAs(path, selected_[i].size, {selected_[i].crc, selected_[i].crcIsContent}))
       tracker_->carried(selected_[i].name, path, selected_[i].crc, selected_[i].size);
   }
   // This unload is the one an undo takes back (none when it wrote nothing).
@@ -1077,8 +1075,8 @@ void UnloadSteps::removeUnloaded() {
     const std::string& name = result_.entries[i].first;
     EntryFate& fate = result_.entries[i].second;
     const std::string local = plat::joinPath(folder_, name);
-    if (fate == EntryFate::Declined && !result_.removalAsked && selected_[i].crcIsContent &&
-        sameBytes(local, selected_[i].size, selected_[i].crc))
+    if (fate == EntryFate::Declined && !result_.removalAsked &&
+        sameBytesAs(local, selected_[i].size, {selected_[i].crc, selected_[i].crcIsContent}))
       fate = EntryFate::Identical;
     // An entry older than the local file's news holds nothing to lose.
     if (fate == EntryFate::Declined && newerHere_.count(local)) fate = EntryFate::Identical;
@@ -1154,14 +1152,15 @@ UnloadResult Unload(archive::TCompress& engine, const UnloadRequest& request,
 
 // ---------------------------------------------------------------- encryption
 
-int CheckEncryption(archive::TCompress& engine, bool load) {
-  archive::EncryptionFound found;
+int CheckEncryption(archive::TCompress& engine, bool load, archive::EncryptionFound* out) {
+  archive::EncryptionFound own;
+  archive::EncryptionFound& found = out ? *out : own;
   if (const int rc = archive::readEncryption(engine.archivePath, &found)) return rc;
   if (!found.isEncrypted()) return archive::kOk;
   if (load && found.isMixed()) return archive::kMixedEncryption;
   if (!engine.password) return archive::kPasswordNeeded;
   archive::PasswordFit fit = archive::PasswordFit::NoneToTry;
-  if (const int rc = archive::checkPassword(engine.archivePath, *engine.password, &fit)) return rc;
+  if (const int rc = archive::checkPassword(found, *engine.password, &fit)) return rc;
   return fit == archive::PasswordFit::Wrong ? archive::kPasswordWrong : archive::kOk;
 }
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/deletions.h"
+#include "archive/encrypted.h"
 #include "archive/errors.h"
 #include "archive/extract/state.h"
 #include "platform/ask.h"
@@ -222,11 +223,13 @@ std::string RemovalQuestion(const UnloadResult& result);
 // (kPasswordWrong: its first encrypted entry's verifier tells), and a load
 // into one that holds both kinds waits until the change of its encryption
 // is finished (kMixedEncryption). kOk, or the code of the read.
-int CheckEncryption(archive::TCompress& engine, bool load);
+// *found, when given, receives what the briefcase holds.
+int CheckEncryption(archive::TCompress& engine, bool load,
+                    archive::EncryptionFound* found = nullptr);
 
 // The question for an encrypted briefcase's password (kPasswordCaption,
 // "Password for " and the briefcase's path).
-constexpr const char* kPasswordCaption = "Encrypted Briefcase";
+constexpr const char* kPasswordCaption = archive::kPasswordCaption;
 plat::PasswordQuestion PasswordQuestionFor(const std::string& briefcase);
 
 // CheckEncryption, asking for the password through the asker while the

@@ -31,52 +31,53 @@ int readEncryption(const std::string& path, EncryptionFound* out) {
   FoundDeletions carried;
   if (int rc = readDeletions(f, end, list, &carried)) return rc;
   out->marked = carried.check.has_value();
+  const zlitem* first = nullptr;
+  aes::Info info;
   for (const zlitem& item : list.items) {
     if (isFolderEntry(item)) continue;
-    if (!(item.central.flags & kFlagEncrypted))
+    if (!(item.central.flags & kFlagEncrypted)) {
       ++out->plain;
-    else if (item.central.method == aes::kMethodAes)
+    } else if (item.central.method == aes::kMethodAes) {
       ++out->encrypted;
+      std::string problem;
+      if (!first && aes::findInfo(item.centralExtra, &info, &problem) == 1) first = &item;
+    }
+  }
+  if (first) {
+    // The salt and the verifier open the entry's data.
+    VerifierToTry v;
+    v.strength = info.strength;
+    const size_t salt = aes::saltSize(info.strength);
+    TLocalFileHeader local;
+    std::string name;
+    std::vector<uint8_t> extra;
+    if (int rc = f.seek(first->central.localHeaderOffset, SeekOrigin::Begin)) return rc;
+    if (int rc = readLocalRecord(f, &local, &name, &extra)) return rc;
+    if (local.signature != kLocalSig) return kStructureInvalid;
+    if (first->central.compressedSize < aes::overhead(info.strength)) {
+      out->verifierProblem = kCompressedError;
+      return kOk;
+    }
+    if (int rc = f.read(v.salt.data(), static_cast<uint32_t>(salt))) return rc;
+    if (int rc = f.read(v.verifier.data(), static_cast<uint32_t>(aes::kVerifierSize))) return rc;
+    out->toTry = v;
+  } else if (carried.check) {
+    VerifierToTry v;
+    std::copy(carried.check->salt.begin(), carried.check->salt.end(), v.salt.begin());
+    v.verifier = carried.check->verifier;
+    out->toTry = v;
   }
   return kOk;
 }
 
-int checkPassword(const std::string& path, const aes::Password& password, PasswordFit* out) {
+int checkPassword(const EncryptionFound& found, const aes::Password& password, PasswordFit* out) {
   *out = PasswordFit::NoneToTry;
-  JNormFile f;
-  TZList list;
-  EndRecordInfo end;
-  if (int rc = readDirectory(f, path, &list, &end)) return rc;
-  for (const zlitem& item : list.items) {
-    aes::Info info;
-    std::string problem;
-    if (!(item.central.flags & kFlagEncrypted) || item.central.method != aes::kMethodAes ||
-        aes::findInfo(item.centralExtra, &info, &problem) != 1)
-      continue;
-    TLocalFileHeader local;
-    std::string name;
-    std::vector<uint8_t> extra;
-    if (int rc = f.seek(item.central.localHeaderOffset, SeekOrigin::Begin)) return rc;
-    if (int rc = readLocalRecord(f, &local, &name, &extra)) return rc;
-    if (local.signature != kLocalSig) return kStructureInvalid;
-    const size_t salt = aes::saltSize(info.strength);
-    if (item.central.compressedSize < aes::overhead(info.strength)) return kCompressedError;
-    uint8_t head[aes::kMaxSalt + aes::kVerifierSize];
-    if (int rc = f.read(head, static_cast<uint32_t>(salt + aes::kVerifierSize))) return rc;
-    aes::Keys keys;
-    if (!aes::deriveKeys(password, head, info.strength, &keys)) return kOutOfMemory;
-    *out = aes::sameCode(keys.verifier, head + salt, aes::kVerifierSize) ? PasswordFit::Fits
-                                                                         : PasswordFit::Wrong;
-    return kOk;
-  }
-  // No encrypted entry yet: the check the block carries.
-  FoundDeletions carried;
-  if (int rc = readDeletions(f, end, list, &carried)) return rc;
-  if (!carried.check) return kOk;
+  if (found.verifierProblem) return found.verifierProblem;
+  if (!found.toTry) return kOk;
   aes::Keys keys;
-  if (!aes::deriveKeys(password, carried.check->salt.data(), aes::kStrength256, &keys))
+  if (!aes::deriveKeys(password, found.toTry->salt.data(), found.toTry->strength, &keys))
     return kOutOfMemory;
-  *out = aes::sameCode(keys.verifier, carried.check->verifier.data(), aes::kVerifierSize)
+  *out = aes::sameCode(keys.verifier, found.toTry->verifier.data(), aes::kVerifierSize)
              ? PasswordFit::Fits
              : PasswordFit::Wrong;
   return kOk;

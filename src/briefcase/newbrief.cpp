@@ -86,7 +86,7 @@ bool CreateNewBriefcase(const NewBriefcaseAnswers& a, NewBriefcase* out) {
   std::vector<uint8_t> head;
   if (a.encrypt) {
     plat::PasswordQuestion q;
-    q.caption = "Encrypted Briefcase";
+    q.caption = archive::kPasswordCaption;
     q.prompt = "The password for " + path + ". It is never stored: keep it where you will find it.";
     q.confirm = true;
     std::string typed;

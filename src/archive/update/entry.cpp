@@ -276,6 +276,16 @@ int EntryWriter::write(zlitem& item, const std::string& localPath) {
   };
   // An encrypted entry: method 99 outside, the method used in the AES block
   // of both extra fields, no CRC, the salt, verifier and code in its size.
+  // The outer fields of an encrypted entry, over the ones its data was
+  // written with (set again once the large file's data is written).
+  auto encryptedFields = [&] {
+    c.method = aes::kMethodAes;
+    c.versionNeeded = aes::kVersionNeeded;
+    c.flags |= kFlagEncrypted;
+    c.crc = 0;
+    c.compressedSize += static_cast<uint32_t>(aes::overhead(aes::kStrength256));
+    syncLocal();
+  };
   auto encryptedForm = [&] {
     if (!encrypting_) return;
     if (!aes::randomSalt(salt_, aes::saltSize(aes::kStrength256)))
@@ -290,12 +300,7 @@ int EntryWriter::write(zlitem& item, const std::string& localPath) {
       w.bytes(salt_, aes::kExtraTagLength);
     }
     c.extraLength = static_cast<uint16_t>(item.centralExtra.size());
-    c.method = aes::kMethodAes;
-    c.versionNeeded = aes::kVersionNeeded;
-    c.flags |= kFlagEncrypted;
-    c.crc = 0;
-    c.compressedSize += static_cast<uint32_t>(aes::overhead(aes::kStrength256));
-    syncLocal();
+    encryptedFields();
   };
   auto writeHeader = [&]() -> int {
     syncLocal();
@@ -398,11 +403,7 @@ int EntryWriter::write(zlitem& item, const std::string& localPath) {
   finish(crc, read, written, store);
   if (encrypting_) {
     u.fileCrcs[item.name] = c.crc;
-    c.method = aes::kMethodAes;
-    c.versionNeeded = aes::kVersionNeeded;
-    c.crc = 0;
-    c.compressedSize += static_cast<uint32_t>(aes::overhead(aes::kStrength256));
-    syncLocal();
+    encryptedFields();
   }
   if (u.outputOffset - dataStart != c.compressedSize)
     throw TXCompress(kInternalError, "incorrect compressed size");
